@@ -1,0 +1,64 @@
+# Front door. Every target first installs what a fresh machine lacks.
+# make run   - extract the bundled sample's thumbnail to build/sample-thumbnail.jpg
+# make test  - build everything and run the whole test suite
+
+BUILD       ?= build
+JOBS        ?= $(shell nproc)
+WERROR      ?= $(if $(CI),ON,OFF)
+CMAKE_FLAGS ?=
+SAMPLE      := samples/sample.klaymo
+SAMPLE_OUT  := $(BUILD)/sample-thumbnail.jpg
+
+.PHONY: all deps configure build run test test-sanitize fuzz-build fuzz-smoke fuzz bench coverage clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/klaymo-thumbnail $(SAMPLE) $(SAMPLE_OUT)
+	@echo "wrote $(SAMPLE_OUT) (96 x 96 JPEG from $(SAMPLE))"
+
+test: build
+	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+test-sanitize: deps
+	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DLUMORA_SANITIZE=ON -DLUMORA_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest -j $(JOBS) --output-on-failure --timeout 1800
+
+fuzz-build: deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DLUMORA_FUZZ=ON -DLUMORA_SANITIZE=ON -DLUMORA_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+# Every fuzz target over its corpus, then a short budget of new inputs each.
+FUZZ_SECONDS ?= 20
+fuzz-smoke: fuzz-build
+	@scripts/fuzz-run $(FUZZ_SECONDS)
+
+fuzz: fuzz-build
+	@scripts/fuzz-run $(or $(FUZZ_LONG_SECONDS),600)
+
+bench: deps
+	@cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BENCH=ON -DLUMORA_TESTS=OFF >/dev/null
+	@cmake --build build/bench -j $(JOBS)
+	@scripts/bench-run build/bench
+
+coverage: deps
+	@cmake -S . -B build-coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMORA_COVERAGE=ON >/dev/null
+	@cmake --build build-coverage -j $(JOBS)
+	@cd build-coverage && ctest -j $(JOBS) --timeout 1800 >/dev/null || true
+	@gcovr -r . --object-directory build-coverage --filter source/ --filter app/ --print-summary
+
+clean:
+	rm -rf build build-sanitize build-fuzz build-coverage
