@@ -24,7 +24,8 @@ build: configure
 
 run: build
 	@$(BUILD)/klaymo-thumbnail $(SAMPLE) $(SAMPLE_OUT)
-	@echo "wrote $(SAMPLE_OUT) (96 x 96 JPEG from $(SAMPLE))"
+	@echo "klaymo-thumbnail read $(SAMPLE) and decoded its 96 x 96 thumbnail into a bitmap;"
+	@echo "writing it as $(SAMPLE_OUT) is not implemented yet (the JPEG saver comes later)"
 
 test: build
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900

@@ -1,6 +1,213 @@
-// klaymo-thumbnail: writes the 96 x 96 preview stored in a Klaymo document as a JPEG file.
+// klaymo-thumbnail: writes the 96 x 96 preview stored in a Klaymo document as a picture file.
+//
+//   klaymo-thumbnail DOCUMENT OUTPUT
+//
+// Also home of the thumbnail decoder and of the memory functions the library leaves to the
+// application.
+//
+// The thumbnail block (B = block start; multi-byte fields little-endian):
+//   B+0        int8     format version, 4 or more
+//   B+1..5              not examined
+//   B+6..13             signature 00 90 00 00 04 00 80 01 (decoded size 36864, 4 bytes per
+//                       pixel, 384 bytes per row)
+//   version 4:  B+14, 16, 18, 20  int16 stored sizes of segments 0..3; data from B+22
+//   version 5+: B+14..25 not examined; B+26, 30 int32 stored sizes of segments 0, 1; data
+//               from B+34
+// Segments follow each other; from version 6 on each begins with 4 bytes that are skipped.
+// A segment is a run-length stream: count byte c (signed) = 0 ends it, 1..127 repeats the next
+// byte c times, -128..-1 copies the next -c bytes. A segment that decodes to n bytes holds
+// q = n / 4 pixels in planar order (all first bytes, then all second bytes, ...) and continues
+// the picture n bytes further on. Stored sizes only locate the next segment.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "klaymo_thumbnail.h"
 #include "lumora.h"
 
+using lumora::Int32;
+using lumora::Int64;
+using lumora::UChar;
+
+namespace {
+
+constexpr int kFirstBlockStart = 194;
+constexpr int kLastBlockStart = 233;
+// Decoded bytes of one segment the decoder keeps; a segment producing more is cut here.
+constexpr Int64 kScratchSize = kThumbnailBytes + 256;
+const UChar kSignature[8] = {0x00, 0x90, 0x00, 0x00, 0x04, 0x00, 0x80, 0x01};
+
+Int32 ReadInt16(const UChar* p) { return static_cast<lumora::Int16>(p[0] | (p[1] << 8)); }
+
+Int32 ReadInt32(const UChar* p) {
+  return static_cast<Int32>(
+      static_cast<lumora::UInt32>(p[0]) | (static_cast<lumora::UInt32>(p[1]) << 8) |
+      (static_cast<lumora::UInt32>(p[2]) << 16) | (static_cast<lumora::UInt32>(p[3]) << 24));
+}
+
+int FindBlockStart(const UChar* head) {
+  for (int b = kFirstBlockStart; b <= kLastBlockStart; ++b)
+    if (std::memcmp(head + b + 6, kSignature, sizeof kSignature) == 0) return b;
+  return -1;
+}
+
+// Decodes the run-length stream that starts at head[pos] into scratch; returns the number of
+// bytes produced. A run that would read past the head takes what the head still holds and
+// ends the stream; one that would overfill the scratch is cut at its end, which also ends it.
+Int64 DecodeRuns(const UChar* head, Int64 pos, UChar* scratch) {
+  Int64 n = 0;
+  while (pos < kKlaymoHeadSize) {
+    Int32 c = static_cast<lumora::Int8>(head[pos++]);
+    if (c == 0) break;
+    if (c > 0) {
+      if (pos >= kKlaymoHeadSize) break;
+      UChar value = head[pos++];
+      Int64 take = c < kScratchSize - n ? c : kScratchSize - n;
+      std::memset(scratch + n, value, static_cast<size_t>(take));
+      n += take;
+      if (take < c) break;
+    } else {
+      Int64 want = -c;
+      Int64 take = want < kKlaymoHeadSize - pos ? want : kKlaymoHeadSize - pos;
+      if (take > kScratchSize - n) take = kScratchSize - n;
+      std::memcpy(scratch + n, head + pos, static_cast<size_t>(take));
+      n += take;
+      pos += take;
+      if (take < want) break;
+    }
+  }
+  return n;
+}
+
+// Scatters the q = n / 4 planar pixels of a decoded segment to pixels[o ...]; bytes that would
+// land past the picture are dropped.
+void ScatterPlanes(const UChar* scratch, Int64 n, Int64 o, UChar* pixels) {
+  Int64 q = n / 4;
+  for (Int64 k = 0; k < 4; ++k) {
+    const UChar* plane = scratch + k * q;
+    for (Int64 i = 0; i < q; ++i) {
+      Int64 at = o + 4 * i + k;
+      if (at >= kThumbnailBytes) break;
+      pixels[at] = plane[i];
+    }
+  }
+}
+
+}  // namespace
+
+int ReadKlaymoFileThumbnail(const UChar* head, UChar* pixels) {
+  int b = FindBlockStart(head);
+  if (b < 0) return -1;
+  Int32 version = static_cast<lumora::Int8>(head[b]);
+  if (version < 4) return -1;
+
+  Int32 sizes[4] = {0, 0, 0, 0};
+  Int64 start;
+  if (version == 4) {
+    for (int j = 0; j < 4; ++j) sizes[j] = ReadInt16(head + b + 14 + 2 * j);
+    start = b + 22;
+  } else {
+    sizes[0] = ReadInt32(head + b + 26);
+    sizes[1] = ReadInt32(head + b + 30);
+    start = b + 34;
+  }
+  if (sizes[0] == 0) return 0;
+
+  UChar scratch[kScratchSize];
+  Int64 o = 0;
+  for (int j = 0; j < 4; ++j) {
+    Int64 stream = version >= 6 ? start + 4 : start;
+    // Sizes from the file may point anywhere; a segment outside the head ends the picture.
+    if (start < 0 || stream >= kKlaymoHeadSize) break;
+    Int64 n = DecodeRuns(head, stream, scratch);
+    ScatterPlanes(scratch, n, o, pixels);
+    o += n;
+    if (j == 3) break;
+    start += sizes[j];
+    if (sizes[j + 1] == 0) break;
+  }
+  return 0;
+}
+
+void CopyThumbnailToBitmap(const UChar* pixels, lumora::BaseBitmap* bitmap) {
+  for (int r = 0; r < kThumbnailSize; ++r)
+    bitmap->SetPixelCnt(0, r, kThumbnailSize, pixels + kThumbnailRowBytes * r, 4,
+                        lumora::COLORMODE_RGB, lumora::PIXELCNT_NONE);
+}
+
 #ifndef KLAYMO_THUMBNAIL_NO_ENTRY
-int main() { return 0; }
-#endif
+
+namespace {
+
+// Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed). False, with a
+// message on stderr, when the document cannot be opened or read.
+bool ReadHead(const char* path, UChar* head) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot open %s: %s\n", path, std::strerror(errno));
+    return false;
+  }
+  size_t got = std::fread(head, 1, kKlaymoHeadSize, file);
+  (void)got;  // a short document is fine
+  bool failed = std::ferror(file) != 0;
+  int err = errno;
+  std::fclose(file);
+  if (failed) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot read %s: %s\n", path, std::strerror(err));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: klaymo-thumbnail DOCUMENT OUTPUT\n");
+    return 2;
+  }
+
+  lumora::BaseBitmap bitmap;
+  bitmap.Init(kThumbnailSize, kThumbnailSize, 24, lumora::INITBITMAPFLAGS_NONE);
+
+  static UChar pixels[kThumbnailBytes];
+  static UChar head[kKlaymoHeadSize];
+  std::memset(pixels, 0, sizeof pixels);
+  std::memset(head, 0, sizeof head);
+
+  // A document shorter than the head leaves the rest zero: no thumbnail, a black picture.
+  if (!ReadHead(argv[1], head)) return 1;
+
+  ReadKlaymoFileThumbnail(head, pixels);
+  CopyThumbnailToBitmap(pixels, &bitmap);
+  return 0;
+}
+
+namespace lumora {
+
+void* MemAlloc(Int64 size) {
+  if (size < 0) return nullptr;
+  // A zero-byte request still gets a block of its own, so it cannot be mistaken for failure.
+  return std::calloc(1, size > 0 ? static_cast<size_t>(size) : 1);
+}
+
+void* MemAllocNC(Int64 size) {
+  if (size < 0) return nullptr;
+  return std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
+}
+
+void* MemRealloc(void* block, Int64 size) {
+  if (size < 0) return nullptr;
+  return std::realloc(block, static_cast<size_t>(size));
+}
+
+void MemFree(void*& block) {
+  if (block == nullptr) return;
+  std::free(block);
+  block = nullptr;
+}
+
+}  // namespace lumora
+
+#endif  // KLAYMO_THUMBNAIL_NO_ENTRY

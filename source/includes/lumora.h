@@ -6,5 +6,14 @@
 #include "lum_memory.h"
 #include "lum_math.h"
 #include "lum_debug.h"
+#include "lum_basebitmap.h"
+#include "lum_drawport.h"
+#include "lum_convertbits.h"
+#include "lum_string.h"
+#include "lum_file.h"
+#include "lum_memoryfilestruct.h"
+#include "lum_filename.h"
+#include "lum_basefile.h"
+#include "lum_basetime.h"
 
 #endif  // LUMORA_H

@@ -1,0 +1,194 @@
+// BaseTime reduction and ordering, DateTime and DateTimeData, and the two clocks.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+#include "lumora.h"
+#include "test_support.h"
+
+using namespace lumora;
+
+namespace {
+
+void ExpectFraction(const BaseTime& t, double num, double den, const char* what) {
+  EXPECT_EQ(num, t.GetNumerator()) << what;
+  EXPECT_EQ(den, t.GetDenominator()) << what;
+}
+
+bool IsWhole(double v) { return std::isfinite(v) && std::floor(v) == v; }
+
+}  // namespace
+
+TEST(BaseTime, DefaultIsZeroOverOne) {
+  BaseTime t;
+  ExpectFraction(t, 0, 1, "default");
+  EXPECT_EQ(0.0, t.Get());
+}
+
+TEST(BaseTime, SecondsRoundToMillisecondsAndReduce) {
+  ExpectFraction(BaseTime(0.5), 1, 2, "0.5");
+  ExpectFraction(BaseTime(1.0 / 30.0), 33, 1000, "1/30 s");
+  ExpectFraction(BaseTime(2.0), 2, 1, "2");
+  ExpectFraction(BaseTime(-0.25), -1, 4, "-0.25");
+  ExpectFraction(BaseTime(0.0005), 1, 1000, "half a millisecond rounds up");
+  ExpectFraction(BaseTime(-0.0005), 0, 1, "and towards +inf for negatives");
+  ExpectFraction(BaseTime(0.0004), 0, 1, "below half a millisecond");
+  EXPECT_FALSE(std::signbit(BaseTime(-0.0001).GetNumerator()));
+}
+
+TEST(BaseTime, SecondsAreClampedAndLargeValuesReduceExactly) {
+  ExpectFraction(BaseTime(2e15), 1e15, 1, "clamped");
+  ExpectFraction(BaseTime(-2e15), -1e15, 1, "clamped below");
+  ExpectFraction(BaseTime(std::numeric_limits<double>::infinity()), 1e15, 1, "inf");
+  // Past the integer range: the floating reduction.
+  ExpectFraction(BaseTime(3e6), 3e6, 1, "3e6 s");
+  ExpectFraction(BaseTime(2147483.521), 2147483521, 1000, "just past the integer limit");
+  ExpectFraction(BaseTime(2147483.52), 2147483520 / 40.0, 1000 / 40.0, "at the integer limit");
+  ExpectFraction(BaseTime(2147483.5), 4294967, 2, "just below");
+  ExpectFraction(BaseTime(std::nan("")), 0, 1, "NaN");
+}
+
+TEST(BaseTime, FractionRoundsBothPartsAndCarriesTheSign) {
+  ExpectFraction(BaseTime(1, 30), 1, 30, "1/30");
+  ExpectFraction(BaseTime(2, 60), 1, 30, "2/60");
+  ExpectFraction(BaseTime(-3, 6), -1, 2, "-3/6");
+  ExpectFraction(BaseTime(3, -6), -1, 2, "3/-6");
+  ExpectFraction(BaseTime(-3, -6), 1, 2, "-3/-6");
+  ExpectFraction(BaseTime(1.4, 2.6), 1, 3, "rounded parts");
+  ExpectFraction(BaseTime(2.5, 1), 3, 1, "half rounds away from zero in magnitude");
+  ExpectFraction(BaseTime(-2.5, 1), -3, 1, "also when negative");
+  ExpectFraction(BaseTime(0.0004, 1), 0, 1, "numerator rounds to 0");
+  ExpectFraction(BaseTime(0, -5), 0, 1, "a zero is never negative");
+  EXPECT_FALSE(std::signbit(BaseTime(-0.0, 5).GetNumerator()));
+  ExpectFraction(BaseTime(-0.0, -5), 0, 1, "-0 counts as non-negative");
+}
+
+TEST(BaseTime, DenominatorBelowOneAlertsAndCountsAsOne) {
+  lumtest::ResetAlerts();
+  ExpectFraction(BaseTime(1, 0), 1, 1, "1/0");
+  ASSERT_EQ(1, lumtest::AlertCount());
+  EXPECT_EQ("source/lum_basetime", lumtest::Alerts()[0].file);
+  ExpectFraction(BaseTime(7, 0.4), 7, 1, "7/0.4");
+  ExpectFraction(BaseTime(0, 0), 0, 1, "0/0");
+  ExpectFraction(BaseTime(3, std::nan("")), 3, 1, "NaN denominator");
+  EXPECT_EQ(4, lumtest::AlertCount());
+  lumtest::ResetAlerts();
+  BaseTime(1, 0.5);  // rounds to 1: no alert
+  BaseTime(5, 2);
+  EXPECT_EQ(0, lumtest::AlertCount());
+}
+
+TEST(BaseTime, LargeFractionsReduceWithFloatingEuclid) {
+  ExpectFraction(BaseTime(3e9, 6e9), 1, 2, "3e9/6e9");
+  ExpectFraction(BaseTime(2147483520.0, 1), 2147483520.0, 1, "at the limit");
+  ExpectFraction(BaseTime(4294967296.0, 65536), 65536, 1, "2^32/2^16");
+  // Above 1e18 both parts are scaled down to at most 1e18 and stay whole numbers.
+  ExpectFraction(BaseTime(1e19, 2e19), 1, 2, "1e19/2e19");
+  BaseTime odd(3e18, 7);
+  EXPECT_TRUE(IsWhole(odd.GetNumerator()));
+  EXPECT_TRUE(IsWhole(odd.GetDenominator()));
+  EXPECT_GE(odd.GetDenominator(), 1.0);
+  EXPECT_NEAR(3e18 / 7, odd.Get(), 3e18 / 7 * 0.3);
+  BaseTime tiny(1, 1e30);
+  ExpectFraction(tiny, 0, 1, "scaled to nothing");
+  BaseTime huge(std::numeric_limits<double>::infinity(), 1);
+  EXPECT_TRUE(IsWhole(huge.GetNumerator()));
+  EXPECT_GT(huge.GetNumerator(), 9e17);
+  EXPECT_EQ(1.0, huge.GetDenominator());
+}
+
+TEST(BaseTime, GetDividesAndGuardsZero) {
+  EXPECT_DOUBLE_EQ(0.5, BaseTime(1, 2).Get());
+  EXPECT_DOUBLE_EQ(-1.0 / 30.0, BaseTime(-1, 30).Get());
+  EXPECT_DOUBLE_EQ(0.033, BaseTime(1.0 / 30.0).Get());
+}
+
+TEST(BaseTime, ComparisonByCrossProducts) {
+  EXPECT_TRUE(BaseTime(1, 3) > BaseTime(333, 1000));
+  EXPECT_TRUE(BaseTime(333, 1000) < BaseTime(1, 3));
+  EXPECT_TRUE(BaseTime(1, 30) == BaseTime(2, 60));
+  EXPECT_FALSE(BaseTime(1, 30) != BaseTime(2, 60));
+  EXPECT_TRUE(BaseTime(1.0 / 30.0) != BaseTime(1, 30));  // 33/1000 is not 1/30
+  EXPECT_TRUE(BaseTime(1.0 / 30.0) < BaseTime(1, 30));
+  EXPECT_TRUE(BaseTime(0.5) == BaseTime(1, 2));
+  EXPECT_TRUE(BaseTime(1, 2) <= BaseTime(1, 2));
+  EXPECT_TRUE(BaseTime(1, 2) >= BaseTime(1, 2));
+  EXPECT_FALSE(BaseTime(1, 2) < BaseTime(1, 2));
+
+  BaseTime sorted[] = {BaseTime(-1, 2), BaseTime(),     BaseTime(1, 1000),
+                       BaseTime(1, 30), BaseTime(1, 2), BaseTime(3e9, 1)};
+  const int n = static_cast<int>(sizeof(sorted) / sizeof(sorted[0]));
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      EXPECT_EQ(i < j, sorted[i] < sorted[j]) << i << " " << j;
+      EXPECT_EQ(i == j, sorted[i] == sorted[j]) << i << " " << j;
+      EXPECT_EQ(i > j, sorted[i] > sorted[j]) << i << " " << j;
+    }
+  }
+}
+
+TEST(DateTime, InequalityLooksAtEveryField) {
+  const DateTime base(2024, 2, 29, 23, 59, 58);
+  EXPECT_FALSE(base != DateTime(2024, 2, 29, 23, 59, 58));
+  EXPECT_TRUE(base == DateTime(2024, 2, 29, 23, 59, 58));
+  for (int field = 0; field < 6; ++field) {
+    DateTime other = base;
+    Int32* f[] = {&other.year, &other.month, &other.day, &other.hour, &other.minute, &other.second};
+    *f[field] += 1;
+    EXPECT_TRUE(base != other) << field;
+  }
+}
+
+TEST(DateTimeData, NewValueIsTheMillenniumAndSetsDateAndTimeSeparately) {
+  DateTimeData data;
+  EXPECT_TRUE(data.GetDateTime() == DateTime(2000, 1, 1, 0, 0, 0));
+  const DateTime src(1999, 12, 31, 13, 14, 15);
+  data.SetDateTime(&src, true, false);
+  EXPECT_TRUE(data.GetDateTime() == DateTime(1999, 12, 31, 0, 0, 0));
+  DateTimeData timeOnly;
+  timeOnly.SetDateTime(&src, false, true);
+  EXPECT_TRUE(timeOnly.GetDateTime() == DateTime(2000, 1, 1, 13, 14, 15));
+  DateTimeData both;
+  both.SetDateTime(&src, true, true);
+  EXPECT_TRUE(both.GetDateTime() == src);
+  both.SetDateTime(nullptr, true, true);
+  both.SetDateTime(&data.GetDateTime(), false, false);
+  EXPECT_TRUE(both.GetDateTime() == src);
+}
+
+TEST(Clock, DateTimeNowIsTheLocalTime) {
+  auto Local = [](time_t t) {
+    tm local{};
+    localtime_r(&t, &local);
+    return std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min, local.tm_sec);
+  };
+  time_t before = time(nullptr);
+  DateTime now;
+  GetDateTimeNow(now);
+  time_t after = time(nullptr);
+  auto got = std::make_tuple(now.year, now.month, now.day, now.hour, now.minute, now.second);
+  EXPECT_LE(Local(before), got);
+  EXPECT_LE(got, Local(after));
+  EXPECT_GE(now.month, 1);
+  EXPECT_LE(now.month, 12);
+}
+
+TEST(Clock, TimerIsMillisecondsOfTheMonotonicClock) {
+  auto Ms = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<Int64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  };
+  Int64 before = Ms();
+  Int64 t1 = GeGetTimer();
+  Int64 t2 = GeGetTimer();
+  Int64 after = Ms();
+  EXPECT_LE(before - 1, t1);  // the conversion truncates
+  EXPECT_LE(t1, t2);
+  EXPECT_LE(t2, after);
+}
