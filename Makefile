@@ -24,8 +24,7 @@ build: configure
 
 run: build
 	@$(BUILD)/klaymo-thumbnail $(SAMPLE) $(SAMPLE_OUT)
-	@echo "klaymo-thumbnail read $(SAMPLE) and decoded its 96 x 96 thumbnail into a bitmap;"
-	@echo "writing it as $(SAMPLE_OUT) is not implemented yet (the JPEG saver comes later)"
+	@echo "klaymo-thumbnail wrote the 96 x 96 thumbnail of $(SAMPLE) to $(SAMPLE_OUT)"
 
 test: build
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900

@@ -1,6 +1,10 @@
-// klaymo-thumbnail: writes the 96 x 96 preview stored in a Klaymo document as a picture file.
+// klaymo-thumbnail: writes the 96 x 96 preview stored in a Klaymo document as a JPEG file.
 //
 //   klaymo-thumbnail DOCUMENT OUTPUT
+//
+// Exit status: 0 when the picture was written (a document without a thumbnail gives a black
+// picture), 1 when the document cannot be read or the picture cannot be written (a message on
+// stderr names the file), 2 for a wrong command line. A good run prints nothing.
 //
 // Also home of the thumbnail decoder and of the memory functions the library leaves to the
 // application.
@@ -138,6 +142,11 @@ void CopyThumbnailToBitmap(const UChar* pixels, lumora::BaseBitmap* bitmap) {
 
 #ifndef KLAYMO_THUMBNAIL_NO_ENTRY
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
 namespace {
 
 // Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed). False, with a
@@ -155,6 +164,79 @@ bool ReadHead(const char* path, UChar* head) {
   std::fclose(file);
   if (failed) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot read %s: %s\n", path, std::strerror(err));
+    return false;
+  }
+  return true;
+}
+
+// Saves bitmap with the JPEG saver to name; false, with errno describing a file failure where
+// the system reported one, when the saver fails.
+bool SaveJpeg(lumora::BaseBitmap* bitmap, const char* path, Int32* result) {
+  lumora::Filename name(path);
+  errno = 0;
+  *result = bitmap->Save(name, lumora::FILTER_JPG, nullptr, lumora::SAVEBIT_NONE);
+  return *result == lumora::BITMAPRESULT_OK;
+}
+
+void ReportSaveFailure(const char* output, Int32 result, int err) {
+  const char* why = "the JPEG encoder failed";
+  if (result == lumora::BITMAPRESULT_FILE)
+    why = err != 0 ? std::strerror(err) : "the file cannot be opened or written";
+  std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, why);
+}
+
+// Writes the picture to output. A save that fails must not leave a truncated picture behind, nor
+// destroy what output held before: a new or regular output file is written under a temporary
+// name in its directory and renamed over output once the save succeeded; on failure the
+// temporary file is removed and output is untouched. Anything else that exists at output (a
+// device such as /dev/stdout, a pipe) cannot be renamed over and is written in place. A symbolic
+// link to a regular file keeps pointing at the file, which is the one replaced. False, with a
+// message on stderr, when the picture was not written.
+bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
+  Int32 result = 0;
+  struct stat st;
+  const bool exists = stat(output, &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    if (SaveJpeg(bitmap, output, &result)) return true;
+    ReportSaveFailure(output, result, errno);
+    return false;
+  }
+
+  std::string target = output;
+  mode_t mode;
+  if (exists) {
+    char* real = realpath(output, nullptr);
+    if (real != nullptr) {
+      target = real;
+      std::free(real);
+    }
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  std::string::size_type slash = target.rfind('/');
+  std::string temp = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  temp += ".klaymo-thumbnail-XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
+    return false;
+  }
+  fchmod(fd, mode);
+  close(fd);
+
+  if (!SaveJpeg(bitmap, temp.c_str(), &result)) {
+    int err = errno;
+    unlink(temp.c_str());
+    ReportSaveFailure(output, result, err);
+    return false;
+  }
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    unlink(temp.c_str());
+    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(err));
     return false;
   }
   return true;
@@ -181,7 +263,7 @@ int main(int argc, char** argv) {
 
   ReadKlaymoFileThumbnail(head, pixels);
   CopyThumbnailToBitmap(pixels, &bitmap);
-  return 0;
+  return WritePicture(&bitmap, argv[2]) ? 0 : 1;
 }
 
 namespace lumora {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "lum_bitmapsaver.h"
 #include "lum_debug.h"
 #include "lum_drawport.h"
 #include "lum_memory.h"
@@ -296,17 +297,22 @@ BaseBitmap* BaseBitmap::GetClone() const {
 
 Int32 BaseBitmap::Save(const Filename& name, Int32 filter, BaseContainer* container,
                        SAVEBIT savebit) {
-  (void)name;
-  (void)container;
-  (void)savebit;
+  // The saver lives for this one call.
+  BitmapSaverData* saver = nullptr;
   switch (filter) {
-    case FILTER_JPG:  // JpgSaver
-    case FILTER_BMP:  // BmpSaver
-      // The savers are not provided yet.
-      return BITMAPRESULT_FAILED;
+    case FILTER_JPG:
+      saver = NewObj<JpgSaver>();
+      break;
+    case FILTER_BMP:
+      saver = NewObj<BmpSaver>();
+      break;
     default:
       return BITMAPRESULT_FAILED;
   }
+  if (saver == nullptr) return BITMAPRESULT_FAILED;
+  Int32 result = saver->Save(name, this, container, savebit);
+  DeleteObj(saver);
+  return result;
 }
 
 }  // namespace lumora

@@ -1,12 +1,19 @@
 // klaymo-thumbnail as a process: exit status, what it prints, what it leaves on disk.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -139,4 +146,246 @@ TEST(Tool, DocumentsWithoutAThumbnailStillSucceed) {
     EXPECT_EQ("", run.out) << input;
     EXPECT_EQ("", run.err) << input;
   }
+}
+
+// ---- the written picture ---------------------------------------------------------------------
+
+namespace {
+
+struct DecodeError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+void DecodeErrorExit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<DecodeError*>(cinfo->err)->jump, 1);
+}
+
+// A JPEG file decoded to 8-bit RGB; ok is false when it is not a JPEG libjpeg can read.
+struct Picture {
+  bool ok = false;
+  int width = 0, height = 0, components = 0;
+  std::vector<unsigned char> rgb;
+};
+
+Picture DecodeJpeg(const std::vector<unsigned char>& bytes) {
+  Picture pic;
+  if (bytes.empty()) return pic;
+  jpeg_decompress_struct cinfo;
+  DecodeError err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = DecodeErrorExit;
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    return Picture();
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), bytes.size());
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  pic.width = static_cast<int>(cinfo.output_width);
+  pic.height = static_cast<int>(cinfo.output_height);
+  pic.components = cinfo.num_components;
+  pic.rgb.resize(static_cast<size_t>(pic.width) * pic.height * 3);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = &pic.rgb[static_cast<size_t>(cinfo.output_scanline) * pic.width * 3];
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  pic.ok = true;
+  return pic;
+}
+
+// Mean absolute difference per sample between a decoded 96 x 96 picture and the decoder's
+// 4-byte pixels (the fourth byte unused), and the share of samples off by more than 24.
+struct Difference {
+  double mean;
+  double outliers;
+};
+
+Difference Compare(const Picture& pic, const std::vector<std::uint8_t>& pixels, bool flip = false) {
+  double sum = 0;
+  int far = 0;
+  const int n = klaymo::kThumbSide * klaymo::kThumbSide;
+  for (int i = 0; i < n; ++i) {
+    int y = i / klaymo::kThumbSide, x = i % klaymo::kThumbSide;
+    int from = flip ? (klaymo::kThumbSide - 1 - y) * klaymo::kThumbSide + x : i;
+    for (int k = 0; k < 3; ++k) {
+      int d = std::abs(int(pic.rgb[3 * i + k]) - int(pixels[4 * from + k]));
+      sum += d;
+      if (d > 24) ++far;
+    }
+  }
+  return {sum / (3.0 * n), far / (3.0 * n)};
+}
+
+// RunTool with the size of every file the tool writes limited to maxBytes (writes past it fail
+// with EFBIG instead of raising SIGXFSZ).
+ToolRun RunToolWithFileLimit(const std::vector<std::string>& args, rlim_t maxBytes) {
+  const std::string outPath = lumtest::TempPath("tool.stdout");
+  const std::string errPath = lumtest::TempPath("tool.stderr");
+  std::vector<std::string> all{KLAYMO_THUMBNAIL_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ToolRun run{-1, "", ""};
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    struct rlimit limit = {maxBytes, maxBytes};
+    signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    execv(KLAYMO_THUMBNAIL_PATH, argv.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "cannot fork";
+    return run;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = ReadText(outPath);
+  run.err = ReadText(errPath);
+  return run;
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+        names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string FreshDir(const std::string& name) {
+  const std::string dir = lumtest::TempPath(name);
+  mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+}  // namespace
+
+TEST(Tool, WritesTheDecodedThumbnailOrABlackPictureAsA96x96Jpeg) {
+  const std::vector<std::uint8_t> picture = klaymo::SamplePicture();
+  struct Layout {
+    int version, blockStart;
+    std::vector<std::size_t> segments;
+  };
+  for (const Layout& layout : {Layout{4, 194, {9216, 9216, 9216, 9216}},
+                               Layout{5, 233, {20000, 16864}}, Layout{6, 200, {}}}) {
+    SCOPED_TRACE(layout.version);
+    klaymo::DocumentOptions options;
+    options.version = layout.version;
+    options.blockStart = layout.blockStart;
+    options.segmentBytes = layout.segments;
+    std::vector<std::uint8_t> doc;
+    ASSERT_TRUE(klaymo::WriteDocument(picture, options, &doc));
+    const std::string input = lumtest::TempPath("e2e.klaymo");
+    const std::string output = lumtest::TempPath("e2e.jpg");
+    ASSERT_TRUE(lumtest::WriteFileBytes(input, doc));
+    ToolRun run = RunTool({input, output});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("", run.err);
+
+    Picture pic = DecodeJpeg(lumtest::ReadFileBytes(output));
+    ASSERT_TRUE(pic.ok);
+    EXPECT_EQ(96, pic.width);
+    EXPECT_EQ(96, pic.height);
+    EXPECT_EQ(3, pic.components);
+    // Quality 95 with colour subsampled 2 x 2: close everywhere but along the sharp colour
+    // edges of the drawing (about 2% of the samples). The same picture upside down is far off,
+    // so the bounds tell a right picture from a wrong one.
+    Difference d = Compare(pic, picture);
+    EXPECT_LT(d.mean, 4.5);
+    EXPECT_LT(d.outliers, 0.04);
+    EXPECT_GT(Compare(pic, picture, true).mean, 20.0);
+  }
+
+  // Without a thumbnail block: the black picture, and success.
+  const std::string empty = lumtest::TempPath("nothing.klaymo");
+  ASSERT_TRUE(lumtest::WriteFileBytes(empty, {}));
+  const std::string output = lumtest::TempPath("nothing.jpg");
+  ASSERT_EQ(0, RunTool({empty, output}).status);
+  Picture pic = DecodeJpeg(lumtest::ReadFileBytes(output));
+  ASSERT_TRUE(pic.ok);
+  EXPECT_EQ(96, pic.width);
+  EXPECT_EQ(96, pic.height);
+  EXPECT_LE(*std::max_element(pic.rgb.begin(), pic.rgb.end()), 1);
+}
+
+TEST(Tool, AFailedSaveIsReportedAndLeavesNoPartialPicture) {
+  // A full device: status 1 and one line naming the output.
+  if (access("/dev/full", W_OK) == 0) {
+    ToolRun run = RunTool({SamplePath(), "/dev/full"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, run.err.find("cannot write /dev/full")) << run.err;
+    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+  }
+
+  // A directory that does not exist.
+  const std::string nowhere = lumtest::TempPath("no-such-dir") + "/thumb.jpg";
+  ToolRun run = RunTool({SamplePath(), nowhere});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find(nowhere)) << run.err;
+  EXPECT_FALSE(Exists(lumtest::TempPath("no-such-dir")));
+
+  // Writes that fail part way (the file system refuses to grow the file): the picture that was
+  // there stays as it was, a new one is not created, and no temporary file is left over.
+  const std::string dir = FreshDir("limited");
+  const std::string kept = dir + "/kept.jpg";
+  const std::vector<unsigned char> old = {'o', 'l', 'd', ' ', 'p', 'i', 'c'};
+  ASSERT_TRUE(lumtest::WriteFileBytes(kept, old));
+  for (const std::string& output : {kept, dir + "/new.jpg"}) {
+    run = RunToolWithFileLimit({SamplePath(), output}, 1000);
+    EXPECT_EQ(1, run.status) << output;
+    EXPECT_NE(std::string::npos, run.err.find("cannot write " + output)) << run.err;
+  }
+  EXPECT_EQ(old, lumtest::ReadFileBytes(kept));
+  EXPECT_EQ(std::vector<std::string>{"kept.jpg"}, DirectoryEntries(dir));
+}
+
+TEST(Tool, ReplacesAnExistingOutputWholeKeepingItsModeAndLinks) {
+  const std::string dir = FreshDir("replace");
+  const std::string fresh = dir + "/fresh.jpg";
+  ASSERT_EQ(0, RunTool({SamplePath(), fresh}).status);
+  const std::vector<unsigned char> jpeg = lumtest::ReadFileBytes(fresh);
+  ASSERT_TRUE(DecodeJpeg(jpeg).ok);
+  struct stat st;
+  mode_t mask = umask(0);
+  umask(mask);
+  ASSERT_EQ(0, stat(fresh.c_str(), &st));
+  EXPECT_EQ(0666 & ~mask, st.st_mode & 07777);
+
+  // A longer file is replaced, not overwritten from the front; its permissions stay.
+  const std::string existing = dir + "/existing.jpg";
+  ASSERT_TRUE(lumtest::WriteFileBytes(existing, std::vector<unsigned char>(20000, 'x')));
+  ASSERT_EQ(0, chmod(existing.c_str(), 0640));
+  ASSERT_EQ(0, RunTool({SamplePath(), existing}).status);
+  EXPECT_EQ(jpeg, lumtest::ReadFileBytes(existing));
+  ASSERT_EQ(0, stat(existing.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+
+  // Through a symbolic link: the link stays and the file it names gets the picture.
+  const std::string target = dir + "/target.jpg";
+  const std::string link = dir + "/link.jpg";
+  ASSERT_TRUE(lumtest::WriteFileBytes(target, {'o', 'l', 'd'}));
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  ASSERT_EQ(0, RunTool({SamplePath(), link}).status);
+  ASSERT_EQ(0, lstat(link.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(jpeg, lumtest::ReadFileBytes(target));
+  EXPECT_EQ((std::vector<std::string>{"existing.jpg", "fresh.jpg", "link.jpg", "target.jpg"}),
+            DirectoryEntries(dir));
 }

@@ -1,0 +1,1289 @@
+// GeData, ByteArray, PriorityData and the custom data-type classes (see lum_gedata.h).
+#include "lum_gedata.h"
+
+#include <cstring>
+
+#include "lum_basecontainer.h"
+#include "lum_debug.h"
+#include "lum_descid.h"
+#include "lum_gemarker.h"
+#include "lum_hyperfile.h"
+#include "lum_memory.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr const Char* kFile = "source/lum_gedata";
+
+// The constant values getters hand out for a missing or mismatched value. Built by the static
+// initialiser of this file before main runs and destroyed at exit; none of them allocates.
+const ByteArray g_emptyBytes;
+const Vector64 g_zeroVector;
+const String g_emptyString;
+const Matrix64 g_identityMatrix;
+const BaseTime g_defaultTime;
+const Filename g_emptyFilename;
+
+// How a known custom data type is served.
+enum class CustomKind { DESCID, DATETIME, PRIORITY, RAW };
+
+struct CustomEntry {
+  Int32 id;
+  Int32 level;  // written on the value's chunk
+  CustomKind kind;
+};
+
+// The fixed dispatch table. Gradient, spline, in/exclude and layer-stack values are kept as raw
+// chunks until their classes exist; so is every type whose contents this library does not read.
+constexpr CustomEntry kCustomTable[] = {
+    {CUSTOMDATATYPE_GRADIENT, 1, CustomKind::RAW},
+    {CUSTOMDATATYPE_DESCID, 5, CustomKind::DESCID},
+    {CUSTOMDATATYPE_LENSGLOW, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_SPLINE, 9, CustomKind::RAW},
+    {CUSTOMDATATYPE_INEXCLUDE_LIST, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_PRIORITY, 0, CustomKind::PRIORITY},
+    {CUSTOMDATATYPE_FONT, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_DATETIME, 0, CustomKind::DATETIME},
+    {CUSTOMDATATYPE_BLEND, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_MATPREVIEW, 7, CustomKind::RAW},
+    {CUSTOMDATATYPE_LISTVIEW, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_ITEMLIST, 1, CustomKind::RAW},
+    {CUSTOMDATATYPE_SPREADSHEET, 3, CustomKind::RAW},
+    {CUSTOMDATATYPE_ITEMTREE, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_DYNAMICSPLINE, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_XRLAYERS, 11, CustomKind::RAW},
+    {CUSTOMDATATYPE_PLA, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_REALARRAY, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_COLORPROFILE, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_UNITSCALE, 0, CustomKind::RAW},
+    {CUSTOMDATATYPE_RANGE, 3, CustomKind::RAW},
+    {CUSTOMDATATYPE_FIELD, 5, CustomKind::RAW},
+    {CUSTOMDATATYPE_SKYOBJECTS, 0, CustomKind::RAW},
+};
+
+const CustomEntry* FindCustom(Int32 id) {
+  for (const CustomEntry& entry : kCustomTable) {
+    if (entry.id == id) return &entry;
+  }
+  return nullptr;
+}
+
+// Unknown custom ids whose raw chunks are kept even from files older than version 11600.
+constexpr Int32 kKeptFromOldFiles[] = {1001053,   1009372,   1009617,   1011188,   1011190,
+                                       1019870,   1019918,   1020497,   180000106, 200000027,
+                                       200000044, 200000157, 465001521, 465001527};
+
+bool KeptFromOldFiles(Int32 id) {
+  for (Int32 kept : kKeptFromOldFiles) {
+    if (kept == id) return true;
+  }
+  return false;
+}
+
+// The heap cell a custom value owns: one pointer to the data-type object.
+struct CustomHolder {
+  CustomDataType* object;
+};
+
+template <typename T>
+T* As(CustomDataType* p) {
+  return reinterpret_cast<T*>(p);
+}
+template <typename T>
+const T* As(const CustomDataType* p) {
+  return reinterpret_cast<const T*>(p);
+}
+template <typename T>
+CustomDataType* AsCustom(T* p) {
+  return reinterpret_cast<CustomDataType*>(p);
+}
+
+// ---- dispatch over the custom kinds ----
+
+CustomDataType* CustomAlloc(const CustomEntry& e) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      return DescIDDataTypeClass::AllocData();
+    case CustomKind::DATETIME:
+      return DateTimeDataTypeClass::AllocData();
+    case CustomKind::PRIORITY:
+      return AsCustom(NewObj<PriorityData>());
+    case CustomKind::RAW: {
+      CustomDataType* data = RawCustomDataTypeClass::AllocData();
+      if (data != nullptr) As<RawCustomData>(data)->level = e.level;
+      return data;
+    }
+  }
+  return nullptr;
+}
+
+void CustomFree(const CustomEntry& e, CustomDataType* data) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      DescIDDataTypeClass::FreeData(data);
+      break;
+    case CustomKind::DATETIME:
+      DateTimeDataTypeClass::FreeData(data);
+      break;
+    case CustomKind::PRIORITY: {
+      PriorityData* priority = As<PriorityData>(data);
+      DeleteObj(priority);
+      break;
+    }
+    case CustomKind::RAW:
+      RawCustomDataTypeClass::FreeData(data);
+      break;
+  }
+}
+
+bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType* dest,
+                AliasTrans* trans) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      return DescIDDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::DATETIME:
+      return DateTimeDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::PRIORITY:
+      if (src == nullptr || dest == nullptr) return false;
+      As<PriorityData>(src)->CopyTo(As<PriorityData>(dest));
+      return true;
+    case CustomKind::RAW:
+      return RawCustomDataTypeClass::CopyData(src, dest, trans);
+  }
+  return false;
+}
+
+bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomDataType* b) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      return DescIDDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::DATETIME:
+      return DateTimeDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::PRIORITY:
+      return a != nullptr && b != nullptr && As<PriorityData>(a)->IsEqual(As<PriorityData>(b));
+    case CustomKind::RAW:
+      return RawCustomDataTypeClass::Compare(a, b) == 0;
+  }
+  return false;
+}
+
+bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      return DescIDDataTypeClass::WriteData(data, hf);
+    case CustomKind::DATETIME:
+      return DateTimeDataTypeClass::WriteData(data, hf);
+    case CustomKind::PRIORITY:
+      return As<PriorityData>(data)->WriteData(hf);
+    case CustomKind::RAW:
+      return RawCustomDataTypeClass::WriteData(data, hf);
+  }
+  return false;
+}
+
+bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32 level) {
+  switch (e.kind) {
+    case CustomKind::DESCID:
+      return DescIDDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::DATETIME:
+      return DateTimeDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::PRIORITY:
+      return As<PriorityData>(data)->ReadData(hf, level);
+    case CustomKind::RAW:
+      return RawCustomDataTypeClass::ReadData(data, hf, level);
+  }
+  return false;
+}
+
+// The chunk level a custom value is written under: raw values keep the level they were read
+// with, so that the kept contents are never relabelled.
+Int32 CustomWriteLevel(const CustomEntry& e, const CustomDataType* data) {
+  if (e.kind == CustomKind::RAW && data != nullptr) return As<RawCustomData>(data)->level;
+  return e.level;
+}
+
+Int32 MapAlias(Int32 type) {
+  switch (type) {
+    case VALUETYPE_ALIAS_VECTOR:
+      return VALUETYPE_VECTOR;
+    case VALUETYPE_ALIAS_STRING1:
+    case VALUETYPE_ALIAS_STRING2:
+      return VALUETYPE_STRING;
+    case VALUETYPE_ALIAS_INT32:
+      return VALUETYPE_INT32;
+    default:
+      return type;
+  }
+}
+
+// A copy of n bytes (null for none); ok is false when the block cannot be allocated.
+void* CopyBytes(const void* src, Int64 n, bool* ok) {
+  *ok = true;
+  if (n <= 0 || src == nullptr) return nullptr;
+  void* block = MemAllocNC(n);
+  if (block == nullptr) {
+    *ok = false;
+    return nullptr;
+  }
+  std::memcpy(block, src, static_cast<size_t>(n));
+  return block;
+}
+
+bool SameBytes(const void* a, const void* b, Int64 n) {
+  if (n <= 0 || a == b) return true;
+  if (a == nullptr || b == nullptr) return false;
+  return std::memcmp(a, b, static_cast<size_t>(n)) == 0;
+}
+
+// Toward zero. A double outside the Int32 range has no Int32 value (converting it would be
+// undefined): it saturates, and NaN gives 0.
+Int32 TruncateToInt32(Float64 f) {
+  if (!(f == f)) return 0;
+  if (f >= 2147483647.0) return 2147483647;
+  if (f <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<Int32>(f);
+}
+
+}  // namespace
+
+// ---- ByteArray ----
+
+ByteArray::~ByteArray() { Free(); }
+
+bool ByteArray::Init(const void* src, Int64 len) {
+  void* block = nullptr;
+  if (len > 0) {
+    // A null source gives zeroed bytes rather than whatever the block held.
+    block = src != nullptr ? MemAllocNC(len) : MemAlloc(len);
+    if (block == nullptr) {
+      Free();
+      return false;
+    }
+    if (src != nullptr) std::memcpy(block, src, static_cast<size_t>(len));
+  }
+  // The old buffer goes only now: src may point into it.
+  Free();
+  data = block;
+  length = len > 0 ? len : 0;
+  return true;
+}
+
+void ByteArray::Free() {
+  MemFree(data);
+  length = 0;
+}
+
+// ---- GeData: construction ----
+
+GeData::GeData(const GeData& src) { src.CopyData(this, nullptr); }
+
+GeData::GeData(void* pointer, VOIDVALUETYPE) : _type(VALUETYPE_VOID) { _payload.pointer = pointer; }
+
+GeData::GeData(Int32 value) : _type(VALUETYPE_INT32) {
+  _payload.int64 = 0;
+  _payload.int32 = value;
+}
+
+GeData::GeData(Float64 value) : _type(VALUETYPE_FLOAT) { _payload.float64 = value; }
+
+GeData::GeData(Int64 value) : _type(VALUETYPE_INT64) { _payload.int64 = value; }
+
+GeData::GeData(const Vector64& value) {
+  Vector64* v = NewObj<Vector64>(value);
+  if (v == nullptr) return;
+  _type = VALUETYPE_VECTOR;
+  _payload.pointer = v;
+}
+
+GeData::GeData(const BaseTime& value) {
+  BaseTime* t = NewObj<BaseTime>(value);
+  if (t == nullptr) return;
+  _type = VALUETYPE_TIME;
+  _payload.pointer = t;
+}
+
+GeData::GeData(const Matrix64& value) {
+  Matrix64* m = NewObj<Matrix64>(value);
+  if (m == nullptr) return;
+  _type = VALUETYPE_MATRIX;
+  _payload.pointer = m;
+}
+
+GeData::GeData(const String& value) {
+  String* s = NewObj<String>();
+  if (s == nullptr) return;
+  *s = value;
+  if (s->GetLength() != value.GetLength()) {
+    DeleteObj(s);
+    return;
+  }
+  _type = VALUETYPE_STRING;
+  _payload.pointer = s;
+}
+
+GeData::GeData(const Filename& value) {
+  Filename* f = NewObj<Filename>(value);
+  if (f == nullptr) return;
+  if (*f != value) {  // the path could not be copied
+    DeleteObj(f);
+    return;
+  }
+  _type = VALUETYPE_FILENAME;
+  _payload.pointer = f;
+}
+
+GeData::GeData(const ByteArray& value) {
+  ByteArray* b = NewObj<ByteArray>();
+  if (b == nullptr) return;
+  if (!b->Init(value.data, value.length)) {
+    DeleteObj(b);
+    return;
+  }
+  _type = VALUETYPE_BYTEARRAY;
+  _payload.pointer = b;
+}
+
+GeData::GeData(const GeMarker& value) {
+  GeMarker* m = NewObj<GeMarker>(value);
+  if (m == nullptr) return;
+  _type = VALUETYPE_MARKER;
+  _payload.pointer = m;
+}
+
+GeData::GeData(const BaseContainer& value) {
+  BaseContainer* bc = value.GetClone(COPYFLAGS_NONE, nullptr);
+  if (bc == nullptr) return;
+  _type = VALUETYPE_CONTAINER;
+  _payload.pointer = bc;
+}
+
+GeData::GeData(const BaseLink&) {
+  // Links are not available in this build.
+  _GeDebugBreak(__LINE__, kFile);
+}
+
+GeData::GeData(Int32 type, DEFAULTVALUETYPE) { InitType(type); }
+
+GeData::GeData(Int32 type, const CustomDataType& src) {
+  if (!InitType(type)) return;
+  const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
+  if (entry == nullptr) {
+    // Only custom data types copy from an object.
+    _GeDebugBreak(__LINE__, kFile);
+    Free();
+    return;
+  }
+  CustomHolder* holder = static_cast<CustomHolder*>(_payload.pointer);
+  if (!CustomCopy(*entry, &src, holder->object, nullptr)) Free();
+}
+
+// ---- GeData: kind and payload ----
+
+bool GeData::InitType(Int32 type) {
+  Free();
+  type = MapAlias(type);
+  void* payload = nullptr;
+  switch (type) {
+    case VALUETYPE_NIL:
+      return true;
+    case VALUETYPE_VOID:
+    case VALUETYPE_INT32:
+    case VALUETYPE_FLOAT:
+    case VALUETYPE_INT64:
+      _type = type;
+      _payload.int64 = 0;  // null pointer, 0, 0.0 alike
+      return true;
+    case VALUETYPE_TIME:
+      payload = NewObj<BaseTime>();
+      break;
+    case VALUETYPE_VECTOR:
+      payload = NewObj<Vector64>();
+      break;
+    case VALUETYPE_MATRIX:
+      payload = NewObj<Matrix64>();
+      break;
+    case VALUETYPE_BYTEARRAY:
+      payload = NewObj<ByteArray>();
+      break;
+    case VALUETYPE_STRING:
+      payload = NewObj<String>();
+      break;
+    case VALUETYPE_FILENAME:
+      payload = NewObj<Filename>();
+      break;
+    case VALUETYPE_CONTAINER:
+      payload = BaseContainer::Alloc();
+      break;
+    case VALUETYPE_MARKER:
+      payload = NewObj<GeMarker>();
+      break;
+    case VALUETYPE_LINK:
+      // Links are not available in this build.
+      _GeDebugBreak(__LINE__, kFile);
+      return false;
+    case VALUETYPE_UNKNOWNCUSTOM:
+      _type = type;
+      _payload.pointer = nullptr;
+      return true;
+    default: {
+      if (type < VALUETYPE_CUSTOMFIRST) {
+        // No kind: kept as an id without payload.
+        _GeDebugBreak(__LINE__, kFile);
+        _type = type;
+        _payload.pointer = nullptr;
+        return true;
+      }
+      const CustomEntry* entry = FindCustom(type);
+      if (entry == nullptr) return false;
+      CustomHolder* holder = static_cast<CustomHolder*>(MemAlloc(sizeof(CustomHolder)));
+      if (holder != nullptr) {
+        holder->object = CustomAlloc(*entry);
+        if (holder->object == nullptr) DeleteMem(holder);
+      }
+      payload = holder;
+      break;
+    }
+  }
+  if (payload == nullptr) {
+    _GeDebugBreak(__LINE__, kFile);
+    return false;
+  }
+  _type = type;
+  _payload.pointer = payload;
+  return true;
+}
+
+namespace {
+
+template <typename T>
+void DropPayload(void* payload) {
+  T* obj = static_cast<T*>(payload);
+  DeleteObj(obj);
+}
+
+}  // namespace
+
+void GeData::Free() {
+  void* payload = _payload.pointer;
+  switch (_type) {
+    case VALUETYPE_TIME:
+      DropPayload<BaseTime>(payload);
+      break;
+    case VALUETYPE_VECTOR:
+      DropPayload<Vector64>(payload);
+      break;
+    case VALUETYPE_MATRIX:
+      DropPayload<Matrix64>(payload);
+      break;
+    case VALUETYPE_BYTEARRAY:
+      DropPayload<ByteArray>(payload);
+      break;
+    case VALUETYPE_STRING:
+      DropPayload<String>(payload);
+      break;
+    case VALUETYPE_FILENAME:
+      DropPayload<Filename>(payload);
+      break;
+    case VALUETYPE_CONTAINER: {
+      BaseContainer* bc = static_cast<BaseContainer*>(payload);
+      BaseContainer::Free(bc);
+      break;
+    }
+    case VALUETYPE_MARKER:
+      DropPayload<GeMarker>(payload);
+      break;
+    case VALUETYPE_UNKNOWNCUSTOM: {
+      UnknownCustomData* rec = static_cast<UnknownCustomData*>(payload);
+      if (rec != nullptr) MemFree(rec->bytes);
+      DeleteObj(rec);
+      break;
+    }
+    default:
+      if (_type >= VALUETYPE_CUSTOMFIRST) {
+        CustomHolder* holder = static_cast<CustomHolder*>(payload);
+        const CustomEntry* entry = FindCustom(_type);
+        if (holder != nullptr && holder->object != nullptr && entry != nullptr) {
+          CustomFree(*entry, holder->object);
+        }
+        DeleteMem(holder);
+      }
+      break;
+  }
+  _type = VALUETYPE_NIL;
+  _payload.int64 = 0;
+}
+
+// ---- GeData: copy ----
+
+void GeData::Adopt(GeData& from) {
+  _type = from._type;
+  _payload = from._payload;
+  from._type = VALUETYPE_NIL;
+  from._payload.int64 = 0;
+}
+
+void GeData::CopyData(GeData* dest, AliasTrans* trans) const {
+  if (dest == nullptr || dest == this) return;
+  if (dest->_type == _type && dest->AssignInPlaceFrom(*this, trans)) return;
+  dest->Free();
+  if (!dest->CopyPayloadFrom(*this, trans)) dest->Free();
+}
+
+GeData& GeData::operator=(const GeData& src) {
+  src.CopyData(this, nullptr);
+  return *this;
+}
+
+GeData& GeData::operator=(GeData&& src) noexcept {
+  if (this != &src) {
+    Free();
+    Adopt(src);
+  }
+  return *this;
+}
+
+// Same kind as src: assigns into the payload this value already has. False when the kind has
+// no in-place rule (the caller then rebuilds the value) or when the assignment failed (this
+// value is then nil and the rebuild fails again the same way or succeeds with fresh memory).
+bool GeData::AssignInPlaceFrom(const GeData& src, AliasTrans* trans) {
+  void* to = _payload.pointer;
+  const void* from = src._payload.pointer;
+  switch (_type) {
+    case VALUETYPE_VOID:
+    case VALUETYPE_FLOAT:
+    case VALUETYPE_INT64:
+      _payload.int64 = src._payload.int64;
+      return true;
+    case VALUETYPE_INT32:
+      _payload.int32 = src._payload.int32;
+      return true;
+    case VALUETYPE_TIME:
+      *static_cast<BaseTime*>(to) = *static_cast<const BaseTime*>(from);
+      return true;
+    case VALUETYPE_MARKER:
+      *static_cast<GeMarker*>(to) = *static_cast<const GeMarker*>(from);
+      return true;
+    case VALUETYPE_VECTOR:
+      *static_cast<Vector64*>(to) = *static_cast<const Vector64*>(from);
+      return true;
+    case VALUETYPE_MATRIX:
+      *static_cast<Matrix64*>(to) = *static_cast<const Matrix64*>(from);
+      return true;
+    case VALUETYPE_BYTEARRAY: {
+      const ByteArray* b = static_cast<const ByteArray*>(from);
+      if (static_cast<ByteArray*>(to)->Init(b->data, b->length)) return true;
+      Free();
+      return true;
+    }
+    case VALUETYPE_STRING: {
+      String* s = static_cast<String*>(to);
+      const String* v = static_cast<const String*>(from);
+      *s = *v;
+      if (s->GetLength() != v->GetLength()) Free();
+      return true;
+    }
+    case VALUETYPE_FILENAME: {
+      Filename* f = static_cast<Filename*>(to);
+      const Filename* v = static_cast<const Filename*>(from);
+      *f = *v;
+      if (*f != *v) Free();
+      return true;
+    }
+    default:
+      if (_type >= VALUETYPE_CUSTOMFIRST) {
+        const CustomEntry* entry = FindCustom(_type);
+        const CustomHolder* sh = static_cast<const CustomHolder*>(from);
+        CustomHolder* dh = static_cast<CustomHolder*>(to);
+        if (entry == nullptr || sh == nullptr || dh == nullptr ||
+            !CustomCopy(*entry, sh->object, dh->object, trans)) {
+          Free();
+        }
+        return true;
+      }
+      // Containers and unknown custom values are rebuilt; links and payload-less ids have no
+      // copy rule.
+      return false;
+  }
+}
+
+// This value is nil: builds a fresh copy of src's payload. False when src has no copy rule or
+// memory runs out.
+bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
+  const void* from = src._payload.pointer;
+  void* payload = nullptr;
+  switch (src._type) {
+    case VALUETYPE_VOID:
+    case VALUETYPE_INT32:
+    case VALUETYPE_FLOAT:
+    case VALUETYPE_INT64:
+      _type = src._type;
+      _payload = src._payload;
+      return true;
+    case VALUETYPE_TIME:
+      payload = NewObj<BaseTime>(*static_cast<const BaseTime*>(from));
+      break;
+    case VALUETYPE_MARKER:
+      payload = NewObj<GeMarker>(*static_cast<const GeMarker*>(from));
+      break;
+    case VALUETYPE_VECTOR:
+      payload = NewObj<Vector64>(*static_cast<const Vector64*>(from));
+      break;
+    case VALUETYPE_MATRIX:
+      payload = NewObj<Matrix64>(*static_cast<const Matrix64*>(from));
+      break;
+    case VALUETYPE_BYTEARRAY:
+    case VALUETYPE_STRING:
+    case VALUETYPE_FILENAME: {
+      // The typed constructors check that the copy is complete.
+      GeData built;
+      if (src._type == VALUETYPE_BYTEARRAY) {
+        GeData made(*static_cast<const ByteArray*>(from));
+        built.Adopt(made);
+      } else if (src._type == VALUETYPE_STRING) {
+        GeData made(*static_cast<const String*>(from));
+        built.Adopt(made);
+      } else {
+        GeData made(*static_cast<const Filename*>(from));
+        built.Adopt(made);
+      }
+      if (built._type == VALUETYPE_NIL) return false;
+      Adopt(built);
+      return true;
+    }
+    case VALUETYPE_CONTAINER: {
+      if (from == nullptr) {
+        _type = VALUETYPE_CONTAINER;
+        _payload.pointer = nullptr;
+        return true;
+      }
+      payload = static_cast<const BaseContainer*>(from)->GetClone(COPYFLAGS_NONE, trans);
+      break;
+    }
+    case VALUETYPE_UNKNOWNCUSTOM: {
+      const UnknownCustomData* s = static_cast<const UnknownCustomData*>(from);
+      if (s == nullptr) {
+        _type = VALUETYPE_UNKNOWNCUSTOM;
+        _payload.pointer = nullptr;
+        return true;
+      }
+      UnknownCustomData* rec = NewObjClear<UnknownCustomData>();
+      if (rec == nullptr) return false;
+      bool ok = false;
+      rec->bytes = CopyBytes(s->bytes, s->size, &ok);
+      if (!ok) {
+        DeleteObj(rec);
+        return false;
+      }
+      rec->originalType = s->originalType;
+      rec->level = s->level;
+      rec->size = rec->bytes != nullptr ? s->size : 0;
+      payload = rec;
+      break;
+    }
+    default: {
+      if (src._type < VALUETYPE_CUSTOMFIRST) return false;  // nil, links, payload-less ids
+      const CustomEntry* entry = FindCustom(src._type);
+      const CustomHolder* sh = static_cast<const CustomHolder*>(from);
+      if (entry == nullptr || sh == nullptr) return false;
+      CustomHolder* holder = static_cast<CustomHolder*>(MemAlloc(sizeof(CustomHolder)));
+      if (holder == nullptr) return false;
+      holder->object = CustomAlloc(*entry);
+      _type = src._type;  // from here on Free releases what was built
+      _payload.pointer = holder;
+      return holder->object != nullptr && CustomCopy(*entry, sh->object, holder->object, trans);
+    }
+  }
+  if (payload == nullptr) return false;
+  _type = src._type;
+  _payload.pointer = payload;
+  return true;
+}
+
+// ---- GeData: equality ----
+
+bool GeData::operator==(const GeData& other) const {
+  if (_type == VALUETYPE_NIL || other._type == VALUETYPE_NIL) return false;
+  if (_type != other._type) {
+    if (_type == VALUETYPE_INT32 && other._type == VALUETYPE_FLOAT) {
+      return static_cast<Float64>(_payload.int32) == other._payload.float64;
+    }
+    if (_type == VALUETYPE_FLOAT && other._type == VALUETYPE_INT32) {
+      return _payload.float64 == static_cast<Float64>(other._payload.int32);
+    }
+    return false;
+  }
+  const void* a = _payload.pointer;
+  const void* b = other._payload.pointer;
+  switch (_type) {
+    case VALUETYPE_VOID:
+    case VALUETYPE_INT64:
+      return _payload.int64 == other._payload.int64;
+    case VALUETYPE_INT32:
+      return _payload.int32 == other._payload.int32;
+    case VALUETYPE_FLOAT:
+      return _payload.float64 == other._payload.float64;
+    case VALUETYPE_TIME:
+      return *static_cast<const BaseTime*>(a) == *static_cast<const BaseTime*>(b);
+    case VALUETYPE_VECTOR:
+      return *static_cast<const Vector64*>(a) == *static_cast<const Vector64*>(b);
+    case VALUETYPE_MATRIX:
+      return *static_cast<const Matrix64*>(a) == *static_cast<const Matrix64*>(b);
+    case VALUETYPE_BYTEARRAY: {
+      // Lengths and bytes: equal lengths alone would make different values equal.
+      const ByteArray* x = static_cast<const ByteArray*>(a);
+      const ByteArray* y = static_cast<const ByteArray*>(b);
+      return x->length == y->length && SameBytes(x->data, y->data, x->length);
+    }
+    case VALUETYPE_STRING:
+      return *static_cast<const String*>(a) == *static_cast<const String*>(b);
+    case VALUETYPE_FILENAME:
+      return *static_cast<const Filename*>(a) == *static_cast<const Filename*>(b);
+    case VALUETYPE_CONTAINER:
+      return a != nullptr && b != nullptr &&
+             IdenticalContainer(*static_cast<const BaseContainer*>(a),
+                                *static_cast<const BaseContainer*>(b));
+    case VALUETYPE_MARKER:
+    case VALUETYPE_UNKNOWNCUSTOM:
+      return false;
+    default: {
+      if (_type < VALUETYPE_CUSTOMFIRST) return false;
+      const CustomEntry* entry = FindCustom(_type);
+      const CustomHolder* x = static_cast<const CustomHolder*>(a);
+      const CustomHolder* y = static_cast<const CustomHolder*>(b);
+      if (entry == nullptr || x == nullptr || y == nullptr) return false;
+      return CustomEqual(*entry, x->object, y->object);
+    }
+  }
+}
+
+// ---- GeData: getters ----
+
+Int32 GeData::GetInt32() const {
+  switch (_type) {
+    case VALUETYPE_NIL:
+      return 0;
+    case VALUETYPE_INT32:
+      return _payload.int32;
+    case VALUETYPE_FLOAT:
+      return TruncateToInt32(_payload.float64);
+    default:
+      _GeDebugBreak(__LINE__, kFile);
+      return 0;
+  }
+}
+
+Float64 GeData::GetFloat() const {
+  switch (_type) {
+    case VALUETYPE_NIL:
+      return 0.0;
+    case VALUETYPE_FLOAT:
+      return _payload.float64;
+    case VALUETYPE_INT32:
+      return static_cast<Float64>(_payload.int32);
+    default:
+      _GeDebugBreak(__LINE__, kFile);
+      return 0.0;
+  }
+}
+
+bool GeData::GetBool() const {
+  switch (_type) {
+    case VALUETYPE_NIL:
+      return false;
+    case VALUETYPE_INT32:
+      return _payload.int32 != 0;
+    default:
+      _GeDebugBreak(__LINE__, kFile);
+      return false;
+  }
+}
+
+Int64 GeData::GetInt64() const {
+  switch (_type) {
+    case VALUETYPE_NIL:
+      return 0;
+    case VALUETYPE_INT64:
+      return _payload.int64;
+    default:
+      _GeDebugBreak(__LINE__, kFile);
+      return 0;
+  }
+}
+
+void* GeData::GetVoid() const {
+  switch (_type) {
+    case VALUETYPE_NIL:
+      return nullptr;
+    case VALUETYPE_VOID:
+      return _payload.pointer;
+    default:
+      _GeDebugBreak(__LINE__, kFile);
+      return nullptr;
+  }
+}
+
+const Vector64& GeData::GetVector() const {
+  if (_type == VALUETYPE_VECTOR) return *static_cast<const Vector64*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_zeroVector;
+}
+
+const Matrix64& GeData::GetMatrix() const {
+  if (_type == VALUETYPE_MATRIX) return *static_cast<const Matrix64*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_identityMatrix;
+}
+
+const BaseTime& GeData::GetTime() const {
+  if (_type == VALUETYPE_TIME) return *static_cast<const BaseTime*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_defaultTime;
+}
+
+const String& GeData::GetString() const {
+  if (_type == VALUETYPE_STRING) return *static_cast<const String*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_emptyString;
+}
+
+const Filename& GeData::GetFilename() const {
+  if (_type == VALUETYPE_FILENAME) return *static_cast<const Filename*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_emptyFilename;
+}
+
+const ByteArray& GeData::GetByteArray() const {
+  if (_type == VALUETYPE_BYTEARRAY) return *static_cast<const ByteArray*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return g_emptyBytes;
+}
+
+const GeMarker* GeData::GetMarker() const {
+  return _type == VALUETYPE_MARKER ? static_cast<const GeMarker*>(_payload.pointer) : nullptr;
+}
+
+BaseContainer* GeData::GetContainer() const {
+  if (_type == VALUETYPE_CONTAINER) return static_cast<BaseContainer*>(_payload.pointer);
+  if (_type != VALUETYPE_NIL) _GeDebugBreak(__LINE__, kFile);
+  return nullptr;
+}
+
+// No value of kind VALUETYPE_LINK can exist in this build.
+BaseLink* GeData::GetBaseLink() const { return nullptr; }
+
+BaseList2D* GeData::GetLink() const { return nullptr; }
+
+CustomDataType* GeData::GetCustomDataType(Int32 type) const {
+  if (type != _type || _type == VALUETYPE_NIL) return nullptr;
+  switch (_type) {
+    case VALUETYPE_INT32:
+    case VALUETYPE_FLOAT:
+    case VALUETYPE_INT64:
+      return reinterpret_cast<CustomDataType*>(const_cast<Payload*>(&_payload));
+    default:
+      if (_type >= VALUETYPE_CUSTOMFIRST) {
+        const CustomHolder* holder = static_cast<const CustomHolder*>(_payload.pointer);
+        return holder != nullptr ? holder->object : nullptr;
+      }
+      return static_cast<CustomDataType*>(_payload.pointer);
+  }
+}
+
+const UnknownCustomData* GeData::GetUnknownCustomData() const {
+  if (_type != VALUETYPE_UNKNOWNCUSTOM) return nullptr;
+  return static_cast<const UnknownCustomData*>(_payload.pointer);
+}
+
+// ---- GeData: setters ----
+
+void GeData::SetInt32(Int32 value) {
+  if (_type != VALUETYPE_INT32) {
+    Free();
+    _type = VALUETYPE_INT32;
+    _payload.int64 = 0;
+  }
+  _payload.int32 = value;
+}
+
+void GeData::SetBaseLink(const BaseLink&) {
+  // Links are not available in this build.
+  Free();
+  _GeDebugBreak(__LINE__, kFile);
+}
+
+// ---- GeData: file form ----
+
+bool GeData::Write(HyperFile* hf) const {
+  if (hf == nullptr) return false;
+  const void* p = _payload.pointer;
+  switch (_type) {
+    case VALUETYPE_INT32:
+      return hf->WriteInt32(_type) && hf->WriteInt32(GetInt32());
+    case VALUETYPE_FLOAT:
+      return hf->WriteInt32(_type) && hf->WriteFloat(GetFloat());
+    case VALUETYPE_INT64:
+      return hf->WriteInt32(_type) && hf->WriteInt64(GetInt64());
+    case VALUETYPE_TIME:
+      return hf->WriteInt32(_type) && hf->WriteTime(GetTime());
+    case VALUETYPE_VECTOR:
+      return hf->WriteInt32(_type) && hf->WriteVector(GetVector());
+    case VALUETYPE_MATRIX:
+      return hf->WriteInt32(_type) && hf->WriteMatrix(GetMatrix());
+    case VALUETYPE_STRING:
+      return hf->WriteInt32(_type) && hf->WriteString(GetString());
+    case VALUETYPE_FILENAME:
+      return hf->WriteInt32(_type) && hf->WriteFilename(GetFilename());
+    case VALUETYPE_BYTEARRAY: {
+      const ByteArray& b = GetByteArray();
+      return hf->WriteInt32(_type) && hf->WriteMemory(b.data, b.data != nullptr ? b.length : 0);
+    }
+    case VALUETYPE_CONTAINER:
+      if (!hf->WriteInt32(_type)) return false;
+      return p == nullptr || hf->WriteContainer(*static_cast<const BaseContainer*>(p));
+    case VALUETYPE_UNKNOWNCUSTOM: {
+      const UnknownCustomData* rec = static_cast<const UnknownCustomData*>(p);
+      if (rec == nullptr) return hf->WriteInt32(_type);
+      // The kept bytes end with the chunk's end byte; without bytes the chunk is closed at once.
+      return hf->WriteInt32(rec->originalType) && hf->WriteChunkStart(0, rec->level) &&
+             hf->WriteUnknownChunk(rec->bytes, rec->bytes != nullptr ? rec->size : 0, false);
+    }
+    default: {
+      const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
+      const CustomHolder* holder = static_cast<const CustomHolder*>(p);
+      if (entry == nullptr || holder == nullptr || holder->object == nullptr) {
+        // Nil, pointers, markers and payload-less ids: the id alone.
+        return hf->WriteInt32(_type);
+      }
+      if (!hf->WriteInt32(_type) ||
+          !hf->WriteChunkStart(0, CustomWriteLevel(*entry, holder->object)) ||
+          !CustomWrite(*entry, holder->object, hf)) {
+        return false;
+      }
+      // Raw contents close their chunk themselves.
+      return entry->kind == CustomKind::RAW || hf->WriteChunkEnd();
+    }
+  }
+}
+
+namespace {
+
+bool OutOfMemory(HyperFile* hf) {
+  hf->SetError(FILEERROR_OUTOFMEMORY);
+  return false;
+}
+
+}  // namespace
+
+bool GeData::Read(HyperFile* hf) {
+  Free();
+  if (hf == nullptr) return false;
+  Int32 type = 0;
+  if (!hf->ReadInt32(&type)) return false;
+  switch (type) {
+    case VALUETYPE_NIL:
+      return true;
+    case VALUETYPE_VOID:
+      _type = VALUETYPE_VOID;
+      _payload.pointer = nullptr;
+      return true;
+    case VALUETYPE_INT32: {
+      Int32 v = 0;
+      if (!hf->ReadInt32(&v)) return false;
+      SetInt32(v);
+      return true;
+    }
+    case VALUETYPE_FLOAT: {
+      Float64 v = 0.0;
+      if (!hf->ReadFloat(&v)) return false;
+      _type = VALUETYPE_FLOAT;
+      _payload.float64 = v;
+      return true;
+    }
+    case VALUETYPE_INT64: {
+      Int64 v = 0;
+      if (!hf->ReadInt64(&v)) return false;
+      _type = VALUETYPE_INT64;
+      _payload.int64 = v;
+      return true;
+    }
+    case VALUETYPE_BYTEARRAY: {
+      void* bytes = nullptr;
+      Int64 n = 0;
+      if (!hf->ReadMemory(&bytes, &n)) return false;
+      ByteArray* b = NewObj<ByteArray>();
+      if (b == nullptr) {
+        MemFree(bytes);
+        return OutOfMemory(hf);
+      }
+      b->data = bytes;  // the block read becomes the array's buffer
+      b->length = bytes != nullptr ? n : 0;
+      _type = VALUETYPE_BYTEARRAY;
+      _payload.pointer = b;
+      return true;
+    }
+    case VALUETYPE_TIME:
+    case VALUETYPE_VECTOR:
+    case VALUETYPE_MATRIX:
+    case VALUETYPE_STRING:
+    case VALUETYPE_FILENAME:
+    case VALUETYPE_CONTAINER: {
+      if (!InitType(type)) return OutOfMemory(hf);
+      void* p = _payload.pointer;
+      bool ok = false;
+      switch (type) {
+        case VALUETYPE_TIME:
+          ok = hf->ReadTime(static_cast<BaseTime*>(p));
+          break;
+        case VALUETYPE_VECTOR:
+          ok = hf->ReadVector(static_cast<Vector64*>(p));
+          break;
+        case VALUETYPE_MATRIX:
+          ok = hf->ReadMatrix(static_cast<Matrix64*>(p));
+          break;
+        case VALUETYPE_STRING:
+          ok = hf->ReadString(static_cast<String*>(p));
+          break;
+        case VALUETYPE_FILENAME:
+          ok = hf->ReadFilename(static_cast<Filename*>(p));
+          break;
+        default:
+          ok = hf->ReadContainer(static_cast<BaseContainer*>(p), true);
+          break;
+      }
+      if (!ok) Free();
+      return ok;
+    }
+    default:
+      if (type >= VALUETYPE_CUSTOMFIRST) return ReadCustom(hf, type);
+      // Links (not available in this build), markers, unknown custom records and every id
+      // that is no kind cannot be read.
+      hf->SetError(FILEERROR_WRONG_VALUE);
+      return false;
+  }
+}
+
+// The chunk of a custom value: a known type reads itself and the rest of the chunk is skipped
+// (later writers may append fields); an unknown one is kept as raw bytes.
+bool GeData::ReadCustom(HyperFile* hf, Int32 type) {
+  Int32 chunkId = 0;
+  Int32 level = 0;
+  if (!hf->CheckIt(HYPERFILEVALUE_CHUNKSTART) || !hf->ReadChunkStart(&chunkId, &level)) {
+    return false;
+  }
+  const CustomEntry* entry = FindCustom(type);
+  if (entry != nullptr) {
+    if (!InitType(type)) return OutOfMemory(hf);
+    CustomDataType* object = static_cast<CustomHolder*>(_payload.pointer)->object;
+    bool ok = CustomRead(*entry, object, hf, level);
+    // Raw contents were taken up to and including the chunk's end.
+    if (ok && entry->kind != CustomKind::RAW) ok = hf->SkipToEndChunk();
+    if (!ok) Free();
+    return ok;
+  }
+
+  UnknownCustomData* rec = NewObjClear<UnknownCustomData>();
+  if (rec == nullptr) return OutOfMemory(hf);
+  rec->originalType = type;
+  rec->level = level;
+  _type = VALUETYPE_UNKNOWNCUSTOM;
+  _payload.pointer = rec;
+  bool ok = false;
+  if (hf->Before12() && !KeptFromOldFiles(type)) {
+    // Files older than version 11600: the contents of such values are dropped.
+    rec->level = -1;
+    ok = hf->SkipToEndChunk();
+  } else {
+    ok = hf->ReadUnknownChunk(&rec->bytes, &rec->size, false);
+  }
+  if (!ok) Free();
+  return ok;
+}
+
+bool HyperFile::WriteGeData(const GeData& value) { return value.Write(this); }
+
+bool HyperFile::ReadGeData(GeData* value) { return value != nullptr && value->Read(this); }
+
+// ---- PriorityData ----
+
+bool PriorityData::SetPriorityValue(Int32 which, const GeData& value) {
+  if (value.GetType() != VALUETYPE_INT32) return false;
+  switch (which) {
+    case 0:
+      first = value.GetInt32();
+      return true;
+    case 1:
+      second = value.GetInt32();
+      return true;
+    case 2:
+      flag = value.GetBool();
+      return true;
+    default:
+      return false;
+  }
+}
+
+GeData PriorityData::GetPriorityValue(Int32 which) const {
+  switch (which) {
+    case 0:
+      return GeData(first);
+    case 1:
+      return GeData(second);
+    case 2:
+      return GeData(flag ? 1 : 0);
+    default:
+      return GeData();
+  }
+}
+
+void PriorityData::CopyTo(PriorityData* dest) const {
+  if (dest == nullptr) return;
+  dest->first = first;
+  dest->second = second;
+  dest->flag = flag;
+}
+
+bool PriorityData::IsEqual(const PriorityData* other) const {
+  return other != nullptr && first == other->first && second == other->second &&
+         flag == other->flag;
+}
+
+bool PriorityData::WriteData(HyperFile* hf) const {
+  return hf->WriteInt32(second) && hf->WriteInt32(first) && hf->WriteBool(flag);
+}
+
+bool PriorityData::ReadData(HyperFile* hf, Int32) {
+  return hf->ReadInt32(&second) && hf->ReadInt32(&first) && hf->ReadBool(&flag);
+}
+
+// ---- DescIDDataTypeClass ----
+
+CustomDataType* DescIDDataTypeClass::AllocData() { return AsCustom(NewObj<DescID>()); }
+
+void DescIDDataTypeClass::FreeData(CustomDataType* data) {
+  DescID* id = As<DescID>(data);
+  DeleteObj(id);
+}
+
+bool DescIDDataTypeClass::CopyData(const CustomDataType* src, CustomDataType* dest, AliasTrans*) {
+  if (src == nullptr || dest == nullptr) return false;
+  const DescID* s = As<DescID>(src);
+  DescID* d = As<DescID>(dest);
+  *d = *s;
+  return d->GetCount() == s->GetCount();  // a copy whose levels could not be allocated is empty
+}
+
+Int32 DescIDDataTypeClass::Compare(const CustomDataType* a, const CustomDataType* b) {
+  if (a == nullptr || b == nullptr) return 0;
+  return *As<DescID>(a) == *As<DescID>(b) ? 0 : 1;
+}
+
+bool DescIDDataTypeClass::WriteData(const CustomDataType* data, HyperFile* hf) {
+  // Reported as success: a failed write is recorded by the stream and fails what follows.
+  if (data != nullptr) As<DescID>(data)->Write(hf);
+  return true;
+}
+
+bool DescIDDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32 level) {
+  if (level < 0) return true;
+  return data != nullptr && As<DescID>(data)->Read(hf);
+}
+
+// ---- DateTimeDataTypeClass ----
+
+CustomDataType* DateTimeDataTypeClass::AllocData() { return AsCustom(NewObj<DateTimeData>()); }
+
+void DateTimeDataTypeClass::FreeData(CustomDataType* data) {
+  DateTimeData* dt = As<DateTimeData>(data);
+  DeleteObj(dt);
+}
+
+bool DateTimeDataTypeClass::CopyData(const CustomDataType* src, CustomDataType* dest, AliasTrans*) {
+  if (src == nullptr || dest == nullptr) return false;
+  As<DateTimeData>(dest)->_dateTime = As<DateTimeData>(src)->_dateTime;
+  return true;
+}
+
+Int32 DateTimeDataTypeClass::Compare(const CustomDataType* a, const CustomDataType* b) {
+  if (a == nullptr || b == nullptr) return 0;
+  return As<DateTimeData>(a)->_dateTime != As<DateTimeData>(b)->_dateTime ? 1 : 0;
+}
+
+bool DateTimeDataTypeClass::WriteData(const CustomDataType* data, HyperFile* hf) {
+  if (data == nullptr) return true;
+  const DateTime& t = As<DateTimeData>(data)->_dateTime;
+  // Reported as success: a failed write is recorded by the stream and fails what follows.
+  (void)(hf->WriteInt32(t.year) && hf->WriteInt32(t.month) && hf->WriteInt32(t.day) &&
+         hf->WriteInt32(t.hour) && hf->WriteInt32(t.minute) && hf->WriteInt32(t.second));
+  return true;
+}
+
+bool DateTimeDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32) {
+  if (data == nullptr) return true;
+  DateTime& t = As<DateTimeData>(data)->_dateTime;
+  // A failed read is recorded by the stream, so skipping to the chunk's end fails after it.
+  (void)(hf->ReadInt32(&t.year) && hf->ReadInt32(&t.month) && hf->ReadInt32(&t.day) &&
+         hf->ReadInt32(&t.hour) && hf->ReadInt32(&t.minute) && hf->ReadInt32(&t.second));
+  return true;
+}
+
+// ---- RawCustomDataTypeClass ----
+
+CustomDataType* RawCustomDataTypeClass::AllocData() {
+  return AsCustom(NewObjClear<RawCustomData>());
+}
+
+void RawCustomDataTypeClass::FreeData(CustomDataType* data) {
+  RawCustomData* raw = As<RawCustomData>(data);
+  if (raw != nullptr) MemFree(raw->bytes);
+  DeleteObj(raw);
+}
+
+bool RawCustomDataTypeClass::CopyData(const CustomDataType* src, CustomDataType* dest,
+                                      AliasTrans*) {
+  if (src == nullptr || dest == nullptr || src == dest) return src != nullptr && dest != nullptr;
+  const RawCustomData* s = As<RawCustomData>(src);
+  RawCustomData* d = As<RawCustomData>(dest);
+  bool ok = false;
+  void* bytes = CopyBytes(s->bytes, s->size, &ok);
+  if (!ok) return false;
+  MemFree(d->bytes);
+  d->bytes = bytes;
+  d->size = bytes != nullptr ? s->size : 0;
+  d->level = s->level;
+  return true;
+}
+
+Int32 RawCustomDataTypeClass::Compare(const CustomDataType* a, const CustomDataType* b) {
+  if (a == nullptr || b == nullptr) return a == b ? 0 : 1;
+  const RawCustomData* x = As<RawCustomData>(a);
+  const RawCustomData* y = As<RawCustomData>(b);
+  return x->level == y->level && x->size == y->size && SameBytes(x->bytes, y->bytes, x->size) ? 0
+                                                                                              : 1;
+}
+
+bool RawCustomDataTypeClass::WriteData(const CustomDataType* data, HyperFile* hf) {
+  const RawCustomData* raw = As<RawCustomData>(data);
+  if (raw == nullptr) return hf->WriteChunkEnd();
+  return hf->WriteUnknownChunk(raw->bytes, raw->bytes != nullptr ? raw->size : 0, false);
+}
+
+bool RawCustomDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32 level) {
+  RawCustomData* raw = As<RawCustomData>(data);
+  if (raw == nullptr) return hf->SkipToEndChunk();
+  MemFree(raw->bytes);
+  raw->size = 0;
+  raw->level = level;
+  return hf->ReadUnknownChunk(&raw->bytes, &raw->size, false);
+}
+
+// ---- table queries ----
+
+bool GeIsKnownCustomDataType(Int32 id) { return FindCustom(id) != nullptr; }
+
+Int32 GeGetCustomDataTypeLevel(Int32 id) {
+  const CustomEntry* entry = FindCustom(id);
+  return entry != nullptr ? entry->level : -1;
+}
+
+}  // namespace lumora

@@ -1,0 +1,1488 @@
+// HyperFile: tagged values and chunks over a BaseFile.
+//
+// Values are encoded into a small local buffer and handed to the BaseFile in one call; arrays
+// and strings are converted block by block. The bytes, positions, chunk depth and error codes
+// are those of writing and reading every number with the BaseFile's typed functions, one at a
+// time: the same byte order, the same float rule (infinity and NaN become 0), the same point of
+// failure when the file ends early.
+#include "lum_hyperfile.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+#include "lum_debug.h"
+#include "lum_memory.h"
+#include "lum_platform.h"
+
+namespace lumora {
+namespace {
+
+const Char* const kFile = "source/lum_hyperfile";
+
+constexpr bool kHostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Writing reports every this many steps; reading about every 1/500 of the file.
+constexpr Int64 kWriteReportSteps = 50000;
+constexpr Int64 kReadReportParts = 500;
+
+// Versions whose files use older layouts.
+constexpr Int32 kLastOldArrayVersion = 11903;   // kind 140: type byte, Int32 size
+constexpr Int32 kLastOldFloatVersion = 11924;   // Float32 under kind 19; old array skipping
+constexpr Int32 kLastColonPathVersion = 10001;  // file names may be colon-separated paths
+
+constexpr Int64 kMaxInt32 = std::numeric_limits<Int32>::max();
+
+// Arrays are converted through a block this large: more than the BaseFile's buffer, so that
+// the block goes to the stream directly instead of being copied once more.
+constexpr Int64 kBlockBytes = 65536;
+
+// Strings up to this many bytes are read without allocating.
+constexpr Int32 kLocalStringBytes = 1024;
+
+static_assert(sizeof(Vector64) == 24, "Vector64 arrays are written with stride 24");
+static_assert(sizeof(CPolygon) == 16, "CPolygon is four Int32");
+
+inline UInt16 Swap(UInt16 v) { return __builtin_bswap16(v); }
+inline UInt32 Swap(UInt32 v) { return __builtin_bswap32(v); }
+inline UInt64 Swap(UInt64 v) { return __builtin_bswap64(v); }
+
+// Unsigned raw numbers in file order; swap says whether file and processor orders differ.
+template <typename U>
+inline void PutRaw(UChar* p, U v, bool swap) {
+  if (swap) v = Swap(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <typename U>
+inline U LoadRaw(const UChar* p, bool swap) {
+  U v;
+  std::memcpy(&v, p, sizeof v);
+  return swap ? Swap(v) : v;
+}
+
+inline bool IsInfOrNaN(UInt32 bits) { return (bits & 0x7F800000u) == 0x7F800000u; }
+inline bool IsInfOrNaN(UInt64 bits) {
+  return (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull;
+}
+// Integers have no float rule.
+template <typename U>
+inline bool IsInfOrNaN(U) {
+  return false;
+}
+
+// Float bits with the float rule: infinity and NaN become 0.
+inline UInt32 F32Bits(Float32 f) {
+  UInt32 b;
+  std::memcpy(&b, &f, 4);
+  return IsInfOrNaN(b) ? 0u : b;
+}
+inline UInt64 F64Bits(Float64 f) {
+  UInt64 b;
+  std::memcpy(&b, &f, 8);
+  return IsInfOrNaN(b) ? 0ull : b;
+}
+inline Float32 F32FromBits(UInt32 b) {
+  if (IsInfOrNaN(b)) b = 0;
+  Float32 f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+inline Float64 F64FromBits(UInt64 b) {
+  if (IsInfOrNaN(b)) b = 0;
+  Float64 f;
+  std::memcpy(&f, &b, 8);
+  return f;
+}
+
+// Sequential encoder of one value into a local buffer.
+class Encoder {
+ public:
+  Encoder(UChar* p, bool swap) : _p(p), _start(p), _swap(swap) {}
+  void Byte(UChar v) { *_p++ = v; }
+  void U32(UInt32 v) { Put(v); }
+  void U64(UInt64 v) { Put(v); }
+  void F32(Float32 v) { Put(F32Bits(v)); }
+  void F64(Float64 v) { Put(F64Bits(v)); }
+  // The stream's Float: 32-bit with the float flag, else 64-bit.
+  void Flt(Float v, bool float32) {
+    if (float32)
+      F32(static_cast<Float32>(v));
+    else
+      F64(v);
+  }
+  Int64 Size() const { return _p - _start; }
+
+ private:
+  template <typename U>
+  void Put(U v) {
+    PutRaw(_p, v, _swap);
+    _p += sizeof v;
+  }
+  UChar* _p;
+  UChar* _start;
+  bool _swap;
+};
+
+class Decoder {
+ public:
+  Decoder(const UChar* p, bool swap) : _p(p), _swap(swap) {}
+  UInt16 U16() { return Get<UInt16>(); }
+  UInt32 U32() { return Get<UInt32>(); }
+  UInt64 U64() { return Get<UInt64>(); }
+  Float32 F32() { return F32FromBits(U32()); }
+  Float64 F64() { return F64FromBits(U64()); }
+  Float Flt(bool float32) { return float32 ? static_cast<Float>(F32()) : F64(); }
+
+ private:
+  template <typename U>
+  U Get() {
+    U v = LoadRaw<U>(_p, _swap);
+    _p += sizeof v;
+    return v;
+  }
+  const UChar* _p;
+  bool _swap;
+};
+
+Int32 ElementSize(Int32 type) {
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      return 1;
+    case HYPERFILEARRAY_INT16:
+      return 2;
+    case HYPERFILEARRAY_INT32:
+    case HYPERFILEARRAY_FLOAT32:
+      return 4;
+    case HYPERFILEARRAY_INT64:
+    case HYPERFILEARRAY_FLOAT64:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+inline UInt8 Swap(UInt8 v) { return v; }
+
+// Moves n numbers of type U from src to dst (each stride apart), turning host order into file
+// order (kEncode) or back, with the float rule applied to the value in host order. Packed runs
+// get a loop of their own, which the compiler can vectorise.
+template <typename U, bool kSwap, bool kFloat, bool kEncode>
+inline U Convert(U v) {
+  if (!kEncode && kSwap) v = Swap(v);
+  if (kFloat && IsInfOrNaN(v)) v = 0;
+  if (kEncode && kSwap) v = Swap(v);
+  return v;
+}
+
+template <typename U, bool kSwap, bool kFloat, bool kEncode>
+void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 n) {
+  constexpr Int64 w = sizeof(U);
+  if (srcStride == w && dstStride == w) {
+    for (Int64 j = 0; j < n; ++j) {
+      U v;
+      std::memcpy(&v, src + j * w, w);
+      v = Convert<U, kSwap, kFloat, kEncode>(v);
+      std::memcpy(dst + j * w, &v, w);
+    }
+    return;
+  }
+  for (Int64 j = 0; j < n; ++j) {
+    U v;
+    std::memcpy(&v, src + j * srcStride, w);
+    v = Convert<U, kSwap, kFloat, kEncode>(v);
+    std::memcpy(dst + j * dstStride, &v, w);
+  }
+}
+
+template <typename U, bool kFloat, bool kEncode>
+void MoveEither(bool swap, const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride,
+                Int64 n) {
+  if (swap)
+    Move<U, true, kFloat, kEncode>(src, srcStride, dst, dstStride, n);
+  else
+    Move<U, false, kFloat, kEncode>(src, srcStride, dst, dstStride, n);
+}
+
+// Moves n elements of the same type between memory (stride apart) and file order (packed).
+template <bool kEncode>
+void MoveElements(Int32 type, bool swap, const UChar* src, Int64 srcStride, UChar* dst,
+                  Int64 dstStride, Int64 n) {
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      Move<UInt8, false, false, kEncode>(src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT16:
+      MoveEither<UInt16, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT32:
+      MoveEither<UInt32, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT64:
+      MoveEither<UInt64, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_FLOAT32:
+      MoveEither<UInt32, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_FLOAT64:
+      MoveEither<UInt64, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    default:
+      return;
+  }
+}
+
+// Converts n elements of type from src (stride apart) into file order at out.
+void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out) {
+  MoveElements<true>(type, swap, src, stride, out, ElementSize(type), n);
+}
+
+// Converts n stored elements of diskType at src into destType at dst (stride apart). The
+// pairs are the same type, or 32-bit and 64-bit floats either way.
+void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,
+                    UChar* dst, Int64 stride) {
+  if (diskType == HYPERFILEARRAY_FLOAT32 && destType == HYPERFILEARRAY_FLOAT64) {
+    for (Int64 j = 0; j < n; ++j) {
+      Float64 f = F32FromBits(LoadRaw<UInt32>(src + 4 * j, swap));
+      std::memcpy(dst + j * stride, &f, 8);
+    }
+  } else if (diskType == HYPERFILEARRAY_FLOAT64 && destType == HYPERFILEARRAY_FLOAT32) {
+    for (Int64 j = 0; j < n; ++j) {
+      Float32 f = static_cast<Float32>(F64FromBits(LoadRaw<UInt64>(src + 8 * j, swap)));
+      std::memcpy(dst + j * stride, &f, 4);
+    }
+  } else {
+    MoveElements<false>(diskType, swap, src, ElementSize(diskType), dst, stride, n);
+  }
+}
+
+inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
+
+template <typename T>
+void ClearOutputs(T** data, Int32* count) {
+  if (data != nullptr) *data = nullptr;
+  if (count != nullptr) *count = 0;
+}
+
+// The length Filename::SetString leaves of path.
+Int32 NormalisedLength(const String& path) {
+  Int32 n = path.GetLength();
+  if (n >= 2 && path.GetUnit(n - 1) == '/') --n;
+  while (n > 0 && path.GetUnit(n - 1) == ' ') --n;
+  return n;
+}
+
+// An old colon-separated path: a ':' and neither '/' nor '\'.
+bool IsColonPath(const String& path) {
+  bool colon = false;
+  for (Int32 i = 0; i < path.GetLength(); ++i) {
+    UInt16 u = path.GetUnit(i);
+    if (u == '/' || u == '\\') return false;
+    if (u == ':') colon = true;
+  }
+  return colon;
+}
+
+}  // namespace
+
+// ---- state ----
+
+HyperFile::HyperFile() = default;
+
+HyperFile::~HyperFile() { _file.Close(); }
+
+bool HyperFile::Open(const Filename& name, FILEOPEN mode) {
+  _file.Close();
+  _error = FILEERROR_NONE;
+  _depth = 0;
+  _progress = 0;
+  _length = 0;
+  _mode = mode;
+  if (mode != FILEOPEN_READ && mode != FILEOPEN_WRITE) return Fail(FILEERROR_INVALID, __LINE__);
+  if (!_file.Open(name, mode, FILEDIALOG_NONE, BYTEORDER_MOTOROLA, 0, 0))
+    return FileFailed(__LINE__);
+  if (mode == FILEOPEN_READ) {
+    _length = _file.GetLength();
+    if (_file.GetError() != FILEERROR_NONE) return FileFailed(__LINE__);
+  }
+  return true;
+}
+
+bool HyperFile::Close() {
+  if (!_file.Close() && _error == FILEERROR_NONE) FileFailed(__LINE__);
+  return _error == FILEERROR_NONE;
+}
+
+void HyperFile::SetError(FILEERROR error) {
+  _error = error;
+  if (error != FILEERROR_NONE) _GeDebugBreak(__LINE__, kFile);
+}
+
+Int64 HyperFile::GetPosition() { return _file.IsOpen() ? _file.GetPosition() : 0; }
+
+void HyperFile::SetReadingHook(HyperFileReadingHook hook, void* data) {
+  _readingHook = hook;
+  _readingData = data;
+}
+
+void HyperFile::SetWritingHook(HyperFileWritingHook hook, void* data) {
+  _writingHook = hook;
+  _writingData = data;
+}
+
+bool HyperFile::Fail(FILEERROR error, Int32 line) {
+  _error = error;
+  _GeDebugBreak(line, kFile);
+  return false;
+}
+
+bool HyperFile::FileFailed(Int32 line) {
+  FILEERROR error = _file.GetError();
+  return Fail(error != FILEERROR_NONE ? error : FILEERROR_INVALID, line);
+}
+
+Int64 HyperFile::BytesLeft() {
+  if (!_file.IsOpen() || _file.GetMode() != FILEOPEN_READ) return -1;
+  return _file.GetLength() - _file.GetPosition();
+}
+
+bool HyperFile::CheckRemaining(Int64 bytes) {
+  if (_error != FILEERROR_NONE) return false;
+  Int64 left = BytesLeft();
+  if (bytes < 0 || left < 0 || bytes > left) return Fail(FILEERROR_READ, __LINE__);
+  return true;
+}
+
+// ---- progress ----
+
+void HyperFile::ReadStep() {
+  if (_readingHook == nullptr) return;
+  if (_progress >= _length / kReadReportParts) {
+    Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
+    if (percent < 0.0) percent = 0.0;
+    if (percent > 100.0) percent = 100.0;
+    _readingHook(static_cast<Int32>(percent), _readingData);
+    _progress = 0;
+  }
+  ++_progress;
+}
+
+// Steps up to and including the next one that reports (callers end a block of elements there,
+// so that the hook sees the position right after the element that reported).
+Int64 HyperFile::WriteStepsBeforeReport() const {
+  if (_writingHook == nullptr) return std::numeric_limits<Int64>::max();
+  if (_progress >= kWriteReportSteps) return 1;
+  return kWriteReportSteps - _progress + 1;
+}
+
+void HyperFile::WriteSteps(Int64 n) {
+  if (_writingHook == nullptr) return;
+  while (n > 0) {
+    if (_progress >= kWriteReportSteps) {
+      _writingHook(GetPosition(), _writingData);
+      _progress = 0;
+    }
+    Int64 quiet = Min(n, kWriteReportSteps - _progress);
+    _progress += quiet;
+    n -= quiet;
+  }
+}
+
+// ---- raw access ----
+
+bool HyperFile::Emit(const void* bytes, Int64 n) {
+  if (n > 0 && !_file.WriteBytes(bytes, n)) return FileFailed(__LINE__);
+  return true;
+}
+
+bool HyperFile::Take(void* bytes, Int64 n) {
+  if (n > 0 && _file.ReadBytes(bytes, n, false) != n) return FileFailed(__LINE__);
+  return true;
+}
+
+bool HyperFile::ReadKindByte(UChar* kind) {
+  UChar b = 0;
+  if (!Take(&b, 1)) return false;
+  if (b == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+  if (b == HYPERFILEVALUE_CHUNKEND) --_depth;
+  *kind = b;
+  return true;
+}
+
+// The kind byte and the payload in one read. A wrong kind gives back all but the kind byte; a
+// file that ends early fails as reading the two apart would.
+bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar value[1 + 96];
+  const Int64 got = _file.ReadBytes(value, 1 + n, true);
+  if (got < 1) return ShortRead(__LINE__);
+  if (value[0] == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+  if (value[0] == HYPERFILEVALUE_CHUNKEND) --_depth;
+  if (static_cast<Int32>(value[0]) != static_cast<Int32>(kind)) {
+    if (got > 1 && !_file.Seek(1 - got, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  }
+  if (got != 1 + n) return ShortRead(__LINE__);
+  std::memcpy(payload, value + 1, static_cast<size_t>(n));
+  return true;
+}
+
+// After a read with justTry came back short: the BaseFile records why, as a plain read would.
+bool HyperFile::ShortRead(Int32 line) {
+  if (_file.GetError() == FILEERROR_NONE) {
+    UChar b;
+    _file.ReadBytes(&b, 1, false);
+  }
+  return FileFailed(line);
+}
+
+bool HyperFile::ReadCountedHeader(HYPERFILEVALUE kind, Int32* n) {
+  UChar p[4];
+  if (!ReadHeaderAndPayload(kind, p, 4)) return false;
+  *n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
+  return true;
+}
+
+bool HyperFile::SkipBytes(Int64 n) {
+  if (n <= 0) return true;
+  Int64 left = BytesLeft();
+  if (left >= 0) {
+    if (n <= left) {
+      if (!_file.Seek(n, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+      return true;
+    }
+    if (left > 0 && !_file.Seek(left, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+  }
+  // The payload runs past the end: the next byte cannot be read, and the BaseFile says why.
+  UChar b;
+  _file.ReadBytes(&b, 1, false);
+  return FileFailed(__LINE__);
+}
+
+// Reads count elements of diskSize bytes in blocks; store(src, first, n) converts n whole
+// elements. A file that ends inside the run stores the whole elements before the end and
+// fails with the BaseFile's error, as element-by-element reading would.
+template <typename Store>
+bool HyperFile::ReadElements(Int64 count, Int32 diskSize, Store&& store) {
+  UChar block[kBlockBytes];
+  const Int64 perBlock = static_cast<Int64>(sizeof block) / diskSize;
+  for (Int64 first = 0; first < count;) {
+    Int64 n = Min(perBlock, count - first);
+    Int64 want = n * diskSize;
+    Int64 got = _file.ReadBytes(block, want, true);
+    if (got > 0) store(block, first, got / diskSize);
+    if (got != want) return ShortRead(__LINE__);
+    first += n;
+  }
+  return true;
+}
+
+// ---- chunks ----
+
+bool HyperFile::WriteChunkStart(Int32 id, Int32 level) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[9];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_CHUNKSTART);
+  e.U32(static_cast<UInt32>(id));
+  e.U32(static_cast<UInt32>(level));
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteChunkEnd() {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b = HYPERFILEVALUE_CHUNKEND;
+  return EmitValue(&b, 1);
+}
+
+bool HyperFile::ReadChunkStart(Int32* id, Int32* level) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar p[8];
+  if (!Take(p, 8)) return false;
+  Decoder d(p, SwapNeeded());
+  Int32 i = static_cast<Int32>(d.U32());
+  Int32 l = static_cast<Int32>(d.U32());
+  if (id != nullptr) *id = i;
+  if (level != nullptr) *level = l;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadChunkEnd() {
+  if (_error != FILEERROR_NONE) return false;
+  if (_mode == FILEOPEN_WRITE) return Fail(FILEERROR_WRITE, __LINE__);
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadValueHeader(HYPERFILEVALUE* kind) {
+  if (kind != nullptr) *kind = HYPERFILEVALUE_NONE;
+  if (_error != FILEERROR_NONE) return false;
+  UChar b;
+  if (!ReadKindByte(&b)) return false;
+  if (kind != nullptr) *kind = static_cast<HYPERFILEVALUE>(b);
+  return true;
+}
+
+bool HyperFile::CheckIt(HYPERFILEVALUE kind) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b;
+  if (!ReadKindByte(&b)) return false;
+  if (static_cast<Int32>(b) != static_cast<Int32>(kind))
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  return true;
+}
+
+bool HyperFile::SkipValue(HYPERFILEVALUE kind) {
+  if (_error != FILEERROR_NONE) return false;
+  const Int32 k = kind;
+  const bool swap = SwapNeeded();
+  const Int64 f = _float32 ? 4 : 8;
+  Int64 skip = 0;
+  if (k == HYPERFILEVALUE_MEMORY64) {
+    UChar p[8];
+    if (!Take(p, 8)) return false;
+    skip = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+  } else if (k >= HYPERFILEVALUE_MEMORY) {
+    UChar p[8];
+    if (!Take(p, 4)) return false;
+    const Int64 m = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
+    if (k > HYPERFILEVALUE_ARRAY) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    const bool oldLayout = _version <= kLastOldFloatVersion && !_float32;
+    if (k == HYPERFILEVALUE_ARRAY && m == 0) {
+      if (!Take(p, 1) || !Take(p, 8)) return false;
+      skip = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+    } else if (k == HYPERFILEVALUE_VECTORARRAY && oldLayout) {
+      skip = 2 * m;
+    } else if (k == HYPERFILEVALUE_OLDRECORDARRAY && oldLayout) {
+      skip = (m / 44) * 84;
+    } else {
+      skip = m;
+    }
+  } else {
+    switch (k) {
+      case HYPERFILEVALUE_CHUNKEND:
+        skip = 0;
+        break;
+      case HYPERFILEVALUE_CHUNKSTART:
+      case HYPERFILEVALUE_INT64:
+      case HYPERFILEVALUE_UINT64:
+      case HYPERFILEVALUE_FLOAT64:
+        skip = 8;
+        break;
+      case HYPERFILEVALUE_CHAR:
+      case HYPERFILEVALUE_UCHAR:
+      case HYPERFILEVALUE_BOOL:
+        skip = 1;
+        break;
+      case HYPERFILEVALUE_INT16:
+      case HYPERFILEVALUE_UINT16:
+        skip = 2;
+        break;
+      case HYPERFILEVALUE_INT32:
+      case HYPERFILEVALUE_UINT32:
+      case HYPERFILEVALUE_FLOAT32:
+        skip = 4;
+        break;
+      case HYPERFILEVALUE_FLOAT:
+        skip = f;
+        break;
+      case HYPERFILEVALUE_TIME:
+        skip = 2 * f;
+        break;
+      case HYPERFILEVALUE_VECTOR:
+        skip = 3 * f;
+        break;
+      case HYPERFILEVALUE_VECTOR64:
+        skip = 24;
+        break;
+      case HYPERFILEVALUE_MATRIX:
+        skip = 12 * f;
+        break;
+      case HYPERFILEVALUE_MATRIX64:
+        skip = 96;
+        break;
+      case HYPERFILEVALUE_VECTOR32:
+        skip = 12;
+        break;
+      case HYPERFILEVALUE_MATRIX32:
+        skip = 48;
+        break;
+      default:  // 0, 3..10, 30..127 and anything negative: no value has these kinds
+        return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    }
+  }
+  if (!SkipBytes(skip)) return false;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::SkipToEndChunk() {
+  if (_error != FILEERROR_NONE) return false;
+  Int32 nested = 0;
+  for (;;) {
+    UChar kind;
+    if (!ReadKindByte(&kind)) return Fail(FILEERROR_CHUNKEND_MISSING, __LINE__);
+    if (kind == HYPERFILEVALUE_CHUNKEND) {
+      if (nested <= 0) return true;
+      --nested;
+    } else {
+      if (kind == HYPERFILEVALUE_CHUNKSTART) ++nested;
+      SkipValue(static_cast<HYPERFILEVALUE>(kind));
+    }
+    if (_error != FILEERROR_NONE) return Fail(FILEERROR_CHUNKEND_MISSING, __LINE__);
+    if (GetPosition() >= _length) return false;
+  }
+}
+
+bool HyperFile::ReadUnknownChunk(void** bytes, Int64* size, bool withoutEnd) {
+  if (bytes != nullptr) *bytes = nullptr;
+  if (size != nullptr) *size = 0;
+  if (_error != FILEERROR_NONE) return false;
+  const Int64 start = GetPosition();
+  // A chunk whose end is missing is not kept: its last byte would be taken for the end byte.
+  if (!SkipToEndChunk()) return false;
+  Int64 n = GetPosition() - start;
+  if (withoutEnd && n > 0) --n;
+  if (n < 1) return true;
+  void* block = MemAllocNC(n);
+  if (block == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  if (!_file.Seek(start, FILESEEK_START) || _file.ReadBytes(block, n, false) != n ||
+      (withoutEnd && !_file.Seek(1, FILESEEK_RELATIVE))) {
+    MemFree(block);
+    return Fail(FILEERROR_SEEK, __LINE__);
+  }
+  if (bytes != nullptr)
+    *bytes = block;
+  else
+    MemFree(block);
+  if (size != nullptr) *size = n;
+  return true;
+}
+
+bool HyperFile::WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd) {
+  if (_error != FILEERROR_NONE) return false;
+  if (bytes != nullptr && size > 0 && !Emit(bytes, size)) return false;
+  if (bytes == nullptr && !withoutEnd) WriteChunkEnd();
+  return _error == FILEERROR_NONE;
+}
+
+// ---- writers ----
+
+bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
+  if (!Emit(bytes, n)) return false;
+  WriteSteps(1);
+  return true;
+}
+
+bool HyperFile::WriteUChar(UChar value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[2] = {HYPERFILEVALUE_UCHAR, value};
+  return EmitValue(b, 2);
+}
+
+bool HyperFile::WriteInt32(Int32 value) { return WriteUInt32Kind(HYPERFILEVALUE_INT32, value); }
+
+bool HyperFile::WriteUInt32(UInt32 value) { return WriteUInt32Kind(HYPERFILEVALUE_UINT32, value); }
+
+bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[5];
+  Encoder e(b, SwapNeeded());
+  e.Byte(static_cast<UChar>(kind));
+  e.U32(value);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteInt64(Int64 value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[9];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_INT64);
+  e.U64(static_cast<UInt64>(value));
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteFloat32(Float32 value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[5];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_FLOAT32);
+  e.F32(value);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteFloat(Float value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[9];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_FLOAT);
+  e.Flt(value, _float32);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteBool(bool value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[2] = {HYPERFILEVALUE_BOOL, static_cast<UChar>(value ? 1 : 0)};
+  return EmitValue(b, 2);
+}
+
+bool HyperFile::WriteTime(const BaseTime& value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[17];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_TIME);
+  e.Flt(value.GetNumerator(), _float32);
+  e.Flt(value.GetDenominator(), _float32);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteVector(const Vector64& value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[25];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_VECTOR);
+  e.Flt(value.x, _float32);
+  e.Flt(value.y, _float32);
+  e.Flt(value.z, _float32);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteVector32(const Vector32& value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[13];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_VECTOR32);
+  e.F32(value.x);
+  e.F32(value.y);
+  e.F32(value.z);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteVector64(const Vector64& value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[25];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_VECTOR64);
+  e.F64(value.x);
+  e.F64(value.y);
+  e.F64(value.z);
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteMatrix(const Matrix64& value) {
+  if (_error != FILEERROR_NONE) return false;
+  UChar b[97];
+  Encoder e(b, SwapNeeded());
+  e.Byte(HYPERFILEVALUE_MATRIX);
+  for (const Vector64* v : {&value.off, &value.v1, &value.v2, &value.v3}) {
+    e.Flt(v->x, _float32);
+    e.Flt(v->y, _float32);
+    e.Flt(v->z, _float32);
+  }
+  return EmitValue(b, e.Size());
+}
+
+bool HyperFile::WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count) {
+  if (_error != FILEERROR_NONE) return false;
+  if (count < 0 || count > kMaxInt32 / 2) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  UChar block[4096];
+  Encoder e(block, SwapNeeded());
+  e.Byte(static_cast<UChar>(kind));
+  e.U32(static_cast<UInt32>(2 * count));
+  Int64 used = e.Size();
+  for (Int32 i = 0; i < count;) {
+    Int32 n = static_cast<Int32>(Min(count - i, (static_cast<Int64>(sizeof block) - used) / 2));
+    UChar* out = block + used;
+    for (Int32 j = 0; j < n; ++j) PutRaw(out + 2 * j, units[i + j], kHostLittle);
+    used += 2 * static_cast<Int64>(n);
+    i += n;
+    if (i < count) {
+      if (!Emit(block, used)) return false;
+      used = 0;
+    }
+  }
+  return EmitValue(block, used);
+}
+
+bool HyperFile::WriteString(const String& value) {
+  return WriteUnits(HYPERFILEVALUE_STRING, value.GetUnits(), value.GetLength());
+}
+
+bool HyperFile::WriteFilename(const Filename& value) {
+  if (_error != FILEERROR_NONE) return false;
+  String path = value.GetString();
+  // The copy comes back empty when it cannot be allocated.
+  if (path.GetLength() == 0 && value != Filename()) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  return WriteUnits(HYPERFILEVALUE_FILENAME, path.GetUnits(), path.GetLength());
+}
+
+bool HyperFile::WriteMemory(const void* data, Int64 size) {
+  if (_error != FILEERROR_NONE) return false;
+  if (size < 0 || (size > 0 && data == nullptr)) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  UChar b[9 + 512];
+  Encoder e(b, SwapNeeded());
+  if (size <= kMaxInt32) {
+    e.Byte(HYPERFILEVALUE_MEMORY);
+    e.U32(static_cast<UInt32>(size));
+  } else {
+    e.Byte(HYPERFILEVALUE_MEMORY64);
+    e.U64(static_cast<UInt64>(size));
+  }
+  Int64 head = e.Size();
+  if (size <= 512) {
+    if (size > 0) std::memcpy(b + head, data, static_cast<size_t>(size));
+    return EmitValue(b, head + size);
+  }
+  if (!Emit(b, head) || !Emit(data, size)) return false;
+  WriteSteps(1);
+  return true;
+}
+
+bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count) {
+  if (_error != FILEERROR_NONE) return false;
+  Int32 t = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
+  const Int32 size = ElementSize(t);
+  if (size == 0 || count < 0 || (count > 0 && data == nullptr))
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  const bool swap = SwapNeeded();
+  const Int64 bytes = static_cast<Int64>(count) * size;
+  UChar block[kBlockBytes];
+  Encoder e(block, swap);
+  e.Byte(HYPERFILEVALUE_ARRAY);
+  // The Int32 counts the type byte too; a size whose count would not fit takes the long form.
+  if (bytes < kMaxInt32) {
+    e.U32(static_cast<UInt32>(bytes + 1));
+    e.Byte(static_cast<UChar>(t));
+  } else {
+    e.U32(0);
+    e.Byte(static_cast<UChar>(t));
+    e.U64(static_cast<UInt64>(bytes));
+  }
+  if (!Emit(block, e.Size())) return false;
+
+  const UChar* src = static_cast<const UChar*>(data);
+  // Integers already in file order and packed go out as they lie.
+  const bool asIs = stride == size && t != HYPERFILEARRAY_FLOAT32 && t != HYPERFILEARRAY_FLOAT64 &&
+                    (!swap || size == 1);
+  const Int64 perBlock = static_cast<Int64>(sizeof block) / size;
+  for (Int64 first = 0; first < count;) {
+    Int64 n = Min(count - first, WriteStepsBeforeReport());
+    if (asIs) {
+      if (!Emit(src + first * size, n * size)) return false;
+    } else {
+      n = Min(n, perBlock);
+      EncodeElements(src + first * stride, stride, n, t, swap, block);
+      if (!Emit(block, n * size)) return false;
+    }
+    WriteSteps(n);
+    first += n;
+  }
+  WriteSteps(1);
+  return true;
+}
+
+// ---- readers ----
+
+bool HyperFile::ReadUChar(UChar* value) {
+  UChar p[1];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_UCHAR, p, 1)) return false;
+  if (value != nullptr) *value = p[0];
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadInt32(Int32* value) {
+  UChar p[4];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_INT32, p, 4)) return false;
+  if (value != nullptr) *value = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadUInt32(UInt32* value) {
+  UChar p[4];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_UINT32, p, 4)) return false;
+  if (value != nullptr) *value = LoadRaw<UInt32>(p, SwapNeeded());
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadInt64(Int64* value) {
+  UChar p[8];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_INT64, p, 8)) return false;
+  if (value != nullptr) *value = static_cast<Int64>(LoadRaw<UInt64>(p, SwapNeeded()));
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadFloat32(Float32* value) {
+  HYPERFILEVALUE kind =
+      _version > kLastOldFloatVersion ? HYPERFILEVALUE_FLOAT32 : HYPERFILEVALUE_FLOAT;
+  UChar p[4];
+  if (!ReadHeaderAndPayload(kind, p, 4)) return false;
+  if (value != nullptr) *value = F32FromBits(LoadRaw<UInt32>(p, SwapNeeded()));
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadFloat(Float* value) {
+  UChar p[8];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_FLOAT, p, _float32 ? 4 : 8)) return false;
+  Decoder d(p, SwapNeeded());
+  Float v = d.Flt(_float32);
+  if (value != nullptr) *value = v;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadFloat64(Float64* value) {
+  UChar p[8];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_FLOAT64, p, 8)) return false;
+  if (value != nullptr) *value = F64FromBits(LoadRaw<UInt64>(p, SwapNeeded()));
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadBool(bool* value) {
+  UChar p[1];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_BOOL, p, 1)) return false;
+  if (value != nullptr) *value = p[0] != 0;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadTime(BaseTime* value) {
+  UChar p[16];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_TIME, p, _float32 ? 8 : 16)) return false;
+  Decoder d(p, SwapNeeded());
+  Float num = d.Flt(_float32);
+  Float den = d.Flt(_float32);
+  if (value != nullptr) *value = BaseTime(num, den);
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadVector(Vector64* value) {
+  UChar p[24];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_VECTOR, p, _float32 ? 12 : 24)) return false;
+  Decoder d(p, SwapNeeded());
+  Vector64 v;
+  v.x = d.Flt(_float32);
+  v.y = d.Flt(_float32);
+  v.z = d.Flt(_float32);
+  if (value != nullptr) *value = v;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadVector32(Vector32* value) {
+  UChar p[12];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_VECTOR32, p, 12)) return false;
+  Decoder d(p, SwapNeeded());
+  Vector32 v;
+  v.x = d.F32();
+  v.y = d.F32();
+  v.z = d.F32();
+  if (value != nullptr) *value = v;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadVector64(Vector64* value) {
+  UChar p[24];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_VECTOR64, p, 24)) return false;
+  Decoder d(p, SwapNeeded());
+  Vector64 v;
+  v.x = d.F64();
+  v.y = d.F64();
+  v.z = d.F64();
+  if (value != nullptr) *value = v;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadMatrix(Matrix64* value) {
+  UChar p[96];
+  if (!ReadHeaderAndPayload(HYPERFILEVALUE_MATRIX, p, _float32 ? 48 : 96)) return false;
+  Decoder d(p, SwapNeeded());
+  Matrix64 m;
+  for (Vector64* v : {&m.off, &m.v1, &m.v2, &m.v3}) {
+    v->x = d.Flt(_float32);
+    v->y = d.Flt(_float32);
+    v->z = d.Flt(_float32);
+  }
+  if (value != nullptr) *value = m;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadStringUnits(HYPERFILEVALUE kind, String* out) {
+  Int32 n;
+  if (!ReadCountedHeader(kind, &n)) return false;
+  if (n == 0) {
+    *out = String();
+    return true;
+  }
+  if (!CheckRemaining(n)) return false;
+  UInt16 local[kLocalStringBytes / 2];
+  UInt16* units = local;
+  if (n > kLocalStringBytes) {
+    units = static_cast<UInt16*>(MemAllocNC(n));
+    if (units == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  }
+  bool ok = Take(units, n);
+  const Int32 count = n / 2;
+  if (ok) {
+    if (kHostLittle)
+      for (Int32 i = 0; i < count; ++i) units[i] = Swap(units[i]);
+    if (count > 0)
+      out->SetUcBlock(units, count);
+    else
+      *out = String();
+    if (out->GetLength() != count) ok = Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  }
+  if (units != local) DeleteMem(units);
+  return ok;
+}
+
+bool HyperFile::ReadString(String* value) {
+  String discard;
+  if (!ReadStringUnits(HYPERFILEVALUE_STRING, value != nullptr ? value : &discard)) return false;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadFilename(Filename* value) {
+  String path;
+  if (!ReadStringUnits(HYPERFILEVALUE_FILENAME, &path)) return false;
+  if (_version <= kLastColonPathVersion && IsColonPath(path)) {
+    // "Volume:" becomes "/Volumes/Volume/" and a "::" may become "../": at most three units
+    // for every unit, and the prefix.
+    const Int64 capacity = 3 * static_cast<Int64>(path.GetLength()) + 16;
+    UInt16 local[1024];
+    UInt16* out = local;
+    if (capacity > 1024) {
+      out = static_cast<UInt16*>(MemAllocNC(capacity * 2));
+      if (out == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+    }
+    Int32 n = PlatformColonPathToPosix(path.GetUnits(), path.GetLength(), out,
+                                       static_cast<Int32>(capacity));
+    bool ok = true;
+    if (n >= 0) {
+      path.SetUcBlock(out, n);
+      if (path.GetLength() != n) ok = Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+    }
+    if (out != local) DeleteMem(out);
+    if (!ok) return false;
+  }
+  if (value != nullptr) {
+    const Int32 expected = NormalisedLength(path);
+    value->SetString(path);
+    if (value->GetString().GetLength() != expected) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  }
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadMemory(void** data, Int64* size) {
+  if (data != nullptr) *data = nullptr;
+  if (size != nullptr) *size = 0;
+  if (_error != FILEERROR_NONE) return false;
+  UChar kind;
+  if (!ReadKindByte(&kind)) return false;
+  UChar p[8];
+  Int64 n;
+  if (kind == HYPERFILEVALUE_MEMORY) {
+    if (!Take(p, 4)) return false;
+    n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
+  } else if (kind == HYPERFILEVALUE_MEMORY64) {
+    if (!Take(p, 8)) return false;
+    n = static_cast<Int64>(LoadRaw<UInt64>(p, SwapNeeded()));
+  } else {
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  }
+  if (n != 0) {
+    if (!CheckRemaining(n)) return false;
+    void* block = MemAllocNC(n);
+    if (block == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+    if (!Take(block, n)) {
+      MemFree(block);
+      return false;
+    }
+    if (data != nullptr)
+      *data = block;
+    else
+      MemFree(block);
+    if (size != nullptr) *size = n;
+  }
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadArray(void* data, HYPERFILEARRAY type, Int32 stride, Int32 count) {
+  if (_error != FILEERROR_NONE) return false;
+  const Int32 want = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
+  if (ElementSize(want) == 0 || (count > 0 && data == nullptr))
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  if (!CheckIt(HYPERFILEVALUE_ARRAY)) return false;
+  const bool swap = SwapNeeded();
+  UChar p[8];
+  Int64 bytes;
+  Int32 stored;
+  if (_version <= kLastOldArrayVersion) {
+    if (!Take(p, 1)) return false;
+    stored = p[0];
+    if (!Take(p, 4)) return false;
+    bytes = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
+  } else {
+    if (!Take(p, 4)) return false;
+    const Int32 m = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
+    if (!Take(p, 1)) return false;
+    stored = p[0];
+    if (m != 0) {
+      bytes = static_cast<Int64>(m) - 1;
+    } else {
+      if (!Take(p, 8)) return false;
+      bytes = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+    }
+  }
+  const Int32 diskSize = ElementSize(stored);
+  const Int64 storedCount = diskSize > 0 ? bytes / diskSize : 0;
+  const bool floats = stored == HYPERFILEARRAY_FLOAT32 || stored == HYPERFILEARRAY_FLOAT64;
+  const bool typesAgree =
+      floats ? (want == HYPERFILEARRAY_FLOAT32 || want == HYPERFILEARRAY_FLOAT64) : stored == want;
+  if (storedCount != count || !typesAgree) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  if (count > 0) {
+    UChar* base = static_cast<UChar*>(data);
+    bool ok = ReadElements(count, diskSize, [&](const UChar* src, Int64 first, Int64 n) {
+      DecodeElements(src, n, stored, want, swap, base + first * stride, stride);
+    });
+    if (!ok) return false;
+  }
+  ReadStep();
+  return true;
+}
+
+// The header of an older array kind: the kind byte and the Int32 byte count n; *count is n
+// divided by perCount.
+bool HyperFile::ReadArrayExHeader(HYPERFILEVALUE kind, Int32 perCount, Int32* count) {
+  Int32 n;
+  if (!ReadCountedHeader(kind, &n)) return false;
+  *count = n / perCount;
+  return true;
+}
+
+// A block for count elements whose stored form takes diskBytes; null (and the error set) when
+// the file cannot hold them or the block cannot be had.
+void* HyperFile::AllocArrayEx(Int32 count, Int64 diskBytes, Int64 elementSize) {
+  if (!CheckRemaining(count < 0 ? -1 : diskBytes)) return nullptr;
+  void* block = MemAllocNC(static_cast<Int64>(count) * elementSize);
+  if (block == nullptr) Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  return block;
+}
+
+template <typename T>
+bool HyperFile::FinishArrayEx(T* block, Int32 n, bool ok, T** data, Int32* count) {
+  if (!ok) {
+    DeleteMem(block);
+    return false;
+  }
+  if (data != nullptr)
+    *data = block;
+  else
+    DeleteMem(block);
+  if (count != nullptr) *count = n;
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadFloat32ArrayEx(Float32** data, Int32* count) {
+  ClearOutputs(data, count);
+  if (_error != FILEERROR_NONE) return false;
+  Int32 n;
+  if (!ReadArrayExHeader(HYPERFILEVALUE_FLOAT32ARRAY, 4, &n)) return false;
+  if (n == 0) return FinishArrayEx<Float32>(nullptr, 0, true, data, count);
+  auto* block = static_cast<Float32*>(AllocArrayEx(n, 4 * static_cast<Int64>(n), 4));
+  if (block == nullptr) return false;
+  const bool swap = SwapNeeded();
+  bool ok = ReadElements(n, 4, [&](const UChar* src, Int64 first, Int64 k) {
+    for (Int64 j = 0; j < k; ++j)
+      block[first + j] = F32FromBits(LoadRaw<UInt32>(src + 4 * j, swap));
+  });
+  return FinishArrayEx(block, n, ok, data, count);
+}
+
+bool HyperFile::ReadUInt16ArrayEx(UInt16** data, Int32* count) {
+  ClearOutputs(data, count);
+  if (_error != FILEERROR_NONE) return false;
+  Int32 n;
+  if (!ReadArrayExHeader(HYPERFILEVALUE_UINT16ARRAY, 2, &n)) return false;
+  if (n == 0) return FinishArrayEx<UInt16>(nullptr, 0, true, data, count);
+  auto* block = static_cast<UInt16*>(AllocArrayEx(n, 2 * static_cast<Int64>(n), 2));
+  if (block == nullptr) return false;
+  const bool swap = SwapNeeded();
+  bool ok = ReadElements(n, 2, [&](const UChar* src, Int64 first, Int64 k) {
+    for (Int64 j = 0; j < k; ++j) block[first + j] = LoadRaw<UInt16>(src + 2 * j, swap);
+  });
+  return FinishArrayEx(block, n, ok, data, count);
+}
+
+bool HyperFile::ReadVectorArrayEx(Vector64** data, Int32* count) {
+  ClearOutputs(data, count);
+  if (_error != FILEERROR_NONE) return false;
+  Int32 n;
+  if (!ReadArrayExHeader(HYPERFILEVALUE_VECTORARRAY, 12, &n)) return false;
+  if (n == 0) return FinishArrayEx<Vector64>(nullptr, 0, true, data, count);
+  // The count assumes 12 bytes a vector, but the vectors hold three of the stream's Floats.
+  const bool f32 = _float32;
+  const Int32 diskSize = f32 ? 12 : 24;
+  auto* block = static_cast<Vector64*>(
+      AllocArrayEx(n, diskSize * static_cast<Int64>(n), static_cast<Int64>(sizeof(Vector64))));
+  if (block == nullptr) return false;
+  const bool swap = SwapNeeded();
+  bool ok = ReadElements(n, diskSize, [&](const UChar* src, Int64 first, Int64 k) {
+    Decoder d(src, swap);
+    for (Int64 j = 0; j < k; ++j) {
+      Vector64& v = block[first + j];
+      v.x = d.Flt(f32);
+      v.y = d.Flt(f32);
+      v.z = d.Flt(f32);
+    }
+  });
+  return FinishArrayEx(block, n, ok, data, count);
+}
+
+bool HyperFile::ReadPolygonArrayEx(CPolygon** data, Int32* count) {
+  ClearOutputs(data, count);
+  if (_error != FILEERROR_NONE) return false;
+  Int32 bytes;
+  if (!ReadCountedHeader(HYPERFILEVALUE_POLYGONARRAY, &bytes)) return false;
+  UChar p[4];
+  if (!Take(p, 4)) return false;
+  const bool small = LoadRaw<UInt32>(p, false) != 0;
+  const Int32 diskSize = small ? 8 : 16;
+  const Int32 n = bytes / diskSize;
+  if (n == 0) return FinishArrayEx<CPolygon>(nullptr, 0, true, data, count);
+  auto* block = static_cast<CPolygon*>(
+      AllocArrayEx(n, diskSize * static_cast<Int64>(n), static_cast<Int64>(sizeof(CPolygon))));
+  if (block == nullptr) return false;
+  const bool swap = SwapNeeded();
+  bool ok = ReadElements(n, diskSize, [&](const UChar* src, Int64 first, Int64 k) {
+    Decoder d(src, swap);
+    for (Int64 j = 0; j < k; ++j) {
+      CPolygon& c = block[first + j];
+      if (small) {
+        c.a = d.U16();
+        c.b = d.U16();
+        c.c = d.U16();
+        c.d = d.U16();
+      } else {
+        c.a = static_cast<Int32>(d.U32());
+        c.b = static_cast<Int32>(d.U32());
+        c.c = static_cast<Int32>(d.U32());
+        c.d = static_cast<Int32>(d.U32());
+      }
+    }
+  });
+  return FinishArrayEx(block, n, ok, data, count);
+}
+
+// ---- array helpers ----
+
+namespace {
+
+// Element types, and the fewest stored bytes per element, of the _HFWriteArray forms.
+template <typename T>
+struct HFArrayTraits;
+template <>
+struct HFArrayTraits<Float32> {
+  static constexpr HYPERFILEARRAY kType = HYPERFILEARRAY_FLOAT32;
+  static constexpr Int64 kMinDisk = 4;  // a stored 64-bit array converts too
+};
+template <>
+struct HFArrayTraits<Int32> {
+  static constexpr HYPERFILEARRAY kType = HYPERFILEARRAY_INT32;
+  static constexpr Int64 kMinDisk = 4;
+};
+template <>
+struct HFArrayTraits<Int16> {
+  static constexpr HYPERFILEARRAY kType = HYPERFILEARRAY_INT16;
+  static constexpr Int64 kMinDisk = 2;
+};
+
+template <typename T>
+bool WriteFlatArray(HyperFile* hf, const T* data, Int32 count) {
+  if (hf == nullptr) return false;
+  if (data == nullptr || count <= 0) return hf->WriteInt32(0);
+  return hf->WriteInt32(count) &&
+         hf->WriteArray(data, HFArrayTraits<T>::kType, static_cast<Int32>(sizeof(T)), count);
+}
+
+// Reads the Int32 count and allocates a block for it; *n is the count. A null block with true
+// means a count of 0.
+template <typename T>
+bool BeginReadArray(HyperFile* hf, T** data, Int32* count, Int64 minDisk, T** block, Int32* n) {
+  if (data != nullptr) *data = nullptr;
+  if (count != nullptr) *count = 0;
+  *block = nullptr;
+  if (hf == nullptr || !hf->ReadInt32(n)) return false;
+  if (*n == 0) return true;
+  if (!hf->CheckRemaining(*n < 0 ? -1 : minDisk * *n)) return false;
+  *block = static_cast<T*>(MemAlloc(static_cast<Int64>(sizeof(T)) * *n));
+  if (*block == nullptr) {
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    return false;
+  }
+  return true;
+}
+
+template <typename T>
+bool EndReadArray(T* block, Int32 n, bool ok, T** data, Int32* count) {
+  if (!ok) {
+    DeleteMem(block);
+    return false;
+  }
+  if (data != nullptr)
+    *data = block;
+  else
+    DeleteMem(block);
+  if (count != nullptr) *count = n;
+  return true;
+}
+
+template <typename T>
+bool ReadFlatArray(HyperFile* hf, T** data, Int32* count) {
+  T* block;
+  Int32 n;
+  if (!BeginReadArray(hf, data, count, HFArrayTraits<T>::kMinDisk, &block, &n)) return false;
+  if (block == nullptr) return true;
+  bool ok = hf->ReadArray(block, HFArrayTraits<T>::kType, static_cast<Int32>(sizeof(T)), n);
+  return EndReadArray(block, n, ok, data, count);
+}
+
+// A memory value of little-endian numbers of type T.
+template <typename T>
+bool ReadLittleEndianMemory(HyperFile* hf, T** data, Int32* count) {
+  if (data != nullptr) *data = nullptr;
+  if (count != nullptr) *count = 0;
+  if (hf == nullptr) return false;
+  void* block;
+  Int64 size;
+  if (!hf->ReadMemory(&block, &size)) return false;
+  const Int64 n = size / static_cast<Int64>(sizeof(T));
+  if (n == 0) {
+    MemFree(block);
+    return true;
+  }
+  if (n > kMaxInt32) {
+    MemFree(block);
+    hf->SetError(FILEERROR_WRONG_VALUE);
+    return false;
+  }
+  if (sizeof(T) == 4)
+    lIntel(block, n);
+  else
+    wIntel(block, n);
+  return EndReadArray(static_cast<T*>(block), static_cast<Int32>(n), true, data, count);
+}
+
+}  // namespace
+
+bool _HFWriteArray(HyperFile* hf, const Vector64* data, Int32 count) {
+  if (hf == nullptr) return false;
+  if (data == nullptr || count <= 0) return hf->WriteInt32(0);
+  const Int32 stride = static_cast<Int32>(sizeof(Vector64));
+  return hf->WriteInt32(count) && hf->WriteArray(&data->x, HYPERFILEARRAY_FLOAT, stride, count) &&
+         hf->WriteArray(&data->y, HYPERFILEARRAY_FLOAT, stride, count) &&
+         hf->WriteArray(&data->z, HYPERFILEARRAY_FLOAT, stride, count);
+}
+
+bool _HFWriteArray(HyperFile* hf, const Float32* data, Int32 count) {
+  return WriteFlatArray(hf, data, count);
+}
+
+bool _HFWriteArray(HyperFile* hf, const Int32* data, Int32 count) {
+  return WriteFlatArray(hf, data, count);
+}
+
+bool _HFWriteArray(HyperFile* hf, const Int16* data, Int32 count) {
+  return WriteFlatArray(hf, data, count);
+}
+
+bool _HFReadArray(HyperFile* hf, Vector64** data, Int32* count) {
+  Vector64* block;
+  Int32 n;
+  // Three arrays of at least 4 bytes an element (a stored 32-bit array converts).
+  if (!BeginReadArray(hf, data, count, 12, &block, &n)) return false;
+  if (block == nullptr) return true;
+  const Int32 stride = static_cast<Int32>(sizeof(Vector64));
+  bool ok = hf->ReadArray(&block->x, HYPERFILEARRAY_FLOAT, stride, n) &&
+            hf->ReadArray(&block->y, HYPERFILEARRAY_FLOAT, stride, n) &&
+            hf->ReadArray(&block->z, HYPERFILEARRAY_FLOAT, stride, n);
+  return EndReadArray(block, n, ok, data, count);
+}
+
+bool _HFReadArray(HyperFile* hf, Float32** data, Int32* count) {
+  return ReadFlatArray(hf, data, count);
+}
+
+bool _HFReadArray(HyperFile* hf, Int32** data, Int32* count) {
+  return ReadFlatArray(hf, data, count);
+}
+
+bool _HFReadArray(HyperFile* hf, Int16** data, Int32* count) {
+  return ReadFlatArray(hf, data, count);
+}
+
+bool _HFReadMemoryL(HyperFile* hf, Int32** data, Int32* count) {
+  return ReadLittleEndianMemory(hf, data, count);
+}
+
+bool _HFReadMemoryW(HyperFile* hf, Int16** data, Int32* count) {
+  return ReadLittleEndianMemory(hf, data, count);
+}
+
+bool _HFReadMemoryVectorArray(HyperFile* hf, Vector64** data, Int32* count) {
+  if (data != nullptr) *data = nullptr;
+  if (count != nullptr) *count = 0;
+  if (hf == nullptr) return false;
+  if (hf->GetFileVersion() > 11599) return _HFReadArray(hf, data, count);
+  void* memory;
+  Int64 size;
+  if (!hf->ReadMemory(&memory, &size)) return false;
+  const Int64 n = size / 12;
+  if (n == 0) {
+    MemFree(memory);
+    return true;
+  }
+  if (n > kMaxInt32) {
+    MemFree(memory);
+    hf->SetError(FILEERROR_WRONG_VALUE);
+    return false;
+  }
+  auto* block = static_cast<Vector64*>(MemAlloc(static_cast<Int64>(sizeof(Vector64)) * n));
+  if (block == nullptr) {
+    MemFree(memory);
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    return false;
+  }
+  Decoder d(static_cast<const UChar*>(memory), !kHostLittle);
+  for (Int64 i = 0; i < n; ++i) {
+    block[i].x = d.F32();
+    block[i].y = d.F32();
+    block[i].z = d.F32();
+  }
+  MemFree(memory);
+  return EndReadArray(block, static_cast<Int32>(n), true, data, count);
+}
+
+bool CDynArrayWriteHeader(HyperFile* hf, Int32 count, Int32 elementSize) {
+  return hf != nullptr && hf->WriteInt32(count) && hf->WriteInt32(elementSize);
+}
+
+bool CDynArrayReadHeader(HyperFile* hf, Int32* count, Int32* elementSize) {
+  return hf != nullptr && hf->ReadInt32(count) && hf->ReadInt32(elementSize);
+}
+
+}  // namespace lumora

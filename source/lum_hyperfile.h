@@ -1,0 +1,349 @@
+// HyperFile: the scene-file stream.
+//
+// A stream of tagged values grouped into nested chunks, written to and read from a BaseFile the
+// HyperFile contains. Every value starts with one kind byte (HYPERFILEVALUE), so a reader can
+// check what it gets and skip whatever it does not understand; every chunk carries an id and a
+// level (the writer's version of the chunk's content), so a reader can keep unknown chunks as
+// raw bytes or jump to their end. doc/stream-format.md describes the bytes.
+//
+// Error rule: the first failure records an error code (FILEERROR) and every later operation
+// returns false at once without touching the file. Failures of the BaseFile are recorded with
+// the BaseFile's code. Callers test the bool results and stop at the first false.
+//
+// Multi-byte numbers follow the BaseFile's byte order (big-endian unless SetByteOrder says
+// otherwise); the UTF-16 units of strings and file names are big-endian in every order. A float
+// whose exponent bits are all ones (infinity, NaN) is stored and read as 0.
+//
+// Sizes read from the stream are checked against the bytes left before anything is allocated:
+// a string, memory block, array or chunk that claims more than the file holds fails with
+// FILEERROR_READ.
+#ifndef LUM_HYPERFILE_H
+#define LUM_HYPERFILE_H
+
+#include "lum_basefile.h"
+#include "lum_basetime.h"
+#include "lum_file.h"
+#include "lum_filename.h"
+#include "lum_math.h"
+#include "lum_string.h"
+#include "lum_types.h"
+
+namespace lumora {
+
+class BaseContainer;
+class BaseDocument;
+
+// The kind byte in front of every value. The numbers are stored in files.
+enum HYPERFILEVALUE : Int32 {
+  HYPERFILEVALUE_NONE = 0,
+  HYPERFILEVALUE_CHUNKSTART = 1,  // Int32 id, Int32 level
+  HYPERFILEVALUE_CHUNKEND = 2,
+  HYPERFILEVALUE_CHAR = 11,
+  HYPERFILEVALUE_UCHAR = 12,
+  HYPERFILEVALUE_INT16 = 13,
+  HYPERFILEVALUE_UINT16 = 14,
+  HYPERFILEVALUE_INT32 = 15,
+  HYPERFILEVALUE_UINT32 = 16,
+  HYPERFILEVALUE_INT64 = 17,
+  HYPERFILEVALUE_UINT64 = 18,
+  HYPERFILEVALUE_FLOAT = 19,  // 64-bit, or 32-bit with the 32-bit float flag
+  HYPERFILEVALUE_FLOAT64 = 20,
+  HYPERFILEVALUE_BOOL = 21,
+  HYPERFILEVALUE_TIME = 22,    // Float numerator, Float denominator
+  HYPERFILEVALUE_VECTOR = 23,  // three Floats
+  HYPERFILEVALUE_VECTOR64 = 24,
+  HYPERFILEVALUE_MATRIX = 25,  // 12 Floats: offset, v1, v2, v3
+  HYPERFILEVALUE_MATRIX64 = 26,
+  HYPERFILEVALUE_VECTOR32 = 27,
+  HYPERFILEVALUE_MATRIX32 = 28,
+  HYPERFILEVALUE_FLOAT32 = 29,
+  HYPERFILEVALUE_MEMORY = 128,  // Int32 byte count, bytes
+  HYPERFILEVALUE_STRING = 130,  // Int32 byte count, big-endian UTF-16 units
+  HYPERFILEVALUE_FILENAME = 131,
+  HYPERFILEVALUE_CONTAINER = 132,  // the older container form
+  HYPERFILEVALUE_VECTORARRAY = 133,
+  HYPERFILEVALUE_POLYGONARRAY = 134,
+  HYPERFILEVALUE_UINT16ARRAY = 135,
+  HYPERFILEVALUE_OLDRECORDARRAY = 136,
+  HYPERFILEVALUE_FLOAT32ARRAY = 137,
+  HYPERFILEVALUE_MEMORY64 = 139,  // Int64 byte count, bytes
+  HYPERFILEVALUE_ARRAY = 140,     // typed array
+};
+
+// Element types of a typed array (HYPERFILEVALUE_ARRAY). The numbers are stored in files.
+enum HYPERFILEARRAY : Int32 {
+  HYPERFILEARRAY_CHAR = 1,
+  HYPERFILEARRAY_INT16 = 2,
+  HYPERFILEARRAY_INT32 = 3,
+  HYPERFILEARRAY_INT64 = 4,
+  HYPERFILEARRAY_FLOAT32 = 5,
+  HYPERFILEARRAY_FLOAT64 = 6,
+  HYPERFILEARRAY_FLOAT = 7,  // the library's Float: stored as HYPERFILEARRAY_FLOAT64
+};
+
+// Four point indices; a triangle has c == d.
+struct CPolygon {
+  Int32 a = 0, b = 0, c = 0, d = 0;
+  CPolygon() = default;
+  CPolygon(Int32 aa, Int32 bb, Int32 cc, Int32 dd) : a(aa), b(bb), c(cc), d(dd) {}
+  bool operator==(const CPolygon& o) const { return a == o.a && b == o.b && c == o.c && d == o.d; }
+  bool operator!=(const CPolygon& o) const { return !(*this == o); }
+};
+
+// The file version a new HyperFile reports: above every version the readers test, so that
+// every reader takes its current layout.
+constexpr Int32 HYPERFILE_CURRENT_VERSION = 20000;
+
+// Progress hooks. Reading reports a percentage of the file's length, writing the position.
+using HyperFileReadingHook = void (*)(Int32 percent, void* data);
+using HyperFileWritingHook = void (*)(Int64 position, void* data);
+
+class HyperFile {
+ public:
+  // Not open; file version HYPERFILE_CURRENT_VERSION, 64-bit floats, no document, no hooks.
+  HyperFile();
+  // Closes.
+  ~HyperFile();
+  HyperFile(const HyperFile&) = delete;
+  HyperFile& operator=(const HyperFile&) = delete;
+
+  // Opens name for FILEOPEN_READ or FILEOPEN_WRITE, big-endian, with no file header: the first
+  // value is the first byte. A stream that was open is closed first; the error, the chunk depth
+  // and the progress counter start afresh (version, document, float flag and hooks are kept).
+  // Reading also takes the file's length. Any other mode fails with FILEERROR_INVALID; a file
+  // that cannot be opened with the BaseFile's error.
+  bool Open(const Filename& name, FILEOPEN mode);
+  // Closes the BaseFile (writing what is pending). True when no error is recorded.
+  bool Close();
+
+  // ---- state ----
+
+  FILEERROR GetError() const { return _error; }
+  // Records error (replacing one already recorded) and raises the debug alert;
+  // FILEERROR_NONE clears it.
+  void SetError(FILEERROR error);
+  // The length taken when the stream was opened for reading (0 otherwise).
+  Int64 GetLength() const { return _length; }
+  // The BaseFile's position.
+  Int64 GetPosition();
+  FILEOPEN GetOpenMode() const { return _mode; }
+  // +1 for every chunk-start byte read, -1 for every chunk-end byte read.
+  Int32 GetChunkDepth() const { return _depth; }
+
+  Int32 GetFileVersion() const { return _version; }
+  void SetFileVersion(Int32 version) { _version = version; }
+  // File version below 7500.
+  bool Before8() const { return _version < 7500; }
+  // File version below 11600.
+  bool Before12() const { return _version < 11600; }
+
+  BaseDocument* GetDocument() const { return _document; }
+  void SetDocument(BaseDocument* document) { _document = document; }
+
+  // With the flag set, Float, Time, Vector and Matrix values carry 32-bit floats.
+  bool GetFloat32Mode() const { return _float32; }
+  void SetFloat32Mode(bool on) { _float32 = on; }
+
+  // The byte order of the numbers (strings stay big-endian). Open sets BYTEORDER_MOTOROLA.
+  void SetByteOrder(BYTEORDER order) { _file.SetOrder(order); }
+  BYTEORDER GetByteOrder() const { return _file.GetOrder(); }
+
+  // The reading hook is called with the percentage read about every 1/500 of the file; the
+  // writing hook with the position every 50000 values and array elements. Null removes a hook.
+  void SetReadingHook(HyperFileReadingHook hook, void* data);
+  void SetWritingHook(HyperFileWritingHook hook, void* data);
+
+  // True when 0 <= bytes <= the bytes left in the stream; otherwise records FILEERROR_READ and
+  // returns false. Readers call it before they allocate for a size read from the file.
+  bool CheckRemaining(Int64 bytes);
+
+  // ---- chunks ----
+
+  // Bytes 1, Int32 id, Int32 level.
+  bool WriteChunkStart(Int32 id, Int32 level);
+  // Byte 2.
+  bool WriteChunkEnd();
+  // Reads id and level of a chunk whose start byte has been read (by ReadValueHeader or
+  // CheckIt(HYPERFILEVALUE_CHUNKSTART)). Either pointer may be null.
+  bool ReadChunkStart(Int32* id, Int32* level);
+  // Reads nothing: the end byte was consumed by whoever found it. Fails with FILEERROR_WRITE on
+  // a stream opened for writing.
+  bool ReadChunkEnd();
+  // Skips the rest of the current chunk, nested chunks included, up to and including its end
+  // byte. False with FILEERROR_CHUNKEND_MISSING when skipping fails, and false without an error
+  // when the end of the file comes first.
+  bool SkipToEndChunk();
+  // Reads one kind byte, whatever it is.
+  bool ReadValueHeader(HYPERFILEVALUE* kind);
+  // Reads one kind byte and fails with FILEERROR_WRONG_VALUE when it is not kind (the byte is
+  // consumed either way).
+  bool CheckIt(HYPERFILEVALUE kind);
+  // Skips the payload of a value whose kind byte has been read. Unknown kinds fail with
+  // FILEERROR_WRONG_VALUE; a payload cut short by the end of the file with FILEERROR_READ.
+  bool SkipValue(HYPERFILEVALUE kind);
+  // Called right after a chunk start was read: keeps the rest of the chunk as raw bytes
+  // (allocated with MemAlloc; the caller releases them with MemFree). With withoutEnd the end
+  // byte is consumed but not kept. An empty result gives null and 0. Fails like
+  // SkipToEndChunk, and leaves null and 0 then.
+  bool ReadUnknownChunk(void** bytes, Int64* size, bool withoutEnd);
+  // Writes bytes kept by ReadUnknownChunk unchanged. A null block without withoutEnd writes a
+  // chunk end, so that the chunk is closed; bytes kept with withoutEnd need the caller's
+  // WriteChunkEnd.
+  bool WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd);
+
+  // ---- values ----
+
+  bool WriteUChar(UChar value);
+  bool WriteInt32(Int32 value);
+  bool WriteUInt32(UInt32 value);
+  bool WriteInt64(Int64 value);
+  bool WriteFloat32(Float32 value);
+  bool WriteFloat(Float value);
+  bool WriteBool(bool value);
+  bool WriteTime(const BaseTime& value);
+  bool WriteVector(const Vector64& value);
+  bool WriteVector32(const Vector32& value);
+  bool WriteVector64(const Vector64& value);
+  bool WriteMatrix(const Matrix64& value);
+  bool WriteString(const String& value);
+  // The normalised path text.
+  bool WriteFilename(const Filename& value);
+  // Kind 128 with an Int32 count up to 2147483647 bytes, kind 139 with an Int64 count above.
+  // A negative size, or a null block with a positive size, fails with FILEERROR_WRONG_VALUE.
+  bool WriteMemory(const void* data, Int64 size);
+  // count elements of type, element i read from data + i * stride (so the members of an array
+  // of structures can be written one by one). A type outside 1..7, a negative count or null
+  // data with a positive count fail with FILEERROR_WRONG_VALUE.
+  bool WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count);
+
+  // The readers fail with FILEERROR_WRONG_VALUE when the next value is of another kind (only
+  // its kind byte is consumed; a chunk byte still counts for the chunk depth). The number
+  // readers leave *value unchanged on failure. A null pointer reads and discards.
+  bool ReadUChar(UChar* value);
+  bool ReadInt32(Int32* value);
+  bool ReadUInt32(UInt32* value);
+  bool ReadInt64(Int64* value);
+  // Kind 29; kind 19 with a 4-byte payload in files of version 11924 and older.
+  bool ReadFloat32(Float32* value);
+  bool ReadFloat(Float* value);
+  bool ReadFloat64(Float64* value);
+  // Any non-zero byte is true.
+  bool ReadBool(bool* value);
+  // Rounded and reduced again by the two-number BaseTime constructor.
+  bool ReadTime(BaseTime* value);
+  bool ReadVector(Vector64* value);
+  bool ReadVector32(Vector32* value);
+  bool ReadVector64(Vector64* value);
+  bool ReadMatrix(Matrix64* value);
+  bool ReadString(String* value);
+  // Files of version 10001 and older: a path with ':' but neither '/' nor '\' is an old
+  // colon-separated path and is converted to a POSIX path.
+  bool ReadFilename(Filename* value);
+  // Kind 128 or 139. The block is allocated with MemAlloc (null for 0 bytes); the caller
+  // releases it with MemFree. Both outputs are null / 0 unless the call succeeds.
+  bool ReadMemory(void** data, Int64* size);
+  // Reads count elements into data + i * stride. The stored count must equal count and the
+  // stored element type the requested one, except that 32-bit and 64-bit floats convert into
+  // each other; otherwise FILEERROR_WRONG_VALUE.
+  bool ReadArray(void* data, HYPERFILEARRAY type, Int32 stride, Int32 count);
+
+  // A container as a chunk with id 132 and level 1: Int32 container id, then per entry Int32
+  // entry id and the value (untyped pointers are left out).
+  bool WriteContainer(const BaseContainer& bc);
+  // Reads a container in either form (the chunk, or the older form behind kind byte 132). With
+  // flush the container is emptied first and entries are appended as read, repeated ids
+  // included; without it they are stored with SetData over what the container holds.
+  bool ReadContainer(BaseContainer* bc, bool flush);
+
+  // Readers of the older array kinds. The block is allocated with MemAlloc (null when the
+  // stored count is 0) and released by the caller with MemFree; both outputs are null / 0
+  // unless the call succeeds.
+  // Kind 137: Int32 n, n / 4 32-bit floats.
+  bool ReadFloat32ArrayEx(Float32** data, Int32* count);
+  // Kind 133: Int32 n, n / 12 vectors of three Floats each.
+  bool ReadVectorArrayEx(Vector64** data, Int32* count);
+  // Kind 134: Int32 n, Int32 small flag; n / 8 polygons of UInt16 indices when the flag is
+  // set, n / 16 of Int32 indices when it is not.
+  bool ReadPolygonArrayEx(CPolygon** data, Int32* count);
+  // Kind 135: Int32 n, n / 2 UInt16 values.
+  bool ReadUInt16ArrayEx(UInt16** data, Int32* count);
+
+  // A tagged value in its file form: GeData::Write / GeData::Read (lum_gedata.h).
+  bool WriteGeData(const class GeData& value);
+  bool ReadGeData(class GeData* value);
+
+ private:
+  bool SwapNeeded() const { return (_file.GetOrder() == BYTEORDER_MOTOROLA) == kHostIsLittle; }
+  bool Fail(FILEERROR error, Int32 line);
+  bool FileFailed(Int32 line);
+  bool ShortRead(Int32 line);
+  bool Emit(const void* bytes, Int64 n);
+  bool EmitValue(const UChar* bytes, Int64 n);
+  bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
+  bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
+  bool Take(void* bytes, Int64 n);
+  bool ReadKindByte(UChar* kind);
+  bool ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n);
+  bool ReadStringUnits(HYPERFILEVALUE kind, String* out);
+  bool SkipBytes(Int64 n);
+  Int64 BytesLeft();
+  bool ReadCountedHeader(HYPERFILEVALUE kind, Int32* n);
+  bool ReadArrayExHeader(HYPERFILEVALUE kind, Int32 perCount, Int32* count);
+  void* AllocArrayEx(Int32 count, Int64 diskBytes, Int64 elementSize);
+  template <typename T>
+  bool FinishArrayEx(T* block, Int32 n, bool ok, T** data, Int32* count);
+  template <typename Store>
+  bool ReadElements(Int64 count, Int32 diskSize, Store&& store);
+  void ReadStep();
+  void WriteSteps(Int64 n);
+  Int64 WriteStepsBeforeReport() const;
+
+  static constexpr bool kHostIsLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+  BaseFile _file;
+  FILEERROR _error = FILEERROR_NONE;
+  bool _float32 = false;
+  FILEOPEN _mode = FILEOPEN_READ;
+  Int64 _length = 0;
+  Int64 _progress = 0;
+  BaseDocument* _document = nullptr;
+  Int32 _version = HYPERFILE_CURRENT_VERSION;
+  Int32 _depth = 0;
+  HyperFileReadingHook _readingHook = nullptr;
+  HyperFileWritingHook _writingHook = nullptr;
+  void* _readingData = nullptr;
+  void* _writingData = nullptr;
+};
+
+// ---- array helpers ----
+//
+// _HFWriteArray writes an Int32 count and then the elements as typed arrays (a Vector64 array
+// as three Float arrays: all x, all y, all z). Null data or a count of 0 or less writes the
+// count 0 only. _HFReadArray reads what _HFWriteArray wrote into a block allocated with
+// MemAlloc (null for 0 elements); *data and *count are null / 0 unless it succeeds.
+bool _HFWriteArray(HyperFile* hf, const Vector64* data, Int32 count);
+bool _HFWriteArray(HyperFile* hf, const Float32* data, Int32 count);
+bool _HFWriteArray(HyperFile* hf, const Int32* data, Int32 count);
+bool _HFWriteArray(HyperFile* hf, const Int16* data, Int32 count);
+bool _HFReadArray(HyperFile* hf, Vector64** data, Int32* count);
+bool _HFReadArray(HyperFile* hf, Float32** data, Int32* count);
+bool _HFReadArray(HyperFile* hf, Int32** data, Int32* count);
+bool _HFReadArray(HyperFile* hf, Int16** data, Int32* count);
+
+// The older forms of such arrays: one memory value holding little-endian numbers, whatever the
+// stream's byte order. *count is the number of whole elements in the block; the block is
+// allocated with MemAlloc (null for 0 elements).
+bool _HFReadMemoryL(HyperFile* hf, Int32** data, Int32* count);
+bool _HFReadMemoryW(HyperFile* hf, Int16** data, Int32* count);
+// Files of version above 11599: _HFReadArray; older files: a memory value of little-endian
+// 32-bit floats, x, y, z per vector.
+bool _HFReadMemoryVectorArray(HyperFile* hf, Vector64** data, Int32* count);
+
+// The header of a stored dynamic array: two Int32 values, the element count and the element
+// size in bytes. Either reader pointer may be null.
+bool CDynArrayWriteHeader(HyperFile* hf, Int32 count, Int32 elementSize);
+bool CDynArrayReadHeader(HyperFile* hf, Int32* count, Int32* elementSize);
+
+}  // namespace lumora
+
+#endif  // LUM_HYPERFILE_H
