@@ -58,7 +58,7 @@ coverage: deps
 	@cmake -S . -B build-coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMORA_COVERAGE=ON >/dev/null
 	@cmake --build build-coverage -j $(JOBS)
 	@cd build-coverage && ctest -j $(JOBS) --timeout 1800 >/dev/null || true
-	@gcovr -r . --object-directory build-coverage --filter source/ --filter app/ --print-summary
+	@gcovr -r . --object-directory build-coverage --filter source/ --filter app/ --exclude-unreachable-branches --exclude-throw-branches --print-summary
 
 clean:
 	rm -rf build build-sanitize build-fuzz build-coverage

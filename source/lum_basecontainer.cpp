@@ -1,6 +1,7 @@
 #include "lum_basecontainer.h"
 
 #include <cstring>
+#include <utility>
 
 #include "lum_debug.h"
 #include "lum_descid.h"
@@ -28,14 +29,11 @@ Int32 ClampId(Int32 id) { return id < -1 ? -1 : id; }
 
 }  // namespace
 
-// A GeData is its kind and one slot that is either the value or the pointer to a block it
-// owns alone; nothing points back into the object.
 void _GeDataSwap(GeData& a, GeData& b) {
   if (&a == &b) return;
-  alignas(GeData) UChar t[sizeof(GeData)];
-  std::memcpy(static_cast<void*>(t), static_cast<const void*>(&a), sizeof(GeData));
-  std::memcpy(static_cast<void*>(&a), static_cast<const void*>(&b), sizeof(GeData));
-  std::memcpy(static_cast<void*>(&b), static_cast<const void*>(t), sizeof(GeData));
+  GeData t(std::move(a));  // moves never allocate
+  a = std::move(b);
+  b = std::move(t);
 }
 
 namespace {

@@ -34,6 +34,8 @@ class Filename {
   // trailing blanks (U+0020) are removed. The memory file is not touched.
   void SetString(const String& path);
   String GetString() const;
+  // The stored path itself, without a copy; valid until this Filename changes.
+  const String& GetPath() const { return _path; }
 
   // String::LexCompare of the paths is 0 / not 0. Memory files play no part.
   bool operator==(const Filename& other) const;

@@ -810,10 +810,7 @@ bool HyperFile::WriteString(const String& value) {
 }
 
 bool HyperFile::WriteFilename(const Filename& value) {
-  if (_error != FILEERROR_NONE) return false;
-  String path = value.GetString();
-  // The copy comes back empty when it cannot be allocated.
-  if (path.GetLength() == 0 && value != Filename()) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+  const String& path = value.GetPath();
   return WriteUnits(HYPERFILEVALUE_FILENAME, path.GetUnits(), path.GetLength());
 }
 
@@ -1079,7 +1076,7 @@ bool HyperFile::ReadFilename(Filename* value) {
   if (value != nullptr) {
     const Int32 expected = NormalisedLength(path);
     value->SetString(path);
-    if (value->GetString().GetLength() != expected) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
+    if (value->GetPath().GetLength() != expected) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
   }
   ReadStep();
   return true;

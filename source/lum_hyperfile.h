@@ -81,15 +81,6 @@ enum HYPERFILEARRAY : Int32 {
   HYPERFILEARRAY_FLOAT = 7,  // the library's Float: stored as HYPERFILEARRAY_FLOAT64
 };
 
-// Four point indices; a triangle has c == d.
-struct CPolygon {
-  Int32 a = 0, b = 0, c = 0, d = 0;
-  CPolygon() = default;
-  CPolygon(Int32 aa, Int32 bb, Int32 cc, Int32 dd) : a(aa), b(bb), c(cc), d(dd) {}
-  bool operator==(const CPolygon& o) const { return a == o.a && b == o.b && c == o.c && d == o.d; }
-  bool operator!=(const CPolygon& o) const { return !(*this == o); }
-};
-
 // The file version a new HyperFile reports: above every version the readers test, so that
 // every reader takes its current layout.
 constexpr Int32 HYPERFILE_CURRENT_VERSION = 20000;

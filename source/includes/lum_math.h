@@ -41,6 +41,15 @@ struct Matrix64 {
 
 using Matrix = Matrix64;
 
+// A polygon as four point indices; a triangle has c == d.
+struct CPolygon {
+  Int32 a = 0, b = 0, c = 0, d = 0;
+  CPolygon() = default;
+  CPolygon(Int32 aa, Int32 bb, Int32 cc, Int32 dd) : a(aa), b(bb), c(cc), d(dd) {}
+  bool operator==(const CPolygon& o) const { return a == o.a && b == o.b && c == o.c && d == o.d; }
+  bool operator!=(const CPolygon& o) const { return !(*this == o); }
+};
+
 }  // namespace lumora
 
 #endif  // LUM_MATH_H
