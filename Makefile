@@ -29,25 +29,34 @@ run: build
 test: build
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (clang, assertions on, -O1
+# so that the slowest tests stay within a minute or two): every test program stops at its first
+# error, leaks are errors, and so are stack memory used after its function returned and static
+# objects used before they are constructed.
+SANITIZE_ASAN := detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1
+SANITIZE_UBSAN := halt_on_error=1:print_stacktrace=1
 test-sanitize: deps
 	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
 	  -DLUMORA_SANITIZE=ON -DLUMORA_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-sanitize -j $(JOBS)
-	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
-	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest -j $(JOBS) --output-on-failure --timeout 1800
+	@cd build-sanitize && ASAN_OPTIONS=$(SANITIZE_ASAN) UBSAN_OPTIONS=$(SANITIZE_UBSAN) \
+	  ctest -j $(JOBS) --output-on-failure --timeout 1800
 
 fuzz-build: deps
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DLUMORA_FUZZ=ON -DLUMORA_SANITIZE=ON -DLUMORA_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 
-# Every fuzz target over its corpus, then a short budget of new inputs each.
-FUZZ_SECONDS ?= 20
+# Every fuzz target over its corpus, then a short budget of new inputs each, one target per core
+# (FUZZ_JOBS): the smoke run for CI, and a longer one for whoever wants it.
+FUZZ_SECONDS ?= 45
+FUZZ_LONG_SECONDS ?= 600
 fuzz-smoke: fuzz-build
 	@scripts/fuzz-run $(FUZZ_SECONDS)
 
 fuzz: fuzz-build
-	@scripts/fuzz-run $(or $(FUZZ_LONG_SECONDS),600)
+	@scripts/fuzz-run $(FUZZ_LONG_SECONDS)
 
 bench: deps
 	@cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BENCH=ON -DLUMORA_TESTS=OFF >/dev/null

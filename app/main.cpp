@@ -85,17 +85,28 @@ Int64 DecodeRuns(const UChar* head, Int64 pos, UChar* scratch) {
 }
 
 // Scatters the q = n / 4 planar pixels of a decoded segment to pixels[o ...]; bytes that would
-// land past the picture are dropped.
+// land past the picture are dropped. Byte k of pixel i goes to o + 4 i + k, which lies in the
+// picture for i < (room + 3) / 4, room = the picture's bytes from o + k on.
 void ScatterPlanes(const UChar* scratch, Int64 n, Int64 o, UChar* pixels) {
-  Int64 q = n / 4;
+  const Int64 q = n / 4;
+  Int64 counts[4];
   for (Int64 k = 0; k < 4; ++k) {
-    const UChar* plane = scratch + k * q;
-    for (Int64 i = 0; i < q; ++i) {
-      Int64 at = o + 4 * i + k;
-      if (at >= kThumbnailBytes) break;
-      pixels[at] = plane[i];
-    }
+    const Int64 room = kThumbnailBytes - o - k;
+    counts[k] = room <= 0 ? 0 : (q < (room + 3) / 4 ? q : (room + 3) / 4);
   }
+  const UChar* planes[4] = {scratch, scratch + q, scratch + 2 * q, scratch + 3 * q};
+  UChar* out = pixels + o;
+  // Pixels whole in the picture (counts only fall with k), four bytes at a time; then the
+  // bytes of a pixel the picture's end cuts.
+  const Int64 whole = counts[3];
+  for (Int64 i = 0; i < whole; ++i) {
+    out[4 * i] = planes[0][i];
+    out[4 * i + 1] = planes[1][i];
+    out[4 * i + 2] = planes[2][i];
+    out[4 * i + 3] = planes[3][i];
+  }
+  for (Int64 k = 0; k < 3; ++k)
+    for (Int64 i = whole; i < counts[k]; ++i) out[4 * i + k] = planes[k][i];
 }
 
 }  // namespace
@@ -145,8 +156,6 @@ void CopyThumbnailToBitmap(const UChar* pixels, lumora::BaseBitmap* bitmap) {
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 namespace {
 
 // Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed). False, with a
@@ -185,6 +194,44 @@ void ReportSaveFailure(const char* output, Int32 result, int err) {
   std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, why);
 }
 
+// Saves into a new temporary file beside target and renames it over target; output names the
+// picture in messages. False, with a message on stderr, when the picture was not written.
+bool ReplaceThroughTemporary(lumora::BaseBitmap* bitmap, const char* output, const char* target,
+                             mode_t mode) {
+  static const char kTemporaryName[] = ".klaymo-thumbnail-XXXXXX";
+  const char* slash = std::strrchr(target, '/');
+  const size_t directory = slash != nullptr ? static_cast<size_t>(slash - target) + 1 : 0;
+  char* temp = static_cast<char*>(std::malloc(directory + sizeof kTemporaryName));
+  if (temp == nullptr) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(ENOMEM));
+    return false;
+  }
+  std::memcpy(temp, target, directory);
+  std::memcpy(temp + directory, kTemporaryName, sizeof kTemporaryName);
+  bool written = false;
+  Int32 result = 0;
+  int fd = mkstemp(temp);
+  if (fd < 0) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
+  } else {
+    fchmod(fd, mode);
+    close(fd);
+    if (!SaveJpeg(bitmap, temp, &result)) {
+      int err = errno;
+      unlink(temp);
+      ReportSaveFailure(output, result, err);
+    } else if (rename(temp, target) != 0) {
+      int err = errno;
+      unlink(temp);
+      std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(err));
+    } else {
+      written = true;
+    }
+  }
+  std::free(temp);
+  return written;
+}
+
 // Writes the picture to output. A save that fails must not leave a truncated picture behind, nor
 // destroy what output held before: a new or regular output file is written under a temporary
 // name in its directory and renamed over output once the save succeeded; on failure the
@@ -202,44 +249,20 @@ bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
     return false;
   }
 
-  std::string target = output;
+  // A symbolic link keeps pointing at the file it names, which is the one replaced.
+  char* real = exists ? realpath(output, nullptr) : nullptr;
+  const char* target = real != nullptr ? real : output;
   mode_t mode;
   if (exists) {
-    char* real = realpath(output, nullptr);
-    if (real != nullptr) {
-      target = real;
-      std::free(real);
-    }
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
-  std::string::size_type slash = target.rfind('/');
-  std::string temp = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  temp += ".klaymo-thumbnail-XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
-    return false;
-  }
-  fchmod(fd, mode);
-  close(fd);
-
-  if (!SaveJpeg(bitmap, temp.c_str(), &result)) {
-    int err = errno;
-    unlink(temp.c_str());
-    ReportSaveFailure(output, result, err);
-    return false;
-  }
-  if (rename(temp.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    unlink(temp.c_str());
-    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(err));
-    return false;
-  }
-  return true;
+  const bool written = ReplaceThroughTemporary(bitmap, output, target, mode);
+  std::free(real);
+  return written;
 }
 
 }  // namespace

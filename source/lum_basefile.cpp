@@ -427,7 +427,7 @@ bool BaseFile::WriteBytes(const void* src, Int64 count) {
 
 bool BaseFile::ReadValue(void* value, Int64 width) {
   UChar bytes[8];
-  if (ReadBytes(bytes, width, false) != width) return false;
+  if (!TakeBuffered(bytes, width) && ReadBytes(bytes, width, false) != width) return false;
   if ((_order == BYTEORDER_MOTOROLA) == kLittleEndianHost) Reverse(bytes, width);
   if (value != nullptr) std::memcpy(value, bytes, static_cast<size_t>(width));
   return true;
@@ -439,14 +439,6 @@ bool BaseFile::WriteValue(const void* value, Int64 width) {
   if ((_order == BYTEORDER_MOTOROLA) == kLittleEndianHost) Reverse(bytes, width);
   return WriteBytes(bytes, width);
 }
-
-bool BaseFile::ReadChar(Char* value) { return ReadValue(value, 1); }
-bool BaseFile::ReadUChar(UChar* value) { return ReadValue(value, 1); }
-bool BaseFile::ReadInt16(Int16* value) { return ReadValue(value, 2); }
-bool BaseFile::ReadUInt16(UInt16* value) { return ReadValue(value, 2); }
-bool BaseFile::ReadInt32(Int32* value) { return ReadValue(value, 4); }
-bool BaseFile::ReadUInt32(UInt32* value) { return ReadValue(value, 4); }
-bool BaseFile::ReadInt64(Int64* value) { return ReadValue(value, 8); }
 
 bool BaseFile::ReadFloat32(Float32* value) {
   UInt32 bits;

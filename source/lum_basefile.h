@@ -17,6 +17,7 @@
 #define LUM_BASEFILE_H
 
 #include <cstdio>
+#include <cstring>
 
 #include "lum_file.h"
 #include "lum_filename.h"
@@ -63,13 +64,13 @@ class BaseFile {
   // Typed values: exactly their width in bytes, byte-swapped when the order is
   // BYTEORDER_MOTOROLA. A float whose exponent bits are all ones (infinity, NaN) is read and
   // written as 0.0. A failed read leaves *value unchanged (a null value pointer discards).
-  bool ReadChar(Char* value);
-  bool ReadUChar(UChar* value);
-  bool ReadInt16(Int16* value);
-  bool ReadUInt16(UInt16* value);
-  bool ReadInt32(Int32* value);
-  bool ReadUInt32(UInt32* value);
-  bool ReadInt64(Int64* value);
+  bool ReadChar(Char* value) { return ReadNumber<UInt8>(value); }
+  bool ReadUChar(UChar* value) { return ReadNumber<UInt8>(value); }
+  bool ReadInt16(Int16* value) { return ReadNumber<UInt16>(value); }
+  bool ReadUInt16(UInt16* value) { return ReadNumber<UInt16>(value); }
+  bool ReadInt32(Int32* value) { return ReadNumber<UInt32>(value); }
+  bool ReadUInt32(UInt32* value) { return ReadNumber<UInt32>(value); }
+  bool ReadInt64(Int64* value) { return ReadNumber<UInt64>(value); }
   bool ReadFloat32(Float32* value);
   bool ReadFloat64(Float64* value);
   bool WriteChar(Char value);
@@ -104,6 +105,24 @@ class BaseFile {
   // larger than the buffer and goes to the stream directly. Internal to the buffered paths.
   Int64 AdjustBuffer(Int64 count);
 
+  // Reading a disk file: the bytes of the own buffer from the position on (*count of them), or
+  // null and 0 when there are none; valid until the next operation. Lets a reader of many small
+  // values parse them where they lie, and step over them with SkipBuffered.
+  const UChar* PeekBuffered(Int64* count) const {
+    const Int64 at = _position - _bufferStart;
+    if (_buffer == nullptr || _mode != FILEOPEN_READ || _bufferStart < 0 || at < 0 || at >= _fill) {
+      *count = 0;
+      return nullptr;
+    }
+    *count = _fill - at;
+    return _buffer + at;
+  }
+  // Moves the position over n (0 <= n <= the count PeekBuffered gave) of those bytes.
+  void SkipBuffered(Int64 n) {
+    _position += n;
+    _cursor = _position - _bufferStart;
+  }
+
   // Opens the path of name as a C stream for fileopen (the path as UTF-8; a path longer than
   // the local buffer is converted into an allocated one). Null on failure, also for a path
   // that holds a 0 unit.
@@ -118,8 +137,37 @@ class BaseFile {
   void SwitchDirection(bool writing);
   bool OpenMemory(MemoryFileStruct* memory, bool reading);
   bool OpenDisk(const Filename& name, FILEOPEN fileopen, Int32 type, Int32 creator);
+  // Reading a disk file: copies count bytes that lie in the own buffer at the position, as
+  // ReadBytes would; false (nothing done) when they do not all lie there. A recorded error has
+  // freed the buffer, and memory and read-write files have none.
+  bool TakeBuffered(void* dst, Int64 count) {
+    const Int64 at = _position - _bufferStart;
+    if (_buffer == nullptr || _mode != FILEOPEN_READ || _bufferStart < 0 || at < 0 ||
+        count > _fill - at)
+      return false;
+    std::memcpy(dst, _buffer + at, static_cast<size_t>(count));
+    _cursor = at + count;
+    _position += count;
+    return true;
+  }
+  // The whole-number reads, kept inline for the loops that read one number after another: the
+  // bytes from the own buffer when they lie there, through ReadValue otherwise.
+  static UInt8 Swapped(UInt8 v) { return v; }
+  static UInt16 Swapped(UInt16 v) { return __builtin_bswap16(v); }
+  static UInt32 Swapped(UInt32 v) { return __builtin_bswap32(v); }
+  static UInt64 Swapped(UInt64 v) { return __builtin_bswap64(v); }
+  template <typename U>
+  bool ReadNumber(void* value) {
+    U v;
+    if (!TakeBuffered(&v, sizeof v)) return ReadValue(value, sizeof v);
+    if ((_order == BYTEORDER_MOTOROLA) == kHostIsLittle) v = Swapped(v);
+    if (value != nullptr) std::memcpy(value, &v, sizeof v);
+    return true;
+  }
   bool ReadValue(void* value, Int64 width);
   bool WriteValue(const void* value, Int64 width);
+
+  static constexpr bool kHostIsLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
   FILE* _stream;
   bool _memoryMode;

@@ -283,6 +283,57 @@ bool IsColonPath(const String& path) {
   return colon;
 }
 
+// The payload SkipValue skips for a kind below 128, or -1 for a kind no value has (f: the
+// bytes of a Float).
+Int64 FixedPayload(Int32 kind, Int64 f) {
+  switch (kind) {
+    case HYPERFILEVALUE_CHUNKEND:
+      return 0;
+    case HYPERFILEVALUE_CHUNKSTART:
+    case HYPERFILEVALUE_INT64:
+    case HYPERFILEVALUE_UINT64:
+    case HYPERFILEVALUE_FLOAT64:
+      return 8;
+    case HYPERFILEVALUE_CHAR:
+    case HYPERFILEVALUE_UCHAR:
+    case HYPERFILEVALUE_BOOL:
+      return 1;
+    case HYPERFILEVALUE_INT16:
+    case HYPERFILEVALUE_UINT16:
+      return 2;
+    case HYPERFILEVALUE_INT32:
+    case HYPERFILEVALUE_UINT32:
+    case HYPERFILEVALUE_FLOAT32:
+      return 4;
+    case HYPERFILEVALUE_FLOAT:
+      return f;
+    case HYPERFILEVALUE_TIME:
+      return 2 * f;
+    case HYPERFILEVALUE_VECTOR:
+      return 3 * f;
+    case HYPERFILEVALUE_VECTOR64:
+      return 24;
+    case HYPERFILEVALUE_MATRIX:
+      return 12 * f;
+    case HYPERFILEVALUE_MATRIX64:
+      return 96;
+    case HYPERFILEVALUE_VECTOR32:
+      return 12;
+    case HYPERFILEVALUE_MATRIX32:
+      return 48;
+    default:  // 0, 3..10, 30..127 and anything negative: no value has these kinds
+      return -1;
+  }
+}
+
+// The payload SkipValue skips for a counted kind (128..140) whose Int32 count is m; kind 140
+// with m = 0 is not handled here (its size follows as an Int64).
+Int64 CountedPayload(Int32 kind, Int64 m, bool oldLayout) {
+  if (kind == HYPERFILEVALUE_VECTORARRAY && oldLayout) return 2 * m;
+  if (kind == HYPERFILEVALUE_OLDRECORDARRAY && oldLayout) return (m / 44) * 84;
+  return m;
+}
+
 }  // namespace
 
 // ---- state ----
@@ -533,11 +584,13 @@ bool HyperFile::CheckIt(HYPERFILEVALUE kind) {
   return true;
 }
 
+// Files of version 11924 and older without 32-bit floats size kinds 133 and 136 otherwise.
+bool HyperFile::OldSkipLayout() const { return _version <= kLastOldFloatVersion && !_float32; }
+
 bool HyperFile::SkipValue(HYPERFILEVALUE kind) {
   if (_error != FILEERROR_NONE) return false;
   const Int32 k = kind;
   const bool swap = SwapNeeded();
-  const Int64 f = _float32 ? 4 : 8;
   Int64 skip = 0;
   if (k == HYPERFILEVALUE_MEMORY64) {
     UChar p[8];
@@ -548,79 +601,92 @@ bool HyperFile::SkipValue(HYPERFILEVALUE kind) {
     if (!Take(p, 4)) return false;
     const Int64 m = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
     if (k > HYPERFILEVALUE_ARRAY) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
-    const bool oldLayout = _version <= kLastOldFloatVersion && !_float32;
     if (k == HYPERFILEVALUE_ARRAY && m == 0) {
       if (!Take(p, 1) || !Take(p, 8)) return false;
       skip = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
-    } else if (k == HYPERFILEVALUE_VECTORARRAY && oldLayout) {
-      skip = 2 * m;
-    } else if (k == HYPERFILEVALUE_OLDRECORDARRAY && oldLayout) {
-      skip = (m / 44) * 84;
     } else {
-      skip = m;
+      skip = CountedPayload(k, m, OldSkipLayout());
     }
   } else {
-    switch (k) {
-      case HYPERFILEVALUE_CHUNKEND:
-        skip = 0;
-        break;
-      case HYPERFILEVALUE_CHUNKSTART:
-      case HYPERFILEVALUE_INT64:
-      case HYPERFILEVALUE_UINT64:
-      case HYPERFILEVALUE_FLOAT64:
-        skip = 8;
-        break;
-      case HYPERFILEVALUE_CHAR:
-      case HYPERFILEVALUE_UCHAR:
-      case HYPERFILEVALUE_BOOL:
-        skip = 1;
-        break;
-      case HYPERFILEVALUE_INT16:
-      case HYPERFILEVALUE_UINT16:
-        skip = 2;
-        break;
-      case HYPERFILEVALUE_INT32:
-      case HYPERFILEVALUE_UINT32:
-      case HYPERFILEVALUE_FLOAT32:
-        skip = 4;
-        break;
-      case HYPERFILEVALUE_FLOAT:
-        skip = f;
-        break;
-      case HYPERFILEVALUE_TIME:
-        skip = 2 * f;
-        break;
-      case HYPERFILEVALUE_VECTOR:
-        skip = 3 * f;
-        break;
-      case HYPERFILEVALUE_VECTOR64:
-        skip = 24;
-        break;
-      case HYPERFILEVALUE_MATRIX:
-        skip = 12 * f;
-        break;
-      case HYPERFILEVALUE_MATRIX64:
-        skip = 96;
-        break;
-      case HYPERFILEVALUE_VECTOR32:
-        skip = 12;
-        break;
-      case HYPERFILEVALUE_MATRIX32:
-        skip = 48;
-        break;
-      default:  // 0, 3..10, 30..127 and anything negative: no value has these kinds
-        return Fail(FILEERROR_WRONG_VALUE, __LINE__);
-    }
+    skip = FixedPayload(k, _float32 ? 4 : 8);
+    if (skip < 0) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
   }
   if (!SkipBytes(skip)) return false;
   ReadStep();
   return true;
 }
 
+// The values that lie whole in the BaseFile's buffer, skipped where they lie: what
+// SkipToEndChunk's loop does value by value, for as long as it can be done without reading.
+// Only without a reading hook (there are no progress steps to make then). Returns 1 when the
+// chunk ended (true), 0 when the end of the file was reached (false), -1 to go on value by
+// value with the next value, which does not lie whole in the buffer or needs SkipValue's
+// failure handling.
+Int32 HyperFile::SkipBufferedValues(Int32* nested) {
+  Int64 avail = 0;
+  const UChar* p = _file.PeekBuffered(&avail);
+  if (p == nullptr) return -1;
+  const bool swap = SwapNeeded();
+  const bool oldLayout = OldSkipLayout();
+  const Int64 f = _float32 ? 4 : 8;
+  const Int64 start = _file.GetPosition();
+  Int64 used = 0;
+  Int32 result = -1;
+  while (used < avail) {
+    const Int32 kind = p[used];
+    const Int64 left = avail - used - 1;  // bytes after the kind byte
+    Int64 size;                           // bytes after the kind byte that the value takes
+    if (kind == HYPERFILEVALUE_CHUNKEND) {
+      size = 0;
+    } else if (kind < HYPERFILEVALUE_MEMORY) {
+      size = FixedPayload(kind, f);
+      if (size < 0) break;
+    } else if (kind == HYPERFILEVALUE_MEMORY64 || kind > HYPERFILEVALUE_ARRAY) {
+      if (kind > HYPERFILEVALUE_ARRAY || left < 8) break;
+      const Int64 n = static_cast<Int64>(LoadRaw<UInt64>(p + used + 1, swap));
+      size = 8 + (n > 0 ? n : 0);
+    } else {
+      if (left < 4) break;
+      const Int64 m = static_cast<Int32>(LoadRaw<UInt32>(p + used + 1, swap));
+      if (kind == HYPERFILEVALUE_ARRAY && m == 0) {
+        if (left < 13) break;
+        const Int64 n = static_cast<Int64>(LoadRaw<UInt64>(p + used + 6, swap));
+        size = 13 + (n > 0 ? n : 0);
+      } else {
+        const Int64 n = CountedPayload(kind, m, oldLayout);
+        size = 4 + (n > 0 ? n : 0);
+      }
+    }
+    if (size > left) break;
+    used += 1 + size;
+    if (kind == HYPERFILEVALUE_CHUNKEND) {
+      --_depth;
+      if (*nested <= 0) {
+        result = 1;
+        break;
+      }
+      --*nested;
+    } else if (kind == HYPERFILEVALUE_CHUNKSTART) {
+      ++_depth;
+      ++*nested;
+    }
+    if (start + used >= _length) {
+      result = 0;
+      break;
+    }
+  }
+  _file.SkipBuffered(used);
+  return result;
+}
+
 bool HyperFile::SkipToEndChunk() {
   if (_error != FILEERROR_NONE) return false;
   Int32 nested = 0;
   for (;;) {
+    if (_readingHook == nullptr) {
+      Int32 done = SkipBufferedValues(&nested);
+      if (done >= 0) return done > 0;
+    }
     UChar kind;
     if (!ReadKindByte(&kind)) return Fail(FILEERROR_CHUNKEND_MISSING, __LINE__);
     if (kind == HYPERFILEVALUE_CHUNKEND) {

@@ -277,6 +277,8 @@ class HyperFile {
   bool ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n);
   bool ReadStringUnits(HYPERFILEVALUE kind, String* out);
   bool SkipBytes(Int64 n);
+  Int32 SkipBufferedValues(Int32* nested);
+  bool OldSkipLayout() const;
   Int64 BytesLeft();
   bool ReadCountedHeader(HYPERFILEVALUE kind, Int32* n);
   bool ReadArrayExHeader(HYPERFILEVALUE kind, Int32 perCount, Int32* count);

@@ -177,10 +177,11 @@ inline UInt16 NoFold(UInt16 u) { return u; }
 
 // ---- tables ----
 
+// The tables start out zero and are only ever filled with the same entries, so they are not
+// cleared first: clearing would touch all 256 KiB of them, which costs a short-lived program
+// more than everything else it does with text.
 void _GeInitStringTables() {
   if (unicode_init) return;
-  std::memset(U2S, 0, sizeof(U2S));
-  std::memset(S2U + 256, 0, sizeof(S2U) - 256 * sizeof(S2U[0]));
   for (Int32 i = 0; i < 255; ++i) S2U[i] = static_cast<Int16>(utable[i]);
   S2U[255] = 0;
   for (Int32 i = 0; i < 255; ++i) U2S[utable[i]] = static_cast<UInt16>(i);
@@ -254,15 +255,24 @@ Int32 String::SetCString(const char* bytes, Int32 count, STRINGENCODING encoding
     Release();
     return 0;
   }
+  // GeGetUnicodeFromChar, with UTF-8 decoded in place: its bytes 1 .. 0x7F stand for
+  // themselves, and text is mostly made of them.
+  const bool utf8 = encoding == STRINGENCODING_UTF8;
+  auto next = [bytes, count, utf8, encoding](Int32* p) -> UInt16 {
+    if (!utf8) return GeGetUnicodeFromChar(bytes, p, count, encoding);
+    const UInt8 b = ByteAt(bytes, *p);
+    if (b - 1u < 0x7Fu) return b;
+    const UInt16 u = DecodeUtf8(bytes, p, count);
+    return u != 0 ? u : static_cast<UInt16>('_');
+  };
   Int32 k = 0;
   for (Int32 p = 0; p < count; ++p) {
-    GeGetUnicodeFromChar(bytes, &p, count, encoding);
+    next(&p);
     ++k;
   }
   if (!Reserve(k)) return 0;
   Int32 i = 0;
-  for (Int32 p = 0; p < count && i < k; ++p)
-    _units[i++] = GeGetUnicodeFromChar(bytes, &p, count, encoding);
+  for (Int32 p = 0; p < count && i < k; ++p) _units[i++] = next(&p);
   _length = i;
   return _length;
 }

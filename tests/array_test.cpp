@@ -436,3 +436,50 @@ TEST(CDynObjectArray, OwnsAndFreesItsObjects) {
   }
   EXPECT_EQ(lumtest::LiveBlocks(), 0);
 }
+
+TEST(Arrays, InsertsClampOrRefuseAndEditsOutsideTheArrayChangeNothing) {
+  // DynamicArrayBase and CDynArray clamp an insert position to 0..count.
+  DynamicArrayBase<Int32, 4> d;
+  ASSERT_TRUE(d.Insert(5, 1));
+  ASSERT_TRUE(d.Insert(-3, 0));
+  ASSERT_TRUE(d.Insert(9, 2));
+  ASSERT_EQ(d.GetCount(), 3);
+  EXPECT_EQ(std::vector<Int32>({d[0], d[1], d[2]}), std::vector<Int32>({0, 1, 2}));
+  EXPECT_FALSE(d.Remove(-1));
+  EXPECT_FALSE(d.Remove(3));
+  CDynArray<Int32> c(2, 0);
+  ASSERT_TRUE(c.Insert(1, 5));
+  ASSERT_TRUE(c.Insert(0, -3));
+  ASSERT_TRUE(c.Insert(2, 9));
+  ASSERT_EQ(c.GetCount(), 3);
+  EXPECT_EQ(std::vector<Int32>({c[0], c[1], c[2]}), std::vector<Int32>({0, 1, 2}));
+  EXPECT_FALSE(c.Remove(-1));
+  EXPECT_EQ(c.Find(7), -1);
+  EXPECT_FALSE(c.SetCount(-1));
+  EXPECT_FALSE(c.CopyTo(nullptr));
+  EXPECT_TRUE(c.CopyTo(&c));
+  ASSERT_TRUE(c.SetCount(1));
+  EXPECT_EQ(c.GetCount(), 1);
+  EXPECT_EQ(c[0], 0);
+
+  // BaseArray refuses positions and ranges outside the array.
+  BaseArray<Int32> b;
+  EXPECT_FALSE(b.Insert(-1, 5));
+  EXPECT_FALSE(b.Insert(1, 5));
+  ASSERT_TRUE(b.Append(4));
+  EXPECT_FALSE(b.Erase(-1));
+  EXPECT_FALSE(b.Erase(0, -1));
+  EXPECT_FALSE(b.Erase(0, 2));
+  EXPECT_FALSE(b.Resize(-1));
+  EXPECT_FALSE(b.EnsureRoom(-1));
+  EXPECT_EQ(b.Find(9), -1);
+  EXPECT_TRUE(b.CopyFrom(b));
+  ASSERT_EQ(b.GetCount(), 1);
+  EXPECT_EQ(b[0], 4);
+
+  // Searching an empty sorted array inserts at 0.
+  IntSortArray empty;
+  Int32 at = -1;
+  EXPECT_EQ(empty.Search(3, &at), nullptr);
+  EXPECT_EQ(at, 0);
+}

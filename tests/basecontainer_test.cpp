@@ -3,8 +3,10 @@
 // access through sub-container, vector and transparent levels, both file forms, and every
 // allocating operation under allocation failure.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -531,9 +533,11 @@ TEST(BaseContainerPath, VectorLevelsPickAComponent) {
   BaseContainer bc;
   bc.SetVector(7, Vector64(1, 2, 3));
   GeData out;
-  EXPECT_TRUE(bc.GetParameter(Path({DescLevel(7, DTYPE_VECTOR, 0), DescLevel(VECTOR_Y)}), out));
-  EXPECT_EQ(VALUETYPE_FLOAT, out.GetType());
-  EXPECT_EQ(2.0, out.GetFloat());
+  for (Int32 c : {VECTOR_X, VECTOR_Y, VECTOR_Z}) {
+    EXPECT_TRUE(bc.GetParameter(Path({DescLevel(7, DTYPE_VECTOR, 0), DescLevel(c)}), out));
+    EXPECT_EQ(VALUETYPE_FLOAT, out.GetType());
+    EXPECT_EQ(1.0 + (c - VECTOR_X), out.GetFloat()) << c;
+  }
   out = GeData(77);
   EXPECT_TRUE(bc.GetParameter(Path({DescLevel(7, DTYPE_VECTOR, 0), DescLevel(1005)}), out));
   EXPECT_EQ(77, out.GetInt32());
@@ -817,6 +821,91 @@ TEST(ContainerFile, OlderFormErrors) {
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
+  }
+}
+
+TEST(ContainerFile, OlderFormReadsTimesMatricesAndFileNames) {
+  MemReader r(
+      "84 00000000 0f 00000003"
+      " 00000001 16 16 4000000000000000 404e000000000000"
+      " 00000002 19 19 3ff0000000000000 4000000000000000 4008000000000000 4010000000000000"
+      " 4014000000000000 4018000000000000 401c000000000000 4020000000000000 4022000000000000"
+      " 4024000000000000 4026000000000000 4028000000000000"
+      " 00000003 83 83 00000004 0061 002f"
+      " ffffffff 03");
+  BaseContainer bc;
+  ASSERT_TRUE(r.hf.ReadContainer(&bc, true));
+  EXPECT_TRUE(r.AtEnd());
+  EXPECT_TRUE(bc.GetTime(1) == BaseTime(1.0, 30.0));
+  EXPECT_EQ(Matrix64(Vector64(1, 2, 3), Vector64(4, 5, 6), Vector64(7, 8, 9), Vector64(10, 11, 12)),
+            bc.GetData(2)->GetMatrix());
+  EXPECT_TRUE(bc.GetData(3)->GetFilename() == Filename("a"));
+}
+
+namespace {
+
+// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
+// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
+// file buffer up to that point, and the write that does not fit flushes it into a file whose
+// size limit is 0; the limit's signal is ignored meanwhile.)
+class FullFileWriter {
+ public:
+  explicit FullFileWriter(Int64 room) {
+    getrlimit(RLIMIT_FSIZE, &_old);
+    _handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit none = _old;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &none);
+    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
+    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
+    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
+  }
+  ~FullFileWriter() {
+    hf.Close();
+    setrlimit(RLIMIT_FSIZE, &_old);
+    signal(SIGXFSZ, _handler);
+  }
+  FullFileWriter(const FullFileWriter&) = delete;
+  FullFileWriter& operator=(const FullFileWriter&) = delete;
+  HyperFile hf;
+
+ private:
+  rlimit _old;
+  void (*_handler)(int);
+};
+
+BaseContainer NestedSample() {
+  BaseContainer inner(5);
+  inner.SetString(1, Str("in"));
+  BaseContainer bc(4);
+  bc.SetInt32(1, 7);
+  bc.SetFloat(2, 0.5);
+  bc.SetContainer(3, inner);
+  bc.SetVector(4, Vector64(1, 2, 3));
+  return bc;
+}
+
+}  // namespace
+
+TEST(ContainerFile, EveryCutOfAStoredContainerFailsInBothForms) {
+  const Bytes forms[] = {WriteBC(NestedSample()), H(kOldForm)};
+  for (const Bytes& full : forms) {
+    for (size_t n = 0; n < full.size(); ++n) {
+      MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+      BaseContainer bc;
+      EXPECT_FALSE(r.hf.ReadContainer(&bc, true)) << Hex(full) << " cut to " << n;
+      EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << Hex(full) << " cut to " << n;
+    }
+  }
+}
+
+TEST(ContainerFile, WriteFailsWithTheWriteErrorWhereverTheDiskFills) {
+  const BaseContainer bc = NestedSample();
+  const Int64 n = static_cast<Int64>(WriteBC(bc).size());
+  for (Int64 room = 0; room <= n; ++room) {
+    FullFileWriter w(room);
+    EXPECT_EQ(room == n, w.hf.WriteContainer(bc)) << room;
+    EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError()) << room;
   }
 }
 

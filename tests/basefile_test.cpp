@@ -730,12 +730,14 @@ TEST(BaseFile, FinderInformationIsOnlyGivenToRegularFilesAndNeverFailsAnOpen) {
     ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));  // no codes: nothing stored
   }
   EXPECT_FALSE(PlatformGetFinderInfo(path.c_str(), nullptr, nullptr));
-  int fd = open("/dev/null", O_WRONLY);
+  // A device no other test writes to: a write open takes an exclusive lock on it, and the
+  // tests of other programs run at the same time.
+  int fd = open("/dev/zero", O_WRONLY);
   ASSERT_GE(fd, 0);
   EXPECT_FALSE(PlatformSetFinderInfo(fd, Code("JPEG"), Code("LUM1")));
   close(fd);
   BaseFile f;
-  EXPECT_TRUE(f.Open(Filename("/dev/null"), FILEOPEN_WRITE, FILEDIALOG_NONE, BYTEORDER_MOTOROLA,
+  EXPECT_TRUE(f.Open(Filename("/dev/zero"), FILEOPEN_WRITE, FILEDIALOG_NONE, BYTEORDER_MOTOROLA,
                      Code("JPEG"), Code("LUM1")));
   EXPECT_TRUE(f.WriteInt32(5));
   EXPECT_TRUE(f.Close());

@@ -1,8 +1,11 @@
 // Selections: BaseSelect, SelectBlockArray with its block array, the bit sets, and their file
 // forms.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <random>
 #include <set>
 #include <vector>
@@ -1217,4 +1220,112 @@ TEST(SelectBitArrayFile, FailedReadClearsAllButTheFirstHeaderWord) {
   Reader wrong("0f 00000001");
   EXPECT_FALSE(bits.Read(&wrong.hf));
   EXPECT_EQ(bits.GetFirst(), 7u);
+}
+
+// ---- cut streams and full devices ----
+
+namespace {
+
+// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
+// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
+// file buffer up to that point, and the write that does not fit flushes it into a file whose
+// size limit is 0; the limit's signal is ignored meanwhile.)
+class FullFileWriter {
+ public:
+  explicit FullFileWriter(Int64 room) {
+    getrlimit(RLIMIT_FSIZE, &_old);
+    _handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit none = _old;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &none);
+    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
+    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
+    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
+  }
+  ~FullFileWriter() {
+    hf.Close();
+    setrlimit(RLIMIT_FSIZE, &_old);
+    signal(SIGXFSZ, _handler);
+  }
+  FullFileWriter(const FullFileWriter&) = delete;
+  FullFileWriter& operator=(const FullFileWriter&) = delete;
+  HyperFile hf;
+
+ private:
+  rlimit _old;
+  void (*_handler)(int);
+};
+
+Bytes Cut(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + std::ptrdiff_t(n)); }
+
+}  // namespace
+
+TEST(SelectionFiles, EveryWriterFailsWithTheWriteErrorWhereverTheDiskFills) {
+  BaseSelect* sel = MakeSelect({1, 2, 5, 9});
+  SelectBlockArray blocks;
+  for (Int32 v : {1, 2, 5, 9}) ASSERT_TRUE(blocks.Select(v));
+  SelectBitArray bits;
+  ASSERT_TRUE(bits.SetWordCount(2));
+  const std::pair<const char*, std::function<bool(HyperFile&)>> writers[] = {
+      {"Write", [&](HyperFile& hf) { return sel->Write(&hf); }},
+      {"Write_API", [&](HyperFile& hf) { return sel->Write_API(&hf); }},
+      {"WriteSelectBlock", [&](HyperFile& hf) { return WriteSelectBlock(&hf, &blocks); }},
+      {"SelectBitArray::Write", [&](HyperFile& hf) { return bits.Write(&hf); }},
+  };
+  for (const auto& w : writers) {
+    const Int64 n = Int64(WriteStream(w.second).size());
+    for (Int64 room = 0; room <= n; ++room) {
+      FullFileWriter full(room);
+      EXPECT_EQ(w.second(full.hf), room == n) << w.first << " with room for " << room;
+      EXPECT_EQ(full.hf.GetError(), room == n ? FILEERROR_NONE : FILEERROR_WRITE)
+          << w.first << " with room for " << room;
+    }
+  }
+  BaseSelect::Free(sel);
+}
+
+TEST(SelectionFiles, EveryCutOfAStoredSelectionFails) {
+  BaseSelect* sel = MakeSelect({1, 2, 5, 9});
+  const Bytes chunk = WriteStream([&](HyperFile& hf) { return sel->Write(&hf); });
+  const Bytes api = WriteStream([&](HyperFile& hf) { return sel->Write_API(&hf); });
+  SelectBlockArray blocks;
+  for (Int32 v : {1, 2, 5, 9}) ASSERT_TRUE(blocks.Select(v));
+  const Bytes block = WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &blocks); });
+  SelectBitArray stored;
+  ASSERT_TRUE(stored.SetWordCount(2));
+  stored.SetHeader(7, 8, 9, 10);
+  const Bytes bits = WriteStream([&](HyperFile& hf) { return stored.Write(&hf); });
+  BaseSelect::Free(sel);
+
+  for (size_t n = 9; n < chunk.size(); ++n) {  // the chunk start is read by the caller
+    Reader r(Cut(chunk, n));
+    Int32 id, level;
+    ASSERT_TRUE(r.Start(&id, &level));
+    BaseSelect got;
+    EXPECT_FALSE(got.Read(&r.hf, id, level)) << "chunk cut to " << n;
+  }
+  for (size_t n = 0; n < api.size(); ++n) {
+    Reader r(Cut(api, n));
+    BaseSelect got;
+    ASSERT_TRUE(got.Select(30));
+    EXPECT_FALSE(got.Read_API(&r.hf)) << "API form cut to " << n;
+    EXPECT_EQ(r.hf.GetError(), FILEERROR_READ) << "API form cut to " << n;
+    EXPECT_EQ(RunsOf(got), (Runs{{30, 30}})) << "API form cut to " << n;
+  }
+  for (size_t n = 0; n < block.size(); ++n) {
+    Reader r(Cut(block, n));
+    SelectBlockArray got;
+    ASSERT_TRUE(got.Select(30));
+    EXPECT_FALSE(ReadSelectBlock(&r.hf, &got)) << "select block cut to " << n;
+    EXPECT_EQ(RunsOf(got), (Runs{{30, 30}})) << "select block cut to " << n;
+  }
+  for (size_t n = 0; n < bits.size(); ++n) {
+    Reader r(Cut(bits, n));
+    SelectBitArray got;
+    got.SetHeader(1, 2, 3, 4);
+    EXPECT_FALSE(got.Read(&r.hf)) << "bit array cut to " << n;
+    EXPECT_EQ(got.GetFirst(), 1u) << "bit array cut to " << n;
+    EXPECT_EQ(got.GetSecond() + got.GetFourth() + got.GetWordCount(), 0u) << n;
+    EXPECT_EQ(got.GetFifth(), -1) << "bit array cut to " << n;
+  }
 }

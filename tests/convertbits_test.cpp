@@ -369,6 +369,24 @@ TEST(ConvertBits, EverySixteenBitValueIntoEightBitAtEveryThreshold) {
     }
 }
 
+// Packed 16-bit RGB into packed 8-bit RGB with dithering (what the savers ask for) takes a path
+// of its own: every 16-bit value in every channel at every threshold, and rows that end inside
+// a group of eight pixels.
+TEST(ConvertBits, PackedSixteenBitRgbIntoEightBitAtEveryThreshold) {
+  std::vector<unsigned char> src(65536 * 6);
+  for (int x = 0; x < 65536; ++x) {
+    unsigned short s[3] = {static_cast<unsigned short>(x), static_cast<unsigned short>(65535 - x),
+                           static_cast<unsigned short>((x * 40503) & 0xFFFF)};
+    std::memcpy(&src[x * 6], s, 6);
+  }
+  for (int row = 0; row < 8; ++row)
+    for (int col = 0; col < 8; ++col)
+      ExpectSameAsReference(65536, src, 6, COLORMODE_RGBw, 3, COLORMODE_RGB, row, col);
+  for (int count : {1, 7, 9, 23, 25, 65533})
+    ExpectSameAsReference(count, src, 6, COLORMODE_RGBw, 3, COLORMODE_RGB, 5, 3);
+  ExpectSameAsReference(4099, src, 6, COLORMODE_RGBw, 3, COLORMODE_RGB, 2, 1000003);
+}
+
 TEST(ConvertBits, RandomRowsOfEveryPair) {
   std::mt19937 rng(12345);
   std::uniform_real_distribution<float> real(-0.5f, 1.6f);

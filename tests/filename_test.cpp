@@ -163,4 +163,7 @@ TEST(ColonPath, ResultsThatDoNotFitAreRefused) {
   EXPECT_EQ(u"<none>", Posix(u"V:ab", 12));
   EXPECT_EQ(u"<none>", Posix(u""));
   EXPECT_EQ(-1, PlatformColonPathToPosix(nullptr, 3, nullptr, 10));
+  EXPECT_EQ(u"<none>", Posix(u"V:ab", 0));
+  const UInt16 units[4] = {'V', ':', 'a', 'b'};
+  EXPECT_EQ(-1, PlatformColonPathToPosix(units, 4, nullptr, 10));
 }

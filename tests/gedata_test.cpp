@@ -2,8 +2,10 @@
 // kinds, equality across kinds, the file form of every kind (literal bytes for the small ones),
 // custom values the library keeps as raw chunks, and allocation failures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -251,6 +253,11 @@ TEST(GeData, EachGetterOnEachKindGivesValueOrFallbackWithAlert) {
     const ByteArray& ba = d.GetByteArray();
     expectAlert(kind == VALUETYPE_BYTEARRAY, "GetByteArray");
     EXPECT_EQ(kind == VALUETYPE_BYTEARRAY ? 3 : 0, ba.length);
+    void* p = d.GetVoid();
+    expectAlert(kind == VALUETYPE_VOID, "GetVoid");
+    EXPECT_EQ(kind == VALUETYPE_VOID ? &g_pointee : nullptr, p);
+    const GeMarker* marker = d.GetMarker();
+    EXPECT_EQ(kind == VALUETYPE_MARKER, marker != nullptr && *marker == GeMarker(kMarkerBytes));
     EXPECT_EQ(nullptr, d.GetBaseLink());
     EXPECT_EQ(nullptr, d.GetLink());
     expectAlert(true, "GetBaseLink");
@@ -332,6 +339,15 @@ TEST(GeData, InitTypeWithIdsThatAreNoKind) {
 
   EXPECT_FALSE(d.InitType(VALUETYPE_LINK));  // links are not available
   EXPECT_EQ(VALUETYPE_NIL, d.GetType());
+  d = GeData(4);
+  EXPECT_TRUE(d.InitType(VALUETYPE_NIL));
+  EXPECT_EQ(VALUETYPE_NIL, d.GetType());
+  // Only custom data types are made from an object.
+  lumtest::ResetAlerts();
+  const DateTimeData dt;
+  GeData notCustom(VALUETYPE_STRING, *reinterpret_cast<const CustomDataType*>(&dt));
+  EXPECT_EQ(VALUETYPE_NIL, notCustom.GetType());
+  EXPECT_EQ(1, lumtest::AlertCount());
   EXPECT_TRUE(d.InitType(VALUETYPE_UNKNOWNCUSTOM));
   EXPECT_EQ(VALUETYPE_NIL, d.GetType());  // reported as nil
   EXPECT_EQ(nullptr, d.GetUnknownCustomData());
@@ -465,7 +481,10 @@ TEST(PriorityData, SetPriorityValueTakesInt32ValuesForThreeFields) {
   EXPECT_EQ(4, p.first);
   EXPECT_EQ(-9, p.second);
   EXPECT_TRUE(p.flag);
+  EXPECT_EQ(4, p.GetPriorityValue(0).GetInt32());
   EXPECT_EQ(-9, p.GetPriorityValue(1).GetInt32());
+  EXPECT_EQ(1, p.GetPriorityValue(2).GetInt32());
+  EXPECT_EQ(VALUETYPE_NIL, p.GetPriorityValue(3).GetType());
   PriorityData q;
   EXPECT_FALSE(q.IsEqual(&p));
   p.CopyTo(&q);
@@ -659,6 +678,67 @@ TEST(GeDataFile, WriteFailsWithTheStream) {
   w.hf.SetError(FILEERROR_WRITE);
   for (int s = 0; s < S_COUNT; ++s) EXPECT_FALSE(w.hf.WriteGeData(MakeSample(s))) << s;
   w.Finish();
+}
+
+namespace {
+
+// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
+// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
+// file buffer up to that point, and the write that does not fit flushes it into a file whose
+// size limit is 0; the limit's signal is ignored meanwhile.)
+class FullFileWriter {
+ public:
+  explicit FullFileWriter(Int64 room) {
+    getrlimit(RLIMIT_FSIZE, &_old);
+    _handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit none = _old;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &none);
+    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
+    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
+    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
+  }
+  ~FullFileWriter() {
+    hf.Close();
+    setrlimit(RLIMIT_FSIZE, &_old);
+    signal(SIGXFSZ, _handler);
+  }
+  FullFileWriter(const FullFileWriter&) = delete;
+  FullFileWriter& operator=(const FullFileWriter&) = delete;
+  HyperFile hf;
+
+ private:
+  rlimit _old;
+  void (*_handler)(int);
+};
+
+}  // namespace
+
+TEST(GeDataFile, EveryKindFailsWithTheWriteErrorWhereverTheDiskFills) {
+  for (int s = 0; s < S_COUNT; ++s) {
+    const GeData value = MakeSample(s);
+    const Int64 n = static_cast<Int64>(WriteValue(value).size());
+    for (Int64 room = 0; room <= n; ++room) {
+      FullFileWriter w(room);
+      EXPECT_EQ(room == n, w.hf.WriteGeData(value)) << s << " with room for " << room;
+      EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError())
+          << s << " with room for " << room;
+    }
+  }
+}
+
+TEST(GeDataFile, EveryCutOfAStoredValueFailsAndLeavesNil) {
+  for (int s = 0; s < S_COUNT; ++s) {
+    if (s == S_MARKER) continue;  // not readable at all
+    const Bytes full = WriteValue(MakeSample(s));
+    for (size_t n = 0; n < full.size(); ++n) {
+      MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+      GeData d(Str("previous"));
+      EXPECT_FALSE(r.hf.ReadGeData(&d)) << s << " cut to " << n;
+      EXPECT_EQ(VALUETYPE_NIL, d.GetType()) << s << " cut to " << n;
+      EXPECT_EQ(nullptr, d.GetUnknownCustomData()) << s << " cut to " << n;
+    }
+  }
 }
 
 // ---- allocation failures ----

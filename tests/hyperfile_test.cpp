@@ -1,8 +1,10 @@
 // The scene-file stream: literal bytes of every writer, every reader on good and bad input,
 // skipping, unknown chunks, progress hooks, hostile sizes and allocation failures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -1275,6 +1277,65 @@ TEST(HyperFile, AfterAnErrorWritersWriteNothing) {
   EXPECT_FALSE(w.hf.Close());
 }
 
+TEST(HyperFile, AfterAnErrorNoOperationTouchesTheStream) {
+  std::vector<std::pair<const char*, ReadFn>> reads;
+  for (const ReaderCase& c : ReaderCases()) reads.push_back({c.what, c.read});
+  BaseContainer bc;
+  GeData value;
+  reads.insert(reads.end(),
+               {{"ReadChunkStart", [](HyperFile& f) { return f.ReadChunkStart(nullptr, nullptr); }},
+                {"ReadChunkEnd", [](HyperFile& f) { return f.ReadChunkEnd(); }},
+                {"SkipToEndChunk", [](HyperFile& f) { return f.SkipToEndChunk(); }},
+                {"ReadValueHeader",
+                 [](HyperFile& f) {
+                   HYPERFILEVALUE kind = HYPERFILEVALUE_INT32;
+                   return f.ReadValueHeader(&kind) || kind != HYPERFILEVALUE_NONE;
+                 }},
+                {"CheckIt", [](HyperFile& f) { return f.CheckIt(HYPERFILEVALUE_INT32); }},
+                {"SkipValue", [](HyperFile& f) { return f.SkipValue(HYPERFILEVALUE_INT32); }},
+                {"CheckRemaining", [](HyperFile& f) { return f.CheckRemaining(0); }},
+                {"ReadUnknownChunk",
+                 [](HyperFile& f) {
+                   void* b = nullptr;
+                   Int64 n = 0;
+                   return f.ReadUnknownChunk(&b, &n, true);
+                 }},
+                {"ReadContainer", [&bc](HyperFile& f) { return f.ReadContainer(&bc, false); }},
+                {"ReadGeData", [&value](HyperFile& f) { return f.ReadGeData(&value); }},
+                {"_HFReadArray Vector64", Helper<Vector64>(_HFReadArray)},
+                {"_HFReadArray Float32", Helper<Float32>(_HFReadArray)},
+                {"_HFReadArray Int32", Helper<Int32>(_HFReadArray)},
+                {"_HFReadArray Int16", Helper<Int16>(_HFReadArray)},
+                {"_HFReadMemoryL", Helper<Int32>(_HFReadMemoryL)},
+                {"_HFReadMemoryW", Helper<Int16>(_HFReadMemoryW)},
+                {"_HFReadMemoryVectorArray", Helper<Vector64>(_HFReadMemoryVectorArray)},
+                {"CDynArrayReadHeader",
+                 [](HyperFile& f) { return CDynArrayReadHeader(&f, nullptr, nullptr); }}});
+  for (const auto& r : reads) {
+    MemReader m("0f 00000001 0f 00000002 02");
+    m.hf.SetError(FILEERROR_CHUNK_EXPECTED);
+    EXPECT_FALSE(r.second(m.hf)) << r.first;
+    EXPECT_EQ(FILEERROR_CHUNK_EXPECTED, m.hf.GetError()) << r.first;
+    EXPECT_EQ(0, m.hf.GetPosition()) << r.first;
+    EXPECT_EQ(0, m.hf.GetChunkDepth()) << r.first;
+  }
+  std::vector<WriterCase> writes = WriterCases();
+  const std::pair<const char*, std::function<void(HyperFile&)>> more[] = {
+      {"WriteContainer", [](HyperFile& f) { f.WriteContainer(BaseContainer()); }},
+      {"WriteGeData", [](HyperFile& f) { f.WriteGeData(GeData(1)); }},
+      {"WriteUnknownChunk", [](HyperFile& f) { f.WriteUnknownChunk("ab", 2, true); }},
+      {"WriteUnknownChunk closing", [](HyperFile& f) { f.WriteUnknownChunk(nullptr, 0, false); }}};
+  for (const auto& m : more) writes.push_back({m.first, m.second, "", ""});
+  for (const WriterCase& c : writes) {
+    MemWriter w;
+    w.hf.SetError(FILEERROR_CHUNK_EXPECTED);
+    c.write(w.hf);
+    EXPECT_EQ(0, w.hf.GetPosition()) << c.what;
+    EXPECT_EQ(FILEERROR_CHUNK_EXPECTED, w.hf.GetError()) << c.what;
+    EXPECT_FALSE(w.hf.Close()) << c.what;
+  }
+}
+
 TEST(HyperFile, AFullDiskShowsAsTheWriteError) {
   HyperFile f;
   ASSERT_TRUE(f.Open(Filename("/dev/full"), FILEOPEN_WRITE));
@@ -1362,6 +1423,190 @@ TEST(HyperFile, OlderMemoryArraysAreLittleEndian) {
   ASSERT_EQ(1, nv);
   EXPECT_EQ(src[0], v[0]);
   DeleteMem(v);
+}
+
+TEST(HyperFile, ReadFloat64TakesItsOwnKindInEitherOrder) {
+  MemReader big("14 c004000000000000");
+  Float64 v = 0;
+  ASSERT_TRUE(big.hf.ReadFloat64(&v));
+  EXPECT_EQ(-2.5, v);
+  MemReader little(H("14 00000000000004c0"), HYPERFILE_CURRENT_VERSION, false, BYTEORDER_INTEL);
+  ASSERT_TRUE(little.hf.ReadFloat64(&v));
+  EXPECT_EQ(-2.5, v);
+}
+
+TEST(HyperFile, ReadersWithNullOutputsConsumeTheirValueWhole) {
+  const std::string one = "3ff0000000000000";
+  MemReader r("0c ab  0f 00000001  10 00000002  11 0000000000000003  1d 3f800000  13 " + one +
+              "  14 " + one + "  15 01  16 " + one + one + "  17 " + one + one + one +
+              "  1b 3f800000 3f800000 3f800000  18 " + one + one + one + "  19 " + one + one + one +
+              one + one + one + one + one + one + one + one + one +
+              "  82 00000004 0048 0069  83 00000002 0061  80 00000002 abcd"
+              "  89 00000008 3f800000 40000000  85 0000000c " +
+              one + one + one +
+              "  86 00000008 00000001 0001 0002 0003 0003  87 00000004 0001 0002"
+              "  01 00000005 00000001  0f 00000009 02"
+              "  0f 00000001 8c 00000009 06 " +
+              one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
+              "  0f 00000002 8c 00000009 03 00000001 00000002  0f 00000001 8c 00000005 05 3f800000"
+              "  0f 00000001 8c 00000003 02 0007  80 00000004 01000000  80 00000002 0100"
+              "  0f 00000001 8c 00000009 06 " +
+              one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
+              "  0f 00000003 0f 00000010  0f 0000002a");
+  HyperFile& f = r.hf;
+  EXPECT_TRUE(f.ReadUChar(nullptr) && f.ReadInt32(nullptr) && f.ReadUInt32(nullptr) &&
+              f.ReadInt64(nullptr) && f.ReadFloat32(nullptr) && f.ReadFloat(nullptr) &&
+              f.ReadFloat64(nullptr) && f.ReadBool(nullptr) && f.ReadTime(nullptr) &&
+              f.ReadVector(nullptr) && f.ReadVector32(nullptr) && f.ReadVector64(nullptr) &&
+              f.ReadMatrix(nullptr) && f.ReadString(nullptr) && f.ReadFilename(nullptr));
+  EXPECT_TRUE(f.ReadMemory(nullptr, nullptr));
+  EXPECT_TRUE(f.ReadFloat32ArrayEx(nullptr, nullptr) && f.ReadVectorArrayEx(nullptr, nullptr) &&
+              f.ReadPolygonArrayEx(nullptr, nullptr) && f.ReadUInt16ArrayEx(nullptr, nullptr));
+  EXPECT_TRUE(f.ReadValueHeader(nullptr) && f.ReadChunkStart(nullptr, nullptr));
+  EXPECT_TRUE(f.ReadUnknownChunk(nullptr, nullptr, false));
+  EXPECT_EQ(0, f.GetChunkDepth());
+  EXPECT_TRUE(_HFReadArray(&f, static_cast<Vector64**>(nullptr), nullptr) &&
+              _HFReadArray(&f, static_cast<Int32**>(nullptr), nullptr) &&
+              _HFReadArray(&f, static_cast<Float32**>(nullptr), nullptr) &&
+              _HFReadArray(&f, static_cast<Int16**>(nullptr), nullptr) &&
+              _HFReadMemoryL(&f, nullptr, nullptr) && _HFReadMemoryW(&f, nullptr, nullptr) &&
+              _HFReadMemoryVectorArray(&f, nullptr, nullptr) &&
+              CDynArrayReadHeader(&f, nullptr, nullptr))
+      << f.GetError();
+  Int32 last = 0;
+  ASSERT_TRUE(f.ReadInt32(&last));
+  EXPECT_EQ(42, last);
+  EXPECT_EQ(static_cast<Int64>(r.bytes.size()), f.GetPosition());
+}
+
+TEST(HyperFile, OlderMemoryArraysShorterThanOneElementGiveNoBlock) {
+  MemReader r(
+      "80 00000003 010203  80 00000001 01  80 0000000b 0000803f 00000040 000040  80 00000000",
+      11000);
+  Int32* l = reinterpret_cast<Int32*>(&r);
+  Int16* w = reinterpret_cast<Int16*>(&r);
+  Vector64* v = reinterpret_cast<Vector64*>(&r);
+  Vector64* none = reinterpret_cast<Vector64*>(&r);
+  Int32 nl = 5, nw = 5, nv = 5, nn = 5;
+  ASSERT_TRUE(_HFReadMemoryL(&r.hf, &l, &nl) && _HFReadMemoryW(&r.hf, &w, &nw) &&
+              _HFReadMemoryVectorArray(&r.hf, &v, &nv) &&
+              _HFReadMemoryVectorArray(&r.hf, &none, &nn));
+  EXPECT_EQ(nullptr, l);
+  EXPECT_EQ(nullptr, w);
+  EXPECT_EQ(nullptr, v);
+  EXPECT_EQ(nullptr, none);
+  EXPECT_EQ(0, nl + nw + nv + nn);
+}
+
+namespace {
+
+// Reads every prefix of full (but full itself) with read: each must fail and hand out nothing.
+template <typename T>
+void ExpectEveryPrefixFails(const char* what, const Bytes& full,
+                            bool (*read)(HyperFile*, T**, Int32*), Int32 version = 12000) {
+  for (size_t n = 0; n < full.size(); ++n) {
+    MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)), version);
+    T* data = reinterpret_cast<T*>(&r);
+    Int32 count = 7;
+    EXPECT_FALSE(read(&r.hf, &data, &count)) << what << " cut to " << n;
+    EXPECT_NE(FILEERROR_NONE, r.hf.GetError()) << what << " cut to " << n;
+    EXPECT_EQ(nullptr, data) << what << " cut to " << n;
+    EXPECT_EQ(0, count) << what << " cut to " << n;
+  }
+  MemReader whole(full, version);
+  T* data = nullptr;
+  Int32 count = 0;
+  EXPECT_TRUE(read(&whole.hf, &data, &count)) << what;
+  EXPECT_GT(count, 0) << what;
+  DeleteMem(data);
+}
+
+// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
+// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
+// file buffer up to that point, and the write that does not fit flushes it into a file whose
+// size limit is 0; the limit's signal is ignored meanwhile.)
+class FullFileWriter {
+ public:
+  explicit FullFileWriter(Int64 room) {
+    getrlimit(RLIMIT_FSIZE, &_old);
+    _handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit none = _old;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &none);
+    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
+    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
+    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
+  }
+  ~FullFileWriter() {
+    hf.Close();
+    setrlimit(RLIMIT_FSIZE, &_old);
+    signal(SIGXFSZ, _handler);
+  }
+  FullFileWriter(const FullFileWriter&) = delete;
+  FullFileWriter& operator=(const FullFileWriter&) = delete;
+  HyperFile hf;
+
+ private:
+  rlimit _old;
+  void (*_handler)(int);
+};
+
+// Runs write with room for 0 .. n - 1 of the n bytes it writes: every run must fail with the
+// write error; with room for all of them it succeeds.
+void ExpectWriteErrorWhereverTheDiskFills(const char* what,
+                                            const std::function<bool(HyperFile&)>& write) {
+  MemWriter probe;
+  EXPECT_TRUE(write(probe.hf)) << what;
+  const Int64 n = static_cast<Int64>(probe.Finish().size());
+  ASSERT_GT(n, 0) << what;
+  for (Int64 room = 0; room <= n; ++room) {
+    FullFileWriter w(room);
+    EXPECT_EQ(room == n, write(w.hf)) << what << " with room for " << room;
+    EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError())
+        << what << " with room for " << room;
+  }
+}
+
+}  // namespace
+
+TEST(HyperFile, ArrayHelpersOnACutStreamFailAndHandOutNothing) {
+  const Vector64 v[2] = {Vector64(1, 2, 3), Vector64(4, 5, 6)};
+  const Float32 s[2] = {1, 2};
+  const Int32 i[2] = {3, 4};
+  const Int16 w[2] = {5, 6};
+  ExpectEveryPrefixFails<Vector64>(
+      "Vector64", Write([&](HyperFile& f) { _HFWriteArray(&f, v, 2); }), _HFReadArray);
+  ExpectEveryPrefixFails<Float32>("Float32", Write([&](HyperFile& f) { _HFWriteArray(&f, s, 2); }),
+                                  _HFReadArray);
+  ExpectEveryPrefixFails<Int32>("Int32", Write([&](HyperFile& f) { _HFWriteArray(&f, i, 2); }),
+                                _HFReadArray);
+  ExpectEveryPrefixFails<Int16>("Int16", Write([&](HyperFile& f) { _HFWriteArray(&f, w, 2); }),
+                                _HFReadArray);
+  ExpectEveryPrefixFails<Int32>("memory L", H("80 00000004 01000000"), _HFReadMemoryL, 11000);
+  ExpectEveryPrefixFails<Int16>("memory W", H("80 00000002 0100"), _HFReadMemoryW, 11000);
+  ExpectEveryPrefixFails<Vector64>("memory vectors", H("80 0000000c 0000803f 00000040 00004040"),
+                                   _HFReadMemoryVectorArray, 11000);
+  Bytes header = Write([](HyperFile& f) { CDynArrayWriteHeader(&f, 3, 16); });
+  for (size_t n = 0; n < header.size(); ++n) {
+    MemReader r(Bytes(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(n)));
+    Int32 count = 0, size = 0;
+    EXPECT_FALSE(CDynArrayReadHeader(&r.hf, &count, &size)) << n;
+    EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << n;
+  }
+}
+
+TEST(HyperFile, WritersFailWithTheWriteErrorWhereverTheDiskFills) {
+  const Vector64 v[2] = {Vector64(1, 2, 3), Vector64(4, 5, 6)};
+  const Int32 i[2] = {3, 4};
+  ExpectWriteErrorWhereverTheDiskFills("Vector64 array",
+                                         [&](HyperFile& f) { return _HFWriteArray(&f, v, 2); });
+  ExpectWriteErrorWhereverTheDiskFills("Int32 array",
+                                         [&](HyperFile& f) { return _HFWriteArray(&f, i, 2); });
+  ExpectWriteErrorWhereverTheDiskFills(
+      "CDynArrayWriteHeader", [](HyperFile& f) { return CDynArrayWriteHeader(&f, 3, 16); });
+  ExpectWriteErrorWhereverTheDiskFills("chunk with a string", [](HyperFile& f) {
+    return f.WriteChunkStart(7, 1) && f.WriteString(Str("abc")) && f.WriteChunkEnd();
+  });
 }
 
 // ---- allocation failures ----
@@ -1625,4 +1870,92 @@ TEST(HyperFile, DiskFilesReadValuesAcrossTheBufferAndGiveBackWrongKinds) {
   EXPECT_FALSE(wrong.ReadMatrix(nullptr));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, wrong.GetError());
   EXPECT_EQ(1, wrong.GetPosition());
+}
+
+// Skipping on a disk file steps over the values that lie in the file's buffer without reading
+// them one by one; it must end exactly as skipping value by value does (a memory file, or a disk
+// file with a reading hook): same result, error, position and chunk depth, for whole and cut
+// chunks, hostile counts and chunks larger than the buffer.
+struct SkipEnd {
+  bool ok;
+  FILEERROR error;
+  Int64 position;
+  Int32 depth;
+};
+
+void NoHook(Int32, void*) {}
+
+SkipEnd SkipOnce(HyperFile& f, Int32 chunkBytesToRead) {
+  HYPERFILEVALUE kind;
+  if (chunkBytesToRead > 0 && f.ReadValueHeader(&kind) && kind == HYPERFILEVALUE_CHUNKSTART)
+    f.ReadChunkStart(nullptr, nullptr);
+  bool ok = f.SkipToEndChunk();
+  return {ok, f.GetError(), f.GetPosition(), f.GetChunkDepth()};
+}
+
+void ExpectSameSkip(const Bytes& b, const std::string& what,
+                    Int32 version = HYPERFILE_CURRENT_VERSION, bool float32 = false,
+                    BYTEORDER order = BYTEORDER_MOTOROLA) {
+  std::string path = lumtest::TempPath("skip.hf");
+  ASSERT_TRUE(lumtest::WriteFileBytes(path, b));
+  for (Int32 start : {0, 1}) {
+    MemReader mem(b, version, float32, order);
+    SkipEnd want = SkipOnce(mem.hf, start);
+    for (bool hook : {false, true}) {
+      HyperFile disk;
+      disk.SetFileVersion(version);
+      disk.SetFloat32Mode(float32);
+      if (hook) disk.SetReadingHook(NoHook, nullptr);
+      ASSERT_TRUE(disk.Open(Filename(path.c_str()), FILEOPEN_READ)) << what;
+      disk.SetByteOrder(order);
+      SkipEnd got = SkipOnce(disk, start);
+      std::string where = what + (hook ? " with hook" : "") + " from " + std::to_string(start);
+      EXPECT_EQ(want.ok, got.ok) << where;
+      EXPECT_EQ(want.error, got.error) << where;
+      EXPECT_EQ(want.position, got.position) << where;
+      EXPECT_EQ(want.depth, got.depth) << where;
+    }
+  }
+}
+
+TEST(HyperFile, SkipToEndChunkOnDiskEndsAsValueByValue) {
+  Bytes nested = NestedChunks();
+  for (size_t n = 0; n <= nested.size(); ++n)
+    ExpectSameSkip(Bytes(nested.begin(), nested.begin() + n), "nested cut at " + std::to_string(n));
+  for (const char* hex :
+       {"0f 00000001 07 02 02", "80 00000100 0102 02", "0f 0000", "80 ffffffff 0f 00000001 02",
+        "8b ffffffffffffffff 02 02", "8b 0000000000000002 0102 02",
+        "8c 00000000 06 0000000000000008 0102030405060708 02", "8c 00000000 06 00000000000000",
+        "85 00000002 00000000 02", "88 0000002c 02", "8d 00000000 02", "c8 02", "1e 02",
+        "01 00000001 00000002 02 02", "02", "01 00000001"}) {
+    ExpectSameSkip(H(hex), hex);
+    ExpectSameSkip(H(hex), std::string(hex) + " old", 11000);
+    ExpectSameSkip(H(hex), std::string(hex) + " float32", HYPERFILE_CURRENT_VERSION, true);
+  }
+  // Far more than the buffer holds, with values and arrays across its ends, in both orders and
+  // float widths.
+  for (bool float32 : {false, true}) {
+    for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+      std::vector<Float64> floats(700, 0.5);
+      Bytes big = Write(
+          [&](HyperFile& f) {
+            f.WriteChunkStart(1, 0);
+            for (Int32 i = 0; i < 400; ++i) {
+              f.WriteChunkStart(i, i);
+              f.WriteVector(Vector64(i, 2, 3));
+              f.WriteMatrix(kMatrix);
+              f.WriteString(Str("name"));
+              f.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 1 + (i * 37) % 700);
+              f.WriteTime(BaseTime(i, 25));
+              f.WriteChunkEnd();
+            }
+            f.WriteChunkEnd();
+            f.WriteInt32(9);
+          },
+          float32, order);
+      ExpectSameSkip(big, "large", HYPERFILE_CURRENT_VERSION, float32, order);
+      ExpectSameSkip(Bytes(big.begin(), big.end() - 6), "large, cut", HYPERFILE_CURRENT_VERSION,
+                     float32, order);
+    }
+  }
 }

@@ -763,6 +763,45 @@ TEST(StringSystemText, MalformedAndCutUtf8) {
   PlatformTextRelease(&w);
 }
 
+TEST(StringSystemText, EmptyTextsRangesAndSurrogatesAtTheEdges) {
+  PlatformText t;
+  const UInt16 units[5] = {'a', 0xD800, 'b', 0xDC00, 0xD83D};  // lone high, lone low, high last
+  PlatformTextCreateNoCopy(units, 0, &t);
+  EXPECT_EQ(0, PlatformTextGetLength(&t));
+  PlatformTextCreateNoCopy(nullptr, 5, &t);
+  EXPECT_EQ(0, PlatformTextGetLength(&t));
+  EXPECT_EQ(nullptr, PlatformTextGetCharactersPtr(&t));
+  PlatformTextCreateNoCopy(units, 5, &t);
+  UInt16 out[8] = {};
+  EXPECT_EQ(0, PlatformTextGetCharacters(&t, 5, 1, out));
+  EXPECT_EQ(0, PlatformTextGetCharacters(&t, -1, 1, out));
+  EXPECT_EQ(0, PlatformTextGetCharacters(&t, 0, 0, out));
+  EXPECT_EQ(2, PlatformTextGetCharacters(&t, 3, 9, out));
+  EXPECT_EQ(0xDC00, out[0]);
+  EXPECT_EQ(0xD83D, out[1]);
+  // Every lone surrogate goes out as U+FFFD; without a destination only the length is told.
+  EXPECT_EQ(11, PlatformTextGetUTF8(&t, nullptr, 0));
+  char buf[16] = "untouched";
+  EXPECT_EQ(11, PlatformTextGetUTF8(&t, buf, 0));
+  EXPECT_STREQ("untouched", buf);
+  EXPECT_EQ(11, PlatformTextGetUTF8(&t, buf, sizeof(buf)));
+  EXPECT_STREQ(
+      "a\xEF\xBF\xBD"
+      "b\xEF\xBF\xBD\xEF\xBF\xBD",
+      buf);
+  PlatformTextRelease(&t);
+  // No bytes make an empty text; a code point beyond U+10FFFF is malformed byte by byte.
+  ASSERT_TRUE(PlatformTextCreateWithUTF8(nullptr, 3, &t));
+  EXPECT_EQ(0, PlatformTextGetLength(&t));
+  ASSERT_TRUE(PlatformTextCreateWithUTF8("", -1, &t));
+  EXPECT_EQ(0, PlatformTextGetLength(&t));
+  ASSERT_TRUE(PlatformTextCreateWithUTF8("\xF4\x90\x80\x80", -1, &t));
+  String s;
+  s.SetPlatformText(&t);
+  EXPECT_EQ(u"\uFFFD\uFFFD\uFFFD\uFFFD", U(s));
+  PlatformTextRelease(&t);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Allocation failures: nothing leaks, and each operation ends in its stated state.
 

@@ -361,6 +361,10 @@ class SortedBlockArray : public DynamicBlockArray<T, MINBLOCK, MAXBLOCK> {
     Int32 lo = 0, hi = n - 1;
     while (lo < hi) {
       Int32 mid = lo + (hi - lo + 1) / 2;
+      // The first elements of both blocks the next step may probe are fetched while this one
+      // waits for its own: in a large array they are seldom in the cache.
+      if (mid < hi) __builtin_prefetch(this->_table[mid + (hi - mid + 1) / 2].data);
+      if (mid - 1 > lo) __builtin_prefetch(this->_table[lo + (mid - lo) / 2].data);
       if (atOrBefore(this->_table[mid].data[0]))
         lo = mid;
       else

@@ -1,0 +1,101 @@
+// Selections: how the cost of one Select grows with the size of the selection.
+//
+// Speed is not the point here but growth: each figure runs N selects on a fresh selection, and
+// its limit is the same kind of run with N / 10 selects. vs_limit is the throughput at N over the
+// throughput at N / 10 (1.0 = no growth); growth = its inverse, the time per select at N over
+// the time per select at N / 10.
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "bench_support.h"
+#include "lumora.h"
+
+using namespace lumora;
+using lumbench::Die;
+using lumbench::Pair;
+
+namespace {
+
+void ReportGrowth(benchmark::State& state, Pair& pair, double n) {
+  pair.Report(n, n / 10, "items");
+  if (pair.FigureSeconds() > 0 && pair.LimitSeconds() > 0)
+    state.counters["growth"] = (pair.FigureSeconds() / n) / (pair.LimitSeconds() / (n / 10));
+}
+
+// step 1: one run that grows; step 2: every select opens a new run at the end.
+void SelectInOrder(Int32 n, Int32 step) {
+  BaseSelect sel;
+  for (Int32 i = 0; i < n; ++i)
+    if (!sel.Select(i * step)) Die("Select");
+  if (sel.GetCount() != n || sel.GetSegments() != (step == 1 ? 1 : n)) Die("selection");
+}
+
+void InOrder(benchmark::State& state, Int32 step) {
+  constexpr Int32 kN = 10 * 1000 * 1000;
+  SelectInOrder(kN / 10, step);  // warms the heap and the caches for both sizes
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure([&] { SelectInOrder(kN, step); });
+    pair.Limit([&] { SelectInOrder(kN / 10, step); });
+  }
+  ReportGrowth(state, pair, kN);
+}
+
+void BM_BaseSelect_InOrder_10M(benchmark::State& state) { InOrder(state, 1); }
+BENCHMARK(BM_BaseSelect_InOrder_10M)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Not a figure of its own but the worst in-order case: every select makes a new run, and each
+// new run reallocates the exact-size run array.
+void BM_BaseSelect_InOrderNewRuns_10M(benchmark::State& state) { InOrder(state, 2); }
+BENCHMARK(BM_BaseSelect_InOrderNewRuns_10M)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// n indices drawn uniformly from 0 .. 8n - 1: the same density of runs at every n.
+std::vector<Int32> RandomIndices(Int32 n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<Int32> d(0, 8 * n - 1);
+  std::vector<Int32> v(n);
+  for (auto& x : v) x = d(rng);
+  return v;
+}
+
+void SelectRandom(const std::vector<Int32>& indices) {
+  SelectBlockArray sel;
+  for (Int32 i : indices)
+    if (!sel.Select(i)) Die("Select");
+  benchmark::DoNotOptimize(sel.GetSegments());
+}
+
+void BM_SelectBlockArray_Random_1M(benchmark::State& state) {
+  constexpr Int32 kN = 1000 * 1000;
+  const auto large = RandomIndices(kN, 1), small = RandomIndices(kN / 10, 2);
+  // The selection must hold exactly the distinct indices drawn.
+  {
+    SelectBlockArray sel;
+    std::vector<bool> seen(8 * kN);
+    Int32 distinct = 0;
+    for (Int32 i : large) {
+      if (!seen[i]) ++distinct;
+      seen[i] = true;
+      if (!sel.Select(i)) Die("Select");
+    }
+    if (sel.GetCount() != distinct) Die("selection count");
+  }
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure([&] { SelectRandom(large); });
+    pair.Limit([&] { SelectRandom(small); });
+  }
+  ReportGrowth(state, pair, kN);
+}
+BENCHMARK(BM_SelectBlockArray_Random_1M)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,240 @@
+// The scene-file stream against the C library doing the same file work.
+//
+// Every figure opens, fills or drains and closes a file in /tmp, as its limit does; the files
+// stay in the page cache, so what is compared is the work on the way, not the disk.
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "bench_support.h"
+#include "lumora.h"
+
+using namespace lumora;
+using lumbench::Die;
+using lumbench::Pair;
+
+namespace {
+
+constexpr Int32 kArrayCount = 8 * 1024 * 1024;  // Float64 elements: 64 MiB
+constexpr Int32 kInt32Values = 10 * 1000 * 1000;
+constexpr Int64 kSkipChunkBytes = 64ll * 1024 * 1024;
+
+std::vector<unsigned char> ReadAll(const std::string& path) {
+  std::vector<unsigned char> bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) Die(path.c_str());
+  unsigned char block[1 << 16];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0)
+    bytes.insert(bytes.end(), block, block + n);
+  std::fclose(f);
+  return bytes;
+}
+
+void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) Die("fwrite");
+  std::fclose(f);
+}
+
+void PutBig32(unsigned char* p, uint32_t v) {
+  v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
+}
+
+const std::vector<double>& ArrayValues() {
+  static const std::vector<double> values = [] {
+    std::vector<double> v(kArrayCount);
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> d(-1e6, 1e6);
+    for (auto& x : v) x = d(rng);
+    return v;
+  }();
+  return values;
+}
+
+// The bytes WriteArray stores for ArrayValues: kind 140, Int32 size + 1, type byte, elements.
+const std::vector<unsigned char>& ArrayImage() {
+  static const std::vector<unsigned char> image = [] {
+    const auto& v = ArrayValues();
+    std::vector<unsigned char> b(6 + 8 * v.size());
+    b[0] = HYPERFILEVALUE_ARRAY;
+    PutBig32(&b[1], static_cast<uint32_t>(8 * v.size() + 1));
+    b[5] = HYPERFILEARRAY_FLOAT64;
+    for (size_t i = 0; i < v.size(); ++i) {
+      uint64_t bits;
+      std::memcpy(&bits, &v[i], 8);
+      bits = __builtin_bswap64(bits);
+      std::memcpy(&b[6 + 8 * i], &bits, 8);
+    }
+    return b;
+  }();
+  return image;
+}
+
+bool HyperWriteArray(const std::string& path) {
+  HyperFile hf;
+  return hf.Open(Filename(path.c_str()), FILEOPEN_WRITE) &&
+         hf.WriteArray(ArrayValues().data(), HYPERFILEARRAY_FLOAT64, 8, kArrayCount) && hf.Close();
+}
+
+void BM_Stream_WriteArray_Float64(benchmark::State& state) {
+  const std::string figurePath = lumbench::ScratchPath("writearray.hf");
+  const std::string limitPath = lumbench::ScratchPath("writearray.raw");
+  const auto& image = ArrayImage();
+  if (!HyperWriteArray(figurePath) || ReadAll(figurePath) != image) Die("WriteArray bytes");
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure([&] {
+      if (!HyperWriteArray(figurePath)) Die("WriteArray");
+    });
+    pair.Limit([&] {
+      FILE* f = std::fopen(limitPath.c_str(), "wb");
+      if (f == nullptr || std::fwrite(image.data(), 1, image.size(), f) != image.size())
+        Die("fwrite");
+      std::fclose(f);
+    });
+  }
+  pair.Report(image.size(), image.size());
+}
+BENCHMARK(BM_Stream_WriteArray_Float64)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Stream_ReadArray_Float64(benchmark::State& state) {
+  const std::string path = lumbench::ScratchPath("readarray.hf");
+  const auto& image = ArrayImage();
+  WriteAll(path, image);
+  std::vector<double> figure(kArrayCount), limit(kArrayCount);
+  unsigned char header[6];
+  auto hyperRead = [&] {
+    HyperFile hf;
+    if (!hf.Open(Filename(path.c_str()), FILEOPEN_READ) ||
+        !hf.ReadArray(figure.data(), HYPERFILEARRAY_FLOAT64, 8, kArrayCount) || !hf.Close())
+      Die("ReadArray");
+  };
+  hyperRead();
+  if (figure != ArrayValues()) Die("ReadArray values");
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure(hyperRead);
+    pair.Limit([&] {
+      FILE* f = std::fopen(path.c_str(), "rb");
+      if (f == nullptr || std::fread(header, 1, 6, f) != 6 ||
+          std::fread(limit.data(), 8, limit.size(), f) != limit.size())
+        Die("fread");
+      std::fclose(f);
+      uint64_t* w = reinterpret_cast<uint64_t*>(limit.data());
+      for (size_t i = 0; i < limit.size(); ++i) w[i] = __builtin_bswap64(w[i]);
+      benchmark::DoNotOptimize(w);
+    });
+  }
+  pair.Report(image.size(), image.size());
+}
+BENCHMARK(BM_Stream_ReadArray_Float64)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+Int32 Int32Value(Int32 i) { return static_cast<Int32>(static_cast<uint32_t>(i) * 2654435761u); }
+
+bool HyperWriteInt32s(const std::string& path) {
+  HyperFile hf;
+  if (!hf.Open(Filename(path.c_str()), FILEOPEN_WRITE)) return false;
+  for (Int32 i = 0; i < kInt32Values; ++i)
+    if (!hf.WriteInt32(Int32Value(i))) return false;
+  return hf.Close();
+}
+
+void BM_Stream_WriteInt32_10M(benchmark::State& state) {
+  const std::string figurePath = lumbench::ScratchPath("writeint32.hf");
+  const std::string limitPath = lumbench::ScratchPath("writeint32.raw");
+  std::vector<unsigned char> image(5ull * kInt32Values);
+  for (Int32 i = 0; i < kInt32Values; ++i) {
+    image[5ull * i] = HYPERFILEVALUE_INT32;
+    PutBig32(&image[5ull * i + 1], static_cast<uint32_t>(Int32Value(i)));
+  }
+  if (!HyperWriteInt32s(figurePath) || ReadAll(figurePath) != image) Die("WriteInt32 bytes");
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure([&] {
+      if (!HyperWriteInt32s(figurePath)) Die("WriteInt32");
+    });
+    pair.Limit([&] {
+      FILE* f = std::fopen(limitPath.c_str(), "wb");
+      if (f == nullptr || std::fwrite(image.data(), 1, image.size(), f) != image.size())
+        Die("fwrite");
+      std::fclose(f);
+    });
+  }
+  pair.Report(image.size(), image.size());
+}
+BENCHMARK(BM_Stream_WriteInt32_10M)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// One chunk of about 64 MiB: nested chunks, each holding one value of most kinds a node
+// writes (numbers, a vector, a matrix, a name, a time, a small memory block) and two short
+// typed arrays, so that most values are small and about a third of the bytes lie in arrays.
+bool WriteMixedChunk(const std::string& path) {
+  HyperFile hf;
+  if (!hf.Open(Filename(path.c_str()), FILEOPEN_WRITE) || !hf.WriteChunkStart(1000, 1))
+    return false;
+  Float64 floats[32];
+  Int32 ints[16];
+  UChar memory[48];
+  for (int i = 0; i < 32; ++i) floats[i] = i * 0.25;
+  for (int i = 0; i < 16; ++i) ints[i] = i * 3;
+  for (int i = 0; i < 48; ++i) memory[i] = static_cast<UChar>(i);
+  Matrix64 m;
+  const String name("Cube.1");
+  for (Int32 n = 0; hf.GetPosition() < kSkipChunkBytes; ++n) {
+    bool ok = hf.WriteChunkStart(5000 + (n & 7), n & 3) && hf.WriteInt32(n) &&
+              hf.WriteFloat(n * 0.5) && hf.WriteVector(Vector64(n, 1.0, -2.0)) &&
+              hf.WriteMatrix(m) && hf.WriteBool((n & 1) != 0) && hf.WriteString(name) &&
+              hf.WriteInt64(n * 1000ll) && hf.WriteTime(BaseTime(n, 30.0)) &&
+              hf.WriteUChar(static_cast<UChar>(n)) && hf.WriteMemory(memory, sizeof memory) &&
+              hf.WriteArray(floats, HYPERFILEARRAY_FLOAT64, 8, 32) &&
+              hf.WriteArray(ints, HYPERFILEARRAY_INT32, 4, 16) && hf.WriteChunkStart(6000, 0) &&
+              hf.WriteInt32(n) && hf.WriteFloat32(1.5f) && hf.WriteChunkEnd() && hf.WriteChunkEnd();
+    if (!ok) return false;
+  }
+  return hf.WriteChunkEnd() && hf.Close();
+}
+
+void BM_Stream_SkipToEndChunk_64MB(benchmark::State& state) {
+  const std::string path = lumbench::ScratchPath("skip.hf");
+  if (!WriteMixedChunk(path)) Die("mixed chunk");
+  const Int64 size = static_cast<Int64>(ReadAll(path).size());
+  std::vector<unsigned char> buffer(size);
+  auto hyperSkip = [&] {
+    HyperFile hf;
+    HYPERFILEVALUE kind;
+    Int32 id = 0, level = 0;
+    if (!hf.Open(Filename(path.c_str()), FILEOPEN_READ) || !hf.ReadValueHeader(&kind) ||
+        kind != HYPERFILEVALUE_CHUNKSTART || !hf.ReadChunkStart(&id, &level) ||
+        !hf.SkipToEndChunk() || hf.GetPosition() != size || hf.GetChunkDepth() != 0 || !hf.Close())
+      Die("SkipToEndChunk");
+  };
+  hyperSkip();
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Figure(hyperSkip);
+    pair.Limit([&] {
+      FILE* f = std::fopen(path.c_str(), "rb");
+      if (f == nullptr || std::fread(buffer.data(), 1, buffer.size(), f) != buffer.size())
+        Die("fread");
+      std::fclose(f);
+      benchmark::DoNotOptimize(buffer.data());
+    });
+  }
+  pair.Report(size, size);
+}
+BENCHMARK(BM_Stream_SkipToEndChunk_64MB)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

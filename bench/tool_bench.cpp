@@ -1,0 +1,76 @@
+// The whole tool, process and all, against the plainest C program doing the same work.
+//
+// Each iteration starts klaymo-thumbnail on the sample document 200 times and, interleaved with
+// it, thumbnail_reference (bench/thumbnail_reference.c) 200 times; both pictures must be the same
+// bytes. A run costs what its process spends on the processor, user and system (starting,
+// loading, reading, encoding, writing, exiting): vs_limit = reference time / tool time. The
+// same ratio in wall time, which also counts the waits of a busy machine, is vs_limit_wall.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "bench_support.h"
+
+using lumbench::Die;
+using lumbench::Pair;
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRuns = 200;
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * t.tv_usec; }
+
+// Runs program in out and waits for it; returns its processor time, *wall the time it took.
+double Spawn(const char* program, const char* in, const char* out, double* wall = nullptr) {
+  char* argv[] = {const_cast<char*>(program), const_cast<char*>(in), const_cast<char*>(out),
+                  nullptr};
+  const double t0 = lumbench::Now(lumbench::Clock::kWall);
+  pid_t pid;
+  if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0) Die(program);
+  int status = 0;
+  rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    Die(program);
+  if (wall != nullptr) *wall += lumbench::Now(lumbench::Clock::kWall) - t0;
+  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+std::vector<unsigned char> Bytes(const std::string& path) {
+  std::vector<unsigned char> b;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) Die(path.c_str());
+  int c;
+  while ((c = std::fgetc(f)) != EOF) b.push_back(static_cast<unsigned char>(c));
+  std::fclose(f);
+  return b;
+}
+
+void BM_Tool_Sample_200Runs(benchmark::State& state) {
+  const std::string toolOut = lumbench::ScratchPath("tool.jpg");
+  const std::string refOut = lumbench::ScratchPath("reference.jpg");
+  Spawn(KLAYMO_THUMBNAIL_PATH, KLAYMO_SAMPLE_PATH, toolOut.c_str());
+  Spawn(THUMBNAIL_REFERENCE_PATH, KLAYMO_SAMPLE_PATH, refOut.c_str());
+  const auto picture = Bytes(toolOut);
+  if (picture.empty() || picture != Bytes(refOut)) Die("the tool and the reference differ");
+  Pair pair(state);
+  double toolWall = 0, refWall = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < kRuns; ++i) {
+      pair.AddFigure(Spawn(KLAYMO_THUMBNAIL_PATH, KLAYMO_SAMPLE_PATH, toolOut.c_str(), &toolWall));
+      pair.AddLimit(Spawn(THUMBNAIL_REFERENCE_PATH, KLAYMO_SAMPLE_PATH, refOut.c_str(), &refWall));
+    }
+  }
+  pair.Report(kRuns, kRuns, "items");
+  if (toolWall > 0) state.counters["vs_limit_wall"] = refWall / toolWall;
+  if (Bytes(toolOut) != picture) Die("the tool's picture changed");
+}
+BENCHMARK(BM_Tool_Sample_200Runs)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,1354 @@
+// Fault sweeps across the families. Whole workflows run with allocation 1, 2, 3 ... failing in
+// turn; every prefix of valid streams is read back, from memory and from disk; writes fail at
+// every buffer flush (a full device, a file size limit, a memory file that cannot grow). Each
+// step must end as its contract says (the result, the error code, the object's stated state),
+// and nothing may leak.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "lumora.h"
+#include "test_support.h"
+
+using namespace lumora;
+using Bytes = std::vector<unsigned char>;
+
+namespace {
+
+// Ends the current scenario run as failed, naming the condition that did not hold.
+#define STEP(cond)                               \
+  do {                                           \
+    if (!(cond)) {                               \
+      ADD_FAILURE() << "step failed: " << #cond; \
+      return false;                              \
+    }                                            \
+  } while (0)
+
+// Whether the step just run met the injected allocation failure (a sweep injects one per run).
+// Checks between steps must not allocate, or they would take the failure themselves.
+class Fault {
+ public:
+  bool Here() {
+    const bool now = lumtest::InjectedFailureHappened();
+    const bool here = now && !_seen;
+    _seen = now;
+    return here;
+  }
+
+ private:
+  bool _seen = false;
+};
+
+// The allocations a scenario makes from here on are the ones the sweep's failure counts.
+void Arm(std::int64_t n) { lumtest::FailNthAllocation(n); }
+
+String U(const char* utf8) { return String(utf8, STRINGENCODING_UTF8); }
+
+std::string Utf8(const String& s) {
+  char buf[8192];
+  s.GetCString(buf, sizeof buf, STRINGENCODING_UTF8);
+  return buf;
+}
+
+bool Empty(const String& s) { return s.GetLength() == 0 && s.GetCapacity() == 0; }
+
+template <typename T>
+const CustomDataType& AsCustom(const T& object) {
+  return *reinterpret_cast<const CustomDataType*>(&object);
+}
+
+const Matrix64 kMatrix(Vector64(1, 2, 3), Vector64(4, 5, 6), Vector64(7, 8, 9),
+                       Vector64(10, 11, 12));
+
+// A container with a value of every kind a container stores and writes, one nested.
+void FillSample(BaseContainer& bc, bool withAddress = true) {
+  bc.SetId(77);
+  bc.SetInt32(1, -5);
+  bc.SetFloat(2, 0.25);
+  bc.SetVector(3, Vector64(1, -2, 3.5));
+  bc.SetString(4, U("Grüße, Welt"));
+  bc.SetTime(5, BaseTime(3, 25));
+  bc.SetFilename(6, Filename("dir/file.txt"));
+  bc.SetData(7, GeData(Int64(1) << 40));
+  bc.SetData(8, GeData(kMatrix));
+  ByteArray bytes;
+  bytes.Init("abcdef", 6);
+  bc.SetData(9, GeData(bytes));
+  BaseContainer inner(5);
+  inner.SetString(1, U("inner"));
+  inner.SetInt32(2, 3);
+  bc.SetContainer(10, inner);
+  const DescID id(DescLevel(5, 5, 0), DescLevel(1001, 23, 7));
+  if (withAddress) bc.SetData(11, GeData(CUSTOMDATATYPE_DESCID, AsCustom(id)));
+  PriorityData priority;
+  priority.first = 3;
+  priority.second = -2;
+  priority.flag = true;
+  bc.SetData(12, GeData(CUSTOMDATATYPE_PRIORITY, AsCustom(priority)));
+  bc.SetData(13, GeData(CUSTOMDATATYPE_DATETIME, DEFAULTVALUE));
+}
+
+// ---- streams ----------------------------------------------------------------------------------
+
+// A stream writer over a memory file.
+Bytes WriteStream(const std::function<bool(HyperFile&)>& body) {
+  Filename name;
+  name.SetMemoryTarget();
+  HyperFile hf;
+  EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+  EXPECT_TRUE(body(hf));
+  EXPECT_TRUE(hf.Close());
+  const void* p = nullptr;
+  Int64 n = 0;
+  EXPECT_TRUE(name.CollectMemoryData(&p, &n));
+  const unsigned char* b = static_cast<const unsigned char*>(p);
+  return n > 0 ? Bytes(b, b + n) : Bytes();
+}
+
+// Outcome of reading one item: 1 read back as written; 0 failed (false) with its outputs in
+// their documented state; -1 anything else.
+int Judge(bool ok, bool same, bool failedState = true) {
+  if (ok) return same ? 1 : -1;
+  return failedState ? 0 : -1;
+}
+
+// One value or record of a stream, written by its writer and read by its reader.
+struct Item {
+  std::string name;
+  std::function<bool(HyperFile&)> write;
+  std::function<int(HyperFile&)> read;
+};
+
+// Raw bytes in the stream (for the kinds only older writers produced).
+bool Raw(HyperFile& hf, const char* hex) {
+  const Bytes b = lumtest::FromHex(hex);
+  return hf.WriteUnknownChunk(b.data(), static_cast<Int64>(b.size()), true);
+}
+
+// A number reader leaves its output unchanged when it fails.
+template <typename T>
+Item Number(const char* name, T value, bool (HyperFile::*write)(T), bool (HyperFile::*read)(T*),
+            T untouched) {
+  return {name, [=](HyperFile& hf) { return (hf.*write)(value); },
+          [=](HyperFile& hf) {
+            T v = untouched;
+            const bool ok = (hf.*read)(&v);
+            return Judge(ok, v == value, v == untouched);
+          }};
+}
+
+// A reader that allocates its result: null and 0 unless it succeeds.
+template <typename T>
+Item Block(const char* name, std::function<bool(HyperFile&)> write,
+           std::function<bool(HyperFile&, T**, Int32*)> read, std::vector<T> want) {
+  return {name, std::move(write), [=](HyperFile& hf) {
+            T* data = reinterpret_cast<T*>(1);
+            Int32 n = -1;
+            const bool ok = read(hf, &data, &n);
+            bool same = n == static_cast<Int32>(want.size());
+            for (Int32 i = 0; same && i < n; ++i) same = data[i] == want[i];
+            const bool cleared = data == nullptr && n == 0;
+            void* block = ok ? data : nullptr;
+            MemFree(block);
+            return Judge(ok, same, cleared);
+          }};
+}
+
+// A GeData value: a failed read leaves nil.
+Item Value(const char* name, std::function<bool(HyperFile&)> write,
+           std::function<bool(const GeData&)> same) {
+  return {name, std::move(write), [=](HyperFile& hf) {
+            GeData v(Int32(99));
+            const bool ok = hf.ReadGeData(&v);
+            return Judge(ok, same(v), v.GetType() == VALUETYPE_NIL);
+          }};
+}
+
+Item Value(const char* name, const GeData& value) {
+  return Value(
+      name, [value](HyperFile& hf) { return hf.WriteGeData(value); },
+      [value](const GeData& v) { return v == value; });
+}
+
+// Reading a parameter address leaves out a level that cannot be allocated and still succeeds:
+// under an allocation failure an address may come back shorter.
+bool SameOrShorter(const DescID& got, const DescID& want) {
+  return got == want || (lumtest::InjectedFailureHappened() && got.GetCount() < want.GetCount());
+}
+
+// The values the stream items write and compare with, and the items' stream with where each
+// item starts (one more entry: the end). Each test builds its own, so that no library memory
+// outlives a test.
+// Items, the stream they make, where each item starts in it (one more entry: the end), and
+// the file version the stream is read as.
+struct ItemSet {
+  std::vector<Item> items;
+  Bytes bytes;
+  std::vector<size_t> starts;
+  Int32 version = HYPERFILE_CURRENT_VERSION;
+
+  void Write() {
+    bytes = WriteStream([&](HyperFile& hf) {
+      for (const Item& item : items) {
+        starts.push_back(static_cast<size_t>(hf.GetPosition()));
+        if (!item.write(hf)) {
+          ADD_FAILURE() << "cannot write " << item.name;
+          return false;
+        }
+      }
+      starts.push_back(static_cast<size_t>(hf.GetPosition()));
+      return true;
+    });
+  }
+  // Opens a reader over the first `length` bytes (not copied).
+  bool Open(HyperFile& hf, Filename& name, size_t length) const {
+    name.SetMemoryData(bytes.data(), static_cast<Int64>(length), false);
+    hf.SetFileVersion(version);
+    return hf.Open(name, FILEOPEN_READ);
+  }
+};
+
+// One value read from what `write` wrote.
+GeData ReadBack(const std::function<bool(HyperFile&)>& write) {
+  const Bytes b = WriteStream(write);
+  Filename name;
+  name.SetMemoryData(b.data(), static_cast<Int64>(b.size()), false);
+  HyperFile hf;
+  GeData v;
+  EXPECT_TRUE(hf.Open(name, FILEOPEN_READ) && hf.ReadGeData(&v));
+  return v;
+}
+
+struct Samples {
+  Samples();
+  ~Samples() { DescIdStore_Free(store); }
+  Samples(const Samples&) = delete;
+  Samples& operator=(const Samples&) = delete;
+
+  String shortText = U("Hi, Ünïcode");
+  String longText;
+  Filename path{"some/dir/file.name"};
+  BaseContainer sample;
+  BaseSelect runs;
+  SelectBlockArray blocks;
+  SelectBitArray bits;
+  DescID address{DescLevel(10, 5, 0), DescLevel(1002, 23, 1009)};
+  DescIdStore* store = nullptr;
+  GeData storeValue{U("value")};
+  GeData addressValue;
+  GeData unknownValue;  // a custom type this library does not know
+  GeData rawValue;      // a known custom type it keeps uninterpreted
+  ItemSet current;      // the current layouts
+  ItemSet older;        // the layouts of older files
+
+ private:
+  void MakeItems();
+  void MakeOlderItems();
+};
+
+const Vector64 kVectors[3] = {Vector64(1, 2, 3), Vector64(-4, 5, 6), Vector64(7, 8, -9)};
+const Float32 kFloats[2] = {1.5f, -2.25f};
+const Int32 kInts[3] = {7, -8, 9};
+const Int16 kShorts[2] = {-3, 4};
+
+Samples::Samples() {
+  longText.Init(700, 0x263A);  // 1400 bytes: read through an allocated buffer
+  FillSample(sample, false);
+  for (Int32 i : {1, 2, 3, 7, 9, 10, 200}) runs.Select(i);
+  for (Int32 i = 0; i < 40; i += 3) blocks.Select(i);
+  bits.SetWordCount(3);
+  bits.GetWords()[1] = -5;
+  bits.SetHeader(64, 2, 3, 4);
+  store = NewObj<DescIdStore>();
+  store->SetId(DescID(5), GeData(Int32(0)));
+  store->SetId(DescID(6), GeData(Int32(4)));
+  store->SetId(address, storeValue);
+  addressValue = GeData(CUSTOMDATATYPE_DESCID, AsCustom(address));
+  MakeItems();
+  MakeOlderItems();
+  current.Write();
+  older.Write();
+  older.version = 10001;
+  unknownValue = ReadBack([](HyperFile& hf) {
+    return hf.WriteInt32(1234567) && hf.WriteChunkStart(0, 3) && hf.WriteInt32(42) &&
+           hf.WriteChunkEnd();
+  });
+  rawValue = ReadBack([](HyperFile& hf) {
+    return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+           hf.WriteFloat(0.5) && hf.WriteChunkEnd();
+  });
+}
+
+// Every kind the readers take: plain values, blocks, arrays, chunks, typed values of every kind,
+// containers in both forms, selections and parameter addresses. The readers' checks do not
+// allocate, so that under an allocation sweep only the readers meet the failure.
+void Samples::MakeItems() {
+  Samples* d = this;
+  auto sameRuns = [d](const BaseSelect& a) {
+    if (a.GetSegments() != d->runs.GetSegments() ||
+        a.GetLastSelected() != d->runs.GetLastSelected())
+      return false;
+    for (Int32 i = 0; i < a.GetSegments(); ++i)
+      if (a.GetData()[i].first != d->runs.GetData()[i].first ||
+          a.GetData()[i].last != d->runs.GetData()[i].last)
+        return false;
+    return true;
+  };
+  auto sameStore = [d](const DescIdStore* s, bool withValues) {
+    if (s == nullptr) return false;
+    if (!withValues) return s->GetCount() == 1;  // the one entry whose value is a non-zero Int32
+    const GeData* v = s->GetData(d->address);
+    return s->GetCount() == 3 &&
+           ((v != nullptr && *v == d->storeValue) || lumtest::InjectedFailureHappened());
+  };
+  current.items = {
+      Number<UChar>("uchar", 0xA7, &HyperFile::WriteUChar, &HyperFile::ReadUChar, 0x11),
+      Number<Int32>("int32", -123456, &HyperFile::WriteInt32, &HyperFile::ReadInt32, 5),
+      Number<UInt32>("uint32", 0xDEADBEEF, &HyperFile::WriteUInt32, &HyperFile::ReadUInt32, 5),
+      Number<Int64>("int64", -(Int64(1) << 50), &HyperFile::WriteInt64, &HyperFile::ReadInt64, 5),
+      Number<Float32>("float32", 0.75f, &HyperFile::WriteFloat32, &HyperFile::ReadFloat32, 5),
+      Number<Float>("float", -1e300, &HyperFile::WriteFloat, &HyperFile::ReadFloat, 5),
+      Number<bool>("bool", true, &HyperFile::WriteBool, &HyperFile::ReadBool, false),
+      {"time", [](HyperFile& hf) { return hf.WriteTime(BaseTime(7, 30)); },
+       [](HyperFile& hf) {
+         BaseTime t(1, 1);
+         const bool ok = hf.ReadTime(&t);
+         return Judge(ok, t == BaseTime(7, 30), t == BaseTime(1, 1));
+       }},
+      {"vector", [](HyperFile& hf) { return hf.WriteVector(Vector64(1, 2, 3)); },
+       [](HyperFile& hf) {
+         Vector64 x(9, 9, 9);
+         const bool ok = hf.ReadVector(&x);
+         return Judge(ok, x == Vector64(1, 2, 3), x == Vector64(9, 9, 9));
+       }},
+      {"vector32", [](HyperFile& hf) { return hf.WriteVector32(Vector32(1, 2, 3)); },
+       [](HyperFile& hf) {
+         Vector32 x(9, 9, 9);
+         const bool ok = hf.ReadVector32(&x);
+         return Judge(ok, x == Vector32(1, 2, 3), x == Vector32(9, 9, 9));
+       }},
+      {"vector64", [](HyperFile& hf) { return hf.WriteVector64(Vector64(-1, 0.5, 3)); },
+       [](HyperFile& hf) {
+         Vector64 x(9, 9, 9);
+         const bool ok = hf.ReadVector64(&x);
+         return Judge(ok, x == Vector64(-1, 0.5, 3), x == Vector64(9, 9, 9));
+       }},
+      {"matrix", [](HyperFile& hf) { return hf.WriteMatrix(kMatrix); },
+       [](HyperFile& hf) {
+         Matrix64 m;
+         const bool ok = hf.ReadMatrix(&m);
+         return Judge(ok, m == kMatrix, m == Matrix64());
+       }},
+      {"float64", [](HyperFile& hf) { return Raw(hf, "14 3ff8000000000000"); },
+       [](HyperFile& hf) {
+         Float64 x = 5;
+         const bool ok = hf.ReadFloat64(&x);
+         return Judge(ok, x == 1.5, x == 5);
+       }},
+      {"short string", [d](HyperFile& hf) { return hf.WriteString(d->shortText); },
+       [d](HyperFile& hf) {
+         String s;
+         const bool ok = hf.ReadString(&s);
+         return Judge(ok, s == d->shortText);
+       }},
+      {"long string", [d](HyperFile& hf) { return hf.WriteString(d->longText); },
+       [d](HyperFile& hf) {
+         String s;
+         const bool ok = hf.ReadString(&s);
+         return Judge(ok, s == d->longText);
+       }},
+      {"file name", [d](HyperFile& hf) { return hf.WriteFilename(d->path); },
+       [d](HyperFile& hf) {
+         Filename f;
+         const bool ok = hf.ReadFilename(&f);
+         return Judge(ok, f == d->path);
+       }},
+      {"memory", [](HyperFile& hf) { return hf.WriteMemory("\x01\x02\x03\x04\x05", 5); },
+       [](HyperFile& hf) {
+         void* b = reinterpret_cast<void*>(1);
+         Int64 n = -1;
+         const bool ok = hf.ReadMemory(&b, &n);
+         const bool same = n == 5 && std::memcmp(b, "\x01\x02\x03\x04\x05", 5) == 0;
+         const bool cleared = b == nullptr && n == 0;
+         MemFree(b);
+         return Judge(ok, same, cleared);
+       }},
+      {"int32 array",
+       [](HyperFile& hf) { return hf.WriteArray(kInts, HYPERFILEARRAY_INT32, 4, 3); },
+       [](HyperFile& hf) {
+         Int32 got[3] = {};
+         const bool ok = hf.ReadArray(got, HYPERFILEARRAY_INT32, 4, 3);
+         return Judge(ok, std::equal(got, got + 3, kInts));
+       }},
+      {"float arrays",
+       [](HyperFile& hf) {
+         return hf.WriteArray(&kVectors[0].y, HYPERFILEARRAY_FLOAT64, sizeof(Vector64), 3) &&
+                hf.WriteArray(kFloats, HYPERFILEARRAY_FLOAT32, 4, 2);
+       },
+       [](HyperFile& hf) {
+         Float32 y[3] = {};
+         Float64 f[2] = {};
+         const bool ok = hf.ReadArray(y, HYPERFILEARRAY_FLOAT32, 4, 3) &&
+                         hf.ReadArray(f, HYPERFILEARRAY_FLOAT64, 8, 2);
+         return Judge(ok, y[2] == 8 && f[1] == -2.25);
+       }},
+      Block<Float32>(
+          "older float32 array",
+          [](HyperFile& hf) { return Raw(hf, "89 00000008 3fc00000 c0100000"); },
+          [](HyperFile& hf, Float32** out, Int32* n) { return hf.ReadFloat32ArrayEx(out, n); },
+          {1.5f, -2.25f}),
+      Block<Vector64>(
+          "older vector array",
+          [](HyperFile& hf) {
+            return Raw(hf, "85 0000000c 3ff0000000000000 4000000000000000 4008000000000000");
+          },
+          [](HyperFile& hf, Vector64** out, Int32* n) { return hf.ReadVectorArrayEx(out, n); },
+          {Vector64(1, 2, 3)}),
+      Block<CPolygon>(
+          "older polygon array",
+          [](HyperFile& hf) {
+            return Raw(hf, "86 00000010 00000001 0001 0002 0003 0003 0004 0005 0006 0007");
+          },
+          [](HyperFile& hf, CPolygon** out, Int32* n) { return hf.ReadPolygonArrayEx(out, n); },
+          {CPolygon(1, 2, 3, 3), CPolygon(4, 5, 6, 7)}),
+      Block<UInt16>(
+          "older uint16 array", [](HyperFile& hf) { return Raw(hf, "87 00000004 abcd 0001"); },
+          [](HyperFile& hf, UInt16** out, Int32* n) { return hf.ReadUInt16ArrayEx(out, n); },
+          {0xABCD, 1}),
+      Block<Vector64>(
+          "vector array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kVectors, 3); },
+          [](HyperFile& hf, Vector64** out, Int32* n) { return _HFReadArray(&hf, out, n); },
+          {kVectors[0], kVectors[1], kVectors[2]}),
+      Block<Float32>(
+          "float32 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kFloats, 2); },
+          [](HyperFile& hf, Float32** out, Int32* n) { return _HFReadArray(&hf, out, n); },
+          {kFloats[0], kFloats[1]}),
+      Block<Int32>(
+          "int32 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kInts, 3); },
+          [](HyperFile& hf, Int32** out, Int32* n) { return _HFReadArray(&hf, out, n); },
+          {7, -8, 9}),
+      Block<Int16>(
+          "int16 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kShorts, 2); },
+          [](HyperFile& hf, Int16** out, Int32* n) { return _HFReadArray(&hf, out, n); }, {-3, 4}),
+      {"skipped chunk",
+       [d](HyperFile& hf) {
+         return hf.WriteChunkStart(7, 1) && hf.WriteString(d->shortText) &&
+                hf.WriteChunkStart(8, 0) && hf.WriteVector(Vector64()) && hf.WriteChunkEnd() &&
+                hf.WriteMemory("xy", 2) && hf.WriteChunkEnd();
+       },
+       [](HyperFile& hf) {
+         Int32 id = 0, level = 0;
+         const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && hf.ReadChunkStart(&id, &level) &&
+                         hf.SkipToEndChunk();
+         return Judge(ok, id == 7 && level == 1 && hf.GetChunkDepth() == 0);
+       }},
+      {"kept chunk",
+       [](HyperFile& hf) {
+         return hf.WriteChunkStart(9, 2) && hf.WriteInt32(1) && hf.WriteChunkStart(1, 1) &&
+                hf.WriteChunkEnd() && hf.WriteChunkEnd();
+       },
+       [](HyperFile& hf) {
+         void* b = reinterpret_cast<void*>(1);
+         Int64 n = -1;
+         const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
+                         hf.ReadChunkStart(nullptr, nullptr) && hf.ReadUnknownChunk(&b, &n, true);
+         const bool same = n == 15 && static_cast<UChar*>(b)[14] == HYPERFILEVALUE_CHUNKEND;
+         const bool cleared = (b == nullptr && n == 0) || (b == reinterpret_cast<void*>(1));
+         if (ok) MemFree(b);
+         return Judge(ok, same, cleared);
+       }},
+      Value(
+          "nil value", [](HyperFile& hf) { return hf.WriteGeData(GeData()); },
+          [](const GeData& v) { return v.GetType() == VALUETYPE_NIL; }),
+      Value(
+          "pointer value", [](HyperFile& hf) { return hf.WriteGeData(GeData(&hf, VOIDVALUE)); },
+          [](const GeData& v) { return v.GetType() == VALUETYPE_VOID && v.GetVoid() == nullptr; }),
+      Value("int32 value", GeData(Int32(-7))),
+      Value("float value", GeData(2.5)),
+      Value("int64 value", GeData(-(Int64(1) << 45))),
+      Value("time value", GeData(BaseTime(5, 24))),
+      Value("vector value", GeData(Vector64(3, 2, 1))),
+      Value("matrix value", GeData(kMatrix)),
+      Value("byte array value", *d->sample.GetData(9)),
+      Value("string value", GeData(d->longText)),
+      Value("file name value", GeData(d->path)),
+      Value("container value", GeData(d->sample)),
+      Value(
+          "address value", [d](HyperFile& hf) { return hf.WriteGeData(d->addressValue); },
+          [d](const GeData& v) {
+            const CustomDataType* id = v.GetCustomDataType(CUSTOMDATATYPE_DESCID);
+            return id != nullptr && SameOrShorter(*reinterpret_cast<const DescID*>(id), d->address);
+          }),
+      Value("priority value", *d->sample.GetData(12)),
+      Value("date value", *d->sample.GetData(13)),
+      Value(
+          "uninterpreted custom value",
+          [d](HyperFile& hf) {
+            return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+                   hf.WriteFloat(0.5) && hf.WriteString(d->shortText) && hf.WriteChunkEnd();
+          },
+          [](const GeData& v) { return v.GetCustomDataType(CUSTOMDATATYPE_GRADIENT) != nullptr; }),
+      Value(
+          "unknown custom value",
+          [](HyperFile& hf) {
+            return hf.WriteInt32(1234567) && hf.WriteChunkStart(0, 3) && hf.WriteInt32(42) &&
+                   hf.WriteChunkEnd();
+          },
+          [](const GeData& v) {
+            const UnknownCustomData* u = v.GetUnknownCustomData();
+            return v.GetType() == VALUETYPE_NIL && u != nullptr && u->originalType == 1234567 &&
+                   u->level == 3 && u->size == 6;
+          }),
+      {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
+       [d](HyperFile& hf) {
+         BaseContainer bc;
+         const bool ok = hf.ReadContainer(&bc, true);
+         return Judge(ok, IdenticalContainer(bc, d->sample));
+       }},
+      {"older container",
+       [](HyperFile& hf) {
+         return Raw(hf,
+                    "84 00000000 0f 00000009 00000001 0f 0f 0000002a"
+                    " 00000003 82 82 00000004 0048 0069"
+                    " 00000004 84 84 00000000 0f 00000005 00000001 0f 0f 00000007 ffffffff 03"
+                    " 00000005 80 80 00000002 abcd ffffffff 03");
+       },
+       [](HyperFile& hf) {
+         BaseContainer bc;
+         const bool ok = hf.ReadContainer(&bc, true);
+         return Judge(ok, bc.GetId() == 9 && bc.GetCount() == 4 &&
+                              bc.GetContainerInstance(4) != nullptr &&
+                              bc.GetContainerInstance(4)->GetInt32(1) == 7);
+       }},
+      {"selection chunk", [d](HyperFile& hf) { return d->runs.Write(&hf); },
+       [=](HyperFile& hf) {
+         BaseSelect s;
+         Int32 id = 0, level = 0;
+         const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && hf.ReadChunkStart(&id, &level) &&
+                         s.Read(&hf, id, level);
+         // Runs read whole are kept when only the chunk's end is missing.
+         return Judge(ok, sameRuns(s), s.GetSegments() == 0 || sameRuns(s));
+       }},
+      {"selection runs", [d](HyperFile& hf) { return d->runs.Write_API(&hf); },
+       [=](HyperFile& hf) {
+         BaseSelect s;
+         s.Select(1000);
+         const bool ok = s.Read_API(&hf);
+         // Read one by one, the last index selected is the last run's last.
+         return Judge(
+             ok, s.GetCount() == d->runs.GetCount() && s.GetSegments() == d->runs.GetSegments(),
+             s.GetCount() == 1 && s.IsSelected(1000));
+       }},
+      {"block selection", [d](HyperFile& hf) { return WriteSelectBlock(&hf, &d->blocks); },
+       [d](HyperFile& hf) {
+         SelectBlockArray s;
+         const bool ok = ReadSelectBlock(&hf, &s);
+         return Judge(ok, s.GetCount() == d->blocks.GetCount() &&
+                              s.GetSegments() == d->blocks.GetSegments());
+       }},
+      {"bit array", [d](HyperFile& hf) { return d->bits.Write(&hf); },
+       [](HyperFile& hf) {
+         SelectBitArray s;
+         const bool ok = s.Read(&hf);
+         return Judge(ok,
+                      s.GetWordCount() == 3 && s.GetWords()[1] == -5 && s.GetSecond() == 2 &&
+                          s.GetFourth() == 3 && s.GetFifth() == 4,
+                      s.GetWordCount() == 0 && s.GetWords() == nullptr && s.GetFifth() == -1);
+       }},
+      {"address", [d](HyperFile& hf) { return d->address.Write(&hf); },
+       [d](HyperFile& hf) {
+         DescID id(3);
+         const bool ok = id.Read(&hf);
+         return Judge(ok, SameOrShorter(id, d->address));
+       }},
+      {"address store", [d](HyperFile& hf) { return DescIdStore_Write(d->store, &hf, true); },
+       [=](HyperFile& hf) {
+         DescIdStore* s = nullptr;
+         const bool ok = DescIdStore_Read(s, &hf, true);
+         // A value that cannot be read is kept as nil and the read goes on: the stream's
+         // error tells.
+         const bool same = hf.GetError() == FILEERROR_NONE ? sameStore(s, true) : true;
+         DescIdStore_Free(s);
+         return ok && hf.GetError() != FILEERROR_NONE ? 0 : Judge(ok, same);
+       }},
+      {"address flags", [d](HyperFile& hf) { return DescIdStore_Write(d->store, &hf, false); },
+       [=](HyperFile& hf) {
+         DescIdStore* s = nullptr;
+         const bool ok = DescIdStore_Read(s, &hf, false);
+         const bool same = sameStore(s, false);
+         DescIdStore_Free(s);
+         return Judge(ok, same);
+       }},
+  };
+}
+
+// What files before the current layouts hold, read as a file of version 10001.
+void Samples::MakeOlderItems() {
+  static const std::string colonPath = [] {
+    std::string p = "Disk";
+    for (int i = 0; i < 100; ++i) p += ":dir";  // long enough for an allocated conversion
+    return p + ":file";
+  }();
+  auto memory = [](const char* hex) {
+    return [hex](HyperFile& hf) {
+      const Bytes b = lumtest::FromHex(hex);
+      return hf.WriteMemory(b.data(), static_cast<Int64>(b.size()));
+    };
+  };
+  older.items = {
+      {"float32 as a float", [](HyperFile& hf) { return Raw(hf, "13 3f400000"); },
+       [](HyperFile& hf) {
+         Float32 x = 5;
+         const bool ok = hf.ReadFloat32(&x);
+         return Judge(ok, x == 0.75f, x == 5);
+       }},
+      {"colon path", [](HyperFile& hf) { return hf.WriteFilename(Filename(colonPath.c_str())); },
+       [](HyperFile& hf) {
+         Filename f;
+         const bool ok = hf.ReadFilename(&f);
+         const String& p = f.GetPath();
+         return Judge(ok, p.GetLength() == 418 && p.GetUnit(0) == '/' && p.GetUnit(417) == 'e');
+       }},
+      Block<Vector64>("vectors in memory", memory("0000803f 00000040 00004040"),
+                      [](HyperFile& hf, Vector64** out, Int32* n) {
+                        return _HFReadMemoryVectorArray(&hf, out, n);
+                      },
+                      {Vector64(1, 2, 3)}),
+      Block<Int32>("int32 in memory", memory("07000000 f8ffffff"),
+                   [](HyperFile& hf, Int32** out, Int32* n) { return _HFReadMemoryL(&hf, out, n); },
+                   {7, -8}),
+      Block<Int16>("int16 in memory", memory("fdff 0400"),
+                   [](HyperFile& hf, Int16** out, Int32* n) { return _HFReadMemoryW(&hf, out, n); },
+                   {-3, 4}),
+      {"block selection in memory", memory("01000000 03000000 07000000 07000000"),
+       [](HyperFile& hf) {
+         SelectBlockArray s;
+         const bool ok = ReadSelectBlock(&hf, &s);
+         return Judge(ok, s.GetSegments() == 2 && s.GetCount() == 4);
+       }},
+      {"bit array in memory",
+       [](HyperFile& hf) {
+         const Bytes words = lumtest::FromHex("05000000 faffffff");
+         return hf.WriteUInt32(64) && hf.WriteUInt32(1) && hf.WriteUInt32(2) && hf.WriteUInt32(2) &&
+                hf.WriteInt32(3) && hf.WriteMemory(words.data(), 8);
+       },
+       [](HyperFile& hf) {
+         SelectBitArray s;
+         const bool ok = s.Read(&hf);
+         return Judge(ok, s.GetWordCount() == 2 && s.GetWords()[1] == -6 && s.GetFifth() == 3,
+                      s.GetWordCount() == 0 && s.GetFifth() == -1);
+       }},
+      Value(
+          "unknown custom value of an older file",
+          [](HyperFile& hf) {
+            return hf.WriteInt32(1234567) && hf.WriteChunkStart(0, 3) && hf.WriteInt32(42) &&
+                   hf.WriteChunkEnd();
+          },
+          [](const GeData& v) {
+            const UnknownCustomData* u = v.GetUnknownCustomData();
+            return u != nullptr && u->level == -1 && u->size == 0;  // its contents are dropped
+          }),
+      {"older kinds skipped",
+       [](HyperFile& hf) {
+         // Kind 133 holds two bytes for every counted one, kind 136 84 for every 44.
+         return hf.WriteChunkStart(3, 0) && Raw(hf, "85 00000004 0000000000000000 88 0000002c") &&
+                Raw(hf, std::string(168, '0').c_str()) && hf.WriteChunkEnd();
+       },
+       [](HyperFile& hf) {
+         const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
+                         hf.ReadChunkStart(nullptr, nullptr) && hf.SkipToEndChunk();
+         return Judge(ok, hf.GetChunkDepth() == 0);
+       }},
+  };
+}
+
+// Reads the items in order until one fails; returns the index of the failing item (or the
+// count), and -1 - index when an item did not end as documented.
+int ReadItems(const ItemSet& set, HyperFile& hf) {
+  const std::vector<Item>& items = set.items;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const int r = items[i].read(hf);
+    if (r < 0) {
+      ADD_FAILURE() << items[i].name << " did not end as documented";
+      return -1 - static_cast<int>(i);
+    }
+    if (r == 0) return static_cast<int>(i);
+  }
+  return static_cast<int>(items.size());
+}
+
+// ---- allocation-failure sweep -----------------------------------------------------------------
+
+// A step ended as documented: it did its work, or it met the injected failure and failed as
+// its contract says. (An operation may absorb a failure, say of a block it only reserves, and
+// still succeed.)
+bool Ended(Fault& f, bool done, bool failed) {
+  const bool here = f.Here();
+  return done || (here && failed);
+}
+
+bool StringBuilding(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  const String source = U("Grüße aus Köln");
+  const String piece = U("-ab");
+  const String digits = U("x-1234y");
+  Arm(n);
+  Fault f;
+  // Strings built anew are empty without a buffer when memory runs out; Insert changes
+  // nothing then.
+  String s;
+  s.SetCString("Grüße aus Köln", -1, STRINGENCODING_UTF8);
+  STEP(Ended(f, s == source, Empty(s)));
+  std::string expected = Utf8(s);
+  for (int i = 0; i < 8; ++i) {  // across two capacity steps: the buffer grows twice
+    s.Insert(s.GetLength(), piece);
+    const bool grown = Utf8(s) == expected + "-ab";
+    STEP(Ended(f, grown, Utf8(s) == expected) && s.GetLength() <= s.GetCapacity());
+    if (grown) expected += "-ab";
+  }
+  const String copy(s);
+  STEP(Ended(f, copy == s, Empty(copy)));
+  const String joined = source + piece;
+  STEP(Ended(f, joined.GetLength() == 17, Empty(joined)));
+  struct Derived {
+    String value;
+    Int32 length;
+  } derived[] = {{source.SubStr(2, 5), 5},
+                 {source.Left(5), 5},
+                 {source.Right(4), 4},
+                 {source.ToLower(), 14},
+                 {String::IntToString(Int64(-9223372036854775807LL - 1)), 20},
+                 {String::FloatToString(-1.5, 4, 2, false, '0'), 7},
+                 {String::FloatToString(1.0, 600, 2, false, ' '), 603}};  // formatted on the heap
+  int empty = 0;  // one failure empties one of them at most
+  for (const Derived& d : derived) {
+    if (Empty(d.value))
+      ++empty;
+    else
+      STEP(d.value.GetLength() == d.length);
+  }
+  STEP(Ended(f, empty == 0, empty == 1));
+  String filled;
+  filled.Init(40, 'x');
+  STEP(Ended(f, filled.GetLength() == 40 && filled.GetUnit(39) == 'x', Empty(filled)));
+  filled.SetUcBlock(source.GetUnits(), source.GetLength());
+  STEP(Ended(f, filled == source, Empty(filled)));
+  Int32 error = 0;
+  const Int32 parsed = digits.ParseToInt32(&error);
+  STEP(Ended(f, parsed == -1234 && error == 0, parsed == 0 && error == 1));
+  return true;
+}
+
+bool DiskFiles(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const std::string& path = *static_cast<const std::string*>(ctx);
+  static const UChar big[40000] = {1, 2, 3};
+  Arm(n);
+  Fault f;
+  const Filename name(path.c_str());
+  STEP(Ended(f, name.GetPath().GetLength() == static_cast<Int32>(path.size()),
+             name.GetPath().GetLength() == 0));
+  if (name.GetPath().GetLength() == 0) return true;
+  // The open needs the path's conversion buffer and the file's own buffer: when one cannot be
+  // had, the open fails and says so.
+  auto openFailed = [](const BaseFile& file, bool opened) {
+    return !opened && !file.IsOpen() &&
+           (file.GetError() == FILEERROR_OUTOFMEMORY || file.GetError() == FILEERROR_OPEN);
+  };
+  for (FILEOPEN mode : {FILEOPEN_WRITE, FILEOPEN_APPEND}) {
+    BaseFile out;
+    const bool opened = out.Open(name, mode, FILEDIALOG_NONE, BYTEORDER_INTEL);
+    STEP(Ended(f, opened, openFailed(out, opened)));
+    if (!opened) return true;
+    STEP(out.WriteInt32(-17) && out.WriteFloat64(0.5) && out.WriteBytes(big, sizeof big));
+    STEP(out.Close());
+  }
+  FSRef ref;
+  const bool found = name.GetFSRef(&ref);
+  STEP(Ended(f, found, !found));
+  BaseFile in;
+  const bool opened = in.Open(name, FILEOPEN_READ, FILEDIALOG_NONE, BYTEORDER_INTEL);
+  STEP(Ended(f, opened, openFailed(in, opened)));
+  if (!opened) return true;
+  STEP(in.GetLength() == 2 * 40012);
+  static UChar back[40000];
+  for (int i = 0; i < 2; ++i) {
+    Int32 v = 0;
+    Float64 x = 0;
+    STEP(in.ReadInt32(&v) && v == -17 && in.ReadFloat64(&x) && x == 0.5);
+    STEP(in.ReadBytes(back, sizeof back) == Int64(sizeof back) && back[2] == 3);
+  }
+  STEP(in.Seek(40012 + 4) && in.ReadBytes(back, 8) == 8 && in.Close());
+  return true;
+}
+
+bool MemoryFiles(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  static const UChar big[120000] = {9};
+  String text;
+  text.Init(3000, 'm');
+  Arm(n);
+  Fault f;
+  Filename name;
+  name.SetMemoryTarget();
+  {
+    HyperFile hf;
+    bool ok = hf.Open(name, FILEOPEN_WRITE);
+    STEP(Ended(f, ok, hf.GetError() == FILEERROR_OUTOFMEMORY));
+    if (!ok) return true;
+    // 50000 + 100000 + 200000 bytes of blocks: the memory file grows three times.
+    for (int i = 0; i < 2 && ok; ++i) ok = hf.WriteMemory(big, sizeof big) && hf.WriteString(text);
+    for (int i = 0; i < 5000 && ok; ++i) ok = hf.WriteInt32(i);
+    const bool closed = hf.Close();
+    // A memory file that cannot grow: the sticky error, and every later write fails.
+    STEP(Ended(f, ok && closed,
+               !ok && !closed && hf.GetError() == FILEERROR_OUTOFMEMORY && !hf.WriteInt32(1)));
+    if (!ok) return true;
+  }
+  constexpr Int64 total = 2 * (120005 + 6005) + 25000;
+  // Copies of a memory file hold their own copy of its content, or nothing when that cannot
+  // be had: written blocks joined, collected bytes, and readable bytes copied again.
+  auto holds = [](const Filename& m) {
+    return m.GetMemoryFile() != nullptr && m.GetMemoryFile()->size == total;
+  };
+  auto empty = [](const Filename& m) {
+    return m.GetMemoryFile() != nullptr && m.GetMemoryFile()->size == 0 &&
+           m.GetMemoryFile()->GetWrittenSize() == 0;
+  };
+  const Filename copy(name);
+  STEP(Ended(f, holds(copy), empty(copy)));
+  const void* bytes = nullptr;
+  Int64 size = 0;
+  const bool collected = name.CollectMemoryData(&bytes, &size);
+  STEP(Ended(f, collected && size == total, !collected));
+  if (!collected) return true;
+  Filename readable;
+  const bool kept = readable.SetMemoryData(bytes, size, true);
+  STEP(Ended(f, kept && holds(readable), !kept && empty(readable)));
+  if (!kept) return true;
+  const Filename again(readable);
+  STEP(Ended(f, holds(again), empty(again)));
+  if (!holds(again)) return true;
+  HyperFile hf;
+  STEP(hf.Open(again, FILEOPEN_READ) && hf.GetLength() == total);
+  void* block = nullptr;
+  Int64 blockSize = 0;
+  String back;
+  const bool ok = hf.ReadMemory(&block, &blockSize) && hf.ReadString(&back);
+  MemFree(block);
+  STEP(Ended(f, ok && blockSize == 120000 && back == text,
+             !ok && hf.GetError() == FILEERROR_OUTOFMEMORY));
+  return true;
+}
+
+bool StreamReads(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const ItemSet& set = *static_cast<const ItemSet*>(ctx);
+  Arm(n);
+  Fault f;
+  Filename name;
+  HyperFile hf;
+  STEP(set.Open(hf, name, set.bytes.size()));
+  const int stopped = ReadItems(set, hf);
+  STEP(stopped >= 0);
+  // Every item read back; or the one that met the failure said so, and the stream stays failed.
+  const bool failed = stopped < static_cast<int>(set.items.size());
+  STEP(Ended(f, !failed, hf.GetError() == FILEERROR_OUTOFMEMORY));
+  if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == FILEERROR_OUTOFMEMORY);
+  return true;
+}
+
+bool ContainerCopies(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const Samples& d = *static_cast<const Samples*>(ctx);
+  BaseContainer sample;
+  FillSample(sample);
+  BaseContainer target(3);
+  target.SetString(1, U("old"));
+  BaseContainer merged;
+  merged.SetFloat(1, 5.0);
+  DescID deep(DescLevel(20, 5, 0), DescLevel(21, 5, 0));
+  deep.PushId(DescLevel(3));
+  const GeData nine(U("nine"));
+  DescID ids[20];
+  for (Int32 i = 0; i < 20; ++i) ids[i] = DescID(i + 1);
+  struct Stores {
+    DescIdStore* store = nullptr;
+    DescIdStore* copy = nullptr;
+    ~Stores() {
+      DescIdStore_Free(store);
+      DescIdStore_Free(copy);
+    }
+  } stores;
+  Arm(n);
+  Fault f;
+  BaseContainer* clone = sample.GetClone(COPYFLAGS_NONE, nullptr);
+  const bool none = clone == nullptr;
+  const bool cloned = !none && IdenticalContainer(*clone, sample);
+  BaseContainer::Free(clone);
+  STEP(Ended(f, cloned, none));
+  // A copy that fails keeps the entries it could copy and reports the failure.
+  const bool copied = sample.CopyTo(&target, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && IdenticalContainer(target, sample),
+             !copied && target.GetId() == 77 && target.GetCount() < sample.GetCount()));
+  const BaseContainer byValue(sample);  // skips an entry it cannot copy
+  STEP(Ended(f, IdenticalContainer(byValue, sample), byValue.GetCount() == sample.GetCount() - 1));
+  const GeData held(sample);
+  STEP(Ended(f, held.GetContainer() != nullptr, held.GetType() == VALUETYPE_NIL));
+  // Every kind copied by CopyData; markers and unknown custom values never compare equal.
+  auto same = [](const GeData& a, const GeData& b) {
+    const UnknownCustomData* u = a.GetUnknownCustomData();
+    if (u != nullptr)
+      return b.GetUnknownCustomData() != nullptr && b.GetUnknownCustomData()->size == u->size;
+    if (a.GetType() == VALUETYPE_NIL) return b.GetType() == VALUETYPE_NIL;  // one not made
+    if (a.GetMarker() != nullptr) return b.GetMarker() != nullptr;
+    return a == b;
+  };
+  const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
+  STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
+  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue, &marker};
+  for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
+  for (const GeData* v : values) {
+    GeData copy;
+    v->CopyData(&copy, nullptr);
+    STEP(Ended(f, same(*v, copy), copy.GetType() == VALUETYPE_NIL));
+  }
+  for (Int32 kind : {Int32(VALUETYPE_BYTEARRAY), Int32(VALUETYPE_MARKER), Int32(VALUETYPE_MATRIX),
+                     CUSTOMDATATYPE_DESCID}) {
+    GeData fresh;
+    const bool made = fresh.InitType(kind);
+    STEP(Ended(f, made && fresh.GetType() == kind, !made && fresh.GetType() == VALUETYPE_NIL));
+  }
+  const bool merge = merged.MergeContainer(sample);
+  STEP(Ended(f, merge && merged.GetCount() == sample.GetCount() && merged.GetFloat(1) == -5.0,
+             !merge));
+  const bool set = merged.SetParameter(deep, nine);
+  const BaseContainer* outer = merged.GetContainerInstance(20);
+  const BaseContainer* inner = outer != nullptr ? outer->GetContainerInstance(21) : nullptr;
+  const bool found = inner != nullptr && inner->FindIndex(3) >= 0 && *inner->GetData(3) == nine;
+  STEP(Ended(f, set && found, !set && !found));
+  DescID path(deep);
+  STEP(Ended(f, path == deep, path.GetCount() == 0));
+  const Int32 levels = path.GetCount();
+  const bool pushed = path.PushId(DescLevel(4));
+  STEP(Ended(f, pushed, !pushed && path.GetCount() == levels));
+  stores.store = NewObj<DescIdStore>();
+  STEP(Ended(f, stores.store != nullptr, stores.store == nullptr));
+  if (stores.store == nullptr) return true;
+  for (Int32 i = 0; i < 20; ++i) {
+    const bool stored = stores.store->SetId(ids[i], GeData(i));
+    STEP(Ended(f, stored, !stored && stores.store->GetCount() == i));
+    if (!stored) return true;
+  }
+  const bool storeCopied = DescIdStore_CopyTo(stores.store, stores.copy, nullptr);
+  STEP(Ended(f, storeCopied && stores.copy->GetCount() == 20, !storeCopied));
+  return true;
+}
+
+bool Bitmaps(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  static const UChar raw[100] = {1, 2, 3};
+  UChar row[33 * 3];
+  for (int i = 0; i < 33 * 3; ++i) row[i] = static_cast<UChar>(i * 7);
+  BaseBitmap into;
+  into.Init(2, 2, 96, INITBITMAPFLAGS_NONE);  // to be replaced by a clone
+  Arm(n);
+  Fault f;
+  BaseBitmap bmp;
+  const Int32 made = bmp.Init(33, 20, 24, INITBITMAPFLAGS_NONE);
+  STEP(Ended(f, made == BITMAPRESULT_OK,
+             made == BITMAPRESULT_FAILED && bmp.GetBw() == 0 && bmp.GetDrawPort() == nullptr));
+  if (made != BITMAPRESULT_OK) return true;
+  for (Int32 y = 0; y < 20; ++y)
+    STEP(bmp.SetPixelCnt(0, y, 33, row, 3, COLORMODE_RGB, PIXELCNT_NONE));
+  for (int i = 0; i < 2; ++i) {
+    BaseBitmap* channel = bmp.AddChannel(i == 0, false);
+    STEP(Ended(f, channel != nullptr, channel == nullptr && bmp.GetChannelCount() == i));
+    if (channel == nullptr) return true;
+    STEP(bmp.SetAlphaPixel(channel, 5, 6, 200));
+  }
+  BaseBitmap* clone = bmp.GetClone();
+  STEP(Ended(f, clone != nullptr, clone == nullptr));
+  if (clone == nullptr) return true;
+  UChar back[33 * 3] = {};
+  clone->GetPixelCnt(0, 19, 33, back, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr);
+  const bool same = std::memcmp(back, row, sizeof back) == 0 && clone->GetChannelCount() == 2;
+  DeleteObj(clone);
+  STEP(same);
+  const bool cloned = bmp.CloneIt(&into);
+  STEP(Ended(f, cloned && into.GetBw() == 33 && into.GetChannelCount() == 2, !cloned));
+  for (Int32 depth : {8, 16, 32, 24 + 1000, 32 + 1000, 48 + 1000, 96 + 1000}) {
+    BaseBitmap other;  // every storage: grey, and colour (depth + 1000)
+    const Int32 r = depth > 1000 ? other.Init(17, 3, depth - 1000, INITBITMAPFLAGS_NONE)
+                                 : other.Init(17, 3, depth, INITBITMAPFLAGS_GREY);
+    STEP(Ended(f, r == BITMAPRESULT_OK, r == BITMAPRESULT_FAILED && other.GetBw() == 0));
+  }
+  BaseBitmap blob;
+  const Int32 r = blob.Init(raw, sizeof raw);
+  STEP(Ended(f, r == BITMAPRESULT_OK, r == BITMAPRESULT_FAILED));
+  BaseBitmap blobCopy;
+  const bool blobCloned = blob.CloneIt(&blobCopy);
+  STEP(Ended(f, blobCloned, !blobCloned));
+  return true;
+}
+
+// The indices a block selection holds.
+std::set<Int32> Indices(const SelectBlockArray& s) {
+  std::set<Int32> out;
+  Int32 first, last;
+  for (Int32 i = 0; s.GetRange(i, &first, &last); ++i)
+    for (Int32 j = first; j <= last; ++j) out.insert(j);
+  return out;
+}
+
+bool SelectionEdits(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  Arm(n);
+  Fault f;
+  std::set<Int32> model;  // the indices the block selection should hold (not library memory)
+  BaseSelect sel;         // the same edits below index 120
+  SelectBlockArray blocks;
+  // 1200 separate runs fill two blocks and part of a third; then every kind of run edit.
+  std::vector<std::pair<Int32, bool>> edits;
+  for (Int32 i = 0; i < 2400; i += 2) edits.push_back({i, true});
+  for (Int32 i : {1, 3, 1001, 2999, 2399, 2998, 601, 119}) edits.push_back({i, true});
+  for (Int32 i : {4, 1001, 700, 2, 2999, 0, 1}) edits.push_back({i, false});
+  for (Int32 i : {0, 2}) edits.push_back({i, true});  // a new first run, then one grown down
+  // An edit that fails returns false and changes nothing; the scenario ends there.
+  for (const auto& e : edits) {
+    const Int32 i = e.first;
+    const Int32 count = sel.GetCount(), blockCount = blocks.GetCount();
+    const bool a = i >= 120 || (e.second ? sel.Select(i) : sel.Deselect(i));
+    STEP(Ended(f, a, !a && sel.GetCount() == count));
+    const bool b = a && (e.second ? blocks.Select(i) : blocks.Deselect(i));
+    STEP(Ended(f, b || !a, !b && blocks.GetCount() == blockCount));
+    if (!a || !b) return true;
+    if (e.second)
+      model.insert(i);
+    else
+      model.erase(i);
+  }
+  const Int32 below = static_cast<Int32>(std::distance(model.begin(), model.lower_bound(120)));
+  STEP(Indices(blocks) == model && blocks.GetCount() == static_cast<Int32>(model.size()) &&
+       sel.GetCount() == below);
+  BaseSelect* heap = BaseSelect::Alloc();
+  STEP(Ended(f, heap != nullptr, heap == nullptr));
+  BaseSelect::Free(heap);
+  BaseSelect flat;
+  const bool toFlat = blocks.CopyTo(&flat);
+  STEP(Ended(f, toFlat && flat.GetCount() == blocks.GetCount(), !toFlat));
+  SelectBlockArray back;
+  const bool fromFlat = back.CopyFrom(&flat);
+  STEP(Ended(f, fromFlat && back.GetCount() == flat.GetCount(), !fromFlat));
+  SelectBlockArray blockCopy;
+  const bool copiedBlocks = blocks.CopyTo(&blockCopy);
+  STEP(Ended(f, copiedBlocks && Indices(blockCopy) == model, !copiedBlocks));
+  BaseSelect selCopy;
+  const bool copiedSel = sel.CopyTo(&selCopy);
+  STEP(Ended(f, copiedSel && selCopy.GetCount() == sel.GetCount(), !copiedSel));
+  const BaseSelectData runs[2] = {{1, 4}, {9, 9}};
+  const bool from = selCopy.CopyFrom(runs, 2);
+  STEP(Ended(f, from && selCopy.GetCount() == 5, !from));
+  BitArray bits;
+  const bool init = bits.Init(1000);
+  STEP(Ended(f, init && bits.GetWordCount() == 32, !init && bits.GetWordCount() == 0));
+  SelectBitArray words, wordCopy;
+  const bool sized = words.SetWordCount(9);
+  STEP(Ended(f, sized, !sized && words.GetWordCount() == 0));
+  const bool wordsCopied = words.CopyTo(&wordCopy);
+  STEP(Ended(f, wordsCopied && wordCopy.GetWordCount() == words.GetWordCount(), !wordsCopied));
+  GeToolDynArray pointers(4, 0);
+  for (Int32 i = 0; i < 40; ++i) {
+    const Int32 kept = pointers.GetCount();
+    const bool in = i % 3 ? pointers.Append(&model) : pointers.Insert(&sel, 0);
+    STEP(Ended(f, in && pointers.GetCount() == kept + 1, !in && pointers.GetCount() == kept));
+  }
+  return true;
+}
+
+bool SaverRuns(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const std::string& dir = *static_cast<const std::string*>(ctx);
+  BaseBitmap bmp;
+  bmp.Init(40, 30, 24, INITBITMAPFLAGS_NONE);
+  UChar row[40 * 3];
+  for (int i = 0; i < 40 * 3; ++i) row[i] = static_cast<UChar>(i * 5);
+  for (Int32 y = 0; y < 30; ++y) bmp.SetPixelCnt(0, y, 40, row, 3, COLORMODE_RGB, PIXELCNT_NONE);
+  BaseContainer settings;
+  settings.SetInt32(JPGSAVER_QUALITY, 80);
+  settings.SetInt32(BMPSAVER_DPI, 300);
+  const Filename jpg((dir + "/sweep.jpg").c_str());
+  const Filename bmpName((dir + "/sweep.bmp").c_str());
+  Arm(n);
+  Fault f;
+  // The saver object or a row buffer (-3), or the file's buffer (-4: it cannot be opened).
+  for (SAVEBIT bits : {SAVEBIT_NONE, SAVEBIT_GREY}) {
+    const Int32 r = bmp.Save(jpg, FILTER_JPG, &settings, bits);
+    STEP(Ended(f, r == BITMAPRESULT_OK, r == BITMAPRESULT_FAILED || r == BITMAPRESULT_FILE));
+  }
+  const Int32 r = bmp.Save(bmpName, FILTER_BMP, &settings, SAVEBIT_NONE);
+  STEP(Ended(f, r == BITMAPRESULT_OK, r == BITMAPRESULT_FAILED || r == BITMAPRESULT_FILE));
+  return true;
+}
+
+// A path that the file layer converts into an allocated buffer (it is longer than its local
+// one) and that still names a file in the temporary directory.
+std::string LongPath() {
+  std::string p = lumtest::TempDir();
+  while (p.size() < 2400) p += "/.";
+  return p + "/sweep.bin";
+}
+
+TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
+  std::string longPath = LongPath();
+  std::string dir = lumtest::TempDir();
+  Samples samples;
+  struct Scenario {
+    const char* name;
+    bool (*run)(std::int64_t, void*);
+    void* ctx;
+    int atLeast;  // failing runs the scenario has at the very least
+  } scenarios[] = {
+      {"string building", StringBuilding, nullptr, 10},
+      {"disk files", DiskFiles, &longPath, 6},
+      {"memory files", MemoryFiles, nullptr, 8},
+      {"stream reads", StreamReads, &samples.current, 100},
+      {"older stream reads", StreamReads, &samples.older, 10},
+      {"container copies", ContainerCopies, &samples, 160},
+      {"bitmaps", Bitmaps, nullptr, 22},
+      {"selection edits", SelectionEdits, nullptr, 60},
+      {"saver runs", SaverRuns, &dir, 6},
+  };
+  for (const Scenario& s : scenarios) {
+    const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
+    EXPECT_GE(failing, s.atLeast) << s.name;
+  }
+}
+
+// ---- I/O faults -------------------------------------------------------------------------------
+
+// Reads the first `length` bytes of the stream, from memory or from a file: every item before
+// the cut reads back, the item the cut falls into fails as documented, and the stream stays
+// failed. Returns false after a reported fault.
+bool ReadPrefix(const ItemSet& d, size_t length, bool fromDisk) {
+  const std::int64_t live = lumtest::LiveBlocks();
+  {
+    Filename name;
+    if (fromDisk) {
+      const std::string path = lumtest::TempPath("prefix.hf");
+      if (!lumtest::WriteFileBytes(path, Bytes(d.bytes.begin(), d.bytes.begin() + length)))
+        return false;
+      name = Filename(path.c_str());
+    }
+    HyperFile hf;
+    hf.SetFileVersion(d.version);
+    if (!(fromDisk ? hf.Open(name, FILEOPEN_READ) : d.Open(hf, name, length))) return false;
+    const int stopped = ReadItems(d, hf);
+    const size_t cut =
+        std::upper_bound(d.starts.begin(), d.starts.end(), length) - d.starts.begin() - 1;
+    EXPECT_EQ(cut, static_cast<size_t>(stopped)) << "prefix " << length;
+    if (stopped < 0 || cut != static_cast<size_t>(stopped)) return false;
+    // Cut short: a short read, a chunk without its end, or the end of the file met while
+    // skipping to a chunk's end (false without an error).
+    const FILEERROR e = hf.GetError();
+    EXPECT_TRUE(e == FILEERROR_READ || e == FILEERROR_CHUNKEND_MISSING ||
+                (e == FILEERROR_NONE && hf.GetPosition() == static_cast<Int64>(length)))
+        << "prefix " << length << " in " << d.items[stopped].name << ": error " << e;
+    EXPECT_FALSE(hf.ReadInt32(nullptr)) << "prefix " << length;
+    EXPECT_NE(FILEERROR_NONE, hf.GetError()) << "prefix " << length;
+  }
+  EXPECT_EQ(live, lumtest::LiveBlocks()) << "prefix " << length;
+  return !testing::Test::HasFailure();
+}
+
+TEST(IoSweep, EveryPrefixOfAValidStreamFailsWhereItIsCut) {
+  Samples samples;
+  for (const ItemSet* d : {&samples.current, &samples.older}) {
+    ASSERT_EQ(d->items.size() + 1, d->starts.size());
+    {
+      Filename name;
+      HyperFile hf;
+      ASSERT_TRUE(d->Open(hf, name, d->bytes.size()));
+      ASSERT_EQ(static_cast<int>(d->items.size()), ReadItems(*d, hf));  // the whole stream
+      EXPECT_EQ(static_cast<Int64>(d->bytes.size()), hf.GetPosition());
+    }
+    for (size_t length = 0; length < d->bytes.size(); ++length)
+      if (!ReadPrefix(*d, length, false) || !ReadPrefix(*d, length, true)) return;  // one will do
+  }
+}
+
+// Writes the items over and over until `bytes` are written; returns how many writes succeeded
+// before the first failure and checks that none succeeds after it.
+int WriteRepeatedly(const Samples& d, HyperFile& hf, size_t bytes) {
+  int good = 0;
+  bool failed = false;
+  for (size_t total = 0; total < bytes; total += d.current.bytes.size()) {
+    for (const Item& item : d.current.items) {
+      const bool ok = item.write(hf);
+      EXPECT_FALSE(failed && ok) << item.name << " wrote after a failure";
+      failed = failed || !ok;
+      if (!failed) ++good;
+    }
+  }
+  return good;
+}
+
+TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
+  Samples d;
+  for (size_t bytes : {size_t(1), size_t(100000)}) {  // failing at the close, or at a flush
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(Filename("/dev/full"), FILEOPEN_WRITE));
+    const int good = WriteRepeatedly(d, hf, bytes);
+    EXPECT_EQ(bytes == 1, good == static_cast<int>(d.current.items.size())) << bytes;
+    EXPECT_FALSE(hf.Close());
+    EXPECT_EQ(FILEERROR_WRITE, hf.GetError());
+    EXPECT_FALSE(hf.WriteInt32(1));
+  }
+  BaseFile file;  // a write larger than the buffer goes to the device at once
+  ASSERT_TRUE(file.Open(Filename("/dev/full"), FILEOPEN_WRITE));
+  static const UChar big[20000] = {};
+  EXPECT_FALSE(file.WriteBytes(big, sizeof big));
+  EXPECT_EQ(FILEERROR_WRITE, file.GetError());
+  EXPECT_FALSE(file.Close());
+}
+
+// Limits the size of the files this process writes, so that the write crossing the limit
+// fails (EFBIG, with the signal ignored) as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &_old);
+    _oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = _old;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &_old);
+    signal(SIGXFSZ, _oldHandler);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit _old;
+  void (*_oldHandler)(int);
+};
+
+TEST(IoSweep, AWriteCanFailAtEveryBufferFlush) {
+  Samples d;
+  const std::string path = lumtest::TempPath("limited.hf");
+  const Filename name(path.c_str());
+  {
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+    WriteRepeatedly(d, hf, 70000);
+    ASSERT_TRUE(hf.Close());
+  }
+  const Bytes reference = lumtest::ReadFileBytes(path);
+  ASSERT_GT(reference.size(), 4 * 16384u);
+  // The limit at every flush of the 16 KiB buffer, and inside the flushes.
+  for (size_t limit = 0; limit < reference.size(); limit += limit % 16384 == 0 ? 5000 : 11384) {
+    const std::int64_t live = lumtest::LiveBlocks();
+    bool closed;
+    FILEERROR error;
+    {
+      HyperFile hf;
+      FileSizeLimit cap(limit);
+      ASSERT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+      WriteRepeatedly(d, hf, 70000);
+      closed = hf.Close();
+      error = hf.GetError();
+    }
+    // A flush that fails, or the C stream's own flush when the file is closed.
+    EXPECT_FALSE(closed) << limit;
+    EXPECT_TRUE(error == FILEERROR_WRITE || error == FILEERROR_CLOSE) << limit << ": " << error;
+    EXPECT_EQ(live, lumtest::LiveBlocks()) << limit;
+    // What reached the file is the start of the stream, and no more than the limit.
+    const Bytes got = lumtest::ReadFileBytes(path);
+    EXPECT_LE(got.size(), limit);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), reference.begin())) << limit;
+    // The file alone, its buffered and its direct writes: its own error is as sticky.
+    static const UChar big[20000] = {};
+    BaseFile file;
+    FileSizeLimit cap(limit);
+    ASSERT_TRUE(file.Open(name, FILEOPEN_WRITE));
+    bool failed = false;
+    for (Int32 i = 0; i < 15000; ++i) {
+      const bool ok = i % 5000 == 4999 ? file.WriteBytes(big, sizeof big) : file.WriteInt32(i);
+      EXPECT_FALSE(failed && ok) << limit << ": write " << i << " after a failure";
+      EXPECT_TRUE(ok || file.GetError() == FILEERROR_WRITE) << limit << ": " << file.GetError();
+      failed = failed || !ok;
+    }
+    EXPECT_FALSE(file.Close()) << limit;
+  }
+}
+
+TEST(IoSweep, SaversReportAFileThatCannotBeWritten) {
+  BaseBitmap bmp;
+  ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(200, 150, 24, INITBITMAPFLAGS_NONE));
+  std::vector<UChar> row(200 * 3);
+  for (Int32 y = 0; y < 150; ++y) {
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<UChar>(i * 31 + y * 17);
+    bmp.SetPixelCnt(0, y, 200, row.data(), 3, COLORMODE_RGB, PIXELCNT_NONE);
+  }
+  const std::string path = lumtest::TempPath("limited.img");
+  const Filename name(path.c_str());
+  for (Int32 filter : {FILTER_JPG, FILTER_BMP}) {
+    ASSERT_EQ(BITMAPRESULT_OK, bmp.Save(name, filter, nullptr, SAVEBIT_NONE));
+    const size_t full = lumtest::ReadFileBytes(path).size();
+    ASSERT_GT(full, 2 * 16384u) << filter;
+    for (size_t limit = 0; limit < full; limit += 4096) {
+      Int32 r;
+      {
+        FileSizeLimit cap(limit);
+        r = bmp.Save(name, filter, nullptr, SAVEBIT_NONE);
+      }
+      // A write that fails inside the compressor stops it (-3); one that only the file
+      // records, at its last flush, is found when the file is closed (-4).
+      if (filter == FILTER_JPG)
+        EXPECT_TRUE(r == BITMAPRESULT_FAILED || r == BITMAPRESULT_FILE) << limit << ": " << r;
+      else
+        EXPECT_EQ(BITMAPRESULT_FILE, r) << limit;
+      EXPECT_LE(lumtest::ReadFileBytes(path).size(), limit);
+    }
+  }
+}
+
+TEST(IoSweep, AMemoryFileThatCannotGrowLeavesTheStickyError) {
+  static const UChar big[60000] = {};
+  for (std::int64_t from = 1;; ++from) {
+    const std::int64_t live = lumtest::LiveBlocks();
+    bool wrote = true, closed;
+    FILEERROR error;
+    {
+      Filename name;
+      name.SetMemoryTarget();
+      HyperFile hf;
+      ASSERT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+      lumtest::FailAllocationsFrom(from);  // no memory from here on
+      for (int i = 0; i < 6 && wrote; ++i) wrote = hf.WriteMemory(big, sizeof big);
+      EXPECT_TRUE(wrote || !hf.WriteMemory(big, 10)) << from;
+      closed = hf.Close();
+      error = hf.GetError();
+      lumtest::StopFailing();
+    }
+    EXPECT_EQ(live, lumtest::LiveBlocks()) << from;
+    if (wrote) {
+      EXPECT_TRUE(closed);
+      break;
+    }
+    EXPECT_FALSE(closed) << from;
+    EXPECT_EQ(FILEERROR_OUTOFMEMORY, error) << from;
+    ASSERT_LT(from, 100);
+  }
+}
+
+}  // namespace
