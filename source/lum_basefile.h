@@ -122,6 +122,27 @@ class BaseFile {
     _position += n;
     _cursor = _position - _bufferStart;
   }
+  // Writing a disk file: room for count more bytes at the end of the own buffer, taken at once
+  // (the caller fills all of them before the next operation), or null and nothing taken when
+  // they do not fit in what the buffer has left; WriteBytes is the way then. For writers of
+  // many small values, which encode them in place.
+  UChar* ReserveBuffered(Int64 count) {
+    if (_buffer == nullptr || _mode == FILEOPEN_READ || _bufferStart < 0 ||
+        count > _bufferSize - _fill)
+      return nullptr;
+    UChar* at = _buffer + _fill;
+    _fill += count;
+    _position += count;
+    return at;
+  }
+  // The same for bytes that are ready: false (nothing done) when ReserveBuffered has no room.
+  bool PutBuffered(const void* src, Int64 count) {
+    if (src == nullptr) return false;
+    UChar* at = ReserveBuffered(count);
+    if (at == nullptr) return false;
+    std::memcpy(at, src, static_cast<size_t>(count));
+    return true;
+  }
 
   // Opens the path of name as a C stream for fileopen (the path as UTF-8; a path longer than
   // the local buffer is converted into an allocated one). Null on failure, also for a path

@@ -10,6 +10,11 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "lum_debug.h"
 #include "lum_memory.h"
@@ -36,6 +41,10 @@ constexpr Int64 kMaxInt32 = std::numeric_limits<Int32>::max();
 // Arrays are converted through a block this large: more than the BaseFile's buffer, so that
 // the block goes to the stream directly instead of being copied once more.
 constexpr Int64 kBlockBytes = 65536;
+
+// Large arrays are written through a block this large where memory allows: every write to the
+// system costs about the same whatever its size, and small blocks pay that often.
+constexpr Int64 kLargeBlockBytes = 1 << 20;
 
 // Strings up to this many bytes are read without allocating.
 constexpr Int32 kLocalStringBytes = 1024;
@@ -175,11 +184,41 @@ inline U Convert(U v) {
   return v;
 }
 
+#if defined(__SSE2__)
+// Packed 64-bit numbers into the other byte order two at a time, with the float rule applied
+// to the host value first when kFloat: what large Float64 arrays make of Move. Returns how many
+// it did (an even count; the caller does the last one).
+template <bool kFloat>
+Int64 EncodeSwapped64Pairs(const UChar* src, UChar* dst, Int64 n) {
+  const __m128i exponent = _mm_set1_epi32(0x7FF00000);
+  Int64 j = 0;
+  for (; j + 2 <= n; j += 2) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * j));
+    if (kFloat) {
+      // All exponent bits set in a number's high half: infinity or NaN, stored as 0.
+      const __m128i high = _mm_cmpeq_epi32(_mm_and_si128(v, exponent), exponent);
+      v = _mm_andnot_si128(_mm_shuffle_epi32(high, _MM_SHUFFLE(3, 3, 1, 1)), v);
+    }
+    // Bytes swapped within each 16-bit word, then the four words of each number reversed.
+    v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8 * j), v);
+  }
+  return j;
+}
+#endif
+
 template <typename U, bool kSwap, bool kFloat, bool kEncode>
 void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 n) {
   constexpr Int64 w = sizeof(U);
   if (srcStride == w && dstStride == w) {
-    for (Int64 j = 0; j < n; ++j) {
+    Int64 first = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same<U, UInt64>::value && kSwap && kEncode)
+      first = EncodeSwapped64Pairs<kFloat>(src, dst, n);
+#endif
+    for (Int64 j = first; j < n; ++j) {
       U v;
       std::memcpy(&v, src + j * w, w);
       v = Convert<U, kSwap, kFloat, kEncode>(v);
@@ -441,8 +480,11 @@ void HyperFile::WriteSteps(Int64 n) {
 
 // ---- raw access ----
 
-bool HyperFile::Emit(const void* bytes, Int64 n) {
-  if (n > 0 && !_file.WriteBytes(bytes, n)) return FileFailed(__LINE__);
+// Inline: the writers of single values pass constant sizes, and the bytes then go into the
+// BaseFile's buffer without a call.
+inline bool HyperFile::Emit(const void* bytes, Int64 n) {
+  if (n > 0 && !_file.PutBuffered(bytes, n) && !_file.WriteBytes(bytes, n))
+    return FileFailed(__LINE__);
   return true;
 }
 
@@ -735,7 +777,7 @@ bool HyperFile::WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd
 
 // ---- writers ----
 
-bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
+inline bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
   if (!Emit(bytes, n)) return false;
   WriteSteps(1);
   return true;
@@ -747,11 +789,31 @@ bool HyperFile::WriteUChar(UChar value) {
   return EmitValue(b, 2);
 }
 
-bool HyperFile::WriteInt32(Int32 value) { return WriteUInt32Kind(HYPERFILEVALUE_INT32, value); }
+// The common case of a 32-bit number, in a stream without a writing hook (no steps to count):
+// encoded straight into the BaseFile's buffer when it has room, since long runs of numbers are
+// what streams hold, and a copy through a local would read back bytes just stored. False, with
+// nothing done, otherwise.
+inline bool HyperFile::PutUInt32Value(HYPERFILEVALUE kind, UInt32 value) {
+  if (_error != FILEERROR_NONE || _writingHook != nullptr) return false;
+  UChar* at = _file.ReserveBuffered(5);
+  if (at == nullptr) return false;
+  at[0] = static_cast<UChar>(kind);
+  PutRaw(at + 1, value, SwapNeeded());
+  return true;
+}
 
-bool HyperFile::WriteUInt32(UInt32 value) { return WriteUInt32Kind(HYPERFILEVALUE_UINT32, value); }
+bool HyperFile::WriteInt32(Int32 value) {
+  return PutUInt32Value(HYPERFILEVALUE_INT32, static_cast<UInt32>(value)) ||
+         WriteUInt32Kind(HYPERFILEVALUE_INT32, static_cast<UInt32>(value));
+}
 
-bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value) {
+bool HyperFile::WriteUInt32(UInt32 value) {
+  return PutUInt32Value(HYPERFILEVALUE_UINT32, value) ||
+         WriteUInt32Kind(HYPERFILEVALUE_UINT32, value);
+}
+
+// Kept out of line: the writers try PutUInt32Value first and should stay small.
+__attribute__((noinline)) bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[5];
   Encoder e(b, SwapNeeded());
@@ -928,15 +990,24 @@ bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, 
   // Integers already in file order and packed go out as they lie.
   const bool asIs = stride == size && t != HYPERFILEARRAY_FLOAT32 && t != HYPERFILEARRAY_FLOAT64 &&
                     (!swap || size == 1);
-  const Int64 perBlock = static_cast<Int64>(sizeof block) / size;
+  // Without the memory for a large block the local one does the same, in more writes.
+  struct LargeBlock {
+    UChar* bytes = nullptr;
+    ~LargeBlock() { DeleteMem(bytes); }
+  } large;
+  if (!asIs && bytes > kBlockBytes)
+    large.bytes = static_cast<UChar*>(MemAllocNC(Min(bytes, kLargeBlockBytes)));
+  UChar* out = large.bytes != nullptr ? large.bytes : block;
+  const Int64 perBlock =
+      (large.bytes != nullptr ? Min(bytes, kLargeBlockBytes) : kBlockBytes) / size;
   for (Int64 first = 0; first < count;) {
     Int64 n = Min(count - first, WriteStepsBeforeReport());
     if (asIs) {
       if (!Emit(src + first * size, n * size)) return false;
     } else {
       n = Min(n, perBlock);
-      EncodeElements(src + first * stride, stride, n, t, swap, block);
-      if (!Emit(block, n * size)) return false;
+      EncodeElements(src + first * stride, stride, n, t, swap, out);
+      if (!Emit(out, n * size)) return false;
     }
     WriteSteps(n);
     first += n;

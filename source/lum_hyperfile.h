@@ -271,6 +271,7 @@ class HyperFile {
   bool Emit(const void* bytes, Int64 n);
   bool EmitValue(const UChar* bytes, Int64 n);
   bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
+  bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value);
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
   bool Take(void* bytes, Int64 n);
   bool ReadKindByte(UChar* kind);

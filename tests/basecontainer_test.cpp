@@ -3,16 +3,15 @@
 // access through sub-container, vector and transparent levels, both file forms, and every
 // allocating operation under allocation failure.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -22,46 +21,16 @@ namespace {
 
 Bytes H(const std::string& hex) { return lumtest::FromHex(hex); }
 std::string Hex(const Bytes& b) { return lumtest::ToHex(b); }
-std::string Norm(const std::string& hex) { return lumtest::ToHex(lumtest::FromHex(hex)); }
 std::string Repeat(const std::string& s, int n) {
   std::string out;
   for (int i = 0; i < n; ++i) out += s;
   return out;
 }
 
-struct MemWriter {
-  MemWriter() {
-    name.SetMemoryTarget();
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
-  }
-  Bytes Finish() {
-    hf.Close();
-    const void* p = nullptr;
-    Int64 n = 0;
-    name.CollectMemoryData(&p, &n);
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    return n > 0 ? Bytes(b, b + n) : Bytes();
-  }
-  Filename name;
-  HyperFile hf;
-};
-
-struct MemReader {
-  explicit MemReader(Bytes b) : bytes(std::move(b)) {
-    name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), Int64(bytes.size()), false);
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_READ));
-  }
-  explicit MemReader(const std::string& hex) : MemReader(H(hex)) {}
-  bool AtEnd() { return hf.GetPosition() == Int64(bytes.size()); }
-  Bytes bytes;
-  Filename name;
-  HyperFile hf;
-};
-
 Bytes WriteBC(const BaseContainer& bc) {
-  MemWriter w;
+  lumtest::MemWriter w;
   EXPECT_TRUE(w.hf.WriteContainer(bc));
-  return w.Finish();
+  return w.FinishUnchecked();
 }
 
 String Str(const char* utf8) { return String(utf8, STRINGENCODING_UTF8); }
@@ -599,13 +568,13 @@ TEST(ContainerFile, WritesAChunkWithIdAndEntries) {
   bc.SetFloat(2, 1.5);
   bc.SetData(3, GeData(&bc, VOIDVALUE));  // pointers are never written
   bc.InsData(4, GeData());
-  EXPECT_EQ(Norm("01 00000084 00000001  0f 00000007"
-                 "  0f 00000001 0f 0000000f 0f 00000005"
-                 "  0f 00000002 0f 00000013 13 3ff8000000000000"
-                 "  0f 00000004 0f 00000000"
-                 "  02"),
+  EXPECT_EQ(lumtest::NormHex("01 00000084 00000001  0f 00000007"
+                             "  0f 00000001 0f 0000000f 0f 00000005"
+                             "  0f 00000002 0f 00000013 13 3ff8000000000000"
+                             "  0f 00000004 0f 00000000"
+                             "  02"),
             Hex(WriteBC(bc)));
-  EXPECT_EQ(Norm("01 00000084 00000001 0f ffffffff 02"), Hex(WriteBC(BaseContainer())));
+  EXPECT_EQ(lumtest::NormHex("01 00000084 00000001 0f ffffffff 02"), Hex(WriteBC(BaseContainer())));
 }
 
 TEST(ContainerFile, RoundTripsEveryKindAndNesting) {
@@ -628,7 +597,7 @@ TEST(ContainerFile, RoundTripsEveryKindAndNesting) {
   bc.InsData(1, GeData(99));  // a repeated id
   const Bytes b = WriteBC(bc);
 
-  MemReader r(b);
+  lumtest::MemReader r(b);
   BaseContainer back;
   back.SetInt32(50, 50);  // flushed away
   ASSERT_TRUE(r.hf.ReadContainer(&back, true));
@@ -652,7 +621,7 @@ TEST(ContainerFile, ReadingWithoutFlushSetsOverTheDefaults) {
   BaseContainer defaults;
   defaults.SetFloat(1, 0.5);  // replaced by the int32 read: reading sets nil first
   defaults.SetInt32(3, 3);
-  MemReader r(b);
+  lumtest::MemReader r(b);
   ASSERT_TRUE(r.hf.ReadContainer(&defaults, false));
   EXPECT_EQ(8, defaults.GetId());
   EXPECT_EQ((std::vector<Int32>{1, 3, 2}), Ids(defaults));
@@ -662,44 +631,44 @@ TEST(ContainerFile, ReadingWithoutFlushSetsOverTheDefaults) {
 
 TEST(ContainerFile, ChunkFormErrors) {
   {
-    MemReader r("0f 00000005");
+    lumtest::MemReader r("0f 00000005");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   {
-    MemReader r("02");
+    lumtest::MemReader r("02");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
     EXPECT_EQ(-1, r.hf.GetChunkDepth());
   }
   {
-    MemReader r("01 00000085 00000001 0f 00000000 02");
+    lumtest::MemReader r("01 00000085 00000001 0f 00000000 02");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   {
     // An entry header other than Int32, and a nested chunk.
-    MemReader r("01 00000084 00000001 0f 00000000 15 01");
+    lumtest::MemReader r("01 00000084 00000001 0f 00000000 15 01");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
-    MemReader r2("01 00000084 00000001 0f 00000000 01 00000001 00000000 02 02");
+    lumtest::MemReader r2("01 00000084 00000001 0f 00000000 01 00000001 00000000 02 02");
     EXPECT_FALSE(r2.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r2.hf.GetError());
   }
   {
     // A value that cannot be read (a marker) fails with a recorded reason.
-    MemReader r("01 00000084 00000001 0f 00000000 0f 00000001 0f 00000100 02");
+    lumtest::MemReader r("01 00000084 00000001 0f 00000000 0f 00000001 0f 00000100 02");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_NE(FILEERROR_NONE, r.hf.GetError());
   }
   {
     // Cut off before the chunk end.
-    MemReader r("01 00000084 00000001 0f 00000000 0f 00000001 0f 0000000f 0f 00000002");
+    lumtest::MemReader r("01 00000084 00000001 0f 00000000 0f 00000001 0f 0000000f 0f 00000002");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
@@ -707,7 +676,7 @@ TEST(ContainerFile, ChunkFormErrors) {
   }
   {
     // Level 0: nothing more is read.
-    MemReader r("01 00000084 00000000 0f 00000005");
+    lumtest::MemReader r("01 00000084 00000000 0f 00000005");
     BaseContainer bc(9);
     EXPECT_TRUE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(9, bc.GetId());
@@ -717,7 +686,7 @@ TEST(ContainerFile, ChunkFormErrors) {
   }
   {
     // A file in error reads nothing (but a flush still happens).
-    MemReader r("01 00000084 00000001 0f 00000000 02");
+    lumtest::MemReader r("01 00000084 00000001 0f 00000000 02");
     r.hf.SetError(FILEERROR_READ);
     BaseContainer bc;
     bc.SetInt32(1, 1);
@@ -731,13 +700,13 @@ TEST(ContainerFile, DeepNestingIsRefused) {
   const std::string level = "01 00000084 00000001 0f ffffffff 0f 00000001 0f 00000084 ";
   {
     std::string hex = Repeat(level, 40) + "01 00000084 00000001 0f 00000000 02" + Repeat("02", 40);
-    MemReader r(hex);
+    lumtest::MemReader r(hex);
     BaseContainer bc;
     EXPECT_TRUE(r.hf.ReadContainer(&bc, true));
     EXPECT_TRUE(r.AtEnd());
   }
   {
-    MemReader r(Repeat(level, 1100));
+    lumtest::MemReader r(Repeat(level, 1100));
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
@@ -758,7 +727,7 @@ const char* const kOldForm =
     " ffffffff 03";
 
 TEST(ContainerFile, ReadsTheOlderForm) {
-  MemReader r(kOldForm);
+  lumtest::MemReader r(kOldForm);
   BaseContainer bc;
   ASSERT_TRUE(r.hf.ReadContainer(&bc, true));
   EXPECT_TRUE(r.AtEnd());
@@ -781,7 +750,7 @@ TEST(ContainerFile, OlderFormWithoutFlushMergesIntoExistingContainers) {
   existing.SetInt32(8, 8);
   bc.SetContainer(4, existing);
   bc.SetFloat(1, 0.5);
-  MemReader r(kOldForm);
+  lumtest::MemReader r(kOldForm);
   ASSERT_TRUE(r.hf.ReadContainer(&bc, false));
   EXPECT_EQ((std::vector<Int32>{4, 1, 2, 3, 5, 6}), Ids(bc));
   EXPECT_EQ(VALUETYPE_FLOAT, bc.GetData(1)->GetType());  // SetData keeps the float kind
@@ -795,13 +764,13 @@ TEST(ContainerFile, OlderFormWithoutFlushMergesIntoExistingContainers) {
 TEST(ContainerFile, OlderFormErrors) {
   {
     // The end record must carry the id -1.
-    MemReader r("84 00000000 0f 00000009 00000000 03");
+    lumtest::MemReader r("84 00000000 0f 00000009 00000000 03");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(9, bc.GetId());
   }
   {
-    MemReader r("84 00000000 0f 00000009 00000001 63 0f 00000001 ffffffff 03");
+    lumtest::MemReader r("84 00000000 0f 00000009 00000001 63 0f 00000001 ffffffff 03");
     BaseContainer bc;
     lumtest::ResetAlerts();
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
@@ -811,13 +780,13 @@ TEST(ContainerFile, OlderFormErrors) {
   }
   {
     // The value does not match its type byte.
-    MemReader r("84 00000000 0f 00000009 00000001 0f 13 4004000000000000 ffffffff 03");
+    lumtest::MemReader r("84 00000000 0f 00000009 00000001 0f 13 4004000000000000 ffffffff 03");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   {
-    MemReader r("84 00000000 0f 00000009 00000001");
+    lumtest::MemReader r("84 00000000 0f 00000009 00000001");
     BaseContainer bc;
     EXPECT_FALSE(r.hf.ReadContainer(&bc, true));
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
@@ -825,7 +794,7 @@ TEST(ContainerFile, OlderFormErrors) {
 }
 
 TEST(ContainerFile, OlderFormReadsTimesMatricesAndFileNames) {
-  MemReader r(
+  lumtest::MemReader r(
       "84 00000000 0f 00000003"
       " 00000001 16 16 4000000000000000 404e000000000000"
       " 00000002 19 19 3ff0000000000000 4000000000000000 4008000000000000 4010000000000000"
@@ -844,36 +813,6 @@ TEST(ContainerFile, OlderFormReadsTimesMatricesAndFileNames) {
 
 namespace {
 
-// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
-// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
-// file buffer up to that point, and the write that does not fit flushes it into a file whose
-// size limit is 0; the limit's signal is ignored meanwhile.)
-class FullFileWriter {
- public:
-  explicit FullFileWriter(Int64 room) {
-    getrlimit(RLIMIT_FSIZE, &_old);
-    _handler = signal(SIGXFSZ, SIG_IGN);
-    rlimit none = _old;
-    none.rlim_cur = 0;
-    setrlimit(RLIMIT_FSIZE, &none);
-    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
-    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
-    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
-  }
-  ~FullFileWriter() {
-    hf.Close();
-    setrlimit(RLIMIT_FSIZE, &_old);
-    signal(SIGXFSZ, _handler);
-  }
-  FullFileWriter(const FullFileWriter&) = delete;
-  FullFileWriter& operator=(const FullFileWriter&) = delete;
-  HyperFile hf;
-
- private:
-  rlimit _old;
-  void (*_handler)(int);
-};
-
 BaseContainer NestedSample() {
   BaseContainer inner(5);
   inner.SetString(1, Str("in"));
@@ -891,7 +830,7 @@ TEST(ContainerFile, EveryCutOfAStoredContainerFailsInBothForms) {
   const Bytes forms[] = {WriteBC(NestedSample()), H(kOldForm)};
   for (const Bytes& full : forms) {
     for (size_t n = 0; n < full.size(); ++n) {
-      MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+      lumtest::MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
       BaseContainer bc;
       EXPECT_FALSE(r.hf.ReadContainer(&bc, true)) << Hex(full) << " cut to " << n;
       EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << Hex(full) << " cut to " << n;
@@ -903,7 +842,7 @@ TEST(ContainerFile, WriteFailsWithTheWriteErrorWhereverTheDiskFills) {
   const BaseContainer bc = NestedSample();
   const Int64 n = static_cast<Int64>(WriteBC(bc).size());
   for (Int64 room = 0; room <= n; ++room) {
-    FullFileWriter w(room);
+    lumtest::FullFileWriter w(room);
     EXPECT_EQ(room == n, w.hf.WriteContainer(bc)) << room;
     EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError()) << room;
   }
@@ -913,13 +852,13 @@ TEST(ContainerFile, ValuesCarryContainersThroughFiles) {
   BaseContainer inner(6);
   inner.SetString(1, Str("x"));
   GeData value(inner);
-  MemWriter w;
+  lumtest::MemWriter w;
   ASSERT_TRUE(value.Write(&w.hf));
-  const Bytes b = w.Finish();
-  EXPECT_EQ(Norm("0f 00000084 01 00000084 00000001 0f 00000006 0f 00000001"
-                 " 0f 00000082 82 00000002 0078 02"),
+  const Bytes b = w.FinishUnchecked();
+  EXPECT_EQ(lumtest::NormHex("0f 00000084 01 00000084 00000001 0f 00000006 0f 00000001"
+                             " 0f 00000082 82 00000002 0078 02"),
             Hex(b));
-  MemReader r(b);
+  lumtest::MemReader r(b);
   GeData back;
   ASSERT_TRUE(back.Read(&r.hf));
   ASSERT_NE(nullptr, back.GetContainer());
@@ -1072,7 +1011,7 @@ TEST(ContainerAllocation, ReadingFailsWithAReason) {
       doFlush = flush != 0;
       lumtest::SweepAllocationFailures("ReadContainer", [](std::int64_t n, void*) {
         lumtest::StopFailing();
-        MemReader r(current);
+        lumtest::MemReader r(current);
         BaseContainer bc;
         lumtest::FailNthAllocation(n);
         const bool ok = r.hf.ReadContainer(&bc, doFlush);

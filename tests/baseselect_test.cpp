@@ -1,16 +1,15 @@
 // Selections: BaseSelect, SelectBlockArray with its block array, the bit sets, and their file
 // forms.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <functional>
 #include <random>
 #include <set>
 #include <vector>
 
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -791,43 +790,15 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::string Norm(const std::string& hex) { return lumtest::ToHex(lumtest::FromHex(hex)); }
-
-// Writes through a stream into a memory file and returns the bytes.
-template <typename F>
-Bytes WriteStream(F body) {
-  Filename name;
-  name.SetMemoryTarget();
-  HyperFile hf;
-  EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
-  EXPECT_TRUE(body(hf));
-  EXPECT_EQ(hf.GetError(), FILEERROR_NONE);
-  EXPECT_TRUE(hf.Close());
-  const void* p = nullptr;
-  Int64 n = 0;
-  EXPECT_TRUE(name.CollectMemoryData(&p, &n));
-  const unsigned char* b = static_cast<const unsigned char*>(p);
-  return n > 0 ? Bytes(b, b + n) : Bytes();
-}
-
 // A stream over bytes the reader keeps.
-struct Reader {
-  explicit Reader(Bytes b, Int32 version = HYPERFILE_CURRENT_VERSION) : bytes(std::move(b)) {
-    name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), Int64(bytes.size()), false);
-    hf.SetFileVersion(version);
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_READ));
-  }
-  explicit Reader(const std::string& hex, Int32 version = HYPERFILE_CURRENT_VERSION)
-      : Reader(lumtest::FromHex(hex), version) {}
+struct Reader : lumtest::MemReader {
+  using lumtest::MemReader::MemReader;
   // Reads the chunk start that a selection's Read expects to have been consumed.
   bool Start(Int32* id, Int32* level) {
     HYPERFILEVALUE kind = HYPERFILEVALUE_NONE;
     return hf.ReadValueHeader(&kind) && kind == HYPERFILEVALUE_CHUNKSTART &&
            hf.ReadChunkStart(id, level);
   }
-  Bytes bytes;
-  Filename name;
-  HyperFile hf;
 };
 
 BaseSelect* MakeSelect(std::initializer_list<Int32> indices) {
@@ -841,13 +812,14 @@ BaseSelect* MakeSelect(std::initializer_list<Int32> indices) {
 TEST(BaseSelectFile, WriteStoresChunk110011WithRunsAndLastSelected) {
   BaseSelect* sel = MakeSelect({5, 6, 7, 10});
   ASSERT_EQ(sel->GetLastSelected(), 7);
-  Bytes bytes = WriteStream([&](HyperFile& hf) { return sel->Write(&hf); });
-  EXPECT_EQ(lumtest::ToHex(bytes), Norm("01 0001adbb 00000001  0f00000002"
-                                        "  0f00000005 0f00000007  0f0000000a 0f0000000a"
-                                        "  0f00000007  02"));
+  Bytes bytes = lumtest::WriteStream([&](HyperFile& hf) { return sel->Write(&hf); });
+  EXPECT_EQ(lumtest::ToHex(bytes), lumtest::NormHex("01 0001adbb 00000001  0f00000002"
+                                                    "  0f00000005 0f00000007  0f0000000a 0f0000000a"
+                                                    "  0f00000007  02"));
   BaseSelect empty;
-  bytes = WriteStream([&](HyperFile& hf) { return empty.Write(&hf); });
-  EXPECT_EQ(lumtest::ToHex(bytes), Norm("01 0001adbb 00000001 0f00000000 0f00000000 02"));
+  bytes = lumtest::WriteStream([&](HyperFile& hf) { return empty.Write(&hf); });
+  EXPECT_EQ(lumtest::ToHex(bytes),
+            lumtest::NormHex("01 0001adbb 00000001 0f00000000 0f00000000 02"));
   BaseSelect::Free(sel);
 }
 
@@ -960,9 +932,9 @@ TEST(BaseSelectFile, ReadReportsOutOfMemory) {
 
 TEST(BaseSelectFile, ApiFormSortsAndMergesRunsLikeSelectingEachIndex) {
   BaseSelect* sel = MakeSelect({1, 2, 5, 6});
-  Bytes bytes = WriteStream([&](HyperFile& hf) { return sel->Write_API(&hf); });
+  Bytes bytes = lumtest::WriteStream([&](HyperFile& hf) { return sel->Write_API(&hf); });
   EXPECT_EQ(lumtest::ToHex(bytes),
-            Norm("0f00000000 0f00000002 0f00000001 0f00000002 0f00000005 0f00000006"));
+            lumtest::NormHex("0f00000000 0f00000002 0f00000001 0f00000002 0f00000005 0f00000006"));
   BaseSelect::Free(sel);
   {
     // Stored out of order.
@@ -995,7 +967,7 @@ TEST(BaseSelectFile, ApiFormSortsAndMergesRunsLikeSelectingEachIndex) {
     BaseSelect expect;
     for (auto& run : stored)
       for (Int32 v = run.first; v <= run.second; ++v) ASSERT_TRUE(expect.Select(v));
-    Bytes in = WriteStream([&](HyperFile& hf) {
+    Bytes in = lumtest::WriteStream([&](HyperFile& hf) {
       bool ok = hf.WriteInt32(0) && hf.WriteInt32(Int32(stored.size()));
       for (auto& run : stored) ok = ok && hf.WriteInt32(run.first) && hf.WriteInt32(run.second);
       return ok;
@@ -1059,12 +1031,12 @@ TEST(BaseSelectFile, ApiFormFailuresLeaveTheSelectionUnchanged) {
 TEST(SelectBlockFile, WritesTwoValuesPerRunAndReadsThemBack) {
   SelectBlockArray sel;
   for (Int32 v : {1, 2, 5}) ASSERT_TRUE(sel.Select(v));
-  Bytes bytes = WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); });
+  Bytes bytes = lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); });
   EXPECT_EQ(lumtest::ToHex(bytes),
-            Norm("0f00000004  8c 00000011 03 00000001 00000002 00000005 00000005"));
+            lumtest::NormHex("0f00000004  8c 00000011 03 00000001 00000002 00000005 00000005"));
   SelectBlockArray empty;
-  bytes = WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &empty); });
-  EXPECT_EQ(lumtest::ToHex(bytes), Norm("0f00000000"));
+  bytes = lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &empty); });
+  EXPECT_EQ(lumtest::ToHex(bytes), lumtest::NormHex("0f00000000"));
   Reader r(bytes);
   SelectBlockArray got;
   ASSERT_TRUE(got.Select(8));
@@ -1075,7 +1047,7 @@ TEST(SelectBlockFile, WritesTwoValuesPerRunAndReadsThemBack) {
   SelectBlockArray four;
   for (Int32 v : {0, 2, 3, 4, 9, 20}) ASSERT_TRUE(four.Select(v));
   ASSERT_EQ(four.GetSegments(), 4);
-  Reader r4(WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &four); }));
+  Reader r4(lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &four); }));
   SelectBlockArray back;
   ASSERT_TRUE(ReadSelectBlock(&r4.hf, &back));
   EXPECT_EQ(back.GetSegments(), 4);
@@ -1086,7 +1058,7 @@ TEST(SelectBlockFile, WritesTwoValuesPerRunAndReadsThemBack) {
 TEST(SelectBlockFile, LargeSelectionsRoundTripIntoFullBlocks) {
   SelectBlockArray sel;
   for (Int32 i = 0; i < 3000; ++i) ASSERT_TRUE(sel.Select(i * 3 + (i & 1)));
-  Reader r(WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); }));
+  Reader r(lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); }));
   SelectBlockArray back;
   ASSERT_TRUE(ReadSelectBlock(&r.hf, &back));
   EXPECT_EQ(RunsOf(back), RunsOf(sel));
@@ -1140,7 +1112,7 @@ TEST(SelectBlockFile, AllocationFailuresAreReportedAndLeakNothing) {
   {
     SelectBlockArray sel;
     for (Int32 i = 0; i < 700; ++i) EXPECT_TRUE(sel.Select(i * 2));
-    ctx.in = WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); });
+    ctx.in = lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &sel); });
   }
   lumtest::SweepAllocationFailures(
       "ReadSelectBlock",
@@ -1172,10 +1144,10 @@ TEST(SelectBitArrayFile, RoundTripsHeaderWordsAndWordsInBothLayouts) {
   bits.GetWords()[0] = 0x12345678;
   bits.GetWords()[1] = -2;
   bits.SetHeader(7, 8, 9, -10);
-  Bytes bytes = WriteStream([&](HyperFile& hf) { return bits.Write(&hf); });
+  Bytes bytes = lumtest::WriteStream([&](HyperFile& hf) { return bits.Write(&hf); });
   EXPECT_EQ(lumtest::ToHex(bytes),
-            Norm("10 00000007 10 00000008 10 00000009 10 00000002 "
-                 "0f fffffff6  0f00000002 8c 00000009 03 12345678 fffffffe"));
+            lumtest::NormHex("10 00000007 10 00000008 10 00000009 10 00000002 "
+                             "0f fffffff6  0f00000002 8c 00000009 03 12345678 fffffffe"));
   Reader r(bytes);
   SelectBitArray back;
   ASSERT_TRUE(back.Read(&r.hf));
@@ -1187,9 +1159,9 @@ TEST(SelectBitArrayFile, RoundTripsHeaderWordsAndWordsInBothLayouts) {
   EXPECT_EQ(back.GetWords()[1], -2);
   // No words: nothing after the header words.
   SelectBitArray none;
-  bytes = WriteStream([&](HyperFile& hf) { return none.Write(&hf); });
+  bytes = lumtest::WriteStream([&](HyperFile& hf) { return none.Write(&hf); });
   EXPECT_EQ(lumtest::ToHex(bytes),
-            Norm("10 00000040 10 00000000 10 00000000 10 00000000 0f ffffffff"));
+            lumtest::NormHex("10 00000040 10 00000000 10 00000000 10 00000000 0f ffffffff"));
   // Older files: one memory block of little-endian words.
   Reader old(
       "10 00000001 10 00000002 10 00000003 10 00000002 0f 00000004 "
@@ -1226,36 +1198,6 @@ TEST(SelectBitArrayFile, FailedReadClearsAllButTheFirstHeaderWord) {
 
 namespace {
 
-// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
-// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
-// file buffer up to that point, and the write that does not fit flushes it into a file whose
-// size limit is 0; the limit's signal is ignored meanwhile.)
-class FullFileWriter {
- public:
-  explicit FullFileWriter(Int64 room) {
-    getrlimit(RLIMIT_FSIZE, &_old);
-    _handler = signal(SIGXFSZ, SIG_IGN);
-    rlimit none = _old;
-    none.rlim_cur = 0;
-    setrlimit(RLIMIT_FSIZE, &none);
-    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
-    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
-    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
-  }
-  ~FullFileWriter() {
-    hf.Close();
-    setrlimit(RLIMIT_FSIZE, &_old);
-    signal(SIGXFSZ, _handler);
-  }
-  FullFileWriter(const FullFileWriter&) = delete;
-  FullFileWriter& operator=(const FullFileWriter&) = delete;
-  HyperFile hf;
-
- private:
-  rlimit _old;
-  void (*_handler)(int);
-};
-
 Bytes Cut(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + std::ptrdiff_t(n)); }
 
 }  // namespace
@@ -1273,9 +1215,9 @@ TEST(SelectionFiles, EveryWriterFailsWithTheWriteErrorWhereverTheDiskFills) {
       {"SelectBitArray::Write", [&](HyperFile& hf) { return bits.Write(&hf); }},
   };
   for (const auto& w : writers) {
-    const Int64 n = Int64(WriteStream(w.second).size());
+    const Int64 n = Int64(lumtest::WriteStream(w.second).size());
     for (Int64 room = 0; room <= n; ++room) {
-      FullFileWriter full(room);
+      lumtest::FullFileWriter full(room);
       EXPECT_EQ(w.second(full.hf), room == n) << w.first << " with room for " << room;
       EXPECT_EQ(full.hf.GetError(), room == n ? FILEERROR_NONE : FILEERROR_WRITE)
           << w.first << " with room for " << room;
@@ -1286,15 +1228,16 @@ TEST(SelectionFiles, EveryWriterFailsWithTheWriteErrorWhereverTheDiskFills) {
 
 TEST(SelectionFiles, EveryCutOfAStoredSelectionFails) {
   BaseSelect* sel = MakeSelect({1, 2, 5, 9});
-  const Bytes chunk = WriteStream([&](HyperFile& hf) { return sel->Write(&hf); });
-  const Bytes api = WriteStream([&](HyperFile& hf) { return sel->Write_API(&hf); });
+  const Bytes chunk = lumtest::WriteStream([&](HyperFile& hf) { return sel->Write(&hf); });
+  const Bytes api = lumtest::WriteStream([&](HyperFile& hf) { return sel->Write_API(&hf); });
   SelectBlockArray blocks;
   for (Int32 v : {1, 2, 5, 9}) ASSERT_TRUE(blocks.Select(v));
-  const Bytes block = WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &blocks); });
+  const Bytes block =
+      lumtest::WriteStream([&](HyperFile& hf) { return WriteSelectBlock(&hf, &blocks); });
   SelectBitArray stored;
   ASSERT_TRUE(stored.SetWordCount(2));
   stored.SetHeader(7, 8, 9, 10);
-  const Bytes bits = WriteStream([&](HyperFile& hf) { return stored.Write(&hf); });
+  const Bytes bits = lumtest::WriteStream([&](HyperFile& hf) { return stored.Write(&hf); });
   BaseSelect::Free(sel);
 
   for (size_t n = 9; n < chunk.size(); ++n) {  // the chunk start is read by the caller

@@ -15,12 +15,6 @@ using namespace lumora;
 
 namespace {
 
-bool HasAlert(int line, const char* file) {
-  for (const lumtest::Alert& a : lumtest::Alerts())
-    if (a.line == line && a.file == file) return true;
-  return false;
-}
-
 // Fills row y of a 24-bit bitmap with a pattern that differs per pixel and row.
 void FillRow(BaseBitmap& bmp, int y) {
   std::vector<UChar> row(static_cast<size_t>(bmp.GetBw()) * 3);
@@ -101,21 +95,21 @@ TEST(BaseBitmap, UnsupportedColourDepthsFallBackTo24Bits) {
   // 16 passes the bitmap's depth check but no colour storage has it: the port alerts.
   BaseBitmap bmp;
   ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(4, 4, 16, INITBITMAPFLAGS_NONE));
-  EXPECT_TRUE(HasAlert(209, "source/lum_drawport"));
-  EXPECT_FALSE(HasAlert(485, "source/lum_basebitmap"));
+  EXPECT_TRUE(lumtest::HasAlert(209, "source/lum_drawport"));
+  EXPECT_FALSE(lumtest::HasAlert(485, "source/lum_basebitmap"));
   EXPECT_EQ(24, bmp.GetDrawPort()->GetBitsPerPixel());
   EXPECT_EQ(COLORMODE_RGB, bmp.GetColorMode());
 
   // 33 fails the bitmap's own check (becomes 16) and then the port's.
   lumtest::ResetAlerts();
   ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(4, 4, 33, INITBITMAPFLAGS_NONE));
-  EXPECT_TRUE(HasAlert(485, "source/lum_basebitmap"));
-  EXPECT_TRUE(HasAlert(209, "source/lum_drawport"));
+  EXPECT_TRUE(lumtest::HasAlert(485, "source/lum_basebitmap"));
+  EXPECT_TRUE(lumtest::HasAlert(209, "source/lum_drawport"));
   EXPECT_EQ(24, bmp.GetDrawPort()->GetBitsPerPixel());
 
   lumtest::ResetAlerts();
   ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(4, 4, 0, INITBITMAPFLAGS_NONE));
-  EXPECT_TRUE(HasAlert(485, "source/lum_basebitmap"));
+  EXPECT_TRUE(lumtest::HasAlert(485, "source/lum_basebitmap"));
   EXPECT_EQ(24, bmp.GetDrawPort()->GetBitsPerPixel());
 }
 
@@ -128,7 +122,7 @@ TEST(BaseBitmap, StorageKindsThatCannotBeMadeFail) {
   EXPECT_EQ(0, lumtest::AlertCount());
   // Foreign storage wins over grey and is refused when the port is sized.
   EXPECT_EQ(BITMAPRESULT_FAILED, bmp.Init(2, 2, 8, INITBITMAPFLAGS_FOREIGN | INITBITMAPFLAGS_GREY));
-  EXPECT_TRUE(HasAlert(258, "source/lum_drawport"));
+  EXPECT_TRUE(lumtest::HasAlert(258, "source/lum_drawport"));
   EXPECT_EQ(nullptr, bmp.GetDrawPort());
   EXPECT_EQ(0, bmp.GetBw());
 }
@@ -172,10 +166,10 @@ TEST(DrawPort, TransfersWithoutAColourModeAlertAndRefuse) {
   ASSERT_EQ(BITMAPRESULT_OK, port->Init(2, 2));
   UChar px[3] = {1, 2, 3};
   EXPECT_FALSE(port->SetPixelCntX(0, 0, 1, px, 3, COLORMODE_RGB, PIXELCNT_NONE));
-  EXPECT_TRUE(HasAlert(1074, "source/lum_drawport"));
+  EXPECT_TRUE(lumtest::HasAlert(1074, "source/lum_drawport"));
   UChar out[3] = {9, 9, 9};
   port->GetPixelCntX(0, 0, 1, out, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr);
-  EXPECT_TRUE(HasAlert(1122, "source/lum_drawport"));
+  EXPECT_TRUE(lumtest::HasAlert(1122, "source/lum_drawport"));
   EXPECT_EQ(9, out[0]);
   for (int i = 0; i < 2 * 8; ++i) EXPECT_EQ(0, port->GetBuffer()[i]);
   DeleteObj(port);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "jpeg_support.h"
 #include "lumora.h"
 #include "test_support.h"
 
@@ -63,15 +64,6 @@ void FillBitmap(BaseBitmap& bmp, int w, int h, const Bytes& px, int depth = 24) 
 
 // ---- libjpeg as the oracle and the decoder -------------------------------------------------
 
-struct TestJpegError {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-void TestErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TestJpegError*>(cinfo->err)->jump, 1);
-}
-
 // Rows handed to libjpeg: the saver's own contract (8-bit RGB with dithering, or grey).
 Bytes RowsOf(const BaseBitmap& bmp, bool grey) {
   const int w = bmp.GetBw(), h = bmp.GetBh(), n = grey ? 1 : 3;
@@ -87,11 +79,10 @@ Bytes RowsOf(const BaseBitmap& bmp, bool grey) {
 Bytes OracleJpeg(const Bytes& rows, int w, int h, int components, int quality,
                  J_DCT_METHOD dct = JDCT_FLOAT) {
   jpeg_compress_struct cinfo;
-  TestJpegError err;
+  lumtest::JpegError err;
   unsigned char* out = nullptr;
   unsigned long size = 0;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = TestErrorExit;
+  cinfo.err = lumtest::UseJpegError(&err);
   if (setjmp(err.jump) != 0) {
     jpeg_destroy_compress(&cinfo);
     std::free(out);
@@ -120,33 +111,8 @@ Bytes OracleJpeg(const Bytes& rows, int w, int h, int components, int quality,
   return result;
 }
 
-struct Decoded {
-  bool ok = false;
-  int width = 0, height = 0, components = 0;
-  bool progressive = true;
-};
-
-Decoded DecodeHeader(const Bytes& jpeg) {
-  Decoded d;
-  if (jpeg.empty()) return d;
-  jpeg_decompress_struct cinfo;
-  TestJpegError err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = TestErrorExit;
-  if (setjmp(err.jump) != 0) {
-    jpeg_destroy_decompress(&cinfo);
-    return Decoded();
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-  jpeg_read_header(&cinfo, TRUE);
-  d.width = static_cast<int>(cinfo.image_width);
-  d.height = static_cast<int>(cinfo.image_height);
-  d.components = cinfo.num_components;
-  d.progressive = cinfo.progressive_mode != 0;
-  d.ok = true;
-  jpeg_destroy_decompress(&cinfo);
-  return d;
+lumtest::JpegPicture DecodeHeader(const Bytes& jpeg) {
+  return lumtest::DecodeJpeg(jpeg, /*headerOnly=*/true);
 }
 
 Int32 SaveTo(BaseBitmap& bmp, const std::string& path, Int32 filter, BaseContainer* settings,
@@ -189,7 +155,7 @@ TEST(JpgSaver, WritesExactlyWhatLibjpegWritesWithTheSameSettings) {
         const Bytes written = lumtest::ReadFileBytes(path);
         const Bytes expected = OracleJpeg(rows, pic.w, pic.h, n, c.quality);
         EXPECT_EQ(expected, written) << written.size() << " bytes, expected " << expected.size();
-        Decoded d = DecodeHeader(written);
+        lumtest::JpegPicture d = DecodeHeader(written);
         ASSERT_TRUE(d.ok);
         EXPECT_EQ(n, d.components);
         EXPECT_FALSE(d.progressive);
@@ -287,7 +253,7 @@ TEST(Savers, AcceptTheirMaximumSizeAndRefuseLargerBeforeTouchingTheFile) {
     ASSERT_EQ(BITMAPRESULT_OK, SaveTo(wide, path, c.filter, nullptr));
     const Bytes bytes = lumtest::ReadFileBytes(path);
     if (c.filter == FILTER_JPG) {
-      Decoded d = DecodeHeader(bytes);
+      lumtest::JpegPicture d = DecodeHeader(bytes);
       EXPECT_TRUE(d.ok);
       EXPECT_EQ(c.max, d.width);
     } else {

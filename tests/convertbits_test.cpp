@@ -376,7 +376,7 @@ TEST(ConvertBits, PackedSixteenBitRgbIntoEightBitAtEveryThreshold) {
   std::vector<unsigned char> src(65536 * 6);
   for (int x = 0; x < 65536; ++x) {
     unsigned short s[3] = {static_cast<unsigned short>(x), static_cast<unsigned short>(65535 - x),
-                           static_cast<unsigned short>((x * 40503) & 0xFFFF)};
+                           static_cast<unsigned short>((x * 40503u) & 0xFFFFu)};
     std::memcpy(&src[x * 6], s, 6);
   }
   for (int row = 0; row < 8; ++row)

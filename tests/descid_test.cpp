@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -17,41 +18,11 @@ namespace {
 
 Bytes H(const std::string& hex) { return lumtest::FromHex(hex); }
 std::string Hex(const Bytes& b) { return lumtest::ToHex(b); }
-std::string Norm(const std::string& hex) { return lumtest::ToHex(lumtest::FromHex(hex)); }
-
-struct MemWriter {
-  MemWriter() {
-    name.SetMemoryTarget();
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
-  }
-  Bytes Finish() {
-    hf.Close();
-    const void* p = nullptr;
-    Int64 n = 0;
-    name.CollectMemoryData(&p, &n);
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    return n > 0 ? Bytes(b, b + n) : Bytes();
-  }
-  Filename name;
-  HyperFile hf;
-};
-
-struct MemReader {
-  explicit MemReader(Bytes b) : bytes(std::move(b)) {
-    name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), Int64(bytes.size()), false);
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_READ));
-  }
-  // True when every byte has been consumed.
-  bool AtEnd() { return hf.GetPosition() == Int64(bytes.size()); }
-  Bytes bytes;
-  Filename name;
-  HyperFile hf;
-};
 
 Bytes Write(const std::function<bool(HyperFile&)>& body) {
-  MemWriter w;
+  lumtest::MemWriter w;
   EXPECT_TRUE(body(w.hf));
-  return w.Finish();
+  return w.FinishUnchecked();
 }
 
 DescID Path(std::initializer_list<DescLevel> levels) {
@@ -151,12 +122,12 @@ TEST(DescID, CopiesAreDeepAndEmptyStaysEmpty) {
 TEST(DescIDFile, WritesDepthLevelsInALevelTwoChunk) {
   DescID id = Path({DescLevel(5, 23, 1001), DescLevel(VECTOR_X), DescLevel(0), DescLevel(8)});
   Bytes b = Write([&](HyperFile& hf) { return id.Write(&hf); });
-  EXPECT_EQ(Norm("01 00000001 00000002  0f 00000002"
-                 "  0f 00000005 0f 00000017 0f 000003e9"
-                 "  0f 000003e8 0f 00000000 0f 00000000  02"),
+  EXPECT_EQ(lumtest::NormHex("01 00000001 00000002  0f 00000002"
+                             "  0f 00000005 0f 00000017 0f 000003e9"
+                             "  0f 000003e8 0f 00000000 0f 00000000  02"),
             Hex(b));
 
-  MemReader r(b);
+  lumtest::MemReader r(b);
   DescID back(77);
   ASSERT_TRUE(back.Read(&r.hf));
   EXPECT_TRUE(r.AtEnd());
@@ -169,17 +140,19 @@ TEST(DescIDFile, WritesDepthLevelsInALevelTwoChunk) {
 TEST(DescIDFile, SecondLevelZeroWritesDepthOne) {
   DescID id = Path({DescLevel(5), DescLevel(0), DescLevel(3)});
   Bytes b = Write([&](HyperFile& hf) { return id.Write(&hf); });
-  EXPECT_EQ(Norm("01 00000001 00000002 0f 00000001 0f 00000005 0f 00000000 0f 00000000 02"),
-            Hex(b));
-  MemReader r(b);
+  EXPECT_EQ(
+      lumtest::NormHex("01 00000001 00000002 0f 00000001 0f 00000005 0f 00000000 0f 00000000 02"),
+      Hex(b));
+  lumtest::MemReader r(b);
   DescID back;
   ASSERT_TRUE(back.Read(&r.hf));
   EXPECT_EQ(1, back.GetCount());
 
   // Stored levels after a zero id are not kept: (5, (0, 23), 7) and (5, (0, 5)) differ in
   // memory but are both saved as (5), so they must not differ once loaded.
-  MemReader r2(H("01 00000001 00000002 0f 00000003 0f 00000005 0f 00000000 0f 00000000"
-                 " 0f 00000000 0f 00000017 0f 00000000 0f 00000007 0f 00000000 0f 00000000 02"));
+  lumtest::MemReader r2(
+      H("01 00000001 00000002 0f 00000003 0f 00000005 0f 00000000 0f 00000000"
+        " 0f 00000000 0f 00000017 0f 00000000 0f 00000007 0f 00000000 0f 00000000 02"));
   ASSERT_TRUE(back.Read(&r2.hf));
   EXPECT_TRUE(r2.AtEnd());
   EXPECT_EQ(1, back.GetCount());
@@ -188,7 +161,7 @@ TEST(DescIDFile, SecondLevelZeroWritesDepthOne) {
 
 TEST(DescIDFile, LevelOneChunkHasNoCreatorsAndLaterLevelsMaySkipFields) {
   {
-    MemReader r(
+    lumtest::MemReader r(
         H("01 00000001 00000001 0f 00000002 0f 00000005 0f 00000017"
           " 0f 00000006 0f 00000000 02"));
     DescID back;
@@ -200,7 +173,7 @@ TEST(DescIDFile, LevelOneChunkHasNoCreatorsAndLaterLevelsMaySkipFields) {
   }
   {
     // A later writer appended a value and a nested chunk: both are skipped.
-    MemReader r(
+    lumtest::MemReader r(
         H("01 00000001 00000003 0f 00000001 0f 00000005 0f 00000017 0f 00000009"
           " 15 01  01 00000063 00000000 0f 00000001 02  02  0f 0000002a"));
     DescID back;
@@ -212,7 +185,7 @@ TEST(DescIDFile, LevelOneChunkHasNoCreatorsAndLaterLevelsMaySkipFields) {
   }
   {
     // Level 0: nothing is read but the chunk is skipped.
-    MemReader r(H("01 00000001 00000000 0f 00000001 02"));
+    lumtest::MemReader r(H("01 00000001 00000000 0f 00000001 02"));
     DescID back(4);
     ASSERT_TRUE(back.Read(&r.hf));
     EXPECT_EQ(0, back.GetCount());
@@ -222,28 +195,28 @@ TEST(DescIDFile, LevelOneChunkHasNoCreatorsAndLaterLevelsMaySkipFields) {
 
 TEST(DescIDFile, ReadFailsOnMissingChunkOrOtherChunkId) {
   {
-    MemReader r(H("0f 00000005"));
+    lumtest::MemReader r(H("0f 00000005"));
     DescID back(3);
     EXPECT_FALSE(back.Read(&r.hf));
     EXPECT_EQ(0, back.GetCount());  // emptied first
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   {
-    MemReader r(H("01 00000002 00000002 0f 00000000 02"));
+    lumtest::MemReader r(H("01 00000002 00000002 0f 00000000 02"));
     DescID back;
     EXPECT_FALSE(back.Read(&r.hf));
     EXPECT_NE(FILEERROR_NONE, r.hf.GetError());
   }
   {
     // A count no file of this size can hold is refused before anything is read.
-    MemReader r(H("01 00000001 00000002 0f 7fffffff 0f 00000001 02"));
+    lumtest::MemReader r(H("01 00000001 00000002 0f 7fffffff 0f 00000001 02"));
     DescID back;
     EXPECT_FALSE(back.Read(&r.hf));
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
   }
   {
     // Cut off inside a level.
-    MemReader r(H("01 00000001 00000002 0f 00000001 0f 00000005 0f"));
+    lumtest::MemReader r(H("01 00000001 00000002 0f 00000001 0f 00000005 0f"));
     DescID back;
     EXPECT_FALSE(back.Read(&r.hf));
   }
@@ -306,12 +279,12 @@ TEST(DescIdStoreFile, WithValuesRoundTrips) {
   store->SetId(DescID(DescLevel(5, 23, 7)), GeData(3));
   store->SetId(Path({DescLevel(6), DescLevel(VECTOR_Z)}), GeData(String("z", STRINGENCODING_UTF8)));
   Bytes b = Write([&](HyperFile& hf) { return DescIdStore_Write(store, &hf, true); });
-  const std::string head = Norm(
+  const std::string head = lumtest::NormHex(
       "0f 00000001 0f 00000002"
       " 01 00000001 00000002 0f 00000001 0f 00000005 0f 00000017 0f 00000007 02"
       " 0f 0000000f 0f 00000003");
   EXPECT_EQ(head, Hex(b).substr(0, head.size()));
-  MemReader r(b);
+  lumtest::MemReader r(b);
   DescIdStore* back = NewObj<DescIdStore>();  // replaced by the read
   ASSERT_TRUE(DescIdStore_Read(back, &r.hf, true));
   EXPECT_TRUE(r.AtEnd());
@@ -331,11 +304,12 @@ TEST(DescIdStoreFile, WithoutValuesWritesOnlyTheSetFlags) {
   store->SetId(DescID(2), GeData(1));
   store->SetId(DescID(3), GeData(5));
   Bytes b = Write([&](HyperFile& hf) { return DescIdStore_Write(store, &hf, false); });
-  EXPECT_EQ(Norm("0f 00000001 0f 00000002"
-                 " 01 00000001 00000002 0f 00000001 0f 00000002 0f 00000000 0f 00000000 02"
-                 " 01 00000001 00000002 0f 00000001 0f 00000003 0f 00000000 0f 00000000 02"),
-            Hex(b));
-  MemReader r(b);
+  EXPECT_EQ(
+      lumtest::NormHex("0f 00000001 0f 00000002"
+                       " 01 00000001 00000002 0f 00000001 0f 00000002 0f 00000000 0f 00000000 02"
+                       " 01 00000001 00000002 0f 00000001 0f 00000003 0f 00000000 0f 00000000 02"),
+      Hex(b));
+  lumtest::MemReader r(b);
   DescIdStore* back = nullptr;
   ASSERT_TRUE(DescIdStore_Read(back, &r.hf, false));
   ASSERT_NE(nullptr, back);
@@ -350,28 +324,28 @@ TEST(DescIdStoreFile, WithoutValuesWritesOnlyTheSetFlags) {
 TEST(DescIdStoreFile, EmptyNullAndBadStores) {
   DescIdStore* none = nullptr;
   Bytes b = Write([&](HyperFile& hf) { return DescIdStore_Write(none, &hf, true); });
-  EXPECT_EQ(Norm("0f 00000001 0f 00000000"), Hex(b));
+  EXPECT_EQ(lumtest::NormHex("0f 00000001 0f 00000000"), Hex(b));
   {
-    MemReader r(b);
+    lumtest::MemReader r(b);
     DescIdStore* back = NewObj<DescIdStore>();
     EXPECT_TRUE(DescIdStore_Read(back, &r.hf, true));
     EXPECT_EQ(nullptr, back);
   }
   {
-    MemReader r(H("0f 00000001 0f ffffffff"));
+    lumtest::MemReader r(H("0f 00000001 0f ffffffff"));
     DescIdStore* back = nullptr;
     EXPECT_TRUE(DescIdStore_Read(back, &r.hf, true));
     EXPECT_EQ(nullptr, back);
   }
   {
-    MemReader r(H("0f 00000002 0f 00000000"));
+    lumtest::MemReader r(H("0f 00000002 0f 00000000"));
     DescIdStore* back = nullptr;
     EXPECT_FALSE(DescIdStore_Read(back, &r.hf, true));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   {
     // The second DescID is broken: the first entry is kept, the read fails.
-    MemReader r(
+    lumtest::MemReader r(
         H("0f 00000001 0f 00000002"
           " 01 00000001 00000002 0f 00000001 0f 00000004 0f 00000000 0f 00000000 02"
           " 0f 00000009"));
@@ -385,7 +359,7 @@ TEST(DescIdStoreFile, EmptyNullAndBadStores) {
 
 TEST(DescIdStoreFile, RepeatedIdsOverwriteAndBadValuesBecomeNil) {
   // Two entries whose ids are equal by wildcard; the second value (kind 256) cannot be read.
-  MemReader r(
+  lumtest::MemReader r(
       H("0f 00000001 0f 00000002"
         " 01 00000001 00000002 0f 00000001 0f 00000004 0f 00000017 0f 00000000 02"
         " 0f 0000000f 0f 00000007"
@@ -455,7 +429,7 @@ TEST(DescIDAllocation, ReadSkipsLevelsThatCannotBeAllocated) {
         " 0f 00000006 0f 00000000 0f 00000000 02");
   lumtest::SweepAllocationFailures("DescID::Read", [](std::int64_t n, void*) {
     lumtest::StopFailing();
-    MemReader r(b);
+    lumtest::MemReader r(b);
     DescID id;
     lumtest::FailNthAllocation(n);
     const bool ok = id.Read(&r.hf);
@@ -519,7 +493,7 @@ TEST(DescIdStoreAllocation, ReadFailsCleanly) {
   DescIdStore_Free(store);
   lumtest::SweepAllocationFailures("DescIdStore_Read", [](std::int64_t n, void*) {
     lumtest::StopFailing();
-    MemReader r(bytes);
+    lumtest::MemReader r(bytes);
     DescIdStore* back = nullptr;
     lumtest::FailNthAllocation(n);
     const bool ok = DescIdStore_Read(back, &r.hf, true);

@@ -16,12 +16,6 @@ using namespace lumora;
 
 namespace {
 
-bool HasAlert(int line, const char* file) {
-  for (const lumtest::Alert& a : lumtest::Alerts())
-    if (a.line == line && a.file == file) return true;
-  return false;
-}
-
 std::string Hex(const UChar* p, int n) { return lumtest::ToHex(p, static_cast<size_t>(n)); }
 
 // Start of row y in the port's buffer, as the storage lays rows out.
@@ -488,7 +482,7 @@ TEST(DrawPort, CloneCopiesEqualFormatsAndRefusesOthers) {
       BaseBitmap other;
       ASSERT_EQ(BITMAPRESULT_OK, other.Init(5, 3, kStorages[j].depth, kStorages[j].flags));
       EXPECT_FALSE(src->CloneIt(other.GetDrawPort())) << s.name << " -> " << kStorages[j].name;
-      EXPECT_TRUE(HasAlert(606, "source/lum_drawport"));
+      EXPECT_TRUE(lumtest::HasAlert(606, "source/lum_drawport"));
       for (Int64 k = 0; k < 3 * other.GetDrawPort()->GetBytesPerRow(); ++k)
         ASSERT_EQ(0, other.GetDrawPort()->GetBuffer()[k]);
     }
@@ -556,7 +550,7 @@ TEST(DrawPort, SetLineDirectWritesPackedRowsOfTheStoragesDepth) {
   ASSERT_NE(nullptr, loose);
   ASSERT_EQ(BITMAPRESULT_OK, loose->Init(4, 1));
   EXPECT_FALSE(loose->SetLineDirect(0, line, 8));
-  EXPECT_TRUE(HasAlert(640, "source/lum_drawport"));
+  EXPECT_TRUE(lumtest::HasAlert(640, "source/lum_drawport"));
   EXPECT_EQ(0, loose->GetBuffer()[0]);
   DeleteObj(loose);
 }

@@ -2,10 +2,8 @@
 // kinds, equality across kinds, the file form of every kind (literal bytes for the small ones),
 // custom values the library keeps as raw chunks, and allocation failures.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -15,6 +13,7 @@
 #include "lum_descid.h"
 #include "lum_gemarker.h"
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -24,7 +23,6 @@ namespace {
 
 Bytes H(const std::string& hex) { return lumtest::FromHex(hex); }
 std::string Hex(const Bytes& b) { return lumtest::ToHex(b); }
-std::string Norm(const std::string& hex) { return lumtest::ToHex(lumtest::FromHex(hex)); }
 
 // Big-endian hex of a 32-bit number.
 std::string I32(Int32 v) {
@@ -35,45 +33,16 @@ std::string I32(Int32 v) {
 // An Int32 value in the stream.
 std::string Int(Int32 v) { return "0f" + I32(v); }
 
-struct MemWriter {
-  MemWriter() {
-    name.SetMemoryTarget();
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
-  }
-  Bytes Finish() {
-    hf.Close();
-    const void* p = nullptr;
-    Int64 n = 0;
-    name.CollectMemoryData(&p, &n);
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    return n > 0 ? Bytes(b, b + n) : Bytes();
-  }
-  Filename name;
-  HyperFile hf;
-};
-
-struct MemReader {
-  explicit MemReader(Bytes b, Int32 version = HYPERFILE_CURRENT_VERSION) : bytes(std::move(b)) {
-    name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), static_cast<Int64>(bytes.size()),
-                       false);
-    hf.SetFileVersion(version);
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_READ));
-  }
-  Bytes bytes;
-  Filename name;
-  HyperFile hf;
-};
-
 Bytes WriteValue(const GeData& d, bool* ok = nullptr) {
-  MemWriter w;
+  lumtest::MemWriter w;
   bool written = w.hf.WriteGeData(d);
   if (ok != nullptr) *ok = written;
-  return w.Finish();
+  return w.FinishUnchecked();
 }
 
 // Reads one value and checks that the stream stands right after it (a trailing Int32 42).
 bool ReadValue(const std::string& hex, GeData* out, Int32 version = HYPERFILE_CURRENT_VERSION) {
-  MemReader r(H(hex + Int(42)), version);
+  lumtest::MemReader r(H(hex + Int(42)), version);
   if (!r.hf.ReadGeData(out)) return false;
   Int32 next = 0;
   EXPECT_TRUE(r.hf.ReadInt32(&next));
@@ -527,7 +496,7 @@ TEST(GeDataFile, SmallKindsWriteLiteralBytes) {
     bool ok = false;
     Bytes written = WriteValue(c.value, &ok);
     EXPECT_TRUE(ok) << c.hex;
-    EXPECT_EQ(Norm(c.hex), Hex(written));
+    EXPECT_EQ(lumtest::NormHex(c.hex), Hex(written));
   }
 }
 
@@ -553,19 +522,19 @@ TEST(GeDataFile, EveryReadableKindRoundTrips) {
 TEST(GeDataFile, UnreadableIdsFailAndLeaveNil) {
   for (Int32 id : {Int32(VALUETYPE_MARKER), Int32(VALUETYPE_UNKNOWNCUSTOM), Int32(VALUETYPE_LINK),
                    Int32(5), Int32(-1)}) {
-    MemReader r(H(Int(id)));
+    lumtest::MemReader r(H(Int(id)));
     GeData d(3);
     EXPECT_FALSE(r.hf.ReadGeData(&d)) << id;
     EXPECT_EQ(VALUETYPE_NIL, d.GetType());
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   }
   // A custom id must be followed by a chunk.
-  MemReader r(H(Int(CUSTOMDATATYPE_DATETIME) + Int(1)));
+  lumtest::MemReader r(H(Int(CUSTOMDATATYPE_DATETIME) + Int(1)));
   GeData d;
   EXPECT_FALSE(r.hf.ReadGeData(&d));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError());
   // A value cut short.
-  MemReader cut(H(Int(VALUETYPE_VECTOR) + "17 3ff0000000000000"));
+  lumtest::MemReader cut(H(Int(VALUETYPE_VECTOR) + "17 3ff0000000000000"));
   EXPECT_FALSE(cut.hf.ReadGeData(&d));
   EXPECT_EQ(VALUETYPE_NIL, d.GetType());
 }
@@ -580,8 +549,8 @@ TEST(GeDataFile, KnownCustomTypesSkipFieldsAddedByLaterWriters) {
       reinterpret_cast<const DateTimeData*>(d.GetCustomDataType(CUSTOMDATATYPE_DATETIME));
   EXPECT_EQ(DateTime(1999, 12, 31, 23, 59, 58), dt->GetDateTime());
   // Written back under its own level, without the fields it does not know.
-  EXPECT_EQ(Norm(Int(CUSTOMDATATYPE_DATETIME) + "01 00000000 00000000" + Int(1999) + Int(12) +
-                 Int(31) + Int(23) + Int(59) + Int(58) + "02"),
+  EXPECT_EQ(lumtest::NormHex(Int(CUSTOMDATATYPE_DATETIME) + "01 00000000 00000000" + Int(1999) +
+                             Int(12) + Int(31) + Int(23) + Int(59) + Int(58) + "02"),
             Hex(WriteValue(d)));
 }
 
@@ -593,9 +562,9 @@ TEST(GeDataFile, UnknownCustomIdFromACurrentFileIsWrittenBackUnchanged) {
   EXPECT_EQ(1234567, rec->originalType);
   EXPECT_EQ(3, rec->level);
   EXPECT_EQ(6, rec->size);  // the Int32 value and the end byte
-  EXPECT_EQ(Norm(kUnknownHex), Hex(WriteValue(d)));
+  EXPECT_EQ(lumtest::NormHex(kUnknownHex), Hex(WriteValue(d)));
   GeData copy = d;
-  EXPECT_EQ(Norm(kUnknownHex), Hex(WriteValue(copy)));
+  EXPECT_EQ(lumtest::NormHex(kUnknownHex), Hex(WriteValue(copy)));
   EXPECT_FALSE(copy == d);
 }
 
@@ -605,7 +574,7 @@ TEST(GeDataFile, UnknownCustomIdKeepsContentsStoredUnderLevelMinusOne) {
   std::string hex = Int(1234567) + "01 00000000 ffffffff" + Int(5) + "02";
   GeData d = FromHex(hex);
   ASSERT_NE(nullptr, d.GetUnknownCustomData());
-  EXPECT_EQ(Norm(hex), Hex(WriteValue(d)));
+  EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(d)));
 }
 
 TEST(GeDataFile, UnknownCustomIdFromAnOldFileLosesItsContents) {
@@ -614,13 +583,13 @@ TEST(GeDataFile, UnknownCustomIdFromAnOldFileLosesItsContents) {
   ASSERT_NE(nullptr, rec);
   EXPECT_EQ(-1, rec->level);
   EXPECT_EQ(0, rec->size);
-  EXPECT_EQ(Norm(Int(1234567) + "01 00000000 ffffffff 02"), Hex(WriteValue(d)));
+  EXPECT_EQ(lumtest::NormHex(Int(1234567) + "01 00000000 ffffffff 02"), Hex(WriteValue(d)));
 
   // Ids on the keep list survive old files.
   std::string kept = Int(1009617) + "01 00000000 00000002" + Int(9) + "02";
   GeData k = FromHex(kept, 11000);
   ASSERT_NE(nullptr, k.GetUnknownCustomData());
-  EXPECT_EQ(Norm(kept), Hex(WriteValue(k)));
+  EXPECT_EQ(lumtest::NormHex(kept), Hex(WriteValue(k)));
 }
 
 TEST(GeDataFile, EveryListedTypeWithoutOwnClassRoundTripsItsBytes) {
@@ -642,16 +611,16 @@ TEST(GeDataFile, EveryListedTypeWithoutOwnClassRoundTripsItsBytes) {
         GeData d;
         ASSERT_TRUE(ReadValue(hex, &d, 11000)) << id;  // kept even from old files
         EXPECT_EQ(id, d.GetType());
-        EXPECT_EQ(Norm(hex), Hex(WriteValue(d))) << id;
+        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(d))) << id;
         GeData copy;
         d.CopyData(&copy, nullptr);
         EXPECT_TRUE(copy == d);
-        EXPECT_EQ(Norm(hex), Hex(WriteValue(copy))) << id;
+        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(copy))) << id;
       }
     }
     // A new value is written under the table's level with an empty chunk.
     GeData fresh(id, DEFAULTVALUE);
-    EXPECT_EQ(Norm(Int(id) + "01 00000000" + I32(GeGetCustomDataTypeLevel(id)) + "02"),
+    EXPECT_EQ(lumtest::NormHex(Int(id) + "01 00000000" + I32(GeGetCustomDataTypeLevel(id)) + "02"),
               Hex(WriteValue(fresh)));
   }
 }
@@ -674,52 +643,18 @@ TEST(GeDataFile, DescIdValuesReadOldChunkLevels) {
 }
 
 TEST(GeDataFile, WriteFailsWithTheStream) {
-  MemWriter w;
+  lumtest::MemWriter w;
   w.hf.SetError(FILEERROR_WRITE);
   for (int s = 0; s < S_COUNT; ++s) EXPECT_FALSE(w.hf.WriteGeData(MakeSample(s))) << s;
-  w.Finish();
+  w.FinishUnchecked();
 }
-
-namespace {
-
-// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
-// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
-// file buffer up to that point, and the write that does not fit flushes it into a file whose
-// size limit is 0; the limit's signal is ignored meanwhile.)
-class FullFileWriter {
- public:
-  explicit FullFileWriter(Int64 room) {
-    getrlimit(RLIMIT_FSIZE, &_old);
-    _handler = signal(SIGXFSZ, SIG_IGN);
-    rlimit none = _old;
-    none.rlim_cur = 0;
-    setrlimit(RLIMIT_FSIZE, &none);
-    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
-    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
-    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
-  }
-  ~FullFileWriter() {
-    hf.Close();
-    setrlimit(RLIMIT_FSIZE, &_old);
-    signal(SIGXFSZ, _handler);
-  }
-  FullFileWriter(const FullFileWriter&) = delete;
-  FullFileWriter& operator=(const FullFileWriter&) = delete;
-  HyperFile hf;
-
- private:
-  rlimit _old;
-  void (*_handler)(int);
-};
-
-}  // namespace
 
 TEST(GeDataFile, EveryKindFailsWithTheWriteErrorWhereverTheDiskFills) {
   for (int s = 0; s < S_COUNT; ++s) {
     const GeData value = MakeSample(s);
     const Int64 n = static_cast<Int64>(WriteValue(value).size());
     for (Int64 room = 0; room <= n; ++room) {
-      FullFileWriter w(room);
+      lumtest::FullFileWriter w(room);
       EXPECT_EQ(room == n, w.hf.WriteGeData(value)) << s << " with room for " << room;
       EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError())
           << s << " with room for " << room;
@@ -732,7 +667,7 @@ TEST(GeDataFile, EveryCutOfAStoredValueFailsAndLeavesNil) {
     if (s == S_MARKER) continue;  // not readable at all
     const Bytes full = WriteValue(MakeSample(s));
     for (size_t n = 0; n < full.size(); ++n) {
-      MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+      lumtest::MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
       GeData d(Str("previous"));
       EXPECT_FALSE(r.hf.ReadGeData(&d)) << s << " cut to " << n;
       EXPECT_EQ(VALUETYPE_NIL, d.GetType()) << s << " cut to " << n;
@@ -852,7 +787,7 @@ TEST(GeDataAlloc, ReadsFailWithOutOfMemoryAndLeaveNil) {
     Bytes bytes = WriteValue(MakeSample(s));
     // Each allocation the read makes, failed in turn (the reader's own come first).
     for (std::int64_t n = 1; n < 1000; ++n) {
-      MemReader r(bytes);
+      lumtest::MemReader r(bytes);
       GeData d;
       lumtest::FailNthAllocation(n);
       bool ok = r.hf.ReadGeData(&d);

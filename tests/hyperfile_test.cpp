@@ -1,10 +1,8 @@
 // The scene-file stream: literal bytes of every writer, every reader on good and bad input,
 // skipping, unknown chunks, progress hooks, hostile sizes and allocation failures.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -21,52 +20,10 @@ namespace {
 
 Bytes H(const std::string& hex) { return lumtest::FromHex(hex); }
 std::string Hex(const Bytes& b) { return lumtest::ToHex(b); }
-std::string Norm(const std::string& hex) { return lumtest::ToHex(lumtest::FromHex(hex)); }
-
-// A stream written into a memory file.
-struct MemWriter {
-  explicit MemWriter(bool float32 = false, BYTEORDER order = BYTEORDER_MOTOROLA) {
-    name.SetMemoryTarget();
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_WRITE));
-    hf.SetFloat32Mode(float32);
-    hf.SetByteOrder(order);
-  }
-  // Closes the stream and returns what it wrote.
-  Bytes Finish() {
-    EXPECT_TRUE(hf.Close());
-    const void* p = nullptr;
-    Int64 n = 0;
-    EXPECT_TRUE(name.CollectMemoryData(&p, &n));
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    return n > 0 ? Bytes(b, b + n) : Bytes();
-  }
-  Filename name;
-  HyperFile hf;
-};
-
-// A stream read from bytes the reader keeps.
-struct MemReader {
-  explicit MemReader(Bytes b, Int32 version = HYPERFILE_CURRENT_VERSION, bool float32 = false,
-                     BYTEORDER order = BYTEORDER_MOTOROLA)
-      : bytes(std::move(b)) {
-    name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), static_cast<Int64>(bytes.size()),
-                       false);
-    hf.SetFileVersion(version);
-    hf.SetFloat32Mode(float32);
-    EXPECT_TRUE(hf.Open(name, FILEOPEN_READ));
-    hf.SetByteOrder(order);
-  }
-  explicit MemReader(const std::string& hex, Int32 version = HYPERFILE_CURRENT_VERSION,
-                     bool float32 = false)
-      : MemReader(H(hex), version, float32) {}
-  Bytes bytes;
-  Filename name;
-  HyperFile hf;
-};
 
 Bytes Write(const std::function<void(HyperFile&)>& body, bool float32 = false,
             BYTEORDER order = BYTEORDER_MOTOROLA) {
-  MemWriter w(float32, order);
+  lumtest::MemWriter w(float32, order);
   body(w.hf);
   EXPECT_EQ(FILEERROR_NONE, w.hf.GetError());
   return w.Finish();
@@ -281,8 +238,8 @@ std::vector<ReaderCase> ReaderCases() {
 
 TEST(HyperFile, EveryWriterWritesItsLiteralBytesInBothFloatModes) {
   for (const WriterCase& c : WriterCases()) {
-    EXPECT_EQ(Norm(c.hex64), Hex(Write(c.write, false))) << c.what;
-    EXPECT_EQ(Norm(c.hex32), Hex(Write(c.write, true))) << c.what << " (32-bit floats)";
+    EXPECT_EQ(lumtest::NormHex(c.hex64), Hex(Write(c.write, false))) << c.what;
+    EXPECT_EQ(lumtest::NormHex(c.hex32), Hex(Write(c.write, true))) << c.what << " (32-bit floats)";
   }
 }
 
@@ -296,7 +253,8 @@ TEST(HyperFile, IntelOrderSwapsNumbersButNotStringUnits) {
         f.WriteChunkStart(1, 2);
       },
       false, BYTEORDER_INTEL);
-  EXPECT_EQ(Norm("0f 07000000 82 04000000 0048 0069 8c 05000000 02 0100 0200 01 01000000 02000000"),
+  EXPECT_EQ(lumtest::NormHex(
+                "0f 07000000 82 04000000 0048 0069 8c 05000000 02 0100 0200 01 01000000 02000000"),
             Hex(b));
 }
 
@@ -323,7 +281,7 @@ TEST(HyperFile, EveryValueReadsBackInBothFloatModesAndOrders) {
             f.WriteMemory(mem, 4);
           },
           f32, order);
-      MemReader r(b, HYPERFILE_CURRENT_VERSION, f32, order);
+      lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, f32, order);
       HyperFile& f = r.hf;
       UChar uc;
       Int32 i;
@@ -370,7 +328,7 @@ TEST(HyperFile, EveryValueReadsBackInBothFloatModesAndOrders) {
 }
 
 TEST(HyperFile, ReadTimeReducesTheStoredFraction) {
-  MemReader r("16 4000000000000000 404e000000000000");  // 2 / 60
+  lumtest::MemReader r("16 4000000000000000 404e000000000000");  // 2 / 60
   BaseTime t;
   ASSERT_TRUE(r.hf.ReadTime(&t));
   EXPECT_EQ(1.0, t.GetNumerator());
@@ -378,7 +336,7 @@ TEST(HyperFile, ReadTimeReducesTheStoredFraction) {
 }
 
 TEST(HyperFile, ReadBoolTakesAnyNonZeroByteAsTrue) {
-  MemReader r("15 02 15 00");
+  lumtest::MemReader r("15 02 15 00");
   bool a = false, b = true;
   ASSERT_TRUE(r.hf.ReadBool(&a) && r.hf.ReadBool(&b));
   EXPECT_TRUE(a);
@@ -386,7 +344,7 @@ TEST(HyperFile, ReadBoolTakesAnyNonZeroByteAsTrue) {
 }
 
 TEST(HyperFile, StoredInfinityAndNaNReadAsZero) {
-  MemReader r("13 7ff0000000000000 1d 7fc00000 8c 00000009 05 7f800000 3f800000");
+  lumtest::MemReader r("13 7ff0000000000000 1d 7fc00000 8c 00000009 05 7f800000 3f800000");
   Float d = 1;
   Float32 s = 1;
   Float64 a[2] = {5, 5};
@@ -401,7 +359,7 @@ TEST(HyperFile, StoredInfinityAndNaNReadAsZero) {
 TEST(HyperFile, EveryReaderRejectsAnotherKindConsumingOnlyTheKindByte) {
   for (const ReaderCase& c : ReaderCases()) {
     lumtest::ResetAlerts();
-    MemReader r("0b 00 00 00 00 00 00 00 00");
+    lumtest::MemReader r("0b 00 00 00 00 00 00 00 00");
     EXPECT_FALSE(c.read(r.hf)) << c.what;
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError()) << c.what;
     EXPECT_EQ(1, r.hf.GetPosition()) << c.what;
@@ -417,11 +375,11 @@ TEST(HyperFile, EveryReaderRejectsAnotherKindConsumingOnlyTheKindByte) {
 
 TEST(HyperFile, EveryReaderMeetingAChunkByteAdjustsTheDepth) {
   for (const ReaderCase& c : ReaderCases()) {
-    MemReader start("01 00000001 00000000");
+    lumtest::MemReader start("01 00000001 00000000");
     EXPECT_FALSE(c.read(start.hf)) << c.what;
     EXPECT_EQ(FILEERROR_WRONG_VALUE, start.hf.GetError()) << c.what;
     EXPECT_EQ(1, start.hf.GetChunkDepth()) << c.what;
-    MemReader end("02 00");
+    lumtest::MemReader end("02 00");
     EXPECT_FALSE(c.read(end.hf)) << c.what;
     EXPECT_EQ(-1, end.hf.GetChunkDepth()) << c.what;
   }
@@ -429,15 +387,15 @@ TEST(HyperFile, EveryReaderMeetingAChunkByteAdjustsTheDepth) {
 
 TEST(HyperFile, EveryReaderOnAShortFileFailsWithTheReadError) {
   for (const ReaderCase& c : ReaderCases()) {
-    MemReader r(Bytes{c.kind});
+    lumtest::MemReader r(Bytes{c.kind});
     EXPECT_FALSE(c.read(r.hf)) << c.what;
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << c.what;
-    MemReader empty(Bytes{});
+    lumtest::MemReader empty(Bytes{});
     EXPECT_FALSE(c.read(empty.hf)) << c.what;
     EXPECT_EQ(FILEERROR_READ, empty.hf.GetError()) << c.what;
   }
   // A payload cut in the middle.
-  MemReader r("17 3ff0000000000000 4000");
+  lumtest::MemReader r("17 3ff0000000000000 4000");
   Vector64 v(7, 7, 7);
   EXPECT_FALSE(r.hf.ReadVector(&v));
   EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
@@ -446,13 +404,13 @@ TEST(HyperFile, EveryReaderOnAShortFileFailsWithTheReadError) {
 
 TEST(HyperFile, ReadFloat32TakesTheOlderKindInOlderFiles) {
   Float32 s = 0;
-  MemReader old("13 3f800000", 11924);
+  lumtest::MemReader old("13 3f800000", 11924);
   ASSERT_TRUE(old.hf.ReadFloat32(&s));
   EXPECT_EQ(1.0f, s);
-  MemReader oldRejects("1d 3f800000", 11924);
+  lumtest::MemReader oldRejects("1d 3f800000", 11924);
   EXPECT_FALSE(oldRejects.hf.ReadFloat32(&s));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, oldRejects.hf.GetError());
-  MemReader current("13 3f800000", 11925);
+  lumtest::MemReader current("13 3f800000", 11925);
   EXPECT_FALSE(current.hf.ReadFloat32(&s));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, current.hf.GetError());
 }
@@ -482,7 +440,7 @@ TEST(HyperFile, StringsKeepEveryUnitAcrossTheLocalBufferAndBlockSizes) {
     Bytes b = Write([&](HyperFile& f) { f.WriteString(s); });
     ASSERT_EQ(5u + 2u * units, b.size());
     EXPECT_EQ(text[units - 1] >> 8, b[b.size() - 2]);
-    MemReader r(b);
+    lumtest::MemReader r(b);
     String back;
     ASSERT_TRUE(r.hf.ReadString(&back)) << units;
     ASSERT_EQ(units, back.GetLength());
@@ -491,7 +449,7 @@ TEST(HyperFile, StringsKeepEveryUnitAcrossTheLocalBufferAndBlockSizes) {
 }
 
 TEST(HyperFile, StringWithAnOddByteCountDropsTheLastByte) {
-  MemReader r("82 00000003 0041 42 0f 00000001");
+  lumtest::MemReader r("82 00000003 0041 42 0f 00000001");
   String s;
   Int32 v;
   ASSERT_TRUE(r.hf.ReadString(&s));
@@ -501,7 +459,7 @@ TEST(HyperFile, StringWithAnOddByteCountDropsTheLastByte) {
 }
 
 TEST(HyperFile, EmptyStringAndFilenameReadBackEmpty) {
-  MemReader r("82 00000000 83 00000000");
+  lumtest::MemReader r("82 00000000 83 00000000");
   String s = Str("old");
   Filename fn("old");
   ASSERT_TRUE(r.hf.ReadString(&s) && r.hf.ReadFilename(&fn));
@@ -513,23 +471,23 @@ TEST(HyperFile, OldColonPathsAreConvertedOnlyInOldFiles) {
   // "Vol:dir:file"
   const char* colon = "83 00000018 0056 006f 006c 003a 0064 0069 0072 003a 0066 0069 006c 0065";
   Filename fn;
-  MemReader old(colon, 10001);
+  lumtest::MemReader old(colon, 10001);
   ASSERT_TRUE(old.hf.ReadFilename(&fn));
   EXPECT_EQ("/Volumes/Vol/dir/file", Utf8(fn.GetString()));
-  MemReader current(colon, 10002);
+  lumtest::MemReader current(colon, 10002);
   ASSERT_TRUE(current.hf.ReadFilename(&fn));
   EXPECT_EQ("Vol:dir:file", Utf8(fn.GetString()));
   // With a separator of today the text is a path already.
-  MemReader slash("83 00000008 0061 003a 002f 0062", 10001);
+  lumtest::MemReader slash("83 00000008 0061 003a 002f 0062", 10001);
   ASSERT_TRUE(slash.hf.ReadFilename(&fn));
   EXPECT_EQ("a:/b", Utf8(fn.GetString()));
-  MemReader backslash("83 00000006 0061 003a 005c", 10001);
+  lumtest::MemReader backslash("83 00000006 0061 003a 005c", 10001);
   ASSERT_TRUE(backslash.hf.ReadFilename(&fn));
   EXPECT_EQ("a:\\", Utf8(fn.GetString()));
 }
 
 TEST(HyperFile, ReadFilenameNormalisesThePath) {
-  MemReader r("83 0000000a 0064 0069 0072 002f 0020");  // "dir/ "
+  lumtest::MemReader r("83 0000000a 0064 0069 0072 002f 0020");  // "dir/ "
   Filename fn;
   ASSERT_TRUE(r.hf.ReadFilename(&fn));
   EXPECT_EQ("dir/", Utf8(fn.GetString()));
@@ -538,7 +496,7 @@ TEST(HyperFile, ReadFilenameNormalisesThePath) {
 // ---- memory ----
 
 TEST(HyperFile, MemoryReadsBothCountForms) {
-  MemReader r("80 00000002 abcd 8b 0000000000000003 010203 80 00000000");
+  lumtest::MemReader r("80 00000002 abcd 8b 0000000000000003 010203 80 00000000");
   void* b = nullptr;
   Int64 n = 0;
   ASSERT_TRUE(r.hf.ReadMemory(&b, &n));
@@ -566,7 +524,7 @@ TEST(HyperFile, LargeMemoryBlocksRoundTripThroughADiskFile) {
   }
   Bytes file = lumtest::ReadFileBytes(path);
   ASSERT_EQ(5u + 5u + 100000u + 5u, file.size());
-  EXPECT_EQ(Norm("80 000186a0"), Hex(Bytes(file.begin() + 5, file.begin() + 10)));
+  EXPECT_EQ(lumtest::NormHex("80 000186a0"), Hex(Bytes(file.begin() + 5, file.begin() + 10)));
   HyperFile f;
   ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_READ));
   EXPECT_EQ(static_cast<Int64>(file.size()), f.GetLength());
@@ -591,7 +549,7 @@ void RoundTripArray(HYPERFILEARRAY type, Int32 count, BYTEORDER order) {
       Write([&](HyperFile& f) { f.WriteArray(src.data(), type, sizeof(T), count); }, false, order);
   const Int32 size = type == HYPERFILEARRAY_FLOAT ? 8 : static_cast<Int32>(sizeof(T));
   ASSERT_EQ(6u + static_cast<size_t>(size) * count, b.size());
-  MemReader r(b, HYPERFILE_CURRENT_VERSION, false, order);
+  lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, false, order);
   std::vector<T> back(count + 1, T(77));
   ASSERT_TRUE(r.hf.ReadArray(back.data(), type, sizeof(T), count)) << type << " " << count;
   EXPECT_EQ(T(77), back[count]);
@@ -620,7 +578,7 @@ TEST(HyperFile, StridedArraysWriteAndReadOneMember) {
     f.WriteArray(&v[0].y, HYPERFILEARRAY_FLOAT, 24, 3000);
     f.WriteArray(&v[0].z, HYPERFILEARRAY_FLOAT32, 24, 0);
   });
-  MemReader r(b);
+  lumtest::MemReader r(b);
   std::vector<Vector64> back(3000, Vector64(9, 9, 9));
   ASSERT_TRUE(r.hf.ReadArray(&back[0].y, HYPERFILEARRAY_FLOAT64, 24, 3000));
   ASSERT_TRUE(r.hf.ReadArray(nullptr, HYPERFILEARRAY_FLOAT32, 24, 0));
@@ -628,7 +586,8 @@ TEST(HyperFile, StridedArraysWriteAndReadOneMember) {
 }
 
 TEST(HyperFile, ArrayFloatWidthsConvertIntoEachOther) {
-  MemReader r("8c 00000009 05 3f000000 c0000000 8c 00000011 06 3ff8000000000000 4004000000000000");
+  lumtest::MemReader r(
+      "8c 00000009 05 3f000000 c0000000 8c 00000011 06 3ff8000000000000 4004000000000000");
   Float64 wide[2];
   Float32 narrow[2];
   ASSERT_TRUE(r.hf.ReadArray(wide, HYPERFILEARRAY_FLOAT, 8, 2));
@@ -657,14 +616,14 @@ TEST(HyperFile, ArrayMismatchesFailWithWrongValue) {
       {"0f 00000009", HYPERFILEARRAY_INT32, 2, 1},
   };
   for (const Case& c : cases) {
-    MemReader r(c.hex);
+    lumtest::MemReader r(c.hex);
     Int64 buf[8] = {};
     EXPECT_FALSE(r.hf.ReadArray(buf, c.type, 4, c.count)) << c.hex;
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError()) << c.hex;
     EXPECT_EQ(c.position, r.hf.GetPosition()) << c.hex;
   }
   // An empty array satisfies a request for none, without a destination.
-  MemReader none("8c 00000001 03");
+  lumtest::MemReader none("8c 00000001 03");
   EXPECT_TRUE(none.hf.ReadArray(nullptr, HYPERFILEARRAY_INT32, 4, 0));
 }
 
@@ -672,18 +631,18 @@ TEST(HyperFile, ArraysOfOldFilesUseTheOlderHeader) {
   const char* oldLayout = "8c 02 00000006 0001 0002 0003 0f 00000005";
   Int16 v[3];
   Int32 after = 0;
-  MemReader old(oldLayout, 11903);
+  lumtest::MemReader old(oldLayout, 11903);
   ASSERT_TRUE(old.hf.ReadArray(v, HYPERFILEARRAY_INT16, 2, 3));
   ASSERT_TRUE(old.hf.ReadInt32(&after));
   EXPECT_EQ(3, v[2]);
   EXPECT_EQ(5, after);
-  MemReader current(oldLayout, 11904);
+  lumtest::MemReader current(oldLayout, 11904);
   EXPECT_FALSE(current.hf.ReadArray(v, HYPERFILEARRAY_INT16, 2, 3));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, current.hf.GetError());
 }
 
 TEST(HyperFile, ArraysReadTheLongHeader) {
-  MemReader r("8c 00000000 02 0000000000000006 0001 0002 0003 02");
+  lumtest::MemReader r("8c 00000000 02 0000000000000006 0001 0002 0003 02");
   Int16 v[3];
   ASSERT_TRUE(r.hf.ReadArray(v, HYPERFILEARRAY_INT16, 2, 3));
   EXPECT_EQ(2, v[1]);
@@ -705,7 +664,7 @@ TEST(HyperFile, ArrayHeaderTakesTheLongFormFromTwoGigabytesLessOne) {
 }
 
 TEST(HyperFile, ShortArrayPayloadKeepsTheWholeElementsAndFails) {
-  MemReader r("8c 0000000d 03 00000001 00000002 0000");
+  lumtest::MemReader r("8c 0000000d 03 00000001 00000002 0000");
   Int32 v[3] = {9, 9, 9};
   EXPECT_FALSE(r.hf.ReadArray(v, HYPERFILEARRAY_INT32, 4, 3));
   EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
@@ -726,15 +685,15 @@ TEST(HyperFile, WriteArrayRejectsBadArguments) {
                {v, HYPERFILEARRAY_INT32, -1},
                {nullptr, HYPERFILEARRAY_INT32, 1}};
   for (const Case& c : cases) {
-    MemWriter w;
+    lumtest::MemWriter w;
     EXPECT_FALSE(w.hf.WriteArray(c.data, static_cast<HYPERFILEARRAY>(c.type), 4, c.count));
     EXPECT_EQ(FILEERROR_WRONG_VALUE, w.hf.GetError());
     EXPECT_EQ(0, w.hf.GetPosition());
   }
-  MemWriter w;
+  lumtest::MemWriter w;
   EXPECT_FALSE(w.hf.WriteMemory(nullptr, 4));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, w.hf.GetError());
-  MemWriter neg;
+  lumtest::MemWriter neg;
   EXPECT_FALSE(neg.hf.WriteMemory(v, -1));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, neg.hf.GetError());
 }
@@ -742,7 +701,7 @@ TEST(HyperFile, WriteArrayRejectsBadArguments) {
 // ---- the older array kinds ----
 
 TEST(HyperFile, OlderArrayKindsRead) {
-  MemReader r(
+  lumtest::MemReader r(
       "89 00000009 3f800000 c0000000 ff"  // two floats (n / 4) and a stray byte
       " 87 00000004 0001 ffff"            // two UInt16
       " 86 00000010 00000001 0001 0002 0003 0003 fffe 0000 0001 0002"  // small polygons
@@ -775,7 +734,7 @@ TEST(HyperFile, OlderArrayKindsRead) {
 
 TEST(HyperFile, VectorArrayCountsTwelveBytesButHoldsFloats) {
   // n = 24: two vectors, each three 64-bit floats.
-  MemReader wide(
+  lumtest::MemReader wide(
       "85 00000018 3ff0000000000000 4000000000000000 4008000000000000"
       " 4010000000000000 4014000000000000 4018000000000000");
   Vector64* v = nullptr;
@@ -784,7 +743,8 @@ TEST(HyperFile, VectorArrayCountsTwelveBytesButHoldsFloats) {
   ASSERT_EQ(2, n);
   EXPECT_EQ(Vector64(4, 5, 6), v[1]);
   DeleteMem(v);
-  MemReader narrow("85 0000000c 3f800000 40000000 40400000", HYPERFILE_CURRENT_VERSION, true);
+  lumtest::MemReader narrow("85 0000000c 3f800000 40000000 40400000", HYPERFILE_CURRENT_VERSION,
+                            true);
   ASSERT_TRUE(narrow.hf.ReadVectorArrayEx(&v, &n));
   ASSERT_EQ(1, n);
   EXPECT_EQ(Vector64(1, 2, 3), v[0]);
@@ -792,7 +752,7 @@ TEST(HyperFile, VectorArrayCountsTwelveBytesButHoldsFloats) {
 }
 
 TEST(HyperFile, OlderArrayKindsWithNothingGiveNoBlock) {
-  MemReader r("89 00000003 87 00000001 85 0000000b 86 0000000f 00000000");
+  lumtest::MemReader r("89 00000003 87 00000001 85 0000000b 86 0000000f 00000000");
   Float32* f = reinterpret_cast<Float32*>(1);
   UInt16* u = nullptr;
   Vector64* v = nullptr;
@@ -805,7 +765,7 @@ TEST(HyperFile, OlderArrayKindsWithNothingGiveNoBlock) {
   HYPERFILEVALUE k;
   ASSERT_TRUE(r.hf.ReadValueHeader(&k));
   EXPECT_EQ(HYPERFILEVALUE_UINT16ARRAY, k);
-  MemReader r2("87 00000001 85 0000000b 86 0000000f 00000000");
+  lumtest::MemReader r2("87 00000001 85 0000000b 86 0000000f 00000000");
   ASSERT_TRUE(r2.hf.ReadUInt16ArrayEx(&u, &n) && r2.hf.ReadVectorArrayEx(&v, &n) &&
               r2.hf.ReadPolygonArrayEx(&p, &n));
   EXPECT_EQ(nullptr, u);
@@ -842,7 +802,7 @@ TEST(HyperFile, SizesBeyondTheFileFailBeforeAnythingIsAllocated) {
       {"_HFReadArray int16", "0f 00000005 8c 0000000b 02 0001", Helper<Int16>(_HFReadArray)},
   };
   for (const Case& c : cases) {
-    MemReader r(c.hex);
+    lumtest::MemReader r(c.hex);
     const std::int64_t before = lumtest::AllocationCalls();
     EXPECT_FALSE(c.read(r.hf)) << c.what;
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << c.what;
@@ -851,14 +811,14 @@ TEST(HyperFile, SizesBeyondTheFileFailBeforeAnythingIsAllocated) {
 }
 
 TEST(HyperFile, CheckRemainingMeasuresTheRestOfTheFile) {
-  MemReader r("0f 00000001 00 00");
+  lumtest::MemReader r("0f 00000001 00 00");
   ASSERT_TRUE(r.hf.ReadInt32(nullptr));
   EXPECT_TRUE(r.hf.CheckRemaining(0));
   EXPECT_TRUE(r.hf.CheckRemaining(2));
   EXPECT_EQ(FILEERROR_NONE, r.hf.GetError());
   EXPECT_FALSE(r.hf.CheckRemaining(3));
   EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
-  MemWriter w;
+  lumtest::MemWriter w;
   EXPECT_FALSE(w.hf.CheckRemaining(0));
 }
 
@@ -915,7 +875,7 @@ TEST(HyperFile, SkipValueSkipsEveryKindByItsPayload) {
       {"88 00000002 0102", false, 11925},
   };
   for (const Case& c : cases) {
-    MemReader r(c.hex + " 0c 5a", c.version, c.float32);
+    lumtest::MemReader r(c.hex + " 0c 5a", c.version, c.float32);
     HYPERFILEVALUE k;
     ASSERT_TRUE(r.hf.ReadValueHeader(&k)) << c.hex;
     ASSERT_TRUE(r.hf.SkipValue(k)) << c.hex << " error " << r.hf.GetError();
@@ -927,14 +887,14 @@ TEST(HyperFile, SkipValueSkipsEveryKindByItsPayload) {
 
 TEST(HyperFile, SkipValueRejectsKindsNoValueHas) {
   for (Int32 kind : {0, 3, 10, 30, 127}) {
-    MemReader r("00 00 00 00 00 00 00 00");
+    lumtest::MemReader r("00 00 00 00 00 00 00 00");
     EXPECT_FALSE(r.hf.SkipValue(static_cast<HYPERFILEVALUE>(kind))) << kind;
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError()) << kind;
     EXPECT_EQ(0, r.hf.GetPosition()) << kind;
   }
   // Counted kinds above 140 lose their count too.
   for (Int32 kind : {141, 255}) {
-    MemReader r("00000001 00 00");
+    lumtest::MemReader r("00000001 00 00");
     EXPECT_FALSE(r.hf.SkipValue(static_cast<HYPERFILEVALUE>(kind))) << kind;
     EXPECT_EQ(FILEERROR_WRONG_VALUE, r.hf.GetError()) << kind;
     EXPECT_EQ(4, r.hf.GetPosition()) << kind;
@@ -942,12 +902,12 @@ TEST(HyperFile, SkipValueRejectsKindsNoValueHas) {
 }
 
 TEST(HyperFile, SkipValuePastTheEndFailsWithTheReadError) {
-  MemReader r("80 00000010 0102");
+  lumtest::MemReader r("80 00000010 0102");
   HYPERFILEVALUE k;
   ASSERT_TRUE(r.hf.ReadValueHeader(&k));
   EXPECT_FALSE(r.hf.SkipValue(k));
   EXPECT_EQ(FILEERROR_READ, r.hf.GetError());
-  MemReader count("80 0000");
+  lumtest::MemReader count("80 0000");
   ASSERT_TRUE(count.hf.ReadValueHeader(&k));
   EXPECT_FALSE(count.hf.SkipValue(k));
   EXPECT_EQ(FILEERROR_READ, count.hf.GetError());
@@ -956,7 +916,7 @@ TEST(HyperFile, SkipValuePastTheEndFailsWithTheReadError) {
 TEST(HyperFile, VectorWithThirtyTwoBitFloatsIsThirteenBytesAndSkipsTwelve) {
   Bytes b = Write([](HyperFile& f) { f.WriteVector(Vector64(1, 2, 3)); }, true);
   ASSERT_EQ(13u, b.size());
-  MemReader r(b, HYPERFILE_CURRENT_VERSION, true);
+  lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, true);
   HYPERFILEVALUE k;
   ASSERT_TRUE(r.hf.ReadValueHeader(&k));
   EXPECT_EQ(HYPERFILEVALUE_VECTOR, k);
@@ -996,7 +956,7 @@ Bytes NestedChunks() {
 
 TEST(HyperFile, SkipToEndChunkSkipsNestedChunksWhole) {
   Bytes b = NestedChunks();
-  MemReader r(b);
+  lumtest::MemReader r(b);
   ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART));
   Int32 id = 0, level = 0;
   ASSERT_TRUE(r.hf.ReadChunkStart(&id, &level));
@@ -1013,7 +973,7 @@ TEST(HyperFile, SkipToEndChunkSkipsNestedChunksWhole) {
 
 TEST(HyperFile, SkipToEndChunkAfterPartOfTheChunkWasRead) {
   Bytes b = NestedChunks();
-  MemReader r(b);
+  lumtest::MemReader r(b);
   Int32 v = 0;
   String s;
   ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && r.hf.ReadChunkStart(nullptr, nullptr));
@@ -1026,18 +986,18 @@ TEST(HyperFile, SkipToEndChunkAfterPartOfTheChunkWasRead) {
 
 TEST(HyperFile, SkipToEndChunkAtTheEndOfTheFile) {
   // The file ends inside the chunk: false, and no error.
-  MemReader cut("01 00000001 00000000 0f 00000001");
+  lumtest::MemReader cut("01 00000001 00000000 0f 00000001");
   ASSERT_TRUE(cut.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && cut.hf.ReadChunkStart(nullptr, nullptr));
   EXPECT_FALSE(cut.hf.SkipToEndChunk());
   EXPECT_EQ(FILEERROR_NONE, cut.hf.GetError());
   // Nothing left to read at all: the chunk's end is missing.
-  MemReader none("01 00000001 00000000");
+  lumtest::MemReader none("01 00000001 00000000");
   ASSERT_TRUE(none.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
               none.hf.ReadChunkStart(nullptr, nullptr));
   EXPECT_FALSE(none.hf.SkipToEndChunk());
   EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, none.hf.GetError());
   // The end byte is the file's last byte.
-  MemReader last("01 00000001 00000000 0f 00000001 02");
+  lumtest::MemReader last("01 00000001 00000000 0f 00000001 02");
   ASSERT_TRUE(last.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
               last.hf.ReadChunkStart(nullptr, nullptr));
   EXPECT_TRUE(last.hf.SkipToEndChunk());
@@ -1046,7 +1006,7 @@ TEST(HyperFile, SkipToEndChunkAtTheEndOfTheFile) {
 
 TEST(HyperFile, SkipToEndChunkOverBadValuesReportsTheMissingEnd) {
   for (const char* hex : {"0f 00000001 07 02 02", "80 00000100 0102 02", "0f 0000"}) {
-    MemReader r(hex);
+    lumtest::MemReader r(hex);
     EXPECT_FALSE(r.hf.SkipToEndChunk()) << hex;
     EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, r.hf.GetError()) << hex;
   }
@@ -1054,7 +1014,7 @@ TEST(HyperFile, SkipToEndChunkOverBadValuesReportsTheMissingEnd) {
 
 TEST(HyperFile, ChunkReadingLoopHandsEveryChunkOver) {
   Bytes b = NestedChunks();
-  MemReader r(b);
+  lumtest::MemReader r(b);
   HYPERFILEVALUE k;
   Int32 id, level, chunks = 0, values = 0;
   // A reader that knows no chunk: skips everything inside the outer one value by value.
@@ -1081,7 +1041,7 @@ TEST(HyperFile, ChunkReadingLoopHandsEveryChunkOver) {
 }
 
 TEST(HyperFile, ReadChunkEndFailsOnAWritingStream) {
-  MemWriter w;
+  lumtest::MemWriter w;
   EXPECT_FALSE(w.hf.ReadChunkEnd());
   EXPECT_EQ(FILEERROR_WRITE, w.hf.GetError());
 }
@@ -1091,7 +1051,7 @@ TEST(HyperFile, ReadChunkEndFailsOnAWritingStream) {
 TEST(HyperFile, UnknownChunksAreWrittenBackByteForByte) {
   Bytes b = NestedChunks();
   for (bool withoutEnd : {false, true}) {
-    MemReader r(b);
+    lumtest::MemReader r(b);
     Int32 id, level;
     ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && r.hf.ReadChunkStart(&id, &level));
     void* kept = nullptr;
@@ -1114,7 +1074,7 @@ TEST(HyperFile, UnknownChunksAreWrittenBackByteForByte) {
 }
 
 TEST(HyperFile, EmptyUnknownChunks) {
-  MemReader r("01 00000007 00000001 02 01 00000007 00000001 02");
+  lumtest::MemReader r("01 00000007 00000001 02 01 00000007 00000001 02");
   void* kept = reinterpret_cast<void*>(1);
   Int64 size = 5;
   ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && r.hf.ReadChunkStart(nullptr, nullptr));
@@ -1134,7 +1094,7 @@ TEST(HyperFile, EmptyUnknownChunks) {
 
 TEST(HyperFile, TruncatedUnknownChunkIsNotKept) {
   for (bool withoutEnd : {false, true}) {
-    MemReader r("01 00000007 00000001 0f 00000001");
+    lumtest::MemReader r("01 00000007 00000001 0f 00000001");
     void* kept = nullptr;
     Int64 size = 0;
     ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && r.hf.ReadChunkStart(nullptr, nullptr));
@@ -1163,7 +1123,7 @@ TEST(HyperFile, ReadingHookReportsEveryOperationOfASmallFile) {
     for (int i = 0; i < 10; ++i) f.WriteInt32(i);
     f.WriteChunkEnd();
   });
-  MemReader r(b);
+  lumtest::MemReader r(b);
   Progress p;
   r.hf.SetReadingHook(Progress::OnRead, &p);
   HYPERFILEVALUE k;
@@ -1183,7 +1143,7 @@ TEST(HyperFile, ReadingHookReportsEveryFiveHundredthOfALargeFile) {
     for (int i = 0; i < 100000; ++i) f.WriteInt32(i);
   });
   ASSERT_EQ(500000u, b.size());
-  MemReader r(b);
+  lumtest::MemReader r(b);
   Progress p;
   r.hf.SetReadingHook(Progress::OnRead, &p);
   for (int i = 0; i < 100000; ++i) ASSERT_TRUE(r.hf.ReadInt32(nullptr));
@@ -1194,7 +1154,7 @@ TEST(HyperFile, ReadingHookReportsEveryFiveHundredthOfALargeFile) {
 }
 
 TEST(HyperFile, WritingHookReportsEveryFiftyThousandSteps) {
-  MemWriter w;
+  lumtest::MemWriter w;
   Progress p;
   w.hf.SetWritingHook(Progress::OnWrite, &p);
   for (int i = 0; i < 120000; ++i) ASSERT_TRUE(w.hf.WriteInt32(i));
@@ -1206,7 +1166,7 @@ TEST(HyperFile, WritingHookReportsEveryFiftyThousandSteps) {
 TEST(HyperFile, WritingHookCountsArrayElementsAndSeesTheirPosition) {
   std::vector<Int32> big(120000, 1);
   {
-    MemWriter w;
+    lumtest::MemWriter w;
     Progress p;
     w.hf.SetWritingHook(Progress::OnWrite, &p);
     ASSERT_TRUE(w.hf.WriteArray(big.data(), HYPERFILEARRAY_INT32, 4, 120000));
@@ -1215,7 +1175,7 @@ TEST(HyperFile, WritingHookCountsArrayElementsAndSeesTheirPosition) {
     w.Finish();
   }
   {
-    MemWriter w;
+    lumtest::MemWriter w;
     Progress p;
     w.hf.SetWritingHook(Progress::OnWrite, &p);
     for (int i = 0; i < 30000; ++i) ASSERT_TRUE(w.hf.WriteInt32(i));
@@ -1226,7 +1186,7 @@ TEST(HyperFile, WritingHookCountsArrayElementsAndSeesTheirPosition) {
 }
 
 TEST(HyperFile, ReadingHookAloneIsNotCalledWhileWriting) {
-  MemWriter w;
+  lumtest::MemWriter w;
   Progress p;
   w.hf.SetReadingHook(Progress::OnRead, &p);
   for (int i = 0; i < 60000; ++i) ASSERT_TRUE(w.hf.WriteBool(true));
@@ -1253,7 +1213,7 @@ TEST(HyperFile, OpenAcceptsReadAndWriteOnly) {
 }
 
 TEST(HyperFile, SetErrorRecordsAndAlerts) {
-  MemReader r("0f 00000001");
+  lumtest::MemReader r("0f 00000001");
   lumtest::ResetAlerts();
   r.hf.SetError(FILEERROR_CHUNK_EXPECTED);
   EXPECT_EQ(FILEERROR_CHUNK_EXPECTED, r.hf.GetError());
@@ -1266,7 +1226,7 @@ TEST(HyperFile, SetErrorRecordsAndAlerts) {
 }
 
 TEST(HyperFile, AfterAnErrorWritersWriteNothing) {
-  MemWriter w;
+  lumtest::MemWriter w;
   ASSERT_TRUE(w.hf.WriteInt32(1));
   w.hf.SetError(FILEERROR_WRONG_VALUE);
   EXPECT_FALSE(w.hf.WriteInt32(2));
@@ -1312,7 +1272,7 @@ TEST(HyperFile, AfterAnErrorNoOperationTouchesTheStream) {
                 {"CDynArrayReadHeader",
                  [](HyperFile& f) { return CDynArrayReadHeader(&f, nullptr, nullptr); }}});
   for (const auto& r : reads) {
-    MemReader m("0f 00000001 0f 00000002 02");
+    lumtest::MemReader m("0f 00000001 0f 00000002 02");
     m.hf.SetError(FILEERROR_CHUNK_EXPECTED);
     EXPECT_FALSE(r.second(m.hf)) << r.first;
     EXPECT_EQ(FILEERROR_CHUNK_EXPECTED, m.hf.GetError()) << r.first;
@@ -1327,7 +1287,7 @@ TEST(HyperFile, AfterAnErrorNoOperationTouchesTheStream) {
       {"WriteUnknownChunk closing", [](HyperFile& f) { f.WriteUnknownChunk(nullptr, 0, false); }}};
   for (const auto& m : more) writes.push_back({m.first, m.second, "", ""});
   for (const WriterCase& c : writes) {
-    MemWriter w;
+    lumtest::MemWriter w;
     w.hf.SetError(FILEERROR_CHUNK_EXPECTED);
     c.write(w.hf);
     EXPECT_EQ(0, w.hf.GetPosition()) << c.what;
@@ -1360,7 +1320,7 @@ TEST(HyperFile, ArrayHelpersRoundTrip) {
     _HFWriteArray(&f, static_cast<const Int16*>(nullptr), 0);
     CDynArrayWriteHeader(&f, 4, 24);
   });
-  MemReader r(b);
+  lumtest::MemReader r(b);
   Vector64* rv = nullptr;
   Float32* rs = nullptr;
   Int32* ri = nullptr;
@@ -1385,7 +1345,7 @@ TEST(HyperFile, ArrayHelpersRoundTrip) {
 }
 
 TEST(HyperFile, ArrayHelperWithAMismatchedArrayReportsNoCount) {
-  MemReader r("0f 00000002 8c 00000005 03 00000001");
+  lumtest::MemReader r("0f 00000002 8c 00000005 03 00000001");
   Int32* data = nullptr;
   Int32 n = 9;
   EXPECT_FALSE(_HFReadArray(&r.hf, &data, &n));
@@ -1396,7 +1356,7 @@ TEST(HyperFile, ArrayHelperWithAMismatchedArrayReportsNoCount) {
 
 TEST(HyperFile, OlderMemoryArraysAreLittleEndian) {
   // Two words, a stray byte; one half word; one vector of little-endian floats.
-  MemReader r(
+  lumtest::MemReader r(
       "80 00000009 01000000 feffffff 00 80 00000003 0201 00"
       " 80 0000000d 0000803f 00000040 00004040 ff",
       11599);
@@ -1418,7 +1378,7 @@ TEST(HyperFile, OlderMemoryArraysAreLittleEndian) {
   DeleteMem(v);
   // Newer files hold the vectors as typed arrays.
   const Vector64 src[1] = {Vector64(7, 8, 9)};
-  MemReader current(Write([&](HyperFile& f) { _HFWriteArray(&f, src, 1); }), 12000);
+  lumtest::MemReader current(Write([&](HyperFile& f) { _HFWriteArray(&f, src, 1); }), 12000);
   ASSERT_TRUE(_HFReadMemoryVectorArray(&current.hf, &v, &nv));
   ASSERT_EQ(1, nv);
   EXPECT_EQ(src[0], v[0]);
@@ -1426,33 +1386,35 @@ TEST(HyperFile, OlderMemoryArraysAreLittleEndian) {
 }
 
 TEST(HyperFile, ReadFloat64TakesItsOwnKindInEitherOrder) {
-  MemReader big("14 c004000000000000");
+  lumtest::MemReader big("14 c004000000000000");
   Float64 v = 0;
   ASSERT_TRUE(big.hf.ReadFloat64(&v));
   EXPECT_EQ(-2.5, v);
-  MemReader little(H("14 00000000000004c0"), HYPERFILE_CURRENT_VERSION, false, BYTEORDER_INTEL);
+  lumtest::MemReader little(H("14 00000000000004c0"), HYPERFILE_CURRENT_VERSION, false,
+                            BYTEORDER_INTEL);
   ASSERT_TRUE(little.hf.ReadFloat64(&v));
   EXPECT_EQ(-2.5, v);
 }
 
 TEST(HyperFile, ReadersWithNullOutputsConsumeTheirValueWhole) {
   const std::string one = "3ff0000000000000";
-  MemReader r("0c ab  0f 00000001  10 00000002  11 0000000000000003  1d 3f800000  13 " + one +
-              "  14 " + one + "  15 01  16 " + one + one + "  17 " + one + one + one +
-              "  1b 3f800000 3f800000 3f800000  18 " + one + one + one + "  19 " + one + one + one +
-              one + one + one + one + one + one + one + one + one +
-              "  82 00000004 0048 0069  83 00000002 0061  80 00000002 abcd"
-              "  89 00000008 3f800000 40000000  85 0000000c " +
-              one + one + one +
-              "  86 00000008 00000001 0001 0002 0003 0003  87 00000004 0001 0002"
-              "  01 00000005 00000001  0f 00000009 02"
-              "  0f 00000001 8c 00000009 06 " +
-              one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
-              "  0f 00000002 8c 00000009 03 00000001 00000002  0f 00000001 8c 00000005 05 3f800000"
-              "  0f 00000001 8c 00000003 02 0007  80 00000004 01000000  80 00000002 0100"
-              "  0f 00000001 8c 00000009 06 " +
-              one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
-              "  0f 00000003 0f 00000010  0f 0000002a");
+  lumtest::MemReader r(
+      "0c ab  0f 00000001  10 00000002  11 0000000000000003  1d 3f800000  13 " + one + "  14 " +
+      one + "  15 01  16 " + one + one + "  17 " + one + one + one +
+      "  1b 3f800000 3f800000 3f800000  18 " + one + one + one + "  19 " + one + one + one + one +
+      one + one + one + one + one + one + one + one +
+      "  82 00000004 0048 0069  83 00000002 0061  80 00000002 abcd"
+      "  89 00000008 3f800000 40000000  85 0000000c " +
+      one + one + one +
+      "  86 00000008 00000001 0001 0002 0003 0003  87 00000004 0001 0002"
+      "  01 00000005 00000001  0f 00000009 02"
+      "  0f 00000001 8c 00000009 06 " +
+      one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
+      "  0f 00000002 8c 00000009 03 00000001 00000002  0f 00000001 8c 00000005 05 3f800000"
+      "  0f 00000001 8c 00000003 02 0007  80 00000004 01000000  80 00000002 0100"
+      "  0f 00000001 8c 00000009 06 " +
+      one + " 8c 00000009 06 " + one + " 8c 00000009 06 " + one +
+      "  0f 00000003 0f 00000010  0f 0000002a");
   HyperFile& f = r.hf;
   EXPECT_TRUE(f.ReadUChar(nullptr) && f.ReadInt32(nullptr) && f.ReadUInt32(nullptr) &&
               f.ReadInt64(nullptr) && f.ReadFloat32(nullptr) && f.ReadFloat(nullptr) &&
@@ -1480,7 +1442,7 @@ TEST(HyperFile, ReadersWithNullOutputsConsumeTheirValueWhole) {
 }
 
 TEST(HyperFile, OlderMemoryArraysShorterThanOneElementGiveNoBlock) {
-  MemReader r(
+  lumtest::MemReader r(
       "80 00000003 010203  80 00000001 01  80 0000000b 0000803f 00000040 000040  80 00000000",
       11000);
   Int32* l = reinterpret_cast<Int32*>(&r);
@@ -1505,7 +1467,8 @@ template <typename T>
 void ExpectEveryPrefixFails(const char* what, const Bytes& full,
                             bool (*read)(HyperFile*, T**, Int32*), Int32 version = 12000) {
   for (size_t n = 0; n < full.size(); ++n) {
-    MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)), version);
+    lumtest::MemReader r(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)),
+                         version);
     T* data = reinterpret_cast<T*>(&r);
     Int32 count = 7;
     EXPECT_FALSE(read(&r.hf, &data, &count)) << what << " cut to " << n;
@@ -1513,7 +1476,7 @@ void ExpectEveryPrefixFails(const char* what, const Bytes& full,
     EXPECT_EQ(nullptr, data) << what << " cut to " << n;
     EXPECT_EQ(0, count) << what << " cut to " << n;
   }
-  MemReader whole(full, version);
+  lumtest::MemReader whole(full, version);
   T* data = nullptr;
   Int32 count = 0;
   EXPECT_TRUE(read(&whole.hf, &data, &count)) << what;
@@ -1521,46 +1484,16 @@ void ExpectEveryPrefixFails(const char* what, const Bytes& full,
   DeleteMem(data);
 }
 
-// A stream into a temporary file that may take `room` more bytes only: the value whose bytes go
-// past them fails with FILEERROR_WRITE, as on a full disk. (A memory value fills the 16 KiB
-// file buffer up to that point, and the write that does not fit flushes it into a file whose
-// size limit is 0; the limit's signal is ignored meanwhile.)
-class FullFileWriter {
- public:
-  explicit FullFileWriter(Int64 room) {
-    getrlimit(RLIMIT_FSIZE, &_old);
-    _handler = signal(SIGXFSZ, SIG_IGN);
-    rlimit none = _old;
-    none.rlim_cur = 0;
-    setrlimit(RLIMIT_FSIZE, &none);
-    EXPECT_TRUE(hf.Open(Filename(lumtest::TempPath("full.hf").c_str()), FILEOPEN_WRITE));
-    std::vector<UChar> pad(static_cast<size_t>(16384 - 5 - room));
-    EXPECT_TRUE(hf.WriteMemory(pad.data(), static_cast<Int64>(pad.size())));
-  }
-  ~FullFileWriter() {
-    hf.Close();
-    setrlimit(RLIMIT_FSIZE, &_old);
-    signal(SIGXFSZ, _handler);
-  }
-  FullFileWriter(const FullFileWriter&) = delete;
-  FullFileWriter& operator=(const FullFileWriter&) = delete;
-  HyperFile hf;
-
- private:
-  rlimit _old;
-  void (*_handler)(int);
-};
-
 // Runs write with room for 0 .. n - 1 of the n bytes it writes: every run must fail with the
 // write error; with room for all of them it succeeds.
 void ExpectWriteErrorWhereverTheDiskFills(const char* what,
-                                            const std::function<bool(HyperFile&)>& write) {
-  MemWriter probe;
+                                          const std::function<bool(HyperFile&)>& write) {
+  lumtest::MemWriter probe;
   EXPECT_TRUE(write(probe.hf)) << what;
   const Int64 n = static_cast<Int64>(probe.Finish().size());
   ASSERT_GT(n, 0) << what;
   for (Int64 room = 0; room <= n; ++room) {
-    FullFileWriter w(room);
+    lumtest::FullFileWriter w(room);
     EXPECT_EQ(room == n, write(w.hf)) << what << " with room for " << room;
     EXPECT_EQ(room == n ? FILEERROR_NONE : FILEERROR_WRITE, w.hf.GetError())
         << what << " with room for " << room;
@@ -1588,7 +1521,7 @@ TEST(HyperFile, ArrayHelpersOnACutStreamFailAndHandOutNothing) {
                                    _HFReadMemoryVectorArray, 11000);
   Bytes header = Write([](HyperFile& f) { CDynArrayWriteHeader(&f, 3, 16); });
   for (size_t n = 0; n < header.size(); ++n) {
-    MemReader r(Bytes(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(n)));
+    lumtest::MemReader r(Bytes(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(n)));
     Int32 count = 0, size = 0;
     EXPECT_FALSE(CDynArrayReadHeader(&r.hf, &count, &size)) << n;
     EXPECT_EQ(FILEERROR_READ, r.hf.GetError()) << n;
@@ -1599,9 +1532,9 @@ TEST(HyperFile, WritersFailWithTheWriteErrorWhereverTheDiskFills) {
   const Vector64 v[2] = {Vector64(1, 2, 3), Vector64(4, 5, 6)};
   const Int32 i[2] = {3, 4};
   ExpectWriteErrorWhereverTheDiskFills("Vector64 array",
-                                         [&](HyperFile& f) { return _HFWriteArray(&f, v, 2); });
+                                       [&](HyperFile& f) { return _HFWriteArray(&f, v, 2); });
   ExpectWriteErrorWhereverTheDiskFills("Int32 array",
-                                         [&](HyperFile& f) { return _HFWriteArray(&f, i, 2); });
+                                       [&](HyperFile& f) { return _HFWriteArray(&f, i, 2); });
   ExpectWriteErrorWhereverTheDiskFills(
       "CDynArrayWriteHeader", [](HyperFile& f) { return CDynArrayWriteHeader(&f, 3, 16); });
   ExpectWriteErrorWhereverTheDiskFills("chunk with a string", [](HyperFile& f) {
@@ -1624,7 +1557,7 @@ struct SweepCase {
 
 bool RunSweepCase(std::int64_t, void* ctx) {
   const SweepCase& c = *static_cast<const SweepCase*>(ctx);
-  MemReader r(c.stream, c.version);
+  lumtest::MemReader r(c.stream, c.version);
   int outcome = c.read(r.hf);
   if (outcome < 0) return false;
   return r.hf.GetError() == (outcome == 1 ? FILEERROR_NONE : FILEERROR_OUTOFMEMORY);
@@ -1899,7 +1832,7 @@ void ExpectSameSkip(const Bytes& b, const std::string& what,
   std::string path = lumtest::TempPath("skip.hf");
   ASSERT_TRUE(lumtest::WriteFileBytes(path, b));
   for (Int32 start : {0, 1}) {
-    MemReader mem(b, version, float32, order);
+    lumtest::MemReader mem(b, version, float32, order);
     SkipEnd want = SkipOnce(mem.hf, start);
     for (bool hook : {false, true}) {
       HyperFile disk;
@@ -1956,6 +1889,55 @@ TEST(HyperFile, SkipToEndChunkOnDiskEndsAsValueByValue) {
       ExpectSameSkip(big, "large", HYPERFILE_CURRENT_VERSION, float32, order);
       ExpectSameSkip(Bytes(big.begin(), big.end() - 6), "large, cut", HYPERFILE_CURRENT_VERSION,
                      float32, order);
+    }
+  }
+}
+
+// Large 64-bit arrays are converted two numbers at a time: every special value, in both
+// orders, at both positions of a pair and in a last unpaired element, to a disk file.
+TEST(HyperFile, LargeSixtyFourBitArraysKeepEveryBitAndTheFloatRule) {
+  const Float64 specials[] = {0.0,
+                              -0.0,
+                              1.5,
+                              -2.25e300,
+                              4.9e-324,
+                              std::numeric_limits<Float64>::infinity(),
+                              -std::numeric_limits<Float64>::infinity(),
+                              std::numeric_limits<Float64>::quiet_NaN(),
+                              std::numeric_limits<Float64>::max()};
+  std::vector<Float64> values(200001);
+  for (size_t i = 0; i < values.size(); ++i)
+    values[i] = i % 3 == 0 ? specials[(i / 3) % 9] : static_cast<Float64>(i) * 0.1;
+  std::vector<Int64> ints(values.size());
+  for (size_t i = 0; i < ints.size(); ++i) std::memcpy(&ints[i], &values[i], 8);
+  std::string path = lumtest::TempPath("large64.hf");
+  for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+    {
+      HyperFile f;
+      ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));
+      f.SetByteOrder(order);
+      const Int32 n = static_cast<Int32>(values.size());
+      ASSERT_TRUE(f.WriteArray(values.data(), HYPERFILEARRAY_FLOAT64, 8, n));
+      ASSERT_TRUE(f.WriteArray(ints.data(), HYPERFILEARRAY_INT64, 8, n));
+      ASSERT_TRUE(f.Close());
+    }
+    Bytes b = lumtest::ReadFileBytes(path);
+    const size_t size = 6 + 8 * values.size();
+    ASSERT_EQ(2 * size, b.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      UInt64 bits;
+      std::memcpy(&bits, &values[i], 8);
+      const bool special = (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull;
+      for (int array = 0; array < 2; ++array) {
+        UInt64 want = array == 0 && special ? 0 : bits;
+        const unsigned char* p = &b[array * size + 6 + 8 * i];
+        UInt64 got = 0;
+        for (int k = 0; k < 8; ++k) {
+          int at = order == BYTEORDER_MOTOROLA ? k : 7 - k;
+          got = (got << 8) | p[at];
+        }
+        ASSERT_EQ(want, got) << "element " << i << " of array " << array;
+      }
     }
   }
 }

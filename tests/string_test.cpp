@@ -10,23 +10,14 @@
 #include "lum_platform.h"
 #include "lumora.h"
 #include "test_support.h"
+#include "text_support.h"
 
 using namespace lumora;
 
 namespace {
 
-String S(const char16_t* text) {
-  String s;
-  s.SetUcBlock(reinterpret_cast<const UInt16*>(text), -1);
-  return s;
-}
-
-std::u16string U(const String& s) {
-  const UInt16* p = s.GetUnits();
-  return p == nullptr ? std::u16string()
-                      : std::u16string(reinterpret_cast<const char16_t*>(p),
-                                       static_cast<size_t>(s.GetLength()));
-}
+using lumtest::S;
+using lumtest::U;
 
 // Decodes count bytes with the encoding.
 std::u16string Dec(const char* bytes, Int32 count, STRINGENCODING enc) {

@@ -132,10 +132,10 @@ bool Raw(HyperFile& hf, const char* hex) {
   return hf.WriteUnknownChunk(b.data(), static_cast<Int64>(b.size()), true);
 }
 
-// A number reader leaves its output unchanged when it fails.
-template <typename T>
-Item Number(const char* name, T value, bool (HyperFile::*write)(T), bool (HyperFile::*read)(T*),
-            T untouched) {
+// A reader of a plain value leaves its output unchanged when it fails.
+template <typename T, typename W>
+Item Plain(const char* name, T value, bool (HyperFile::*write)(W), bool (HyperFile::*read)(T*),
+           T untouched) {
   return {name, [=](HyperFile& hf) { return (hf.*write)(value); },
           [=](HyperFile& hf) {
             T v = untouched;
@@ -144,10 +144,14 @@ Item Number(const char* name, T value, bool (HyperFile::*write)(T), bool (HyperF
           }};
 }
 
+std::function<bool(HyperFile&)> RawWriter(const char* hex) {
+  return [hex](HyperFile& hf) { return Raw(hf, hex); };
+}
+
 // A reader that allocates its result: null and 0 unless it succeeds.
 template <typename T>
-Item Block(const char* name, std::function<bool(HyperFile&)> write,
-           std::function<bool(HyperFile&, T**, Int32*)> read, std::vector<T> want) {
+Item BlockOf(const char* name, std::function<bool(HyperFile&)> write,
+             std::function<bool(HyperFile&, T**, Int32*)> read, std::vector<T> want) {
   return {name, std::move(write), [=](HyperFile& hf) {
             T* data = reinterpret_cast<T*>(1);
             Int32 n = -1;
@@ -159,6 +163,22 @@ Item Block(const char* name, std::function<bool(HyperFile&)> write,
             MemFree(block);
             return Judge(ok, same, cleared);
           }};
+}
+
+template <typename T>
+Item Block(const char* name, std::function<bool(HyperFile&)> write,
+           bool (*read)(HyperFile*, T**, Int32*), std::vector<T> want) {
+  return BlockOf<T>(
+      name, std::move(write), [read](HyperFile& hf, T** d, Int32* n) { return read(&hf, d, n); },
+      std::move(want));
+}
+
+template <typename T>
+Item Block(const char* name, std::function<bool(HyperFile&)> write,
+           bool (HyperFile::*read)(T**, Int32*), std::vector<T> want) {
+  return BlockOf<T>(
+      name, std::move(write), [read](HyperFile& hf, T** d, Int32* n) { return (hf.*read)(d, n); },
+      std::move(want));
 }
 
 // A GeData value: a failed read leaves nil.
@@ -183,9 +203,6 @@ bool SameOrShorter(const DescID& got, const DescID& want) {
   return got == want || (lumtest::InjectedFailureHappened() && got.GetCount() < want.GetCount());
 }
 
-// The values the stream items write and compare with, and the items' stream with where each
-// item starts (one more entry: the end). Each test builds its own, so that no library memory
-// outlives a test.
 // Items, the stream they make, where each item starts in it (one more entry: the end), and
 // the file version the stream is read as.
 struct ItemSet {
@@ -226,6 +243,8 @@ GeData ReadBack(const std::function<bool(HyperFile&)>& write) {
   return v;
 }
 
+// The values the stream items write and compare with, and the item sets. Each test builds its
+// own, so that no library memory outlives a test.
 struct Samples {
   Samples();
   ~Samples() { DescIdStore_Free(store); }
@@ -309,43 +328,21 @@ void Samples::MakeItems() {
            ((v != nullptr && *v == d->storeValue) || lumtest::InjectedFailureHappened());
   };
   current.items = {
-      Number<UChar>("uchar", 0xA7, &HyperFile::WriteUChar, &HyperFile::ReadUChar, 0x11),
-      Number<Int32>("int32", -123456, &HyperFile::WriteInt32, &HyperFile::ReadInt32, 5),
-      Number<UInt32>("uint32", 0xDEADBEEF, &HyperFile::WriteUInt32, &HyperFile::ReadUInt32, 5),
-      Number<Int64>("int64", -(Int64(1) << 50), &HyperFile::WriteInt64, &HyperFile::ReadInt64, 5),
-      Number<Float32>("float32", 0.75f, &HyperFile::WriteFloat32, &HyperFile::ReadFloat32, 5),
-      Number<Float>("float", -1e300, &HyperFile::WriteFloat, &HyperFile::ReadFloat, 5),
-      Number<bool>("bool", true, &HyperFile::WriteBool, &HyperFile::ReadBool, false),
-      {"time", [](HyperFile& hf) { return hf.WriteTime(BaseTime(7, 30)); },
-       [](HyperFile& hf) {
-         BaseTime t(1, 1);
-         const bool ok = hf.ReadTime(&t);
-         return Judge(ok, t == BaseTime(7, 30), t == BaseTime(1, 1));
-       }},
-      {"vector", [](HyperFile& hf) { return hf.WriteVector(Vector64(1, 2, 3)); },
-       [](HyperFile& hf) {
-         Vector64 x(9, 9, 9);
-         const bool ok = hf.ReadVector(&x);
-         return Judge(ok, x == Vector64(1, 2, 3), x == Vector64(9, 9, 9));
-       }},
-      {"vector32", [](HyperFile& hf) { return hf.WriteVector32(Vector32(1, 2, 3)); },
-       [](HyperFile& hf) {
-         Vector32 x(9, 9, 9);
-         const bool ok = hf.ReadVector32(&x);
-         return Judge(ok, x == Vector32(1, 2, 3), x == Vector32(9, 9, 9));
-       }},
-      {"vector64", [](HyperFile& hf) { return hf.WriteVector64(Vector64(-1, 0.5, 3)); },
-       [](HyperFile& hf) {
-         Vector64 x(9, 9, 9);
-         const bool ok = hf.ReadVector64(&x);
-         return Judge(ok, x == Vector64(-1, 0.5, 3), x == Vector64(9, 9, 9));
-       }},
-      {"matrix", [](HyperFile& hf) { return hf.WriteMatrix(kMatrix); },
-       [](HyperFile& hf) {
-         Matrix64 m;
-         const bool ok = hf.ReadMatrix(&m);
-         return Judge(ok, m == kMatrix, m == Matrix64());
-       }},
+      Plain<UChar>("uchar", 0xA7, &HyperFile::WriteUChar, &HyperFile::ReadUChar, 0x11),
+      Plain<Int32>("int32", -123456, &HyperFile::WriteInt32, &HyperFile::ReadInt32, 5),
+      Plain<UInt32>("uint32", 0xDEADBEEF, &HyperFile::WriteUInt32, &HyperFile::ReadUInt32, 5),
+      Plain<Int64>("int64", -(Int64(1) << 50), &HyperFile::WriteInt64, &HyperFile::ReadInt64, 5),
+      Plain<Float32>("float32", 0.75f, &HyperFile::WriteFloat32, &HyperFile::ReadFloat32, 5),
+      Plain<Float>("float", -1e300, &HyperFile::WriteFloat, &HyperFile::ReadFloat, 5),
+      Plain<bool>("bool", true, &HyperFile::WriteBool, &HyperFile::ReadBool, false),
+      Plain("time", BaseTime(7, 30), &HyperFile::WriteTime, &HyperFile::ReadTime, BaseTime(1, 1)),
+      Plain("vector", Vector64(1, 2, 3), &HyperFile::WriteVector, &HyperFile::ReadVector,
+            Vector64(9, 9, 9)),
+      Plain("vector32", Vector32(1, 2, 3), &HyperFile::WriteVector32, &HyperFile::ReadVector32,
+            Vector32(9, 9, 9)),
+      Plain("vector64", Vector64(-1, 0.5, 3), &HyperFile::WriteVector64, &HyperFile::ReadVector64,
+            Vector64(9, 9, 9)),
+      Plain("matrix", kMatrix, &HyperFile::WriteMatrix, &HyperFile::ReadMatrix, Matrix64()),
       {"float64", [](HyperFile& hf) { return Raw(hf, "14 3ff8000000000000"); },
        [](HyperFile& hf) {
          Float64 x = 5;
@@ -399,44 +396,28 @@ void Samples::MakeItems() {
                          hf.ReadArray(f, HYPERFILEARRAY_FLOAT64, 8, 2);
          return Judge(ok, y[2] == 8 && f[1] == -2.25);
        }},
-      Block<Float32>(
-          "older float32 array",
-          [](HyperFile& hf) { return Raw(hf, "89 00000008 3fc00000 c0100000"); },
-          [](HyperFile& hf, Float32** out, Int32* n) { return hf.ReadFloat32ArrayEx(out, n); },
-          {1.5f, -2.25f}),
-      Block<Vector64>(
-          "older vector array",
-          [](HyperFile& hf) {
-            return Raw(hf, "85 0000000c 3ff0000000000000 4000000000000000 4008000000000000");
-          },
-          [](HyperFile& hf, Vector64** out, Int32* n) { return hf.ReadVectorArrayEx(out, n); },
-          {Vector64(1, 2, 3)}),
-      Block<CPolygon>(
-          "older polygon array",
-          [](HyperFile& hf) {
-            return Raw(hf, "86 00000010 00000001 0001 0002 0003 0003 0004 0005 0006 0007");
-          },
-          [](HyperFile& hf, CPolygon** out, Int32* n) { return hf.ReadPolygonArrayEx(out, n); },
-          {CPolygon(1, 2, 3, 3), CPolygon(4, 5, 6, 7)}),
-      Block<UInt16>(
-          "older uint16 array", [](HyperFile& hf) { return Raw(hf, "87 00000004 abcd 0001"); },
-          [](HyperFile& hf, UInt16** out, Int32* n) { return hf.ReadUInt16ArrayEx(out, n); },
-          {0xABCD, 1}),
-      Block<Vector64>(
-          "vector array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kVectors, 3); },
-          [](HyperFile& hf, Vector64** out, Int32* n) { return _HFReadArray(&hf, out, n); },
-          {kVectors[0], kVectors[1], kVectors[2]}),
-      Block<Float32>(
-          "float32 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kFloats, 2); },
-          [](HyperFile& hf, Float32** out, Int32* n) { return _HFReadArray(&hf, out, n); },
-          {kFloats[0], kFloats[1]}),
-      Block<Int32>(
-          "int32 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kInts, 3); },
-          [](HyperFile& hf, Int32** out, Int32* n) { return _HFReadArray(&hf, out, n); },
-          {7, -8, 9}),
-      Block<Int16>(
-          "int16 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kShorts, 2); },
-          [](HyperFile& hf, Int16** out, Int32* n) { return _HFReadArray(&hf, out, n); }, {-3, 4}),
+      Block<Float32>("older float32 array", RawWriter("89 00000008 3fc00000 c0100000"),
+                     (&HyperFile::ReadFloat32ArrayEx), {1.5f, -2.25f}),
+      Block<Vector64>("older vector array",
+                      RawWriter("85 0000000c 3ff0000000000000 4000000000000000 4008000000000000"),
+                      (&HyperFile::ReadVectorArrayEx), {Vector64(1, 2, 3)}),
+      Block<CPolygon>("older polygon array",
+                      RawWriter("86 00000010 00000001 0001 0002 0003 0003 0004 0005 0006 0007"),
+                      (&HyperFile::ReadPolygonArrayEx),
+                      {CPolygon(1, 2, 3, 3), CPolygon(4, 5, 6, 7)}),
+      Block<UInt16>("older uint16 array", RawWriter("87 00000004 abcd 0001"),
+                    (&HyperFile::ReadUInt16ArrayEx), {0xABCD, 1}),
+      Block<Vector64>("vector array helper",
+                      [](HyperFile& hf) { return _HFWriteArray(&hf, kVectors, 3); }, _HFReadArray,
+                      {kVectors[0], kVectors[1], kVectors[2]}),
+      Block<Float32>("float32 array helper",
+                     [](HyperFile& hf) { return _HFWriteArray(&hf, kFloats, 2); }, _HFReadArray,
+                     {kFloats[0], kFloats[1]}),
+      Block<Int32>("int32 array helper", [](HyperFile& hf) { return _HFWriteArray(&hf, kInts, 3); },
+                   _HFReadArray, {7, -8, 9}),
+      Block<Int16>("int16 array helper",
+                   [](HyperFile& hf) { return _HFWriteArray(&hf, kShorts, 2); }, _HFReadArray,
+                   {-3, 4}),
       {"skipped chunk",
        [d](HyperFile& hf) {
          return hf.WriteChunkStart(7, 1) && hf.WriteString(d->shortText) &&
@@ -541,7 +522,7 @@ void Samples::MakeItems() {
          BaseSelect s;
          s.Select(1000);
          const bool ok = s.Read_API(&hf);
-         // Read one by one, the last index selected is the last run's last.
+         // Built aside: a failed read leaves the selection as it was.
          return Judge(
              ok, s.GetCount() == d->runs.GetCount() && s.GetSegments() == d->runs.GetSegments(),
              s.GetCount() == 1 && s.IsSelected(1000));
@@ -617,16 +598,9 @@ void Samples::MakeOlderItems() {
          return Judge(ok, p.GetLength() == 418 && p.GetUnit(0) == '/' && p.GetUnit(417) == 'e');
        }},
       Block<Vector64>("vectors in memory", memory("0000803f 00000040 00004040"),
-                      [](HyperFile& hf, Vector64** out, Int32* n) {
-                        return _HFReadMemoryVectorArray(&hf, out, n);
-                      },
-                      {Vector64(1, 2, 3)}),
-      Block<Int32>("int32 in memory", memory("07000000 f8ffffff"),
-                   [](HyperFile& hf, Int32** out, Int32* n) { return _HFReadMemoryL(&hf, out, n); },
-                   {7, -8}),
-      Block<Int16>("int16 in memory", memory("fdff 0400"),
-                   [](HyperFile& hf, Int16** out, Int32* n) { return _HFReadMemoryW(&hf, out, n); },
-                   {-3, 4}),
+                      _HFReadMemoryVectorArray, {Vector64(1, 2, 3)}),
+      Block<Int32>("int32 in memory", memory("07000000 f8ffffff"), _HFReadMemoryL, {7, -8}),
+      Block<Int16>("int16 in memory", memory("fdff 0400"), _HFReadMemoryW, {-3, 4}),
       {"block selection in memory", memory("01000000 03000000 07000000 07000000"),
        [](HyperFile& hf) {
          SelectBlockArray s;

@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -11,12 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "jpeg_support.h"
 #include "klaymo_writer.h"
 #include "test_support.h"
 
@@ -33,6 +32,17 @@ struct ToolRun {
 std::string ReadText(const std::string& path) {
   std::vector<unsigned char> bytes = lumtest::ReadFileBytes(path);
   return std::string(bytes.begin(), bytes.end());
+}
+
+// Waits for the tool's process and collects its exit status and the files its output went to.
+ToolRun Finished(pid_t pid, const std::string& outPath, const std::string& errPath) {
+  ToolRun run{-1, "", ""};
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = ReadText(outPath);
+  run.err = ReadText(errPath);
+  return run;
 }
 
 ToolRun RunTool(const std::vector<std::string>& args) {
@@ -57,12 +67,7 @@ ToolRun RunTool(const std::vector<std::string>& args) {
     ADD_FAILURE() << "cannot start " << KLAYMO_THUMBNAIL_PATH;
     return run;
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.out = ReadText(outPath);
-  run.err = ReadText(errPath);
-  return run;
+  return Finished(pid, outPath, errPath);
 }
 
 bool Exists(const std::string& path) {
@@ -152,52 +157,6 @@ TEST(Tool, DocumentsWithoutAThumbnailStillSucceed) {
 
 namespace {
 
-struct DecodeError {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-void DecodeErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<DecodeError*>(cinfo->err)->jump, 1);
-}
-
-// A JPEG file decoded to 8-bit RGB; ok is false when it is not a JPEG libjpeg can read.
-struct Picture {
-  bool ok = false;
-  int width = 0, height = 0, components = 0;
-  std::vector<unsigned char> rgb;
-};
-
-Picture DecodeJpeg(const std::vector<unsigned char>& bytes) {
-  Picture pic;
-  if (bytes.empty()) return pic;
-  jpeg_decompress_struct cinfo;
-  DecodeError err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = DecodeErrorExit;
-  if (setjmp(err.jump) != 0) {
-    jpeg_destroy_decompress(&cinfo);
-    return Picture();
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, bytes.data(), bytes.size());
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&cinfo);
-  pic.width = static_cast<int>(cinfo.output_width);
-  pic.height = static_cast<int>(cinfo.output_height);
-  pic.components = cinfo.num_components;
-  pic.rgb.resize(static_cast<size_t>(pic.width) * pic.height * 3);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = &pic.rgb[static_cast<size_t>(cinfo.output_scanline) * pic.width * 3];
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  pic.ok = true;
-  return pic;
-}
-
 // Mean absolute difference per sample between a decoded 96 x 96 picture and the decoder's
 // 4-byte pixels (the fourth byte unused), and the share of samples off by more than 24.
 struct Difference {
@@ -205,7 +164,8 @@ struct Difference {
   double outliers;
 };
 
-Difference Compare(const Picture& pic, const std::vector<std::uint8_t>& pixels, bool flip = false) {
+Difference Compare(const lumtest::JpegPicture& pic, const std::vector<std::uint8_t>& pixels,
+                   bool flip = false) {
   double sum = 0;
   int far = 0;
   const int n = klaymo::kThumbSide * klaymo::kThumbSide;
@@ -247,12 +207,7 @@ ToolRun RunToolWithFileLimit(const std::vector<std::string>& args, rlim_t maxByt
     ADD_FAILURE() << "cannot fork";
     return run;
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.out = ReadText(outPath);
-  run.err = ReadText(errPath);
-  return run;
+  return Finished(pid, outPath, errPath);
 }
 
 std::vector<std::string> DirectoryEntries(const std::string& dir) {
@@ -298,7 +253,7 @@ TEST(Tool, WritesTheDecodedThumbnailOrABlackPictureAsA96x96Jpeg) {
     EXPECT_EQ("", run.out);
     EXPECT_EQ("", run.err);
 
-    Picture pic = DecodeJpeg(lumtest::ReadFileBytes(output));
+    lumtest::JpegPicture pic = lumtest::DecodeJpeg(lumtest::ReadFileBytes(output));
     ASSERT_TRUE(pic.ok);
     EXPECT_EQ(96, pic.width);
     EXPECT_EQ(96, pic.height);
@@ -317,7 +272,7 @@ TEST(Tool, WritesTheDecodedThumbnailOrABlackPictureAsA96x96Jpeg) {
   ASSERT_TRUE(lumtest::WriteFileBytes(empty, {}));
   const std::string output = lumtest::TempPath("nothing.jpg");
   ASSERT_EQ(0, RunTool({empty, output}).status);
-  Picture pic = DecodeJpeg(lumtest::ReadFileBytes(output));
+  lumtest::JpegPicture pic = lumtest::DecodeJpeg(lumtest::ReadFileBytes(output));
   ASSERT_TRUE(pic.ok);
   EXPECT_EQ(96, pic.width);
   EXPECT_EQ(96, pic.height);
@@ -361,7 +316,7 @@ TEST(Tool, ReplacesAnExistingOutputWholeKeepingItsModeAndLinks) {
   const std::string fresh = dir + "/fresh.jpg";
   ASSERT_EQ(0, RunTool({SamplePath(), fresh}).status);
   const std::vector<unsigned char> jpeg = lumtest::ReadFileBytes(fresh);
-  ASSERT_TRUE(DecodeJpeg(jpeg).ok);
+  ASSERT_TRUE(lumtest::DecodeJpeg(jpeg).ok);
   struct stat st;
   mode_t mask = umask(0);
   umask(mask);

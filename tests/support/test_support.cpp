@@ -137,6 +137,12 @@ void ResetAlerts() { AlertList().clear(); }
 const std::vector<Alert>& Alerts() { return AlertList(); }
 int AlertCount() { return static_cast<int>(AlertList().size()); }
 
+bool HasAlert(int line, const char* file) {
+  for (const Alert& a : AlertList())
+    if (a.line == line && a.file == file) return true;
+  return false;
+}
+
 std::string TempDir() {
   static std::string dir = [] {
     std::string templ = (std::filesystem::temp_directory_path() / "lumora-test-XXXXXX").string();

@@ -47,6 +47,8 @@ struct Alert {
 void ResetAlerts();
 const std::vector<Alert>& Alerts();
 int AlertCount();
+// Whether an alert from `file` at `line` is among them.
+bool HasAlert(int line, const char* file);
 
 // A fresh temporary directory for this test program; removed at exit.
 std::string TempDir();
@@ -59,6 +61,8 @@ bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 std::vector<unsigned char> FromHex(const std::string& hex);
 std::string ToHex(const unsigned char* bytes, std::size_t n);
 inline std::string ToHex(const std::vector<unsigned char>& v) { return ToHex(v.data(), v.size()); }
+// Hex in ToHex's spelling ("0AFF10" -> "0a ff 10"), to compare literal bytes with ToHex output.
+inline std::string NormHex(const std::string& hex) { return ToHex(FromHex(hex)); }
 
 }  // namespace lumtest
 
