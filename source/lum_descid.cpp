@@ -128,7 +128,12 @@ bool DescID::Read(HyperFile* hf) {
       // A zero id ends the path: what follows it is never written back, so keeping it would
       // give an id that compares differently once saved and loaded again.
       if (l.id == 0) ended = true;
-      if (!ended) PushId(l);  // a level that cannot be allocated is left out
+      // A level that cannot be kept fails the read: a shorter id would address another
+      // parameter.
+      if (!ended && !PushId(l)) {
+        hf->SetError(FILEERROR_OUTOFMEMORY);
+        return false;
+      }
     }
   }
   return hf->SkipToEndChunk();

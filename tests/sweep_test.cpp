@@ -197,12 +197,6 @@ Item Value(const char* name, const GeData& value) {
       [value](const GeData& v) { return v == value; });
 }
 
-// Reading a parameter address leaves out a level that cannot be allocated and still succeeds:
-// under an allocation failure an address may come back shorter.
-bool SameOrShorter(const DescID& got, const DescID& want) {
-  return got == want || (lumtest::InjectedFailureHappened() && got.GetCount() < want.GetCount());
-}
-
 // Items, the stream they make, where each item starts in it (one more entry: the end), and
 // the file version the stream is read as.
 struct ItemSet {
@@ -465,7 +459,7 @@ void Samples::MakeItems() {
           "address value", [d](HyperFile& hf) { return hf.WriteGeData(d->addressValue); },
           [d](const GeData& v) {
             const CustomDataType* id = v.GetCustomDataType(CUSTOMDATATYPE_DESCID);
-            return id != nullptr && SameOrShorter(*reinterpret_cast<const DescID*>(id), d->address);
+            return id != nullptr && *reinterpret_cast<const DescID*>(id) == d->address;
           }),
       Value("priority value", *d->sample.GetData(12)),
       Value("date value", *d->sample.GetData(13)),
@@ -547,7 +541,7 @@ void Samples::MakeItems() {
        [d](HyperFile& hf) {
          DescID id(3);
          const bool ok = id.Read(&hf);
-         return Judge(ok, SameOrShorter(id, d->address));
+         return Judge(ok, id == d->address);
        }},
       {"address store", [d](HyperFile& hf) { return DescIdStore_Write(d->store, &hf, true); },
        [=](HyperFile& hf) {
