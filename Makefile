@@ -66,8 +66,11 @@ bench: deps
 coverage: deps
 	@cmake -S . -B build-coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMORA_COVERAGE=ON >/dev/null
 	@cmake --build build-coverage -j $(JOBS)
+	@find build-coverage -name '*.gcda' -delete
 	@cd build-coverage && ctest -j $(JOBS) --timeout 1800 >/dev/null || true
-	@gcovr -r . --object-directory build-coverage --filter source/ --filter app/ --exclude-unreachable-branches --exclude-throw-branches --print-summary
+	@# Only this build's counters: other build trees under the root would be merged in too.
+	@gcovr -r . build-coverage --object-directory build-coverage --filter source/ --filter app/ \
+	  --exclude-unreachable-branches --exclude-throw-branches --print-summary
 
 clean:
 	rm -rf build build-sanitize build-fuzz build-coverage
