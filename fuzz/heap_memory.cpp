@@ -1,5 +1,7 @@
-// Memory functions for the benchmark programs: the C heap, as the tool has them.
+// Memory functions on the C heap for the fuzz targets and the benchmark programs, as the tool
+// has them; under the sanitizers every block is seen.
 #include <cstdlib>
+#include <cstring>
 
 #include "lumora.h"
 
