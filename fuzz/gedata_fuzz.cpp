@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "lum_basecontainer.h"
+#include "values/lum_basecontainer.h"
 #include "lumora.h"
 
 using namespace lumora;

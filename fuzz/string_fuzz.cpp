@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 #include "lumora.h"
 
 using namespace lumora;

@@ -1,11 +1,11 @@
 // BaseFile: buffered, byte-ordered file access with a sticky error code.
-#include "lum_basefile.h"
+#include "foundation/lum_basefile.h"
 
 #include <cstring>
 
 #include "lum_debug.h"
 #include "lum_memory.h"
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 namespace {

@@ -19,9 +19,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lum_file.h"
-#include "lum_filename.h"
-#include "lum_memoryfilestruct.h"
+#include "foundation/lum_file.h"
+#include "foundation/lum_filename.h"
+#include "foundation/lum_memoryfilestruct.h"
 #include "lum_types.h"
 
 namespace lumora {

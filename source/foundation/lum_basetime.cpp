@@ -1,11 +1,11 @@
 // BaseTime reduction and ordering, the calendar clock and the millisecond clock.
-#include "lum_basetime.h"
+#include "foundation/lum_basetime.h"
 
 #include <cfloat>
 #include <cmath>
 
 #include "lum_debug.h"
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 namespace {

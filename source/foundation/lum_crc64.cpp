@@ -8,7 +8,7 @@
 //     only depends on the message modulo the polynomial P, so 16-byte blocks are folded forward
 //     with multiplications by x^k mod P; the 16 bytes left are then fed through the tables.
 // Both give exactly the byte-by-byte result; the tests compare them on all lengths and offsets.
-#include "lum_crc64.h"
+#include "foundation/lum_crc64.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // CallFileOpen and the byte swappers.
-#include "lum_file.h"
+#include "foundation/lum_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

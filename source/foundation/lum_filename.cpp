@@ -1,5 +1,5 @@
 // Filename: normalised paths, case-insensitive equality and memory files.
-#include "lum_filename.h"
+#include "foundation/lum_filename.h"
 
 #include <cstring>
 

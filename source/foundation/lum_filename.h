@@ -9,9 +9,9 @@
 #ifndef LUM_FILENAME_H
 #define LUM_FILENAME_H
 
-#include "lum_memoryfilestruct.h"
-#include "lum_platform.h"
-#include "lum_string.h"
+#include "foundation/lum_memoryfilestruct.h"
+#include "platform/lum_platform.h"
+#include "foundation/lum_string.h"
 #include "lum_types.h"
 
 namespace lumora {

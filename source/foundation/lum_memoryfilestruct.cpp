@@ -1,5 +1,5 @@
 // MemoryFileStruct: readable bytes and the chain of write blocks of an in-memory file.
-#include "lum_memoryfilestruct.h"
+#include "foundation/lum_memoryfilestruct.h"
 
 #include <cstdint>
 #include <cstring>

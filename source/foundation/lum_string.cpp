@@ -2,13 +2,13 @@
 //
 // Decoding goes one character at a time through GeGetUnicodeFromChar; SetCString runs it twice
 // (count, then store) so that the buffer is allocated once at its exact rounded size.
-#include "lum_string.h"
+#include "foundation/lum_string.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "lum_memory.h"
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 namespace {

@@ -1,11 +1,11 @@
 // BaseBitmap: life and size, row transfers, alpha channels, copies and saving.
-#include "lum_basebitmap.h"
+#include "imaging/lum_basebitmap.h"
 
 #include <cstring>
 
-#include "lum_bitmapsaver.h"
+#include "imaging/lum_bitmapsaver.h"
 #include "lum_debug.h"
-#include "lum_drawport.h"
+#include "imaging/lum_drawport.h"
 #include "lum_memory.h"
 
 namespace lumora {

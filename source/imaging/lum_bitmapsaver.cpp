@@ -6,7 +6,7 @@
 // JpgSaver::Save, which then fails with BITMAPRESULT_FAILED. Between the jump point and any
 // libjpeg call only C frames and functions without destructors lie, so the jump skips no
 // cleanup; the BaseFile lives in Save itself and is closed there on every path.
-#include "lum_bitmapsaver.h"
+#include "imaging/lum_bitmapsaver.h"
 
 #include <csetjmp>
 #include <cstddef>
@@ -18,9 +18,9 @@
 #include <jerror.h>
 // clang-format on
 
-#include "lum_basecontainer.h"
-#include "lum_basefile.h"
-#include "lum_filename.h"
+#include "values/lum_basecontainer.h"
+#include "foundation/lum_basefile.h"
+#include "foundation/lum_filename.h"
 #include "lum_memory.h"
 
 namespace lumora {

@@ -15,7 +15,7 @@
 #ifndef LUM_BITMAPSAVER_H
 #define LUM_BITMAPSAVER_H
 
-#include "lum_basebitmap.h"
+#include "imaging/lum_basebitmap.h"
 #include "lum_types.h"
 
 namespace lumora {

@@ -1,5 +1,5 @@
 // Row conversion between colour modes.
-#include "lum_convertbits.h"
+#include "imaging/lum_convertbits.h"
 
 #include <cmath>
 #include <cstring>

@@ -7,7 +7,7 @@
 #ifndef LUM_CONVERTBITS_H
 #define LUM_CONVERTBITS_H
 
-#include "lum_basebitmap.h"
+#include "imaging/lum_basebitmap.h"
 #include "lum_types.h"
 
 namespace lumora {

@@ -1,12 +1,12 @@
 // Draw ports: allocation, the owned pixel buffer, the row-transfer dispatch and the storage
 // formats.
-#include "lum_drawport.h"
+#include "imaging/lum_drawport.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "lum_basebitmap.h"
-#include "lum_convertbits.h"
+#include "imaging/lum_basebitmap.h"
+#include "imaging/lum_convertbits.h"
 #include "lum_debug.h"
 #include "lum_memory.h"
 

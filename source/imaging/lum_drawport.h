@@ -11,7 +11,7 @@
 #ifndef LUM_DRAWPORT_H
 #define LUM_DRAWPORT_H
 
-#include "lum_basebitmap.h"
+#include "imaging/lum_basebitmap.h"
 #include "lum_math.h"
 #include "lum_types.h"
 

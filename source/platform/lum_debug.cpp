@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 namespace {

@@ -1,5 +1,5 @@
 // POSIX implementation of the platform layer.
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>

@@ -1,9 +1,9 @@
 // Selections as sorted runs (flat and in blocks) and the two bit sets.
-#include "lum_baseselect.h"
+#include "stream/lum_baseselect.h"
 
 #include <cstring>
 
-#include "lum_hyperfile.h"
+#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
 
 namespace lumora {

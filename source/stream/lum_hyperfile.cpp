@@ -5,7 +5,7 @@
 // are those of writing and reading every number with the BaseFile's typed functions, one at a
 // time: the same byte order, the same float rule (infinity and NaN become 0), the same point of
 // failure when the file ends early.
-#include "lum_hyperfile.h"
+#include "stream/lum_hyperfile.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -18,7 +18,7 @@
 
 #include "lum_debug.h"
 #include "lum_memory.h"
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 namespace {

@@ -20,12 +20,12 @@
 #ifndef LUM_HYPERFILE_H
 #define LUM_HYPERFILE_H
 
-#include "lum_basefile.h"
-#include "lum_basetime.h"
-#include "lum_file.h"
-#include "lum_filename.h"
+#include "foundation/lum_basefile.h"
+#include "foundation/lum_basetime.h"
+#include "foundation/lum_file.h"
+#include "foundation/lum_filename.h"
 #include "lum_math.h"
-#include "lum_string.h"
+#include "foundation/lum_string.h"
 #include "lum_types.h"
 
 namespace lumora {

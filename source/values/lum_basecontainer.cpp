@@ -1,11 +1,11 @@
-#include "lum_basecontainer.h"
+#include "values/lum_basecontainer.h"
 
 #include <cstring>
 #include <utility>
 
 #include "lum_debug.h"
-#include "lum_descid.h"
-#include "lum_hyperfile.h"
+#include "values/lum_descid.h"
+#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
 
 namespace lumora {

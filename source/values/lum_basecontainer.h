@@ -20,11 +20,11 @@
 #ifndef LUM_BASECONTAINER_H
 #define LUM_BASECONTAINER_H
 
-#include "lum_basetime.h"
-#include "lum_filename.h"
-#include "lum_gedata.h"
+#include "foundation/lum_basetime.h"
+#include "foundation/lum_filename.h"
+#include "values/lum_gedata.h"
 #include "lum_math.h"
-#include "lum_string.h"
+#include "foundation/lum_string.h"
 #include "lum_types.h"
 
 namespace lumora {

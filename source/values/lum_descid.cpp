@@ -1,9 +1,9 @@
-#include "lum_descid.h"
+#include "values/lum_descid.h"
 
 #include <cstring>
 #include <utility>
 
-#include "lum_hyperfile.h"
+#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
 
 namespace lumora {

@@ -11,7 +11,7 @@
 #ifndef LUM_DESCID_H
 #define LUM_DESCID_H
 
-#include "lum_desclevel.h"
+#include "values/lum_desclevel.h"
 #include "lum_types.h"
 
 namespace lumora {

@@ -1,9 +1,9 @@
-#include "lum_descidstore.h"
+#include "values/lum_descidstore.h"
 
 #include <utility>
 
-#include "lum_basecontainer.h"
-#include "lum_hyperfile.h"
+#include "values/lum_basecontainer.h"
+#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
 
 namespace lumora {

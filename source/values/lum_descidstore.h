@@ -14,8 +14,8 @@
 #define LUM_DESCIDSTORE_H
 
 #include "lum_array.h"
-#include "lum_descid.h"
-#include "lum_gedata.h"
+#include "values/lum_descid.h"
+#include "values/lum_gedata.h"
 #include "lum_types.h"
 
 namespace lumora {

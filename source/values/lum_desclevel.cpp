@@ -1,5 +1,5 @@
 // DescLevel is a plain record: its comparison lives in the header.
-#include "lum_desclevel.h"
+#include "values/lum_desclevel.h"
 
 namespace lumora {
 

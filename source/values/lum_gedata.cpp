@@ -1,13 +1,13 @@
 // GeData, ByteArray, PriorityData and the custom data-type classes (see lum_gedata.h).
-#include "lum_gedata.h"
+#include "values/lum_gedata.h"
 
 #include <cstring>
 
-#include "lum_basecontainer.h"
+#include "values/lum_basecontainer.h"
 #include "lum_debug.h"
-#include "lum_descid.h"
-#include "lum_gemarker.h"
-#include "lum_hyperfile.h"
+#include "values/lum_descid.h"
+#include "values/lum_gemarker.h"
+#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
 
 namespace lumora {

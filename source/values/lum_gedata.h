@@ -17,10 +17,10 @@
 #ifndef LUM_GEDATA_H
 #define LUM_GEDATA_H
 
-#include "lum_basetime.h"
-#include "lum_filename.h"
+#include "foundation/lum_basetime.h"
+#include "foundation/lum_filename.h"
 #include "lum_math.h"
-#include "lum_string.h"
+#include "foundation/lum_string.h"
 #include "lum_types.h"
 
 namespace lumora {

@@ -1,4 +1,4 @@
-#include "lum_gemarker.h"
+#include "values/lum_gemarker.h"
 
 #include <uuid/uuid.h>
 

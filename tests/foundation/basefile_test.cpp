@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 #include "lumora.h"
 #include "test_support.h"
 

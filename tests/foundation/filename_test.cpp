@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "lum_platform.h"
+#include "platform/lum_platform.h"
 #include "lumora.h"
 #include "test_support.h"
 #include "text_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lum_convertbits.h"
+#include "imaging/lum_convertbits.h"
 #include "lumora.h"
 #include "test_support.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "lum_basecontainer.h"
-#include "lum_descid.h"
-#include "lum_gemarker.h"
+#include "values/lum_basecontainer.h"
+#include "values/lum_descid.h"
+#include "values/lum_gemarker.h"
 #include "lumora.h"
 #include "stream_support.h"
 #include "test_support.h"
