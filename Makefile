@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 SAMPLE      := samples/sample.klaymo
 SAMPLE_OUT  := $(BUILD)/sample-thumbnail.jpg
 
-.PHONY: all deps configure build run test test-sanitize fuzz-build fuzz-smoke fuzz bench coverage clean
+.PHONY: all deps configure build run test install-check test-sanitize fuzz-build fuzz-smoke fuzz bench coverage clean
 
 all: build
 
@@ -22,12 +22,19 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only what the tool needs: the library, the memory functions and the tool itself.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target klaymo-thumbnail
 	@$(BUILD)/klaymo-thumbnail $(SAMPLE) $(SAMPLE_OUT)
 	@echo "klaymo-thumbnail wrote the 96 x 96 thumbnail of $(SAMPLE) to $(SAMPLE_OUT)"
 
 test: build
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+# Installs into a temporary prefix and builds a program outside the tree against the package
+# (find_package, pkg-config) and against the source tree (add_subdirectory).
+install-check: build
+	@JOBS=$(JOBS) scripts/check-install $(BUILD)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (clang, assertions on, -O1
 # so that the slowest tests stay within a minute or two): every test program stops at its first

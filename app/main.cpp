@@ -1,13 +1,16 @@
 // klaymo-thumbnail: writes the 96 x 96 preview stored in a Klaymo document as a JPEG file.
 //
-//   klaymo-thumbnail DOCUMENT OUTPUT
+//   klaymo-thumbnail [--require-thumbnail] DOCUMENT OUTPUT
 //
 // Exit status: 0 when the picture was written (a document without a thumbnail gives a black
-// picture), 1 when the document cannot be read or the picture cannot be written (a message on
-// stderr names the file), 2 for a wrong command line. A good run prints nothing.
+// picture, unless --require-thumbnail makes that an error), 1 when the document cannot be read,
+// holds no thumbnail that was required, is named by OUTPUT too, or the picture cannot be written
+// (a message on stderr names the file), 2 for a wrong command line. A good run prints nothing.
+// doc/klaymo-thumbnail.1 is the manual.
 //
-// Also home of the thumbnail decoder and of the memory functions the library leaves to the
-// application.
+// Also home of the thumbnail decoder. The memory functions the library leaves to the program
+// come from the default application library (app/lum_app_memory.cpp), which shows how a program
+// would define its own.
 //
 // The thumbnail block (B = block start; multi-byte fields little-endian):
 //   B+0        int8     format version, 4 or more
@@ -158,24 +161,93 @@ void CopyThumbnailToBitmap(const UChar* pixels, lumora::BaseBitmap* bitmap) {
 
 namespace {
 
-// Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed). False, with a
-// message on stderr, when the document cannot be opened or read.
-bool ReadHead(const char* path, UChar* head) {
+const char kUsage[] = "usage: klaymo-thumbnail [--require-thumbnail] DOCUMENT OUTPUT\n";
+
+const char kHelp[] =
+    "Writes the 96 x 96 preview picture stored in the Klaymo document DOCUMENT to OUTPUT as a\n"
+    "JPEG file. A document without a thumbnail gives a black picture, unless\n"
+    "--require-thumbnail is given. OUTPUT is replaced whole once the picture is written, so a\n"
+    "failed run leaves it as it was; a symbolic link is written through to the file it names;\n"
+    "OUTPUT may not name DOCUMENT itself. Paths after OUTPUT are ignored. A good run prints\n"
+    "nothing; the exit status is 0 when the picture was written, 1 when it was not, 2 for a\n"
+    "wrong command line.\n"
+    "\n"
+    "  --require-thumbnail  fail (status 1, nothing written) when DOCUMENT has no thumbnail\n"
+    "  --help               print this help and exit\n"
+    "  --version            print the version and exit\n"
+    "  --                   end of options: the next arguments are paths\n";
+
+struct CommandLine {
+  const char* document = nullptr;
+  const char* output = nullptr;
+  bool requireThumbnail = false;
+};
+
+enum class Request { kRun, kHelp, kVersion, kUsageError };
+
+// Options may stand anywhere before "--"; "-" alone is a path. The first two paths are the
+// document and the output, further ones are ignored (thumbnailer entries may pass a size after
+// them). A usage error is reported on stderr here.
+Request ParseCommandLine(int argc, char** argv, CommandLine* line) {
+  int paths = 0;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (options && arg[0] == '-' && arg[1] != '\0') {
+      if (std::strcmp(arg, "--") == 0) {
+        options = false;
+      } else if (std::strcmp(arg, "--help") == 0) {
+        return Request::kHelp;
+      } else if (std::strcmp(arg, "--version") == 0) {
+        return Request::kVersion;
+      } else if (std::strcmp(arg, "--require-thumbnail") == 0) {
+        line->requireThumbnail = true;
+      } else {
+        std::fprintf(stderr, "klaymo-thumbnail: unknown option %s\n%s", arg, kUsage);
+        return Request::kUsageError;
+      }
+      continue;
+    }
+    if (paths == 0) line->document = arg;
+    if (paths == 1) line->output = arg;
+    ++paths;
+  }
+  if (paths < 2) {
+    std::fputs(kUsage, stderr);
+    return Request::kUsageError;
+  }
+  return Request::kRun;
+}
+
+// Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed) and tells which
+// file it is. False, with a message on stderr, when the document cannot be opened or read.
+bool ReadHead(const char* path, UChar* head, struct stat* document) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot open %s: %s\n", path, std::strerror(errno));
     return false;
   }
-  size_t got = std::fread(head, 1, kKlaymoHeadSize, file);
-  (void)got;  // a short document is fine
-  bool failed = std::ferror(file) != 0;
+  bool failed = fstat(fileno(file), document) != 0;
   int err = errno;
+  if (!failed) {
+    size_t got = std::fread(head, 1, kKlaymoHeadSize, file);
+    (void)got;  // a short document is fine
+    failed = std::ferror(file) != 0;
+    err = errno;
+  }
   std::fclose(file);
   if (failed) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot read %s: %s\n", path, std::strerror(err));
     return false;
   }
   return true;
+}
+
+// Whether output names the document that was read: the same file by device and inode, whatever
+// the spelling of the path, through a symbolic link or by another hard link.
+bool NamesTheDocument(const char* output, const struct stat& document) {
+  struct stat st;
+  return stat(output, &st) == 0 && st.st_dev == document.st_dev && st.st_ino == document.st_ino;
 }
 
 // Saves bitmap with the JPEG saver to name; false, with errno describing a file failure where
@@ -192,6 +264,57 @@ void ReportSaveFailure(const char* output, Int32 result, int err) {
   if (result == lumora::BITMAPRESULT_FILE)
     why = err != 0 ? std::strerror(err) : "the file cannot be opened or written";
   std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, why);
+}
+
+// The path a write to `path` lands on: symbolic links are followed, as open() does, to the last
+// name in the chain, which need not exist (a dangling link is written through). A relative link
+// is read from its own directory. Returns a path to free with std::free, or null with errno set.
+char* FollowLinks(const char* path) {
+  char* current = strdup(path);
+  for (int hops = 0; current != nullptr; ++hops) {
+    struct stat st;
+    if (lstat(current, &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (hops == 40) {
+      std::free(current);
+      errno = ELOOP;
+      return nullptr;
+    }
+    // The link's size may be 0 (some file systems do not report it): grow until it fits.
+    size_t room = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 256;
+    char* link = nullptr;
+    ssize_t got = 0;
+    for (;;) {
+      char* grown = static_cast<char*>(std::realloc(link, room));
+      if (grown == nullptr) break;
+      link = grown;
+      got = readlink(current, link, room);
+      if (got < 0 || static_cast<size_t>(got) < room) break;
+      room *= 2;
+    }
+    if (link == nullptr || got < 0) {
+      int err = link == nullptr ? ENOMEM : errno;
+      std::free(link);
+      std::free(current);
+      errno = err;
+      return nullptr;
+    }
+    const size_t length = static_cast<size_t>(got);
+    const char* slash = std::strrchr(current, '/');
+    const size_t directory =
+        link[0] != '/' && slash != nullptr ? static_cast<size_t>(slash - current) + 1 : 0;
+    char* next = static_cast<char*>(std::malloc(directory + length + 1));
+    if (next != nullptr) {
+      std::memcpy(next, current, directory);
+      std::memcpy(next + directory, link, length);
+      next[directory + length] = '\0';
+    } else {
+      errno = ENOMEM;
+    }
+    std::free(link);
+    std::free(current);
+    current = next;
+  }
+  return nullptr;
 }
 
 // Saves into a new temporary file beside target and renames it over target; output names the
@@ -235,46 +358,54 @@ bool ReplaceThroughTemporary(lumora::BaseBitmap* bitmap, const char* output, con
 // Writes the picture to output. A save that fails must not leave a truncated picture behind, nor
 // destroy what output held before: a new or regular output file is written under a temporary
 // name in its directory and renamed over output once the save succeeded; on failure the
-// temporary file is removed and output is untouched. Anything else that exists at output (a
-// device such as /dev/stdout, a pipe) cannot be renamed over and is written in place. A symbolic
-// link to a regular file keeps pointing at the file, which is the one replaced. False, with a
-// message on stderr, when the picture was not written.
+// temporary file is removed and output is untouched. A symbolic link, dangling or not, stays and
+// the file it names is the one written, as shell redirection does. Anything else that exists at
+// output (a device such as /dev/stdout, a pipe) cannot be renamed over and is written in place.
+// False, with a message on stderr, when the picture was not written.
 bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
-  Int32 result = 0;
-  struct stat st;
-  const bool exists = stat(output, &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    if (SaveJpeg(bitmap, output, &result)) return true;
-    ReportSaveFailure(output, result, errno);
+  char* target = FollowLinks(output);
+  if (target == nullptr) {
+    std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
     return false;
   }
-
-  // A symbolic link keeps pointing at the file it names, which is the one replaced.
-  char* real = exists ? realpath(output, nullptr) : nullptr;
-  const char* target = real != nullptr ? real : output;
-  mode_t mode;
-  if (exists) {
-    mode = st.st_mode & 07777;
+  Int32 result = 0;
+  bool written = false;
+  struct stat st;
+  const bool exists = stat(target, &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    written = SaveJpeg(bitmap, target, &result);
+    if (!written) ReportSaveFailure(output, result, errno);
   } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
+    mode_t mode;
+    if (exists) {
+      mode = st.st_mode & 07777;
+    } else {
+      mode_t mask = umask(0);
+      umask(mask);
+      mode = 0666 & ~mask;
+    }
+    written = ReplaceThroughTemporary(bitmap, output, target, mode);
   }
-  const bool written = ReplaceThroughTemporary(bitmap, output, target, mode);
-  std::free(real);
+  std::free(target);
   return written;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: klaymo-thumbnail DOCUMENT OUTPUT\n");
-    return 2;
+  CommandLine line;
+  switch (ParseCommandLine(argc, argv, &line)) {
+    case Request::kRun:
+      break;
+    case Request::kHelp:
+      std::printf("%s\n%s", kUsage, kHelp);
+      return 0;
+    case Request::kVersion:
+      std::printf("klaymo-thumbnail (lumora) %s\n", LUMORA_VERSION);
+      return 0;
+    case Request::kUsageError:
+      return 2;
   }
-
-  lumora::BaseBitmap bitmap;
-  bitmap.Init(kThumbnailSize, kThumbnailSize, 24, lumora::INITBITMAPFLAGS_NONE);
 
   static UChar pixels[kThumbnailBytes];
   static UChar head[kKlaymoHeadSize];
@@ -282,37 +413,23 @@ int main(int argc, char** argv) {
   std::memset(head, 0, sizeof head);
 
   // A document shorter than the head leaves the rest zero: no thumbnail, a black picture.
-  if (!ReadHead(argv[1], head)) return 1;
+  struct stat document;
+  if (!ReadHead(line.document, head, &document)) return 1;
+  if (NamesTheDocument(line.output, document)) {
+    std::fprintf(stderr, "klaymo-thumbnail: %s names the document %s: not overwriting it\n",
+                 line.output, line.document);
+    return 1;
+  }
 
-  ReadKlaymoFileThumbnail(head, pixels);
+  if (ReadKlaymoFileThumbnail(head, pixels) < 0 && line.requireThumbnail) {
+    std::fprintf(stderr, "klaymo-thumbnail: %s holds no thumbnail\n", line.document);
+    return 1;
+  }
+
+  lumora::BaseBitmap bitmap;
+  bitmap.Init(kThumbnailSize, kThumbnailSize, 24, lumora::INITBITMAPFLAGS_NONE);
   CopyThumbnailToBitmap(pixels, &bitmap);
-  return WritePicture(&bitmap, argv[2]) ? 0 : 1;
+  return WritePicture(&bitmap, line.output) ? 0 : 1;
 }
-
-namespace lumora {
-
-void* MemAlloc(Int64 size) {
-  if (size < 0) return nullptr;
-  // A zero-byte request still gets a block of its own, so it cannot be mistaken for failure.
-  return std::calloc(1, size > 0 ? static_cast<size_t>(size) : 1);
-}
-
-void* MemAllocNC(Int64 size) {
-  if (size < 0) return nullptr;
-  return std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
-}
-
-void* MemRealloc(void* block, Int64 size) {
-  if (size < 0) return nullptr;
-  return std::realloc(block, static_cast<size_t>(size));
-}
-
-void MemFree(void*& block) {
-  if (block == nullptr) return;
-  std::free(block);
-  block = nullptr;
-}
-
-}  // namespace lumora
 
 #endif  // KLAYMO_THUMBNAIL_NO_ENTRY

@@ -1,9 +1,10 @@
 // The memory functions every allocation of the library goes through, and the placement
 // helpers that construct objects into such blocks.
 //
-// The application defines the four functions (app/main.cpp for the tool, tests/support for the
-// test programs). MemAlloc zero-fills, MemAllocNC does not; both return null on failure.
-// MemFree releases a block and clears the caller's pointer; a null pointer is left alone.
+// The application defines the four functions, or links the default application library that
+// has them on the C heap (app/lum_app_memory.cpp; tests/support has counting ones). MemAlloc
+// zero-fills, MemAllocNC does not; both return null on failure. MemFree releases a block and
+// clears the caller's pointer; a null pointer is left alone.
 #ifndef LUM_MEMORY_H
 #define LUM_MEMORY_H
 

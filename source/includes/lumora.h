@@ -3,6 +3,7 @@
 #define LUMORA_H
 
 #include "lum_types.h"
+#include "lum_version.h"
 #include "lum_memory.h"
 #include "lum_math.h"
 #include "lum_debug.h"

@@ -17,6 +17,7 @@
 
 #include "jpeg_support.h"
 #include "klaymo_writer.h"
+#include "lum_version.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -121,7 +122,7 @@ TEST(Tool, GoodRunsPrintNothingAndExit0) {
   EXPECT_EQ("", run.out);
   EXPECT_EQ("", run.err);
 
-  run = RunTool({SamplePath(), output, "--ignored", "x"});
+  run = RunTool({SamplePath(), output, "96", "x"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.err);
 
@@ -343,4 +344,236 @@ TEST(Tool, ReplacesAnExistingOutputWholeKeepingItsModeAndLinks) {
   EXPECT_EQ(jpeg, lumtest::ReadFileBytes(target));
   EXPECT_EQ((std::vector<std::string>{"existing.jpg", "fresh.jpg", "link.jpg", "target.jpg"}),
             DirectoryEntries(dir));
+}
+
+// ---- command line, and outputs that are not plain new files ----------------------------------
+
+namespace {
+
+bool IsJpeg96(const std::string& path) {
+  lumtest::JpegPicture pic = lumtest::DecodeJpeg(lumtest::ReadFileBytes(path));
+  return pic.ok && pic.width == 96 && pic.height == 96;
+}
+
+bool IsSymlink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+int Lines(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
+
+// Runs the tool with the working directory set to dir, for paths that must be relative.
+ToolRun RunToolIn(const std::string& dir, const std::vector<std::string>& args) {
+  int back = open(".", O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(0, chdir(dir.c_str()));
+  ToolRun run = RunTool(args);
+  EXPECT_EQ(0, fchdir(back));
+  close(back);
+  return run;
+}
+
+}  // namespace
+
+TEST(Tool, HelpVersionAndUsageErrors) {
+  ToolRun help = RunTool({"--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ("", help.err);
+  EXPECT_EQ(0u, help.out.rfind("usage: klaymo-thumbnail ", 0)) << help.out;
+  for (const char* option : {"--require-thumbnail", "--help", "--version", "--"})
+    EXPECT_NE(std::string::npos, help.out.find(std::string("\n  ") + option + " ")) << option;
+  // --help wins wherever it stands, and nothing is written.
+  const std::string output = lumtest::TempPath("options-out.jpg");
+  EXPECT_EQ(help.out, RunTool({SamplePath(), output, "--help"}).out);
+  EXPECT_FALSE(Exists(output));
+
+  ToolRun version = RunTool({"--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ("", version.err);
+  EXPECT_EQ(std::string("klaymo-thumbnail (lumora) ") + LUMORA_VERSION + "\n", version.out);
+
+  // Unknown options, before, between or after the paths, and short ones: status 2, a line that
+  // names the option and the usage line, nothing written.
+  const std::vector<std::vector<std::string>> wrong = {
+      {"-x", SamplePath(), output},
+      {SamplePath(), "--require", output},
+      {SamplePath(), output, "--bogus"},
+      {"---", SamplePath(), output},
+  };
+  for (const std::vector<std::string>& args : wrong) {
+    const std::string& option = args[0][0] == '-' ? args[0] : args[1][0] == '-' ? args[1] : args[2];
+    ToolRun run = RunTool(args);
+    EXPECT_EQ(2, run.status) << option;
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, run.err.find("unknown option " + option + "\n")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("\nusage: klaymo-thumbnail ")) << run.err;
+    EXPECT_EQ(2, Lines(run.err)) << run.err;
+    EXPECT_FALSE(Exists(output));
+  }
+}
+
+TEST(Tool, DoubleDashEndsOptionsAndALoneDashIsAPath) {
+  const std::string dir = FreshDir("dashes");
+  std::vector<unsigned char> sample = lumtest::ReadFileBytes(SamplePath());
+  ASSERT_TRUE(lumtest::WriteFileBytes(dir + "/--help", sample));
+  ToolRun run = RunToolIn(dir, {"--", "--help", "-out.jpg", "--version"});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", run.out);
+  EXPECT_TRUE(IsJpeg96(dir + "/-out.jpg"));
+
+  // An option before "--" still counts; "-" is a file name like any other.
+  ASSERT_TRUE(lumtest::WriteFileBytes(dir + "/-", {}));
+  run = RunToolIn(dir, {"--require-thumbnail", "-", "--", "-none.jpg"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("- holds no thumbnail")) << run.err;
+  EXPECT_FALSE(Exists(dir + "/-none.jpg"));
+}
+
+TEST(Tool, RequireThumbnailTurnsAMissingThumbnailIntoAnError) {
+  const std::string dir = FreshDir("require");
+  const std::string empty = dir + "/empty.klaymo";
+  const std::string plain = dir + "/plain.klaymo";
+  ASSERT_TRUE(lumtest::WriteFileBytes(empty, {}));
+  ASSERT_TRUE(lumtest::WriteFileBytes(plain, std::vector<unsigned char>(50000, 0x42)));
+  // A block of version 3 is no thumbnail either.
+  klaymo::DocumentOptions options;
+  options.version = 3;
+  std::vector<std::uint8_t> old;
+  ASSERT_TRUE(klaymo::WriteDocument(klaymo::SamplePicture(), options, &old));
+  const std::string version3 = dir + "/v3.klaymo";
+  ASSERT_TRUE(lumtest::WriteFileBytes(version3, old));
+
+  const std::string kept = dir + "/kept.jpg";
+  const std::vector<unsigned char> before = {'k', 'e', 'p', 't'};
+  ASSERT_TRUE(lumtest::WriteFileBytes(kept, before));
+  for (const std::string& input : {empty, plain, version3}) {
+    for (const std::string& output : {kept, dir + "/new.jpg"}) {
+      ToolRun run = RunTool({"--require-thumbnail", input, output});
+      EXPECT_EQ(1, run.status) << input;
+      EXPECT_EQ("", run.out);
+      EXPECT_EQ("klaymo-thumbnail: " + input + " holds no thumbnail\n", run.err);
+    }
+    // Without the option: the black picture, silently.
+    ToolRun run = RunTool({input, dir + "/black.jpg"});
+    EXPECT_EQ(0, run.status) << input;
+    EXPECT_EQ("", run.err);
+    EXPECT_TRUE(IsJpeg96(dir + "/black.jpg"));
+  }
+  EXPECT_EQ(before, lumtest::ReadFileBytes(kept));
+  EXPECT_FALSE(Exists(dir + "/new.jpg"));
+
+  ToolRun run = RunTool({SamplePath(), kept, "--require-thumbnail"});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", run.err);
+  EXPECT_TRUE(IsJpeg96(kept));
+}
+
+TEST(Tool, RefusesAnOutputThatIsTheDocument) {
+  const std::string dir = FreshDir("same");
+  mkdir((dir + "/sub").c_str(), 0755);
+  const std::string doc = dir + "/d.klaymo";
+  const std::vector<unsigned char> sample = lumtest::ReadFileBytes(SamplePath());
+  ASSERT_TRUE(lumtest::WriteFileBytes(doc, sample));
+  ASSERT_EQ(0, link(doc.c_str(), (dir + "/hard.jpg").c_str()));
+  ASSERT_EQ(0, symlink(doc.c_str(), (dir + "/soft.jpg").c_str()));
+  ASSERT_EQ(0, symlink("../soft.jpg", (dir + "/sub/chain.jpg").c_str()));
+
+  struct Case {
+    std::string document, output;
+  };
+  const std::vector<Case> cases = {
+      {doc, doc},
+      {doc, dir + "/./sub/../d.klaymo"},
+      {doc, dir + "/hard.jpg"},
+      {dir + "/hard.jpg", doc},
+      {doc, dir + "/soft.jpg"},
+      {doc, dir + "/sub/chain.jpg"},
+      {dir + "/sub/chain.jpg", dir + "/hard.jpg"},
+  };
+  for (const Case& c : cases) {
+    for (bool require : {false, true}) {
+      std::vector<std::string> args = {c.document, c.output};
+      if (require) args.insert(args.begin(), "--require-thumbnail");
+      ToolRun run = RunTool(args);
+      EXPECT_EQ(1, run.status) << c.output;
+      EXPECT_EQ("", run.out);
+      EXPECT_EQ("klaymo-thumbnail: " + c.output + " names the document " + c.document +
+                    ": not overwriting it\n",
+                run.err);
+    }
+  }
+  EXPECT_EQ(sample, lumtest::ReadFileBytes(doc));
+  EXPECT_TRUE(IsSymlink(dir + "/soft.jpg"));
+  EXPECT_TRUE(IsSymlink(dir + "/sub/chain.jpg"));
+  EXPECT_EQ((std::vector<std::string>{"d.klaymo", "hard.jpg", "soft.jpg", "sub"}),
+            DirectoryEntries(dir));
+
+  // A copy of the document is another file: written over as usual.
+  const std::string copy = dir + "/copy.klaymo";
+  ASSERT_TRUE(lumtest::WriteFileBytes(copy, sample));
+  EXPECT_EQ(0, RunTool({doc, copy}).status);
+  EXPECT_TRUE(IsJpeg96(copy));
+}
+
+TEST(Tool, WritesThroughSymbolicLinksEvenDanglingOnes) {
+  const std::string dir = FreshDir("links");
+  mkdir((dir + "/pics").c_str(), 0755);
+  // Absolute and relative dangling links, and a chain of two ending at a missing file; the
+  // relative target is read from the link's own directory, not from the working directory.
+  struct Case {
+    std::string link, pointsTo, lands;
+  };
+  const std::vector<Case> cases = {
+      {dir + "/abs.jpg", dir + "/pics/abs-target.jpg", dir + "/pics/abs-target.jpg"},
+      {dir + "/pics/rel.jpg", "../rel-target.jpg", dir + "/rel-target.jpg"},
+      {dir + "/first.jpg", "pics/second.jpg", dir + "/pics/chain-end.jpg"},
+  };
+  ASSERT_EQ(0, symlink("chain-end.jpg", (dir + "/pics/second.jpg").c_str()));
+  for (const Case& c : cases) {
+    ASSERT_EQ(0, symlink(c.pointsTo.c_str(), c.link.c_str()));
+    ToolRun run = RunTool({SamplePath(), c.link});
+    EXPECT_EQ(0, run.status) << c.link << ": " << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_TRUE(IsSymlink(c.link)) << c.link;
+    EXPECT_TRUE(IsJpeg96(c.lands)) << c.lands;
+  }
+  EXPECT_TRUE(IsSymlink(dir + "/pics/second.jpg"));
+
+  // Links that lead nowhere writable: a missing directory, a loop. Reported, nothing written.
+  ASSERT_EQ(0, symlink((dir + "/no-such-dir/x.jpg").c_str(), (dir + "/nowhere.jpg").c_str()));
+  ASSERT_EQ(0, symlink("loop-b.jpg", (dir + "/loop-a.jpg").c_str()));
+  ASSERT_EQ(0, symlink("loop-a.jpg", (dir + "/loop-b.jpg").c_str()));
+  for (const std::string& link : {dir + "/nowhere.jpg", dir + "/loop-a.jpg"}) {
+    ToolRun run = RunTool({SamplePath(), link});
+    EXPECT_EQ(1, run.status) << link;
+    EXPECT_EQ(0u, run.err.rfind("klaymo-thumbnail: cannot write " + link + ": ", 0)) << run.err;
+    EXPECT_EQ(1, Lines(run.err)) << run.err;
+    EXPECT_TRUE(IsSymlink(link));
+  }
+  EXPECT_FALSE(Exists(dir + "/no-such-dir"));
+  EXPECT_EQ((std::vector<std::string>{"abs.jpg", "first.jpg", "loop-a.jpg", "loop-b.jpg",
+                                      "nowhere.jpg", "pics", "rel-target.jpg"}),
+            DirectoryEntries(dir));
+}
+
+TEST(Tool, ManualNamesTheVersionTheOptionsAndADate) {
+  const std::string manual =
+      ReadText(std::string(LUMORA_SOURCE_DIR) + "/doc/klaymo-thumbnail.1");
+  const std::string title = manual.substr(0, manual.find('\n'));
+  EXPECT_NE(std::string::npos, title.find(std::string("\"lumora ") + LUMORA_VERSION + "\""))
+      << title;
+  // .TH NAME SECTION "YYYY-MM-DD" ...
+  const std::size_t date = title.find("1 \"");
+  ASSERT_NE(std::string::npos, date) << title;
+  const std::string day = title.substr(date + 3, 10);
+  EXPECT_TRUE(day.size() == 10 && day[4] == '-' && day[7] == '-' &&
+              std::all_of(day.begin(), day.end(), [](char c) { return c == '-' || isdigit(c); }))
+      << title;
+  for (const char* option : {"\\-\\-require\\-thumbnail", "\\-\\-help", "\\-\\-version", "\\-\\-"})
+    EXPECT_NE(std::string::npos, manual.find(std::string(".B ") + option)) << option;
+  // Its readers have no source tree: documents it names are the installed ones.
+  for (std::size_t at = manual.find("doc/"); at != std::string::npos;
+       at = manual.find("doc/", at + 1)) {
+    const bool installed = at >= 6 && manual.compare(at - 6, 6, "share/") == 0;
+    EXPECT_TRUE(installed) << "a path into the source tree: " << manual.substr(at, 40);
+  }
 }
