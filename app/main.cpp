@@ -363,29 +363,30 @@ bool ReplaceThroughTemporary(lumora::BaseBitmap* bitmap, const char* output, con
 // output (a device such as /dev/stdout, a pipe) cannot be renamed over and is written in place.
 // False, with a message on stderr, when the picture was not written.
 bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
+  Int32 result = 0;
+  struct stat st;
+  const bool exists = stat(output, &st) == 0;
+  // Opened by its own name: the links of /dev/stdout lead to names such as "pipe:[1234]".
+  if (exists && !S_ISREG(st.st_mode)) {
+    if (SaveJpeg(bitmap, output, &result)) return true;
+    ReportSaveFailure(output, result, errno);
+    return false;
+  }
+
   char* target = FollowLinks(output);
   if (target == nullptr) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
     return false;
   }
-  Int32 result = 0;
-  bool written = false;
-  struct stat st;
-  const bool exists = stat(target, &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    written = SaveJpeg(bitmap, target, &result);
-    if (!written) ReportSaveFailure(output, result, errno);
+  mode_t mode;
+  if (exists) {
+    mode = st.st_mode & 07777;
   } else {
-    mode_t mode;
-    if (exists) {
-      mode = st.st_mode & 07777;
-    } else {
-      mode_t mask = umask(0);
-      umask(mask);
-      mode = 0666 & ~mask;
-    }
-    written = ReplaceThroughTemporary(bitmap, output, target, mode);
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
   }
+  const bool written = ReplaceThroughTemporary(bitmap, output, target, mode);
   std::free(target);
   return written;
 }

@@ -577,3 +577,31 @@ TEST(Tool, ManualNamesTheVersionTheOptionsAndADate) {
     EXPECT_TRUE(installed) << "a path into the source tree: " << manual.substr(at, 40);
   }
 }
+
+TEST(Tool, WritesToAPipeThroughDevStdout) {
+  // /dev/stdout leads through /proc to a name like "pipe:[1234]" that no directory holds: the
+  // picture goes through the open device instead of replacing anything.
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  std::string tool = KLAYMO_THUMBNAIL_PATH, sample = SamplePath(), out = "/dev/stdout";
+  char* argv[] = {tool.data(), sample.data(), out.data(), nullptr};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (dup2(fds[1], 1) < 0) _exit(126);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  close(fds[1]);
+  std::vector<unsigned char> bytes;
+  unsigned char buffer[4096];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;)
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  lumtest::JpegPicture pic = lumtest::DecodeJpeg(bytes);
+  EXPECT_TRUE(pic.ok && pic.width == 96 && pic.height == 96);
+}
