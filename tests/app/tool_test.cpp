@@ -556,8 +556,7 @@ TEST(Tool, WritesThroughSymbolicLinksEvenDanglingOnes) {
 }
 
 TEST(Tool, ManualNamesTheVersionTheOptionsAndADate) {
-  const std::string manual =
-      ReadText(std::string(LUMORA_SOURCE_DIR) + "/doc/klaymo-thumbnail.1");
+  const std::string manual = ReadText(std::string(LUMORA_SOURCE_DIR) + "/doc/klaymo-thumbnail.1");
   const std::string title = manual.substr(0, manual.find('\n'));
   EXPECT_NE(std::string::npos, title.find(std::string("\"lumora ") + LUMORA_VERSION + "\""))
       << title;

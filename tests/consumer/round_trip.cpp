@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
   written.SetInt32(1, 42);
   written.SetString(2, String("cube"));
   HyperFile out;
-  if (!out.Open(Filename(argv[1]), FILEOPEN_WRITE) || !out.WriteContainer(written) ||
-      !out.Close())
+  if (!out.Open(Filename(argv[1]), FILEOPEN_WRITE) || !out.WriteContainer(written) || !out.Close())
     return 1;
 
   BaseContainer read;
