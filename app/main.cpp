@@ -280,19 +280,21 @@ char* FollowLinks(const char* path) {
       return nullptr;
     }
     // The link's size may be 0 (some file systems do not report it): grow until it fits.
-    size_t room = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 256;
     char* link = nullptr;
-    ssize_t got = 0;
-    for (;;) {
+    ssize_t got = -1;
+    for (size_t room = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 256;; room *= 2) {
       char* grown = static_cast<char*>(std::realloc(link, room));
-      if (grown == nullptr) break;
+      if (grown == nullptr) {
+        errno = ENOMEM;
+        got = -1;
+        break;
+      }
       link = grown;
       got = readlink(current, link, room);
       if (got < 0 || static_cast<size_t>(got) < room) break;
-      room *= 2;
     }
-    if (link == nullptr || got < 0) {
-      int err = link == nullptr ? ENOMEM : errno;
+    if (got < 0) {
+      int err = errno;
       std::free(link);
       std::free(current);
       errno = err;
