@@ -470,3 +470,37 @@ TEST(NodeTracks, SortedInsertAndLookup) {
 }
 
 }  // namespace
+
+namespace {
+
+// Writes the seeds of fuzz/node_fuzz.cpp and fuzz/pluginnode_fuzz.cpp. Run by hand:
+//   node_test --gtest_also_run_disabled_tests --gtest_filter=NodeSeeds.*
+TEST(NodeSeeds, DISABLED_WriteFuzzCorpus) {
+  RootPluginNode tree;
+  BuildTree(tree);
+  BaseList2D single(5);
+  single.SetName(String("single"));
+  single.GetDataInstance()->SetInt32(1, 2);
+  single.GetNodeLink().SetLink(&single);
+  struct Seed {
+    const char* dir;
+    const char* name;
+    Bytes bytes;
+    bool control;  // the plug-in target takes a version byte first
+  } seeds[] = {
+      {"node", "tree", scenetest::WriteNode(tree), false},
+      {"node", "single", scenetest::WriteNode(single), false},
+      {"node", "levels-old", H("01 00000001 00000000" + Chunk110050(4, false) + "02"), false},
+      {"pluginnode", "tree", scenetest::WriteNode(tree), true},
+      {"pluginnode", "node", scenetest::WriteNode(*tree.GetFirst()), true},
+  };
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    if (s.control) b.insert(b.begin(), 0x01);  // as a version-12000 file
+    const std::string path =
+        std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/" + s.dir + "/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+}
+
+}  // namespace
