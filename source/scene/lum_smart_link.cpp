@@ -1,5 +1,5 @@
 // Links, alias goals and alias translations (see lum_baselink.h).
-#include "scene/lum_baselink.h"
+#include "values/lum_baselink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,6 +14,10 @@
 // at the original target. The entries are found through a hash index, so a translation of n
 // goals and links costs O(n) on average; Zap visits them in identity order.
 //
+// The declarations live with the values because values (links in GeData, in/exclude lists) hold
+// links; the operations are defined with the node tree (scene/lum_smart_link.cpp), since a link
+// resolves to a node.
+//
 // File records (doc/scene-format.md): a goal is "agoal1" and its identity (14 bytes), a link
 // "alias2", its identity and optionally a big-endian Int32 length and the path text in the 8-bit
 // code page. The identity bytes are those of the writing machine.
