@@ -286,8 +286,26 @@ bool BaseLink::SetText(const String& text) {
 BaseList2D* BaseLink::GetLinkAtom(const BaseDocument*, Int32 instanceType) const {
   BaseList2D* node = GetLink();
   if (node == nullptr) return nullptr;
-  // The path walk over objects (next, first child, caches) belongs to the objects family; a
-  // node that is no object is never walked.
+  if (_text != nullptr && _text->GetLength() > 0 && node->IsInstanceOf(TYPE_ANYOBJECT)) {
+    // The path is walked from its last character to its first.
+    for (Int32 i = _text->GetLength() - 1; i >= 0 && node != nullptr; --i) {
+      switch (_text->GetUnit(i)) {
+        case 'n':
+          node = static_cast<BaseList2D*>(node->GetNext());
+          break;
+        case 'd':
+          node = static_cast<BaseList2D*>(node->GetDown());
+          break;
+        case 'D':
+        case 'G':
+          node = node->GetLinkPathCache();
+          break;
+        default:
+          break;
+      }
+    }
+    if (node == nullptr) return nullptr;
+  }
   if (instanceType != 0 && !node->IsInstanceOf(instanceType)) return nullptr;
   return node;
 }

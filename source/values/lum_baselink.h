@@ -182,9 +182,10 @@ class BaseLink {
   // Empty text removes it. False when out of memory.
   bool SetText(const String& text);
 
-  // The node at the end of the link's path: the resolved node, walked by the text when it is an
-  // object (the object walk is the objects family's; until it is there a path is not walked),
-  // then null unless it is an instance of instanceType (0 accepts every node).
+  // The node at the end of the link's path: the resolved node, walked by the text from its last
+  // character to its first when it is an object ('n' the next object, 'd' the first child, 'D'
+  // and 'G' the node's GetLinkPathCache, others nothing; null ends the walk with null), then null
+  // unless it is an instance of instanceType (0 accepts every node).
   BaseList2D* GetLinkAtom(const BaseDocument* doc, Int32 instanceType) const;
 
   // The link record. Read: a block of at least 14 bytes starting with "alias2" gives the

@@ -248,14 +248,68 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   EXPECT_EQ(&other, v.GetLink());
 }
 
-TEST(Links, LinkAtomResolvesAndTestsTheInstance) {
-  BaseList2D node(5);
+// A stand-in object: instance of 5155, with children and a cache.
+class PathObject : public BaseList2D {
+ public:
+  PathObject() : BaseList2D(TYPE_ANYOBJECT) { SetChildren(RootPluginNode::Alloc()); }
+  BaseList2D* GetLinkPathCache() const override { return cache; }
+  BaseList2D* cache = nullptr;
+};
+
+TEST(Links, LinkAtomWalksThePathOfObjects) {
+  RootPluginNode top;
+  PathObject* a = NewObj<PathObject>();
+  PathObject* b = NewObj<PathObject>();
+  PathObject* b1 = NewObj<PathObject>();
+  PathObject* cached = NewObj<PathObject>();
+  top.InsertLast(a);
+  top.InsertLast(b);
+  b1->InsertUnderLast(b);
+  b1->cache = cached;
+  struct Case {
+    const char* text;
+    BaseList2D* expected;
+  } cases[] = {
+      {"", a}, {"n", b}, {"dn", b1}, {"Gdn", cached}, {"Ddn", cached}, {"xnx", b},
+      {"d", nullptr}, {"nn", nullptr}, {"Dn", nullptr},
+  };
+  for (const Case& c : cases) {
+    BaseLink link;
+    link.SetLink(a);
+    ASSERT_TRUE(link.SetText(String(c.text)));
+    EXPECT_EQ(c.expected, link.GetLinkAtom(nullptr, 0)) << c.text;
+  }
+  // Through a file: the text survives, the instance type filters.
   BaseLink link;
-  EXPECT_EQ(nullptr, link.GetLinkAtom(nullptr, 0));
-  link.SetLink(&node);
-  EXPECT_EQ(&node, link.GetLinkAtom(nullptr, 0));
-  EXPECT_EQ(&node, link.GetLinkAtom(nullptr, 5));
-  EXPECT_EQ(nullptr, link.GetLinkAtom(nullptr, 6));
+  link.SetLink(a);
+  ASSERT_TRUE(link.SetText(String("dn")));
+  lumtest::MemWriter w;
+  ASSERT_TRUE(a->GetAliasGoal().Write(&w.hf));
+  ASSERT_TRUE(link.Write(&w.hf));
+  Bytes bytes = w.Finish();
+  BaseDocument doc;
+  AliasTrans trans;
+  ASSERT_TRUE(trans.Init());
+  doc.SetAliasTrans(&trans);
+  lumtest::MemReader r(bytes);
+  r.hf.SetDocument(&doc);
+  PathObject* a2 = NewObj<PathObject>();
+  top.InsertLast(a2);  // a2 stands for a; its next is nothing
+  BaseLink back;
+  ASSERT_TRUE(a2->GetAliasGoal().Read(&r.hf));
+  ASSERT_TRUE(back.Read(&r.hf));
+  trans.Zap(false);
+  EXPECT_EQ(nullptr, back.GetLinkAtom(nullptr, 0));  // "dn" from a2: no next object
+  a2->Remove();
+  a2->InsertAfter(a);
+  EXPECT_EQ(b1, back.GetLinkAtom(nullptr, 0));  // a2's next is b, whose first child is b1
+  BaseList2D plain(5);
+  back.SetLink(&plain);
+  EXPECT_EQ(&plain, back.GetLinkAtom(nullptr, 0));  // no object: the path is not walked
+  EXPECT_EQ(&plain, back.GetLinkAtom(nullptr, 5));
+  EXPECT_EQ(nullptr, back.GetLinkAtom(nullptr, 6));
+  b1->cache = nullptr;
+  DeleteObj(cached);
 }
 
 }  // namespace
