@@ -1,6 +1,4 @@
 // Links, alias goals and alias translations (see lum_baselink.h).
-#include "values/lum_baselink.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -9,6 +7,7 @@
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
 #include "stream/lum_hyperfile.h"
+#include "values/lum_baselink.h"
 #include "values/lum_gedata.h"
 
 namespace lumora {

@@ -109,7 +109,8 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
 // A (with children A1) and B are copied as one list; C stays outside. Links inside A point at
 // B, A1, C and A itself.
 TEST(Links, CopiesRepointLinksInsideTheSetAndResolveOrEmptyTheRest) {
-  for (int mode = 0; mode < 3; ++mode) {  // 0: CopyTo's own translation, 1: Zap(true), 2: Zap(false)
+  for (int mode = 0; mode < 3;
+       ++mode) {  // 0: CopyTo's own translation, 1: Zap(true), 2: Zap(false)
     RootPluginNode list;
     PluginNode* a = Node();
     PluginNode* b = Node();
@@ -158,11 +159,11 @@ TEST(Links, FileRecordsOfEverySize) {
     const char* text;
   } cases[] = {
       {"616C69617332 0000000000000000", false, ""},
-      {"616C69617332 00000000000000", false, ""},            // 13 bytes: unchanged link
-      {"616C69617331 0000000000000000", false, ""},          // another prefix: ignored
+      {"616C69617332 00000000000000", false, ""},    // 13 bytes: unchanged link
+      {"616C69617331 0000000000000000", false, ""},  // another prefix: ignored
       {"616C69617332 0000000000000000 00000002 646E", true, "dn"},
       {"616C69617332 0000000000000000 000000FF 646E", true, "dn"},  // length beyond the block
-      {"616C69617332 0000000000000000 0000", false, ""},      // 16 bytes: no whole length
+      {"616C69617332 0000000000000000 0000", false, ""},            // 16 bytes: no whole length
   };
   for (const Case& c : cases) {
     Bytes block = H(c.block);
@@ -190,8 +191,8 @@ TEST(Links, FileRecordsOfEverySize) {
                              "80 00000014 616C69617332 0000000000000000 00000002 646E"),
             lumtest::ToHex(w.Finish()));
   // Goal records: 14 bytes give the identity, 13 give 0 (nothing registered).
-  for (const char* hex : {"80 0000000E 61676F616C31 0100000000000000",
-                          "80 0000000D 61676F616C31 01000000000000"}) {
+  for (const char* hex :
+       {"80 0000000E 61676F616C31 0100000000000000", "80 0000000D 61676F616C31 01000000000000"}) {
     BaseList2D node;
     BaseLink waiting;
     BaseDocument doc;
@@ -203,8 +204,7 @@ TEST(Links, FileRecordsOfEverySize) {
     ASSERT_TRUE(node.GetAliasGoal().Read(&r.hf));
     ASSERT_TRUE(waiting.Read(&r.hf));
     trans.Zap(false);
-    EXPECT_EQ(std::string(hex).find("0D") == std::string::npos ? &node : nullptr,
-              waiting.GetLink())
+    EXPECT_EQ(std::string(hex).find("0D") == std::string::npos ? &node : nullptr, waiting.GetLink())
         << hex;
   }
 }
@@ -270,8 +270,8 @@ TEST(Links, LinkAtomWalksThePathOfObjects) {
     const char* text;
     BaseList2D* expected;
   } cases[] = {
-      {"", a}, {"n", b}, {"dn", b1}, {"Gdn", cached}, {"Ddn", cached}, {"xnx", b},
-      {"d", nullptr}, {"nn", nullptr}, {"Dn", nullptr},
+      {"", a},    {"n", b},       {"dn", b1},      {"Gdn", cached}, {"Ddn", cached},
+      {"xnx", b}, {"d", nullptr}, {"nn", nullptr}, {"Dn", nullptr},
   };
   for (const Case& c : cases) {
     BaseLink link;
