@@ -108,13 +108,22 @@ GeAliasID GeAliasGoal::GetID() const {
 
 bool GeAliasGoal::HasLinks() const { return _record != nullptr && _record->count > 0; }
 
-GeAliasXLink* GeAliasGoal::GetFirstLink(GeAliasXLink*& browse) const {
-  browse = nullptr;
+GeAliasXLink* GeAliasGoal::GetFirstLink(BrowseGoal& browse, bool) const {
+  browse._next = nullptr;
+  browse._tail = nullptr;
   if (!HasLinks()) return nullptr;
   GeToolNode2D* first = _record->links.First();
-  GeToolNode2D* second = first->next != &_record->links.tail ? first->next : nullptr;
-  browse = static_cast<GeAliasXLink*>(second);
+  browse._tail = &_record->links.tail;
+  browse._next = first->next != browse._tail ? static_cast<GeAliasXLink*>(first->next) : nullptr;
   return static_cast<GeAliasXLink*>(first);
+}
+
+GeAliasXLink* BrowseGoal::GetNext() {
+  GeAliasXLink* now = _next;
+  if (now != nullptr)
+    _next = now->next != nullptr && now->next != _tail ? static_cast<GeAliasXLink*>(now->next)
+                                                       : nullptr;
+  return now;
 }
 
 Int32 GeAliasGoal::GetLinkCount() const { return _record != nullptr ? _record->count : 0; }

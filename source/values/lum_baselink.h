@@ -86,6 +86,19 @@ class GeAliasXLink : public GeToolNode2D {
   void* ownerRef = nullptr;
 };
 
+// Walks the links of a goal: GeAliasGoal::GetFirstLink gives the newest and sets the walker to
+// the next; GetNext gives that one and moves on (null at the end). Does not survive changes to
+// the goal's links.
+class BrowseGoal {
+ public:
+  GeAliasXLink* GetNext();
+
+ private:
+  friend class GeAliasGoal;
+  GeAliasXLink* _next = nullptr;
+  const GeToolNode2D* _tail = nullptr;
+};
+
 // The anchor links point at; one per node (embedded in GeListNode), and one placeholder per
 // translation entry.
 class GeAliasGoal {
@@ -110,8 +123,8 @@ class GeAliasGoal {
   // Whether links point at the goal (the test writers use).
   bool HasLinks() const;
   // Null when no link points at the goal; otherwise the newest link's entry, and browse is set
-  // to the next one.
-  GeAliasXLink* GetFirstLink(GeAliasXLink*& browse) const;
+  // to the next one. The flag is not used.
+  GeAliasXLink* GetFirstLink(BrowseGoal& browse, bool = false) const;
   // The number of links pointing at the goal.
   Int32 GetLinkCount() const;
 

@@ -84,10 +84,15 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
   BaseLink second;
   first->SetLink(&node);
   second.SetLink(&node);
-  GeAliasXLink* browse = nullptr;
-  GeAliasXLink* newest = node.GetAliasGoal().GetFirstLink(browse);
-  ASSERT_NE(nullptr, newest);
-  EXPECT_NE(nullptr, browse);
+  BaseLink third;
+  third.SetLink(&node);
+  BrowseGoal browse;
+  int seen = 0;
+  for (GeAliasXLink* x = node.GetAliasGoal().GetFirstLink(browse); x != nullptr;
+       x = browse.GetNext())
+    ++seen;
+  EXPECT_EQ(3, seen);
+  third.SetLink(nullptr);
   EXPECT_EQ(node.GetAliasGoal().GetID(), first->GetID());
   EXPECT_NE(0u, first->GetID());
   BaseLink::Free(first);
@@ -96,6 +101,7 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
   second.SetLink(nullptr);
   EXPECT_EQ(0u, node.GetAliasGoal().GetID());
   EXPECT_EQ(nullptr, node.GetAliasGoal().GetFirstLink(browse));
+  EXPECT_EQ(nullptr, browse.GetNext());
   // An invisible goal resolves to nothing; a link to a list head too.
   second.SetLink(&node);
   node.GetAliasGoal().SetVisibility(false);
