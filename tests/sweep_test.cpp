@@ -294,7 +294,7 @@ Samples::Samples() {
            hf.WriteChunkEnd();
   });
   rawValue = ReadBack([](HyperFile& hf) {
-    return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
            hf.WriteFloat(0.5) && hf.WriteChunkEnd();
   });
 }
@@ -466,10 +466,10 @@ void Samples::MakeItems() {
       Value(
           "uninterpreted custom value",
           [d](HyperFile& hf) {
-            return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+            return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
                    hf.WriteFloat(0.5) && hf.WriteString(d->shortText) && hf.WriteChunkEnd();
           },
-          [](const GeData& v) { return v.GetCustomDataType(CUSTOMDATATYPE_GRADIENT) != nullptr; }),
+          [](const GeData& v) { return v.GetCustomDataType(CUSTOMDATATYPE_FONT) != nullptr; }),
       Value(
           "unknown custom value",
           [](HyperFile& hf) {

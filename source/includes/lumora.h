@@ -27,5 +27,7 @@
 #include "values/lum_descid.h"
 #include "values/lum_descidstore.h"
 #include "values/lum_basecontainer.h"
+#include "values/datatypes/lum_gradient.h"
+#include "values/datatypes/lum_splinedata.h"
 
 #endif  // LUMORA_H
