@@ -258,6 +258,8 @@ struct Samples {
   GeData addressValue;
   GeData unknownValue;  // a custom type this library does not know
   GeData rawValue;      // a known custom type it keeps uninterpreted
+  GeData gradientValue;  // with a grey child
+  GeData splineValue;
   ItemSet current;      // the current layouts
   ItemSet older;        // the layouts of older files
 
@@ -284,6 +286,13 @@ Samples::Samples() {
   store->SetId(DescID(6), GeData(Int32(4)));
   store->SetId(address, storeValue);
   addressValue = GeData(CUSTOMDATATYPE_DESCID, AsCustom(address));
+  gradientValue.InitType(CUSTOMDATATYPE_GRADIENT);
+  Gradient* gradient = Gradient::From(gradientValue.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+  for (Int32 i = 0; i < 3; ++i) gradient->InsertKnot(GradientKnot());
+  gradient->SetData(GRADIENT_MODE, GeData(2));
+  for (Int32 i = 0; i < 2; ++i) const_cast<Gradient*>(gradient->GetChild())->InsertKnot(GradientKnot());
+  splineValue.InitType(CUSTOMDATATYPE_SPLINE);
+  SplineData::From(splineValue.GetCustomDataType(CUSTOMDATATYPE_SPLINE))->MakeAbsCosSpline(5);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -462,6 +471,14 @@ void Samples::MakeItems() {
             return id != nullptr && *reinterpret_cast<const DescID*>(id) == d->address;
           }),
       Value("priority value", *d->sample.GetData(12)),
+      Value(
+          "gradient value", [d](HyperFile& hf) { return hf.WriteGeData(d->gradientValue); },
+          [](const GeData& v) {
+            const Gradient* g = Gradient::From(v.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+            return g != nullptr && g->GetKnotCount() == 3 && g->GetChild() != nullptr &&
+                   g->GetChild()->GetKnotCount() == 2;
+          }),
+      Value("spline value", d->splineValue),
       Value("date value", *d->sample.GetData(13)),
       Value(
           "uninterpreted custom value",
@@ -877,11 +894,18 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
       return b.GetUnknownCustomData() != nullptr && b.GetUnknownCustomData()->size == u->size;
     if (a.GetType() == VALUETYPE_NIL) return b.GetType() == VALUETYPE_NIL;  // one not made
     if (a.GetMarker() != nullptr) return b.GetMarker() != nullptr;
+    const Gradient* g = Gradient::From(a.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+    if (g != nullptr) {  // gradients never compare equal
+      const Gradient* h = Gradient::From(b.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+      return h != nullptr && h->GetKnotCount() == g->GetKnotCount() &&
+             (g->GetChild() == nullptr) == (h->GetChild() == nullptr);
+    }
     return a == b;
   };
   const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
   STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
-  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue, &marker};
+  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue, &marker, &d.gradientValue,
+                                       &d.splineValue};
   for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
   for (const GeData* v : values) {
     GeData copy;
@@ -889,7 +913,7 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
     STEP(Ended(f, same(*v, copy), copy.GetType() == VALUETYPE_NIL));
   }
   for (Int32 kind : {Int32(VALUETYPE_BYTEARRAY), Int32(VALUETYPE_MARKER), Int32(VALUETYPE_MATRIX),
-                     CUSTOMDATATYPE_DESCID}) {
+                     CUSTOMDATATYPE_DESCID, CUSTOMDATATYPE_GRADIENT, CUSTOMDATATYPE_SPLINE}) {
     GeData fresh;
     const bool made = fresh.InitType(kind);
     STEP(Ended(f, made && fresh.GetType() == kind, !made && fresh.GetType() == VALUETYPE_NIL));
