@@ -1,6 +1,8 @@
 // Gradients (see lum_gradient.h).
 #include "values/datatypes/lum_gradient.h"
 
+#include <utility>
+
 #include "lum_memory.h"
 #include "stream/lum_hyperfile.h"
 
@@ -110,7 +112,9 @@ bool Gradient::SetData(Int32 id, const GeData& data) {
   return static_cast<iGradient*>(this)->iSetData(id, data);
 }
 
-Int32 Gradient::GetKnotCount() const { return static_cast<const iGradient*>(this)->knots.GetCount(); }
+Int32 Gradient::GetKnotCount() const {
+  return static_cast<const iGradient*>(this)->knots.GetCount();
+}
 
 const GradientKnot* Gradient::GetKnot(Int32 index) const {
   const iGradient* g = static_cast<const iGradient*>(this);
@@ -181,8 +185,10 @@ bool iGradient::CheckContainer(BaseContainer* bc, bool isChild, bool oldFile) {
   BrowseContainer browse(knotsBc);
   GeData* entry = nullptr;
   while (browse.GetNext(nullptr, &entry)) {
-    const BaseContainer* kc = entry->GetType() == VALUETYPE_CONTAINER ? entry->GetContainer() : nullptr;
-    if (kc != nullptr && kc->GetInt32(GRADIENTKNOT_ID, 0) > top) top = kc->GetInt32(GRADIENTKNOT_ID, 0);
+    const BaseContainer* kc =
+        entry->GetType() == VALUETYPE_CONTAINER ? entry->GetContainer() : nullptr;
+    if (kc != nullptr && kc->GetInt32(GRADIENTKNOT_ID, 0) > top)
+      top = kc->GetInt32(GRADIENTKNOT_ID, 0);
   }
   browse.Reset();
   while (browse.GetNext(nullptr, &entry)) {
@@ -195,7 +201,8 @@ bool iGradient::CheckContainer(BaseContainer* bc, bool isChild, bool oldFile) {
     }
     if (isChild && oldFile) {
       const Vector64 col = kc->GetVector(GRADIENTKNOT_COLOR, Vector64());
-      if (!kc->SetFloat(GRADIENTKNOT_BRIGHTNESS, kc->GetFloat(GRADIENTKNOT_BRIGHTNESS, 0.0) * col.x) ||
+      if (!kc->SetFloat(GRADIENTKNOT_BRIGHTNESS,
+                        kc->GetFloat(GRADIENTKNOT_BRIGHTNESS, 0.0) * col.x) ||
           !kc->SetVector(GRADIENTKNOT_COLOR, kWhite)) {
         return false;
       }
@@ -226,7 +233,7 @@ bool iGradient::iSetData(Int32 id, const GeData& data) {
       BaseArray<GradientKnot> rebuilt;
       bool flag = false;
       if (!AppendKnots(*knotsBc, 0, valueOnly, &rebuilt, &flag)) return false;
-      knots = static_cast<BaseArray<GradientKnot>&&>(rebuilt);
+      knots = std::move(rebuilt);
       if (flag) newInterpolationFlag = true;
       return true;
     }

@@ -26,11 +26,11 @@ enum : Int32 {
   GRADIENT_MODE = 1002,           // SetData only: 0 colour, 1 value only, 2 colour and grey child
   GRADIENT_UNCLAMPED = 1003,      // SetData only: accepted and ignored
 
-  GRADIENTKNOT_COLOR = 1000,       // Vector
-  GRADIENTKNOT_BRIGHTNESS = 1001,  // Float
-  GRADIENTKNOT_POSITION = 1002,    // Float
-  GRADIENTKNOT_BIAS = 1003,        // Float
-  GRADIENTKNOT_ID = 1004,          // Int32
+  GRADIENTKNOT_COLOR = 1000,          // Vector
+  GRADIENTKNOT_BRIGHTNESS = 1001,     // Float
+  GRADIENTKNOT_POSITION = 1002,       // Float
+  GRADIENTKNOT_BIAS = 1003,           // Float
+  GRADIENTKNOT_ID = 1004,             // Int32
   GRADIENTKNOT_INTERPOLATION = 1005,  // Int32
 };
 

@@ -19,7 +19,8 @@ constexpr Int64 kMinKnotBytes = 2 + 13;
 
 // Flags and id word of knot i when ids are assigned: id i + 1 in the high 16 bits.
 Int32 IdWord(Int32 i, Int32 flags) {
-  return static_cast<Int32>((static_cast<UInt32>(i + 1) << 16) | (static_cast<UInt32>(flags) & 0xFFFFu));
+  return static_cast<Int32>((static_cast<UInt32>(i + 1) << 16) |
+                            (static_cast<UInt32>(flags) & 0xFFFFu));
 }
 
 iSpline* Object(CustomDataType* data) { return static_cast<iSpline*>(SplineData::From(data)); }
@@ -68,7 +69,9 @@ void SplineData::SetRange(Float64 xMin, Float64 xMax, Float64 xStep, Float64 yMi
   static_cast<iSpline*>(this)->SetRange(xMin, xMax, xStep, yMin, yMax, yStep);
 }
 
-Int32 SplineData::GetKnotCount() const { return static_cast<const iSpline*>(this)->knots.GetCount(); }
+Int32 SplineData::GetKnotCount() const {
+  return static_cast<const iSpline*>(this)->knots.GetCount();
+}
 
 CustomSplineKnot* SplineData::GetKnot(Int32 index) {
   iSpline* s = static_cast<iSpline*>(this);
@@ -117,11 +120,11 @@ bool iSpline::IsEqual(const iSpline& o) const {
       return false;
     }
   }
-  return xMin == o.xMin && yMin == o.yMin && xMax == o.xMax && yMax == o.yMax &&
-         xStep == o.xStep && yStep == o.yStep && rangeMode == o.rangeMode &&
-         formula.Compare(o.formula) == 0 && legacySwitch == o.legacySwitch &&
-         valueB == o.valueB && valueC == o.valueC && valueD == o.valueD && valueE == o.valueE &&
-         s1 == o.s1 && s2 == o.s2 && s3 == o.s3 && s4 == o.s4;
+  return xMin == o.xMin && yMin == o.yMin && xMax == o.xMax && yMax == o.yMax && xStep == o.xStep &&
+         yStep == o.yStep && rangeMode == o.rangeMode && formula.Compare(o.formula) == 0 &&
+         legacySwitch == o.legacySwitch && valueB == o.valueB && valueC == o.valueC &&
+         valueD == o.valueD && valueE == o.valueE && s1 == o.s1 && s2 == o.s2 && s3 == o.s3 &&
+         s4 == o.s4;
 }
 
 bool iSpline::Write(HyperFile* hf) const {

@@ -34,7 +34,8 @@ void Fill(BaseContainer* bc) {
   bc->SetData(1, gradient);
 
   GeData grey(CUSTOMDATATYPE_GRADIENT, DEFAULTVALUE);
-  Gradient::From(grey.GetCustomDataType(CUSTOMDATATYPE_GRADIENT))->SetData(GRADIENT_MODE, GeData(1));
+  Gradient::From(grey.GetCustomDataType(CUSTOMDATATYPE_GRADIENT))
+      ->SetData(GRADIENT_MODE, GeData(1));
   Gradient::From(grey.GetCustomDataType(CUSTOMDATATYPE_GRADIENT))->InsertKnot(k);
   bc->SetData(2, grey);
 

@@ -122,7 +122,7 @@ TEST(Gradient, DominantInterpolationIsTheMostUsedThenTheLowest) {
       {{{0, 0.9}}, 0},
       {{{0, 0.5}, {1, 0.6}, {1, 0.7}}, 1},
       {{{0, 0.5}, {2, 0.1}}, 2},
-      {{{7, 0.5}, {6, 0.5}}, 6},  // a tie in position keeps the earlier slot
+      {{{7, 0.5}, {6, 0.5}}, 6},   // a tie in position keeps the earlier slot
       {{{9, 0.1}, {-1, 0.1}}, 2},  // codes outside 0..7 are not counted
   };
   for (const Case& c : cases) {
@@ -133,7 +133,8 @@ TEST(Gradient, DominantInterpolationIsTheMostUsedThenTheLowest) {
     EXPECT_EQ(c.want, bc.GetInt32(GRADIENT_INTERPOLATION, -9)) << c.knots.size();
     EXPECT_EQ(GRADIENT_KNOT, bc.GetIndexId(0));  // the knots come first
     ASSERT_NE(nullptr, bc.GetContainerInstance(GRADIENT_KNOT));
-    EXPECT_EQ(static_cast<Int32>(c.knots.size()), bc.GetContainerInstance(GRADIENT_KNOT)->GetCount());
+    EXPECT_EQ(static_cast<Int32>(c.knots.size()),
+              bc.GetContainerInstance(GRADIENT_KNOT)->GetCount());
   }
 }
 
@@ -214,9 +215,9 @@ TEST(Gradient, ValueOnlyKnotsAreWhiteWithTheColoursValue) {
     Vector64 col;
     Float64 want;
   } cases[] = {
-      {Vector64(0.5, 0.5, 0.5), 0.5},      {Vector64(0.2, 0.8, 0.4), 0.8},
-      {Vector64(0.9995, 1, 1), 0.9995},    {Vector64(0, 0, 0), 0.0},
-      {Vector64(-1, -2, -0.5), 0.0},       {Vector64(0.3, -1, 0.1), 0.3},
+      {Vector64(0.5, 0.5, 0.5), 0.5},   {Vector64(0.2, 0.8, 0.4), 0.8},
+      {Vector64(0.9995, 1, 1), 0.9995}, {Vector64(0, 0, 0), 0.0},
+      {Vector64(-1, -2, -0.5), 0.0},    {Vector64(0.3, -1, 0.1), 0.3},
   };
   for (const Case& c : cases) {
     iGradient g;
@@ -367,9 +368,8 @@ TEST(GradientFile, WritesTheContainerFormAndReadsItBack) {
   g->iSetData(GRADIENT_MODE, GeData(2));
   g->child->InsertKnot(Knot(0.5, 0, Vector64(1, 1, 1)));
   std::vector<GradientKnot> want = {g->knots[0], g->knots[1]};
-  const std::string hex =
-      GradientValue(1, GradientBc(want, 3) + BoolV(true) + GradientBc({g->child->knots[0]}, 0) +
-                           BoolV(false));
+  const std::string hex = GradientValue(
+      1, GradientBc(want, 3) + BoolV(true) + GradientBc({g->child->knots[0]}, 0) + BoolV(false));
   EXPECT_EQ(Norm(hex), Hex(WriteValue(d)));
   GeData back;
   ASSERT_TRUE(ReadValue(hex, &back));
@@ -409,15 +409,17 @@ TEST(GradientFile, ValueOnlySurvivesThroughLevelTwo) {
 TEST(GradientFile, OlderFilesAndLevels) {
   GradientKnot red = Knot(0.5, 2, Vector64(0.5, 0.2, 0.1), 0.5, 0);
   red.brightness = 0.8;
-  const std::string body =
-      GradientBc({red}, 2) + BoolV(true) + GradientBc({red}, 2) + BoolV(false);
+  const std::string body = GradientBc({red}, 2) + BoolV(true) + GradientBc({red}, 2) + BoolV(false);
   struct Case {
     Int32 version;
     Int32 level;
     bool legacy;
     Float64 childBrightness;
   } cases[] = {
-      {20000, 1, false, 0.8}, {11005, 1, false, 0.8}, {11004, 1, true, 0.4}, {9000, 2, true, 0.4},
+      {20000, 1, false, 0.8},
+      {11005, 1, false, 0.8},
+      {11004, 1, true, 0.4},
+      {9000, 2, true, 0.4},
   };
   for (const Case& c : cases) {
     GeData d;
@@ -447,12 +449,12 @@ TEST(GradientFile, OlderFilesAndLevels) {
 TEST(GradientFile, BrokenChunksFailToNil) {
   const std::string good = GradientBc({Knot(0.5, 2)}, 2);
   for (const std::string& contents : {
-           std::string(),                              // no container
-           Int(5),                                     // not a container
-           good,                                       // no child flag
-           good + BoolV(true),                          // a child flag without the child
-           good + BoolV(true) + Int(3),                 // a child that is no container
-           good + BoolV(false),                         // level 2 without the flag
+           std::string(),                // no container
+           Int(5),                       // not a container
+           good,                         // no child flag
+           good + BoolV(true),           // a child flag without the child
+           good + BoolV(true) + Int(3),  // a child that is no container
+           good + BoolV(false),          // level 2 without the flag
        }) {
     GeData d(5);
     lumtest::MemReader r(lumtest::FromHex(GradientValue(2, contents)));

@@ -95,7 +95,8 @@ Bytes LevelBytes(Int32 level, const iSpline& s) {
     bool ok = hf.WriteInt32(CUSTOMDATATYPE_SPLINE) && hf.WriteChunkStart(0, level) &&
               hf.WriteInt32(s.knots.GetCount()) && hf.WriteFloat(s.valueA);
     if (level > 0)
-      for (const CustomSplineKnot& k : s.knots) ok = ok && hf.WriteBool(true) && hf.WriteVector(k.vPos);
+      for (const CustomSplineKnot& k : s.knots)
+        ok = ok && hf.WriteBool(true) && hf.WriteVector(k.vPos);
     if (level > 1)
       for (Int32 i = 0; i < s.knots.GetCount(); ++i) ok = ok && hf.WriteInt32(99);
     if (level >= 4) ok = ok && hf.WriteString(s.formula);
@@ -266,7 +267,8 @@ TEST(SplineData, ComparisonCoversEveryField) {
       [](iSpline& s) { s.s3 = false; },
       [](iSpline& s) { s.s4 = true; },
   };
-  const CustomDataType* a = reinterpret_cast<const CustomDataType*>(static_cast<SplineData*>(&base));
+  const CustomDataType* a =
+      reinterpret_cast<const CustomDataType*>(static_cast<SplineData*>(&base));
   for (size_t i = 0; i < changes.size(); ++i) {
     iSpline other;
     ASSERT_TRUE(other.Assign(base));
