@@ -29,5 +29,14 @@
 #include "values/lum_basecontainer.h"
 #include "values/datatypes/lum_gradient.h"
 #include "values/datatypes/lum_splinedata.h"
+#include "scene/lum_baselink.h"
+#include "scene/lum_basedocument.h"
+#include "scene/lum_privatechunk.h"
+#include "scene/lum_gelistnode.h"
+#include "scene/lum_rootlist2d.h"
+#include "scene/lum_baselist2d.h"
+#include "scene/lum_baselist4d.h"
+#include "scene/lum_nodedata.h"
+#include "scene/lum_pluginnode.h"
 
 #endif  // LUMORA_H
