@@ -260,6 +260,8 @@ struct Samples {
   GeData rawValue;      // a known custom type it keeps uninterpreted
   GeData gradientValue;  // with a grey child
   GeData splineValue;
+  BaseList2D listed[2];  // the nodes the include/exclude list links
+  GeData inexcludeValue;
   ItemSet current;      // the current layouts
   ItemSet older;        // the layouts of older files
 
@@ -293,6 +295,15 @@ Samples::Samples() {
   for (Int32 i = 0; i < 2; ++i) const_cast<Gradient*>(gradient->GetChild())->InsertKnot(GradientKnot());
   splineValue.InitType(CUSTOMDATATYPE_SPLINE);
   SplineData::From(splineValue.GetCustomDataType(CUSTOMDATATYPE_SPLINE))->MakeAbsCosSpline(5);
+  inexcludeValue.InitType(CUSTOMDATATYPE_INEXCLUDE_LIST);
+  InExcludeData* list =
+      InExcludeData::From(inexcludeValue.GetCustomDataType(CUSTOMDATATYPE_INEXCLUDE_LIST));
+  for (BaseList2D& node : listed) {
+    BaseLink link;
+    link.SetLink(&node);
+    list->InsertObject(link, 6);
+  }
+  list->GetData(1)->SetString(3, U("entry settings"));
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -479,6 +490,16 @@ void Samples::MakeItems() {
                    g->GetChild()->GetKnotCount() == 2;
           }),
       Value("spline value", d->splineValue),
+      Value(
+          "include/exclude value",
+          [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
+          [](const GeData& v) {
+            // Read without a document, the links find no nodes.
+            const InExcludeData* l =
+                InExcludeData::From(v.GetCustomDataType(CUSTOMDATATYPE_INEXCLUDE_LIST));
+            return l != nullptr && l->GetObjectCount() == 2 && l->GetFlags(1) == 6 &&
+                   l->GetData(1)->GetData(3)->GetString().GetLength() == 14;
+          }),
       Value("date value", *d->sample.GetData(13)),
       Value(
           "uninterpreted custom value",
@@ -904,8 +925,8 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
   };
   const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
   STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
-  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue, &marker, &d.gradientValue,
-                                       &d.splineValue};
+  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue,    &marker,
+                                       &d.gradientValue, &d.splineValue, &d.inexcludeValue};
   for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
   for (const GeData* v : values) {
     GeData copy;
@@ -913,7 +934,8 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
     STEP(Ended(f, same(*v, copy), copy.GetType() == VALUETYPE_NIL));
   }
   for (Int32 kind : {Int32(VALUETYPE_BYTEARRAY), Int32(VALUETYPE_MARKER), Int32(VALUETYPE_MATRIX),
-                     CUSTOMDATATYPE_DESCID, CUSTOMDATATYPE_GRADIENT, CUSTOMDATATYPE_SPLINE}) {
+                     CUSTOMDATATYPE_DESCID, CUSTOMDATATYPE_GRADIENT, CUSTOMDATATYPE_SPLINE,
+                     CUSTOMDATATYPE_INEXCLUDE_LIST}) {
     GeData fresh;
     const bool made = fresh.InitType(kind);
     STEP(Ended(f, made && fresh.GetType() == kind, !made && fresh.GetType() == VALUETYPE_NIL));

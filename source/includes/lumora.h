@@ -28,6 +28,7 @@
 #include "values/lum_descidstore.h"
 #include "values/lum_basecontainer.h"
 #include "values/datatypes/lum_gradient.h"
+#include "values/datatypes/lum_inexclude.h"
 #include "values/datatypes/lum_splinedata.h"
 #include "scene/lum_baselink.h"
 #include "scene/lum_basedocument.h"

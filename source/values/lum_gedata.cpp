@@ -6,6 +6,7 @@
 #include "values/lum_basecontainer.h"
 #include "lum_debug.h"
 #include "values/datatypes/lum_gradient.h"
+#include "values/datatypes/lum_inexclude.h"
 #include "values/datatypes/lum_splinedata.h"
 #include "values/lum_descid.h"
 #include "values/lum_gemarker.h"
@@ -28,7 +29,7 @@ const BaseTime g_defaultTime;
 const Filename g_emptyFilename;
 
 // How a known custom data type is served.
-enum class CustomKind { DESCID, DATETIME, PRIORITY, GRADIENT, SPLINE, RAW };
+enum class CustomKind { DESCID, DATETIME, PRIORITY, GRADIENT, SPLINE, INEXCLUDE, RAW };
 
 struct CustomEntry {
   Int32 id;
@@ -36,14 +37,14 @@ struct CustomEntry {
   CustomKind kind;
 };
 
-// The fixed dispatch table. In/exclude and layer-stack values are kept as raw chunks until their
-// classes exist; so is every type whose contents this library does not read.
+// The fixed dispatch table. Layer-stack values are kept as raw chunks until their class exists;
+// so is every type whose contents this library does not read.
 constexpr CustomEntry kCustomTable[] = {
     {CUSTOMDATATYPE_GRADIENT, 1, CustomKind::GRADIENT},
     {CUSTOMDATATYPE_DESCID, 5, CustomKind::DESCID},
     {CUSTOMDATATYPE_LENSGLOW, 0, CustomKind::RAW},
     {CUSTOMDATATYPE_SPLINE, 9, CustomKind::SPLINE},
-    {CUSTOMDATATYPE_INEXCLUDE_LIST, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_INEXCLUDE_LIST, 2, CustomKind::INEXCLUDE},
     {CUSTOMDATATYPE_PRIORITY, 0, CustomKind::PRIORITY},
     {CUSTOMDATATYPE_FONT, 0, CustomKind::RAW},
     {CUSTOMDATATYPE_DATETIME, 0, CustomKind::DATETIME},
@@ -115,6 +116,8 @@ CustomDataType* CustomAlloc(const CustomEntry& e) {
       return GradientDataTypeClass::AllocData();
     case CustomKind::SPLINE:
       return SplineDataTypeClass::AllocData();
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::AllocData();
     case CustomKind::RAW: {
       CustomDataType* data = RawCustomDataTypeClass::AllocData();
       if (data != nullptr) As<RawCustomData>(data)->level = e.level;
@@ -143,6 +146,9 @@ void CustomFree(const CustomEntry& e, CustomDataType* data) {
     case CustomKind::SPLINE:
       SplineDataTypeClass::FreeData(data);
       break;
+    case CustomKind::INEXCLUDE:
+      InExcludeDataTypeClass::FreeData(data);
+      break;
     case CustomKind::RAW:
       RawCustomDataTypeClass::FreeData(data);
       break;
@@ -164,6 +170,8 @@ bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType*
       return GradientDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::SPLINE:
       return SplineDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::CopyData(src, dest, trans);
   }
@@ -182,6 +190,8 @@ bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomData
       return GradientDataTypeClass::Compare(a, b) == 0;
     case CustomKind::SPLINE:
       return SplineDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::Compare(a, b) == 0;
     case CustomKind::RAW:
       return RawCustomDataTypeClass::Compare(a, b) == 0;
   }
@@ -200,6 +210,8 @@ bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf
       return GradientDataTypeClass::WriteData(data, hf);
     case CustomKind::SPLINE:
       return SplineDataTypeClass::WriteData(data, hf);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::WriteData(data, hf);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::WriteData(data, hf);
   }
@@ -218,6 +230,8 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
       return GradientDataTypeClass::ReadData(data, hf, level);
     case CustomKind::SPLINE:
       return SplineDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::ReadData(data, hf, level);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::ReadData(data, hf, level);
   }
