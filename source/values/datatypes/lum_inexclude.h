@@ -58,6 +58,14 @@ class InExcludeData {
   // with the given flags and empty settings. False when out of memory (the list is then
   // unchanged).
   bool InsertObject(const BaseLink& link, Int32 flags);
+  // The same with a link to node (null: an empty link). A template only so that this header
+  // needs none of the node tree's: a caller that has a node has its headers.
+  template <typename LINK = BaseLink>
+  bool InsertObject(BaseList2D* node, Int32 flags) {
+    LINK link;
+    link.SetLink(node);
+    return InsertObject(static_cast<const LINK&>(link), flags);
+  }
   // Removes entry index; false when there is no such entry.
   bool DeleteObject(Int32 index);
   // The index of the first entry whose link resolves to node, or -1 (also for a null node).

@@ -76,9 +76,9 @@ TEST(InExclude, EntriesAreBuiltAndRead) {
   InExcludeData* list = Of(d);
   ASSERT_NE(nullptr, list);
   EXPECT_EQ(0, list->GetObjectCount());
-  ASSERT_TRUE(Insert(list, &a, 3));
+  ASSERT_TRUE(list->InsertObject(&a, 3));
   ASSERT_TRUE(Insert(list, &b, 5));
-  ASSERT_TRUE(Insert(list, nullptr, 7));  // an empty link
+  ASSERT_TRUE(list->InsertObject(nullptr, 7));  // an empty link
   EXPECT_EQ(3, list->GetObjectCount());
   EXPECT_EQ(&a, list->ObjectFromIndex(nullptr, 0));
   EXPECT_EQ(&b, list->ObjectFromIndex(nullptr, 1));
