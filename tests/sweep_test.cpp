@@ -292,7 +292,7 @@ Samples::Samples() {
   Gradient* gradient = Gradient::From(gradientValue.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
   for (Int32 i = 0; i < 3; ++i) gradient->InsertKnot(GradientKnot());
   gradient->SetData(GRADIENT_MODE, GeData(2));
-  for (Int32 i = 0; i < 2; ++i) const_cast<Gradient*>(gradient->GetChild())->InsertKnot(GradientKnot());
+  for (Int32 i = 0; i < 2; ++i) gradient->GetChild()->InsertKnot(GradientKnot());
   splineValue.InitType(CUSTOMDATATYPE_SPLINE);
   SplineData::From(splineValue.GetCustomDataType(CUSTOMDATATYPE_SPLINE))->MakeAbsCosSpline(5);
   inexcludeValue.InitType(CUSTOMDATATYPE_INEXCLUDE_LIST);

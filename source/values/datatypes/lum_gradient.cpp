@@ -121,6 +121,8 @@ const GradientKnot* Gradient::GetKnot(Int32 index) const {
   return index >= 0 && index < g->knots.GetCount() ? &g->knots[index] : nullptr;
 }
 
+Gradient* Gradient::GetChild() { return static_cast<iGradient*>(this)->child; }
+
 const Gradient* Gradient::GetChild() const { return static_cast<const iGradient*>(this)->child; }
 
 bool Gradient::IsValueOnly() const { return static_cast<const iGradient*>(this)->valueOnly; }

@@ -68,6 +68,7 @@ class Gradient {
   // Null for an index outside 0 .. count - 1.
   const GradientKnot* GetKnot(Int32 index) const;
   // The grey child gradient, or null.
+  Gradient* GetChild();
   const Gradient* GetChild() const;
   bool IsValueOnly() const;
 
