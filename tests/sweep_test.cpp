@@ -296,6 +296,10 @@ struct Samples {
   GeData unknownValue;  // a custom type this library does not know
   GeData rawValue;      // a known custom type it keeps uninterpreted
   RootPluginNode tree;  // a tree of nodes
+  GeData gradientValue;  // with a grey child
+  GeData splineValue;
+  BaseList2D listed[2];  // the nodes the include/exclude list links
+  GeData inexcludeValue;
   ItemSet current;      // the current layouts
   ItemSet older;        // the layouts of older files
 
@@ -323,6 +327,22 @@ Samples::Samples() {
   store->SetId(address, storeValue);
   addressValue = GeData(CUSTOMDATATYPE_DESCID, AsCustom(address));
   BuildNodeTree(tree);
+  gradientValue.InitType(CUSTOMDATATYPE_GRADIENT);
+  Gradient* gradient = Gradient::From(gradientValue.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+  for (Int32 i = 0; i < 3; ++i) gradient->InsertKnot(GradientKnot());
+  gradient->SetData(GRADIENT_MODE, GeData(2));
+  for (Int32 i = 0; i < 2; ++i) gradient->GetChild()->InsertKnot(GradientKnot());
+  splineValue.InitType(CUSTOMDATATYPE_SPLINE);
+  SplineData::From(splineValue.GetCustomDataType(CUSTOMDATATYPE_SPLINE))->MakeAbsCosSpline(5);
+  inexcludeValue.InitType(CUSTOMDATATYPE_INEXCLUDE_LIST);
+  InExcludeData* list =
+      InExcludeData::From(inexcludeValue.GetCustomDataType(CUSTOMDATATYPE_INEXCLUDE_LIST));
+  for (BaseList2D& node : listed) {
+    BaseLink link;
+    link.SetLink(&node);
+    list->InsertObject(link, 6);
+  }
+  list->GetData(1)->SetString(3, U("entry settings"));
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -333,7 +353,7 @@ Samples::Samples() {
            hf.WriteChunkEnd();
   });
   rawValue = ReadBack([](HyperFile& hf) {
-    return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
            hf.WriteFloat(0.5) && hf.WriteChunkEnd();
   });
 }
@@ -501,14 +521,32 @@ void Samples::MakeItems() {
             return id != nullptr && *reinterpret_cast<const DescID*>(id) == d->address;
           }),
       Value("priority value", *d->sample.GetData(12)),
+      Value(
+          "gradient value", [d](HyperFile& hf) { return hf.WriteGeData(d->gradientValue); },
+          [](const GeData& v) {
+            const Gradient* g = Gradient::From(v.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+            return g != nullptr && g->GetKnotCount() == 3 && g->GetChild() != nullptr &&
+                   g->GetChild()->GetKnotCount() == 2;
+          }),
+      Value("spline value", d->splineValue),
+      Value(
+          "include/exclude value",
+          [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
+          [](const GeData& v) {
+            // Read without a document, the links find no nodes.
+            const InExcludeData* l =
+                InExcludeData::From(v.GetCustomDataType(CUSTOMDATATYPE_INEXCLUDE_LIST));
+            return l != nullptr && l->GetObjectCount() == 2 && l->GetFlags(1) == 6 &&
+                   l->GetData(1)->GetData(3)->GetString().GetLength() == 14;
+          }),
       Value("date value", *d->sample.GetData(13)),
       Value(
           "uninterpreted custom value",
           [d](HyperFile& hf) {
-            return hf.WriteInt32(CUSTOMDATATYPE_GRADIENT) && hf.WriteChunkStart(0, 1) &&
+            return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
                    hf.WriteFloat(0.5) && hf.WriteString(d->shortText) && hf.WriteChunkEnd();
           },
-          [](const GeData& v) { return v.GetCustomDataType(CUSTOMDATATYPE_GRADIENT) != nullptr; }),
+          [](const GeData& v) { return v.GetCustomDataType(CUSTOMDATATYPE_FONT) != nullptr; }),
       Value(
           "unknown custom value",
           [](HyperFile& hf) {
@@ -929,11 +967,18 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
       return b.GetUnknownCustomData() != nullptr && b.GetUnknownCustomData()->size == u->size;
     if (a.GetType() == VALUETYPE_NIL) return b.GetType() == VALUETYPE_NIL;  // one not made
     if (a.GetMarker() != nullptr) return b.GetMarker() != nullptr;
+    const Gradient* g = Gradient::From(a.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+    if (g != nullptr) {  // gradients never compare equal
+      const Gradient* h = Gradient::From(b.GetCustomDataType(CUSTOMDATATYPE_GRADIENT));
+      return h != nullptr && h->GetKnotCount() == g->GetKnotCount() &&
+             (g->GetChild() == nullptr) == (h->GetChild() == nullptr);
+    }
     return a == b;
   };
   const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
   STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
-  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue, &marker};
+  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue,    &marker,
+                                       &d.gradientValue, &d.splineValue, &d.inexcludeValue};
   for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
   for (const GeData* v : values) {
     GeData copy;
@@ -941,7 +986,8 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
     STEP(Ended(f, same(*v, copy), copy.GetType() == VALUETYPE_NIL));
   }
   for (Int32 kind : {Int32(VALUETYPE_BYTEARRAY), Int32(VALUETYPE_MARKER), Int32(VALUETYPE_MATRIX),
-                     CUSTOMDATATYPE_DESCID}) {
+                     CUSTOMDATATYPE_DESCID, CUSTOMDATATYPE_GRADIENT, CUSTOMDATATYPE_SPLINE,
+                     CUSTOMDATATYPE_INEXCLUDE_LIST}) {
     GeData fresh;
     const bool made = fresh.InitType(kind);
     STEP(Ended(f, made && fresh.GetType() == kind, !made && fresh.GetType() == VALUETYPE_NIL));

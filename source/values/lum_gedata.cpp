@@ -5,6 +5,9 @@
 
 #include "values/lum_basecontainer.h"
 #include "lum_debug.h"
+#include "values/datatypes/lum_gradient.h"
+#include "values/datatypes/lum_inexclude.h"
+#include "values/datatypes/lum_splinedata.h"
 #include "values/lum_descid.h"
 #include "values/lum_gemarker.h"
 #include "stream/lum_hyperfile.h"
@@ -26,7 +29,7 @@ const BaseTime g_defaultTime;
 const Filename g_emptyFilename;
 
 // How a known custom data type is served.
-enum class CustomKind { DESCID, DATETIME, PRIORITY, RAW };
+enum class CustomKind { DESCID, DATETIME, PRIORITY, GRADIENT, SPLINE, INEXCLUDE, RAW };
 
 struct CustomEntry {
   Int32 id;
@@ -34,14 +37,14 @@ struct CustomEntry {
   CustomKind kind;
 };
 
-// The fixed dispatch table. Gradient, spline, in/exclude and layer-stack values are kept as raw
-// chunks until their classes exist; so is every type whose contents this library does not read.
+// The fixed dispatch table. Layer-stack values are kept as raw chunks until their class exists;
+// so is every type whose contents this library does not read.
 constexpr CustomEntry kCustomTable[] = {
-    {CUSTOMDATATYPE_GRADIENT, 1, CustomKind::RAW},
+    {CUSTOMDATATYPE_GRADIENT, 1, CustomKind::GRADIENT},
     {CUSTOMDATATYPE_DESCID, 5, CustomKind::DESCID},
     {CUSTOMDATATYPE_LENSGLOW, 0, CustomKind::RAW},
-    {CUSTOMDATATYPE_SPLINE, 9, CustomKind::RAW},
-    {CUSTOMDATATYPE_INEXCLUDE_LIST, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_SPLINE, 9, CustomKind::SPLINE},
+    {CUSTOMDATATYPE_INEXCLUDE_LIST, 2, CustomKind::INEXCLUDE},
     {CUSTOMDATATYPE_PRIORITY, 0, CustomKind::PRIORITY},
     {CUSTOMDATATYPE_FONT, 0, CustomKind::RAW},
     {CUSTOMDATATYPE_DATETIME, 0, CustomKind::DATETIME},
@@ -109,6 +112,12 @@ CustomDataType* CustomAlloc(const CustomEntry& e) {
       return DateTimeDataTypeClass::AllocData();
     case CustomKind::PRIORITY:
       return AsCustom(NewObj<PriorityData>());
+    case CustomKind::GRADIENT:
+      return GradientDataTypeClass::AllocData();
+    case CustomKind::SPLINE:
+      return SplineDataTypeClass::AllocData();
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::AllocData();
     case CustomKind::RAW: {
       CustomDataType* data = RawCustomDataTypeClass::AllocData();
       if (data != nullptr) As<RawCustomData>(data)->level = e.level;
@@ -131,6 +140,15 @@ void CustomFree(const CustomEntry& e, CustomDataType* data) {
       DeleteObj(priority);
       break;
     }
+    case CustomKind::GRADIENT:
+      GradientDataTypeClass::FreeData(data);
+      break;
+    case CustomKind::SPLINE:
+      SplineDataTypeClass::FreeData(data);
+      break;
+    case CustomKind::INEXCLUDE:
+      InExcludeDataTypeClass::FreeData(data);
+      break;
     case CustomKind::RAW:
       RawCustomDataTypeClass::FreeData(data);
       break;
@@ -148,6 +166,12 @@ bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType*
       if (src == nullptr || dest == nullptr) return false;
       As<PriorityData>(src)->CopyTo(As<PriorityData>(dest));
       return true;
+    case CustomKind::GRADIENT:
+      return GradientDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::SPLINE:
+      return SplineDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::CopyData(src, dest, trans);
   }
@@ -162,6 +186,12 @@ bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomData
       return DateTimeDataTypeClass::Compare(a, b) == 0;
     case CustomKind::PRIORITY:
       return a != nullptr && b != nullptr && As<PriorityData>(a)->IsEqual(As<PriorityData>(b));
+    case CustomKind::GRADIENT:
+      return GradientDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::SPLINE:
+      return SplineDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::Compare(a, b) == 0;
     case CustomKind::RAW:
       return RawCustomDataTypeClass::Compare(a, b) == 0;
   }
@@ -176,6 +206,12 @@ bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf
       return DateTimeDataTypeClass::WriteData(data, hf);
     case CustomKind::PRIORITY:
       return As<PriorityData>(data)->WriteData(hf);
+    case CustomKind::GRADIENT:
+      return GradientDataTypeClass::WriteData(data, hf);
+    case CustomKind::SPLINE:
+      return SplineDataTypeClass::WriteData(data, hf);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::WriteData(data, hf);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::WriteData(data, hf);
   }
@@ -190,6 +226,12 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
       return DateTimeDataTypeClass::ReadData(data, hf, level);
     case CustomKind::PRIORITY:
       return As<PriorityData>(data)->ReadData(hf, level);
+    case CustomKind::GRADIENT:
+      return GradientDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::SPLINE:
+      return SplineDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::INEXCLUDE:
+      return InExcludeDataTypeClass::ReadData(data, hf, level);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::ReadData(data, hf, level);
   }
@@ -197,10 +239,21 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
 }
 
 // The chunk level a custom value is written under: raw values keep the level they were read
-// with, so that the kept contents are never relabelled.
+// with, so that the kept contents are never relabelled; a gradient needs a higher level for a
+// flag the table's level cannot carry.
 Int32 CustomWriteLevel(const CustomEntry& e, const CustomDataType* data) {
   if (e.kind == CustomKind::RAW && data != nullptr) return As<RawCustomData>(data)->level;
+  if (e.kind == CustomKind::GRADIENT) return GradientDataTypeClass::GetWriteLevel(data);
   return e.level;
+}
+
+// The holder cell of a new custom value with the class's fresh object; null when out of memory.
+CustomHolder* NewCustomHolder(const CustomEntry& e) {
+  CustomHolder* holder = static_cast<CustomHolder*>(MemAlloc(sizeof(CustomHolder)));
+  if (holder == nullptr) return nullptr;
+  holder->object = CustomAlloc(e);
+  if (holder->object == nullptr) DeleteMem(holder);
+  return holder;
 }
 
 Int32 MapAlias(Int32 type) {
@@ -368,15 +421,21 @@ GeData::GeData(const BaseLink& value) {
 GeData::GeData(Int32 type, DEFAULTVALUETYPE) { InitType(type); }
 
 GeData::GeData(Int32 type, const CustomDataType& src) {
-  if (!InitType(type)) return;
-  const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
+  const CustomEntry* entry = type >= VALUETYPE_CUSTOMFIRST ? FindCustom(type) : nullptr;
   if (entry == nullptr) {
-    // Only custom data types copy from an object.
-    _GeDebugBreak(__LINE__, kFile);
-    Free();
+    // Only custom data types copy from an object; an unknown one stays nil as in InitType.
+    if (type < VALUETYPE_CUSTOMFIRST) _GeDebugBreak(__LINE__, kFile);
     return;
   }
-  CustomHolder* holder = static_cast<CustomHolder*>(_payload.pointer);
+  // A type kept as raw bytes is made only from the bytes of a stored value (see InitType).
+  if (entry->kind == CustomKind::RAW && As<RawCustomData>(&src)->bytes == nullptr) return;
+  CustomHolder* holder = NewCustomHolder(*entry);
+  if (holder == nullptr) {
+    _GeDebugBreak(__LINE__, kFile);
+    return;
+  }
+  _type = type;
+  _payload.pointer = holder;
   if (!CustomCopy(*entry, &src, holder->object, nullptr)) Free();
 }
 
@@ -436,13 +495,10 @@ bool GeData::InitType(Int32 type) {
         return true;
       }
       const CustomEntry* entry = FindCustom(type);
-      if (entry == nullptr) return false;
-      CustomHolder* holder = static_cast<CustomHolder*>(MemAlloc(sizeof(CustomHolder)));
-      if (holder != nullptr) {
-        holder->object = CustomAlloc(*entry);
-        if (holder->object == nullptr) DeleteMem(holder);
-      }
-      payload = holder;
+      // A type kept as raw bytes has no empty form: a chunk without contents is nothing its
+      // readers accept, so no such value is made without the bytes of one.
+      if (entry == nullptr || entry->kind == CustomKind::RAW) return false;
+      payload = NewCustomHolder(*entry);
       break;
     }
   }
@@ -1110,8 +1166,11 @@ bool GeData::ReadCustom(HyperFile* hf, Int32 type) {
   }
   const CustomEntry* entry = FindCustom(type);
   if (entry != nullptr) {
-    if (!InitType(type)) return OutOfMemory(hf);
-    CustomDataType* object = static_cast<CustomHolder*>(_payload.pointer)->object;
+    CustomHolder* holder = NewCustomHolder(*entry);
+    if (holder == nullptr) return OutOfMemory(hf);
+    _type = type;
+    _payload.pointer = holder;
+    CustomDataType* object = holder->object;
     bool ok = CustomRead(*entry, object, hf, level);
     // Raw contents were taken up to and including the chunk's end.
     if (ok && entry->kind != CustomKind::RAW) ok = hf->SkipToEndChunk();

@@ -59,7 +59,7 @@ constexpr Int32 VALUETYPE_ALIAS_STRING2 = 12;
 constexpr Int32 VALUETYPE_ALIAS_INT32 = 400006001;
 
 // The custom data types the value dispatch knows, with the level written on their chunk.
-constexpr Int32 CUSTOMDATATYPE_GRADIENT = 1000481;        // level 1
+constexpr Int32 CUSTOMDATATYPE_GRADIENT = 1000481;        // level 1 (2 when value-only)
 constexpr Int32 CUSTOMDATATYPE_DESCID = 1000486;          // level 5
 constexpr Int32 CUSTOMDATATYPE_LENSGLOW = 1000997;        // level 0
 constexpr Int32 CUSTOMDATATYPE_SPLINE = 1009060;          // level 9
@@ -145,14 +145,17 @@ class GeData {
   GeData(const BaseLink& value);
   // InitType(type).
   GeData(Int32 type, DEFAULTVALUETYPE);
-  // InitType(type), then the class's copy of src into the new object; nil when either fails.
+  // A new object of the custom type, then the class's copy of src into it; nil when either
+  // fails. A type kept as raw bytes (RawCustomData) is made only from a src that holds bytes.
   GeData(Int32 type, const CustomDataType& src);
   ~GeData() { Free(); }
 
   // Sets the kind (aliases mapped first) with its default payload. An id below
   // VALUETYPE_CUSTOMFIRST that is no kind raises the alert and is kept without payload (true);
   // an unknown custom id leaves nil (false); a failed allocation raises the alert and leaves
-  // nil (false).
+  // nil (false). A known custom type this library keeps as raw bytes (fonts, ranges and the
+  // other RawCustomData types) has no default: its empty chunk is nothing its readers accept,
+  // so InitType leaves nil (false) like for an unknown id. Such values come only from files.
   bool InitType(Int32 type);
   // Frees the payload and makes the value nil.
   void Free();
@@ -278,9 +281,10 @@ class DateTimeDataTypeClass {
   static bool ReadData(CustomDataType* data, HyperFile* hf, Int32 level);
 };
 
-// The object of every known custom type whose contents this library does not interpret
-// (gradients, splines, in/exclude lists and layer stacks among them, for now): the chunk's raw
-// contents up to and including its end byte, and the chunk level they were written under.
+// The object of every known custom type whose contents this library does not interpret (layer
+// stacks among them, for now): the chunk's raw contents up to and including its end byte, and
+// the chunk level they were written under. A GeData holds one only with the bytes of a stored
+// value.
 struct RawCustomData {
   Int32 level = 0;
   Int64 size = 0;
