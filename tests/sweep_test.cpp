@@ -1091,7 +1091,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"older stream reads", StreamReads, &samples.older, 10},
       {"container copies", ContainerCopies, &samples, 160},
       {"bitmaps", Bitmaps, nullptr, 22},
-      {"selection edits", SelectionEdits, nullptr, 60},
+      {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},
   };
   for (const Scenario& s : scenarios) {
