@@ -16,6 +16,9 @@
 #include <emmintrin.h>
 #include <immintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "lum_debug.h"
 #include "lum_memory.h"
@@ -233,8 +236,20 @@ __attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UCh
   return j;
 }
 
+// Asked of the processor on first use, not at start: __builtin_cpu_supports would bring a
+// static initialiser whose CPUID calls every program linking the library pays for at start, and
+// under a hypervisor each costs a trap.
 bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2") != 0;
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0)
+      return false;
+    // The system saves the vector registers' upper halves (XCR0 bits 1 and 2).
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    if ((xcr0 & 6u) != 6u) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0;
+  }();
   return has;
 }
 #endif
