@@ -41,11 +41,14 @@ inline double Now(Clock clock) {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// A scratch directory under /tmp for this program, removed with its files at exit.
+// A scratch directory under $TMPDIR (default /tmp) for this program, removed with its files at
+// exit.
 inline const std::string& ScratchDir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/lumora-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr && *base != 0 ? base : "/tmp") +
+                       "/lumora-bench-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) {
       std::perror("mkdtemp");
       std::exit(1);
     }
