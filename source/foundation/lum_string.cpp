@@ -139,15 +139,17 @@ inline UInt16 NextUtf8(const char* bytes, Int32* pos, Int32 count) {
 constexpr UInt8 kUtf8Length[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 0};
 
 // The character at p, at least three bytes before count, when it is of a common form: a byte
-// 1 .. 0x7F or a two- or three-byte form other than the en dash rule. *unit gets it and the
-// result is its length, computed without branching on the form; 0 for everything else.
+// 1 .. 0x7F or a two- or three-byte form, other than the en dash rule and other than zero.
+// *unit gets it and the result is its length, computed without branching on the form; 0 for
+// everything else.
 inline Int32 DecodeCommonUtf8(const char* bytes, Int32 p, UInt16* unit) {
   const UInt32 b0 = ByteAt(bytes, p), b1 = ByteAt(bytes, p + 1), b2 = ByteAt(bytes, p + 2);
   const Int32 length = kUtf8Length[b0 >> 4];
   const UInt32 two = ((b0 & 0x1F) << 6) | (b1 & 0x3F);
   const UInt32 three = ((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
   const UInt32 u = length == 3 ? three : (length == 2 ? two : b0);
-  if (length == 0 || b0 == 0 || (b0 == 0xE2 && b1 == 0x80 && b2 == 0x93)) return 0;
+  // A zero, also one spelt in two or three bytes, is '_'.
+  if (length == 0 || u == 0 || (b0 == 0xE2 && b1 == 0x80 && b2 == 0x93)) return 0;
   *unit = static_cast<UInt16>(u);
   return length;
 }
@@ -157,7 +159,8 @@ Int32 CountUtf8Units(const char* bytes, Int32 count) {
   Int32 k = 0, p = 0;
 #if defined(__SSE2__)
   while (static_cast<Int64>(p) + 16 <= count) {
-    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p)));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p));
+    const int high = _mm_movemask_epi8(v);
     if (high == 0) {
       k += 16;
       p += 16;

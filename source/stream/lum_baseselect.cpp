@@ -237,7 +237,8 @@ bool BaseSelect::FlushData(Int32 run) {
     DeleteMem(_runs);
     _capacity = 0;
   } else {
-    std::memmove(_runs + run, _runs + run + 1, size_t(_segments - run - 1) * sizeof(BaseSelectData));
+    std::memmove(_runs + run, _runs + run + 1,
+                 size_t(_segments - run - 1) * sizeof(BaseSelectData));
   }
   --_segments;
   ++_changes;

@@ -119,7 +119,7 @@ TEST(BaseTime, LargeMembersKeepTheValue) {
   ExpectFraction(BaseTime(1e19, std::ldexp(1.0, 64)), 19073486328125.0, 35184372088832.0,
                  "5^19 / 2^45");
   ExpectFraction(BaseTime(std::ldexp(1.0, 80) + std::ldexp(1.0, 28), 3 * std::ldexp(1.0, 80)),
-                 4503599627370497.0, 13510798882111488.0, "(2^52 + 1) / (3  2^52)");
+                 4503599627370497.0, 13510798882111488.0, "(2^52 + 1) / (3 * 2^52)");
   // 1e20/150 is 666666666666666666.67: the nearest whole number, as a double.
   ExpectFraction(BaseTime(1e20, 150), 666666666666666624.0, 1, "1e20/150");
   ExpectFraction(BaseTime(-1e20, 150), -666666666666666624.0, 1, "negative");
@@ -137,10 +137,22 @@ TEST(BaseTime, LargeMembersKeepTheValue) {
 // whole members within 1e18 whose value is within 1e-15 of the exact ratio (for ratios from
 // 1e-18 to 1e18; outside them no such fraction exists).
 TEST(BaseTime, LargeMembersSweepStaysWithinRelativeError) {
-  std::vector<double> members = {1e18 + 128,  1e19,        1.5e19,      std::ldexp(1.0, 63),
-                                 1e20,        3e20 + 4096, 1e30,        1e100,
-                                 1e300,       DBL_MAX,     7,           150,
-                                 1e9 + 7,     2147483647,  9007199254740993.0, 999999999999999872.0};
+  std::vector<double> members = {1e18 + 128,
+                                 1e19,
+                                 1.5e19,
+                                 std::ldexp(1.0, 63),
+                                 1e20,
+                                 3e20 + 4096,
+                                 1e30,
+                                 1e100,
+                                 1e300,
+                                 DBL_MAX,
+                                 7,
+                                 150,
+                                 1e9 + 7,
+                                 2147483647,
+                                 9007199254740993.0,
+                                 999999999999999872.0};
   std::mt19937_64 rng(26);
   for (int i = 0; i < 4000; ++i) {
     // Random 53-bit mantissas at random scales, mostly near each other so that the ratios

@@ -368,7 +368,8 @@ TEST(StringUtf8, LongMixedTextsMatchCharacterByCharacterConversion) {
   const std::string pieces[] = {"plain ascii text ", "a", std::string(1, '\0'), "\x7F",
                                 "\xC3\xA9", "\xE2\x82\xAC", "\xE2\x80\x93", "\xF0\x9F\x98\x80",
                                 "\xBF", "\xC3", "\xE2\x82", "\xFF\x80",
-                                "0123456789abcdef0123456789"};
+                                // zero spelt in two and three bytes
+                                "\xC0\x80", "\xE0\x80\x80", "0123456789abcdef0123456789"};
   // First every piece after every number of plain bytes up to 40, so that each lands at every
   // place of a group of 16 and at the very end; then random mixes.
   std::vector<std::string> texts;
