@@ -197,6 +197,44 @@ TEST(BaseTime, LargeMembersSweepStaysWithinRelativeError) {
   EXPECT_LT(worst, 2.3e-16L);
 }
 
+// Where the limit leaves only a few thousand denominators, every one of them is tried: none comes
+// closer than the fraction taken (before its numerator is rounded to a double).
+TEST(BaseTime, LargeMembersGiveTheClosestFractionOfAll) {
+  std::mt19937_64 rng(1026);
+  for (int round = 0; round < 300; ++round) {
+    // n/d from 2^44 to 2^58, so that from about 3 to 57000 denominators are left; d just large
+    // enough that n exceeds 1e18.
+    const double v = std::ldexp(1.0 + static_cast<double>(rng() % 1000000) / 1e6,
+                                44 + static_cast<int>(rng() % 14));
+    const double d = std::ceil(1.1e18 / v) + static_cast<double>(rng() % 1000);
+    const double n = std::floor(d * v);
+    ASSERT_GT(n, 1e18);
+    const unsigned __int128 num = static_cast<unsigned __int128>(n);
+    const unsigned __int128 den = static_cast<unsigned __int128>(d);
+    const uint64_t limit = 1000000000000000000ull;
+    uint64_t bestP = 0, bestQ = 0;
+    unsigned __int128 bestError = 0;  // |p den - n q|; the distance is that over q den
+    for (uint64_t q = 1; q <= limit / static_cast<uint64_t>(n / d) + 1; ++q) {
+      const unsigned __int128 p = (2 * num * q + den) / (2 * den);
+      if (p == 0 || p > limit) continue;
+      const unsigned __int128 a = p * den, b = num * q;
+      const unsigned __int128 error = a > b ? a - b : b - a;
+      if (bestQ == 0 || error * bestQ < bestError * q) {
+        bestP = static_cast<uint64_t>(p);
+        bestQ = q;
+        bestError = error;
+      }
+    }
+    ASSERT_NE(0u, bestQ);
+    // The numerator as the nearest double, then reduced.
+    const uint64_t rounded = static_cast<uint64_t>(static_cast<double>(bestP));
+    const uint64_t g = std::gcd(rounded, bestQ);
+    const BaseTime t(n, d);
+    EXPECT_EQ(static_cast<double>(rounded / g), t.GetNumerator()) << n << "/" << d;
+    EXPECT_EQ(static_cast<double>(bestQ / g), t.GetDenominator()) << n << "/" << d;
+  }
+}
+
 TEST(BaseTime, GetDividesAndGuardsZero) {
   EXPECT_DOUBLE_EQ(0.5, BaseTime(1, 2).Get());
   EXPECT_DOUBLE_EQ(-1.0 / 30.0, BaseTime(-1, 30).Get());
