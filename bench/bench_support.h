@@ -2,10 +2,11 @@
 //
 // Every benchmark measures a figure of the library and, in the same iteration, the limit it is
 // held against: the same work done the plainest fast way (fwrite, fread, memcpy, a peer
-// library). Both are timed with the same clock and interleaved, so that whatever the shared
-// machine does at the time weighs on both alike. The benchmark's own time is the figure's; the
-// counter vs_limit is the figure's throughput over the limit's (1.0 = at the limit), and
-// limit_ns gives the limit's time per iteration for reference.
+// library). Both are timed with the same clock and interleaved (limit, figure, limit, figure
+// ...), so that whatever the shared machine does at the time weighs on both alike, and every
+// iteration gives one ratio. The benchmark's own time is the figure's; the counter vs_limit is
+// the median over the iterations of the figure's throughput over the limit's (1.0 = at the
+// limit), vs_min and vs_max its spread, and limit_ns the limit's median time per iteration.
 //
 // Times are the thread's CPU time (user and system, so the kernel's copying for file reads and
 // writes counts): on a machine shared with other work, wall time also counts the moments the
@@ -19,10 +20,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace lumbench {
 
@@ -38,11 +41,14 @@ inline double Now(Clock clock) {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// A scratch directory under /tmp for this program, removed with its files at exit.
+// A scratch directory under $TMPDIR (default /tmp) for this program, removed with its files at
+// exit.
 inline const std::string& ScratchDir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/lumora-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr && *base != 0 ? base : "/tmp") +
+                       "/lumora-bench-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) {
       std::perror("mkdtemp");
       std::exit(1);
     }
@@ -66,59 +72,115 @@ inline std::string ScratchPath(const char* name) { return ScratchDir() + "/" + n
   std::exit(1);
 }
 
-// The figure and its limit, timed side by side over the iterations of one benchmark (which
-// must use UseManualTime()).
+// The iterations of a figure measured over the given number of pairs, or over BENCH_PAIRS from
+// the environment when that is set; never fewer than 10 pairs. One more iteration comes first:
+// it warms the caches, the heap and the files, and Pair leaves it out.
+inline benchmark::IterationCount Pairs(benchmark::IterationCount fallback) {
+  benchmark::IterationCount n = fallback;
+  if (const char* env = std::getenv("BENCH_PAIRS")) {
+    const long v = std::strtol(env, nullptr, 10);
+    if (v > 0) n = v;
+  }
+  return (n < 10 ? 10 : n) + 1;
+}
+
+// The figure and its limit, timed as pairs over the iterations of one benchmark (which must use
+// UseManualTime()): each iteration runs the limit and then the figure, and its ratio is taken
+// from those two times alone, so that a moment of load weighs on one pair rather than on the
+// whole figure. Report() gives the median ratio and the lowest and highest.
 class Pair {
  public:
   explicit Pair(benchmark::State& state, Clock clock = Clock::kThreadCpu)
-      : _state(state), _clock(clock) {}
+      : _state(state), _clock(clock) {
+    _figures.reserve(static_cast<size_t>(state.max_iterations));
+    _limits.reserve(static_cast<size_t>(state.max_iterations));
+  }
+
+  // Call Limit() and then Figure() once in every iteration. The first iteration is the warm-up.
+  template <typename F>
+  void Limit(F&& work) {
+    double t0 = Now(_clock);
+    work();
+    AddLimit(Now(_clock) - t0);
+  }
 
   template <typename F>
   void Figure(F&& work) {
     double t0 = Now(_clock);
     work();
-    double t = Now(_clock) - t0;
-    _figure += t;
-    _state.SetIterationTime(t);
+    AddFigure(Now(_clock) - t0);
   }
 
-  template <typename F>
-  void Limit(F&& work) {
-    double t0 = Now(_clock);
-    work();
-    _limit += Now(_clock) - t0;
-  }
-
-  // Times measured elsewhere (for work done in child processes).
+  // Times measured elsewhere (for work done in child processes); one of each per iteration.
+  void AddLimit(double seconds) { _limits.push_back(seconds); }
   void AddFigure(double seconds) {
-    _figure += seconds;
+    _figures.push_back(seconds);
     _state.SetIterationTime(seconds);
   }
-  void AddLimit(double seconds) { _limit += seconds; }
 
   // figureWork and limitWork: the units of work one iteration of each does (bytes, operations).
-  // vs_limit = (figureWork / figure time) / (limitWork / limit time).
+  // The ratio of a pair is (figureWork / figure time) / (limitWork / limit time); the counters
+  // are vs_limit (the median over the pairs; 1.0 = at the limit), vs_min and vs_max, pairs, and
+  // limit_ns, the limit's median time.
   void Report(double figureWork, double limitWork, const char* unit = "bytes") {
-    const double n = static_cast<double>(_state.iterations());
-    if (n <= 0 || _figure <= 0 || _limit <= 0) return;
-    const double vs = (figureWork / _figure) / (limitWork / _limit);
-    _state.counters["vs_limit"] = vs;
-    _state.counters["limit_ns"] = _limit / n * 1e9;
+    const size_t n = Count();
+    if (n == 0) return;
+    std::vector<double> ratios, limits;
+    for (size_t i = 0; i < n; ++i) {
+      limits.push_back(LimitAt(i));
+      if (FigureAt(i) > 0 && LimitAt(i) > 0)
+        ratios.push_back((figureWork / FigureAt(i)) / (limitWork / LimitAt(i)));
+    }
+    if (ratios.empty()) return;
+    Spread(ratios, "vs_limit", "vs_min", "vs_max");
+    _state.counters["pairs"] = static_cast<double>(ratios.size());
+    _state.counters["limit_ns"] = Median(limits) * 1e9;
+    const double total = figureWork * static_cast<double>(n + 1);
     if (std::string(unit) == "bytes") {
-      _state.SetBytesProcessed(static_cast<int64_t>(figureWork * n));
+      _state.SetBytesProcessed(static_cast<int64_t>(total));
     } else {
-      _state.SetItemsProcessed(static_cast<int64_t>(figureWork * n));
+      _state.SetItemsProcessed(static_cast<int64_t>(total));
     }
   }
 
-  double FigureSeconds() const { return _figure; }
-  double LimitSeconds() const { return _limit; }
+  // For figures held against themselves at a smaller size: the figure does figureWork units and
+  // the limit limitWork of the same kind. growth is the time per unit of the figure over that of
+  // the limit (1.0 = linear), as median, growth_min and growth_max over the pairs.
+  void ReportGrowth(double figureWork, double limitWork) {
+    Report(figureWork, limitWork, "items");
+    std::vector<double> growth;
+    for (size_t i = 0; i < Count(); ++i)
+      if (FigureAt(i) > 0 && LimitAt(i) > 0)
+        growth.push_back((FigureAt(i) / figureWork) / (LimitAt(i) / limitWork));
+    if (!growth.empty()) Spread(growth, "growth", "growth_min", "growth_max");
+  }
+
+  static double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 == 1 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+  }
 
  private:
+  // The pairs counted: all but the first, the warm-up.
+  size_t Count() const {
+    const size_t n = std::min(_figures.size(), _limits.size());
+    return n > 1 ? n - 1 : 0;
+  }
+  double FigureAt(size_t i) const { return _figures[i + 1]; }
+  double LimitAt(size_t i) const { return _limits[i + 1]; }
+
+  void Spread(const std::vector<double>& v, const char* median, const char* low,
+              const char* high) {
+    _state.counters[median] = Median(v);
+    _state.counters[low] = *std::min_element(v.begin(), v.end());
+    _state.counters[high] = *std::max_element(v.begin(), v.end());
+  }
+
   benchmark::State& _state;
   Clock _clock;
-  double _figure = 0;
-  double _limit = 0;
+  std::vector<double> _figures;
+  std::vector<double> _limits;
 };
 
 }  // namespace lumbench

@@ -55,8 +55,8 @@ void Run(benchmark::State& state, Int32 srcBytes, COLORMODE srcMode, Int32 dstBy
   CopyRows(copyFrom, copyTo, static_cast<size_t>(kWidth) * dstBytes);
   Pair pair(state);
   for (auto _ : state) {
-    pair.Figure([&] { ConvertPicture(src, srcBytes, srcMode, dst, dstBytes, dstMode, dither); });
     pair.Limit([&] { CopyRows(copyFrom, copyTo, static_cast<size_t>(kWidth) * dstBytes); });
+    pair.Figure([&] { ConvertPicture(src, srcBytes, srcMode, dst, dstBytes, dstMode, dither); });
   }
   pair.Report(static_cast<double>(dst.size()), static_cast<double>(dst.size()));
 }
@@ -66,7 +66,7 @@ void BM_ConvertBits_RGB8_to_RGBf(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertBits_RGB8_to_RGBf)
     ->UseManualTime()
-    ->Iterations(20)
+    ->Iterations(lumbench::Pairs(40))
     ->Unit(benchmark::kMillisecond);
 
 void BM_ConvertBits_RGB16_to_RGB8_Dithered(benchmark::State& state) {
@@ -74,7 +74,7 @@ void BM_ConvertBits_RGB16_to_RGB8_Dithered(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertBits_RGB16_to_RGB8_Dithered)
     ->UseManualTime()
-    ->Iterations(20)
+    ->Iterations(lumbench::Pairs(40))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -90,10 +90,6 @@ void BM_Stream_WriteArray_Float64(benchmark::State& state) {
   if (!HyperWriteArray(figurePath) || ReadAll(figurePath) != image) Die("WriteArray bytes");
   Pair pair(state);
   for (auto _ : state) {
-    Remove(figurePath);
-    pair.Figure([&] {
-      if (!HyperWriteArray(figurePath)) Die("WriteArray");
-    });
     Remove(limitPath);
     pair.Limit([&] {
       FILE* f = std::fopen(limitPath.c_str(), "wb");
@@ -101,12 +97,16 @@ void BM_Stream_WriteArray_Float64(benchmark::State& state) {
         Die("fwrite");
       std::fclose(f);
     });
+    Remove(figurePath);
+    pair.Figure([&] {
+      if (!HyperWriteArray(figurePath)) Die("WriteArray");
+    });
   }
   pair.Report(image.size(), image.size());
 }
 BENCHMARK(BM_Stream_WriteArray_Float64)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(12))
     ->Unit(benchmark::kMillisecond);
 
 void BM_Stream_ReadArray_Float64(benchmark::State& state) {
@@ -125,7 +125,6 @@ void BM_Stream_ReadArray_Float64(benchmark::State& state) {
   if (figure != ArrayValues()) Die("ReadArray values");
   Pair pair(state);
   for (auto _ : state) {
-    pair.Figure(hyperRead);
     pair.Limit([&] {
       FILE* f = std::fopen(path.c_str(), "rb");
       if (f == nullptr || std::fread(header, 1, 6, f) != 6 ||
@@ -136,12 +135,13 @@ void BM_Stream_ReadArray_Float64(benchmark::State& state) {
       for (size_t i = 0; i < limit.size(); ++i) w[i] = __builtin_bswap64(w[i]);
       benchmark::DoNotOptimize(w);
     });
+    pair.Figure(hyperRead);
   }
   pair.Report(image.size(), image.size());
 }
 BENCHMARK(BM_Stream_ReadArray_Float64)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(12))
     ->Unit(benchmark::kMillisecond);
 
 Int32 Int32Value(Int32 i) { return static_cast<Int32>(static_cast<uint32_t>(i) * 2654435761u); }
@@ -165,10 +165,6 @@ void BM_Stream_WriteInt32_10M(benchmark::State& state) {
   if (!HyperWriteInt32s(figurePath) || ReadAll(figurePath) != image) Die("WriteInt32 bytes");
   Pair pair(state);
   for (auto _ : state) {
-    Remove(figurePath);
-    pair.Figure([&] {
-      if (!HyperWriteInt32s(figurePath)) Die("WriteInt32");
-    });
     Remove(limitPath);
     pair.Limit([&] {
       FILE* f = std::fopen(limitPath.c_str(), "wb");
@@ -176,10 +172,17 @@ void BM_Stream_WriteInt32_10M(benchmark::State& state) {
         Die("fwrite");
       std::fclose(f);
     });
+    Remove(figurePath);
+    pair.Figure([&] {
+      if (!HyperWriteInt32s(figurePath)) Die("WriteInt32");
+    });
   }
   pair.Report(image.size(), image.size());
 }
-BENCHMARK(BM_Stream_WriteInt32_10M)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stream_WriteInt32_10M)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(12))
+    ->Unit(benchmark::kMillisecond);
 
 // One chunk of about 64 MiB: nested chunks, each holding one value of most kinds a node
 // writes (numbers, a vector, a matrix, a name, a time, a small memory block) and two short
@@ -227,7 +230,6 @@ void BM_Stream_SkipToEndChunk_64MB(benchmark::State& state) {
   hyperSkip();
   Pair pair(state);
   for (auto _ : state) {
-    pair.Figure(hyperSkip);
     pair.Limit([&] {
       FILE* f = std::fopen(path.c_str(), "rb");
       if (f == nullptr || std::fread(buffer.data(), 1, buffer.size(), f) != buffer.size())
@@ -235,12 +237,13 @@ void BM_Stream_SkipToEndChunk_64MB(benchmark::State& state) {
       std::fclose(f);
       benchmark::DoNotOptimize(buffer.data());
     });
+    pair.Figure(hyperSkip);
   }
   pair.Report(size, size);
 }
 BENCHMARK(BM_Stream_SkipToEndChunk_64MB)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(12))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

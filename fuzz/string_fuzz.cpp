@@ -28,6 +28,37 @@ void EncodeEverySize(const String& s, STRINGENCODING enc, Int32 maxSize) {
   }
 }
 
+// UTF-8 out of a string, into a buffer that holds all of it and into one a few bytes short,
+// against encoding unit by unit (a unit that does not fit before the last byte is dropped).
+void CheckUtf8Encoding(const String& s) {
+  const Int32 full = s.GetCStringLen(STRINGENCODING_UTF8);
+  for (Int32 size : {full + 1, full - 1, full / 2 + 1}) {
+    if (size <= 0) continue;
+    char* buf = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    char* want = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    const Int32 n = s.GetCString(buf, size, STRINGENCODING_UTF8);
+    Int32 w = 0;
+    for (Int32 i = 0; i < s.GetLength() && w < size - 1; ++i) {
+      const UInt16 u = s.GetUnit(i);
+      const Int32 length = u < 0x80 ? 1 : (u < 0x800 ? 2 : 3);
+      if (w + length >= size) continue;
+      if (length == 1) want[w++] = static_cast<char>(u);
+      if (length == 2) {
+        want[w++] = static_cast<char>(0xC0 | (u >> 6));
+        want[w++] = static_cast<char>(0x80 | (u & 0x3F));
+      }
+      if (length == 3) {
+        want[w++] = static_cast<char>(0xE0 | (u >> 12));
+        want[w++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        want[w++] = static_cast<char>(0x80 | (u & 0x3F));
+      }
+    }
+    Check(n == w && buf[n] == 0 && std::memcmp(buf, want, static_cast<size_t>(n)) == 0);
+    std::free(buf);
+    std::free(want);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     String s;
     Check(s.SetCString(bytes, count, enc) == chars);
     Check(s.GetLength() <= s.GetCapacity() && s.GetCapacity() % 16 == 0);
+    // The string holds what the character decoder gives, one character after the other.
+    for (Int32 p = 0, i = 0; p < count; ++p, ++i)
+      Check(s.GetUnit(i) == GeGetUnicodeFromChar(bytes, &p, count, enc));
+    CheckUtf8Encoding(s);
     for (Int32 out = 0; out <= 5; ++out) {
       const STRINGENCODING outEnc = static_cast<STRINGENCODING>(out);
       const Int32 full = s.GetCStringLen(outEnc);

@@ -1231,7 +1231,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
-      {"selection edits", SelectionEdits, nullptr, 60},
+      {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},
   };
   for (const Scenario& s : scenarios) {

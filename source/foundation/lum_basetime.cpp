@@ -1,6 +1,7 @@
 // BaseTime reduction and ordering, the calendar clock and the millisecond clock.
 #include "foundation/lum_basetime.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -33,11 +34,126 @@ Float64 FloatGcd(Float64 a, Float64 b) {
   }
 }
 
+// Largest member a reduced fraction keeps.
+constexpr UInt64 kMemberLimit = 1000000000000000000ull;  // 1e18
+
+using U128 = unsigned __int128;
+
+// Whether a * b < c * d for a, c below 2^128 and b, d below 2^64, compared exactly in 192 bits.
+bool ProductLess(U128 a, UInt64 b, U128 c, UInt64 d) {
+  struct Wide {
+    UInt64 high;
+    U128 low;
+  };
+  auto multiply = [](U128 x, UInt64 y) {
+    const U128 low = static_cast<U128>(static_cast<UInt64>(x)) * y;
+    const U128 high = static_cast<U128>(static_cast<UInt64>(x >> 64)) * y;
+    // x * y = high * 2^64 + low; the sum's carry goes into the top word.
+    const U128 mid = (low >> 64) + static_cast<UInt64>(high);
+    return Wide{static_cast<UInt64>(high >> 64) + static_cast<UInt64>(mid >> 64),
+                (mid << 64) | static_cast<UInt64>(low)};
+  };
+  const Wide left = multiply(a, b), right = multiply(c, d);
+  return left.high != right.high ? left.high < right.high : left.low < right.low;
+}
+
+// A whole, finite double v >= 1 as odd * 2^shift.
+void SplitWhole(Float64 v, UInt64* odd, Int32* shift) {
+  int exponent = 0;
+  const Float64 mantissa = std::frexp(v, &exponent);  // v = mantissa * 2^exponent, [0.5, 1)
+  UInt64 m = static_cast<UInt64>(std::ldexp(mantissa, 53));
+  Int32 e = exponent - 53;
+  const int zeros = __builtin_ctzll(m);
+  *odd = m >> zeros;
+  *shift = e + zeros;
+}
+
+// The fraction p/q closest to n/d with p and q at most 1e18, for whole n, d >= 1 (n >= 0). The
+// continued fraction of n/d is followed, exactly, until the next convergent would exceed the
+// limit; the closest fraction is then the last convergent or the largest semiconvergent that
+// still fits, whichever lies nearer (the two lie on either side of n/d). Ties keep the
+// convergent.
+void ClosestBoundedFraction(Float64 n, Float64 d, UInt64* p, UInt64* q) {
+  // n/d exactly as num/den in 128 bits. Values whose numerator or denominator would not fit lie
+  // far outside [1e-18, 1e18], where the answer is the limit itself or zero.
+  UInt64 nOdd, dOdd;
+  Int32 nShift, dShift;
+  SplitWhole(n, &nOdd, &nShift);
+  SplitWhole(d, &dOdd, &dShift);
+  const Int32 shift = nShift - dShift;
+  const Int32 nBits = 64 - __builtin_clzll(nOdd), dBits = 64 - __builtin_clzll(dOdd);
+  if (shift > 0 && nBits + shift > 126) {  // n/d >= 2^(125 - 53)
+    *p = kMemberLimit;
+    *q = 1;
+    return;
+  }
+  if (shift < 0 && dBits - shift > 126) {  // n/d < 2^(53 - 125)
+    *p = 0;
+    *q = 1;
+    return;
+  }
+  U128 num = static_cast<U128>(nOdd) << (shift > 0 ? shift : 0);
+  U128 den = static_cast<U128>(dOdd) << (shift < 0 ? -shift : 0);
+
+  // Convergents p1/q1 (the latest) and p0/q0 (the one before), starting from 1/0 and 0/1.
+  UInt64 p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+  while (den != 0) {
+    const U128 a = num / den;
+    const U128 rest = num - a * den;
+    // The largest t with t * p1 + p0 and t * q1 + q0 both within the limit.
+    UInt64 t = ~0ull;
+    if (p1 != 0) t = std::min(t, (kMemberLimit - p0) / p1);
+    if (q1 != 0) t = std::min(t, (kMemberLimit - q0) / q1);
+    if (a <= t) {
+      const UInt64 step = static_cast<UInt64>(a);
+      const UInt64 p2 = step * p1 + p0, q2 = step * q1 + q0;
+      p0 = p1;
+      q0 = q1;
+      p1 = p2;
+      q1 = q2;
+      num = den;
+      den = rest;
+      continue;
+    }
+    // The semiconvergent (t p1 + p0)/(t q1 + q0) against p1/q1: with x = num/den the complete
+    // quotient, the semiconvergent is nearer exactly when x < 2t + q0/q1. Before the first
+    // convergent (q1 = 0, p1/q1 infinite) it always is.
+    bool semi;
+    if (q1 == 0) {
+      semi = true;
+    } else if (a < 2 * static_cast<U128>(t)) {
+      semi = true;
+    } else if (a > 2 * static_cast<U128>(t)) {
+      semi = false;
+    } else {
+      semi = ProductLess(rest, q1, den, q0);  // rest/den < q0/q1
+    }
+    if (semi) {
+      *p = t * p1 + p0;
+      *q = t * q1 + q0;
+    } else {
+      *p = p1;
+      *q = q1;
+    }
+    return;
+  }
+  *p = p1;
+  *q = q1;
+}
+
+// v rounded to the nearest whole number, halves upwards: floor(v + 0.5) as exact arithmetic has
+// it. Computed as floor(v + 0.5) in doubles the sum itself rounds, which moves odd whole numbers
+// from 2^52 to 2^53 up by one and 0.49999999999999994 up to 1.
+Float64 RoundHalfUp(Float64 v) {
+  const Float64 whole = std::floor(v);
+  return v - whole >= 0.5 ? whole + 1.0 : whole;
+}
+
 // |v| rounded to a whole number. NaN counts as 0; infinities are held at the largest double so
-// that the scaling of large fractions stays finite.
+// that large fractions stay finite.
 Float64 WholeMagnitude(Float64 v) {
   if (std::isnan(v)) return 0.0;
-  return std::floor(std::fmin(std::fabs(v), DBL_MAX) + 0.5);
+  return RoundHalfUp(std::fmin(std::fabs(v), DBL_MAX));
 }
 
 }  // namespace
@@ -46,7 +162,7 @@ BaseTime::BaseTime(Float64 seconds) {
   if (std::isnan(seconds)) return;
   if (seconds < -1e15) seconds = -1e15;
   if (seconds > 1e15) seconds = 1e15;
-  Float64 n = std::floor(seconds * 1000.0 + 0.5);
+  Float64 n = RoundHalfUp(seconds * 1000.0);
   if (std::fabs(n) < 0.001) return;
   Float64 g;
   if (std::fabs(n) < kIntegerLimit) {
@@ -72,14 +188,16 @@ BaseTime::BaseTime(Float64 numerator, Float64 denominator) {
   if (n < kIntegerLimit && d < kIntegerLimit) {
     g = static_cast<Float64>(IntegerGcd(static_cast<Int64>(n), static_cast<Int64>(d)));
   } else {
-    Float64 larger = n > d ? n : d;
-    if (larger > 1e18) {
-      // Scaled back to whole numbers, so that the reduction below works on integers.
-      Float64 scale = 1e18 / larger;
-      n = std::floor(n * scale + 0.5);
-      d = std::floor(d * scale + 0.5);
-      if (d < 1.0) d = 1.0;
-      if (n < 0.5) return;
+    const Float64 larger = n > d ? n : d;
+    if (larger > static_cast<Float64>(kMemberLimit)) {
+      // Members above 1e18 give way to the closest fraction with members up to 1e18. Those are
+      // held as doubles, so a member above 2^53 may round to its neighbour (2^-53 of it); the
+      // value stays within 3e-16 of n/d, and the reduction below makes it exact again.
+      UInt64 p, q;
+      ClosestBoundedFraction(n, d, &p, &q);
+      if (p == 0) return;
+      n = static_cast<Float64>(p);
+      d = static_cast<Float64>(q);
     }
     g = FloatGcd(n, d);
   }

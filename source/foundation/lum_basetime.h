@@ -17,7 +17,10 @@ class BaseTime {
   // The seconds rounded to whole milliseconds (clamped to +-1e15 s), reduced. NaN gives 0/1.
   explicit BaseTime(Float64 seconds);
   // The fraction with both parts rounded to whole numbers, reduced; the sign is carried by the
-  // numerator. A denominator that rounds below 1 raises the debug alert and counts as 1.
+  // numerator. A denominator that rounds below 1 raises the debug alert and counts as 1. When a
+  // part exceeds 1e18 the result is the fraction closest to the given one whose parts are at
+  // most 1e18 (within 3e-16 of it for values from 1e-18 to 1e18; 1e18/1 above, 0 or 1/1e18
+  // below).
   BaseTime(Float64 numerator, Float64 denominator);
 
   // Seconds; 0 when the denominator is 0.

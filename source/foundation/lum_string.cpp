@@ -1,11 +1,16 @@
 // String and the byte encodings.
 //
 // Decoding goes one character at a time through GeGetUnicodeFromChar; SetCString runs it twice
-// (count, then store) so that the buffer is allocated once at its exact rounded size.
+// (count, then store) so that the buffer is allocated once at its exact rounded size. UTF-8, the
+// encoding files and most callers use, takes runs of plain ASCII 16 bytes at a time both ways.
 #include "foundation/lum_string.h"
 
 #include <cstdio>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "lum_memory.h"
 #include "platform/lum_platform.h"
@@ -118,6 +123,103 @@ UInt16 DecodeUtf8(const char* bytes, Int32* pos, Int32 count) {
   }
   if (skip != 0 && p64 + skip < count) *pos = p + skip;
   return 0;
+}
+
+// One character of UTF-8 as SetCString stores it: bytes 1 .. 0x7F stand for themselves (and text
+// is mostly made of them); the rest is GeGetUnicodeFromChar's.
+inline UInt16 NextUtf8(const char* bytes, Int32* pos, Int32 count) {
+  const UInt8 b = ByteAt(bytes, *pos);
+  if (b - 1u < 0x7Fu) return b;
+  const UInt16 u = DecodeUtf8(bytes, pos, count);
+  return u != 0 ? u : static_cast<UInt16>('_');
+}
+
+// Bytes a UTF-8 character takes by its first byte's high nibble, for the forms a 16-bit unit
+// holds; 0 for a continuation byte or a lead of four and more bytes, which DecodeUtf8 handles.
+constexpr UInt8 kUtf8Length[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 0};
+
+// The character at p, at least three bytes before count, when it is of a common form: a byte
+// 1 .. 0x7F or a two- or three-byte form, other than the en dash rule and other than zero.
+// *unit gets it and the result is its length, computed without branching on the form; 0 for
+// everything else.
+inline Int32 DecodeCommonUtf8(const char* bytes, Int32 p, UInt16* unit) {
+  const UInt32 b0 = ByteAt(bytes, p), b1 = ByteAt(bytes, p + 1), b2 = ByteAt(bytes, p + 2);
+  const Int32 length = kUtf8Length[b0 >> 4];
+  const UInt32 two = ((b0 & 0x1F) << 6) | (b1 & 0x3F);
+  const UInt32 three = ((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+  const UInt32 u = length == 3 ? three : (length == 2 ? two : b0);
+  // A zero, also one spelt in two or three bytes, is '_'.
+  if (length == 0 || u == 0 || (b0 == 0xE2 && b1 == 0x80 && b2 == 0x93)) return 0;
+  *unit = static_cast<UInt16>(u);
+  return length;
+}
+
+// The units count bytes of UTF-8 decode to.
+Int32 CountUtf8Units(const char* bytes, Int32 count) {
+  Int32 k = 0, p = 0;
+#if defined(__SSE2__)
+  while (static_cast<Int64>(p) + 16 <= count) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p));
+    const int high = _mm_movemask_epi8(v);
+    if (high == 0) {
+      k += 16;
+      p += 16;
+      continue;
+    }
+    // The plain bytes, then the character that ended them.
+    p += __builtin_ctz(static_cast<unsigned>(high));
+    k += __builtin_ctz(static_cast<unsigned>(high)) + 1;
+    const Int32 length = kUtf8Length[ByteAt(bytes, p) >> 4];
+    if (length != 0 && static_cast<Int64>(p) + length <= count) {
+      p += length;
+    } else {
+      DecodeUtf8(bytes, &p, count);
+      ++p;
+    }
+  }
+#endif
+  for (; p < count; ++p) {
+    NextUtf8(bytes, &p, count);
+    ++k;
+  }
+  return k;
+}
+
+// Decodes count bytes of UTF-8 into k units (as counted by CountUtf8Units) at units.
+void DecodeUtf8Units(const char* bytes, Int32 count, UInt16* units, Int32 k) {
+  Int32 i = 0, p = 0;
+#if defined(__SSE2__)
+  // All 16 bytes are widened and stored, and as many units kept as there were plain bytes; the
+  // character that ended them is decoded on its own. Every unit stored past the ones kept is
+  // written again later, and i + 16 <= k keeps the stores inside the string.
+  const __m128i zero = _mm_setzero_si128();
+  while (static_cast<Int64>(p) + 16 <= count && i + 16 <= k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(units + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(units + i + 8), _mm_unpackhi_epi8(v, zero));
+    // Plain bytes end at a byte with the high bit set or at a zero (which becomes '_').
+    const int stops =
+        _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+    if (stops == 0) {
+      i += 16;
+      p += 16;
+      continue;
+    }
+    const int plain = __builtin_ctz(static_cast<unsigned>(stops));
+    i += plain;
+    p += plain;
+    // p + 2 < count: the character's bytes lie within the 16 loaded.
+    const Int32 length = plain < 14 ? DecodeCommonUtf8(bytes, p, units + i) : 0;
+    if (length != 0) {
+      ++i;
+      p += length;
+    } else {
+      units[i++] = NextUtf8(bytes, &p, count);
+      ++p;
+    }
+  }
+#endif
+  for (; p < count && i < k; ++p) units[i++] = NextUtf8(bytes, &p, count);
 }
 
 UInt16 DecodeOther(const char* bytes, Int32* pos, Int32 count, STRINGENCODING encoding) {
@@ -255,24 +357,22 @@ Int32 String::SetCString(const char* bytes, Int32 count, STRINGENCODING encoding
     Release();
     return 0;
   }
-  // GeGetUnicodeFromChar, with UTF-8 decoded in place: its bytes 1 .. 0x7F stand for
-  // themselves, and text is mostly made of them.
-  const bool utf8 = encoding == STRINGENCODING_UTF8;
-  auto next = [bytes, count, utf8, encoding](Int32* p) -> UInt16 {
-    if (!utf8) return GeGetUnicodeFromChar(bytes, p, count, encoding);
-    const UInt8 b = ByteAt(bytes, *p);
-    if (b - 1u < 0x7Fu) return b;
-    const UInt16 u = DecodeUtf8(bytes, p, count);
-    return u != 0 ? u : static_cast<UInt16>('_');
-  };
+  if (encoding == STRINGENCODING_UTF8) {
+    const Int32 k = CountUtf8Units(bytes, count);
+    if (!Reserve(k)) return 0;
+    DecodeUtf8Units(bytes, count, _units, k);
+    _length = k;
+    return _length;
+  }
   Int32 k = 0;
   for (Int32 p = 0; p < count; ++p) {
-    next(&p);
+    GeGetUnicodeFromChar(bytes, &p, count, encoding);
     ++k;
   }
   if (!Reserve(k)) return 0;
   Int32 i = 0;
-  for (Int32 p = 0; p < count && i < k; ++p) _units[i++] = next(&p);
+  for (Int32 p = 0; p < count && i < k; ++p)
+    _units[i++] = GeGetUnicodeFromChar(bytes, &p, count, encoding);
   _length = i;
   return _length;
 }
@@ -328,8 +428,36 @@ Int32 String::GetCString(char* dest, Int32 size, STRINGENCODING encoding) const 
       }
       break;
     }
-    case STRINGENCODING_UTF8:
-      for (Int32 i = 0; i < _length && w < last; ++i) {
+    case STRINGENCODING_UTF8: {
+      Int32 i = 0;
+#if defined(__SSE2__)
+      // Eight units at a time while they are plain ASCII; otherwise the plain ones before the
+      // first that is not, and that one, whose bytes are computed without branching on its
+      // form. Stores run up to ten bytes ahead of w; at least eight more units follow, and they
+      // fit (w + 40 <= last), so what the stores left ahead is written again before the end.
+      const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+      const __m128i zero = _mm_setzero_si128();
+      while (i + 16 <= _length && w + 40 <= last) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(_units + i));
+        const int ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, nonAscii), zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dest + w), _mm_packus_epi16(v, v));
+        if (ascii == 0xFFFF) {
+          i += 8;
+          w += 8;
+          continue;
+        }
+        const int plain = __builtin_ctz(~static_cast<unsigned>(ascii)) / 2;
+        i += plain;
+        w += plain;
+        const UInt32 u = _units[i++];
+        const bool three = u >= 0x800;
+        dest[w] = static_cast<char>(three ? 0xE0 | (u >> 12) : 0xC0 | (u >> 6));
+        dest[w + 1] = static_cast<char>(0x80 | ((three ? u >> 6 : u) & 0x3F));
+        dest[w + 2] = static_cast<char>(0x80 | (u & 0x3F));
+        w += three ? 3 : 2;
+      }
+#endif
+      for (; i < _length && w < last; ++i) {
         UInt16 u = _units[i];
         if (u < 0x80) {
           dest[w++] = static_cast<char>(u);
@@ -345,6 +473,7 @@ Int32 String::GetCString(char* dest, Int32 size, STRINGENCODING encoding) const 
         }
       }
       break;
+    }
     default:  // STRINGENCODING_CODEPAGE_1BYTE and unknown values
       for (; w < _length && w < last; ++w) {
         UInt16 v = U2S[_units[w]];

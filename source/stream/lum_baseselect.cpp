@@ -158,15 +158,17 @@ bool BaseSelect::Deselect(Int32 index) {
 void BaseSelect::DeselectAll() {
   DeleteMem(_runs);
   _segments = 0;
+  _capacity = 0;
   _hint = 0;
   ++_changes;
   _lastSelected = 0;
 }
 
-void BaseSelect::Adopt(BaseSelectData* runs, Int32 count) {
+void BaseSelect::Adopt(BaseSelectData* runs, Int32 count, Int32 capacity) {
   if (runs != _runs) DeleteMem(_runs);
   _runs = runs;
   _segments = count;
+  _capacity = capacity;
   _hint = 0;
   ++_changes;
 }
@@ -180,7 +182,7 @@ bool BaseSelect::CopyTo(BaseSelect* dest) const {
     if (copy == nullptr) return false;
     std::memcpy(copy, _runs, size_t(_segments) * sizeof(BaseSelectData));
   }
-  dest->Adopt(copy, _segments);
+  dest->Adopt(copy, _segments, _segments);
   dest->_lastSelected = _lastSelected;
   return true;
 }
@@ -197,12 +199,12 @@ bool BaseSelect::CopyFrom(const BaseSelectData* runs, Int32 count) {
       std::memmove(_runs, runs, size_t(count) * sizeof(BaseSelectData));
     else
       std::memset(_runs, 0, size_t(count) * sizeof(BaseSelectData));
-    Adopt(_runs, count);
+    Adopt(_runs, count, _capacity);
   } else {
     BaseSelectData* block = AllocRuns(count, runs == nullptr);
     if (block == nullptr) return false;
     if (runs != nullptr) std::memcpy(block, runs, size_t(count) * sizeof(BaseSelectData));
-    Adopt(block, count);
+    Adopt(block, count, count);
   }
   // From the new array: runs may have pointed into the old one.
   _lastSelected = runs != nullptr ? _runs[count - 1].last : 0;
@@ -211,11 +213,17 @@ bool BaseSelect::CopyFrom(const BaseSelectData* runs, Int32 count) {
 
 bool BaseSelect::InsertData(Int32 after, Int32 first, Int32 last) {
   if (after < -1 || after >= _segments || _segments == kMaxInt32) return false;
-  void* block = MemRealloc(_runs, (Int64(_segments) + 1) * Int64(sizeof(BaseSelectData)));
-  if (block == nullptr) return false;
-  _runs = static_cast<BaseSelectData*>(block);
+  if (_segments == _capacity) {
+    // Half as much again: a selection built run by run in index order costs O(n) in all.
+    const Int32 capacity = ClampCount(Int64(_segments) + _segments / 2 + 4);
+    void* block = MemRealloc(_runs, Int64(capacity) * Int64(sizeof(BaseSelectData)));
+    if (block == nullptr) return false;
+    _runs = static_cast<BaseSelectData*>(block);
+    _capacity = capacity;
+  }
   Int32 at = after + 1;
-  std::memmove(_runs + at + 1, _runs + at, size_t(_segments - at) * sizeof(BaseSelectData));
+  if (at < _segments)
+    std::memmove(_runs + at + 1, _runs + at, size_t(_segments - at) * sizeof(BaseSelectData));
   _runs[at].first = first;
   _runs[at].last = last;
   ++_segments;
@@ -227,19 +235,26 @@ bool BaseSelect::FlushData(Int32 run) {
   if (run < 0 || run >= _segments) return false;
   if (_segments == 1) {
     DeleteMem(_runs);
+    _capacity = 0;
   } else {
-    // A new exact-size block: shrinking in place could not report a failure without having
-    // moved the runs already.
-    BaseSelectData* block = AllocRuns(_segments - 1, false);
-    if (block == nullptr) return false;
-    std::memcpy(block, _runs, size_t(run) * sizeof(BaseSelectData));
-    std::memcpy(block + run, _runs + run + 1, size_t(_segments - run - 1) * sizeof(BaseSelectData));
-    DeleteMem(_runs);
-    _runs = block;
+    std::memmove(_runs + run, _runs + run + 1,
+                 size_t(_segments - run - 1) * sizeof(BaseSelectData));
   }
   --_segments;
   ++_changes;
+  ReleaseSpare();
   return true;
+}
+
+void BaseSelect::ReleaseSpare() {
+  // Below a quarter used, down to half used. The runs stay where they are if the smaller block
+  // cannot be had.
+  if (_segments == 0 || _segments >= _capacity / 4) return;
+  const Int32 capacity = _segments * 2;
+  void* block = MemRealloc(_runs, Int64(capacity) * Int64(sizeof(BaseSelectData)));
+  if (block == nullptr) return;
+  _runs = static_cast<BaseSelectData*>(block);
+  _capacity = capacity;
 }
 
 bool BaseSelect::SelectRange(Int32 first, Int32 last) {
@@ -281,20 +296,15 @@ bool BaseSelect::SelectRange(Int32 first, Int32 last) {
   if (first < merged.first) merged.first = first;
   merged.last = last > tail.last ? last : tail.last;
   if (i1 > i0) {
-    Int32 count = _segments - (i1 - i0);
-    BaseSelectData* block = AllocRuns(count, false);
-    if (block == nullptr) return false;
-    std::memcpy(block, _runs, size_t(i0) * sizeof(BaseSelectData));
-    std::memcpy(block + i0 + 1, _runs + i1 + 1,
-                size_t(_segments - i1 - 1) * sizeof(BaseSelectData));
-    DeleteMem(_runs);
-    _runs = block;
-    _segments = count;
+    std::memmove(_runs + i0 + 1, _runs + i1 + 1,
+                 size_t(_segments - i1 - 1) * sizeof(BaseSelectData));
+    _segments -= i1 - i0;
   }
   _runs[i0] = merged;
   _lastSelected = newest;
   ++_changes;
   _hint = i0;
+  ReleaseSpare();
   return true;
 }
 
@@ -334,7 +344,7 @@ bool BaseSelect::Read(HyperFile* file, Int32 id, Int32 level) {
       DeleteMem(runs);
       return false;
     }
-    Adopt(runs, n);
+    Adopt(runs, n, n);
     _lastSelected = lastSelected;
   }
   // A chunk cut short is a failure, not a selection read.
@@ -371,10 +381,11 @@ bool BaseSelect::Read_API(HyperFile* file) {
       return false;
     }
   }
-  Adopt(built._runs, built._segments);
+  Adopt(built._runs, built._segments, built._capacity);
   _lastSelected = built._lastSelected;
   built._runs = nullptr;
   built._segments = 0;
+  built._capacity = 0;
   return true;
 }
 

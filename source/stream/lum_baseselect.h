@@ -5,7 +5,8 @@
 // are sorted by first, never overlap and never touch: the next run's first is at least the
 // previous run's last + 2; runs that would touch are merged.
 //
-//   BaseSelect        the runs in one flat, exact-size array; what tags and geometry keep and
+//   BaseSelect        the runs in one flat array (with room to grow, so that building a
+//                     selection in index order costs O(n)); what tags and geometry keep and
 //                     write to scene files (chunk 110011, or the chunkless API form).
 //   SelectBlockArray  the same runs in a two-level block array, so that very large selections
 //                     can be edited without moving everything; converts to and from BaseSelect
@@ -90,10 +91,10 @@ class BaseSelect {
   bool CopyFrom(const BaseSelectData* runs, Int32 count);
 
   // Inserts the run {first, last} after run `after` (-1: at the front); false when after is
-  // outside -1..segments-1 or out of memory. The array is reallocated to the exact size.
+  // outside -1..segments-1 or out of memory. A full array grows by half as much again.
   bool InsertData(Int32 after, Int32 first, Int32 last);
-  // Removes one run; false when run is outside 0..segments-1 or out of memory. The array is
-  // reallocated to the exact size.
+  // Removes one run; false when run is outside 0..segments-1. Needs no memory; an array less
+  // than a quarter used is shrunk to half used when the smaller block can be had.
   bool FlushData(Int32 run);
 
   // Chunk 110011, level 1: Int32 segment count, first and last of each run, Int32 last
@@ -113,14 +114,17 @@ class BaseSelect {
   // Selects first..last as selecting each index in turn would (the same runs and last
   // selected), in one step.
   bool SelectRange(Int32 first, Int32 last);
-  // Replaces the runs by an array this selection now owns.
-  void Adopt(BaseSelectData* runs, Int32 count);
+  // Replaces the runs by an array of capacity runs (count of them used) this selection now owns.
+  void Adopt(BaseSelectData* runs, Int32 count, Int32 capacity);
+  // Gives back most of the spare room of an array that has become mostly unused.
+  void ReleaseSpare();
 
   BaseSelectData* _runs = nullptr;
   Int32 _segments = 0;
   mutable Int32 _hint = 0;
   Int32 _changes = 0;
   Int32 _lastSelected = 0;
+  Int32 _capacity = 0;  // runs the array has room for; _segments of them are used
 };
 
 // A selection in a block array. Select and Deselect follow BaseSelect's run rules; each first

@@ -14,6 +14,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <cpuid.h>
 #endif
 
 #include "lum_debug.h"
@@ -209,14 +213,59 @@ Int64 EncodeSwapped64Pairs(const UChar* src, UChar* dst, Int64 n) {
 }
 #endif
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define LUM_HYPERFILE_AVX2 1
+// The same with AVX2, four numbers at a time, for the processors that have it (one byte shuffle
+// instead of the four steps of SSE2): the bulk of large Float64 and Int64 arrays. Returns how
+// many it did (a multiple of 4).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst,
+                                                            Int64 n) {
+  const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
+  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                           7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  Int64 j = 0;
+  for (; j + 4 <= n; j += 4) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j));
+    if (kFloat) {
+      const __m256i special = _mm256_cmpeq_epi64(_mm256_and_si256(v, exponent), exponent);
+      v = _mm256_andnot_si256(special, v);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * j), _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+
+// Asked of the processor on first use, not at start: __builtin_cpu_supports would bring a
+// static initialiser whose CPUID calls every program linking the library pays for at start, and
+// under a hypervisor each costs a trap.
+bool HasAvx2() {
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0)
+      return false;
+    // The system saves the vector registers' upper halves (XCR0 bits 1 and 2).
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    if ((xcr0 & 6u) != 6u) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0;
+  }();
+  return has;
+}
+#endif
+
 template <typename U, bool kSwap, bool kFloat, bool kEncode>
 void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 n) {
   constexpr Int64 w = sizeof(U);
   if (srcStride == w && dstStride == w) {
     Int64 first = 0;
 #if defined(__SSE2__)
-    if constexpr (std::is_same<U, UInt64>::value && kSwap && kEncode)
-      first = EncodeSwapped64Pairs<kFloat>(src, dst, n);
+    if constexpr (std::is_same<U, UInt64>::value && kSwap && kEncode) {
+#if defined(LUM_HYPERFILE_AVX2)
+      if (HasAvx2()) first = EncodeSwapped64Quads<kFloat>(src, dst, n);
+#endif
+      first += EncodeSwapped64Pairs<kFloat>(src + 8 * first, dst + 8 * first, n - first);
+    }
 #endif
     for (Int64 j = first; j < n; ++j) {
       U v;

@@ -3,9 +3,14 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <numeric>
+#include <random>
 #include <tuple>
+#include <vector>
 
 #include "lumora.h"
 #include "test_support.h"
@@ -67,6 +72,24 @@ TEST(BaseTime, FractionRoundsBothPartsAndCarriesTheSign) {
   ExpectFraction(BaseTime(-0.0, -5), 0, 1, "-0 counts as non-negative");
 }
 
+// Rounding to whole numbers must not move numbers that are whole already, nor a number just
+// below a half.
+TEST(BaseTime, RoundingKeepsWholeNumbersAndHalvesGoUp) {
+  const double odd = 4503599627370497.0;  // 2^52 + 1
+  ExpectFraction(BaseTime(odd, 1), odd, 1, "odd whole numerator above 2^52");
+  ExpectFraction(BaseTime(1, odd), 1, odd, "odd whole denominator above 2^52");
+  ExpectFraction(BaseTime(odd, 3), odd, 3, "odd over 3");
+  ExpectFraction(BaseTime(0.49999999999999994, 1), 0, 1, "just below a half");
+  ExpectFraction(BaseTime(1.49999999999999978, 1), 1, 1, "just below one and a half");
+  for (double seconds : {4503599627370.497, 5e12 + 0.001, -6e12 - 0.003, 8.9e12 + 0.005}) {
+    const double ms = seconds * 1000.0;  // whole and above 2^52: kept as it is
+    ASSERT_EQ(std::floor(ms), ms);
+    const BaseTime t(seconds);
+    EXPECT_EQ(ms, t.GetNumerator() * (1000.0 / t.GetDenominator())) << seconds;
+  }
+  ExpectFraction(BaseTime(0.00049999999999999995), 0, 1, "just below half a millisecond");
+}
+
 TEST(BaseTime, DenominatorBelowOneAlertsAndCountsAsOne) {
   lumtest::ResetAlerts();
   ExpectFraction(BaseTime(1, 0), 1, 1, "1/0");
@@ -86,19 +109,130 @@ TEST(BaseTime, LargeFractionsReduceWithFloatingEuclid) {
   ExpectFraction(BaseTime(3e9, 6e9), 1, 2, "3e9/6e9");
   ExpectFraction(BaseTime(2147483520.0, 1), 2147483520.0, 1, "at the limit");
   ExpectFraction(BaseTime(4294967296.0, 65536), 65536, 1, "2^32/2^16");
-  // Above 1e18 both parts are scaled down to at most 1e18 and stay whole numbers.
+}
+
+// Members above 1e18 give way to the closest fraction whose members are at most 1e18.
+TEST(BaseTime, LargeMembersKeepTheValue) {
+  // Fractions that reduce to members within the limit come out exact.
   ExpectFraction(BaseTime(1e19, 2e19), 1, 2, "1e19/2e19");
-  BaseTime odd(3e18, 7);
-  EXPECT_TRUE(IsWhole(odd.GetNumerator()));
-  EXPECT_TRUE(IsWhole(odd.GetDenominator()));
-  EXPECT_GE(odd.GetDenominator(), 1.0);
-  EXPECT_NEAR(3e18 / 7, odd.Get(), 3e18 / 7 * 0.3);
-  BaseTime tiny(1, 1e30);
-  ExpectFraction(tiny, 0, 1, "scaled to nothing");
-  BaseTime huge(std::numeric_limits<double>::infinity(), 1);
-  EXPECT_TRUE(IsWhole(huge.GetNumerator()));
-  EXPECT_GT(huge.GetNumerator(), 9e17);
-  EXPECT_EQ(1.0, huge.GetDenominator());
+  ExpectFraction(BaseTime(3 * std::ldexp(1.0, 62), 7 * std::ldexp(1.0, 60)), 12, 7, "12/7");
+  ExpectFraction(BaseTime(1e19, std::ldexp(1.0, 64)), 19073486328125.0, 35184372088832.0,
+                 "5^19 / 2^45");
+  ExpectFraction(BaseTime(std::ldexp(1.0, 80) + std::ldexp(1.0, 28), 3 * std::ldexp(1.0, 80)),
+                 4503599627370497.0, 13510798882111488.0, "(2^52 + 1) / (3 * 2^52)");
+  // 1e20/150 is 666666666666666666.67: the nearest whole number, as a double.
+  ExpectFraction(BaseTime(1e20, 150), 666666666666666624.0, 1, "1e20/150");
+  ExpectFraction(BaseTime(-1e20, 150), -666666666666666624.0, 1, "negative");
+  // Beyond the limits: the largest member, or zero.
+  ExpectFraction(BaseTime(1e20, 3), 1e18, 1, "above 1e18");
+  ExpectFraction(BaseTime(std::numeric_limits<double>::infinity(), 1), 1e18, 1, "inf");
+  ExpectFraction(BaseTime(DBL_MAX, 1), 1e18, 1, "DBL_MAX");
+  ExpectFraction(BaseTime(1, 1e30), 0, 1, "below 1e-18");
+  ExpectFraction(BaseTime(1, 3e18), 0, 1, "below half of 1e-18");
+  ExpectFraction(BaseTime(1, 1.5e18), 1, 1e18, "nearer 1e-18 than 0");
+  ExpectFraction(BaseTime(1e300, 1e300), 1, 1, "equal members");
+}
+
+// A sweep of large and awkward ratios: whatever the members, the result is a reduced fraction of
+// whole members within 1e18 whose value is within 1e-15 of the exact ratio (for ratios from
+// 1e-18 to 1e18; outside them no such fraction exists).
+TEST(BaseTime, LargeMembersSweepStaysWithinRelativeError) {
+  std::vector<double> members = {1e18 + 128,
+                                 1e19,
+                                 1.5e19,
+                                 std::ldexp(1.0, 63),
+                                 1e20,
+                                 3e20 + 4096,
+                                 1e30,
+                                 1e100,
+                                 1e300,
+                                 DBL_MAX,
+                                 7,
+                                 150,
+                                 1e9 + 7,
+                                 2147483647,
+                                 9007199254740993.0,
+                                 999999999999999872.0};
+  std::mt19937_64 rng(26);
+  for (int i = 0; i < 4000; ++i) {
+    // Random 53-bit mantissas at random scales, mostly near each other so that the ratios
+    // stay in range and their continued fractions run long.
+    const double mantissa = static_cast<double>(rng() >> 11) + 1;
+    const int exponent = static_cast<int>(rng() % 300);
+    members.push_back(std::ldexp(mantissa, exponent));
+  }
+  long double worst = 0;
+  int checked = 0, inRange = 0;
+  for (size_t i = 0; i < members.size(); ++i) {
+    for (size_t k : {i, (i * 7 + 3) % members.size(), (i + 1) % members.size()}) {
+      const double n = members[i], d = members[k];
+      if (std::fmax(n, d) <= 1e18) continue;
+      const BaseTime t(n, d);
+      const double p = t.GetNumerator(), q = t.GetDenominator();
+      ++checked;
+      ASSERT_TRUE(IsWhole(p) && IsWhole(q)) << n << "/" << d;
+      ASSERT_TRUE(p >= 0 && p <= 1e18 && q >= 1 && q <= 1e18) << n << "/" << d;
+      if (p != 0) {
+        ASSERT_EQ(1u, std::gcd(static_cast<uint64_t>(p), static_cast<uint64_t>(q)))
+            << n << "/" << d;
+      }
+      const long double exact = static_cast<long double>(n) / static_cast<long double>(d);
+      if (exact < 1e-18L || exact > 1e18L) {
+        // Only the limit or zero can be nearest.
+        if (exact > 1e18L) {
+          EXPECT_EQ(1e18, p) << n << "/" << d;
+        }
+        continue;
+      }
+      ++inRange;
+      const long double got = static_cast<long double>(p) / static_cast<long double>(q);
+      const long double error = std::fabs(got - exact) / exact;
+      worst = std::max(worst, error);
+      ASSERT_LT(error, 1e-15L) << n << "/" << d << " became " << p << "/" << q;
+    }
+  }
+  EXPECT_GT(inRange, 3000);
+  EXPECT_GT(checked, inRange);
+  // Rounding a member to a double costs at most 2^-53 each.
+  EXPECT_LT(worst, 2.3e-16L);
+}
+
+// Where the limit leaves only a few thousand denominators, every one of them is tried: none comes
+// closer than the fraction taken (before its numerator is rounded to a double).
+TEST(BaseTime, LargeMembersGiveTheClosestFractionOfAll) {
+  std::mt19937_64 rng(1026);
+  for (int round = 0; round < 300; ++round) {
+    // n/d from 2^44 to 2^58, so that from about 3 to 57000 denominators are left; d just large
+    // enough that n exceeds 1e18.
+    const double v = std::ldexp(1.0 + static_cast<double>(rng() % 1000000) / 1e6,
+                                44 + static_cast<int>(rng() % 14));
+    const double d = std::ceil(1.1e18 / v) + static_cast<double>(rng() % 1000);
+    const double n = std::floor(d * v);
+    ASSERT_GT(n, 1e18);
+    const unsigned __int128 num = static_cast<unsigned __int128>(n);
+    const unsigned __int128 den = static_cast<unsigned __int128>(d);
+    const uint64_t limit = 1000000000000000000ull;
+    uint64_t bestP = 0, bestQ = 0;
+    unsigned __int128 bestError = 0;  // |p den - n q|; the distance is that over q den
+    for (uint64_t q = 1; q <= limit / static_cast<uint64_t>(n / d) + 1; ++q) {
+      const unsigned __int128 p = (2 * num * q + den) / (2 * den);
+      if (p == 0 || p > limit) continue;
+      const unsigned __int128 a = p * den, b = num * q;
+      const unsigned __int128 error = a > b ? a - b : b - a;
+      if (bestQ == 0 || error * bestQ < bestError * q) {
+        bestP = static_cast<uint64_t>(p);
+        bestQ = q;
+        bestError = error;
+      }
+    }
+    ASSERT_NE(0u, bestQ);
+    // The numerator as the nearest double, then reduced.
+    const uint64_t rounded = static_cast<uint64_t>(static_cast<double>(bestP));
+    const uint64_t g = std::gcd(rounded, bestQ);
+    const BaseTime t(n, d);
+    EXPECT_EQ(static_cast<double>(rounded / g), t.GetNumerator()) << n << "/" << d;
+    EXPECT_EQ(static_cast<double>(bestQ / g), t.GetDenominator()) << n << "/" << d;
+  }
 }
 
 TEST(BaseTime, GetDividesAndGuardsZero) {

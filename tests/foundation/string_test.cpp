@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/lum_platform.h"
 #include "lumora.h"
@@ -357,6 +359,60 @@ TEST(StringUtf8, GeGetUnicodeFromCharLeavesPositionOnLastByte) {
   pos = 0;
   EXPECT_EQ(0x00E9, GeGetUnicodeFromChar("\\u00E9", &pos, 6, STRINGENCODING_CODEPAGE));
   EXPECT_EQ(5, pos);
+}
+
+// Long texts take runs of plain bytes many at a time: whatever the mix, and wherever a run
+// ends, the units are those of decoding character by character, and the bytes back those of
+// encoding unit by unit into a buffer of every size.
+TEST(StringUtf8, LongMixedTextsMatchCharacterByCharacterConversion) {
+  const std::string pieces[] = {"plain ascii text ", "a", std::string(1, '\0'), "\x7F",
+                                "\xC3\xA9", "\xE2\x82\xAC", "\xE2\x80\x93", "\xF0\x9F\x98\x80",
+                                "\xBF", "\xC3", "\xE2\x82", "\xFF\x80",
+                                // zero spelt in two and three bytes
+                                "\xC0\x80", "\xE0\x80\x80", "0123456789abcdef0123456789"};
+  // First every piece after every number of plain bytes up to 40, so that each lands at every
+  // place of a group of 16 and at the very end; then random mixes.
+  std::vector<std::string> texts;
+  for (const std::string& piece : pieces)
+    for (size_t n = 0; n <= 40; ++n) texts.push_back(std::string(n, 'x') + piece);
+  std::mt19937 rng(2026);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const size_t want = rng() % 120;
+    while (text.size() < want) text += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+    texts.push_back(text);
+  }
+  for (size_t round = 0; round < texts.size(); ++round) {
+    const std::string& text = texts[round];
+    const Int32 count = static_cast<Int32>(text.size());
+    std::u16string expected;
+    for (Int32 p = 0; p < count; ++p)
+      expected += static_cast<char16_t>(GeGetUnicodeFromChar(text.data(), &p, count,
+                                                             STRINGENCODING_UTF8));
+    String s;
+    ASSERT_EQ(static_cast<Int32>(expected.size()), s.SetCString(text.data(), count,
+                                                                STRINGENCODING_UTF8));
+    ASSERT_EQ(expected, U(s)) << round;
+    // Unit by unit: a unit that does not fit before the last byte is dropped.
+    const Int32 full = s.GetCStringLen(STRINGENCODING_UTF8);
+    for (Int32 size = 1; size <= full + 1; size += 1 + static_cast<Int32>(rng() % 7)) {
+      std::string bytes;
+      for (char16_t u : expected) {
+        std::string one;
+        if (u < 0x80) {
+          one = std::string(1, static_cast<char>(u));
+        } else if (u < 0x800) {
+          one = {static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))};
+        } else {
+          one = {static_cast<char>(0xE0 | (u >> 12)), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
+                 static_cast<char>(0x80 | (u & 0x3F))};
+        }
+        if (bytes.size() + 1 >= static_cast<size_t>(size)) break;
+        if (bytes.size() + one.size() < static_cast<size_t>(size)) bytes += one;
+      }
+      ASSERT_EQ(bytes, Enc(s, size, STRINGENCODING_UTF8)) << round << " size " << size;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -235,36 +235,49 @@ TEST(BaseSelect, CopyToCopyFromInsertDataAndFlushData) {
   BaseSelect::Free(heap);
 }
 
+// An operation that needs a larger block fails without changing anything when it cannot have
+// one; removing runs needs no memory and cannot fail.
 TEST(BaseSelect, FailedAllocationsLeaveTheSelectionAsItWas) {
   struct Op {
     const char* what;
+    bool needsMemory;
     bool (*run)(BaseSelect&);
   } ops[] = {
-      {"new run", [](BaseSelect& s) { return s.Select(50); }},
-      {"new first run", [](BaseSelect& s) { return s.Select(0); }},
-      {"merge", [](BaseSelect& s) { return s.Select(12); }},
-      {"split", [](BaseSelect& s) { return s.Deselect(21); }},
-      {"remove run", [](BaseSelect& s) { return s.Deselect(30); }},
-      {"insert", [](BaseSelect& s) { return s.InsertData(0, 6, 6); }},
-      {"flush", [](BaseSelect& s) { return s.FlushData(1); }},
-      {"copy from",
+      {"new run", true, [](BaseSelect& s) { return s.Select(50); }},
+      {"new first run", true, [](BaseSelect& s) { return s.Select(0); }},
+      {"merge", false, [](BaseSelect& s) { return s.Select(12); }},
+      {"split", true, [](BaseSelect& s) { return s.Deselect(21); }},
+      {"remove run", false, [](BaseSelect& s) { return s.Deselect(30); }},
+      {"insert", true, [](BaseSelect& s) { return s.InsertData(0, 6, 6); }},
+      {"flush", false, [](BaseSelect& s) { return s.FlushData(1); }},
+      {"copy from", true,
        [](BaseSelect& s) {
          BaseSelectData r[] = {{1, 2}};
          return s.CopyFrom(r, 1);
        }},
   };
+  // Runs copied in fill their block exactly: the next new run needs a larger one.
+  const BaseSelectData runs[] = {{2, 3}, {10, 11}, {13, 13}, {20, 22}, {30, 30}};
   for (const Op& op : ops) {
-    BaseSelect sel;
-    for (Int32 v : {2, 3, 10, 11, 13, 20, 21, 22, 30}) ASSERT_TRUE(sel.Select(v));
-    Runs before = RunsOf(sel);
-    Int32 lastSelected = sel.GetLastSelected();
+    BaseSelect sel, expected;
+    ASSERT_TRUE(sel.CopyFrom(runs, 5));
+    ASSERT_TRUE(expected.CopyFrom(runs, 5));
+    ASSERT_TRUE(op.run(expected)) << op.what;
+    const Runs before = RunsOf(sel);
+    const Int32 lastSelected = sel.GetLastSelected();
+    bool done;
     {
       lumtest::ScopedAllocFailure fail(1);
-      EXPECT_FALSE(op.run(sel)) << op.what;
+      done = op.run(sel);
     }
-    EXPECT_EQ(RunsOf(sel), before) << op.what;
-    EXPECT_EQ(sel.GetLastSelected(), lastSelected) << op.what;
-    EXPECT_TRUE(op.run(sel)) << op.what;
+    EXPECT_EQ(!op.needsMemory, done) << op.what;
+    if (!done) {
+      EXPECT_EQ(RunsOf(sel), before) << op.what;
+      EXPECT_EQ(sel.GetLastSelected(), lastSelected) << op.what;
+      EXPECT_TRUE(op.run(sel)) << op.what;
+    }
+    EXPECT_EQ(RunsOf(sel), RunsOf(expected)) << op.what;
+    EXPECT_EQ(sel.GetLastSelected(), expected.GetLastSelected()) << op.what;
   }
   BaseSelect src, dest;
   ASSERT_TRUE(src.Select(1));
@@ -274,6 +287,50 @@ TEST(BaseSelect, FailedAllocationsLeaveTheSelectionAsItWas) {
     EXPECT_FALSE(src.CopyTo(&dest));
   }
   EXPECT_EQ(RunsOf(dest), (Runs{{7, 7}}));
+}
+
+// Building a selection run by run in index order grows its block geometrically: the number of
+// reallocations grows with the logarithm of the runs, not with the runs. Deselecting most of
+// them again gives the room back. Seen from outside, the runs are the same as ever.
+TEST(BaseSelect, InOrderBuildingReallocatesRarely) {
+  BaseSelect sel;
+  const std::int64_t before = lumtest::AllocationCalls();
+  for (Int32 i = 0; i < 100000; ++i) ASSERT_TRUE(sel.Select(2 * i));
+  EXPECT_LT(lumtest::AllocationCalls() - before, 40);
+  ASSERT_EQ(100000, sel.GetSegments());
+  EXPECT_EQ(100000, sel.GetCount());
+  EXPECT_EQ(0, sel.GetLastSelected());  // only new runs: never extended
+  for (Int32 i = 0; i < 100000; i += 997) {
+    Int32 first = -1, last = -1;
+    ASSERT_TRUE(sel.GetRange(i, &first, &last));
+    EXPECT_EQ(2 * i, first);
+    EXPECT_EQ(2 * i, last);
+  }
+  // Joining every pair of runs halves them, in place.
+  for (Int32 i = 0; i < 100000; i += 2) ASSERT_TRUE(sel.Select(2 * i + 1));
+  EXPECT_EQ(50000, sel.GetSegments());
+  EXPECT_EQ(150000, sel.GetCount());
+  for (Int32 i = 0; i < 50000; i += 499) {
+    Int32 first = -1, last = -1;
+    ASSERT_TRUE(sel.GetRange(i, &first, &last));
+    EXPECT_EQ(4 * i, first);
+    EXPECT_EQ(4 * i + 2, last);
+  }
+  // Emptied from the back: the block shrinks as it goes (a few reallocations), and where no
+  // memory can be had, removing runs still works.
+  const std::int64_t calls = lumtest::AllocationCalls();
+  for (Int32 i = 49999; i >= 30000; --i) ASSERT_TRUE(sel.FlushData(i));
+  EXPECT_GT(lumtest::AllocationCalls(), calls);
+  EXPECT_LT(lumtest::AllocationCalls() - calls, 10);
+  {
+    lumtest::ScopedAllocFailure fail(1, true);
+    for (Int32 i = 29999; i >= 10; --i) ASSERT_TRUE(sel.FlushData(i));
+  }
+  EXPECT_EQ(10, sel.GetSegments());
+  EXPECT_EQ(RunsOf(sel), (Runs{{0, 2}, {4, 6}, {8, 10}, {12, 14}, {16, 18}, {20, 22}, {24, 26},
+                               {28, 30}, {32, 34}, {36, 38}}));
+  for (Int32 i = 0; i < 10; ++i) ASSERT_TRUE(sel.FlushData(0));
+  EXPECT_EQ(nullptr, sel.GetData());
 }
 
 // ---- DynamicBlockArray ----

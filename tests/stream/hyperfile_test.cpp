@@ -1911,8 +1911,9 @@ TEST(HyperFile, SkipToEndChunkOnDiskEndsAsValueByValue) {
   }
 }
 
-// Large 64-bit arrays are converted two numbers at a time: every special value, in both
-// orders, at both positions of a pair and in a last unpaired element, to a disk file.
+// Large 64-bit arrays are converted four numbers at a time (two without AVX2): every special
+// value, in both orders, at every position of a group and in the last elements that fill no
+// group, to a disk file.
 TEST(HyperFile, LargeSixtyFourBitArraysKeepEveryBitAndTheFloatRule) {
   const Float64 specials[] = {0.0,
                               -0.0,
