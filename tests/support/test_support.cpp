@@ -178,7 +178,8 @@ std::vector<unsigned char> ReadFileBytes(const std::string& path) {
 bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  // fwrite's buffer must not be null, even for no bytes.
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
 }
 
