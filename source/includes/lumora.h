@@ -27,5 +27,6 @@
 #include "values/lum_descid.h"
 #include "values/lum_descidstore.h"
 #include "values/lum_basecontainer.h"
+#include "lights/lum_ieslight.h"
 
 #endif  // LUMORA_H
