@@ -296,12 +296,15 @@ IESLight* IESLight::Copy() const {
   Float* vertical = DuplicateFloats(_vertical, _nv, &ok);
   Float* horizontal = DuplicateFloats(_horizontal, _nh, &ok);
   Float* candela = DuplicateFloats(_candela, cells, &ok);
-  copy->AdoptTables(_nv, vertical, _nh, horizontal, candela);
-  for (Int32 i = 0; i < IESTEXT_COUNT; ++i) ok = CopyText(&copy->_texts[i], _texts[i]) && ok;
+  for (Int32 i = 0; i < IESTEXT_COUNT && ok; ++i) ok = CopyText(&copy->_texts[i], _texts[i]);
   if (!ok) {
+    DeleteMem(vertical);
+    DeleteMem(horizontal);
+    DeleteMem(candela);
     Free(copy);
     return nullptr;
   }
+  copy->AdoptTables(_nv, vertical, _nh, horizontal, candela);
   copy->_format = _format;
   copy->_tilt = _tilt;
   copy->_shape = _shape;
