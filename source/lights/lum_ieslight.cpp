@@ -7,6 +7,7 @@
 #include "lum_debug.h"
 #include "lum_memory.h"
 #include "stream/lum_hyperfile.h"
+#include "values/lum_basecontainer.h"
 
 namespace lumora {
 
@@ -659,6 +660,40 @@ bool IESLightParser::ParseIESFile(BaseFile* file, IESLight* light) {
     }
   }
   return false;
+}
+
+// ---- applying a light to a light object ----
+
+Float IESMetresPerUnit(Int32 unit) {
+  static constexpr Float kMetres[] = {1, 1000, 1, 0.01, 0.001, 1e-6, 1e-9, 1609.344, 0.9144,
+                                      0.3048, 0.0254};
+  return unit >= 0 && unit <= 10 ? kMetres[unit] : 1.0;
+}
+
+Float IESSizeFactor(const Float* scale, Int32 unit) {
+  // The light's own scale: 1.0 in unit 2 (metres).
+  constexpr Float kLightScale = 1.0;
+  constexpr Int32 kLightUnit = 2;
+  if (scale == nullptr) return 1.0;
+  if (*scale == kLightScale && unit == kLightUnit) return 1.0;
+  const Float light = kLightScale * IESMetresPerUnit(kLightUnit);
+  const Float document = *scale * IESMetresPerUnit(unit);
+  if (light == document || document == 0) return 1.0;
+  return light / document;
+}
+
+bool IESApplyToContainer(BaseContainer* bc, const IESLight& light, Float sizeFactor) {
+  if (bc == nullptr) return false;
+  bool ok = bc->SetBool(LIGHT_IES_ENABLED, true) && bc->SetBool(LIGHT_IES_APPLIED, true) &&
+            bc->SetInt32(LIGHT_IES_MODE, 1) &&
+            bc->SetFloat(LIGHT_IES_MAXCANDELA, light.GetMaxCandela());
+  for (Int32 i = 0; i < IESTEXT_COUNT && ok; ++i)
+    ok = bc->SetString(LIGHT_IES_TEXTS + i, light.GetText(IESTEXT(i)));
+  const Vector64& size = light.GetOpeningSize();
+  return ok && bc->SetInt32(LIGHT_AREA_SHAPE, light.GetShape() == -1 ? 1 : light.GetShape()) &&
+         bc->SetFloat(LIGHT_AREA_SIZEX, size.x * sizeFactor) &&
+         bc->SetFloat(LIGHT_AREA_SIZEY, size.y * sizeFactor) &&
+         bc->SetFloat(LIGHT_AREA_SIZEZ, size.z * sizeFactor);
 }
 
 }  // namespace lumora

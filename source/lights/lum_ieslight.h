@@ -212,6 +212,34 @@ class IESLightParser {
   Int32 _tokenStart = 0;  // where the current token starts in the line
 };
 
+class BaseContainer;
+
+// Light-object parameters an applied IES light sets.
+enum LIGHT_IES : Int32 {
+  LIGHT_TYPE = 90002,            // int32; 9 = photometric
+  LIGHT_IES_FILE = 90036,        // file name; importing and applying it when set
+  LIGHT_IES_MODE = 90037,        // int32 := 1
+  LIGHT_IES_ENABLED = 90042,     // bool := true
+  LIGHT_IES_MAXCANDELA = 90043,  // float
+  LIGHT_IES_APPLIED = 90046,     // bool := true
+  LIGHT_IES_TEXTS = 90050,       // strings 90050 .. 90054: the five texts in IESTEXT order
+  LIGHT_AREA_SIZEX = 100010,     // float, the opening in document units
+  LIGHT_AREA_SIZEY = 100011,
+  LIGHT_AREA_SIZEZ = 100012,
+  LIGHT_AREA_SHAPE = 100015,     // int32, the shape code (1 for no opening)
+};
+constexpr Int32 LIGHT_TYPE_PHOTOMETRIC = 9;
+
+// Metres per unit of a document unit scale, by the unit's index (0 metre-scaled units, 1 km,
+// 2 m, 3 cm, 4 mm, 5 um, 6 nm, 7 mile, 8 yard, 9 foot, 10 inch); 1 for any other index.
+Float IESMetresPerUnit(Int32 unit);
+// The factor an IES light's opening (in metres) is scaled by for a document whose unit scale is
+// scale units of index unit; null scale: the document has none (or it cannot be read), factor 1.
+Float IESSizeFactor(const Float* scale, Int32 unit);
+// The container part of applying light to a light object: 90037, 90042, 90043, 90046, the texts,
+// the shape and the opening scaled by sizeFactor. False when out of memory.
+bool IESApplyToContainer(BaseContainer* bc, const IESLight& light, Float sizeFactor);
+
 }  // namespace lumora
 
 #endif  // LUM_IESLIGHT_H

@@ -491,3 +491,41 @@ TEST(IESLight, RecordCountsAreBoundedBeforeAllocating) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IESLight, AppliedToALightContainerInDocumentUnits) {
+  IESLight light;
+  ASSERT_EQ(1, light.ImportFromFile(Filename(IesPath("1.ies").c_str())));
+  struct Case {
+    bool haveScale;
+    double scale;
+    Int32 unit;
+    double factor;
+  } cases[] = {
+      {false, 0, 0, 1},     {true, 1, 2, 1},        {true, 1, 3, 100},   {true, 2, 3, 50},
+      {true, 1, 1, 0.001},  {true, 1, 9, 1 / 0.3048}, {true, 1, 10, 1 / 0.0254},
+      {true, 1, 99, 1},     {true, 0, 3, 1},        {true, 1, 0, 1},
+  };
+  for (const Case& c : cases) {
+    const double k = IESSizeFactor(c.haveScale ? &c.scale : nullptr, c.unit);
+    EXPECT_DOUBLE_EQ(c.factor, k) << c.scale << " " << c.unit;
+    BaseContainer bc;
+    ASSERT_TRUE(IESApplyToContainer(&bc, light, k));
+    EXPECT_EQ(4, bc.GetInt32(LIGHT_AREA_SHAPE));
+    EXPECT_DOUBLE_EQ(1.47 * 0.3048 * c.factor, bc.GetFloat(LIGHT_AREA_SIZEX));
+    EXPECT_DOUBLE_EQ(0.2375 * 0.3048 * c.factor, bc.GetFloat(LIGHT_AREA_SIZEZ));
+    EXPECT_EQ(light.GetMaxCandela(), bc.GetFloat(LIGHT_IES_MAXCANDELA));
+    EXPECT_TRUE(bc.GetBool(LIGHT_IES_ENABLED) && bc.GetBool(LIGHT_IES_APPLIED));
+    EXPECT_EQ(1, bc.GetInt32(LIGHT_IES_MODE));
+    EXPECT_EQ("RAB LIGHTING INC.", Utf8(bc.GetString(LIGHT_IES_TEXTS + IESTEXT_MANUFACTURER)));
+  }
+  // No opening: shape 1.
+  IESLight point;
+  ASSERT_EQ(1, point.ImportFromFile(Filename(IesPath("7.ies").c_str())));
+  BaseContainer bc;
+  ASSERT_TRUE(IESApplyToContainer(&bc, point, 1));
+  EXPECT_EQ(1, bc.GetInt32(LIGHT_AREA_SHAPE));
+}
+
+}  // namespace
