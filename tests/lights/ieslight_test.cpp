@@ -529,3 +529,23 @@ TEST(IESLight, AppliedToALightContainerInDocumentUnits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IESLight, EveryCutRecordFailsAndLeavesTheLight) {
+  IESLight source;
+  ASSERT_EQ(1, ImportText(source, "IESNA91\n[LAMP] L\nTILT=NONE\n1 -1 1 2 2 1 2 1 1 0\n1 1 1\n"
+                                  "0 90\n0 90\n5 6 7 8\n"));
+  const Bytes record = WriteRecord(source);
+  for (size_t cut = 0; cut < record.size(); ++cut) {
+    IESLight light;
+    ASSERT_EQ(1, ImportText(light, OneValueFile("2")));
+    const Bytes before = WriteRecord(light);
+    lumtest::MemReader r(Bytes(record.begin(), record.begin() + cut));
+    EXPECT_FALSE(light.Read(&r.hf)) << cut;
+    EXPECT_NE(FILEERROR_NONE, r.hf.GetError()) << cut;
+    EXPECT_EQ(before, WriteRecord(light)) << cut;
+  }
+}
+
+}  // namespace
