@@ -95,6 +95,43 @@ void FillSample(BaseContainer& bc, bool withAddress = true) {
   bc.SetData(13, GeData(CUSTOMDATATYPE_DATETIME, DEFAULTVALUE));
 }
 
+// A tree of plug-in nodes with links (in the node, in a container, in a notify entry), unique
+// ids, a store, a child, a kept-bytes slot and a slot of a type without a class.
+void BuildNodeTree(RootPluginNode& list) {
+  PluginNode* a = PluginNode::Alloc(1001101);
+  PluginNode* b = PluginNode::Alloc(465001514);
+  PluginNode* c = PluginNode::Alloc(1234567);
+  list.InsertLast(a);
+  list.InsertLast(b);
+  c->InsertUnderLast(a);
+  bool known = false;
+  a->AddSlot();
+  a->ValidateNth(0, 1001101, known);
+  b->AddSlot();
+  b->ValidateNth(0, 465001514, known);
+  a->SetName(U("a"));
+  FillSample(*a->GetDataInstance(), false);
+  GeData link(VALUETYPE_LINK, DEFAULTVALUE);
+  link.GetBaseLink()->SetLink(c);
+  a->GetDataInstance()->SetData(40, link);
+  b->GetNodeLink().SetLink(a);
+  c->GetNodeLink().SetLink(b);
+  a->AddUniqueID(7, "uid", 3);
+  NotifyData* nd = a->MakeNotifyList()->Append(77, 0x1000);
+  nd->data.SetFloat(1, 0.5);
+  nd->link->SetLink(b);
+  b->GetSavedStore() = NewObj<DescIdStore>();
+  b->GetSavedStore()->SetId(DescID(903), GeData(Int32(1)));
+}
+
+// Counts the nodes of a list and of their children.
+int CountNodes(const RootList2D& list) {
+  int n = 0;
+  for (GeListNode* m = list.GetFirst(); m != nullptr; m = m->GetNext())
+    n += 1 + (m->GetChildren() != nullptr ? CountNodes(*m->GetChildren()) : 0);
+  return n;
+}
+
 // ---- streams ----------------------------------------------------------------------------------
 
 // A stream writer over a memory file.
@@ -258,6 +295,7 @@ struct Samples {
   GeData addressValue;
   GeData unknownValue;  // a custom type this library does not know
   GeData rawValue;      // a known custom type it keeps uninterpreted
+  RootPluginNode tree;  // a tree of nodes
   ItemSet current;      // the current layouts
   ItemSet older;        // the layouts of older files
 
@@ -284,6 +322,7 @@ Samples::Samples() {
   store->SetId(DescID(6), GeData(Int32(4)));
   store->SetId(address, storeValue);
   addressValue = GeData(CUSTOMDATATYPE_DESCID, AsCustom(address));
+  BuildNodeTree(tree);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -481,6 +520,15 @@ void Samples::MakeItems() {
             return v.GetType() == VALUETYPE_NIL && u != nullptr && u->originalType == 1234567 &&
                    u->level == 3 && u->size == 6;
           }),
+      {"node tree", [d](HyperFile& hf) { return d->tree.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         RootPluginNode back;
+         const bool ok = back.ReadObject(&hf, true);
+         const PluginNode* a = back.GetFirst();
+         return Judge(ok, CountNodes(back) == CountNodes(d->tree) && a != nullptr &&
+                              a->GetSlotCount() == 1 && a->GetUniqueIDs() != nullptr &&
+                              a->GetDataInstance()->GetInt32(1) == -5);
+       }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
          BaseContainer bc;
@@ -828,8 +876,12 @@ bool StreamReads(std::int64_t n, void* ctx) {
   STEP(stopped >= 0);
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
-  STEP(Ended(f, !failed, hf.GetError() == FILEERROR_OUTOFMEMORY));
-  if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == FILEERROR_OUTOFMEMORY);
+  // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
+  const FILEERROR expected = failed && set.items[stopped].name == "node tree"
+                                 ? FILEERROR_CHUNKEND_MISSING
+                                 : FILEERROR_OUTOFMEMORY;
+  STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
+  if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
   return true;
 }
 
@@ -1115,6 +1167,47 @@ std::string LongPath() {
   return p + "/sweep.bin";
 }
 
+// Node trees are written, read through a document's alias translation, and copied.
+bool NodeTrees(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  RootPluginNode tree;
+  BuildNodeTree(tree);
+  const Bytes written = WriteStream([&](HyperFile& hf) { return tree.WriteObject(&hf, 1); });
+  const int nodes = CountNodes(tree);
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    HyperFile hf;
+    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && tree.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    RootPluginNode back;
+    BaseDocument doc;
+    AliasTrans trans;
+    HyperFile hf;
+    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
+    doc.SetAliasTrans(&trans);
+    hf.SetDocument(&doc);
+    ok = ok && back.ReadObject(&hf, true);
+    trans.Zap(true);
+    STEP(Ended(f, ok && CountNodes(back) == nodes, !ok));
+  }
+  RootPluginNode copy;
+  const bool copied = tree.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && CountNodes(copy) == nodes, !copied));
+  PluginNode* clone = static_cast<PluginNode*>(tree.GetFirst()->GetClone(COPYFLAGS_NONE, nullptr));
+  const bool cloned = clone != nullptr;
+  PluginNode::Free(clone);
+  STEP(Ended(f, cloned, !cloned));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1133,6 +1226,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"stream reads", StreamReads, &samples.current, 100},
       {"older stream reads", StreamReads, &samples.older, 10},
       {"container copies", ContainerCopies, &samples, 160},
+      {"node trees", NodeTrees, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 60},
       {"saver runs", SaverRuns, &dir, 6},

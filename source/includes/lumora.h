@@ -27,6 +27,15 @@
 #include "values/lum_descid.h"
 #include "values/lum_descidstore.h"
 #include "values/lum_basecontainer.h"
+#include "scene/lum_baselink.h"
+#include "scene/lum_basedocument.h"
+#include "scene/lum_privatechunk.h"
+#include "scene/lum_gelistnode.h"
+#include "scene/lum_rootlist2d.h"
+#include "scene/lum_baselist2d.h"
+#include "scene/lum_baselist4d.h"
+#include "scene/lum_nodedata.h"
+#include "scene/lum_pluginnode.h"
 #include "lights/lum_ieslight.h"
 
 #endif  // LUMORA_H

@@ -638,6 +638,11 @@ bool HyperFile::SkipValue(HYPERFILEVALUE kind) {
     UChar p[8];
     if (!Take(p, 8)) return false;
     skip = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+  } else if (k == HYPERFILEVALUE_ARRAY && _version <= kLastOldArrayVersion) {
+    // The older array header: the type byte, then the Int32 byte size.
+    UChar p[5];
+    if (!Take(p, 5)) return false;
+    skip = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
   } else if (k >= HYPERFILEVALUE_MEMORY) {
     UChar p[8];
     if (!Take(p, 4)) return false;
@@ -683,6 +688,10 @@ Int32 HyperFile::SkipBufferedValues(Int32* nested) {
     } else if (kind < HYPERFILEVALUE_MEMORY) {
       size = FixedPayload(kind, f);
       if (size < 0) break;
+    } else if (kind == HYPERFILEVALUE_ARRAY && _version <= kLastOldArrayVersion) {
+      if (left < 5) break;
+      const Int64 n = static_cast<Int32>(LoadRaw<UInt32>(p + used + 2, swap));
+      size = 5 + (n > 0 ? n : 0);
     } else if (kind == HYPERFILEVALUE_MEMORY64 || kind > HYPERFILEVALUE_ARRAY) {
       if (kind > HYPERFILEVALUE_ARRAY || left < 8) break;
       const Int64 n = static_cast<Int64>(LoadRaw<UInt64>(p + used + 1, swap));

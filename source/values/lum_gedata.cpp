@@ -358,9 +358,11 @@ GeData::GeData(const BaseContainer& value) {
   _payload.pointer = bc;
 }
 
-GeData::GeData(const BaseLink&) {
-  // Links are not available in this build.
-  _GeDebugBreak(__LINE__, kFile);
+GeData::GeData(const BaseLink& value) {
+  BaseLink* link = _GeLinkClone(&value, nullptr);
+  if (link == nullptr) return;
+  _type = VALUETYPE_LINK;
+  _payload.pointer = link;
 }
 
 GeData::GeData(Int32 type, DEFAULTVALUETYPE) { InitType(type); }
@@ -419,9 +421,8 @@ bool GeData::InitType(Int32 type) {
       payload = NewObj<GeMarker>();
       break;
     case VALUETYPE_LINK:
-      // Links are not available in this build.
-      _GeDebugBreak(__LINE__, kFile);
-      return false;
+      payload = _GeLinkClone(nullptr, nullptr);
+      break;
     case VALUETYPE_UNKNOWNCUSTOM:
       _type = type;
       _payload.pointer = nullptr;
@@ -493,6 +494,11 @@ void GeData::Free() {
     case VALUETYPE_MARKER:
       DropPayload<GeMarker>(payload);
       break;
+    case VALUETYPE_LINK: {
+      BaseLink* link = static_cast<BaseLink*>(payload);
+      _GeLinkFree(link);
+      break;
+    }
     case VALUETYPE_UNKNOWNCUSTOM: {
       UnknownCustomData* rec = static_cast<UnknownCustomData*>(payload);
       if (rec != nullptr) MemFree(rec->bytes);
@@ -660,6 +666,10 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       payload = static_cast<const BaseContainer*>(from)->GetClone(COPYFLAGS_NONE, trans);
       break;
     }
+    case VALUETYPE_LINK:
+      // Through the translation, so that copied links point at the copied nodes.
+      payload = _GeLinkClone(static_cast<const BaseLink*>(from), trans);
+      break;
     case VALUETYPE_UNKNOWNCUSTOM: {
       const UnknownCustomData* s = static_cast<const UnknownCustomData*>(from);
       if (s == nullptr) {
@@ -682,7 +692,7 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       break;
     }
     default: {
-      if (src._type < VALUETYPE_CUSTOMFIRST) return false;  // nil, links, payload-less ids
+      if (src._type < VALUETYPE_CUSTOMFIRST) return false;  // nil, payload-less ids
       const CustomEntry* entry = FindCustom(src._type);
       const CustomHolder* sh = static_cast<const CustomHolder*>(from);
       if (entry == nullptr || sh == nullptr) return false;
@@ -743,6 +753,10 @@ bool GeData::operator==(const GeData& other) const {
       return a != nullptr && b != nullptr &&
              IdenticalContainer(*static_cast<const BaseContainer*>(a),
                                 *static_cast<const BaseContainer*>(b));
+    case VALUETYPE_LINK:
+      // The same node (two empty links are equal).
+      return _GeLinkResolve(static_cast<const BaseLink*>(a)) ==
+             _GeLinkResolve(static_cast<const BaseLink*>(b));
     case VALUETYPE_MARKER:
     case VALUETYPE_UNKNOWNCUSTOM:
       return false;
@@ -869,10 +883,14 @@ BaseContainer* GeData::GetContainer() const {
   return nullptr;
 }
 
-// No value of kind VALUETYPE_LINK can exist in this build.
-BaseLink* GeData::GetBaseLink() const { return nullptr; }
+BaseLink* GeData::GetBaseLink() const {
+  return _type == VALUETYPE_LINK ? static_cast<BaseLink*>(_payload.pointer) : nullptr;
+}
 
-BaseList2D* GeData::GetLink() const { return nullptr; }
+BaseList2D* GeData::GetLink() const {
+  return _type == VALUETYPE_LINK ? _GeLinkResolve(static_cast<BaseLink*>(_payload.pointer))
+                                 : nullptr;
+}
 
 CustomDataType* GeData::GetCustomDataType(Int32 type) const {
   if (type != _type || _type == VALUETYPE_NIL) return nullptr;
@@ -906,10 +924,16 @@ void GeData::SetInt32(Int32 value) {
   _payload.int32 = value;
 }
 
-void GeData::SetBaseLink(const BaseLink&) {
-  // Links are not available in this build.
+void GeData::SetBaseLink(const BaseLink& link) {
+  if (_type == VALUETYPE_LINK && _payload.pointer != nullptr) {
+    BaseLink* own = static_cast<BaseLink*>(_payload.pointer);
+    if (own == &link || _GeLinkAssign(link, own)) return;
+  }
+  BaseLink* clone = _GeLinkClone(&link, nullptr);
   Free();
-  _GeDebugBreak(__LINE__, kFile);
+  if (clone == nullptr) return;
+  _type = VALUETYPE_LINK;
+  _payload.pointer = clone;
 }
 
 // ---- GeData: file form ----
@@ -941,6 +965,8 @@ bool GeData::Write(HyperFile* hf) const {
     case VALUETYPE_CONTAINER:
       if (!hf->WriteInt32(_type)) return false;
       return p == nullptr || hf->WriteContainer(*static_cast<const BaseContainer*>(p));
+    case VALUETYPE_LINK:
+      return hf->WriteInt32(_type) && _GeLinkWrite(static_cast<const BaseLink*>(p), hf);
     case VALUETYPE_UNKNOWNCUSTOM: {
       const UnknownCustomData* rec = static_cast<const UnknownCustomData*>(p);
       if (rec == nullptr) return hf->WriteInt32(_type);
@@ -1054,9 +1080,20 @@ bool GeData::Read(HyperFile* hf) {
       if (!ok) Free();
       return ok;
     }
+    case VALUETYPE_LINK: {
+      BaseLink* link = _GeLinkClone(nullptr, nullptr);
+      if (link == nullptr) return OutOfMemory(hf);
+      _type = VALUETYPE_LINK;
+      _payload.pointer = link;
+      if (!_GeLinkRead(link, hf)) {
+        Free();
+        return false;
+      }
+      return true;
+    }
     default:
       if (type >= VALUETYPE_CUSTOMFIRST) return ReadCustom(hf, type);
-      // Links (not available in this build), markers, unknown custom records and every id
+      // Markers, unknown custom records and every id
       // that is no kind cannot be read.
       hf->SetError(FILEERROR_WRONG_VALUE);
       return false;

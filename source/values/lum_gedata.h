@@ -46,7 +46,7 @@ enum VALUETYPE : Int32 {
   VALUETYPE_STRING = 130,
   VALUETYPE_FILENAME = 131,
   VALUETYPE_CONTAINER = 132,  // BaseContainer
-  VALUETYPE_LINK = 133,       // BaseLink (not available in this build: such values cannot exist)
+  VALUETYPE_LINK = 133,       // BaseLink (scene/lum_baselink.h)
   VALUETYPE_MARKER = 256,     // GeMarker; written as the id alone and not readable
   VALUETYPE_UNKNOWNCUSTOM = 257,
   VALUETYPE_CUSTOMFIRST = 1000000,  // this id and every higher one is a custom data type
@@ -141,7 +141,7 @@ class GeData {
   GeData(const GeMarker& value);
   // A clone of the container made with no copy flags and no alias translation.
   GeData(const BaseContainer& value);
-  // Links are not available in this build: the value stays nil.
+  // Kind 133 holding a clone of the link (nil when out of memory).
   GeData(const BaseLink& value);
   // InitType(type).
   GeData(Int32 type, DEFAULTVALUETYPE);
@@ -204,7 +204,8 @@ class GeData {
 
   // In place when the value already holds an Int32.
   void SetInt32(Int32 value);
-  // Links are not available in this build: the value becomes nil.
+  // Overwrites the stored link in place when the value holds one; otherwise kind 133 with a
+  // clone of link (nil when out of memory).
   void SetBaseLink(const BaseLink& link);
 
   // The value's file form, preceded by its Int32 kind. Write fails when the stream does;
@@ -299,6 +300,17 @@ class RawCustomDataTypeClass {
   static bool WriteData(const CustomDataType* data, HyperFile* hf);
   static bool ReadData(CustomDataType* data, HyperFile* hf, Int32 level);
 };
+
+// Link values are served by the link family (scene/lum_smart_link.cpp), which lives with the
+// node tree: these are the few operations a value needs of a link. A null source clones an empty
+// link; the clone is null when out of memory.
+BaseLink* _GeLinkClone(const BaseLink* src, AliasTrans* trans);
+void _GeLinkFree(BaseLink*& link);
+// dest becomes a copy of src pointing at the same node; false when out of memory.
+bool _GeLinkAssign(const BaseLink& src, BaseLink* dest);
+bool _GeLinkRead(BaseLink* link, HyperFile* hf);
+bool _GeLinkWrite(const BaseLink* link, HyperFile* hf);
+BaseList2D* _GeLinkResolve(const BaseLink* link);
 
 // True when id is one of the custom data types the value dispatch knows.
 bool GeIsKnownCustomDataType(Int32 id);

@@ -873,6 +873,8 @@ TEST(HyperFile, SkipValueSkipsEveryKindByItsPayload) {
       {"88 00000058" + Z(168), false, 11924},  // 88 / 44 records of 84 bytes
       {"88 00000058" + Z(88), true, 11924},
       {"88 00000002 0102", false, 11925},
+      {"8c 01 00000002 0102", false, 11903},  // the older array header
+      {"8c 00000003 01 0102", false, 11904},
   };
   for (const Case& c : cases) {
     lumtest::MemReader r(c.hex + " 0c 5a", c.version, c.float32);
@@ -882,6 +884,22 @@ TEST(HyperFile, SkipValueSkipsEveryKindByItsPayload) {
     UChar marker = 0;
     EXPECT_TRUE(r.hf.ReadUChar(&marker)) << c.hex;
     EXPECT_EQ(0x5A, marker) << c.hex;
+  }
+}
+
+TEST(HyperFile, ChunksHoldingOlderArraysAreSkippedWhole) {
+  // An unknown chunk holding a typed array of a version-11903 file; the rest stays readable, in
+  // the buffer and value by value alike.
+  const std::string chunk = "01 00000005 00000000 8c 03 00000008 0000000100000002 02";
+  for (bool hook : {false, true}) {
+    lumtest::MemReader r(chunk + " 0f 0000002a", 11903);
+    if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
+    ASSERT_TRUE(r.hf.CheckIt(HYPERFILEVALUE_CHUNKSTART));
+    ASSERT_TRUE(r.hf.ReadChunkStart(nullptr, nullptr));
+    ASSERT_TRUE(r.hf.SkipToEndChunk()) << hook;
+    Int32 v = 0;
+    EXPECT_TRUE(r.hf.ReadInt32(&v));
+    EXPECT_EQ(42, v);
   }
 }
 

@@ -306,8 +306,9 @@ TEST(GeData, InitTypeWithIdsThatAreNoKind) {
   EXPECT_EQ(VALUETYPE_NIL, d.GetType());
   EXPECT_EQ(0, lumtest::AlertCount());
 
-  EXPECT_FALSE(d.InitType(VALUETYPE_LINK));  // links are not available
-  EXPECT_EQ(VALUETYPE_NIL, d.GetType());
+  EXPECT_TRUE(d.InitType(VALUETYPE_LINK));  // an empty link
+  EXPECT_EQ(VALUETYPE_LINK, d.GetType());
+  EXPECT_EQ(nullptr, d.GetLink());
   d = GeData(4);
   EXPECT_TRUE(d.InitType(VALUETYPE_NIL));
   EXPECT_EQ(VALUETYPE_NIL, d.GetType());
@@ -520,8 +521,7 @@ TEST(GeDataFile, EveryReadableKindRoundTrips) {
 }
 
 TEST(GeDataFile, UnreadableIdsFailAndLeaveNil) {
-  for (Int32 id : {Int32(VALUETYPE_MARKER), Int32(VALUETYPE_UNKNOWNCUSTOM), Int32(VALUETYPE_LINK),
-                   Int32(5), Int32(-1)}) {
+  for (Int32 id : {Int32(VALUETYPE_MARKER), Int32(VALUETYPE_UNKNOWNCUSTOM), Int32(5), Int32(-1)}) {
     lumtest::MemReader r(H(Int(id)));
     GeData d(3);
     EXPECT_FALSE(r.hf.ReadGeData(&d)) << id;

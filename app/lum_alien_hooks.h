@@ -1,0 +1,39 @@
+// The application's allocation hooks and the node data classes they hand out.
+//
+// The library asks these hooks for the node data of objects, tags and shaders it reads (see
+// scene/lum_nodedata.h for their protocol). This library of the application side, lumora_app_hooks,
+// is what the tool, the tests, the fuzz targets and the benchmarks link; a program that brings its
+// own hooks does not link it.
+//
+// A table entry whose class comes with a later family (polygon, point and camera data) answers as
+// an unknown type until that family wires it in: its chunk is then kept byte for byte. The
+// classes here keep the bytes they do not interpret (RawNodeData) and copy them deeply.
+#ifndef LUM_ALIEN_HOOKS_H
+#define LUM_ALIEN_HOOKS_H
+
+#include "scene/lum_nodedata.h"
+
+namespace lumora {
+
+LUM_RAW_NODEDATA(LightObjectData);
+LUM_RAW_NODEDATA(InstanceObjectData);
+LUM_RAW_NODEDATA(SkyShaderObjectData);
+LUM_RAW_NODEDATA(CloudGroupData);
+LUM_RAW_NODEDATA(CloudData);
+LUM_RAW_NODEDATA(JointObjectData);
+LUM_RAW_NODEDATA(SkinObjectData);
+LUM_RAW_NODEDATA(MeshDeformerObjectData);
+LUM_RAW_NODEDATA(PointGenerator);
+LUM_RAW_NODEDATA(ZiRuzarFractureVoronoiObject);
+LUM_RAW_NODEDATA(VolumeBuilderData);
+LUM_RAW_NODEDATA(VolumeSetData);
+LUM_RAW_NODEDATA(LodObjectData);
+LUM_RAW_NODEDATA(GvExpressionData);
+LUM_RAW_NODEDATA(HNWeightTagData);
+LUM_RAW_NODEDATA(HairLightTagData);
+LUM_RAW_NODEDATA(WeightTagData);
+LUM_RAW_NODEDATA(VariationShaderData);
+
+}  // namespace lumora
+
+#endif  // LUM_ALIEN_HOOKS_H

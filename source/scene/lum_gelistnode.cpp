@@ -1,0 +1,178 @@
+// GeListNode: tree operations, node bits and the list-node chunk (see lum_gelistnode.h).
+#include "scene/lum_gelistnode.h"
+
+#include "lum_debug.h"
+#include "lum_memory.h"
+#include "scene/lum_rootlist2d.h"
+#include "stream/lum_hyperfile.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr const Char* kFile = "source/lum_gelistnode";
+constexpr Int32 kListChunkLevel = 2;
+
+// A sentinel is the node whose outer link is null.
+inline bool IsTailSentinel(const GeToolNode2D* n) { return n == nullptr || n->next == nullptr; }
+inline bool IsHeadSentinel(const GeToolNode2D* n) { return n == nullptr || n->prev == nullptr; }
+
+}  // namespace
+
+GeListNode::GeListNode() { _goal.Init(this); }
+
+GeListNode::~GeListNode() {
+  FreeRawData();
+  DeleteObj(_children);
+  Remove();
+}
+
+// ---- tree ----
+
+GeListNode* GeListNode::GetNext() const {
+  if (_listHead == nullptr || IsTailSentinel(next)) return nullptr;
+  return static_cast<GeListNode*>(next);
+}
+
+GeListNode* GeListNode::GetPred() const {
+  if (_listHead == nullptr || IsHeadSentinel(prev)) return nullptr;
+  return static_cast<GeListNode*>(prev);
+}
+
+GeListNode* GeListNode::GetUp() const { return _listHead != nullptr ? _listHead->GetOwner() : nullptr; }
+
+GeListNode* GeListNode::GetDown() const {
+  return _children != nullptr ? _children->GetFirst() : nullptr;
+}
+
+void GeListNode::InsertBefore(GeListNode* other) {
+  if (other == nullptr || other->_listHead == nullptr || other == this) return;
+  GeToolList2D::LinkAfter(this, other->prev);
+  _listHead = other->_listHead;
+  _document = other->_document;
+}
+
+void GeListNode::InsertAfter(GeListNode* other) {
+  if (other == nullptr || other->_listHead == nullptr || other == this) return;
+  GeToolList2D::LinkAfter(this, other);
+  _listHead = other->_listHead;
+  _document = other->_document;
+}
+
+void GeListNode::InsertUnder(GeListNode* parent) {
+  if (parent == nullptr || parent->_children == nullptr || parent == this) return;
+  parent->_children->Insert(this);
+  _document = parent->_document;
+}
+
+void GeListNode::InsertUnderLast(GeListNode* parent) {
+  if (parent == nullptr || parent->_children == nullptr || parent == this) return;
+  parent->_children->InsertLast(this);
+  _document = parent->_document;
+}
+
+GeToolNode2D* GeListNode::Remove() {
+  if (prev == nullptr || next == nullptr) return nullptr;
+  GeToolNode2D* former = prev;
+  GeToolList2D::Unlink(this);
+  _listHead = nullptr;
+  _document = nullptr;
+  return former;
+}
+
+void GeListNode::SetChildren(RootList2D* children) {
+  if (children == _children) return;
+  DeleteObj(_children);
+  _children = children;
+  if (_children != nullptr) _children->SetOwner(this);
+}
+
+// ---- bits ----
+
+bool GeListNode::GetNBit(NBIT bit) const {
+  if (bit >= 0 && bit < 128) return (_nbits[bit >> 5] & (1u << (bit & 31))) != 0;
+  if (bit >= -4 && bit <= -1) return _nbits[-bit - 1] != 0;
+  _GeDebugBreak(__LINE__, kFile);
+  return false;
+}
+
+bool GeListNode::ChangeNBit(NBIT bit, Int32 control) {
+  if (bit < 0 || bit >= 128) return false;
+  UInt32& word = _nbits[bit >> 5];
+  const UInt32 mask = 1u << (bit & 31);
+  switch (control & ~0xF0) {
+    case NBITCONTROL_SET:
+      if ((word & mask) != 0) return false;
+      word |= mask;
+      return true;
+    case NBITCONTROL_CLEAR:
+      if ((word & mask) == 0) return false;
+      word &= ~mask;
+      return true;
+    case NBITCONTROL_TOGGLE:
+      word ^= mask;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- raw plug-in data ----
+
+void GeListNode::SetRawData(void* bytes, Int64 size, Int32 level) {
+  FreeRawData();
+  _rawData = bytes;
+  _rawSize = bytes != nullptr ? size : 0;
+  _rawLevel = level;
+}
+
+void GeListNode::FreeRawData() {
+  MemFree(_rawData);
+  _rawSize = 0;
+  _rawLevel = 0;
+}
+
+// ---- virtual operations ----
+
+GeListNode* GeListNode::GetClone(COPYFLAGS, AliasTrans*) { return nullptr; }
+
+bool GeListNode::TranslateDescID(const DescID&, DescID&, GeListNode*&) { return false; }
+
+bool GeListNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
+  if (PrivateChunk::HandleSubChunk(hf, id, level)) return true;
+  if (id != CHUNK_GELISTNODE) return false;
+  Int32 count = 0;
+  if (!hf->ReadInt32(&count)) return false;
+  for (Int32 i = 0; i < count; ++i) {
+    Int32 word = 0;
+    if (!hf->ReadInt32(&word)) return false;
+    if (i < 4) _nbits[i] = UInt32(word);
+  }
+  if (level >= 2) {
+    UChar hasGoal = 0;
+    if (!hf->ReadUChar(&hasGoal)) return false;
+    if (hasGoal != 0 && !_goal.Read(hf)) return false;
+  }
+  return hf->SkipToEndChunk();
+}
+
+bool GeListNode::Write(HyperFile* hf) {
+  if (!PrivateChunk::Write(hf)) return false;
+  if (!hf->WriteChunkStart(CHUNK_GELISTNODE, kListChunkLevel) || !hf->WriteInt32(4)) return false;
+  for (UInt32 word : _nbits)
+    if (!hf->WriteInt32(Int32(word))) return false;
+  const bool goal = WritesGoalInListChunk() && _goal.HasLinks();
+  if (!hf->WriteUChar(goal ? 1 : 0)) return false;
+  if (goal && !_goal.Write(hf)) return false;
+  return hf->WriteChunkEnd();
+}
+
+bool GeListNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
+  if (!PrivateChunk::CopyToX(dest, flags, trans)) return false;
+  GeListNode* d = static_cast<GeListNode*>(dest);
+  for (Int32 i = 0; i < 4; ++i) d->_nbits[i] = _nbits[i];
+  if ((flags & COPYFLAGS_NO_GOAL) == 0) _goal.CopyAliasTrans(&d->_goal, trans);
+  return true;
+}
+
+}  // namespace lumora

@@ -1,0 +1,116 @@
+// GeListNode: a node of the scene tree, with its place in a list, its children, 128 node bits,
+// its document and the alias goal links point at.
+//
+// A node is in at most one list (a RootList2D) at a time; GetUp is the list's owner. Children
+// hang in a RootList2D the node owns; GeListNode never creates it, node classes with children
+// do (SetChildren). Destroying a node destroys its children, unlinks it and empties every link
+// to it. rawData/rawSize/rawLevel keep a plug-in data chunk whose class is missing.
+#ifndef LUM_GELISTNODE_H
+#define LUM_GELISTNODE_H
+
+#include "scene/lum_privatechunk.h"
+
+namespace lumora {
+
+class BaseDocument;
+class BaseList2D;
+class RootList2D;
+
+// A node bit number, 0..127 (negative numbers ask about whole words, see GetNBit).
+using NBIT = Int32;
+// ChangeNBit's control (bits 4-7 are ignored).
+enum NBITCONTROL : Int32 {
+  NBITCONTROL_SET = 1,
+  NBITCONTROL_CLEAR = 2,
+  NBITCONTROL_TOGGLE = 3,
+};
+
+// The chunk of a node's list-node part.
+constexpr Int32 CHUNK_GELISTNODE = 110069;
+// The chunk of a list of nodes.
+constexpr Int32 CHUNK_NODELIST = 110100;
+
+class GeListNode : public PrivateChunk {
+ public:
+  GeListNode();
+  // Frees the raw bytes, destroys the children list, unlinks the node, empties every link to it.
+  ~GeListNode() override;
+
+  bool IsInstanceOf(Int32 id) const override { return id == 0; }
+  // Takes CHUNK_GELISTNODE.
+  bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
+  // CHUNK_GELISTNODE at level 2.
+  bool Write(HyperFile* hf) override;
+  // The node bits, and the goal registered with trans unless COPYFLAGS_NO_GOAL.
+  bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
+
+  // A new node of the same kind filled by CopyTo; null here (classes that can be cloned say so).
+  virtual GeListNode* GetClone(COPYFLAGS flags, AliasTrans* trans);
+  virtual bool TranslateDescID(const DescID& id, DescID& out, GeListNode*& node);
+  virtual bool IsBaseList() const { return false; }
+  // Bits 0..127; -1..-4: whether word 0..3 has any bit set; other negatives raise the alert and
+  // give false.
+  virtual bool GetNBit(NBIT bit) const;
+  // 1 sets, 2 clears (true only when the bit changed), 3 toggles (always true); any other
+  // control changes nothing and gives false.
+  virtual bool ChangeNBit(NBIT bit, Int32 control);
+  virtual Int32 GetInfo() const { return 0; }
+  virtual Int32 GetDiskType() const { return GetType(); }
+
+  // ---- tree ----
+
+  GeListNode* GetNext() const;
+  GeListNode* GetPred() const;
+  GeListNode* GetUp() const;
+  GeListNode* GetDown() const;
+  RootList2D* GetListHead() const { return _listHead; }
+  RootList2D* GetChildren() const { return _children; }
+  BaseDocument* GetDocument() const { return _document; }
+  void SetDocument(BaseDocument* doc) { _document = doc; }
+  // Insert beside other / under parent (first or last). Nothing happens when other is null or in
+  // no list, or parent is null or has no children list. The node must be in no list.
+  void InsertBefore(GeListNode* other);
+  void InsertAfter(GeListNode* other);
+  void InsertUnder(GeListNode* parent);
+  void InsertUnderLast(GeListNode* parent);
+  // Unlinks the node, clears its list head and document; returns the former prev link (maybe
+  // the list's head sentinel), or null when the node was in no list.
+  virtual GeToolNode2D* Remove();
+
+  GeAliasGoal& GetAliasGoal() { return _goal; }
+  const GeAliasGoal& GetAliasGoal() const { return _goal; }
+  UInt32 GetNBitWord(Int32 word) const { return word >= 0 && word < 4 ? _nbits[word] : 0; }
+
+  // ---- plug-in type and raw plug-in data ----
+
+  Int32 GetPluginType() const { return _pluginType; }
+  void SetPluginType(Int32 type) { _pluginType = type; }
+  const void* GetRawData() const { return _rawData; }
+  Int64 GetRawSize() const { return _rawSize; }
+  Int32 GetRawLevel() const { return _rawLevel; }
+  // Takes bytes (from MemAlloc) over, freeing what was kept.
+  void SetRawData(void* bytes, Int64 size, Int32 level);
+  void FreeRawData();
+
+ protected:
+  friend class RootList2D;
+  // Takes children over as the node's children list (owner set to the node); a list already
+  // there is destroyed.
+  void SetChildren(RootList2D* children);
+  // Whether the goal's record goes into CHUNK_GELISTNODE (named nodes keep it in their own chunk).
+  bool WritesGoalInListChunk() const { return !IsBaseList(); }
+
+  GeAliasGoal _goal;
+  UInt32 _nbits[4] = {0, 0, 0, 0};
+  RootList2D* _listHead = nullptr;
+  RootList2D* _children = nullptr;
+  BaseDocument* _document = nullptr;
+  void* _rawData = nullptr;
+  Int64 _rawSize = 0;
+  Int32 _rawLevel = 0;
+  Int32 _pluginType = 0;
+};
+
+}  // namespace lumora
+
+#endif  // LUM_GELISTNODE_H

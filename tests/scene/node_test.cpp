@@ -1,0 +1,506 @@
+// The node tree: list operations at both ends, node bits, the named node's chunks at every
+// level and their byte-exact round trip, partial loading, nesting limits, copies with their
+// flags, notify-list filters and the provisional track order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lumora.h"
+#include "scene_support.h"
+#include "stream_support.h"
+#include "test_support.h"
+
+using namespace lumora;
+using scenetest::Bytes;
+
+namespace {
+
+Bytes H(const std::string& hex) { return lumtest::FromHex(hex); }
+std::string Hex(const Bytes& b) { return lumtest::ToHex(b); }
+
+std::string Name(const BaseList2D* n) {
+  if (n == nullptr) return "-";
+  char buf[64] = {};
+  n->GetName().GetCString(buf, sizeof buf);
+  return buf;
+}
+
+// A plug-in node with one slot of its type's data (plain, kept bytes by default).
+PluginNode* Node(const char* name, Int32 type = 465001514) {
+  PluginNode* n = PluginNode::Alloc(type);
+  n->SetName(String(name));
+  bool known = false;
+  if (n->AddSlot()) n->ValidateNth(0, type, known);
+  return n;
+}
+
+std::string Order(RootList2D& list) {
+  std::string s;
+  for (GeListNode* m = list.GetFirst(); m != nullptr; m = m->GetNext())
+    s += Name(static_cast<BaseList2D*>(m));
+  return s;
+}
+
+TEST(NodeTree, InsertsAtBothEndsAndWalks) {
+  RootPluginNode list;
+  PluginNode* b = Node("b");
+  PluginNode* d = Node("d");
+  list.InsertLast(b);
+  list.InsertLast(d);
+  PluginNode* a = Node("a");
+  a->InsertBefore(b);  // before the first: at the front
+  PluginNode* e = Node("e");
+  e->InsertAfter(d);  // after the last: at the end
+  PluginNode* c = Node("c");
+  list.InsertBefore(c, d);
+  EXPECT_EQ("abcde", Order(list));
+  EXPECT_EQ(nullptr, a->GetPred());
+  EXPECT_EQ(nullptr, e->GetNext());
+  EXPECT_EQ(&list, e->GetListHead());
+  EXPECT_EQ(nullptr, a->GetUp());  // a list of no node
+
+  PluginNode* loose = Node("x");
+  PluginNode* listless = Node("y");
+  loose->InsertBefore(listless);  // beside a node in no list: nothing happens
+  EXPECT_EQ(nullptr, loose->GetListHead());
+  PluginNode::Free(listless);
+  EXPECT_EQ(nullptr, loose->Remove());
+
+  // Children: first and last, GetUp and GetDown, documents from the parent.
+  BaseDocument doc;
+  a->SetDocument(&doc);
+  PluginNode* k2 = Node("2");
+  PluginNode* k1 = Node("1");
+  k2->InsertUnderLast(a);
+  k1->InsertUnder(a);
+  EXPECT_EQ(k1, a->GetDown());
+  EXPECT_EQ(k2, k1->GetNext());
+  EXPECT_EQ(a, k2->GetUp());
+  EXPECT_EQ(&doc, k1->GetDocument());
+  BaseList2D plain;
+  EXPECT_EQ(nullptr, plain.GetDown());
+  PluginNode* orphan = Node("orphan");
+  orphan->InsertUnder(&plain);  // no children list: nothing happens
+  EXPECT_EQ(nullptr, orphan->GetListHead());
+  PluginNode::Free(orphan);
+
+  // Remove returns the former prev (the head sentinel for the first) and clears the document.
+  GeToolNode2D* prev = k1->Remove();
+  ASSERT_NE(nullptr, prev);
+  EXPECT_EQ(nullptr, prev->prev);  // the head sentinel
+  EXPECT_EQ(nullptr, k1->GetDocument());
+  EXPECT_EQ(k2, a->GetDown());
+  DeleteObj(k1);
+  EXPECT_EQ(b, c->Remove());
+  DeleteObj(c);
+  EXPECT_EQ("abde", Order(list));
+  DeleteObj(loose);
+}
+
+TEST(NodeTree, NodeBits) {
+  struct Case {
+    Int32 bit, control;
+    bool before, result, after;
+  } cases[] = {
+      {5, NBITCONTROL_SET, false, true, true},       {5, NBITCONTROL_SET, true, false, true},
+      {5, NBITCONTROL_CLEAR, true, true, false},     {5, NBITCONTROL_CLEAR, false, false, false},
+      {40, NBITCONTROL_TOGGLE, false, true, true},   {40, NBITCONTROL_TOGGLE, true, true, false},
+      {127, 0xF1, false, true, true},                {7, 4, false, false, false},
+      {7, 0, true, false, true},                     {128, NBITCONTROL_SET, false, false, false},
+  };
+  for (const Case& c : cases) {
+    BaseList2D n;
+    if (c.before) n.ChangeNBit(c.bit, NBITCONTROL_SET);
+    EXPECT_EQ(c.result, n.ChangeNBit(c.bit, c.control)) << c.bit << "/" << c.control;
+    EXPECT_EQ(c.after, n.GetNBit(c.bit)) << c.bit << "/" << c.control;
+  }
+  BaseList2D n;
+  for (Int32 w = -1; w >= -4; --w) EXPECT_FALSE(n.GetNBit(w));
+  n.ChangeNBit(33, NBITCONTROL_SET);
+  EXPECT_TRUE(n.GetNBit(-2));
+  EXPECT_FALSE(n.GetNBit(-1));
+  lumtest::ResetAlerts();
+  EXPECT_FALSE(n.GetNBit(-5));
+  EXPECT_EQ(1, lumtest::AlertCount());
+}
+
+// A tree of plug-in nodes with every field the node chunk carries.
+void BuildTree(RootPluginNode& list) {
+  PluginNode* a = Node("a", 1001101);
+  PluginNode* b = Node("b", 431000073);
+  // A type without a class, and no name: a node without slots writes its name into its plug-in
+  // data chunk, which reads back as slot 0, and slots are written without names.
+  PluginNode* c = PluginNode::Alloc(1234567);
+  list.InsertLast(a);
+  list.InsertLast(b);
+  c->InsertUnderLast(a);
+  a->GetDataInstance()->SetInt32(10, 42);
+  a->GetDataInstance()->SetString(11, String("text"));
+  GeData link(VALUETYPE_LINK, DEFAULTVALUE);
+  link.GetBaseLink()->SetLink(c);
+  a->GetDataInstance()->SetData(12, link);
+  b->GetNodeLink().SetLink(a);
+  c->GetNodeLink().SetLink(b);
+  a->SetBit(0x100000 | 0x3);
+  a->ChangeNBit(70, NBITCONTROL_SET);
+  ASSERT_TRUE(a->AddUniqueID(7, "uid", 3));
+  ASSERT_TRUE(a->AddUniqueID(2, "xy", 2));
+  NotifyData* nd = a->MakeNotifyList()->Append(77, 0x1000);
+  nd->data.SetFloat(1, 0.5);
+  nd->link->SetLink(b);
+  GeData flag(Int32(1));
+  ASSERT_TRUE(DescIdStore_CopyTo(a->GetSavedStore(), b->GetSavedStore(), nullptr));
+  b->GetSavedStore() = NewObj<DescIdStore>();
+  ASSERT_TRUE(b->GetSavedStore()->SetId(DescID(903), flag));
+  b->GetDescription().SetInt32(1, 5);
+  EXPECT_NE(nullptr, a->GetNthData(0));
+}
+
+TEST(NodeFile, TreeReadsBackEqualAndWritesTheSameBytes) {
+  RootPluginNode list;
+  BuildTree(list);
+  Bytes first = scenetest::WriteNode(list);
+  EXPECT_FALSE(list.GetFirst()->GetBit(0x100000));  // cleared by the write
+
+  RootPluginNode back;
+  ASSERT_TRUE(scenetest::ReadNode(first, back));
+  PluginNode* a = back.GetFirst();
+  ASSERT_NE(nullptr, a);
+  PluginNode* b = static_cast<PluginNode*>(a->GetNext());
+  ASSERT_NE(nullptr, b);
+  PluginNode* c = static_cast<PluginNode*>(a->GetDown());
+  ASSERT_NE(nullptr, c);
+  EXPECT_EQ("a", Name(a));
+  EXPECT_EQ(1, c->GetSlotCount());
+  EXPECT_EQ(1234567, c->GetType());
+  EXPECT_EQ(42, a->GetDataInstance()->GetInt32(10));
+  EXPECT_EQ(c, a->GetDataInstance()->GetLink(12));  // a link in a container, reconnected
+  EXPECT_EQ(a, b->GetNodeLink().GetLink());
+  EXPECT_EQ(b, c->GetNodeLink().GetLink());
+  EXPECT_EQ(0x3, a->GetAllBits());
+  EXPECT_TRUE(a->GetNBit(70));
+  ASSERT_NE(nullptr, a->GetUniqueIDs());
+  EXPECT_EQ(2, a->GetUniqueIDs()->GetCount());
+  EXPECT_EQ(2, a->GetUniqueIDs()->Get(0).appId);
+  ASSERT_NE(nullptr, a->GetNotifyList());
+  ASSERT_EQ(1, a->GetNotifyList()->GetCount());
+  EXPECT_EQ(b, a->GetNotifyList()->Get(0)->link->GetLink());
+  ASSERT_NE(nullptr, b->GetSavedStore());
+  EXPECT_EQ(1, b->GetSavedStore()->GetCount());
+  EXPECT_EQ(5, b->GetDescription().GetInt32(1));
+  EXPECT_EQ(list.GetFirst()->GetMarker(), a->GetMarker());
+  EXPECT_EQ(1, a->GetSlotCount());
+
+  Bytes second = scenetest::WriteNode(back);
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(first),
+                                                scenetest::MaskIdentities(second)));
+}
+
+// The node chunk written field by field for a level, as files of that level hold it.
+std::string Chunk110050(Int32 level, bool old) {
+  std::string s = "01 0001ADE2" + lumtest::ToHex(nullptr, 0);
+  char buf[16];
+  snprintf(buf, sizeof buf, "%08X", level);
+  s += buf;
+  s += "0F 00000005 0F 00000000";  // bits, spare
+  // container id -1 with entry 20 = Int32 9
+  s += "01 00000084 00000001 0F FFFFFFFF 0F 00000014 0F 0000000F 0F 00000009 02";
+  s += "0C 00";                          // no goal
+  s += "82 00000004 00410042";           // name "AB"
+  if (level >= 1) s += "0F 00000000";    // no description
+  if (level != 1) s += "0F 00000001 0F 00000001 01 00000063 00000000 0F 00000001 02";  // legacy
+  if (old && level >= 3) s += "0F 00000000";
+  if (old && level >= 4) s += "0F 00000002 0F 00000001 0F 00000002";
+  if (old && level <= 3) return s + "0F 00000063 02";  // what follows is skipped
+  if (level >= 5) s += "80 0000000E 616C69617332 0000000000000000";  // empty link
+  if (level >= 6) s += "0C 01 80 00000010 000102030405060708090A0B0C0D0E0F";
+  if (level >= 7) s += "15 00";
+  if (level >= 8) s += "0F 00000001 0F 00000000";
+  return s + "0F 00000063 02";  // a field of a later writer, skipped
+}
+
+TEST(NodeFile, EveryLevelOfTheNodeChunk) {
+  for (Int32 version : {7000, 11000, 20000}) {
+    for (Int32 level = 0; level <= 9; ++level) {
+      const bool old = version < 11600;
+      Bytes bytes = H("01 00000001 00000000" + Chunk110050(level, old) + "02");
+      BaseList2D n(5);
+      n.SetName(String("default"));
+      n.GetDataInstance()->SetInt32(21, 3);  // a default the file does not mention
+      lumtest::MemReader r(bytes, version);
+      ASSERT_TRUE(n.ReadObject(&r.hf, true)) << version << "/" << level;
+      EXPECT_TRUE(r.AtEnd()) << version << "/" << level;
+      EXPECT_EQ(5, n.GetAllBits());
+      if (version < 7500) {
+        EXPECT_EQ("default", Name(&n));
+        EXPECT_EQ(0, n.GetDataInstance()->GetInt32(20));
+        continue;
+      }
+      EXPECT_EQ("AB", Name(&n)) << version << "/" << level;
+      EXPECT_EQ(9, n.GetDataInstance()->GetInt32(20));
+      EXPECT_EQ(3, n.GetDataInstance()->GetInt32(21));  // merged, not flushed
+      const bool markerRead = level >= 6 && !(old && level <= 3);
+      EXPECT_EQ(markerRead, n.GetMarker().GetBytes()[15] == 0x0F) << version << "/" << level;
+    }
+  }
+}
+
+TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
+  // A track list (its family is not installed here) and an unknown chunk before the node chunk.
+  RootPluginNode list;
+  PluginNode* n = Node("n");
+  list.InsertLast(n);
+  Bytes bytes = scenetest::WriteNode(list);
+  const std::string nodeList = "01 0001AE14 00000000 01 0001ADEE 00000000";
+  std::string hex = Hex(bytes);
+  const std::string tracks = lumtest::NormHex("01 0001AF51 00000003 0F 00000001 01 00000001 00000000 02 02");
+  size_t at = hex.find(lumtest::NormHex(nodeList));
+  ASSERT_NE(std::string::npos, at);
+  at += lumtest::NormHex(nodeList).size() + 1;
+  Bytes withTracks = H(hex.substr(0, at) + tracks + " " + hex.substr(at));
+  RootPluginNode back;
+  ASSERT_TRUE(scenetest::ReadNode(withTracks, back));
+  EXPECT_TRUE(back.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
+                                                scenetest::MaskIdentities(scenetest::WriteNode(back))));
+  // A copy keeps them too.
+  RootPluginNode copy;
+  ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
+                                                scenetest::MaskIdentities(scenetest::WriteNode(copy))));
+}
+
+TEST(NodeFile, ReadsStopWhereTheDocumentAsks) {
+  struct Case {
+    Int32 flags, id, level;
+    bool stops;
+  } cases[] = {
+      {0x800, 110015, 0, true}, {0x400, 110024, 2, true}, {0x400, 110024, 1, false},
+      {0x400, 110015, 0, false}, {0, 110015, 0, false},
+  };
+  for (const Case& c : cases) {
+    char chunk[64];
+    snprintf(chunk, sizeof chunk, "01 %08X %08X 02", c.id, c.level);
+    Bytes bytes = H(std::string("01 00000001 00000000") + chunk + "01 0001AE1E 00000000 02 02");
+    BaseList2D n;
+    BaseDocument doc;
+    doc.SetLoadFlags(c.flags);
+    lumtest::MemReader r(bytes);
+    r.hf.SetDocument(&doc);
+    ASSERT_TRUE(n.ReadObject(&r.hf, true));
+    EXPECT_EQ(c.stops, !r.AtEnd()) << c.flags << "/" << c.id;
+  }
+}
+
+TEST(NodeFile, ReaderErrors) {
+  struct Case {
+    const char* hex;
+    FILEERROR error;
+  } cases[] = {
+      {"0F 00000001", FILEERROR_WRONG_VALUE},                       // no chunk before the node
+      {"01 00000001 00000000 0F 00000001 02", FILEERROR_CHUNK_EXPECTED},  // a value in a node
+      {"01 00000001 00000000 01 0001ADE2 00000008 0F", FILEERROR_CHUNKEND_MISSING},
+      {"01 00000001 00000000 01 00000005 00000000 02", FILEERROR_NONE},  // cut: no node end
+  };
+  for (const Case& c : cases) {
+    BaseList2D n;
+    lumtest::MemReader r(H(c.hex));
+    EXPECT_FALSE(n.ReadObject(&r.hf, true)) << c.hex;
+    EXPECT_EQ(c.error, r.hf.GetError()) << c.hex;
+  }
+}
+
+TEST(NodeFile, DeepNestingIsRefusedWithTheContainerError) {
+  // Plug-in nodes nested 1200 deep: each 01 <110062> ... inside a 110100 list chunk.
+  std::string open = "01 0001ADEE 00000000 01 0001AE14 00000000";
+  std::string hex = "01 00000001 00000000";
+  for (int i = 0; i < 1200; ++i) hex += open;
+  RootPluginNode list;
+  lumtest::MemReader r(H(hex));
+  EXPECT_FALSE(list.ReadObject(&r.hf, true));
+  EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, r.hf.GetError());  // refused (-100), then replaced
+  // A nesting within the limit reads.
+  std::string ok = "01 00000001 00000000";
+  for (int i = 0; i < 100; ++i) ok += open;
+  for (int i = 0; i < 100; ++i) ok += "02 02";
+  ok += "02";
+  RootPluginNode deep;
+  lumtest::MemReader r2(H(ok));
+  EXPECT_TRUE(deep.ReadObject(&r2.hf, true));
+}
+
+TEST(NodeCopy, FlagsSteerWhatIsCopied) {
+  struct Case {
+    Int32 flags;
+    bool bits, marker, children, overrides, slots;
+  } cases[] = {
+      {COPYFLAGS_NONE, true, false, true, true, true},
+      {COPYFLAGS_IDENTITY, true, true, true, true, true},
+      {COPYFLAGS_NO_BITS, false, false, true, true, true},
+      {COPYFLAGS_NO_CHILDREN, true, false, false, true, true},
+      {COPYFLAGS_NO_BRANCHES, true, false, true, false, true},
+      {COPYFLAGS_NO_OVERRIDES, true, false, true, false, true},
+      {COPYFLAGS_NO_PLUGINDATA, true, false, true, true, false},
+  };
+  for (const Case& c : cases) {
+    PluginNode* src = Node("src", 1001101);
+    src->SetBit(0x40);
+    Node("kid")->InsertUnderLast(src);
+    src->GetAttachedList(ATTACHEDLIST_OVERRIDES, true)->InsertLast(Node("ovr"));
+    ASSERT_TRUE(src->AddUniqueID(3, "u", 1));
+    PluginNode* dst = static_cast<PluginNode*>(src->GetClone(COPYFLAGS(c.flags), nullptr));
+    ASSERT_NE(nullptr, dst) << c.flags;
+    EXPECT_EQ(c.bits, dst->GetBit(0x40)) << c.flags;
+    EXPECT_EQ(c.marker, dst->GetMarker() == src->GetMarker()) << c.flags;
+    EXPECT_EQ(c.marker, dst->GetUniqueIDs() != nullptr) << c.flags;
+    EXPECT_EQ(c.children, dst->GetDown() != nullptr) << c.flags;
+    EXPECT_EQ(c.overrides, dst->GetFirstOverride() != nullptr) << c.flags;
+    EXPECT_EQ(c.slots, dst->GetSlotCount() == 1) << c.flags;
+    if (c.slots) {
+      EXPECT_EQ(dst, dst->GetNthData(0)->GetNode());
+    }
+    EXPECT_EQ("src", Name(dst));
+    PluginNode::Free(dst);
+    PluginNode::Free(src);
+  }
+}
+
+TEST(NodeCopy, NotifyEntriesFollowTheFilter) {
+  const Int32 flags[] = {0x0, 0x400, 0x800, 0x1000, 0x1400, 0x1800};
+  struct Case {
+    Int32 copyFlags;
+    const char* copied;  // of the six entries above, in order
+  } cases[] = {
+      {COPYFLAGS_NONE, "...xxx"},
+      {COPYFLAGS_NOTIFY_ALTERNATE, ".x..x."},
+      {COPYFLAGS_NOTIFY_MARKED, "..x..x"},
+      {COPYFLAGS_NOTIFY_MARKED | COPYFLAGS_NOTIFY_ALTERNATE, "..x..x"},
+  };
+  for (const Case& c : cases) {
+    BaseList2D target;
+    BaseList2D src;
+    for (Int32 i = 0; i < 6; ++i) {
+      NotifyData* d = src.MakeNotifyList()->Append(i, flags[i]);
+      d->link->SetLink(&target);
+      d->data.SetInt32(1, i);
+    }
+    BaseList2D dst;
+    ASSERT_TRUE(src.CopyTo(&dst, COPYFLAGS(c.copyFlags), nullptr));
+    std::string got(6, '.');
+    NotifyList* nl = dst.GetNotifyList();
+    ASSERT_NE(nullptr, nl);
+    for (Int32 i = 0; i < nl->GetCount(); ++i) {
+      got[nl->Get(i)->id] = 'x';
+      EXPECT_EQ(&target, nl->Get(i)->link->GetLink());
+      EXPECT_EQ(nl->Get(i)->id, nl->Get(i)->data.GetInt32(1));
+    }
+    EXPECT_EQ(c.copied, got) << c.copyFlags;
+  }
+}
+
+TEST(NodeParameters, NameAndLinkAreServedByTheNode) {
+  BaseList2D n;
+  BaseList2D other;
+  n.SetName(String("me"));
+  n.GetNodeLink().SetLink(&other);
+  GeData v;
+  ASSERT_TRUE(n.GetDParameter(DescID(900), v));
+  EXPECT_EQ(String("me"), v.GetString());
+  ASSERT_TRUE(n.SetDParameter(DescID(900), GeData(String("x"))));
+  ASSERT_TRUE(n.GetDParameter(DescID(900), v));
+  EXPECT_EQ(String("me"), v.GetString());
+  EXPECT_EQ(String("x"), n.GetDataInstance()->GetString(900));
+  ASSERT_TRUE(n.GetDParameter(DescID(898), v));
+  EXPECT_EQ(&other, v.GetLink());
+  EXPECT_TRUE(n.IsInstanceOf(0) && n.IsInstanceOf(110050) && !n.IsInstanceOf(5));
+  n.SetID(5);
+  EXPECT_TRUE(n.IsInstanceOf(5));
+}
+
+// ---- the provisional track hooks ----
+
+class TestTrack : public BaseList2D {
+ public:
+  explicit TestTrack(std::initializer_list<Int32> ids) : BaseList2D(5350) {
+    for (Int32 id : ids) _id.PushId(DescLevel(id));
+  }
+  const DescID* GetTrackDescID() const override { return &_id; }
+  void SetTrackSynchronized(bool on) override { synced = on; }
+  DescID _id;
+  bool synced = false;
+};
+
+RootList2D* AllocTrackList() { return NewObj<RootPluginNode>(); }
+
+std::string TrackOrder(BaseList2D& node) {
+  std::string s;
+  RootList2D* list = node.GetAttachedList(ATTACHEDLIST_TRACKS);
+  for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext()) {
+    const DescID& id = *static_cast<TestTrack*>(m)->GetTrackDescID();
+    for (Int32 i = 0; i < id.GetDepth(); ++i) s += (i ? "." : "") + std::to_string(id[i].id);
+    s += " ";
+  }
+  return s;
+}
+
+TEST(NodeTracks, SortedInsertAndLookup) {
+  GeSetAttachedListAllocator(ATTACHEDLIST_TRACKS, AllocTrackList);
+  BaseList2D object(5155);
+  object.GetDataInstance()->SetInt32(929, 1);  // quaternion rotation
+  TestTrack* rot = NewObj<TestTrack>(std::initializer_list<Int32>{904});
+  ASSERT_TRUE(object._InsertTrackSorted(rot));
+  EXPECT_TRUE(rot->synced);
+  for (auto ids : {std::initializer_list<Int32>{905}, {903, 1001}, {903, 1000}, {903}, {1000}})
+    ASSERT_TRUE(object._InsertTrackSorted(NewObj<TestTrack>(ids)));
+  EXPECT_EQ("903.1000 903.1001 903 905 904 1000 ", TrackOrder(object));
+  EXPECT_EQ("903.1000", std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[0].id) +
+                            "." +
+                            std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[1].id));
+  EXPECT_EQ(nullptr, object._FindTrack(DescID(906)));
+
+  BaseList2D plain(1);  // not an object: 904 before 905, nothing synchronised
+  TestTrack* r2 = NewObj<TestTrack>(std::initializer_list<Int32>{904});
+  plain.GetDataInstance()->SetInt32(929, 1);
+  ASSERT_TRUE(plain._InsertTrackSorted(NewObj<TestTrack>(std::initializer_list<Int32>{905})));
+  ASSERT_TRUE(plain._InsertTrackSorted(r2));
+  EXPECT_FALSE(r2->synced);
+  EXPECT_EQ("904 905 ", TrackOrder(plain));
+  GeSetAttachedListAllocator(ATTACHEDLIST_TRACKS, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the seeds of fuzz/node_fuzz.cpp and fuzz/pluginnode_fuzz.cpp. Run by hand:
+//   node_test --gtest_also_run_disabled_tests --gtest_filter=NodeSeeds.*
+TEST(NodeSeeds, DISABLED_WriteFuzzCorpus) {
+  RootPluginNode tree;
+  BuildTree(tree);
+  BaseList2D single(5);
+  single.SetName(String("single"));
+  single.GetDataInstance()->SetInt32(1, 2);
+  single.GetNodeLink().SetLink(&single);
+  struct Seed {
+    const char* dir;
+    const char* name;
+    Bytes bytes;
+    bool control;  // the plug-in target takes a version byte first
+  } seeds[] = {
+      {"node", "tree", scenetest::WriteNode(tree), false},
+      {"node", "single", scenetest::WriteNode(single), false},
+      {"node", "levels-old", H("01 00000001 00000000" + Chunk110050(4, false) + "02"), false},
+      {"pluginnode", "tree", scenetest::WriteNode(tree), true},
+      {"pluginnode", "node", scenetest::WriteNode(*tree.GetFirst()), true},
+  };
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    if (s.control) b.insert(b.begin(), 0x01);  // as a version-12000 file
+    const std::string path =
+        std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/" + s.dir + "/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+}
+
+}  // namespace
