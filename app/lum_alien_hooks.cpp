@@ -1,6 +1,8 @@
 // The three data hooks with their id tables (see lum_alien_hooks.h).
 #include "lum_alien_hooks.h"
 
+#include "lights/lum_cameraobjectdata.h"
+
 #include "lum_memory.h"
 
 using lumora::BaseList2D;
@@ -35,6 +37,7 @@ NodeData* AllocAlienObjectData(int type, bool& known, BaseList2D*) {
   known = true;
   switch (type) {
     case 5102: return Make<LightObjectData>(type);
+    case 5103: return Make<CameraObjectData>(type);
     case 5126: return Make<InstanceObjectData>(type);
     case 1011146: return Make<SkyShaderObjectData>(type);
     case 1011194: return Make<CloudGroupData>(type);
@@ -50,7 +53,7 @@ NodeData* AllocAlienObjectData(int type, bool& known, BaseList2D*) {
     default:
       break;
   }
-  // 5100 (polygon), 5103 (camera) and 5108 (point) are wired in with their families.
+  // 5100 (polygon) and 5108 (point) are wired in with their families.
   if (IsPlainObjectType(type)) return Make<RawNodeData>(type);
   known = false;
   return nullptr;

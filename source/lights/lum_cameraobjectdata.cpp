@@ -3,6 +3,9 @@
 #include <cmath>
 
 #include "foundation/lum_string.h"
+#include "scene/lum_basedocument.h"
+#include "scene/lum_baselink.h"
+#include "scene/lum_baselist2d.h"
 
 namespace lumora {
 
@@ -145,27 +148,28 @@ void UpdateDistancePair(BaseContainer* bc) {
 
 }  // namespace
 
-void CameraParameters::InitDefaults(BaseContainer* bc) {
+bool CameraParameters::InitDefaults(BaseContainer* bc) {
+  bool ok = true;
   for (const Default& d : kDefaults) {
     switch (d.kind) {
       case Kind::kInt:
-        bc->SetInt32(d.id, static_cast<Int32>(d.value));
+        ok = bc->SetInt32(d.id, static_cast<Int32>(d.value)) && ok;
         break;
       case Kind::kBool:
-        bc->SetBool(d.id, d.value != 0);
+        ok = bc->SetBool(d.id, d.value != 0) && ok;
         break;
       case Kind::kFloat:
-        bc->SetFloat(d.id, d.value);
+        ok = bc->SetFloat(d.id, d.value) && ok;
         break;
       case Kind::kVector:
-        bc->SetVector(d.id, kDefaultColour);
+        ok = bc->SetVector(d.id, kDefaultColour) && ok;
         break;
       case Kind::kLink:
-        // An empty link: the entry holds its place in the order without a target.
-        bc->SetData(d.id, GeData());
+        ok = bc->SetData(d.id, GeData(BaseLink())) != nullptr && ok;
         break;
     }
   }
+  return ok;
 }
 
 Float CameraParameters::RenderFactor(const BaseContainer* renderSettings) {
@@ -245,6 +249,51 @@ bool CameraParameters::SetParameter(BaseContainer* bc, Int32 id, const GeData& v
     return !preset->rejectUnknown;
   bc->SetFloat(preset->storedId, preset->values[index - 1]);
   return true;
+}
+
+// ---- CameraObjectData ----
+
+NodeData* CameraObjectData::Alloc(Int32 type) { return NewObj<CameraObjectData>(type); }
+
+bool CameraObjectData::Init() {
+  BaseList2D* node = GetNode();
+  return node != nullptr && CameraParameters::InitDefaults(node->GetDataInstance());
+}
+
+BaseContainer* CameraObjectData::ObjectContainer() const {
+  BaseList2D* node = GetNode();
+  if (node == nullptr || !node->IsInstanceOf(TYPE_ANYOBJECT)) return nullptr;
+  return node->GetDataInstance();
+}
+
+CameraEnvironment CameraObjectData::Environment() const {
+  CameraEnvironment env;
+  BaseDocument* doc = GetNode()->GetDocument();
+  if (doc != nullptr) {
+    BaseList2D* render = doc->GetActiveRenderData();
+    env.renderFactor =
+        CameraParameters::RenderFactor(render != nullptr ? render->GetDataInstance() : nullptr);
+  }
+  // Tags come with the objects family; until then no target tag can sit on a camera.
+  env.targetLinked = false;
+  return env;
+}
+
+bool CameraObjectData::GetDParameter(const DescID& id, GeData& out) {
+  BaseContainer* bc = ObjectContainer();
+  if (bc == nullptr) return false;
+  bool handled = false;
+  const bool result = CameraParameters::GetParameter(bc, id[0].id, Environment(), &out, &handled);
+  return handled ? result : RawNodeData::GetDParameter(id, out);
+}
+
+bool CameraObjectData::SetDParameter(const DescID& id, const GeData& value) {
+  BaseContainer* bc = ObjectContainer();
+  if (bc == nullptr) return false;
+  bool handled = false;
+  const bool result =
+      CameraParameters::SetParameter(bc, id[0].id, value, Environment(), &handled);
+  return handled ? result : RawNodeData::SetDParameter(id, value);
 }
 
 }  // namespace lumora

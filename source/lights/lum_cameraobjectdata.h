@@ -4,10 +4,12 @@
 // A camera keeps no state of its own: every setting lives in the camera object's container.
 // CameraParameters is that logic on a container; what it needs from outside the container (the
 // render settings' pixel-aspect correction, whether a target tag is linked) comes in a
-// CameraEnvironment. The camera object's node data calls it with the object's container.
+// CameraEnvironment. CameraObjectData, the node data of camera objects (type 5103), calls it
+// with its object's container and environment.
 #ifndef LUM_CAMERAOBJECTDATA_H
 #define LUM_CAMERAOBJECTDATA_H
 
+#include "scene/lum_nodedata.h"
 #include "values/lum_basecontainer.h"
 #include "values/lum_gedata.h"
 #include "lum_types.h"
@@ -62,8 +64,8 @@ class CameraParameters {
   // The number of defaults InitDefaults writes.
   static constexpr Int32 kDefaultCount = 99;
 
-  // Writes the defaults, in their order, into bc.
-  static void InitDefaults(BaseContainer* bc);
+  // Writes the defaults, in their order, into bc. False when out of memory.
+  static bool InitDefaults(BaseContainer* bc);
   // The factor of CameraEnvironment::renderFactor from the active render settings' container
   // (null: none).
   static Float RenderFactor(const BaseContainer* renderSettings);
@@ -77,6 +79,31 @@ class CameraParameters {
   // The result is true for every handled id except a white-balance index outside its table.
   static bool SetParameter(BaseContainer* bc, Int32 id, const GeData& value,
                            const CameraEnvironment& env, bool* handled);
+};
+
+constexpr Int32 TYPE_CAMERAOBJECT = 5103;
+
+// The node data of camera objects. The camera data chunk holds nothing the camera reads; the
+// bytes a file has in it are kept and written back unchanged (RawNodeData).
+class CameraObjectData : public RawNodeData {
+ public:
+  explicit CameraObjectData(Int32 type = TYPE_CAMERAOBJECT) : RawNodeData(type) {}
+
+  // A new camera data (null when out of memory).
+  static NodeData* Alloc(Int32 type = TYPE_CAMERAOBJECT);
+
+  bool IsInstanceOf(Int32 id) const override { return id == 0; }
+  // The defaults into the node's container; false without a node or out of memory.
+  bool Init() override;
+  // The derived parameters of CameraParameters, for a node that is an object (5155); false for
+  // any other node, and the base answer for ids the camera does not derive.
+  bool GetDParameter(const DescID& id, GeData& out) override;
+  bool SetDParameter(const DescID& id, const GeData& value) override;
+
+ private:
+  // The node's container when the node is an object, else null.
+  BaseContainer* ObjectContainer() const;
+  CameraEnvironment Environment() const;
 };
 
 }  // namespace lumora

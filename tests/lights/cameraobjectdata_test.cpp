@@ -50,11 +50,11 @@ TEST(CameraParameters, DefaultsInTheirOrder) {
     double value;
   } entries[] = {
       {0, 1001, VALUETYPE_INT32, 0},     {2, 500, VALUETYPE_FLOAT, 36},
-      {6, 1130, VALUETYPE_NIL, 0},       {12, 1170, VALUETYPE_FLOAT, -kPi},
+      {6, 1130, VALUETYPE_LINK, 0},       {12, 1170, VALUETYPE_FLOAT, -kPi},
       {28, 1111, VALUETYPE_INT32, 0},    {38, 1007, VALUETYPE_INT32, 1},
       {39, 5001, VALUETYPE_INT32, 1},    {44, 5031, VALUETYPE_VECTOR, 0},
       {67, 5036, VALUETYPE_FLOAT, 1},    {68, 1201, VALUETYPE_FLOAT, 8},
-      {69, 1211, VALUETYPE_FLOAT, 1.0 / 30}, {81, 1305, VALUETYPE_NIL, 0},
+      {69, 1211, VALUETYPE_FLOAT, 1.0 / 30}, {81, 1305, VALUETYPE_LINK, 0},
       {89, 4200, VALUETYPE_INT32, 0},    {93, 4205, VALUETYPE_FLOAT, 1000},
       {96, 1311, VALUETYPE_FLOAT, 6500}, {98, 1344, VALUETYPE_INT32, 1},
   };
@@ -208,6 +208,76 @@ TEST(CameraParameters, DistancePairAndTargetFlag) {
   EXPECT_FALSE(handled);
   EXPECT_FALSE(CameraParameters::SetParameter(&c.bc, 4204, GeData(1.0), c.env, &handled));
   EXPECT_FALSE(handled);
+}
+
+}  // namespace
+
+namespace {
+
+// An object node as far as the camera asks: it answers to the generic object type.
+class ObjectNode : public BaseList2D {
+ public:
+  ObjectNode() : BaseList2D(TYPE_CAMERAOBJECT) {}
+  bool IsInstanceOf(Int32 id) const override {
+    return id == TYPE_ANYOBJECT || BaseList2D::IsInstanceOf(id);
+  }
+};
+
+// Attaches camera data from the application's object hook to node.
+CameraObjectData* AttachCamera(BaseList2D& node) {
+  bool known = false;
+  NodeData* data = AllocAlienObjectData(TYPE_CAMERAOBJECT, known, &node);
+  EXPECT_TRUE(known);
+  CameraObjectData* camera = dynamic_cast<CameraObjectData*>(data);
+  EXPECT_NE(nullptr, camera);
+  data->SetNode(&node);
+  node.SetNodeData(data);
+  EXPECT_TRUE(data->Init());
+  return camera;
+}
+
+TEST(CameraObjectData, AnObjectNodeServesTheDerivedParameters) {
+  ObjectNode node;
+  CameraObjectData* camera = AttachCamera(node);
+  EXPECT_EQ(CameraParameters::kDefaultCount, node.GetDataInstance()->GetCount());
+  GeData out;
+  ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOV), out));
+  EXPECT_DOUBLE_EQ(2 * std::atan(0.5), out.GetFloat());
+  // Stored ids go past the camera to the container.
+  ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOCUS), out));
+  EXPECT_EQ(36.0, out.GetFloat());
+  ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_LENSPRESET), GeData(Int32(4))));
+  EXPECT_EQ(50.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+  EXPECT_FALSE(camera->SetDParameter(DescID(CAMERAOBJECT_WHITEBALANCEPRESET), GeData(Int32(8))));
+  EXPECT_EQ(6500.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_WHITEBALANCE));
+
+  // The render correction comes from the document's active render settings.
+  BaseDocument doc;
+  BaseList2D render(110050);
+  render.GetDataInstance()->SetInt32(RDATA_PIXELASPECT_MODE, 0);
+  render.GetDataInstance()->SetFloat(RDATA_PIXELASPECT, 2.0);
+  node.SetDocument(&doc);
+  ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), out));
+  EXPECT_DOUBLE_EQ(2 * std::atan(0.5 * 36 / 50), out.GetFloat());
+  doc.SetActiveRenderData(&render);
+  ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), out));
+  EXPECT_DOUBLE_EQ(2 * std::atan(0.25 * 36 / 50), out.GetFloat());
+  ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(kPi / 2)));
+  EXPECT_DOUBLE_EQ(9.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+}
+
+TEST(CameraObjectData, ANodeThatIsNoObjectGetsNoDerivedParameters) {
+  BaseList2D node(TYPE_CAMERAOBJECT);
+  CameraObjectData* camera = AttachCamera(node);
+  GeData out;
+  EXPECT_FALSE(camera->GetDParameter(DescID(CAMERAOBJECT_FOV), out));
+  EXPECT_FALSE(camera->SetDParameter(DescID(CAMERAOBJECT_FOV), GeData(1.0)));
+  EXPECT_EQ(36.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+  EXPECT_TRUE(camera->IsInstanceOf(0));
+  EXPECT_FALSE(camera->IsInstanceOf(TYPE_CAMERAOBJECT));
+  // Without a node there is nothing to initialise.
+  CameraObjectData loose;
+  EXPECT_FALSE(loose.Init());
 }
 
 }  // namespace
