@@ -2,6 +2,7 @@
 #include "lum_alien_hooks.h"
 
 #include "lights/lum_cameraobjectdata.h"
+#include "lights/lum_ieslight.h"
 
 #include "lum_memory.h"
 

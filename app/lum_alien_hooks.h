@@ -15,7 +15,6 @@
 
 namespace lumora {
 
-LUM_RAW_NODEDATA(LightObjectData);
 LUM_RAW_NODEDATA(InstanceObjectData);
 LUM_RAW_NODEDATA(SkyShaderObjectData);
 LUM_RAW_NODEDATA(CloudGroupData);

@@ -6,6 +6,7 @@
 
 #include "lum_debug.h"
 #include "lum_memory.h"
+#include "scene/lum_baselist2d.h"
 #include "stream/lum_hyperfile.h"
 #include "values/lum_basecontainer.h"
 
@@ -694,6 +695,65 @@ bool IESApplyToContainer(BaseContainer* bc, const IESLight& light, Float sizeFac
          bc->SetFloat(LIGHT_AREA_SIZEX, size.x * sizeFactor) &&
          bc->SetFloat(LIGHT_AREA_SIZEY, size.y * sizeFactor) &&
          bc->SetFloat(LIGHT_AREA_SIZEZ, size.z * sizeFactor);
+}
+
+// ---- the light object ----
+
+LightObjectData::~LightObjectData() { IESLight::Free(_ies); }
+
+NodeData* LightObjectData::Alloc(Int32 type) { return NewObj<LightObjectData>(type); }
+
+void LightObjectData::SetIESLight(IESLight* light) {
+  if (light == _ies) return;
+  IESLight::Free(_ies);
+  _ies = light;
+}
+
+bool LightObjectData::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
+  LightObjectData* d = static_cast<LightObjectData*>(dest);
+  if (d == this) return true;
+  if (!RawNodeData::CopyToX(dest, flags, trans)) return false;
+  IESLight* copy = nullptr;
+  if (_ies != nullptr) {
+    copy = _ies->Copy();
+    if (copy == nullptr) return false;
+  }
+  d->SetIESLight(copy);
+  d->SetIESValues(_iesHalfSize, _iesCount, _iesDistance);
+  return true;
+}
+
+bool LightObjectData::SetDParameter(const DescID& id, const GeData& value) {
+  BaseList2D* node = GetNode();
+  if (node == nullptr || id[0].id != LIGHT_IES_FILE) return RawNodeData::SetDParameter(id, value);
+  const Filename& name = value.GetFilename();
+  node->GetDataInstance()->SetFilename(LIGHT_IES_FILE, name);
+  if (name.GetPath().GetLength() == 0) return true;
+  IESLight light;
+  if (light.ImportFromFile(name) == 1) lumora::SetIESLight(node, &light, node->GetDocument());
+  return true;
+}
+
+bool SetIESLight(BaseList2D* object, IESLight* light, BaseDocument* document) {
+  if (object == nullptr || light == nullptr || object->GetType() != TYPE_LIGHTOBJECT) return false;
+  LightObjectData* data = dynamic_cast<LightObjectData*>(object->GetNodeData());
+  if (data == nullptr) return false;
+  data->SetIESLight(nullptr);
+  light->ComputePowerRatio();
+  IESLight* copy = light->Copy();
+  if (copy == nullptr) return true;
+  data->SetIESLight(copy);
+  object->SetDParameter(DescID(LIGHT_TYPE), GeData(LIGHT_TYPE_PHOTOMETRIC));
+  // The document's unit scale lives in its data container as a custom value this build has no
+  // class for: it cannot be read, and the opening stays in metres.
+  Float k = 1.0;
+  if (document != nullptr) {
+    _GeDebugBreak(__LINE__, "source/lum_ieslight");
+    k = IESSizeFactor(nullptr, 0);
+  }
+  IESApplyToContainer(object->GetDataInstance(), *light, k);
+  data->SetIESValues(light->GetOpeningSize().x * k * 0.5, 10, 1000.0);
+  return true;
 }
 
 }  // namespace lumora

@@ -14,11 +14,15 @@
 #include "foundation/lum_basefile.h"
 #include "foundation/lum_filename.h"
 #include "foundation/lum_string.h"
+#include "scene/lum_nodedata.h"
 #include "lum_math.h"
 #include "lum_types.h"
 
 namespace lumora {
 
+class BaseContainer;
+class BaseDocument;
+class BaseList2D;
 class HyperFile;
 class IESLightParser;
 
@@ -212,8 +216,6 @@ class IESLightParser {
   Int32 _tokenStart = 0;  // where the current token starts in the line
 };
 
-class BaseContainer;
-
 // Light-object parameters an applied IES light sets.
 enum LIGHT_IES : Int32 {
   LIGHT_TYPE = 90002,            // int32; 9 = photometric
@@ -229,6 +231,55 @@ enum LIGHT_IES : Int32 {
   LIGHT_AREA_SHAPE = 100015,     // int32, the shape code (1 for no opening)
 };
 constexpr Int32 LIGHT_TYPE_PHOTOMETRIC = 9;
+
+constexpr Int32 TYPE_LIGHTOBJECT = 5102;
+
+// The node data of light objects. The light data chunk is kept as the file has it
+// (RawNodeData); besides, the data holds the IES light applied to the object and the three
+// values SetIESLight sets with it. Writing the IES file name parameter (90036) imports that file
+// and applies it.
+class LightObjectData : public RawNodeData {
+ public:
+  explicit LightObjectData(Int32 type = TYPE_LIGHTOBJECT) : RawNodeData(type) {}
+  ~LightObjectData() override;
+
+  // A new light data (null when out of memory).
+  static NodeData* Alloc(Int32 type = TYPE_LIGHTOBJECT);
+
+  // dest must be a LightObjectData: the kept bytes, a copy of the IES light, the three values.
+  bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
+  // 90036: the file name is stored in the object's container, and a file that imports is
+  // applied with SetIESLight (true in every case). Other ids: the base answer.
+  bool SetDParameter(const DescID& id, const GeData& value) override;
+
+  // The applied IES light (owned), or null.
+  IESLight* GetIESLight() const { return _ies; }
+  // Takes over light (the old one is freed); null frees it.
+  void SetIESLight(IESLight* light);
+
+  // The three values SetIESLight sets: half the opening's scaled width, 10 and 1000.
+  void SetIESValues(Float halfSize, Int32 count, Float distance) {
+    _iesHalfSize = halfSize;
+    _iesCount = count;
+    _iesDistance = distance;
+  }
+  Float GetIESHalfSize() const { return _iesHalfSize; }
+  Int32 GetIESCount() const { return _iesCount; }
+  Float GetIESDistance() const { return _iesDistance; }
+
+ private:
+  IESLight* _ies = nullptr;
+  Float _iesHalfSize = 0.0;
+  Int32 _iesCount = 0;
+  Float _iesDistance = 0.0;
+};
+
+// Applies light to a light object (type 5102 with light data): the data takes a copy (the power
+// ratio recomputed first), the object becomes photometric (90002 := 9) and its container gets
+// the light's texts, maximum candela, shape and opening, the opening in the document's units.
+// False without an object, a light, the type or the data; true (nothing more done) when the
+// copy cannot be made.
+bool SetIESLight(BaseList2D* object, IESLight* light, BaseDocument* document);
 
 // Metres per unit of a document unit scale, by the unit's index (0 metre-scaled units, 1 km,
 // 2 m, 3 cm, 4 mm, 5 um, 6 nm, 7 mile, 8 yard, 9 foot, 10 inch); 1 for any other index.

@@ -549,3 +549,72 @@ TEST(IESLight, EveryCutRecordFailsAndLeavesTheLight) {
 }
 
 }  // namespace
+
+namespace {
+
+// A light node with the light data of the application's object hook.
+LightObjectData* AttachLight(BaseList2D& node) {
+  bool known = false;
+  NodeData* data = AllocAlienObjectData(TYPE_LIGHTOBJECT, known, &node);
+  LightObjectData* light = dynamic_cast<LightObjectData*>(data);
+  EXPECT_TRUE(known && light != nullptr);
+  data->SetNode(&node);
+  node.SetNodeData(data);
+  return light;
+}
+
+TEST(IESLight, SetOnALightObject) {
+  IESLight ies;
+  ASSERT_EQ(1, ies.ImportFromFile(Filename(IesPath("1.ies").c_str())));
+  BaseList2D node(TYPE_LIGHTOBJECT);
+  LightObjectData* data = AttachLight(node);
+  BaseDocument doc;
+  lumtest::ResetAlerts();
+  ASSERT_TRUE(SetIESLight(&node, &ies, &doc));
+  // The document's unit scale cannot be read in this build: an alert, and metres.
+  EXPECT_EQ(1, lumtest::AlertCount());
+  const BaseContainer& bc = *node.GetDataInstance();
+  EXPECT_EQ(LIGHT_TYPE_PHOTOMETRIC, bc.GetInt32(LIGHT_TYPE));
+  EXPECT_EQ(ies.GetMaxCandela(), bc.GetFloat(LIGHT_IES_MAXCANDELA));
+  EXPECT_DOUBLE_EQ(1.47 * 0.3048, bc.GetFloat(LIGHT_AREA_SIZEX));
+  ASSERT_NE(nullptr, data->GetIESLight());
+  EXPECT_NE(&ies, data->GetIESLight());
+  ExpectSameLight(ies, *data->GetIESLight());
+  EXPECT_DOUBLE_EQ(1.47 * 0.3048 / 2, data->GetIESHalfSize());
+  EXPECT_EQ(10, data->GetIESCount());
+  EXPECT_EQ(1000.0, data->GetIESDistance());
+
+  // A copy of the data carries its own copy of the light.
+  LightObjectData copy;
+  ASSERT_TRUE(data->CopyToX(&copy, COPYFLAGS_NONE, nullptr));
+  ASSERT_NE(nullptr, copy.GetIESLight());
+  EXPECT_NE(data->GetIESLight(), copy.GetIESLight());
+  ExpectSameLight(ies, *copy.GetIESLight());
+  EXPECT_EQ(10, copy.GetIESCount());
+
+  // Setting the file name parameter imports the file and applies it.
+  ASSERT_TRUE(node.SetDParameter(DescID(LIGHT_IES_FILE), GeData(Filename(IesPath("7.ies").c_str()))));
+  EXPECT_EQ(269.0, bc.GetFloat(LIGHT_IES_MAXCANDELA));
+  EXPECT_EQ(1, data->GetIESLight()->GetHorizontalCount());
+  EXPECT_TRUE(Filename(IesPath("7.ies").c_str()) == bc.GetData(LIGHT_IES_FILE)->GetFilename());
+  // A file that does not import leaves the light applied before.
+  ASSERT_TRUE(node.SetDParameter(DescID(LIGHT_IES_FILE), GeData(Filename("missing.ies"))));
+  EXPECT_EQ(1, data->GetIESLight()->GetHorizontalCount());
+
+  // When the copy cannot be made, the old light is gone and none is stored, but the call
+  // reports success.
+  {
+    lumtest::ScopedAllocFailure fail(1);
+    EXPECT_TRUE(SetIESLight(&node, &ies, nullptr));
+  }
+  EXPECT_EQ(nullptr, data->GetIESLight());
+
+  // Refused: no object, no light, another type, no data.
+  BaseList2D camera(5103), bare(TYPE_LIGHTOBJECT);
+  EXPECT_FALSE(SetIESLight(nullptr, &ies, nullptr));
+  EXPECT_FALSE(SetIESLight(&node, nullptr, nullptr));
+  EXPECT_FALSE(SetIESLight(&camera, &ies, nullptr));
+  EXPECT_FALSE(SetIESLight(&bare, &ies, nullptr));
+}
+
+}  // namespace
