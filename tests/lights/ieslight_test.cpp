@@ -276,6 +276,11 @@ TEST(IESLightParser, AFailedImportLeavesTheTablesItHad) {
   EXPECT_EQ(-5, ImportText(light, "IESNA:LM-63-2002\nno tilt line\n"));
   EXPECT_EQ(-5, ImportText(light, OneValueFile("3").substr(0, 60)));
   EXPECT_EQ(before, WriteRecord(light));
+  // A TILT that names a file leaves no usable tilt, even in a light that had one: the block
+  // after it is not taken for photometry.
+  EXPECT_EQ(-5, ImportText(light, "IESNA91\nTILT=lamp.tlt\n1 -1 1 1 1 1 2 0 0 0\n1 1 1\n0\n0\n9\n"));
+  EXPECT_EQ(0, light.GetTilt());
+  EXPECT_EQ(3 * 10, light.GetCandela()[0]);
 }
 
 TEST(IESLightParser, CountsLongLinesAndOpenings) {
