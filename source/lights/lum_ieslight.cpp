@@ -96,15 +96,15 @@ Int32 FirstInterval(Int32 n, bool ascending, Above above) {
     }
     return -1;
   }
-  Int32 lo = 0, hi = n - 1;  // the answer lies in [lo, hi); hi = n - 1 means none
-  while (lo < hi) {
-    const Int32 mid = lo + (hi - lo) / 2;
-    if (above(mid + 1)) {
-      hi = mid;
-    } else {
-      lo = mid + 1;
-    }
+  // Bisection without branches on the data (the directions of the power ratio are random, so
+  // every branch on them would be mispredicted half the time).
+  Int32 lo = 0, count = n - 1;
+  while (count > 1) {
+    const Int32 half = count / 2;
+    lo = above(lo + half) ? lo : lo + half;
+    count -= half;
   }
+  lo += above(lo + 1) ? 0 : 1;
   return lo < n - 1 ? lo : -1;
 }
 
