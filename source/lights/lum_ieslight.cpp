@@ -210,7 +210,6 @@ Float IESLight::ComputeLightIntensity(const Vector64& direction) const {
   const Float c = direction.z * -0.999999;
   Float theta = c >= 1 ? 0.0 : (c <= -1 ? kPi : std::acos(c));
   theta *= 180.0 / kPi;
-  const Float phi = ATan2(direction.x, direction.y);
   if (_nv == 0 || _nh == 0) return 0.0;
   const Float* v = _vertical;
   if (theta < v[0] || theta > v[_nv - 1]) return 0.0;
@@ -229,7 +228,8 @@ Float IESLight::ComputeLightIntensity(const Vector64& direction) const {
   const Float span = hz[_nh - 1] - h0;
   Float p = 0.0;
   if (span >= 45) {
-    p = phi * 180.0 / kPi;
+    // The horizontal angle only matters when the grid spans more than one plane.
+    p = ATan2(direction.x, direction.y) * 180.0 / kPi;
     if (p < 0) p += 360.0;
     if (span < 135) {
       if (p <= 90) {
