@@ -623,3 +623,28 @@ TEST(IESLight, SetOnALightObject) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IESLightParser, EveryPrefixOfARealFileFailsOrParsesWhole) {
+  const Bytes file = lumtest::ReadFileBytes(IesPath("7.ies"));
+  ASSERT_FALSE(file.empty());
+  // The last number of the file starts after the last blank before its final line end.
+  size_t end = file.size();
+  while (end > 0 && (file[end - 1] == '\r' || file[end - 1] == '\n')) --end;
+  size_t lastNumber = end;
+  while (lastNumber > 0 && file[lastNumber - 1] != ' ' && file[lastNumber - 1] != '\n') --lastNumber;
+  for (size_t n = 0; n <= file.size(); ++n) {
+    IESLight light;
+    const Int32 r = ImportText(light, std::string(file.begin(), file.begin() + n));
+    if (n > lastNumber) {
+      EXPECT_EQ(1, r) << n;
+      EXPECT_EQ(37, light.GetVerticalCount()) << n;
+    } else {
+      EXPECT_TRUE(r == -5 || r == -2) << n << ": " << r;
+      EXPECT_EQ(0, light.GetVerticalCount()) << n;
+    }
+  }
+}
+
+}  // namespace
