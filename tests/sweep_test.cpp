@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
 #include "test_support.h"
 
@@ -1159,6 +1160,19 @@ bool IesLights(std::int64_t n, void* ctx) {
   return true;
 }
 
+// A camera's defaults: Init reports a default it could not store.
+bool CameraDefaults(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  BaseList2D node(TYPE_CAMERAOBJECT);
+  CameraObjectData data;
+  data.SetNode(&node);
+  Arm(n);
+  Fault f;
+  const bool ok = data.Init();
+  STEP(Ended(f, ok && node.GetDataInstance()->GetCount() == CameraParameters::kDefaultCount, !ok));
+  return true;
+}
+
 // A path that the file layer converts into an allocated buffer (it is longer than its local
 // one) and that still names a file in the temporary directory.
 std::string LongPath() {
@@ -1231,6 +1245,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"selection edits", SelectionEdits, nullptr, 60},
       {"saver runs", SaverRuns, &dir, 6},
       {"IES lights", IesLights, &iesFile, 8},
+      {"camera defaults", CameraDefaults, nullptr, 99},
   };
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
