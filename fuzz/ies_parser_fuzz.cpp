@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   Check(light.GetVerticalCount() >= 0 && light.GetVerticalCount() <= IES_MAX_ANGLES);
   Check(light.GetHorizontalCount() >= 0 && light.GetHorizontalCount() <= IES_MAX_ANGLES);
-  static const Vector64 directions[] = {{0, 0, -1}, {0, 0, 1}, {1, 0, 0},  {0, 1, 0},
+  static const Vector64 directions[] = {{0, 0, -1}, {0, 0, 1},  {1, 0, 0},  {0, 1, 0},
                                         {-1, 0, 0}, {0, -1, 0}, {1, 1, -1}, {0, 0, 0}};
   for (const Vector64& d : directions) {
     const Float i = light.ComputeLightIntensity(d);

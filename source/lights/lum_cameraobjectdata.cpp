@@ -25,45 +25,45 @@ struct Default {
 const Vector64 kDefaultColour(0.77, 0.87, 0.81);
 
 constexpr Default kDefaults[] = {
-    {1001, Kind::kInt, 0},         {1160, Kind::kBool, 0},      {500, Kind::kFloat, 36.0},
-    {1006, Kind::kFloat, 36.0},    {1000, Kind::kFloat, 1.0},   {1010, Kind::kFloat, 2000.0},
-    {1130, Kind::kLink, 0},        {1009, Kind::kBool, 0},      {1003, Kind::kInt, 0},
-    {1004, Kind::kInt, 0},         {1161, Kind::kBool, 0},      {1162, Kind::kBool, 0},
+    {1001, Kind::kInt, 0},          {1160, Kind::kBool, 0},         {500, Kind::kFloat, 36.0},
+    {1006, Kind::kFloat, 36.0},     {1000, Kind::kFloat, 1.0},      {1010, Kind::kFloat, 2000.0},
+    {1130, Kind::kLink, 0},         {1009, Kind::kBool, 0},         {1003, Kind::kInt, 0},
+    {1004, Kind::kInt, 0},          {1161, Kind::kBool, 0},         {1162, Kind::kBool, 0},
 
-    {1170, Kind::kFloat, -kPi},    {1171, Kind::kFloat, kPi},   {1172, Kind::kFloat, -kPi / 2},
-    {1173, Kind::kFloat, kPi / 2}, {1180, Kind::kFloat, 0},     {1190, Kind::kInt, 0},
-    {1005, Kind::kInt, 0},         {1181, Kind::kFloat, 6.5},   {1191, Kind::kFloat, 100.0},
-    {1182, Kind::kFloat, 6.5},     {1192, Kind::kInt, 0},       {1193, Kind::kInt, 0},
-    {1194, Kind::kFloat, -kPi / 2}, {1195, Kind::kFloat, kPi / 2}, {1196, Kind::kFloat, 0},
+    {1170, Kind::kFloat, -kPi},     {1171, Kind::kFloat, kPi},      {1172, Kind::kFloat, -kPi / 2},
+    {1173, Kind::kFloat, kPi / 2},  {1180, Kind::kFloat, 0},        {1190, Kind::kInt, 0},
+    {1005, Kind::kInt, 0},          {1181, Kind::kFloat, 6.5},      {1191, Kind::kFloat, 100.0},
+    {1182, Kind::kFloat, 6.5},      {1192, Kind::kInt, 0},          {1193, Kind::kInt, 0},
+    {1194, Kind::kFloat, -kPi / 2}, {1195, Kind::kFloat, kPi / 2},  {1196, Kind::kFloat, 0},
     {1197, Kind::kFloat, 0},
 
-    {1111, Kind::kBool, 0},        {1114, Kind::kBool, 0},      {1112, Kind::kFloat, 0},
-    {1113, Kind::kFloat, 1000.0},  {1115, Kind::kFloat, 0},     {1116, Kind::kFloat, 1000.0},
-    {1123, Kind::kBool, 0},        {1122, Kind::kFloat, 0},     {1129, Kind::kBool, 0},
-    {1128, Kind::kFloat, 10000.0}, {1007, Kind::kBool, 1},
+    {1111, Kind::kBool, 0},         {1114, Kind::kBool, 0},         {1112, Kind::kFloat, 0},
+    {1113, Kind::kFloat, 1000.0},   {1115, Kind::kFloat, 0},        {1116, Kind::kFloat, 1000.0},
+    {1123, Kind::kBool, 0},         {1122, Kind::kFloat, 0},        {1129, Kind::kBool, 0},
+    {1128, Kind::kFloat, 10000.0},  {1007, Kind::kBool, 1},
 
-    {5001, Kind::kBool, 1},        {5012, Kind::kBool, 0},      {5013, Kind::kInt, 1},
-    {5014, Kind::kBool, 0},        {5015, Kind::kBool, 0},      {5031, Kind::kVector, 0},
-    {5002, Kind::kBool, 0},        {5003, Kind::kInt, 3},       {5028, Kind::kVector, 0},
-    {5004, Kind::kBool, 0},        {5005, Kind::kInt, 1},       {5006, Kind::kBool, 1},
-    {5007, Kind::kBool, 1},        {5008, Kind::kBool, 1},      {5009, Kind::kBool, 1},
-    {5029, Kind::kVector, 0},      {5010, Kind::kBool, 0},      {5011, Kind::kBool, 0},
-    {5030, Kind::kVector, 0},      {5016, Kind::kBool, 0},      {5017, Kind::kBool, 0},
-    {5018, Kind::kBool, 0},        {5025, Kind::kBool, 0},      {5026, Kind::kInt, 0},
-    {5027, Kind::kInt, 0},         {5032, Kind::kVector, 0},    {5034, Kind::kBool, 0},
-    {5035, Kind::kVector, 0},      {5036, Kind::kFloat, 1.0},
+    {5001, Kind::kBool, 1},         {5012, Kind::kBool, 0},         {5013, Kind::kInt, 1},
+    {5014, Kind::kBool, 0},         {5015, Kind::kBool, 0},         {5031, Kind::kVector, 0},
+    {5002, Kind::kBool, 0},         {5003, Kind::kInt, 3},          {5028, Kind::kVector, 0},
+    {5004, Kind::kBool, 0},         {5005, Kind::kInt, 1},          {5006, Kind::kBool, 1},
+    {5007, Kind::kBool, 1},         {5008, Kind::kBool, 1},         {5009, Kind::kBool, 1},
+    {5029, Kind::kVector, 0},       {5010, Kind::kBool, 0},         {5011, Kind::kBool, 0},
+    {5030, Kind::kVector, 0},       {5016, Kind::kBool, 0},         {5017, Kind::kBool, 0},
+    {5018, Kind::kBool, 0},         {5025, Kind::kBool, 0},         {5026, Kind::kInt, 0},
+    {5027, Kind::kInt, 0},          {5032, Kind::kVector, 0},       {5034, Kind::kBool, 0},
+    {5035, Kind::kVector, 0},       {5036, Kind::kFloat, 1.0},
 
-    {1201, Kind::kFloat, 8.0},     {1211, Kind::kFloat, 1.0 / 30}, {1212, Kind::kFloat, kPi},
-    {1213, Kind::kFloat, 0},       {1214, Kind::kFloat, 0.7},   {1220, Kind::kBool, 0},
-    {1231, Kind::kFloat, 200.0},   {1241, Kind::kFloat, 0},     {1300, Kind::kBool, 0},
-    {1301, Kind::kInt, 6},         {1302, Kind::kFloat, 0},     {1303, Kind::kFloat, 0},
-    {1306, Kind::kFloat, 0},       {1305, Kind::kLink, 0},      {1118, Kind::kFloat, 0},
-    {1119, Kind::kFloat, 0},       {1321, Kind::kFloat, 0},     {1322, Kind::kFloat, 0},
-    {1331, Kind::kFloat, 0},       {1333, Kind::kFloat, 0},     {1341, Kind::kFloat, 0},
+    {1201, Kind::kFloat, 8.0},      {1211, Kind::kFloat, 1.0 / 30}, {1212, Kind::kFloat, kPi},
+    {1213, Kind::kFloat, 0},        {1214, Kind::kFloat, 0.7},      {1220, Kind::kBool, 0},
+    {1231, Kind::kFloat, 200.0},    {1241, Kind::kFloat, 0},        {1300, Kind::kBool, 0},
+    {1301, Kind::kInt, 6},          {1302, Kind::kFloat, 0},        {1303, Kind::kFloat, 0},
+    {1306, Kind::kFloat, 0},        {1305, Kind::kLink, 0},         {1118, Kind::kFloat, 0},
+    {1119, Kind::kFloat, 0},        {1321, Kind::kFloat, 0},        {1322, Kind::kFloat, 0},
+    {1331, Kind::kFloat, 0},        {1333, Kind::kFloat, 0},        {1341, Kind::kFloat, 0},
 
-    {4200, Kind::kInt, 0},         {4201, Kind::kFloat, 6.5},   {4202, Kind::kInt, 0},
-    {4204, Kind::kFloat, 800.0},   {4205, Kind::kFloat, 1000.0}, {4206, Kind::kFloat, 1200.0},
-    {4207, Kind::kBool, 1},        {1311, Kind::kFloat, 6500.0}, {1312, Kind::kFloat, 0},
+    {4200, Kind::kInt, 0},          {4201, Kind::kFloat, 6.5},      {4202, Kind::kInt, 0},
+    {4204, Kind::kFloat, 800.0},    {4205, Kind::kFloat, 1000.0},   {4206, Kind::kFloat, 1200.0},
+    {4207, Kind::kBool, 1},         {1311, Kind::kFloat, 6500.0},   {1312, Kind::kFloat, 0},
     {1344, Kind::kBool, 1},
 };
 static_assert(sizeof kDefaults / sizeof kDefaults[0] == CameraParameters::kDefaultCount,
@@ -81,7 +81,7 @@ struct Preset {
 
 constexpr Float kFilm[] = {4.8, 9.6, 36, 22, 52.5};
 constexpr Float kLens[] = {15, 25, 36, 50, 80, 135, 300};
-constexpr Float kFNumber[] = {1.0, 1.1, 1.2, 1.4, 1.6, 1.8, 2.0, 2.2, 2.5, 2.8, 3.2, 3.5, 4, 4.5,
+constexpr Float kFNumber[] = {1.0, 1.1, 1.2, 1.4, 1.6, 1.8, 2.0, 2.2, 2.5, 2.8, 3.2, 3.5, 4,  4.5,
                               5,   5.6, 6.3, 7.1, 8,   9,   10,  11,  13,  14,  16,  18,  20, 22};
 constexpr Float kShutter[] = {0.001, 0.002, 0.004, 0.008, 1.0 / 60, 1.0 / 30, 1.0 / 15, 0.125,
                               0.25,  0,     1,     2,     4,        8,        15,       30};
@@ -95,8 +95,8 @@ const Preset kPresets[] = {
     {CAMERAOBJECT_FNUMBERPRESET, CAMERAOBJECT_FNUMBER, 0.001, LUM_PRESET(kFNumber), false},
     {CAMERAOBJECT_SHUTTERPRESET, CAMERAOBJECT_SHUTTER, 0.0001, LUM_PRESET(kShutter), false},
     {CAMERAOBJECT_ISOPRESET, CAMERAOBJECT_ISO, 0.001, LUM_PRESET(kIso), false},
-    {CAMERAOBJECT_WHITEBALANCEPRESET, CAMERAOBJECT_WHITEBALANCE, 0.001,
-     LUM_PRESET(kWhiteBalance), true},
+    {CAMERAOBJECT_WHITEBALANCEPRESET, CAMERAOBJECT_WHITEBALANCE, 0.001, LUM_PRESET(kWhiteBalance),
+     true},
 };
 #undef LUM_PRESET
 
@@ -291,8 +291,7 @@ bool CameraObjectData::SetDParameter(const DescID& id, const GeData& value) {
   BaseContainer* bc = ObjectContainer();
   if (bc == nullptr) return false;
   bool handled = false;
-  const bool result =
-      CameraParameters::SetParameter(bc, id[0].id, value, Environment(), &handled);
+  const bool result = CameraParameters::SetParameter(bc, id[0].id, value, Environment(), &handled);
   return handled ? result : RawNodeData::SetDParameter(id, value);
 }
 

@@ -9,38 +9,38 @@
 #ifndef LUM_CAMERAOBJECTDATA_H
 #define LUM_CAMERAOBJECTDATA_H
 
+#include "lum_types.h"
 #include "scene/lum_nodedata.h"
 #include "values/lum_basecontainer.h"
 #include "values/lum_gedata.h"
-#include "lum_types.h"
 
 namespace lumora {
 
 // Stored parameters whose role the computations fix.
 enum CAMERAOBJECT : Int32 {
-  CAMERAOBJECT_FOCUS = 500,             // float, focal length in mm
-  CAMERAOBJECT_MODE = 1001,             // int32; the distance pair only while 0
-  CAMERAOBJECT_APERTURE = 1006,         // float, sensor width in mm
-  CAMERAOBJECT_FOV = 1008,              // derived: field of view, radians
-  CAMERAOBJECT_TARGETFLAG = 1009,       // bool, kept only while a linked target tag sits on it
-  CAMERAOBJECT_FILMPRESET = 1131,       // derived: film-format preset index
-  CAMERAOBJECT_LENSPRESET = 1132,       // derived: lens preset index
-  CAMERAOBJECT_35MM = 1133,             // derived: " <n> mm", the 35 mm equivalent
-  CAMERAOBJECT_FNUMBERPRESET = 1200,    // derived
-  CAMERAOBJECT_FNUMBER = 1201,          // float
-  CAMERAOBJECT_SHUTTER = 1211,          // float, seconds
-  CAMERAOBJECT_SHUTTERPRESET = 1215,    // derived
-  CAMERAOBJECT_ISO = 1231,              // float
-  CAMERAOBJECT_ISOPRESET = 1232,        // derived
+  CAMERAOBJECT_FOCUS = 500,                // float, focal length in mm
+  CAMERAOBJECT_MODE = 1001,                // int32; the distance pair only while 0
+  CAMERAOBJECT_APERTURE = 1006,            // float, sensor width in mm
+  CAMERAOBJECT_FOV = 1008,                 // derived: field of view, radians
+  CAMERAOBJECT_TARGETFLAG = 1009,          // bool, kept only while a linked target tag sits on it
+  CAMERAOBJECT_FILMPRESET = 1131,          // derived: film-format preset index
+  CAMERAOBJECT_LENSPRESET = 1132,          // derived: lens preset index
+  CAMERAOBJECT_35MM = 1133,                // derived: " <n> mm", the 35 mm equivalent
+  CAMERAOBJECT_FNUMBERPRESET = 1200,       // derived
+  CAMERAOBJECT_FNUMBER = 1201,             // float
+  CAMERAOBJECT_SHUTTER = 1211,             // float, seconds
+  CAMERAOBJECT_SHUTTERPRESET = 1215,       // derived
+  CAMERAOBJECT_ISO = 1231,                 // float
+  CAMERAOBJECT_ISOPRESET = 1232,           // derived
   CAMERAOBJECT_WHITEBALANCEPRESET = 1310,  // derived
-  CAMERAOBJECT_WHITEBALANCE = 1311,     // float, kelvin
-  CAMERAOBJECT_DISTANCE_E = 4201,       // float, first input of the distance pair
-  CAMERAOBJECT_DISTANCE_FORMULA = 4202,  // int32
-  CAMERAOBJECT_DISTANCE_NEAR = 4204,    // float, written by the computation
-  CAMERAOBJECT_DISTANCE_Z = 4205,       // float, second input
-  CAMERAOBJECT_DISTANCE_FAR = 4206,     // float, written by the computation
-  CAMERAOBJECT_DISTANCE_SWITCH = 4208,  // 0 off, 1 second constants, other first constants
-  CAMERAOBJECT_FOV_RENDER = 4600,       // derived: field of view by the render pixel aspect
+  CAMERAOBJECT_WHITEBALANCE = 1311,        // float, kelvin
+  CAMERAOBJECT_DISTANCE_E = 4201,          // float, first input of the distance pair
+  CAMERAOBJECT_DISTANCE_FORMULA = 4202,    // int32
+  CAMERAOBJECT_DISTANCE_NEAR = 4204,       // float, written by the computation
+  CAMERAOBJECT_DISTANCE_Z = 4205,          // float, second input
+  CAMERAOBJECT_DISTANCE_FAR = 4206,        // float, written by the computation
+  CAMERAOBJECT_DISTANCE_SWITCH = 4208,     // 0 off, 1 second constants, other first constants
+  CAMERAOBJECT_FOV_RENDER = 4600,          // derived: field of view by the render pixel aspect
 };
 
 // The tag type whose object link (under its id 1001) keeps the camera's flag 1009 set.

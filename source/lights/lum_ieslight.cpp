@@ -30,11 +30,16 @@ struct Keyword {
 };
 
 constexpr Keyword kKeywords[] = {
-    {"IESNA91", IESKEYWORD_IESNA91},     {"IESNA:LM-63-1995", IESKEYWORD_LM63_1995},
-    {"IESNA:LM-63-2002", IESKEYWORD_LM63_2002}, {"TILT", IESKEYWORD_TILT},
-    {"NONE", IESKEYWORD_NONE},           {"INCLUDE", IESKEYWORD_INCLUDE},
-    {"[MANUFAC]", IESKEYWORD_MANUFAC},   {"[LUMCAT]", IESKEYWORD_LUMCAT},
-    {"[LUMINAIRE]", IESKEYWORD_LUMINAIRE}, {"[LAMPCAT]", IESKEYWORD_LAMPCAT},
+    {"IESNA91", IESKEYWORD_IESNA91},
+    {"IESNA:LM-63-1995", IESKEYWORD_LM63_1995},
+    {"IESNA:LM-63-2002", IESKEYWORD_LM63_2002},
+    {"TILT", IESKEYWORD_TILT},
+    {"NONE", IESKEYWORD_NONE},
+    {"INCLUDE", IESKEYWORD_INCLUDE},
+    {"[MANUFAC]", IESKEYWORD_MANUFAC},
+    {"[LUMCAT]", IESKEYWORD_LUMCAT},
+    {"[LUMINAIRE]", IESKEYWORD_LUMINAIRE},
+    {"[LAMPCAT]", IESKEYWORD_LAMPCAT},
     {"[LAMP]", IESKEYWORD_LAMP},
 };
 
@@ -58,14 +63,13 @@ void ClassifyOpening(Float w, Float l, Float h, Int32* shape, Vector64* size) {
   };
   // Sign patterns of (W, L, H) and their shape; the sizes follow below.
   static constexpr Row kRows[] = {
-      {0, 0, 0, -1},  {1, 1, 0, 1},  {1, 0, 1, 1},   {0, 1, 1, 1},  {1, 1, 1, 4},
-      {-1, 0, 0, 0},  {-1, 0, -1, 2}, {-1, 0, 1, 3}, {0, 1, -1, 8}, {1, 0, -1, 8},
-      {-1, 1, 1, 0},  {1, -1, 1, 0}, {-1, 1, -1, 2}, {1, -1, -1, 2},
+      {0, 0, 0, -1}, {1, 1, 0, 1},   {1, 0, 1, 1},   {0, 1, 1, 1},   {1, 1, 1, 4},
+      {-1, 0, 0, 0}, {-1, 0, -1, 2}, {-1, 0, 1, 3},  {0, 1, -1, 8},  {1, 0, -1, 8},
+      {-1, 1, 1, 0}, {1, -1, 1, 0},  {-1, 1, -1, 2}, {1, -1, -1, 2},
   };
   const Vector64 sizes[] = {
-      {0, 0, 0},   {w, l, 0},    {w, h, 0},   {h, l, 0},   {w, l, h},  {-w, -w, -w},
-      {-w, -w, -w}, {-w, -w, h}, {l, -h, -h}, {w, -h, -h}, {-w, l, 0}, {w, -l, 0},
-      {-w, l, -h}, {w, -l, -h},
+      {0, 0, 0},   {w, l, 0},   {w, h, 0},   {h, l, 0},  {w, l, h},  {-w, -w, -w}, {-w, -w, -w},
+      {-w, -w, h}, {l, -h, -h}, {w, -h, -h}, {-w, l, 0}, {w, -l, 0}, {-w, l, -h},  {w, -l, -h},
   };
   for (size_t i = 0; i < sizeof kRows / sizeof kRows[0]; ++i) {
     if (kRows[i].w == sw && kRows[i].l == sl && kRows[i].h == sh) {
@@ -145,8 +149,7 @@ IESLight* IESLight::Alloc() { return NewObj<IESLight>(); }
 
 void IESLight::Free(IESLight*& light) { DeleteObj(light); }
 
-void IESLight::AdoptTables(Int32 nv, Float* vertical, Int32 nh, Float* horizontal,
-                           Float* candela) {
+void IESLight::AdoptTables(Int32 nv, Float* vertical, Int32 nh, Float* horizontal, Float* candela) {
   DeleteMem(_vertical);
   DeleteMem(_horizontal);
   DeleteMem(_candela);
@@ -318,9 +321,8 @@ IESLight* IESLight::Copy() const {
 
 bool IESLight::Write(HyperFile* hf) const {
   if (hf == nullptr) return false;
-  if (!hf->WriteInt32(IES_RECORD_VERSION) || !hf->WriteInt32(_format) ||
-      !hf->WriteInt32(_tilt) || !hf->WriteFloat(_maxCandela) || !hf->WriteInt32(_nv) ||
-      !hf->WriteInt32(_nh))
+  if (!hf->WriteInt32(IES_RECORD_VERSION) || !hf->WriteInt32(_format) || !hf->WriteInt32(_tilt) ||
+      !hf->WriteFloat(_maxCandela) || !hf->WriteInt32(_nv) || !hf->WriteInt32(_nh))
     return false;
   for (Int32 i = 0; i < _nv; ++i) {
     if (!hf->WriteFloat(_vertical[i])) return false;
@@ -666,8 +668,8 @@ bool IESLightParser::ParseIESFile(BaseFile* file, IESLight* light) {
 // ---- applying a light to a light object ----
 
 Float IESMetresPerUnit(Int32 unit) {
-  static constexpr Float kMetres[] = {1, 1000, 1, 0.01, 0.001, 1e-6, 1e-9, 1609.344, 0.9144,
-                                      0.3048, 0.0254};
+  static constexpr Float kMetres[] = {1,    1000,     1,      0.01,   0.001, 1e-6,
+                                      1e-9, 1609.344, 0.9144, 0.3048, 0.0254};
   return unit >= 0 && unit <= 10 ? kMetres[unit] : 1.0;
 }
 

@@ -14,9 +14,9 @@
 #include "foundation/lum_basefile.h"
 #include "foundation/lum_filename.h"
 #include "foundation/lum_string.h"
-#include "scene/lum_nodedata.h"
 #include "lum_math.h"
 #include "lum_types.h"
+#include "scene/lum_nodedata.h"
 
 namespace lumora {
 
@@ -66,9 +66,9 @@ struct IESSymbols {
 
 // The five header texts, in the order the light keeps and stores them.
 enum IESTEXT : Int32 {
-  IESTEXT_MANUFACTURER = 0,  // [MANUFAC]
-  IESTEXT_CATALOGUE = 1,     // [LUMCAT]
-  IESTEXT_LUMINAIRE = 2,     // [LUMINAIRE]
+  IESTEXT_MANUFACTURER = 0,   // [MANUFAC]
+  IESTEXT_CATALOGUE = 1,      // [LUMCAT]
+  IESTEXT_LUMINAIRE = 2,      // [LUMINAIRE]
   IESTEXT_LAMPCATALOGUE = 3,  // [LAMPCAT]
   IESTEXT_LAMP = 4,           // [LAMP]
   IESTEXT_COUNT = 5,
@@ -228,7 +228,7 @@ enum LIGHT_IES : Int32 {
   LIGHT_AREA_SIZEX = 100010,     // float, the opening in document units
   LIGHT_AREA_SIZEY = 100011,
   LIGHT_AREA_SIZEZ = 100012,
-  LIGHT_AREA_SHAPE = 100015,     // int32, the shape code (1 for no opening)
+  LIGHT_AREA_SHAPE = 100015,  // int32, the shape code (1 for no opening)
 };
 constexpr Int32 LIGHT_TYPE_PHOTOMETRIC = 9;
 

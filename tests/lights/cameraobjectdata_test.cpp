@@ -49,14 +49,14 @@ TEST(CameraParameters, DefaultsInTheirOrder) {
     Int32 index, id, type;
     double value;
   } entries[] = {
-      {0, 1001, VALUETYPE_INT32, 0},     {2, 500, VALUETYPE_FLOAT, 36},
-      {6, 1130, VALUETYPE_LINK, 0},       {12, 1170, VALUETYPE_FLOAT, -kPi},
-      {28, 1111, VALUETYPE_INT32, 0},    {38, 1007, VALUETYPE_INT32, 1},
-      {39, 5001, VALUETYPE_INT32, 1},    {44, 5031, VALUETYPE_VECTOR, 0},
-      {67, 5036, VALUETYPE_FLOAT, 1},    {68, 1201, VALUETYPE_FLOAT, 8},
+      {0, 1001, VALUETYPE_INT32, 0},         {2, 500, VALUETYPE_FLOAT, 36},
+      {6, 1130, VALUETYPE_LINK, 0},          {12, 1170, VALUETYPE_FLOAT, -kPi},
+      {28, 1111, VALUETYPE_INT32, 0},        {38, 1007, VALUETYPE_INT32, 1},
+      {39, 5001, VALUETYPE_INT32, 1},        {44, 5031, VALUETYPE_VECTOR, 0},
+      {67, 5036, VALUETYPE_FLOAT, 1},        {68, 1201, VALUETYPE_FLOAT, 8},
       {69, 1211, VALUETYPE_FLOAT, 1.0 / 30}, {81, 1305, VALUETYPE_LINK, 0},
-      {89, 4200, VALUETYPE_INT32, 0},    {93, 4205, VALUETYPE_FLOAT, 1000},
-      {96, 1311, VALUETYPE_FLOAT, 6500}, {98, 1344, VALUETYPE_INT32, 1},
+      {89, 4200, VALUETYPE_INT32, 0},        {93, 4205, VALUETYPE_FLOAT, 1000},
+      {96, 1311, VALUETYPE_FLOAT, 6500},     {98, 1344, VALUETYPE_INT32, 1},
   };
   for (const Entry& e : entries) {
     EXPECT_EQ(e.id, c.bc.GetIndexId(e.index)) << e.index;
@@ -134,11 +134,18 @@ TEST(CameraParameters, PresetsWriteTheirValuesAndReadWithinTolerance) {
     bool result;
     double expected;  // the stored value afterwards
   } cases[] = {
-      {1131, 1006, 5, true, 52.5},    {1132, 500, 7, true, 300},   {1200, 1201, 28, true, 22},
-      {1215, 1211, 5, true, 1.0 / 60}, {1232, 1231, 8, true, 6400}, {1310, 1311, 1, true, 2000},
+      {1131, 1006, 5, true, 52.5},
+      {1132, 500, 7, true, 300},
+      {1200, 1201, 28, true, 22},
+      {1215, 1211, 5, true, 1.0 / 60},
+      {1232, 1231, 8, true, 6400},
+      {1310, 1311, 1, true, 2000},
       // outside the tables: nothing stored; only white balance reports it
-      {1215, 1211, 10, true, 1.0 / 30}, {1232, 1231, 9, true, 200}, {1310, 1311, 8, false, 6500},
-      {1131, 1006, 0, true, 36},      {1200, 1201, -1, true, 8},
+      {1215, 1211, 10, true, 1.0 / 30},
+      {1232, 1231, 9, true, 200},
+      {1310, 1311, 8, false, 6500},
+      {1131, 1006, 0, true, 36},
+      {1200, 1201, -1, true, 8},
   };
   for (const Case& k : cases) {
     Camera c;
@@ -151,9 +158,9 @@ TEST(CameraParameters, PresetsWriteTheirValuesAndReadWithinTolerance) {
     double value;
     Int32 index;
   } reads[] = {
-      {1215, 1211, 0.5, 0},        {1215, 1211, 0.00109, 1},   {1215, 1211, 0.0011, 0},
-      {1131, 1006, 36.0009, 3},    {1131, 1006, 36.0011, 0},    {1200, 1201, 1.1, 2},
-      {1310, 1311, 5500.0005, 4},  {1232, 1231, 0, 0},
+      {1215, 1211, 0.5, 0},       {1215, 1211, 0.00109, 1}, {1215, 1211, 0.0011, 0},
+      {1131, 1006, 36.0009, 3},   {1131, 1006, 36.0011, 0}, {1200, 1201, 1.1, 2},
+      {1310, 1311, 5500.0005, 4}, {1232, 1231, 0, 0},
   };
   for (const Read& r : reads) {
     Camera c;

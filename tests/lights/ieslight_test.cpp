@@ -182,7 +182,8 @@ TEST(IESLight, RealFilesRoundTripThroughTheRecord) {
 
 // A file with a one-value table whose candela multiplier is `multiplier`.
 std::string OneValueFile(const std::string& multiplier) {
-  return "IESNA:LM-63-2002\r\nTILT=NONE\r\n1 -1 " + multiplier + " 1 1 1 2 0 0 0\r\n1 1 10\r\n0\r\n0\r\n10\r\n";
+  return "IESNA:LM-63-2002\r\nTILT=NONE\r\n1 -1 " + multiplier +
+         " 1 1 1 2 0 0 0\r\n1 1 10\r\n0\r\n0\r\n10\r\n";
 }
 
 TEST(IESLightParser, NumberGrammar) {
@@ -191,10 +192,10 @@ TEST(IESLightParser, NumberGrammar) {
     bool ok;
     double value;
   } cases[] = {
-      {"1.5E2", true, 150}, {"-2", true, -2},     {"+7", true, 7},       {"2-1", false, 0},
-      {"1.2.3", false, 0},  {"1e-2", true, 0.01}, {"2.5e+1", true, 25},  {".5", true, 0.5},
-      {"1E2E3", false, 0},  {"0x10", false, 0},   {"3,", true, 3},       {"1d", false, 0},
-      {"12", true, 12},     {"-0.25", true, -0.25}, {"4.", true, 4},     {"+-1", false, 0},
+      {"1.5E2", true, 150}, {"-2", true, -2},       {"+7", true, 7},      {"2-1", false, 0},
+      {"1.2.3", false, 0},  {"1e-2", true, 0.01},   {"2.5e+1", true, 25}, {".5", true, 0.5},
+      {"1E2E3", false, 0},  {"0x10", false, 0},     {"3,", true, 3},      {"1d", false, 0},
+      {"12", true, 12},     {"-0.25", true, -0.25}, {"4.", true, 4},      {"+-1", false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.token);
@@ -229,9 +230,11 @@ TEST(IESLightParser, SeparatorsLinesAndKeywordsParseAlike) {
   // Texts: with a blank after the keyword or without one, at most 256 characters.
   IESLight texts;
   const std::string longText(300, 'x');
-  ASSERT_EQ(1, ImportText(texts, "IESNA:LM-63-1995\n[MANUFAC]  Maker Inc.\n[LUMCAT]A-1\n"
-                                 "[LUMINAIRE]\t" + longText + "\n[LAMPCAT] L/2 x\n[LAMP]LED\n" +
-                                 "[OTHER] ignored\n" + (forms[0] + 8)));
+  ASSERT_EQ(1, ImportText(texts,
+                          "IESNA:LM-63-1995\n[MANUFAC]  Maker Inc.\n[LUMCAT]A-1\n"
+                          "[LUMINAIRE]\t" +
+                              longText + "\n[LAMPCAT] L/2 x\n[LAMP]LED\n" + "[OTHER] ignored\n" +
+                              (forms[0] + 8)));
   EXPECT_EQ(2, texts.GetFormat());
   EXPECT_EQ("Maker Inc.", Utf8(texts.GetText(IESTEXT_MANUFACTURER)));
   EXPECT_EQ("A-1", Utf8(texts.GetText(IESTEXT_CATALOGUE)));
@@ -278,7 +281,8 @@ TEST(IESLightParser, AFailedImportLeavesTheTablesItHad) {
   EXPECT_EQ(before, WriteRecord(light));
   // A TILT that names a file leaves no usable tilt, even in a light that had one: the block
   // after it is not taken for photometry.
-  EXPECT_EQ(-5, ImportText(light, "IESNA91\nTILT=lamp.tlt\n1 -1 1 1 1 1 2 0 0 0\n1 1 1\n0\n0\n9\n"));
+  EXPECT_EQ(-5,
+            ImportText(light, "IESNA91\nTILT=lamp.tlt\n1 -1 1 1 1 1 2 0 0 0\n1 1 1\n0\n0\n9\n"));
   EXPECT_EQ(0, light.GetTilt());
   EXPECT_EQ(3 * 10, light.GetCandela()[0]);
 }
@@ -286,8 +290,8 @@ TEST(IESLightParser, AFailedImportLeavesTheTablesItHad) {
 TEST(IESLightParser, CountsLongLinesAndOpenings) {
   // 1024 x 1024 empty tokens (each a comma, read as 0) are accepted; 1025 fails.
   for (Int32 n : {1024, 1025}) {
-    std::string text = "TILT=NONE\n1 -1 1 " + std::to_string(n) + " " + std::to_string(n) +
-                       " 1 2 0 0 0\n1 1 1\n";
+    std::string text =
+        "TILT=NONE\n1 -1 1 " + std::to_string(n) + " " + std::to_string(n) + " 1 2 0 0 0\n1 1 1\n";
     text.append(size_t(n) * n + 2 * n, ',');
     IESLight light;
     EXPECT_EQ(n == 1024 ? 1 : -5, ImportText(light, text)) << n;
@@ -320,11 +324,11 @@ TEST(IESLightParser, CountsLongLinesAndOpenings) {
     Int32 shape;
     Vector64 size;
   } openings[] = {
-      {0, 0, 0, -1, {0, 0, 0}},     {1, 2, 0, 1, {1, 2, 0}},      {1, 0, 3, 1, {1, 3, 0}},
-      {0, 2, 3, 1, {3, 2, 0}},      {1, 2, 3, 4, {1, 2, 3}},      {-1, 0, 0, 0, {1, 1, 1}},
-      {-1, 0, -3, 2, {1, 1, 1}},    {-1, 0, 3, 3, {1, 1, 3}},     {0, 2, -3, 8, {2, 3, 3}},
-      {1, 0, -3, 8, {1, 3, 3}},     {-1, 2, 3, 0, {1, 2, 0}},     {1, -2, 3, 0, {1, 2, 0}},
-      {-1, 2, -3, 2, {1, 2, 3}},    {1, -2, -3, 2, {1, 2, 3}},    {-1, -2, 3, -1, {0, 0, 0}},
+      {0, 0, 0, -1, {0, 0, 0}},  {1, 2, 0, 1, {1, 2, 0}},   {1, 0, 3, 1, {1, 3, 0}},
+      {0, 2, 3, 1, {3, 2, 0}},   {1, 2, 3, 4, {1, 2, 3}},   {-1, 0, 0, 0, {1, 1, 1}},
+      {-1, 0, -3, 2, {1, 1, 1}}, {-1, 0, 3, 3, {1, 1, 3}},  {0, 2, -3, 8, {2, 3, 3}},
+      {1, 0, -3, 8, {1, 3, 3}},  {-1, 2, 3, 0, {1, 2, 0}},  {1, -2, 3, 0, {1, 2, 0}},
+      {-1, 2, -3, 2, {1, 2, 3}}, {1, -2, -3, 2, {1, 2, 3}}, {-1, -2, 3, -1, {0, 0, 0}},
       {0, -2, 0, -1, {0, 0, 0}},
   };
   for (int units : {2, 1}) {
@@ -377,16 +381,18 @@ TEST(IESLight, IntensityAndPowerRatio) {
               1e-12);
   // Equal neighbouring angles weigh 1 instead of dividing by zero.
   IESLight flat;
-  ASSERT_EQ(1, ImportText(flat, "TILT=NONE\n1 -1 1 3 2 1 2 0 0 0\n1 1 1\n0 0 180\n0 0\n"
-                                "10 20 30 40 50 60\n"));
+  ASSERT_EQ(1, ImportText(flat,
+                          "TILT=NONE\n1 -1 1 3 2 1 2 0 0 0\n1 1 1\n0 0 180\n0 0\n"
+                          "10 20 30 40 50 60\n"));
   EXPECT_TRUE(std::isfinite(flat.ComputeLightIntensity(Dir(0, 0))));
   EXPECT_TRUE(std::isfinite(flat.GetPowerRatio()));
 
   struct Angle {
     double a, b, expected;
   } angles[] = {
-      {0, 1, 0},          {1, 0, kPi / 2},        {0, 0, kPi / 2},  {1, 1, kPi / 4},
-      {1, -1, 3 * kPi / 4}, {-1, -1, -3 * kPi / 4}, {-1, 1, -kPi / 4}, {0, -1, kPi},
+      {0, 1, 0},         {1, 0, kPi / 2},      {0, 0, kPi / 2},
+      {1, 1, kPi / 4},   {1, -1, 3 * kPi / 4}, {-1, -1, -3 * kPi / 4},
+      {-1, 1, -kPi / 4}, {0, -1, kPi},
   };
   for (const Angle& a : angles) EXPECT_NEAR(a.expected, IESLight::ATan2(a.a, a.b), 1e-15);
 }
@@ -508,9 +514,9 @@ TEST(IESLight, AppliedToALightContainerInDocumentUnits) {
     Int32 unit;
     double factor;
   } cases[] = {
-      {false, 0, 0, 1},     {true, 1, 2, 1},        {true, 1, 3, 100},   {true, 2, 3, 50},
-      {true, 1, 1, 0.001},  {true, 1, 9, 1 / 0.3048}, {true, 1, 10, 1 / 0.0254},
-      {true, 1, 99, 1},     {true, 0, 3, 1},        {true, 1, 0, 1},
+      {false, 0, 0, 1},    {true, 1, 2, 1},          {true, 1, 3, 100},         {true, 2, 3, 50},
+      {true, 1, 1, 0.001}, {true, 1, 9, 1 / 0.3048}, {true, 1, 10, 1 / 0.0254}, {true, 1, 99, 1},
+      {true, 0, 3, 1},     {true, 1, 0, 1},
   };
   for (const Case& c : cases) {
     const double k = IESSizeFactor(c.haveScale ? &c.scale : nullptr, c.unit);
@@ -539,8 +545,9 @@ namespace {
 
 TEST(IESLight, EveryCutRecordFailsAndLeavesTheLight) {
   IESLight source;
-  ASSERT_EQ(1, ImportText(source, "IESNA91\n[LAMP] L\nTILT=NONE\n1 -1 1 2 2 1 2 1 1 0\n1 1 1\n"
-                                  "0 90\n0 90\n5 6 7 8\n"));
+  ASSERT_EQ(1, ImportText(source,
+                          "IESNA91\n[LAMP] L\nTILT=NONE\n1 -1 1 2 2 1 2 1 1 0\n1 1 1\n"
+                          "0 90\n0 90\n5 6 7 8\n"));
   const Bytes record = WriteRecord(source);
   for (size_t cut = 0; cut < record.size(); ++cut) {
     IESLight light;
@@ -598,7 +605,8 @@ TEST(IESLight, SetOnALightObject) {
   EXPECT_EQ(10, copy.GetIESCount());
 
   // Setting the file name parameter imports the file and applies it.
-  ASSERT_TRUE(node.SetDParameter(DescID(LIGHT_IES_FILE), GeData(Filename(IesPath("7.ies").c_str()))));
+  ASSERT_TRUE(
+      node.SetDParameter(DescID(LIGHT_IES_FILE), GeData(Filename(IesPath("7.ies").c_str()))));
   EXPECT_EQ(269.0, bc.GetFloat(LIGHT_IES_MAXCANDELA));
   EXPECT_EQ(1, data->GetIESLight()->GetHorizontalCount());
   EXPECT_TRUE(Filename(IesPath("7.ies").c_str()) == bc.GetData(LIGHT_IES_FILE)->GetFilename());
@@ -633,7 +641,8 @@ TEST(IESLightParser, EveryPrefixOfARealFileFailsOrParsesWhole) {
   size_t end = file.size();
   while (end > 0 && (file[end - 1] == '\r' || file[end - 1] == '\n')) --end;
   size_t lastNumber = end;
-  while (lastNumber > 0 && file[lastNumber - 1] != ' ' && file[lastNumber - 1] != '\n') --lastNumber;
+  while (lastNumber > 0 && file[lastNumber - 1] != ' ' && file[lastNumber - 1] != '\n')
+    --lastNumber;
   for (size_t n = 0; n <= file.size(); ++n) {
     IESLight light;
     const Int32 r = ImportText(light, std::string(file.begin(), file.begin() + n));
