@@ -1,6 +1,9 @@
 // The three data hooks with their id tables (see lum_alien_hooks.h).
 #include "lum_alien_hooks.h"
 
+#include "lights/lum_cameraobjectdata.h"
+#include "lights/lum_ieslight.h"
+
 #include "lum_memory.h"
 
 using lumora::BaseList2D;
@@ -21,9 +24,10 @@ struct Entry {
   Maker make;
 };
 
-// AllocAlienObjectData. 5100 (polygon), 5103 (camera) and 5108 (point) join with their families.
+// AllocAlienObjectData. 5100 (polygon) and 5108 (point) join with their families.
 const Entry kObjectTable[] = {
     {5102, 5102, Make<lumora::LightObjectData>},
+    {5103, 5103, Make<lumora::CameraObjectData>},
     {5126, 5126, Make<lumora::InstanceObjectData>},
     {1011146, 1011146, Make<lumora::SkyShaderObjectData>},
     {1011194, 1011194, Make<lumora::CloudGroupData>},

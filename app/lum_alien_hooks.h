@@ -5,7 +5,7 @@
 // is what the tool, the tests, the fuzz targets and the benchmarks link; a program that brings its
 // own hooks does not link it.
 //
-// A table entry whose class comes with a later family (polygon, point and camera data) answers as
+// A table entry whose class comes with a later family (polygon and point data) answers as
 // an unknown type until that family wires it in: its chunk is then kept byte for byte. The
 // classes here keep the bytes they do not interpret (RawNodeData) and copy them deeply.
 #ifndef LUM_ALIEN_HOOKS_H
@@ -15,7 +15,6 @@
 
 namespace lumora {
 
-LUM_RAW_NODEDATA(LightObjectData);
 LUM_RAW_NODEDATA(InstanceObjectData);
 LUM_RAW_NODEDATA(SkyShaderObjectData);
 LUM_RAW_NODEDATA(CloudGroupData);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
 #include "test_support.h"
 
@@ -1164,6 +1165,60 @@ bool SaverRuns(std::int64_t n, void* ctx) {
   return true;
 }
 
+// A real IES file imported, copied, stored and read back. The import fails with -1 (the
+// file's buffer), -3 (the head) or -5 (a table) and leaves a new light without tables; the
+// copy is null; the record read fails with FILEERROR_OUTOFMEMORY and leaves the light as it
+// was.
+bool IesLights(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const Bytes& file = *static_cast<const Bytes*>(ctx);
+  Filename name;
+  name.SetMemoryData(file.data(), static_cast<Int64>(file.size()), false);
+  Filename record;
+  record.SetMemoryTarget();
+  {
+    IESLight light;
+    HyperFile out;
+    STEP(light.ImportFromFile(name) == 1 && out.Open(record, FILEOPEN_WRITE) &&
+         light.Write(&out) && out.Close());
+  }
+  const void* bytes = nullptr;
+  Int64 size = 0;
+  STEP(record.CollectMemoryData(&bytes, &size));
+  Filename stored;
+  stored.SetMemoryData(bytes, size, false);
+  Arm(n);
+  Fault f;
+  IESLight light;
+  const Int32 r = light.ImportFromFile(name);
+  STEP(Ended(f, r == 1, (r == -1 || r == -3 || r == -5) && light.GetVerticalCount() == 0));
+  IESLight* copy = light.Copy();
+  STEP(Ended(f, copy != nullptr, copy == nullptr));
+  IESLight::Free(copy);
+  HyperFile hf;
+  const bool opened = hf.Open(stored, FILEOPEN_READ);
+  STEP(Ended(f, opened, !opened));
+  if (!opened) return true;
+  IESLight back;
+  const bool read = back.Read(&hf);
+  STEP(Ended(f, read && back.GetVerticalCount() == 37,
+             !read && hf.GetError() == FILEERROR_OUTOFMEMORY && back.GetVerticalCount() == 0));
+  return true;
+}
+
+// A camera's defaults: Init reports a default it could not store.
+bool CameraDefaults(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  BaseList2D node(TYPE_CAMERAOBJECT);
+  CameraObjectData data;
+  data.SetNode(&node);
+  Arm(n);
+  Fault f;
+  const bool ok = data.Init();
+  STEP(Ended(f, ok && node.GetDataInstance()->GetCount() == CameraParameters::kDefaultCount, !ok));
+  return true;
+}
+
 // A path that the file layer converts into an allocated buffer (it is longer than its local
 // one) and that still names a file in the temporary directory.
 std::string LongPath() {
@@ -1217,6 +1272,8 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
   Samples samples;
+  Bytes iesFile = lumtest::ReadFileBytes(std::string(LUMORA_SHARED_DATA_DIR) + "/ies/5.ies");
+  ASSERT_FALSE(iesFile.empty());
   struct Scenario {
     const char* name;
     bool (*run)(std::int64_t, void*);
@@ -1233,6 +1290,8 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},
+      {"IES lights", IesLights, &iesFile, 8},
+      {"camera defaults", CameraDefaults, nullptr, 99},
   };
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);

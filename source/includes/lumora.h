@@ -40,5 +40,6 @@
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
+#include "lights/lum_ieslight.h"
 
 #endif  // LUMORA_H
