@@ -4,7 +4,7 @@
 
 #include "foundation/lum_string.h"
 #include "scene/lum_basedocument.h"
-#include "scene/lum_baselink.h"
+#include "values/lum_baselink.h"
 #include "scene/lum_baselist2d.h"
 
 namespace lumora {
