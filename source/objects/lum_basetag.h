@@ -10,6 +10,8 @@
 // then to the tag class's own chunk (ReadData). Whatever no class takes is kept as it stands
 // (chunk id, level and bytes, in a RawNodeData each) and written back after the tag's own
 // chunks, so a tag of a kind this library does not interpret loses nothing (doc/scene-format.md).
+// Files of version 11924 and older lay some values out differently; their unknown chunks are
+// skipped, since their bytes would not mean the same in a file written now.
 #ifndef LUM_BASETAG_H
 #define LUM_BASETAG_H
 
