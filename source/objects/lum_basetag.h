@@ -146,6 +146,8 @@ class TextureTag : public BaseTag {
   static constexpr Int32 ROTATION = 1012;
 
   TextureTag() : BaseTag(TAG_TEXTURE) {}
+  // An object may carry several (one per material).
+  Int32 GetInfo() const override { return TAGINFO_VISIBLE | TAGINFO_MULTIPLE; }
   Vector64 GetPos() const { return GetDataInstanceRef().GetVector(POSITION); }
   Vector64 GetScale() const { return GetDataInstanceRef().GetVector(SCALE, Vector64(1, 1, 1)); }
   Vector64 GetRot() const { return GetDataInstanceRef().GetVector(ROTATION); }

@@ -38,7 +38,7 @@ TEST(BaseTag, AllocGivesTheKindOfEveryId) {
       {5674, 5674, 5674, 3, false},
       {5701, 5701, 5701, 3, false},
       {TAG_DISPLAY, 5613, 5613, 0, false},
-      {TAG_TEXTURE, 5616, 5616, 0, false},
+      {TAG_TEXTURE, 5616, 5616, 3, false},
       {TAG_COMPOSITING, 5637, 5637, 0, false},
       {5629, 5629, 5629, 0, false},
       {5693, 5693, 5693, 0, false},
@@ -218,6 +218,42 @@ TEST(BaseTag, CopyRefusesATagOfAnotherKind) {
   EXPECT_EQ(CPolygon(1, 2, 3, 4), polygons.GetPolygonR()[0]);
   SelectionTag a(TAG_POINTSELECTION), b(TAG_POLYGONSELECTION);
   EXPECT_FALSE(a.CopyTo(&b, COPYFLAGS_NONE, nullptr));
+}
+
+TEST(BaseTag, CopiesOfEmptyTagsSucceedAndFailedCopiesChangeNothing) {
+  // Empty tags of every kind clone (UVW and normal tags without an array included).
+  for (Int32 type : {TAG_POINT, TAG_POLYGON, TAG_TANGENT, TAG_SEGMENT, TAG_UVW, TAG_NORMAL,
+                     TAG_VERTEXMAP, TAG_VERTEXCOLOR, TAG_POINTSELECTION}) {
+    BaseTag* empty = BaseTag::Alloc(type);
+    GeListNode* clone = empty->GetClone(COPYFLAGS_NONE, nullptr);
+    EXPECT_NE(nullptr, clone) << type;
+    DeleteObj(clone);
+    BaseTag::Free(empty);
+  }
+  // Copying 3 points over 1 when the new array cannot be had: false, the 1 point stays (the
+  // copy never writes 3 points into the old array).
+  PointTag three, one;
+  ASSERT_TRUE(three.Resize(3) && one.Resize(1));
+  three.GetPointW()[2] = Vector64(7, 8, 9);
+  one.GetPointW()[0] = Vector64(1, 1, 1);
+  bool failedOnce = false;
+  for (std::int64_t n = 1; !failedOnce || lumtest::InjectedFailureHappened(); ++n) {
+    lumtest::FailNthAllocation(n);
+    const bool ok = three.CopyTo(&one, COPYFLAGS_IDENTITY, nullptr);
+    const bool injected = lumtest::InjectedFailureHappened();
+    lumtest::StopFailing();
+    if (!injected) break;
+    failedOnce = true;
+    EXPECT_FALSE(ok) << n;
+    if (one.GetCount() == 1) {
+      EXPECT_EQ(Vector64(1, 1, 1), one.GetPointR()[0]) << n;
+    }
+    one.Resize(1);
+    one.GetPointW()[0] = Vector64(1, 1, 1);
+  }
+  EXPECT_TRUE(failedOnce);
+  ASSERT_EQ(3, one.GetCount());
+  EXPECT_EQ(Vector64(7, 8, 9), one.GetPointR()[2]);
 }
 
 TEST(BaseTag, APluginTagWhoseTypeNamesABuiltInKindStaysAPluginTag) {
