@@ -27,7 +27,7 @@ constexpr Int32 kPoints = 1000000;
 constexpr Int32 kPolygons = 1000000;
 
 struct Mesh {
-  BaseList2D owner{TYPE_POLYGONOBJECT};
+  BaseList2D owner{5100};  // a polygon object
   RootTag tags{&owner};
 };
 

@@ -11,9 +11,9 @@
 
 namespace {
 
-// A tag list on an owner that counts as a polygon object, so that vertex colours convert.
+// A tag list on an owner that counts as a polygon object (type 5100), so that vertex colours convert.
 struct TagList : lumora::RootTag {
-  lumora::BaseList2D owner{lumora::TYPE_POLYGONOBJECT};
+  lumora::BaseList2D owner{5100};
   TagList() { SetOwner(&owner); }
 };
 

@@ -297,7 +297,7 @@ struct Samples {
   GeData unknownValue;  // a custom type this library does not know
   GeData rawValue;      // a known custom type it keeps uninterpreted
   RootPluginNode tree;  // a tree of nodes
-  BaseList2D tagOwner{TYPE_POLYGONOBJECT};
+  BaseList2D tagOwner{tagtest::kPolygonObject};
   RootTag tags{&tagOwner};  // points, polygons and a plug-in tag
   ItemSet current;          // the current layouts
   ItemSet older;            // the layouts of older files
@@ -538,7 +538,7 @@ void Samples::MakeItems() {
        }},
       {"tag list", [d](HyperFile& hf) { return d->tags.WriteObject(&hf, 1); },
        [d](HyperFile& hf) {
-         BaseList2D owner(TYPE_POLYGONOBJECT);
+         BaseList2D owner(tagtest::kPolygonObject);
          RootTag back(&owner);
          const bool ok = back.ReadObject(&hf, true);
          const PointTag* pt = PointTag::Cast(back.GetTag(TAG_POINT));
@@ -1189,7 +1189,7 @@ bool NodeTrees(std::int64_t n, void*) {
 // vertex colours converted both ways.
 bool TagLists(std::int64_t n, void*) {
   lumtest::StopFailing();
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag tags(&owner);
   STEP(tagtest::BuildMesh(tags));
   const Bytes written = WriteStream([&](HyperFile& hf) { return tags.WriteObject(&hf, 1); });

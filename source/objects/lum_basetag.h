@@ -43,8 +43,6 @@ constexpr Int32 TAG_NORMAL = 5711;
 constexpr Int32 TAG_SELECTIONSET = 1016641;
 constexpr Int32 TAG_POSEMORPH = 1024237;
 constexpr Int32 TAG_VERTEXCOLOR = 431000045;
-// Object types tags ask about.
-constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 
 // GetInfo bits.
 constexpr Int32 TAGINFO_VISIBLE = 1;

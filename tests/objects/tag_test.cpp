@@ -80,7 +80,7 @@ TEST(BaseTag, AllocGivesTheKindOfEveryId) {
 }
 
 TEST(RootTag, FindsTagsByTheirRealTypeAndCastsOnlyTheirOwnClass) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   BaseTag* plugin = list.GetTag(1019597, 0);
@@ -100,13 +100,13 @@ TEST(RootTag, FindsTagsByTheirRealTypeAndCastsOnlyTheirOwnClass) {
 }
 
 TEST(RootTag, EveryTagKindSurvivesWriteReadWriteAndCopies) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   const Int32 count = list.GetCount();
   const Bytes first = Masked(list);
 
-  BaseList2D owner2(TYPE_POLYGONOBJECT);
+  BaseList2D owner2(tagtest::kPolygonObject);
   RootTag back(&owner2);
   ASSERT_TRUE(scenetest::ReadNode(scenetest::WriteNode(list), back));
   ASSERT_EQ(count, back.GetCount());
@@ -262,7 +262,7 @@ TEST(BaseTag, APluginTagWhoseTypeNamesABuiltInKindStaysAPluginTag) {
       H("01 00000001 00000000"
         " 01 0001ADF0 00000000 0F 000015E0 0F 00000000 82 00000000 02"
         "02");
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   BaseTag* plugin = tagtest::Add(list, TAG_PLUGIN);
   ASSERT_TRUE(scenetest::ReadNode(bytes, *plugin));
@@ -281,7 +281,7 @@ TEST(BaseTag, APluginTagWhoseTypeNamesABuiltInKindStaysAPluginTag) {
 }
 
 TEST(RootTag, ATagThatCannotBeReadFailsTheListAndIsDropped) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   Bytes bytes = scenetest::WriteNode(list);
@@ -300,7 +300,7 @@ TEST(RootTag, ATagThatCannotBeReadFailsTheListAndIsDropped) {
 // Writes the seeds of fuzz/tag_fuzz.cpp (a version byte, then a tag list). Run by hand:
 //   tag_test --gtest_also_run_disabled_tests --gtest_filter=TagSeeds.*
 TEST(TagSeeds, DISABLED_WriteFuzzCorpus) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag mesh(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(mesh));
   // One tag's chunk in a list: list chunk, member chunk of type, body.

@@ -270,7 +270,7 @@ TEST(SmallUVW, FromVectorBitPatterns) {
 }
 
 TEST(VertexColorTag, ConvertsBetweenLayoutsOnASmallMesh) {
-  BaseList2D object(TYPE_POLYGONOBJECT);
+  BaseList2D object(tagtest::kPolygonObject);
   RootTag list(&object);
   PointTag* pt = tagtest::Add<PointTag>(list, TAG_POINT);
   ASSERT_TRUE(pt->Resize(5));
