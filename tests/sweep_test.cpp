@@ -16,6 +16,7 @@
 
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
+#include "objects/tag_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -301,8 +302,10 @@ struct Samples {
   GeData splineValue;
   BaseList2D listed[2];  // the nodes the include/exclude list links
   GeData inexcludeValue;
-  ItemSet current;      // the current layouts
-  ItemSet older;        // the layouts of older files
+  BaseList2D tagOwner{tagtest::kPolygonObject};
+  RootTag tags{&tagOwner};  // points, polygons and a plug-in tag
+  ItemSet current;          // the current layouts
+  ItemSet older;            // the layouts of older files
 
  private:
   void MakeItems();
@@ -344,6 +347,10 @@ Samples::Samples() {
     list->InsertObject(link, 6);
   }
   list->GetData(1)->SetString(3, U("entry settings"));
+  PointTag* points = tagtest::Add<PointTag>(tags, TAG_POINT);
+  EXPECT_TRUE(points->Resize(4));
+  EXPECT_TRUE(tagtest::Add<PolygonTag>(tags, TAG_POLYGON)->Resize(2));
+  tagtest::Add(tags, TAG_POSEMORPH);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -567,6 +574,16 @@ void Samples::MakeItems() {
          return Judge(ok, CountNodes(back) == CountNodes(d->tree) && a != nullptr &&
                               a->GetSlotCount() == 1 && a->GetUniqueIDs() != nullptr &&
                               a->GetDataInstance()->GetInt32(1) == -5);
+       }},
+      {"tag list", [d](HyperFile& hf) { return d->tags.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         BaseList2D owner(tagtest::kPolygonObject);
+         RootTag back(&owner);
+         const bool ok = back.ReadObject(&hf, true);
+         const PointTag* pt = PointTag::Cast(back.GetTag(TAG_POINT));
+         return Judge(ok, back.GetCount() == d->tags.GetCount() && pt != nullptr &&
+                              pt->GetCount() == 4 && back.GetLast()->GetObject() == &owner &&
+                              back.GetLast()->GetNodeData() != nullptr);
        }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
@@ -916,9 +933,10 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  const FILEERROR expected = failed && set.items[stopped].name == "node tree"
-                                 ? FILEERROR_CHUNKEND_MISSING
-                                 : FILEERROR_OUTOFMEMORY;
+  const FILEERROR expected =
+      failed && (set.items[stopped].name == "node tree" || set.items[stopped].name == "tag list")
+          ? FILEERROR_CHUNKEND_MISSING
+          : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
   if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
   return true;
@@ -1268,6 +1286,55 @@ bool NodeTrees(std::int64_t n, void*) {
   return true;
 }
 
+// Tag lists with a tag of every kind are built, written, read, copied and cloned, and their
+// vertex colours converted both ways.
+bool TagLists(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  BaseList2D owner(tagtest::kPolygonObject);
+  RootTag tags(&owner);
+  STEP(tagtest::BuildMesh(tags));
+  const Bytes written = WriteStream([&](HyperFile& hf) { return tags.WriteObject(&hf, 1); });
+  const Int32 count = tags.GetCount();
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    RootTag built(&owner);
+    const bool ok = tagtest::BuildMesh(built);
+    STEP(Ended(f, ok && built.GetCount() == count, !ok));
+  }
+  {
+    HyperFile hf;
+    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && tags.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    RootTag back(&owner);
+    HyperFile hf;
+    const bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    STEP(Ended(f, ok && back.GetCount() == count,
+               !ok && back.GetCount() < count && hf.GetError() != FILEERROR_NONE));
+  }
+  RootTag copy(&owner);
+  const bool copied = tags.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && copy.GetCount() == count, !copied && copy.GetCount() == 0));
+  for (BaseTag* t = tags.GetFirst(); t != nullptr; t = t->GetNext()) {
+    GeListNode* clone = t->GetClone(COPYFLAGS_NONE, nullptr);
+    const bool cloned = clone != nullptr;
+    DeleteObj(clone);
+    STEP(Ended(f, cloned, !cloned));
+  }
+  VertexColorTag* vc = VertexColorTag::Cast(tags.GetTag(TAG_VERTEXCOLOR, 1));
+  const Int32 before = vc->GetCount();
+  const bool toPoints = VertexColorTag_ConvertVertexColorMode(vc, true);
+  STEP(Ended(f, toPoints && vc->GetCount() == 4, !toPoints && vc->GetCount() == before));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1287,6 +1354,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"older stream reads", StreamReads, &samples.older, 10},
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
+      {"tag lists", TagLists, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},

@@ -41,5 +41,17 @@
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
 #include "lights/lum_ieslight.h"
+#include "objects/lum_basetag.h"
+#include "objects/lum_roottag.h"
+#include "objects/lum_variabletag.h"
+#include "objects/lum_pointtag.h"
+#include "objects/lum_polygontag.h"
+#include "objects/lum_tangenttag.h"
+#include "objects/lum_segmenttag.h"
+#include "objects/lum_uvwtag.h"
+#include "objects/lum_normaltag.h"
+#include "objects/lum_vertexmaptag.h"
+#include "objects/lum_vertexcolortag.h"
+#include "objects/lum_selectiontag.h"
 
 #endif  // LUMORA_H
