@@ -2,6 +2,7 @@
 #include "lum_alien_hooks.h"
 
 #include "lum_memory.h"
+#include "objects/lum_polygonobject.h"
 
 using lumora::BaseList2D;
 using lumora::Int32;
@@ -34,6 +35,8 @@ NodeData* AllocAlienObjectData(int type, bool& known, BaseList2D*) {
   using namespace lumora;
   known = true;
   switch (type) {
+    case 5100: return NewObj<PolygonObjectData>();
+    case 5108: return NewObj<PointObjectData>();
     case 5102: return Make<LightObjectData>(type);
     case 5126: return Make<InstanceObjectData>(type);
     case 1011146: return Make<SkyShaderObjectData>(type);
@@ -50,7 +53,7 @@ NodeData* AllocAlienObjectData(int type, bool& known, BaseList2D*) {
     default:
       break;
   }
-  // 5100 (polygon), 5103 (camera) and 5108 (point) are wired in with their families.
+  // 5103 (camera) is wired in with its family.
   if (IsPlainObjectType(type)) return Make<RawNodeData>(type);
   known = false;
   return nullptr;
@@ -75,4 +78,21 @@ NodeData* AllocAlienShaderData(int type, bool& known, BaseList2D*) {
   if (type == 1033825) return Make<lumora::VariationShaderData>(type);
   known = false;
   return nullptr;
+}
+
+lumora::RootObject* AllocAlienRootObject() { return NewObj<lumora::AlienRootObject>(); }
+
+lumora::BaseObject* lumora::AlienRootObject::AllocObject(Int32 type) {
+  if (type != TYPE_SPLINEOBJECT && type != TYPE_SPLINEOBJECT_OLD) return BaseObject::Alloc(type);
+  AlienSplineObject* spline = NewObj<AlienSplineObject>();
+  if (spline == nullptr) return nullptr;
+  PointObjectData* data = NewObj<PointObjectData>();
+  if (data == nullptr || spline->GetChildren() == nullptr) {
+    DeleteObj(data);
+    DeleteObj(spline);
+    return nullptr;
+  }
+  data->SetNode(spline);
+  spline->SetNodeData(data);
+  return spline;
 }

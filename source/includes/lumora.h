@@ -36,5 +36,10 @@
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
+#include "objects/lum_baseobject_rotation.h"
+#include "objects/lum_baseobject.h"
+#include "objects/lum_pointobject.h"
+#include "objects/lum_polygonobject.h"
+#include "objects/lum_splineobject.h"
 
 #endif  // LUMORA_H

@@ -33,8 +33,8 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
                                1008796, 1008982, 1010865, 1025766};
   const Int32 objectUnknown[] = {5101, 5107, 5109, 5112, 5114, 5115, 5117, 5120, 5124, 5125, 5127,
                                  5130, 5132, 5135, 5139, 5141, 5144, 5150, 5158, 0, -1, 12345,
-                                 // wired in by their families, unknown until then
-                                 5100, 5103, 5108};
+                                 // wired in by its family, unknown until then
+                                 5103};
   for (Int32 id : objectKnown) {
     bool known = false;
     NodeData* d = AllocAlienObjectData(id, known, nullptr);
