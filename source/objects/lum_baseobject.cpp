@@ -96,7 +96,6 @@ BaseObject::~BaseObject() {
   DeleteObj(_deformCache);
   DeleteObj(_cache);
   DeleteObj(_tags);
-  MemFree(_rawTags.bytes);
   // The children list goes with the list node.
 }
 
@@ -224,7 +223,7 @@ bool BaseObject::IsQuaternionRotationMode() {
 
 // ---- transformation ----
 
-bool BaseObject::Locked() const { return _GetTagNode(TYPE_TAG_TRANSFORMLOCK, 0) != nullptr; }
+bool BaseObject::Locked() const { return GetTag(TYPE_TAG_TRANSFORMLOCK, 0) != nullptr; }
 
 void BaseObject::UpdateAbsPos() {
   _absPos = _frozenFlags != 0 ? _frozenMatrix * _relPos + _frozenPos : _relPos;
@@ -656,22 +655,10 @@ bool BaseObject::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   d->_pluginType = _pluginType;
   if (!BaseList4D::CopyToX(dest, flags, trans)) return false;
   if ((flags & COPYFLAGS_NO_TAGS) == 0) {
-    MemFree(d->_rawTags.bytes);
-    d->_rawTags = RawChunk();
-    if (_rawTags.present) {
-      if (_rawTags.size > 0) {
-        d->_rawTags.bytes = MemAllocNC(_rawTags.size);
-        if (d->_rawTags.bytes == nullptr) return false;
-        std::memcpy(d->_rawTags.bytes, _rawTags.bytes, size_t(_rawTags.size));
-        d->_rawTags.size = _rawTags.size;
-      }
-      d->_rawTags.level = _rawTags.level;
-      d->_rawTags.present = true;
-    }
     if (_tags != nullptr && _tags->GetFirst() != nullptr) {
-      RootList2D* list = d->MakeTagList();
+      RootTag* list = d->MakeTagList();
       if (list == nullptr || !_tags->CopyToX(list, flags, trans)) return false;
-      for (GeListNode* t = list->GetFirst(); t != nullptr; t = t->GetNext()) SetTagObject(t, d);
+      for (BaseTag* t = list->GetFirst(); t != nullptr; t = t->GetNext()) t->SetObject(d);
     } else if (d->_tags != nullptr) {
       d->_tags->FlushAll();
     }
@@ -760,12 +747,8 @@ bool BaseObject::WriteNodeDataChunk(HyperFile* hf) {
 }
 
 bool BaseObject::WriteTags(HyperFile* hf) {
-  if (_tags != nullptr && _tags->GetFirst() != nullptr) {
-    return hf->WriteChunkStart(CHUNK_OBJECT_TAGS, 0) && _tags->Write(hf) && hf->WriteChunkEnd();
-  }
-  if (!_rawTags.present) return true;
-  return hf->WriteChunkStart(CHUNK_OBJECT_TAGS, _rawTags.level) &&
-         hf->WriteUnknownChunk(_rawTags.bytes, _rawTags.size, true) && hf->WriteChunkEnd();
+  if (_tags == nullptr || _tags->GetFirst() == nullptr) return true;
+  return hf->WriteChunkStart(CHUNK_OBJECT_TAGS, 0) && _tags->Write(hf) && hf->WriteChunkEnd();
 }
 
 bool BaseObject::WriteTransform(HyperFile* hf) {
@@ -933,21 +916,10 @@ bool BaseObject::ReadChildren(HyperFile* hf) {
   return GetChildren()->ReadObject(hf, false);
 }
 
-bool BaseObject::ReadTags(HyperFile* hf, Int32 level) {
-  if (_HasTagClasses()) {
-    RootList2D* list = MakeTagList();
-    if (list == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
-    MemFree(_rawTags.bytes);
-    _rawTags = RawChunk();
-    return list->ReadObject(hf, false);
-  }
-  // No class for the tags here: the chunk is kept as it stands.
-  MemFree(_rawTags.bytes);
-  _rawTags = RawChunk();
-  if (!hf->ReadUnknownChunk(&_rawTags.bytes, &_rawTags.size, true)) return false;
-  _rawTags.level = level;
-  _rawTags.present = true;
-  return true;
+bool BaseObject::ReadTags(HyperFile* hf, Int32) {
+  RootTag* list = MakeTagList();
+  if (list == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
+  return list->ReadObject(hf, false);
 }
 
 bool BaseObject::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
@@ -1009,49 +981,78 @@ bool BaseObject::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   return false;
 }
 
-// ---- tags (node form) ----
+// ---- tags ----
 
-RootList2D* BaseObject::MakeTagList() {
-  if (_tags == nullptr) {
-    _tags = AllocTagList();
-    if (_tags != nullptr) _tags->SetOwner(this);
-  }
+RootTag* BaseObject::MakeTagList() {
+  if (_tags == nullptr) _tags = NewObj<RootTag>(this);
   return _tags;
 }
 
-GeListNode* BaseObject::_GetTagNode(Int32 type, Int32 nr) const {
-  if (_tags == nullptr) return nullptr;
-  for (GeListNode* t = _tags->GetFirst(); t != nullptr; t = t->GetNext()) {
-    if (t->GetType() != type) continue;
-    if (nr-- == 0) return t;
-  }
-  return nullptr;
+BaseTag* BaseObject::GetFirstTag() const { return _tags != nullptr ? _tags->GetFirst() : nullptr; }
+
+BaseTag* BaseObject::GetTag(Int32 type, Int32 nr) const {
+  return _tags != nullptr ? _tags->GetTag(type, nr) : nullptr;
 }
 
-void BaseObject::_InsertTagNode(GeListNode* tag, GeListNode* pred) {
+void BaseObject::InsertTag(BaseTag* tag, BaseTag* pred) {
   if (tag == nullptr) return;
-  RootList2D* list = MakeTagList();
+  RootTag* list = MakeTagList();
+  // Without a list (out of memory) the tag stays where it is: in no list, the caller's.
   if (list == nullptr) return;
   const Int32 type = tag->GetType();
-  if ((tag->GetInfo() & 2) != 0) {
+  if ((tag->GetInfo() & TAGINFO_MULTIPLE) != 0) {
     list->InsertAfter(tag, pred);
   } else if (pred != nullptr && pred->GetType() == type) {
     pred->Remove();
-    DeleteObj(pred);
+    BaseTag::Free(pred);
     list->Insert(tag);
   } else {
-    for (GeListNode* t = list->GetFirst(); t != nullptr;) {
-      GeListNode* next = t->GetNext();
+    for (BaseTag* t = list->GetFirst(); t != nullptr;) {
+      BaseTag* next = t->GetNext();
       if (t->GetType() == type && t != pred) {
         t->Remove();
-        DeleteObj(t);
+        BaseTag::Free(t);
       }
       t = next;
     }
     list->InsertAfter(tag, pred);
   }
+  tag->SetObject(this);
+}
+
+BaseTag* BaseObject::MakeTag(Int32 type, BaseTag* pred) {
+  BaseTag* tag = BaseTag::Alloc(type);
+  if (tag == nullptr) return nullptr;
+  if (MakeTagList() == nullptr) {
+    BaseTag::Free(tag);
+    return nullptr;
+  }
+  InsertTag(tag, pred);
   tag->SetDocument(GetDocument());
-  SetTagObject(tag, this);
+  if (type == TAG_TEXTURE) {
+    TextureTag* tex = static_cast<TextureTag*>(tag);
+    BaseContainer* bc = tex->GetDataInstance();
+    switch (GetType()) {
+      case 5121:
+      case 5122:
+        bc->SetInt32(TextureTag::PROJECTION, 4);
+        bc->SetBool(TextureTag::SIDE, false);
+        break;
+      case 5105:
+        tex->SetScale(Vector64(500, 500, 500));
+        break;
+      case 5104:
+        bc->SetInt32(TextureTag::PROJECTION, 2);
+        tex->SetPos(Vector64());
+        tex->SetRot(Vector64(0, -1.5707963267948966, 0));
+        break;
+      default:
+        tex->SetPos(Vector64());
+        tex->SetRot(Vector64());
+        break;
+    }
+  }
+  return tag;
 }
 
 // ---- RootObject ----

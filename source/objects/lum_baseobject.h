@@ -13,26 +13,25 @@
 //
 // A transform lock tag (type 5629) on the object makes every transform setter a no-op.
 //
-// The tag list is a RootTag of the tags family; while a file's tag list cannot be interpreted it
-// is kept as raw bytes and written back unchanged. doc/scene-format.md has the chunks.
+// The tags hang in a RootTag the object owns (made with the first tag). doc/scene-format.md has
+// the chunks.
 #ifndef LUM_BASEOBJECT_H
 #define LUM_BASEOBJECT_H
 
 #include "lum_math.h"
 #include "objects/lum_baseobject_rotation.h"
+#include "objects/lum_basetag.h"
+#include "objects/lum_roottag.h"
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_rootlist2d.h"
 
 namespace lumora {
 
-class BaseTag;
 class RootObject;
-class RootTag;
 
 // Object type ids.
 constexpr Int32 TYPE_OBJECT = 5154;         // a plain object
-constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 constexpr Int32 TYPE_SPLINEOBJECT = 5101;
 constexpr Int32 TYPE_LIGHTOBJECT = 5102;
 constexpr Int32 TYPE_CAMERAOBJECT = 5103;
@@ -42,10 +41,7 @@ constexpr Int32 TYPE_JOINTOBJECT = 1019362;
 // The disk type of a polygon object's node data.
 constexpr Int32 TYPE_POLYGONOBJECTDATA_DISK = 1001091;
 // Tag types the object looks for.
-constexpr Int32 TYPE_TAG_TRANSFORMLOCK = 5629;
-constexpr Int32 TYPE_TAG_TEXTURE = 5616;
-constexpr Int32 TYPE_TAG_POINT = 5600;
-constexpr Int32 TYPE_TAG_POLYGON = 5604;
+constexpr Int32 TYPE_TAG_TRANSFORMLOCK = TAG_PROTECTION;
 
 // Chunks of an object.
 constexpr Int32 CHUNK_OBJECT_TRANSFORM = 110052;
@@ -187,30 +183,16 @@ class BaseObject : public BaseList4D {
   // A new tag of the type inserted with InsertTag (texture tags get projection defaults by the
   // object's type); null when out of memory.
   BaseTag* MakeTag(Int32 type, BaseTag* pred = nullptr);
-  // The tag list (null until the first tag); the list is a RootTag.
-  RootList2D* GetTagList() const { return _tags; }
-  // The tag list, created when missing; null when out of memory or when the tags family is
-  // missing.
-  RootList2D* MakeTagList();
-  // The tag list's node form (GeListNode) of GetTag; for code below the tags family.
-  GeListNode* _GetTagNode(Int32 type, Int32 nr) const;
-  // InsertTag on the node form.
-  void _InsertTagNode(GeListNode* tag, GeListNode* pred);
-  // Whether raw bytes of a tag list nobody could read are kept.
-  bool HasRawTags() const { return _rawTags.present; }
+  // The tag list (null until the first tag).
+  RootTag* GetTagList() const { return _tags; }
+  // The tag list, created when missing; null when out of memory.
+  RootTag* MakeTagList();
 
  protected:
   static BaseObject* AsObject(GeListNode* node) {
     return node != nullptr && node->IsInstanceOf(TYPE_ANYOBJECT) ? static_cast<BaseObject*>(node)
                                                                  : nullptr;
   }
-  // Defined by the tags family: a new, empty tag list for this object (null when out of
-  // memory), and the tag object link.
-  RootList2D* AllocTagList();
-  static void SetTagObject(GeListNode* tag, BaseObject* object);
-  // Whether the tag classes are built into the library.
-  static bool _HasTagClasses();
-
   bool Locked() const;
   void UpdateAbsPos();
   void UpdateAbsScale();
@@ -226,13 +208,6 @@ class BaseObject : public BaseList4D {
   // Whether the node data writes itself after the transform chunk (disk type 1001091).
   bool NodeDataWritesLast() const;
   void ClampAll();
-
-  struct RawChunk {
-    void* bytes = nullptr;
-    Int64 size = 0;
-    Int32 level = 0;
-    bool present = false;
-  };
 
   mutable Matrix64 _ml;
   mutable bool _dirty = true;
@@ -251,8 +226,7 @@ class BaseObject : public BaseList4D {
   ROTATIONORDER _order = ROTATIONORDER_HPB;
   Matrix64 _rotMatrix;
   Matrix64 _storedMatrix;
-  RootList2D* _tags = nullptr;
-  RawChunk _rawTags;
+  RootTag* _tags = nullptr;
   Int32 _displayA = 2;
   Int32 _displayB = 2;
   Int32 _disabled = 0;

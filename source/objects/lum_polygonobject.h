@@ -73,8 +73,10 @@ class PolygonObjectData : public PointObjectData {
   bool Read(HyperFile* hf, Int32 id, Int32 level) override;
   bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
 
-  // Points (as PointObjectData), polygons (the polygon tag, made at the head when missing, and
-  // every UVW tag) and n-gons (records made or freed); a negative count leaves that part alone.
+  // Points (as PointObjectData) and polygons (the polygon tag, made at the head when missing,
+  // and every UVW tag; a negative count leaves them alone, and a resize to 0 polygons ends the
+  // call before the n-gons). N-gons: a count above 0 makes the records when there are none, a
+  // count below 1 (so also -1) frees them. All three negative: nothing.
   bool _ResizeObject(Int32 points, Int32 polygons, Int32 ngons);
 
   // i = 0..4.
@@ -102,7 +104,8 @@ class PolygonObject : public PointObject {
   const CPolygon* GetPolygonR() const;
   CPolygon* GetPolygonW();
 
-  // The node data's _ResizeObject (ngons -1: left alone); false without node data.
+  // The node data's _ResizeObject (the two-count form passes ngons -1); false without polygon
+  // node data.
   bool ResizeObject(Int32 points, Int32 polygons) { return ResizeObject(points, polygons, -1); }
   bool ResizeObject(Int32 points, Int32 polygons, Int32 ngons);
 };

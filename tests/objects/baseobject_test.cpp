@@ -731,6 +731,110 @@ TEST(ObjectCopy, FailuresFreeWhatWasMade) {
   EXPECT_GE(runs, 15);
 }
 
+// ---- tags ----
+
+TEST(ObjectTags, InsertFindAndReplaceByKind) {
+  BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
+  EXPECT_EQ(nullptr, o->GetFirstTag());
+  BaseTag* uvw1 = o->MakeTag(TAG_UVW);
+  BaseTag* uvw2 = o->MakeTag(TAG_UVW, uvw1);  // several allowed: after pred
+  BaseTag* plug = o->MakeTag(1019597);         // a plug-in tag found by its plug-in type
+  ASSERT_TRUE(uvw1 && uvw2 && plug);
+  EXPECT_EQ(plug, o->GetFirstTag());
+  EXPECT_EQ(uvw2, uvw1->GetNext());
+  EXPECT_EQ(uvw1, o->GetTag(TAG_UVW, 0));
+  EXPECT_EQ(uvw2, o->GetTag(TAG_UVW, 1));
+  EXPECT_EQ(nullptr, o->GetTag(TAG_UVW, 2));
+  EXPECT_EQ(plug, o->GetTag(1019597, 0));
+  EXPECT_EQ(o, uvw2->GetObject());
+  // Once-only kinds: a point tag replaces the one there (wherever it is) ...
+  BaseTag* p1 = o->MakeTag(TAG_POINT, uvw2);
+  BaseTag* p2 = o->MakeTag(TAG_POINT, plug);
+  EXPECT_EQ(p2, o->GetTag(TAG_POINT, 0));
+  EXPECT_EQ(nullptr, o->GetTag(TAG_POINT, 1));
+  EXPECT_EQ(p2, plug->GetNext());
+  (void)p1;
+  // ... and a predecessor of the same kind is replaced, the new tag going to the head.
+  BaseTag* p3 = BaseTag::Alloc(TAG_POINT);
+  o->InsertTag(p3, p2);
+  EXPECT_EQ(p3, o->GetFirstTag());
+  EXPECT_EQ(p3, o->GetTag(TAG_POINT, 0));
+  EXPECT_EQ(nullptr, o->GetTag(TAG_POINT, 1));
+  o->InsertTag(nullptr, nullptr);  // nothing
+  BaseObject::Free(o);
+}
+
+TEST(ObjectTags, TransformLockAndTextureDefaults) {
+  BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
+  o->SetRelPos(Vector64(1, 1, 1));
+  ASSERT_NE(nullptr, o->MakeTag(TYPE_TAG_TRANSFORMLOCK));
+  const Matrix64 before = o->GetMg();
+  Matrix64 m = HPBToMatrix(Vector64(0.5, 0, 0), ROTATIONORDER_HPB);
+  m.off = Vector64(9, 9, 9);
+  o->SetMg(m);
+  o->SetRelPos(Vector64(5, 5, 5));
+  o->SetFrozenRot(Vector64(1, 0, 0));
+  o->SetRotationOrder(ROTATIONORDER_XYZ);
+  o->SetParameter(903, GeData(Vector64(7, 7, 7)));
+  EXPECT_EQ(before, o->GetMg());
+  EXPECT_EQ(ROTATIONORDER_HPB, o->GetRotationOrder());
+  EXPECT_EQ(0u, o->GetFrozenFlags());
+  BaseObject::Free(o);
+  struct Row {
+    Int32 objectType;
+    Int32 projection;  // -1: not set
+    Vector64 scale;
+    Vector64 rot;
+  } rows[] = {{5121, 4, Vector64(1, 1, 1), Vector64()},
+              {5105, -1, Vector64(500, 500, 500), Vector64()},
+              {5104, 2, Vector64(1, 1, 1), Vector64(0, -kPi / 2, 0)},
+              {5154, -1, Vector64(1, 1, 1), Vector64()}};
+  for (const Row& r : rows) {
+    BaseObject* obj = BaseObject::Alloc(r.objectType);
+    TextureTag* t = static_cast<TextureTag*>(obj->MakeTag(TAG_TEXTURE));
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(r.projection, t->GetDataInstance()->GetInt32(TextureTag::PROJECTION, -1)) << r.objectType;
+    EXPECT_EQ(r.scale, t->GetScale()) << r.objectType;
+    EXPECT_EQ(r.rot, t->GetRot()) << r.objectType;
+    BaseObject::Free(obj);
+  }
+}
+
+TEST(ObjectTags, HierarchyWithTagsRoundTripsAndCopies) {
+  RootObject list;
+  BuildHierarchy(list);
+  BaseObject* root = list.GetFirst();
+  BaseTag* uvw = root->MakeTag(TAG_UVW);
+  ASSERT_NE(nullptr, uvw);
+  ASSERT_TRUE(UVWTag::Cast(uvw)->Resize(2));
+  uvw->SetName(String("uv"));  // a UVW tag read without a name is named "UVW"
+  ASSERT_NE(nullptr, root->MakeTag(1019597));
+  ASSERT_NE(nullptr, root->GetDown()->MakeTag(TAG_TEXTURE));
+  const Bytes first = scenetest::WriteNode(list);
+  RootObject back;
+  ASSERT_TRUE(scenetest::ReadNode(first, back));
+  BaseObject* r = back.GetFirst();
+  ASSERT_NE(nullptr, r);
+  ASSERT_NE(nullptr, r->GetTag(TAG_UVW, 0));
+  EXPECT_EQ(2, UVWTag::Cast(r->GetTag(TAG_UVW, 0))->GetCount());
+  EXPECT_EQ(r, r->GetTag(TAG_UVW, 0)->GetObject());
+  EXPECT_NE(nullptr, r->GetTag(1019597, 0));
+  EXPECT_NE(nullptr, r->GetDown()->GetTag(TAG_TEXTURE, 0));
+  const Bytes second = scenetest::WriteNode(back);
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(first),
+                                                scenetest::MaskIdentities(second)));
+  // Copies carry the tags unless the flags say otherwise; the copied tags know their object.
+  BaseObject* c = r->GetCloneObject(false, COPYFLAGS_NONE, nullptr);
+  ASSERT_NE(nullptr, c);
+  ASSERT_NE(nullptr, c->GetTag(TAG_UVW, 0));
+  EXPECT_EQ(c, c->GetTag(TAG_UVW, 0)->GetObject());
+  BaseObject::Free(c);
+  c = r->GetCloneObject(false, COPYFLAGS_NO_TAGS, nullptr);
+  ASSERT_NE(nullptr, c);
+  EXPECT_EQ(nullptr, c->GetFirstTag());
+  BaseObject::Free(c);
+}
+
 TEST(Checksum, StandardCrc32) {
   Crc32 crc;
   crc.Update("123456789", 9);
