@@ -96,6 +96,8 @@ struct CPolygon {
   Int32 a = 0, b = 0, c = 0, d = 0;
   CPolygon() = default;
   CPolygon(Int32 aa, Int32 bb, Int32 cc, Int32 dd) : a(aa), b(bb), c(cc), d(dd) {}
+  // A triangle: d repeats c.
+  CPolygon(Int32 aa, Int32 bb, Int32 cc) : a(aa), b(bb), c(cc), d(cc) {}
   bool operator==(const CPolygon& o) const { return a == o.a && b == o.b && c == o.c && d == o.d; }
   bool operator!=(const CPolygon& o) const { return !(*this == o); }
 };

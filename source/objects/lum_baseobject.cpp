@@ -109,8 +109,14 @@ BaseObject* BaseObject::Alloc(Int32 type) {
     case TYPE_SPLINEOBJECT_OLD:
       obj = NewObj<SplineObject>();
       break;
-    case TYPE_OBJECT:
     case TYPE_POLYGONOBJECTDATA_DISK:
+      // A polygon object as files store it: its plug-in data chunk brings the type and the
+      // data. Made a PolygonObject already (without data), so that the polygon object's
+      // accessors serve it as the object it is.
+      obj = NewObj<PolygonObject>();
+      if (obj != nullptr) obj->_diskType = type;
+      break;
+    case TYPE_OBJECT:
     case kTypePlainDisk:
       obj = NewObj<BaseObject>();
       if (obj != nullptr) obj->_diskType = type;

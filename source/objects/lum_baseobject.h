@@ -79,10 +79,11 @@ class BaseObject : public BaseList4D {
   // Frees the caches, the tags and the child list.
   ~BaseObject() override;
 
-  // 5100: PolygonObject; 5101 and 5137: SplineObject; 5154, 1001091, 440000200: a plain object
-  // with that disk type and no node data; any other id: an object of that type with the node
-  // data AllocObjectData gives for it (none for unknown ids). Null when out of memory or when
-  // the data's initialisation fails.
+  // 5100: PolygonObject; 5101 and 5137: SplineObject; 5154 and 440000200: a plain object with
+  // that disk type and no node data; 1001091 (a polygon object as files store it): a
+  // PolygonObject without node data, which its plug-in data chunk brings; any other id: an
+  // object of that type with the node data AllocObjectData gives for it (none for unknown ids).
+  // Null when out of memory or when the data's initialisation fails.
   static BaseObject* Alloc(Int32 type);
   static void Free(BaseObject*& object);
   // New node data for the built-in object kinds; known false and null for other ids.

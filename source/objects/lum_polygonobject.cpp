@@ -25,14 +25,23 @@ void Pgon::Free() {
   count = 0;
 }
 
-bool Pgon::CopyFrom(const Pgon* src) {
+bool Pgon::Set(const UInt32* src, Int32 n) {
   Free();
-  if (src == nullptr || src->count <= 0 || src->values == nullptr) return true;
-  values = static_cast<UInt32*>(MemAllocNC(Int64(src->count) * Int64(sizeof(UInt32))));
+  if (src == nullptr || n <= 0) return true;
+  values = static_cast<UInt32*>(MemAllocNC(Int64(n) * Int64(sizeof(UInt32))));
   if (values == nullptr) return false;
-  std::memcpy(values, src->values, size_t(src->count) * sizeof(UInt32));
-  count = src->count;
+  std::memcpy(values, src, size_t(n) * sizeof(UInt32));
+  count = n;
   return true;
+}
+
+bool Pgon::CopyFrom(const Pgon* src) {
+  if (src == this) return true;
+  if (src == nullptr) {
+    Free();
+    return true;
+  }
+  return Set(src->values, src->count);
 }
 
 // ---- NgonBase ----

@@ -29,6 +29,8 @@ struct Pgon {
   Int32 reserved = 0;
 
   void Free();
+  // The record holds a copy of count values; false when out of memory (record left empty).
+  bool Set(const UInt32* src, Int32 n);
   // A copy of src's values (empty for an empty source); false when out of memory, leaving this
   // record empty.
   bool CopyFrom(const Pgon* src);

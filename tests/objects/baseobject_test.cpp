@@ -441,7 +441,7 @@ TEST(ObjectAlloc, TypesDataAndDiskTypes) {
     bool data;
     bool point;
   } rows[] = {
-      {5154, 5154, 5154, false, false},     {1001091, 5154, 1001091, false, false},
+      {5154, 5154, 5154, false, false},     {1001091, 5100, 1001091, false, true},
       {440000200, 5154, 440000200, false, false}, {5100, 5100, 1001091, true, true},
       {5101, 5101, 5101, true, true},       {5137, 5101, 5101, true, true},
       {5102, 5102, 5154, true, false},      {5120, 5120, 5154, true, false},
