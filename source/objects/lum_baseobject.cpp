@@ -40,7 +40,6 @@ constexpr Int32 kAbsScale = 927;
 constexpr Int32 kRotationOrder = 928;
 constexpr Int32 kQuaternion = 929;
 constexpr Int32 kVectorX = 1000;
-constexpr Int32 kVectorY = 1001;
 constexpr Int32 kVectorZ = 1002;
 
 // Object types with special rules.

@@ -70,8 +70,8 @@ bool PerVertexColorTag::Read(BaseTag* tag, HyperFile* hf, Int32, Int32 level) {
     Int32 n = 0;
     if (!hf->ReadInt32(&n)) return false;
     if (n > 0) {
-      if (!VariableTag::CheckCount(hf, n, kColorDisk)) return false;
-      void* block = VariableTag::AllocElements(hf, n, VertexColorTag::POINT_BYTES);
+      if (!VertexColorTag::CheckCount(hf, n, kColorDisk)) return false;
+      void* block = VertexColorTag::AllocElements(hf, n, VertexColorTag::POINT_BYTES);
       if (block == nullptr) return false;
       t->Adopt(block, n, VertexColorTag::POINT_BYTES);
       if (!ReadColors(hf, t->GetColorW(), n)) return false;

@@ -271,4 +271,38 @@ TEST(SplineObject, SettingsSelectionsAndRoundTrip) {
                                                 scenetest::MaskIdentities(second)));
 }
 
+// Writes the seeds of the object fuzz target (run by hand with --gtest_also_run_disabled_tests).
+TEST(ObjectSeeds, DISABLED_WriteFuzzCorpus) {
+  RootObject meshes;
+  meshes.InsertLast(BuildMesh());
+  BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
+  static_cast<PointObjectData*>(spline->GetNodeData())->_ResizeObject(2);
+  static_cast<PointObjectData*>(spline->GetNodeData())->GetPointSelection(1).Select(1);
+  meshes.InsertLast(spline);
+  BaseObject* parent = BaseObject::Alloc(TYPE_OBJECT);
+  parent->SetFrozenPos(Vector64(1, 0, 0));
+  parent->SetRotationOrder(ROTATIONORDER_XZY);
+  BaseObject* light = BaseObject::Alloc(5102);
+  light->InsertUnder(parent);
+  light->MakeTag(TAG_TEXTURE);
+  meshes.InsertLast(parent);
+  BaseObject* single = BaseObject::Alloc(TYPE_OBJECT);
+  single->MakeTag(TYPE_TAG_TRANSFORMLOCK);
+  struct Seed {
+    const char* name;
+    Bytes bytes;
+    unsigned char version;  // 0 current, 1 before 11600, 2 before 7500
+  } seeds[] = {
+      {"list", scenetest::WriteNode(meshes), 0},
+      {"single", scenetest::WriteNode(*single), 0},
+  };
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    b.insert(b.begin(), s.version);
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/object/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+  BaseObject::Free(single);
+}
+
 }  // namespace
