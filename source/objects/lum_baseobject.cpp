@@ -57,15 +57,18 @@ bool Fail(HyperFile* hf, FILEERROR error) {
   return false;
 }
 
-// The 256-entry table of the reflected CRC-32.
+// The tables of the reflected CRC-32, eight bytes at a time: t[0] is the byte table, t[k] the
+// same byte k positions further back.
 struct Crc32Table {
-  UInt32 t[256];
+  UInt32 t[8][256];
   Crc32Table() {
     for (UInt32 i = 0; i < 256; ++i) {
       UInt32 c = i;
       for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
+      t[0][i] = c;
     }
+    for (int k = 1; k < 8; ++k)
+      for (UInt32 i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
   }
 };
 const Crc32Table kCrcTable;
@@ -77,8 +80,15 @@ RootObject* NewRootObject() { return AllocAlienRootObject(); }
 void Crc32::Update(const void* data, Int64 count) {
   if (data == nullptr || count <= 0) return;
   const UChar* p = static_cast<const UChar*>(data);
+  const auto& t = kCrcTable.t;
   UInt32 s = _state;
-  for (Int64 i = 0; i < count; ++i) s = kCrcTable.t[(s ^ p[i]) & 0xFF] ^ (s >> 8);
+  for (; count >= 8; count -= 8, p += 8) {
+    const UInt32 a = s ^ (UInt32(p[0]) | UInt32(p[1]) << 8 | UInt32(p[2]) << 16 | UInt32(p[3]) << 24);
+    const UInt32 b = UInt32(p[4]) | UInt32(p[5]) << 8 | UInt32(p[6]) << 16 | UInt32(p[7]) << 24;
+    s = t[7][a & 0xFF] ^ t[6][(a >> 8) & 0xFF] ^ t[5][(a >> 16) & 0xFF] ^ t[4][a >> 24] ^
+        t[3][b & 0xFF] ^ t[2][(b >> 8) & 0xFF] ^ t[1][(b >> 16) & 0xFF] ^ t[0][b >> 24];
+  }
+  for (Int64 i = 0; i < count; ++i) s = t[0][(s ^ p[i]) & 0xFF] ^ (s >> 8);
   _state = s;
 }
 
