@@ -41,3 +41,13 @@ void BaseObject::CalculateCrc(Crc32& crc) const {
 }
 
 }  // namespace lumora
+
+namespace lumora {
+
+BaseTag* NodeData::GetTag(Int32 type) const {
+  BaseList2D* node = GetNode();
+  if (node == nullptr || !node->IsInstanceOf(TYPE_ANYOBJECT)) return nullptr;
+  return static_cast<BaseObject*>(node)->GetTag(type, 0);
+}
+
+}  // namespace lumora
