@@ -842,6 +842,28 @@ TEST(Checksum, StandardCrc32) {
   EXPECT_EQ(0xCBF43926u, ~crc.GetRegister());
   Crc32 empty;
   EXPECT_EQ(0u, empty.GetCrc());
+  // Every length and alignment against a bitwise CRC, fed whole and in pieces.
+  std::mt19937 rng(5);
+  std::vector<unsigned char> data(5000);
+  for (auto& b : data) b = static_cast<unsigned char>(rng());
+  for (size_t len : {0, 1, 7, 8, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 1000, 4093, 4999}) {
+    for (size_t offset : {0, 1, 3}) {
+      if (offset + len > data.size()) continue;
+      UInt32 c = 0xFFFFFFFFu;
+      for (size_t i = 0; i < len; ++i) {
+        c ^= data[offset + i];
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+      }
+      Crc32 whole;
+      whole.Update(data.data() + offset, Int64(len));
+      EXPECT_EQ(~c, whole.GetCrc()) << len << "+" << offset;
+      Crc32 pieces;
+      const size_t half = len / 3;
+      pieces.Update(data.data() + offset, Int64(half));
+      pieces.Update(data.data() + offset + half, Int64(len - half));
+      EXPECT_EQ(~c, pieces.GetCrc()) << len << "+" << offset;
+    }
+  }
 }
 
 }  // namespace
