@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lumora.h"
+#include "objects/tag_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -296,8 +297,10 @@ struct Samples {
   GeData unknownValue;  // a custom type this library does not know
   GeData rawValue;      // a known custom type it keeps uninterpreted
   RootPluginNode tree;  // a tree of nodes
-  ItemSet current;      // the current layouts
-  ItemSet older;        // the layouts of older files
+  BaseList2D tagOwner{tagtest::kPolygonObject};
+  RootTag tags{&tagOwner};  // points, polygons and a plug-in tag
+  ItemSet current;          // the current layouts
+  ItemSet older;            // the layouts of older files
 
  private:
   void MakeItems();
@@ -323,6 +326,10 @@ Samples::Samples() {
   store->SetId(address, storeValue);
   addressValue = GeData(CUSTOMDATATYPE_DESCID, AsCustom(address));
   BuildNodeTree(tree);
+  PointTag* points = tagtest::Add<PointTag>(tags, TAG_POINT);
+  EXPECT_TRUE(points->Resize(4));
+  EXPECT_TRUE(tagtest::Add<PolygonTag>(tags, TAG_POLYGON)->Resize(2));
+  tagtest::Add(tags, TAG_POSEMORPH);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -528,6 +535,16 @@ void Samples::MakeItems() {
          return Judge(ok, CountNodes(back) == CountNodes(d->tree) && a != nullptr &&
                               a->GetSlotCount() == 1 && a->GetUniqueIDs() != nullptr &&
                               a->GetDataInstance()->GetInt32(1) == -5);
+       }},
+      {"tag list", [d](HyperFile& hf) { return d->tags.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         BaseList2D owner(tagtest::kPolygonObject);
+         RootTag back(&owner);
+         const bool ok = back.ReadObject(&hf, true);
+         const PointTag* pt = PointTag::Cast(back.GetTag(TAG_POINT));
+         return Judge(ok, back.GetCount() == d->tags.GetCount() && pt != nullptr &&
+                              pt->GetCount() == 4 && back.GetLast()->GetObject() == &owner &&
+                              back.GetLast()->GetNodeData() != nullptr);
        }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
@@ -877,9 +894,10 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  const FILEERROR expected = failed && set.items[stopped].name == "node tree"
-                                 ? FILEERROR_CHUNKEND_MISSING
-                                 : FILEERROR_OUTOFMEMORY;
+  const FILEERROR expected =
+      failed && (set.items[stopped].name == "node tree" || set.items[stopped].name == "tag list")
+          ? FILEERROR_CHUNKEND_MISSING
+          : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
   if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
   return true;
@@ -1167,6 +1185,55 @@ bool NodeTrees(std::int64_t n, void*) {
   return true;
 }
 
+// Tag lists with a tag of every kind are built, written, read, copied and cloned, and their
+// vertex colours converted both ways.
+bool TagLists(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  BaseList2D owner(tagtest::kPolygonObject);
+  RootTag tags(&owner);
+  STEP(tagtest::BuildMesh(tags));
+  const Bytes written = WriteStream([&](HyperFile& hf) { return tags.WriteObject(&hf, 1); });
+  const Int32 count = tags.GetCount();
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    RootTag built(&owner);
+    const bool ok = tagtest::BuildMesh(built);
+    STEP(Ended(f, ok && built.GetCount() == count, !ok));
+  }
+  {
+    HyperFile hf;
+    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && tags.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    RootTag back(&owner);
+    HyperFile hf;
+    const bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    STEP(Ended(f, ok && back.GetCount() == count,
+               !ok && back.GetCount() < count && hf.GetError() != FILEERROR_NONE));
+  }
+  RootTag copy(&owner);
+  const bool copied = tags.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && copy.GetCount() == count, !copied && copy.GetCount() == 0));
+  for (BaseTag* t = tags.GetFirst(); t != nullptr; t = t->GetNext()) {
+    GeListNode* clone = t->GetClone(COPYFLAGS_NONE, nullptr);
+    const bool cloned = clone != nullptr;
+    DeleteObj(clone);
+    STEP(Ended(f, cloned, !cloned));
+  }
+  VertexColorTag* vc = VertexColorTag::Cast(tags.GetTag(TAG_VERTEXCOLOR, 1));
+  const Int32 before = vc->GetCount();
+  const bool toPoints = VertexColorTag_ConvertVertexColorMode(vc, true);
+  STEP(Ended(f, toPoints && vc->GetCount() == 4, !toPoints && vc->GetCount() == before));
+  return true;
+}
+
 // A hierarchy of objects: a polygon object with UVW and normal tags, selections and n-gon
 // records, a child with a plug-in tag, and a spline beside them. False when out of memory.
 bool BuildObjects(RootObject& list) {
@@ -1257,6 +1324,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
       {"object hierarchies", ObjectHierarchies, nullptr, 100},
+      {"tag lists", TagLists, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 60},
       {"saver runs", SaverRuns, &dir, 6},

@@ -32,6 +32,7 @@ class RootObject;
 
 // Object type ids.
 constexpr Int32 TYPE_OBJECT = 5154;         // a plain object
+constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 constexpr Int32 TYPE_SPLINEOBJECT = 5101;
 constexpr Int32 TYPE_LIGHTOBJECT = 5102;
 constexpr Int32 TYPE_CAMERAOBJECT = 5103;

@@ -22,6 +22,8 @@ namespace lumora {
 namespace {
 
 const char* const kFile = "source/lum_basetag";
+// The last file version whose values have the older layouts.
+constexpr Int32 kLastOldValueVersion = 11924;
 
 bool OutOfMemory(HyperFile* hf) {
   if (hf->GetError() == FILEERROR_NONE) hf->SetError(FILEERROR_OUTOFMEMORY);
@@ -170,6 +172,9 @@ BaseTag* BaseTag::FindSibling(Int32 type) const {
 // ---- reading and writing ----
 
 bool BaseTag::KeepChunk(HyperFile* hf, Int32 id, Int32 level) {
+  // Values of older files are laid out differently (vector arrays, 32-bit Floats), so their
+  // bytes would not mean the same in a file written now: such chunks are skipped.
+  if (hf->GetFileVersion() <= kLastOldValueVersion) return false;
   RawNodeData* raw = NewObj<RawNodeData>(id);
   if (raw == nullptr) return OutOfMemory(hf);
   if (!raw->Read(hf, id, level)) {
@@ -191,6 +196,7 @@ bool BaseTag::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (hf->GetError() != FILEERROR_NONE) return false;
   if (id == CHUNK_PLUGINDATA) return _ReadPluginDataChunk(this, hf, level, _AllocTagData, false);
   if (OwnsChunk(id, level)) return ReadData(hf, id, level);
+  // False (the loop skips the chunk) only when the chunk is not kept.
   return KeepChunk(hf, id, level);
 }
 

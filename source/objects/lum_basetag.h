@@ -10,6 +10,8 @@
 // then to the tag class's own chunk (ReadData). Whatever no class takes is kept as it stands
 // (chunk id, level and bytes, in a RawNodeData each) and written back after the tag's own
 // chunks, so a tag of a kind this library does not interpret loses nothing (doc/scene-format.md).
+// Files of version 11924 and older lay some values out differently; their unknown chunks are
+// skipped, since their bytes would not mean the same in a file written now.
 #ifndef LUM_BASETAG_H
 #define LUM_BASETAG_H
 
@@ -41,8 +43,6 @@ constexpr Int32 TAG_NORMAL = 5711;
 constexpr Int32 TAG_SELECTIONSET = 1016641;
 constexpr Int32 TAG_POSEMORPH = 1024237;
 constexpr Int32 TAG_VERTEXCOLOR = 431000045;
-// Object types tags ask about.
-constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 
 // GetInfo bits.
 constexpr Int32 TAGINFO_VISIBLE = 1;
@@ -144,6 +144,8 @@ class TextureTag : public BaseTag {
   static constexpr Int32 ROTATION = 1012;
 
   TextureTag() : BaseTag(TAG_TEXTURE) {}
+  // An object may carry several (one per material).
+  Int32 GetInfo() const override { return TAGINFO_VISIBLE | TAGINFO_MULTIPLE; }
   Vector64 GetPos() const { return GetDataInstanceRef().GetVector(POSITION); }
   Vector64 GetScale() const { return GetDataInstanceRef().GetVector(SCALE, Vector64(1, 1, 1)); }
   Vector64 GetRot() const { return GetDataInstanceRef().GetVector(ROTATION); }

@@ -10,6 +10,8 @@ namespace lumora {
 
 namespace {
 
+// The object type whose polygons give per-point colours.
+constexpr Int32 kPolygonObject = 5100;
 // A Vector32 (13 bytes) and a Float32 (5 bytes).
 constexpr Int64 kColorDisk = 18;
 
@@ -140,7 +142,7 @@ bool VertexColorTag_ConvertVertexColorMode(VertexColorTag* tag, bool toPerPoint)
     ColorA32* out = tag->GetColorW();
     if (ok && out != nullptr && old != nullptr && oldPerPoint) {
       for (Int32 p = 0; p < pointCount && p < oldCount; ++p) out[p] = old[p];
-    } else if (ok && out != nullptr && old != nullptr && object->IsInstanceOf(TYPE_POLYGONOBJECT)) {
+    } else if (ok && out != nullptr && old != nullptr && object->IsInstanceOf(kPolygonObject)) {
       Int32* counter = static_cast<Int32*>(MemAlloc(Int64(pointCount) * 4));
       ok = counter != nullptr;
       for (Int32 i = 0; ok && i < polyCount && i < oldCount; ++i) {

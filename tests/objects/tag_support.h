@@ -7,6 +7,9 @@
 
 namespace tagtest {
 
+// The type of polygon objects: an owner of this type counts as one.
+constexpr lumora::Int32 kPolygonObject = 5100;
+
 // Appends a tag of type to list (object set to the list's owner); null when out of memory.
 template <typename T = lumora::BaseTag>
 T* Add(lumora::RootTag& list, lumora::Int32 type) {

@@ -38,7 +38,7 @@ TEST(BaseTag, AllocGivesTheKindOfEveryId) {
       {5674, 5674, 5674, 3, false},
       {5701, 5701, 5701, 3, false},
       {TAG_DISPLAY, 5613, 5613, 0, false},
-      {TAG_TEXTURE, 5616, 5616, 0, false},
+      {TAG_TEXTURE, 5616, 5616, 3, false},
       {TAG_COMPOSITING, 5637, 5637, 0, false},
       {5629, 5629, 5629, 0, false},
       {5693, 5693, 5693, 0, false},
@@ -80,7 +80,7 @@ TEST(BaseTag, AllocGivesTheKindOfEveryId) {
 }
 
 TEST(RootTag, FindsTagsByTheirRealTypeAndCastsOnlyTheirOwnClass) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   BaseTag* plugin = list.GetTag(1019597, 0);
@@ -100,13 +100,13 @@ TEST(RootTag, FindsTagsByTheirRealTypeAndCastsOnlyTheirOwnClass) {
 }
 
 TEST(RootTag, EveryTagKindSurvivesWriteReadWriteAndCopies) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   const Int32 count = list.GetCount();
   const Bytes first = Masked(list);
 
-  BaseList2D owner2(TYPE_POLYGONOBJECT);
+  BaseList2D owner2(tagtest::kPolygonObject);
   RootTag back(&owner2);
   ASSERT_TRUE(scenetest::ReadNode(scenetest::WriteNode(list), back));
   ASSERT_EQ(count, back.GetCount());
@@ -180,6 +180,11 @@ TEST(BaseTag, ChunksNoClassTakesAreKeptAndWrittenBack) {
   EXPECT_EQ(Masked(*display), Masked(*clone));
   BaseTag::Free(clone);
   BaseTag::Free(display);
+  // Files of version 11924 and older lay values out differently: their unknown chunks go.
+  display = BaseTag::Alloc(TAG_DISPLAY);
+  ASSERT_TRUE(scenetest::ReadNode(H(kDisplayWithChunk), *display, 11924));
+  EXPECT_EQ(0, display->GetKeptChunkCount());
+  BaseTag::Free(display);
 
   // The plug-in data of a type without a class: its bytes and level come back (version 11600
   // and newer); older files drop them and keep the type.
@@ -215,13 +220,49 @@ TEST(BaseTag, CopyRefusesATagOfAnotherKind) {
   EXPECT_FALSE(a.CopyTo(&b, COPYFLAGS_NONE, nullptr));
 }
 
+TEST(BaseTag, CopiesOfEmptyTagsSucceedAndFailedCopiesChangeNothing) {
+  // Empty tags of every kind clone (UVW and normal tags without an array included).
+  for (Int32 type : {TAG_POINT, TAG_POLYGON, TAG_TANGENT, TAG_SEGMENT, TAG_UVW, TAG_NORMAL,
+                     TAG_VERTEXMAP, TAG_VERTEXCOLOR, TAG_POINTSELECTION}) {
+    BaseTag* empty = BaseTag::Alloc(type);
+    GeListNode* clone = empty->GetClone(COPYFLAGS_NONE, nullptr);
+    EXPECT_NE(nullptr, clone) << type;
+    DeleteObj(clone);
+    BaseTag::Free(empty);
+  }
+  // Copying 3 points over 1 when the new array cannot be had: false, the 1 point stays (the
+  // copy never writes 3 points into the old array).
+  PointTag three, one;
+  ASSERT_TRUE(three.Resize(3) && one.Resize(1));
+  three.GetPointW()[2] = Vector64(7, 8, 9);
+  one.GetPointW()[0] = Vector64(1, 1, 1);
+  bool failedOnce = false;
+  for (std::int64_t n = 1; !failedOnce || lumtest::InjectedFailureHappened(); ++n) {
+    lumtest::FailNthAllocation(n);
+    const bool ok = three.CopyTo(&one, COPYFLAGS_IDENTITY, nullptr);
+    const bool injected = lumtest::InjectedFailureHappened();
+    lumtest::StopFailing();
+    if (!injected) break;
+    failedOnce = true;
+    EXPECT_FALSE(ok) << n;
+    if (one.GetCount() == 1) {
+      EXPECT_EQ(Vector64(1, 1, 1), one.GetPointR()[0]) << n;
+    }
+    one.Resize(1);
+    one.GetPointW()[0] = Vector64(1, 1, 1);
+  }
+  EXPECT_TRUE(failedOnce);
+  ASSERT_EQ(3, one.GetCount());
+  EXPECT_EQ(Vector64(7, 8, 9), one.GetPointR()[2]);
+}
+
 TEST(BaseTag, APluginTagWhoseTypeNamesABuiltInKindStaysAPluginTag) {
   // Plug-in type 5600: GetType says "point tag", the class is not one.
   const Bytes bytes =
       H("01 00000001 00000000"
         " 01 0001ADF0 00000000 0F 000015E0 0F 00000000 82 00000000 02"
         "02");
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   BaseTag* plugin = tagtest::Add(list, TAG_PLUGIN);
   ASSERT_TRUE(scenetest::ReadNode(bytes, *plugin));
@@ -240,7 +281,7 @@ TEST(BaseTag, APluginTagWhoseTypeNamesABuiltInKindStaysAPluginTag) {
 }
 
 TEST(RootTag, ATagThatCannotBeReadFailsTheListAndIsDropped) {
-  BaseList2D owner(TYPE_POLYGONOBJECT);
+  BaseList2D owner(tagtest::kPolygonObject);
   RootTag list(&owner);
   ASSERT_TRUE(tagtest::BuildMesh(list));
   Bytes bytes = scenetest::WriteNode(list);
@@ -254,6 +295,56 @@ TEST(RootTag, ATagThatCannotBeReadFailsTheListAndIsDropped) {
   lumtest::MemWriter w;
   EXPECT_TRUE(empty.Write(&w.hf));
   EXPECT_TRUE(w.Finish().empty());
+}
+
+// Writes the seeds of fuzz/tag_fuzz.cpp (a version byte, then a tag list). Run by hand:
+//   tag_test --gtest_also_run_disabled_tests --gtest_filter=TagSeeds.*
+TEST(TagSeeds, DISABLED_WriteFuzzCorpus) {
+  BaseList2D owner(tagtest::kPolygonObject);
+  RootTag mesh(&owner);
+  ASSERT_TRUE(tagtest::BuildMesh(mesh));
+  // One tag's chunk in a list: list chunk, member chunk of type, body.
+  auto single = [](Int32 type, const std::string& body) {
+    char head[64];
+    snprintf(head, sizeof head, "01 00000001 00000000 01 0001AE14 00000000 01 %08X 00000000 ",
+             UInt32(type));
+    return H(head + body + " 02 02 02");
+  };
+  struct Seed {
+    const char* name;
+    UChar version;  // 0 current, 1 version 11500, 2 version 7000
+    Bytes bytes;
+  } seeds[] = {
+      {"mesh", 0, scenetest::WriteNode(mesh)},
+      {"points-old", 1,
+       single(TAG_POINT,
+              "01 000015E0 00000000 85 0000000C 3FF0000000000000 4000000000000000 "
+              "4008000000000000 02")},
+      {"polygons-old", 1,
+       single(TAG_POLYGON, "01 000015E4 00000000 86 00000008 01000000 0001 0002 0003 0003 02")},
+      {"uvw-fixed", 2,
+       single(TAG_UVW,
+              "01 00001627 00000000 87 00000018 C005 4000 0000 0000 0000 0000 0000 "
+              "0000 0000 0000 0000 0000 02")},
+      {"uvw-words", 0,
+       single(TAG_UVW,
+              "01 00001627 00000002 89 00000020 3F000000 3E800000 00000000 00000000 "
+              "00000000 00000000 00000000 00000000 15 01 02")},
+      {"normals-old", 1,
+       single(TAG_NORMAL,
+              "01 0000164F 00000000 87 00000018 0000 0000 7D00 0000 0000 0000 0000 "
+              "0000 0000 0000 0000 0000 02")},
+      {"vertexmap-old", 2,
+       single(TAG_VERTEXMAP, "01 00001632 00000000 82 00000002 0041 89 00000004 3F000000 02")},
+      {"display-kept", 0,
+       single(TAG_DISPLAY, "01 00000309 00000003 0F 0000002A 01 00000001 00000002 15 01 02 02")},
+  };
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    b.insert(b.begin(), s.version);
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/tag/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
 }
 
 }  // namespace

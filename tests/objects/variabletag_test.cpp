@@ -270,7 +270,7 @@ TEST(SmallUVW, FromVectorBitPatterns) {
 }
 
 TEST(VertexColorTag, ConvertsBetweenLayoutsOnASmallMesh) {
-  BaseList2D object(TYPE_POLYGONOBJECT);
+  BaseList2D object(tagtest::kPolygonObject);
   RootTag list(&object);
   PointTag* pt = tagtest::Add<PointTag>(list, TAG_POINT);
   ASSERT_TRUE(pt->Resize(5));
@@ -305,6 +305,15 @@ TEST(VertexColorTag, ConvertsBetweenLayoutsOnASmallMesh) {
   EXPECT_EQ(0.5f, vc->GetColorR()[3].b);  // corner d of the triangle: point 2
   EXPECT_EQ(1.0f, vc->GetColorR()[5].r);  // corner b of the quad: point 3
   EXPECT_EQ(0.0f, vc->GetColorR()[6].r);  // a corner without a point stays empty
+
+  // Converting to the layout the colours are already in keeps them (resized to the count).
+  ASSERT_TRUE(VertexColorTag_ConvertVertexColorMode(vc, false));
+  ASSERT_EQ(2, vc->GetCount());
+  EXPECT_EQ(0.5f, vc->GetColorR()[3].b);
+  ASSERT_TRUE(VertexColorTag_ConvertVertexColorMode(vc, true));
+  ASSERT_TRUE(VertexColorTag_ConvertVertexColorMode(vc, true));
+  ASSERT_EQ(5, vc->GetCount());
+  EXPECT_EQ(0.5f, vc->GetColorR()[2].b);
 
   // Without an object the tag empties; a null tag is refused.
   VertexColorTag loose;
