@@ -153,6 +153,9 @@ class BaseList2D : public GeListNode {
   // that is no track; and the track's synchronisation flag.
   virtual const DescID* GetTrackDescID() const { return nullptr; }
   virtual void SetTrackSynchronized(bool) {}
+  // For link paths ('D', 'G'): the first object of the node's deform cache when it has one, else
+  // of its cache; null for nodes without caches (objects override it).
+  virtual BaseList2D* GetLinkPathCache() const { return nullptr; }
 
   // ---- fields ----
 
