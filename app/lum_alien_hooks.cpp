@@ -5,6 +5,7 @@
 #include "lights/lum_ieslight.h"
 
 #include "lum_memory.h"
+#include "objects/lum_polygonobject.h"
 
 using lumora::BaseList2D;
 using lumora::Int32;
@@ -24,8 +25,13 @@ struct Entry {
   Maker make;
 };
 
-// AllocAlienObjectData. 5100 (polygon) and 5108 (point) join with their families.
+NodeData* MakePolygonData(Int32) { return lumora::NewObj<lumora::PolygonObjectData>(); }
+NodeData* MakePointData(Int32) { return lumora::NewObj<lumora::PointObjectData>(); }
+
+// AllocAlienObjectData.
 const Entry kObjectTable[] = {
+    {5100, 5100, MakePolygonData},
+    {5108, 5108, MakePointData},
     {5102, 5102, Make<lumora::LightObjectData>},
     {5103, 5103, Make<lumora::CameraObjectData>},
     {5126, 5126, Make<lumora::InstanceObjectData>},
@@ -93,4 +99,21 @@ NodeData* AllocAlienTagData(int type, bool& known, BaseList2D*) {
 
 NodeData* AllocAlienShaderData(int type, bool& known, BaseList2D*) {
   return Lookup(kShaderTable, type, known);
+}
+
+lumora::RootObject* AllocAlienRootObject() { return lumora::NewObj<lumora::AlienRootObject>(); }
+
+lumora::BaseObject* lumora::AlienRootObject::AllocObject(Int32 type) {
+  if (type != TYPE_SPLINEOBJECT && type != TYPE_SPLINEOBJECT_OLD) return BaseObject::Alloc(type);
+  AlienSplineObject* spline = NewObj<AlienSplineObject>();
+  if (spline == nullptr) return nullptr;
+  PointObjectData* data = NewObj<PointObjectData>();
+  if (data == nullptr || spline->GetChildren() == nullptr) {
+    DeleteObj(data);
+    DeleteObj(spline);
+    return nullptr;
+  }
+  data->SetNode(spline);
+  spline->SetNodeData(data);
+  return spline;
 }

@@ -5,15 +5,39 @@
 // is what the tool, the tests, the fuzz targets and the benchmarks link; a program that brings its
 // own hooks does not link it.
 //
-// A table entry whose class comes with a later family (polygon and point data) answers as
-// an unknown type until that family wires it in: its chunk is then kept byte for byte. The
+// Every id of the tables has its class here or in the library. The
 // classes here keep the bytes they do not interpret (RawNodeData) and copy them deeply.
 #ifndef LUM_ALIEN_HOOKS_H
 #define LUM_ALIEN_HOOKS_H
 
+#include "objects/lum_baseobject.h"
+#include "objects/lum_splineobject.h"
 #include "scene/lum_nodedata.h"
 
 namespace lumora {
+
+// The application's spline object: answers as a spline, a point object and an object, and
+// executes.
+class AlienSplineObject : public SplineObject {
+ public:
+  AlienSplineObject() = default;
+  ~AlienSplineObject() override = default;
+  bool IsInstanceOf(Int32 id) const override {
+    return id == TYPE_SPLINEOBJECT || id == TYPE_ANYOBJECT || id == TYPE_POINTOBJECT ||
+           BaseObject::IsInstanceOf(id);
+  }
+  bool Execute() override { return true; }
+};
+
+// The application's list of objects: the children of an object, its caches, the top level of a
+// document. Splines (5101, 5137) it reads become AlienSplineObjects with point data; every other
+// type is BaseObject::Alloc's.
+class AlienRootObject : public RootObject {
+ public:
+  AlienRootObject() = default;
+  ~AlienRootObject() override = default;
+  BaseObject* AllocObject(Int32 type) override;
+};
 
 LUM_RAW_NODEDATA(InstanceObjectData);
 LUM_RAW_NODEDATA(SkyShaderObjectData);

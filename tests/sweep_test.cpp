@@ -1335,6 +1335,78 @@ bool TagLists(std::int64_t n, void*) {
   return true;
 }
 
+// A hierarchy of objects: a polygon object with UVW and normal tags, selections and n-gon
+// records, a child with a plug-in tag, and a spline beside them. False when out of memory.
+bool BuildObjects(RootObject& list) {
+  PolygonObject* mesh = PolygonObject::Alloc(4, 2);
+  if (mesh == nullptr) return false;
+  list.InsertLast(mesh);
+  mesh->SetName(String("mesh"));
+  mesh->SetFrozenRot(Vector64(0.2, 0, 0));
+  mesh->GetPolygonW()[1] = CPolygon(0, 1, 3);
+  if (mesh->MakeTag(TAG_UVW) == nullptr || mesh->MakeTag(TAG_NORMAL) == nullptr ||
+      !mesh->ResizeObject(4, 2, 1)) {
+    return false;
+  }
+  PolygonObjectData* d = static_cast<PolygonObjectData*>(mesh->GetNodeData());
+  const UInt32 v[] = {1, 2, 3};
+  if (!d->GetPolygonSelection(1).Select(1) || !d->GetNgonBase()->GetRecord(0)->Set(v, 3))
+    return false;
+  BaseObject* child = BaseObject::Alloc(TYPE_OBJECT);
+  if (child == nullptr) return false;
+  child->InsertUnder(mesh);
+  if (child->MakeTag(1019597) == nullptr) return false;
+  BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
+  if (spline == nullptr) return false;
+  list.InsertLast(spline);
+  return true;
+}
+
+int CountObjects(const RootList2D& list) {
+  int n = 0;
+  for (GeListNode* m = list.GetFirst(); m != nullptr; m = m->GetNext()) {
+    const BaseObject* o = static_cast<const BaseObject*>(m);
+    n += 1 + (o->GetChildren() != nullptr ? CountObjects(*o->GetChildren()) : 0);
+    for (BaseTag* t = o->GetFirstTag(); t != nullptr; t = t->GetNext()) ++n;
+  }
+  return n;
+}
+
+// Object hierarchies with geometry are written, read and copied.
+bool ObjectHierarchies(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  RootObject list;
+  STEP(BuildObjects(list));
+  const Bytes written = WriteStream([&](HyperFile& hf) { return list.WriteObject(&hf, 1); });
+  const int count = CountObjects(list);
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    HyperFile hf;
+    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && list.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    RootObject back;
+    HyperFile hf;
+    bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    STEP(Ended(f, ok && CountObjects(back) == count, !ok));
+  }
+  RootObject copy;
+  const bool copied = list.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && CountObjects(copy) == count, !copied));
+  BaseObject* clone = list.GetFirst()->GetCloneObject(true, COPYFLAGS_NONE, nullptr);
+  const bool cloned = clone != nullptr;
+  BaseObject::Free(clone);
+  STEP(Ended(f, cloned, !cloned));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1354,6 +1426,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"older stream reads", StreamReads, &samples.older, 10},
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
+      {"object hierarchies", ObjectHierarchies, nullptr, 100},
       {"tag lists", TagLists, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 36},

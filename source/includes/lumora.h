@@ -53,5 +53,10 @@
 #include "objects/lum_vertexmaptag.h"
 #include "objects/lum_vertexcolortag.h"
 #include "objects/lum_selectiontag.h"
+#include "objects/lum_baseobject_rotation.h"
+#include "objects/lum_baseobject.h"
+#include "objects/lum_pointobject.h"
+#include "objects/lum_polygonobject.h"
+#include "objects/lum_splineobject.h"
 
 #endif  // LUMORA_H

@@ -10,6 +10,7 @@
 #define LUM_CAMERAOBJECTDATA_H
 
 #include "lum_types.h"
+#include "objects/lum_baseobject.h"  // the camera object's type
 #include "scene/lum_nodedata.h"
 #include "values/lum_basecontainer.h"
 #include "values/lum_gedata.h"
@@ -80,8 +81,6 @@ class CameraParameters {
   static bool SetParameter(BaseContainer* bc, Int32 id, const GeData& value,
                            const CameraEnvironment& env, bool* handled);
 };
-
-constexpr Int32 TYPE_CAMERAOBJECT = 5103;
 
 // The node data of camera objects. The camera data chunk holds nothing the camera reads; the
 // bytes a file has in it are kept and written back unchanged (RawNodeData).

@@ -16,6 +16,7 @@
 #include "foundation/lum_string.h"
 #include "lum_math.h"
 #include "lum_types.h"
+#include "objects/lum_baseobject.h"  // the light object's type
 #include "scene/lum_nodedata.h"
 
 namespace lumora {
@@ -231,8 +232,6 @@ enum LIGHT_IES : Int32 {
   LIGHT_AREA_SHAPE = 100015,  // int32, the shape code (1 for no opening)
 };
 constexpr Int32 LIGHT_TYPE_PHOTOMETRIC = 9;
-
-constexpr Int32 TYPE_LIGHTOBJECT = 5102;
 
 // The node data of light objects. The light data chunk is kept as the file has it
 // (RawNodeData); besides, the data holds the IES light applied to the object and the three
