@@ -36,5 +36,10 @@
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
+#include "animation/lum_ckey.h"
+#include "animation/lum_rootckey.h"
+#include "animation/lum_ccurve.h"
+#include "animation/lum_ctrack.h"
+#include "animation/lum_rootctrack.h"
 
 #endif  // LUMORA_H
