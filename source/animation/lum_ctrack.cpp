@@ -20,11 +20,6 @@ constexpr Int32 kAlwaysWritten[] = {2, 3, 4};
 constexpr Int32 kOptional[] = {5, 6, 7, 8, 10, 9};
 constexpr Int32 kScratchCurvesOfLevel2 = 8;
 
-const String& TimeTrackName() {
-  static const String name("Time Track");
-  return name;
-}
-
 bool IsSpecialId(Int32 id) {
   for (Int32 s : CTRACK_SPECIAL_IDS)
     if (s == id) return true;
@@ -125,7 +120,7 @@ void CTrack::SetDescriptionID(BaseList2D*, const DescID& id) {
   if (id == DescID(DescLevel(kTimeTrackId, 0, 0))) {
     _descId = DescID(DescLevel(kTimeTrackId, VALUETYPE_FLOAT, 0));
     _kind = CTRACKKIND_VALUE;
-    SetName(TimeTrackName());
+    SetName(String("Time Track"));
     return;
   }
   _descId = id;
