@@ -276,7 +276,10 @@ bool CTrack::WriteCurves(HyperFile* hf) {
     if (c != nullptr) {
       if (!c->WriteObject(hf, CHUNK_CCURVE)) return false;
     } else {
+      // A missing curve is written as an empty one whose marker is all zero: readers drop
+      // curves without keys, and writing the same track twice gives the same bytes.
       CCurve empty;
+      empty.SetMarker(GeMarker());
       if (!empty.WriteObject(hf, CHUNK_CCURVE)) return false;
     }
   }
