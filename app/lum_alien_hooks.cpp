@@ -5,74 +5,88 @@
 
 using lumora::BaseList2D;
 using lumora::Int32;
-using lumora::NewObj;
 using lumora::NodeData;
 
 namespace {
 
-// Object types whose data is a plain node data with no behaviour of its own.
-bool IsPlainObjectType(Int32 type) {
-  switch (type) {
-    case 5104: case 5105: case 5106: case 5113: case 5116: case 5121: case 5122: case 5123:
-    case 5128: case 5129: case 5131: case 5133: case 5134: case 5140:
-    case 1001003: case 1001253: case 1002603: case 1008796: case 1008982: case 1010865:
-    case 1025766:
-      return true;
-    default:
-      return (type >= 5145 && type <= 5149) || (type >= 5159 && type <= 5174);
-  }
-}
+using Maker = NodeData* (*)(Int32 type);
 
 template <typename T>
 NodeData* Make(Int32 type) {
-  return NewObj<T>(type);
+  return lumora::NewObj<T>(type);
+}
+
+struct Entry {
+  Int32 first, last;  // an id range, both ends included
+  Maker make;
+};
+
+// AllocAlienObjectData. 5100 (polygon), 5103 (camera) and 5108 (point) join with their families.
+const Entry kObjectTable[] = {
+    {5102, 5102, Make<lumora::LightObjectData>},
+    {5126, 5126, Make<lumora::InstanceObjectData>},
+    {1011146, 1011146, Make<lumora::SkyShaderObjectData>},
+    {1011194, 1011194, Make<lumora::CloudGroupData>},
+    {1011196, 1011196, Make<lumora::CloudData>},
+    {1019362, 1019362, Make<lumora::JointObjectData>},
+    {1019363, 1019363, Make<lumora::SkinObjectData>},
+    {1024543, 1024543, Make<lumora::MeshDeformerObjectData>},
+    {1036448, 1036448, Make<lumora::PointGenerator>},
+    {1036557, 1036557, Make<lumora::ZiRuzarFractureVoronoiObject>},
+    {1039859, 1039859, Make<lumora::VolumeBuilderData>},
+    {1039867, 1039867, Make<lumora::VolumeSetData>},
+    {431000174, 431000174, Make<lumora::LodObjectData>},
+    // plain node data, no behaviour of its own
+    {5104, 5106, Make<lumora::RawNodeData>},
+    {5113, 5113, Make<lumora::RawNodeData>},
+    {5116, 5116, Make<lumora::RawNodeData>},
+    {5121, 5123, Make<lumora::RawNodeData>},
+    {5128, 5129, Make<lumora::RawNodeData>},
+    {5131, 5131, Make<lumora::RawNodeData>},
+    {5133, 5134, Make<lumora::RawNodeData>},
+    {5140, 5140, Make<lumora::RawNodeData>},
+    {5145, 5149, Make<lumora::RawNodeData>},
+    {5159, 5174, Make<lumora::RawNodeData>},
+    {1001003, 1001003, Make<lumora::RawNodeData>},
+    {1001253, 1001253, Make<lumora::RawNodeData>},
+    {1002603, 1002603, Make<lumora::RawNodeData>},
+    {1008796, 1008796, Make<lumora::RawNodeData>},
+    {1008982, 1008982, Make<lumora::RawNodeData>},
+    {1010865, 1010865, Make<lumora::RawNodeData>},
+    {1025766, 1025766, Make<lumora::RawNodeData>},
+};
+
+const Entry kTagTable[] = {
+    {1001149, 1001149, Make<lumora::GvExpressionData>},
+    {1007579, 1007579, Make<lumora::HNWeightTagData>},
+    {1017874, 1017874, Make<lumora::HairLightTagData>},
+    {1019365, 1019365, Make<lumora::WeightTagData>},
+};
+
+const Entry kShaderTable[] = {
+    {1033825, 1033825, Make<lumora::VariationShaderData>},
+};
+
+// The hooks' protocol: known is true on entry; an id outside the table gives null and false.
+template <size_t N>
+NodeData* Lookup(const Entry (&table)[N], Int32 type, bool& known) {
+  known = true;
+  for (const Entry& e : table)
+    if (type >= e.first && type <= e.last) return e.make(type);
+  known = false;
+  return nullptr;
 }
 
 }  // namespace
 
 NodeData* AllocAlienObjectData(int type, bool& known, BaseList2D*) {
-  using namespace lumora;
-  known = true;
-  switch (type) {
-    case 5102: return Make<LightObjectData>(type);
-    case 5126: return Make<InstanceObjectData>(type);
-    case 1011146: return Make<SkyShaderObjectData>(type);
-    case 1011194: return Make<CloudGroupData>(type);
-    case 1011196: return Make<CloudData>(type);
-    case 1019362: return Make<JointObjectData>(type);
-    case 1019363: return Make<SkinObjectData>(type);
-    case 1024543: return Make<MeshDeformerObjectData>(type);
-    case 1036448: return Make<PointGenerator>(type);
-    case 1036557: return Make<ZiRuzarFractureVoronoiObject>(type);
-    case 1039859: return Make<VolumeBuilderData>(type);
-    case 1039867: return Make<VolumeSetData>(type);
-    case 431000174: return Make<LodObjectData>(type);
-    default:
-      break;
-  }
-  // 5100 (polygon), 5103 (camera) and 5108 (point) are wired in with their families.
-  if (IsPlainObjectType(type)) return Make<RawNodeData>(type);
-  known = false;
-  return nullptr;
+  return Lookup(kObjectTable, type, known);
 }
 
 NodeData* AllocAlienTagData(int type, bool& known, BaseList2D*) {
-  using namespace lumora;
-  known = true;
-  switch (type) {
-    case 1001149: return Make<GvExpressionData>(type);
-    case 1007579: return Make<HNWeightTagData>(type);
-    case 1017874: return Make<HairLightTagData>(type);
-    case 1019365: return Make<WeightTagData>(type);
-    default:
-      known = false;
-      return nullptr;
-  }
+  return Lookup(kTagTable, type, known);
 }
 
 NodeData* AllocAlienShaderData(int type, bool& known, BaseList2D*) {
-  known = true;
-  if (type == 1033825) return Make<lumora::VariationShaderData>(type);
-  known = false;
-  return nullptr;
+  return Lookup(kShaderTable, type, known);
 }

@@ -1,8 +1,9 @@
 // The round trip the node fuzz targets check: what reads successfully writes; that reads back;
 // and from then on writing and reading give the very same bytes (goal identities, which are
 // addresses of the writing process, are masked). The first write may differ from what was read:
-// it normalises (a plug-in node without slots gains one, times are reduced, ids below -1 become
-// -1), so the comparison is between the second and the third write.
+// it normalises (goal and link records that name nothing are written empty, a plug-in node
+// without slots gains one, times are reduced, ids below -1 become -1), so the comparison is
+// between the second and the third write.
 #ifndef LUMORA_NODE_FUZZ_SUPPORT_H
 #define LUMORA_NODE_FUZZ_SUPPORT_H
 

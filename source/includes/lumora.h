@@ -27,7 +27,7 @@
 #include "values/lum_descid.h"
 #include "values/lum_descidstore.h"
 #include "values/lum_basecontainer.h"
-#include "scene/lum_baselink.h"
+#include "values/lum_baselink.h"
 #include "scene/lum_basedocument.h"
 #include "scene/lum_privatechunk.h"
 #include "scene/lum_gelistnode.h"

@@ -43,7 +43,8 @@ bool OutOfMemory(HyperFile* hf) {
 void GeSetAttachedListAllocator(ATTACHEDLIST which, GeAttachedListAllocator alloc) {
   if (which < 0 || which >= ATTACHEDLIST_COUNT) return;
   g_listAllocators[which] = alloc;
-  if (which == ATTACHEDLIST_OVERRIDES && alloc == nullptr) g_listAllocators[which] = AllocOverrideList;
+  if (which == ATTACHEDLIST_OVERRIDES && alloc == nullptr)
+    g_listAllocators[which] = AllocOverrideList;
 }
 
 // ---- UniqueIDArray ----
@@ -138,10 +139,12 @@ bool NotifyList::CopyTo(NotifyList* dest, COPYFLAGS flags, AliasTrans* trans) {
   dest->Flush();
   bool ok = true;
   for (NotifyData* s : _entries) {
-    bool take = (flags & COPYFLAGS_NOTIFY_MARKED) != 0
-                    ? (s->flags & 0x800) != 0
-                    : (s->flags & 0x1C00) != 0 &&
-                          (s->flags & ((flags & COPYFLAGS_NOTIFY_ALTERNATE) != 0 ? Int32(0x400) : Int32(0x1000))) != 0;
+    bool take =
+        (flags & COPYFLAGS_NOTIFY_MARKED) != 0
+            ? (s->flags & 0x800) != 0
+            : (s->flags & 0x1C00) != 0 &&
+                  (s->flags &
+                   ((flags & COPYFLAGS_NOTIFY_ALTERNATE) != 0 ? Int32(0x400) : Int32(0x1000))) != 0;
     if (!take) continue;
     NotifyData* d = dest->Append(s->id, s->flags);
     if (d == nullptr || !s->data.CopyTo(&d->data, flags, trans) ||

@@ -158,6 +158,9 @@ class BaseList2D : public GeListNode {
   // GetDParameter is a non-zero Int32; false when the read fails. Object classes may answer
   // from their own state.
   virtual bool UsesQuaternionRotation();
+  // For link paths ('D', 'G'): the first object of the node's deform cache when it has one, else
+  // of its cache; null for nodes without caches (objects override it).
+  virtual BaseList2D* GetLinkPathCache() const { return nullptr; }
 
   // ---- fields ----
 

@@ -39,7 +39,9 @@ GeListNode* GeListNode::GetPred() const {
   return static_cast<GeListNode*>(prev);
 }
 
-GeListNode* GeListNode::GetUp() const { return _listHead != nullptr ? _listHead->GetOwner() : nullptr; }
+GeListNode* GeListNode::GetUp() const {
+  return _listHead != nullptr ? _listHead->GetOwner() : nullptr;
+}
 
 GeListNode* GeListNode::GetDown() const {
   return _children != nullptr ? _children->GetFirst() : nullptr;

@@ -38,9 +38,7 @@ class NodeData : public PrivateChunk {
   virtual bool Read(HyperFile*, Int32, Int32) { return false; }
   virtual bool Execute() { return false; }
   virtual Int32 GetDiskType() const { return TYPE_PLAINOBJECT; }
-  virtual bool TranslateDescID(GeListNode*, const DescID&, DescID&, GeListNode*&) {
-    return false;
-  }
+  virtual bool TranslateDescID(GeListNode*, const DescID&, DescID&, GeListNode*&) { return false; }
   // True for data whose Read takes the rest of the chunk, end byte included, so that the
   // reader must not skip to the chunk's end afterwards.
   virtual bool ReadsToChunkEnd() const { return false; }
@@ -88,10 +86,10 @@ class RawNodeData : public NodeData {
 
 // The node data classes named by the allocation tables whose contents this library keeps as
 // they stand (one implementation, RawNodeData, under each name).
-#define LUM_RAW_NODEDATA(Name)                              \
-  class Name : public RawNodeData {                         \
-   public:                                                  \
-    explicit Name(Int32 type) : RawNodeData(type) {}        \
+#define LUM_RAW_NODEDATA(Name)                       \
+  class Name : public RawNodeData {                  \
+   public:                                           \
+    explicit Name(Int32 type) : RawNodeData(type) {} \
   }
 LUM_RAW_NODEDATA(GvRealNodeData);
 LUM_RAW_NODEDATA(GvRealGroupData);

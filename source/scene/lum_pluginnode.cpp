@@ -106,7 +106,8 @@ NodeData* PluginNode::AllocData(Int32 type, bool& known) {
 
 bool PluginNode::AddSlot() {
   if (_count == 0x7FFFFFFF) return false;
-  PluginSlot* grown = static_cast<PluginSlot*>(MemAlloc(Int64(_count + 1) * Int64(sizeof(PluginSlot))));
+  PluginSlot* grown =
+      static_cast<PluginSlot*>(MemAlloc(Int64(_count + 1) * Int64(sizeof(PluginSlot))));
   if (grown == nullptr) return false;
   for (Int32 i = 0; i < _count; ++i) grown[i] = _slots[i];
   new (&grown[_count]) PluginSlot();

@@ -10,11 +10,11 @@
 #ifndef LUM_PRIVATECHUNK_H
 #define LUM_PRIVATECHUNK_H
 
-#include "scene/lum_baselink.h"
+#include "lum_types.h"
 #include "values/lum_basecontainer.h"
+#include "values/lum_baselink.h"
 #include "values/lum_descid.h"
 #include "values/lum_gedata.h"
-#include "lum_types.h"
 
 namespace lumora {
 

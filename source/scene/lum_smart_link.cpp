@@ -1,6 +1,4 @@
 // Links, alias goals and alias translations (see lum_baselink.h).
-#include "scene/lum_baselink.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -9,6 +7,7 @@
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
 #include "stream/lum_hyperfile.h"
+#include "values/lum_baselink.h"
 #include "values/lum_gedata.h"
 
 namespace lumora {
@@ -109,13 +108,22 @@ GeAliasID GeAliasGoal::GetID() const {
 
 bool GeAliasGoal::HasLinks() const { return _record != nullptr && _record->count > 0; }
 
-GeAliasXLink* GeAliasGoal::GetFirstLink(GeAliasXLink*& browse) const {
-  browse = nullptr;
+GeAliasXLink* GeAliasGoal::GetFirstLink(BrowseGoal& browse, bool) const {
+  browse._next = nullptr;
+  browse._tail = nullptr;
   if (!HasLinks()) return nullptr;
   GeToolNode2D* first = _record->links.First();
-  GeToolNode2D* second = first->next != &_record->links.tail ? first->next : nullptr;
-  browse = static_cast<GeAliasXLink*>(second);
+  browse._tail = &_record->links.tail;
+  browse._next = first->next != browse._tail ? static_cast<GeAliasXLink*>(first->next) : nullptr;
   return static_cast<GeAliasXLink*>(first);
+}
+
+GeAliasXLink* BrowseGoal::GetNext() {
+  GeAliasXLink* now = _next;
+  if (now != nullptr)
+    _next = now->next != nullptr && now->next != _tail ? static_cast<GeAliasXLink*>(now->next)
+                                                       : nullptr;
+  return now;
 }
 
 Int32 GeAliasGoal::GetLinkCount() const { return _record != nullptr ? _record->count : 0; }
@@ -286,8 +294,26 @@ bool BaseLink::SetText(const String& text) {
 BaseList2D* BaseLink::GetLinkAtom(const BaseDocument*, Int32 instanceType) const {
   BaseList2D* node = GetLink();
   if (node == nullptr) return nullptr;
-  // The path walk over objects (next, first child, caches) belongs to the objects family; a
-  // node that is no object is never walked.
+  if (_text != nullptr && _text->GetLength() > 0 && node->IsInstanceOf(TYPE_ANYOBJECT)) {
+    // The path is walked from its last character to its first.
+    for (Int32 i = _text->GetLength() - 1; i >= 0 && node != nullptr; --i) {
+      switch (_text->GetUnit(i)) {
+        case 'n':
+          node = static_cast<BaseList2D*>(node->GetNext());
+          break;
+        case 'd':
+          node = static_cast<BaseList2D*>(node->GetDown());
+          break;
+        case 'D':
+        case 'G':
+          node = node->GetLinkPathCache();
+          break;
+        default:
+          break;
+      }
+    }
+    if (node == nullptr) return nullptr;
+  }
   if (instanceType != 0 && !node->IsInstanceOf(instanceType)) return nullptr;
   return node;
 }

@@ -46,7 +46,7 @@ enum VALUETYPE : Int32 {
   VALUETYPE_STRING = 130,
   VALUETYPE_FILENAME = 131,
   VALUETYPE_CONTAINER = 132,  // BaseContainer
-  VALUETYPE_LINK = 133,       // BaseLink (scene/lum_baselink.h)
+  VALUETYPE_LINK = 133,       // BaseLink (values/lum_baselink.h)
   VALUETYPE_MARKER = 256,     // GeMarker; written as the id alone and not readable
   VALUETYPE_UNKNOWNCUSTOM = 257,
   VALUETYPE_CUSTOMFIRST = 1000000,  // this id and every higher one is a custom data type

@@ -84,10 +84,15 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
   BaseLink second;
   first->SetLink(&node);
   second.SetLink(&node);
-  GeAliasXLink* browse = nullptr;
-  GeAliasXLink* newest = node.GetAliasGoal().GetFirstLink(browse);
-  ASSERT_NE(nullptr, newest);
-  EXPECT_NE(nullptr, browse);
+  BaseLink third;
+  third.SetLink(&node);
+  BrowseGoal browse;
+  int seen = 0;
+  for (GeAliasXLink* x = node.GetAliasGoal().GetFirstLink(browse); x != nullptr;
+       x = browse.GetNext())
+    ++seen;
+  EXPECT_EQ(3, seen);
+  third.SetLink(nullptr);
   EXPECT_EQ(node.GetAliasGoal().GetID(), first->GetID());
   EXPECT_NE(0u, first->GetID());
   BaseLink::Free(first);
@@ -96,6 +101,7 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
   second.SetLink(nullptr);
   EXPECT_EQ(0u, node.GetAliasGoal().GetID());
   EXPECT_EQ(nullptr, node.GetAliasGoal().GetFirstLink(browse));
+  EXPECT_EQ(nullptr, browse.GetNext());
   // An invisible goal resolves to nothing; a link to a list head too.
   second.SetLink(&node);
   node.GetAliasGoal().SetVisibility(false);
@@ -109,7 +115,8 @@ TEST(Links, AGoalListsItsLinksNewestFirst) {
 // A (with children A1) and B are copied as one list; C stays outside. Links inside A point at
 // B, A1, C and A itself.
 TEST(Links, CopiesRepointLinksInsideTheSetAndResolveOrEmptyTheRest) {
-  for (int mode = 0; mode < 3; ++mode) {  // 0: CopyTo's own translation, 1: Zap(true), 2: Zap(false)
+  for (int mode = 0; mode < 3;
+       ++mode) {  // 0: CopyTo's own translation, 1: Zap(true), 2: Zap(false)
     RootPluginNode list;
     PluginNode* a = Node();
     PluginNode* b = Node();
@@ -158,11 +165,11 @@ TEST(Links, FileRecordsOfEverySize) {
     const char* text;
   } cases[] = {
       {"616C69617332 0000000000000000", false, ""},
-      {"616C69617332 00000000000000", false, ""},            // 13 bytes: unchanged link
-      {"616C69617331 0000000000000000", false, ""},          // another prefix: ignored
+      {"616C69617332 00000000000000", false, ""},    // 13 bytes: unchanged link
+      {"616C69617331 0000000000000000", false, ""},  // another prefix: ignored
       {"616C69617332 0000000000000000 00000002 646E", true, "dn"},
       {"616C69617332 0000000000000000 000000FF 646E", true, "dn"},  // length beyond the block
-      {"616C69617332 0000000000000000 0000", false, ""},      // 16 bytes: no whole length
+      {"616C69617332 0000000000000000 0000", false, ""},            // 16 bytes: no whole length
   };
   for (const Case& c : cases) {
     Bytes block = H(c.block);
@@ -190,8 +197,8 @@ TEST(Links, FileRecordsOfEverySize) {
                              "80 00000014 616C69617332 0000000000000000 00000002 646E"),
             lumtest::ToHex(w.Finish()));
   // Goal records: 14 bytes give the identity, 13 give 0 (nothing registered).
-  for (const char* hex : {"80 0000000E 61676F616C31 0100000000000000",
-                          "80 0000000D 61676F616C31 01000000000000"}) {
+  for (const char* hex :
+       {"80 0000000E 61676F616C31 0100000000000000", "80 0000000D 61676F616C31 01000000000000"}) {
     BaseList2D node;
     BaseLink waiting;
     BaseDocument doc;
@@ -203,8 +210,7 @@ TEST(Links, FileRecordsOfEverySize) {
     ASSERT_TRUE(node.GetAliasGoal().Read(&r.hf));
     ASSERT_TRUE(waiting.Read(&r.hf));
     trans.Zap(false);
-    EXPECT_EQ(std::string(hex).find("0D") == std::string::npos ? &node : nullptr,
-              waiting.GetLink())
+    EXPECT_EQ(std::string(hex).find("0D") == std::string::npos ? &node : nullptr, waiting.GetLink())
         << hex;
   }
 }
@@ -248,14 +254,68 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   EXPECT_EQ(&other, v.GetLink());
 }
 
-TEST(Links, LinkAtomResolvesAndTestsTheInstance) {
-  BaseList2D node(5);
+// A stand-in object: instance of 5155, with children and a cache.
+class PathObject : public BaseList2D {
+ public:
+  PathObject() : BaseList2D(TYPE_ANYOBJECT) { SetChildren(RootPluginNode::Alloc()); }
+  BaseList2D* GetLinkPathCache() const override { return cache; }
+  BaseList2D* cache = nullptr;
+};
+
+TEST(Links, LinkAtomWalksThePathOfObjects) {
+  RootPluginNode top;
+  PathObject* a = NewObj<PathObject>();
+  PathObject* b = NewObj<PathObject>();
+  PathObject* b1 = NewObj<PathObject>();
+  PathObject* cached = NewObj<PathObject>();
+  top.InsertLast(a);
+  top.InsertLast(b);
+  b1->InsertUnderLast(b);
+  b1->cache = cached;
+  struct Case {
+    const char* text;
+    BaseList2D* expected;
+  } cases[] = {
+      {"", a},    {"n", b},       {"dn", b1},      {"Gdn", cached}, {"Ddn", cached},
+      {"xnx", b}, {"d", nullptr}, {"nn", nullptr}, {"Dn", nullptr},
+  };
+  for (const Case& c : cases) {
+    BaseLink link;
+    link.SetLink(a);
+    ASSERT_TRUE(link.SetText(String(c.text)));
+    EXPECT_EQ(c.expected, link.GetLinkAtom(nullptr, 0)) << c.text;
+  }
+  // Through a file: the text survives, the instance type filters.
   BaseLink link;
-  EXPECT_EQ(nullptr, link.GetLinkAtom(nullptr, 0));
-  link.SetLink(&node);
-  EXPECT_EQ(&node, link.GetLinkAtom(nullptr, 0));
-  EXPECT_EQ(&node, link.GetLinkAtom(nullptr, 5));
-  EXPECT_EQ(nullptr, link.GetLinkAtom(nullptr, 6));
+  link.SetLink(a);
+  ASSERT_TRUE(link.SetText(String("dn")));
+  lumtest::MemWriter w;
+  ASSERT_TRUE(a->GetAliasGoal().Write(&w.hf));
+  ASSERT_TRUE(link.Write(&w.hf));
+  Bytes bytes = w.Finish();
+  BaseDocument doc;
+  AliasTrans trans;
+  ASSERT_TRUE(trans.Init());
+  doc.SetAliasTrans(&trans);
+  lumtest::MemReader r(bytes);
+  r.hf.SetDocument(&doc);
+  PathObject* a2 = NewObj<PathObject>();
+  top.InsertLast(a2);  // a2 stands for a; its next is nothing
+  BaseLink back;
+  ASSERT_TRUE(a2->GetAliasGoal().Read(&r.hf));
+  ASSERT_TRUE(back.Read(&r.hf));
+  trans.Zap(false);
+  EXPECT_EQ(nullptr, back.GetLinkAtom(nullptr, 0));  // "dn" from a2: no next object
+  a2->Remove();
+  a2->InsertAfter(a);
+  EXPECT_EQ(b1, back.GetLinkAtom(nullptr, 0));  // a2's next is b, whose first child is b1
+  BaseList2D plain(5);
+  back.SetLink(&plain);
+  EXPECT_EQ(&plain, back.GetLinkAtom(nullptr, 0));  // no object: the path is not walked
+  EXPECT_EQ(&plain, back.GetLinkAtom(nullptr, 5));
+  EXPECT_EQ(nullptr, back.GetLinkAtom(nullptr, 6));
+  b1->cache = nullptr;
+  DeleteObj(cached);
 }
 
 }  // namespace

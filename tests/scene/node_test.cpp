@@ -103,11 +103,16 @@ TEST(NodeTree, NodeBits) {
     Int32 bit, control;
     bool before, result, after;
   } cases[] = {
-      {5, NBITCONTROL_SET, false, true, true},       {5, NBITCONTROL_SET, true, false, true},
-      {5, NBITCONTROL_CLEAR, true, true, false},     {5, NBITCONTROL_CLEAR, false, false, false},
-      {40, NBITCONTROL_TOGGLE, false, true, true},   {40, NBITCONTROL_TOGGLE, true, true, false},
-      {127, 0xF1, false, true, true},                {7, 4, false, false, false},
-      {7, 0, true, false, true},                     {128, NBITCONTROL_SET, false, false, false},
+      {5, NBITCONTROL_SET, false, true, true},
+      {5, NBITCONTROL_SET, true, false, true},
+      {5, NBITCONTROL_CLEAR, true, true, false},
+      {5, NBITCONTROL_CLEAR, false, false, false},
+      {40, NBITCONTROL_TOGGLE, false, true, true},
+      {40, NBITCONTROL_TOGGLE, true, true, false},
+      {127, 0xF1, false, true, true},
+      {7, 4, false, false, false},
+      {7, 0, true, false, true},
+      {128, NBITCONTROL_SET, false, false, false},
   };
   for (const Case& c : cases) {
     BaseList2D n;
@@ -206,13 +211,13 @@ std::string Chunk110050(Int32 level, bool old) {
   s += "0F 00000005 0F 00000000";  // bits, spare
   // container id -1 with entry 20 = Int32 9
   s += "01 00000084 00000001 0F FFFFFFFF 0F 00000014 0F 0000000F 0F 00000009 02";
-  s += "0C 00";                          // no goal
-  s += "82 00000004 00410042";           // name "AB"
-  if (level >= 1) s += "0F 00000000";    // no description
+  s += "0C 00";                        // no goal
+  s += "82 00000004 00410042";         // name "AB"
+  if (level >= 1) s += "0F 00000000";  // no description
   if (level != 1) s += "0F 00000001 0F 00000001 01 00000063 00000000 0F 00000001 02";  // legacy
   if (old && level >= 3) s += "0F 00000000";
   if (old && level >= 4) s += "0F 00000002 0F 00000001 0F 00000002";
-  if (old && level <= 3) return s + "0F 00000063 02";  // what follows is skipped
+  if (old && level <= 3) return s + "0F 00000063 02";                // what follows is skipped
   if (level >= 5) s += "80 0000000E 616C69617332 0000000000000000";  // empty link
   if (level >= 6) s += "0C 01 80 00000010 000102030405060708090A0B0C0D0E0F";
   if (level >= 7) s += "15 00";
@@ -254,7 +259,8 @@ TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
   Bytes bytes = scenetest::WriteNode(list);
   const std::string nodeList = "01 0001AE14 00000000 01 0001ADEE 00000000";
   std::string hex = Hex(bytes);
-  const std::string tracks = lumtest::NormHex("01 0001AF51 00000003 0F 00000001 01 00000001 00000000 02 02");
+  const std::string tracks =
+      lumtest::NormHex("01 0001AF51 00000003 0F 00000001 01 00000001 00000000 02 02");
   size_t at = hex.find(lumtest::NormHex(nodeList));
   ASSERT_NE(std::string::npos, at);
   at += lumtest::NormHex(nodeList).size() + 1;
@@ -262,13 +268,15 @@ TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
   RootPluginNode back;
   ASSERT_TRUE(scenetest::ReadNode(withTracks, back));
   EXPECT_TRUE(back.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
-  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
-                                                scenetest::MaskIdentities(scenetest::WriteNode(back))));
+  EXPECT_EQ("equal",
+            scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
+                                       scenetest::MaskIdentities(scenetest::WriteNode(back))));
   // A copy keeps them too.
   RootPluginNode copy;
   ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));
-  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
-                                                scenetest::MaskIdentities(scenetest::WriteNode(copy))));
+  EXPECT_EQ("equal",
+            scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
+                                       scenetest::MaskIdentities(scenetest::WriteNode(copy))));
 }
 
 TEST(NodeFile, ReadsStopWhereTheDocumentAsks) {
@@ -276,7 +284,7 @@ TEST(NodeFile, ReadsStopWhereTheDocumentAsks) {
     Int32 flags, id, level;
     bool stops;
   } cases[] = {
-      {0x800, 110015, 0, true}, {0x400, 110024, 2, true}, {0x400, 110024, 1, false},
+      {0x800, 110015, 0, true},  {0x400, 110024, 2, true}, {0x400, 110024, 1, false},
       {0x400, 110015, 0, false}, {0, 110015, 0, false},
   };
   for (const Case& c : cases) {
@@ -298,7 +306,7 @@ TEST(NodeFile, ReaderErrors) {
     const char* hex;
     FILEERROR error;
   } cases[] = {
-      {"0F 00000001", FILEERROR_WRONG_VALUE},                       // no chunk before the node
+      {"0F 00000001", FILEERROR_WRONG_VALUE},  // no chunk before the node
       {"01 00000001 00000000 0F 00000001 02", FILEERROR_CHUNK_EXPECTED},  // a value in a node
       {"01 00000001 00000000 01 0001ADE2 00000008 0F", FILEERROR_CHUNKEND_MISSING},
       {"01 00000001 00000000 01 00000005 00000000 02", FILEERROR_NONE},  // cut: no node end
@@ -454,9 +462,9 @@ TEST(NodeTracks, SortedInsertAndLookup) {
   for (auto ids : {std::initializer_list<Int32>{905}, {903, 1001}, {903, 1000}, {903}, {1000}})
     ASSERT_TRUE(object._InsertTrackSorted(NewObj<TestTrack>(ids)));
   EXPECT_EQ("903.1000 903.1001 903 905 904 1000 ", TrackOrder(object));
-  EXPECT_EQ("903.1000", std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[0].id) +
-                            "." +
-                            std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[1].id));
+  EXPECT_EQ("903.1000",
+            std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[0].id) + "." +
+                std::to_string((*object._FindTrack(DescID(903))->GetTrackDescID())[1].id));
   EXPECT_EQ(nullptr, object._FindTrack(DescID(906)));
 
   BaseList2D plain(1);  // not an object: 904 before 905, nothing synchronised

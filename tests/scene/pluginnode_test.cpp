@@ -26,11 +26,11 @@ std::string Int(Int32 v) {
 }
 
 TEST(AllocationHooks, TablesAnswerAsListed) {
-  const Int32 objectKnown[] = {5102, 5126, 1011146, 1011194, 1011196, 1019362, 1019363, 1024543,
-                               1036448, 1036557, 1039859, 1039867, 431000174, 5104, 5105, 5106,
-                               5113, 5116, 5121, 5122, 5123, 5128, 5129, 5131, 5133, 5134, 5140,
-                               5145, 5147, 5149, 5159, 5166, 5174, 1001003, 1001253, 1002603,
-                               1008796, 1008982, 1010865, 1025766};
+  const Int32 objectKnown[] = {
+      5102,    5126,    1011146,   1011194, 1011196, 1019362, 1019363, 1024543, 1036448, 1036557,
+      1039859, 1039867, 431000174, 5104,    5105,    5106,    5113,    5116,    5121,    5122,
+      5123,    5128,    5129,      5131,    5133,    5134,    5140,    5145,    5147,    5149,
+      5159,    5166,    5174,      1001003, 1001253, 1002603, 1008796, 1008982, 1010865, 1025766};
   const Int32 objectUnknown[] = {5101, 5107, 5109, 5112, 5114, 5115, 5117, 5120, 5124, 5125, 5127,
                                  5130, 5132, 5135, 5139, 5141, 5144, 5150, 5158, 0, -1, 12345,
                                  // wired in by their families, unknown until then
@@ -110,14 +110,16 @@ TEST(PluginFile, KnownUnknownAndKeptKindsWriteBackUnchanged) {
   // Only the plug-in chunks are compared: the node chunks around them are the writer's own.
   Bytes again = scenetest::WriteNode(list);
   std::string out = lumtest::ToHex(again);
-  for (const std::string& chunk : {PluginChunk(1001101, 0, 3, body), PluginChunk(777, 1, 4, body),
-                                   PluginChunk(777, 0, 2, body), PluginChunk(100004805, 0, 1, body)})
+  for (const std::string& chunk :
+       {PluginChunk(1001101, 0, 3, body), PluginChunk(777, 1, 4, body),
+        PluginChunk(777, 0, 2, body), PluginChunk(100004805, 0, 1, body)})
     EXPECT_NE(std::string::npos, out.find(lumtest::NormHex(chunk))) << chunk;
   // And the whole stream is stable from the first write on.
   RootPluginNode back;
   ASSERT_TRUE(scenetest::ReadNode(again, back, 12000));
-  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(again),
-                                                scenetest::MaskIdentities(scenetest::WriteNode(back))));
+  EXPECT_EQ("equal",
+            scenetest::FirstDifference(scenetest::MaskIdentities(again),
+                                       scenetest::MaskIdentities(scenetest::WriteNode(back))));
 
   // From a version-11000 file the unknown kinds are dropped (kept kinds stay).
   RootPluginNode old;

@@ -14,6 +14,10 @@
 // at the original target. The entries are found through a hash index, so a translation of n
 // goals and links costs O(n) on average; Zap visits them in identity order.
 //
+// The declarations live with the values because values (links in GeData, in/exclude lists) hold
+// links; the operations are defined with the node tree (scene/lum_smart_link.cpp), since a link
+// resolves to a node.
+//
 // File records (doc/scene-format.md): a goal is "agoal1" and its identity (14 bytes), a link
 // "alias2", its identity and optionally a big-endian Int32 length and the path text in the 8-bit
 // code page. The identity bytes are those of the writing machine.
@@ -82,6 +86,19 @@ class GeAliasXLink : public GeToolNode2D {
   void* ownerRef = nullptr;
 };
 
+// Walks the links of a goal: GeAliasGoal::GetFirstLink gives the newest and sets the walker to
+// the next; GetNext gives that one and moves on (null at the end). Does not survive changes to
+// the goal's links.
+class BrowseGoal {
+ public:
+  GeAliasXLink* GetNext();
+
+ private:
+  friend class GeAliasGoal;
+  GeAliasXLink* _next = nullptr;
+  const GeToolNode2D* _tail = nullptr;
+};
+
 // The anchor links point at; one per node (embedded in GeListNode), and one placeholder per
 // translation entry.
 class GeAliasGoal {
@@ -106,8 +123,8 @@ class GeAliasGoal {
   // Whether links point at the goal (the test writers use).
   bool HasLinks() const;
   // Null when no link points at the goal; otherwise the newest link's entry, and browse is set
-  // to the next one.
-  GeAliasXLink* GetFirstLink(GeAliasXLink*& browse) const;
+  // to the next one. The flag is not used.
+  GeAliasXLink* GetFirstLink(BrowseGoal& browse, bool = false) const;
   // The number of links pointing at the goal.
   Int32 GetLinkCount() const;
 
@@ -178,9 +195,10 @@ class BaseLink {
   // Empty text removes it. False when out of memory.
   bool SetText(const String& text);
 
-  // The node at the end of the link's path: the resolved node, walked by the text when it is an
-  // object (the object walk is the objects family's; until it is there a path is not walked),
-  // then null unless it is an instance of instanceType (0 accepts every node).
+  // The node at the end of the link's path: the resolved node, walked by the text from its last
+  // character to its first when it is an object ('n' the next object, 'd' the first child, 'D'
+  // and 'G' the node's GetLinkPathCache, others nothing; null ends the walk with null), then null
+  // unless it is an instance of instanceType (0 accepts every node).
   BaseList2D* GetLinkAtom(const BaseDocument* doc, Int32 instanceType) const;
 
   // The link record. Read: a block of at least 14 bytes starting with "alias2" gives the
