@@ -278,10 +278,10 @@ TEST(TrackCopy, CurvesAndTheirFlags) {
 
 // An animated node: a vector track with many keys and further curves, a data track, a special
 // track and the time track.
-void Animate(BaseList2D& node) {
+void Animate(BaseList2D& node, int keys = 300) {
   CTrack* x = CTrack::Alloc(&node, Vec(903, VECTOR_X), String("x"));
   ASSERT_TRUE(node.InsertTrackSorted(x));
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < keys; ++i) {
     CKey* k = x->GetCurve()->AddKey(BaseTime(i, 30));
     k->SetValue(nullptr, i * 0.5);
     k->SetValueLeft(nullptr, -0.1 * i);
@@ -451,6 +451,32 @@ TEST(TrackFile, ListsOfTracksAndTheirFailures) {
   Bytes cut(written.begin(), written.begin() + written.size() / 2);
   RootCTrack part;
   EXPECT_FALSE(scenetest::ReadNode(cut, part));
+}
+
+// Writes the seeds of fuzz/track_fuzz.cpp. Run by hand:
+//   track_test --gtest_also_run_disabled_tests --gtest_filter=TrackSeeds.*
+TEST(TrackSeeds, DISABLED_WriteFuzzCorpus) {
+  BaseList2D node(1);
+  Animate(node, 8);
+  auto list = [](const Bytes& track) {
+    Bytes b = lumtest::FromHex("01 00000001 00000000 01 0001AE14 00000000");
+    b.insert(b.end(), track.begin(), track.end());
+    for (int i = 0; i < 2; ++i) b.push_back(0x02);
+    return b;
+  };
+  struct Seed {
+    const char* name;
+    Bytes bytes;
+  } seeds[] = {
+      {"node", scenetest::WriteNode(node)},
+      {"list", scenetest::WriteNode(*node.GetAttachedList(ATTACHEDLIST_TRACKS))},
+      {"levels-0", list(TrackAtLevels(0, 0))},
+      {"levels-2", list(TrackAtLevels(2, 1))},
+  };
+  for (const Seed& s : seeds) {
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/track/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, s.bytes)) << path;
+  }
 }
 
 }  // namespace
