@@ -49,7 +49,14 @@ Float OvershootFactor(Float g, Float a, Float b) {
   return h;
 }
 
-bool ByTime(const CKey* a, const CKey* b) { return a->GetTime() < b->GetTime(); }
+// BaseTime's order as one three-way comparison (negative, 0, positive): equal when both parts
+// are, otherwise floor(p * s) against floor(r * q) for p/q against r/s.
+inline Int32 Order(const BaseTime& a, const BaseTime& b) {
+  if (a.GetNumerator() == b.GetNumerator() && a.GetDenominator() == b.GetDenominator()) return 0;
+  const Float left = std::floor(a.GetNumerator() * b.GetDenominator());
+  const Float right = std::floor(b.GetNumerator() * a.GetDenominator());
+  return left < right ? -1 : (left > right ? 1 : 0);
+}
 
 }  // namespace
 
@@ -71,39 +78,47 @@ CKey* CCurve::FindKey(const BaseTime& t, Int32* index, FINDANIM mode) {
   return const_cast<CKey*>(static_cast<const CCurve*>(this)->FindKey(t, index, mode));
 }
 
+void CCurve::IndexInsert(Int32 at, CKey* key) {
+  // Cannot fail: the callers made room (MakeRoom) or freed a slot.
+  _index.Insert(at, IndexEntry{key->GetTime(), key});
+}
+
 const CKey* CCurve::FindKey(const BaseTime& t, Int32* index, FINDANIM mode) const {
   Int32 dummy = 0;
   if (index == nullptr) index = &dummy;
   *index = -1;
   const Int32 count = _index.GetCount();
   if (count == 0) return nullptr;
-  if (t == _index[0]->GetTime()) {
+  const IndexEntry* e = _index.GetArray();
+  const Int32 toFirst = Order(t, e[0].time);
+  if (toFirst == 0) {
     *index = 0;
-    return _index[0];
+    return e[0].key;
   }
-  if (t == _index[count - 1]->GetTime()) {
+  const Int32 toLast = Order(t, e[count - 1].time);
+  if (toLast == 0) {
     *index = count - 1;
-    return _index[count - 1];
+    return e[count - 1].key;
   }
-  if (t < _index[0]->GetTime()) {
+  if (toFirst < 0) {
     if (mode != FINDANIM_RIGHT) return nullptr;
     *index = 0;
-    return _index[0];
+    return e[0].key;
   }
-  if (t > _index[count - 1]->GetTime()) {
+  if (toLast > 0) {
     if (mode != FINDANIM_LEFT) return nullptr;
     *index = count - 1;
-    return _index[count - 1];
+    return e[count - 1].key;
   }
-  Int32 lo = 0, hi = count - 1, mid = 0;
+  Int32 lo = 0, hi = count - 1, mid = 0, order = 0;
   for (;;) {
     mid = (lo + hi) / 2;
-    const BaseTime& k = _index[mid]->GetTime();
-    if (t == k) {
+    order = Order(t, e[mid].time);
+    if (order == 0) {
       *index = mid;
-      return _index[mid];
+      return e[mid].key;
     }
-    if (t < k) {
+    if (order < 0) {
       if (lo >= mid) break;
       hi = mid - 1;
     } else {
@@ -111,7 +126,7 @@ const CKey* CCurve::FindKey(const BaseTime& t, Int32* index, FINDANIM mode) cons
       lo = mid + 1;
     }
   }
-  if (lo + hi > 1 && t < _index[mid]->GetTime()) --mid;
+  if (lo + hi > 1 && order < 0) --mid;
   if (mode == FINDANIM_EXACT) return nullptr;
   const Int32 at = mode == FINDANIM_LEFT ? mid : mid + 1;
   if (at < 0 || at >= count) {
@@ -119,11 +134,11 @@ const CKey* CCurve::FindKey(const BaseTime& t, Int32* index, FINDANIM mode) cons
     return nullptr;
   }
   *index = at;
-  return _index[at];
+  return e[at].key;
 }
 
 void CCurve::Unlink(Int32 index) {
-  CKey* key = _index[index];
+  CKey* key = _index[index].key;
   _index.Erase(index);
   key->Remove();
   key->_curve = nullptr;
@@ -132,10 +147,10 @@ void CCurve::Unlink(Int32 index) {
 Int32 CCurve::MoveKey(const BaseTime& t, Int32 index, CCurve* dest, bool) {
   if (dest == nullptr) dest = this;
   if (t < WindowLow() || t > WindowHigh()) return -1;
-  if (index < 0 || index >= _index.GetCount() || _index[index] == nullptr) return -1;
+  if (index < 0 || index >= _index.GetCount() || _index[index].key == nullptr) return -1;
   // The room in dest's index first, so that a failure leaves both curves as they were.
-  if (dest != this && !dest->_index.EnsureRoom(1)) return -1;
-  CKey* key = _index[index];
+  if (dest != this && !dest->MakeRoom()) return -1;
+  CKey* key = _index[index].key;
   Unlink(index);
   Int32 i = -1;
   CKey* found = dest->FindKey(t, &i, FINDANIM_LEFT);
@@ -145,10 +160,10 @@ Int32 CCurve::MoveKey(const BaseTime& t, Int32 index, CCurve* dest, bool) {
     CKey::Free(found);
     found = dest->FindKey(t, &i, FINDANIM_LEFT);
   }
-  dest->_index.Insert(i + 1, key);  // cannot fail: room was made or freed above
+  key->_time = t;
+  dest->IndexInsert(i + 1, key);
   dest->_keys.InsertAfter(key, found);
   key->_curve = dest;
-  key->_time = t;
   return i;
 }
 
@@ -157,19 +172,19 @@ CKey* CCurve::AddKey(const BaseTime& t) {
   Int32 i = -1;
   CKey* found = FindKey(t, &i, FINDANIM_LEFT);
   if (found != nullptr && found->GetTime() == t) return found;
-  if (!_index.EnsureRoom(1)) return nullptr;
+  if (!MakeRoom()) return nullptr;
   CKey* key = CKey::Alloc();
   if (key == nullptr) return nullptr;
   key->_time = t;
   key->_curve = this;
-  _index.Insert(i + 1, key);
+  IndexInsert(i + 1, key);
   _keys.InsertAfter(key, found);
   return key;
 }
 
 bool CCurve::DelKey(Int32 index) {
   if (index < 0 || index >= _index.GetCount()) return false;
-  CKey* key = _index[index];
+  CKey* key = _index[index].key;
   Unlink(index);
   CKey::Free(key);
   return true;
@@ -190,7 +205,7 @@ void CCurve::FlushKeys(bool propagate) {
     }
     return;
   }
-  for (CKey* key : _index) key->_curve = nullptr;
+  for (IndexEntry& e : _index) e.key->_curve = nullptr;
   _index.Flush();
   // The list owns every key, those beyond the index's window too.
   _keys.FlushAll();
@@ -203,16 +218,18 @@ bool CCurve::_LoadKeysHack() {
     CKey* key = static_cast<CKey*>(m);
     key->_curve = this;
     if (!_CCurveTimeInWindow(key->GetTime())) continue;
-    if (_index.GetCount() > 0 && !(_index[_index.GetCount() - 1]->GetTime() < key->GetTime()))
-      sorted = false;
-    if (!_index.Append(key)) return false;
+    const Int32 n = _index.GetCount();
+    if (n > 0 && Order(_index[n - 1].time, key->GetTime()) >= 0) sorted = false;
+    if (!MakeRoom()) return false;
+    IndexInsert(n, key);
   }
   // A file whose keys are out of order still gives an index that binary search can use; the
   // list, and so what is written, keeps the file's order.
   // Heapsort: it stays within the array whatever the comparisons of extreme fractions say.
   if (!sorted) {
-    std::make_heap(_index.begin(), _index.end(), ByTime);
-    std::sort_heap(_index.begin(), _index.end(), ByTime);
+    auto byTime = [](const IndexEntry& a, const IndexEntry& b) { return Order(a.time, b.time) < 0; };
+    std::make_heap(_index.begin(), _index.end(), byTime);
+    std::sort_heap(_index.begin(), _index.end(), byTime);
   }
   return true;
 }
@@ -221,13 +238,13 @@ bool CCurve::_LoadKeysHack() {
 
 const CKey* CCurve::PrevNeighbour(Int32 index) const {
   for (Int32 i = index - 1; i >= 0; --i)
-    if (!_index[i]->GetNBit(CKEY_BIT_SKIPNEIGHBOUR)) return _index[i];
+    if (!_index[i].key->GetNBit(CKEY_BIT_SKIPNEIGHBOUR)) return _index[i].key;
   return nullptr;
 }
 
 const CKey* CCurve::NextNeighbour(Int32 index) const {
   for (Int32 i = index + 1; i < _index.GetCount(); ++i)
-    if (!_index[i]->GetNBit(CKEY_BIT_SKIPNEIGHBOUR)) return _index[i];
+    if (!_index[i].key->GetNBit(CKEY_BIT_SKIPNEIGHBOUR)) return _index[i].key;
   return nullptr;
 }
 

@@ -3,7 +3,9 @@
 //
 // A curve keeps two views of its keys: the key list (RootCKey), which owns them and is what
 // gets written, and the key index, an array of the keys in ascending time order for binary
-// search. Both hold the same keys, except keys read from a file with times beyond +-10000 s,
+// search. Each index entry holds a copy of its key's time beside the pointer, so that a search
+// reads one contiguous array instead of every key it passes; a key's time changes only through
+// its curve (MoveKey), which keeps the copy right. Both hold the same keys, except keys read from a file with times beyond +-10000 s,
 // which stay in the list only. Times compare by BaseTime's rule.
 //
 // Costs on a curve of n keys: FindKey O(log n); MoveKey, AddKey and DelKey O(log n) to find
@@ -58,7 +60,9 @@ class CCurve : public BaseList2D {
 
   Int32 GetKeyCount() const { return _index.GetCount(); }
   // The key at position index of the index array, or null (this library's own addition).
-  CKey* GetKey(Int32 index) const { return index >= 0 && index < GetKeyCount() ? _index[index] : nullptr; }
+  CKey* GetKey(Int32 index) const {
+    return index >= 0 && index < GetKeyCount() ? _index[index].key : nullptr;
+  }
   // The key list (every key, in list order).
   RootCKey* GetKeyList() { return &_keys; }
 
@@ -109,7 +113,16 @@ class CCurve : public BaseList2D {
   const CKey* PrevNeighbour(Int32 index) const;
   const CKey* NextNeighbour(Int32 index) const;
 
-  BaseArray<CKey*, 16> _index;
+  // Room for one more key in the index; false when out of memory.
+  bool MakeRoom() { return _index.EnsureRoom(1); }
+  // Inserts key (whose time is set) at position at; room has been made.
+  void IndexInsert(Int32 at, CKey* key);
+
+  struct IndexEntry {
+    BaseTime time;  // the key's time
+    CKey* key;
+  };
+  BaseArray<IndexEntry, 16> _index;
   RootCKey _keys;
   CTrack* _track = nullptr;
 };
