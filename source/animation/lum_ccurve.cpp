@@ -415,12 +415,13 @@ bool CCurve::ReadKeys(HyperFile* hf) {
     hf->SetError(FILEERROR_WRONG_VALUE);
     return false;
   }
-  if (!hf->ReadChunkStart(nullptr, nullptr) || !_keys.ReadChunk(hf, true, false)) return false;
+  const bool read = hf->ReadChunkStart(nullptr, nullptr) && _keys.ReadChunk(hf, true, false);
+  // The keys read so far are indexed also when the read failed, so that both views agree.
   if (!_LoadKeysHack()) {
     hf->SetError(FILEERROR_OUTOFMEMORY);
     return false;
   }
-  return hf->SkipToEndChunk();
+  return read && hf->SkipToEndChunk();
 }
 
 bool CCurve::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
@@ -437,10 +438,15 @@ bool CCurve::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
   d->FlushKeys(false);
   for (GeListNode* m = _keys.GetFirst(); m != nullptr; m = m->GetNext()) {
     GeListNode* clone = m->GetClone(flags & ~COPYFLAGS_NO_CHILDREN, trans);
-    if (clone == nullptr) return false;
+    if (clone == nullptr) {
+      d->FlushKeys(false);  // no half copy: the destination ends without keys
+      return false;
+    }
     d->_keys.InsertLast(clone);
   }
-  return d->_LoadKeysHack();
+  if (d->_LoadKeysHack()) return true;
+  d->FlushKeys(false);
+  return false;
 }
 
 }  // namespace lumora
