@@ -60,9 +60,15 @@ void AddKeyInOrder(benchmark::State& state, Int32 n) {
 }
 
 void BM_CCurve_AddKeyInOrder_100k(benchmark::State& state) { AddKeyInOrder(state, 100000); }
-BENCHMARK(BM_CCurve_AddKeyInOrder_100k)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CCurve_AddKeyInOrder_100k)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 void BM_CCurve_AddKeyInOrder_1M(benchmark::State& state) { AddKeyInOrder(state, 1000000); }
-BENCHMARK(BM_CCurve_AddKeyInOrder_1M)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CCurve_AddKeyInOrder_1M)
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
 
 // The same number of lookups (exact, at or before, at or after; on keys and between them) in
 // a curve of n keys and in one of n / 10.
@@ -112,7 +118,8 @@ void FindKey(benchmark::State& state, Int32 n, bool inOrder) {
   }
   // The same lookups at both sizes: growth is the time per lookup at n over that at n / 10.
   pair.Report(kLookups, kLookups, "items");
-  if (pair.LimitSeconds() > 0) state.counters["growth"] = pair.FigureSeconds() / pair.LimitSeconds();
+  if (pair.LimitSeconds() > 0)
+    state.counters["growth"] = pair.FigureSeconds() / pair.LimitSeconds();
   DeleteObj(big);
   DeleteObj(small);
 }

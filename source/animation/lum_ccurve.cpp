@@ -227,7 +227,9 @@ bool CCurve::_LoadKeysHack() {
   // list, and so what is written, keeps the file's order.
   // Heapsort: it stays within the array whatever the comparisons of extreme fractions say.
   if (!sorted) {
-    auto byTime = [](const IndexEntry& a, const IndexEntry& b) { return Order(a.time, b.time) < 0; };
+    auto byTime = [](const IndexEntry& a, const IndexEntry& b) {
+      return Order(a.time, b.time) < 0;
+    };
     std::make_heap(_index.begin(), _index.end(), byTime);
     std::sort_heap(_index.begin(), _index.end(), byTime);
   }

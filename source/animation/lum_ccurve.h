@@ -5,8 +5,8 @@
 // gets written, and the key index, an array of the keys in ascending time order for binary
 // search. Each index entry holds a copy of its key's time beside the pointer, so that a search
 // reads one contiguous array instead of every key it passes; a key's time changes only through
-// its curve (MoveKey), which keeps the copy right. Both hold the same keys, except keys read from a file with times beyond +-10000 s,
-// which stay in the list only. Times compare by BaseTime's rule.
+// its curve (MoveKey), which keeps the copy right. Both hold the same keys, except keys read from a
+// file with times beyond +-10000 s, which stay in the list only. Times compare by BaseTime's rule.
 //
 // Costs on a curve of n keys: FindKey O(log n); MoveKey, AddKey and DelKey O(log n) to find
 // plus O(n) to shift the index (O(1) amortised at the end, so n keys added in time order cost

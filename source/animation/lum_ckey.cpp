@@ -28,11 +28,19 @@ struct BitParam {
   Int32 bit;
 };
 constexpr BitParam kBitParams[] = {
-    {902, CKEY_BIT_SKIPNEIGHBOUR}, {917, CKEY_BIT_917},    {918, CKEY_BIT_918},
-    {923, CKEY_BIT_PRESET},        {925, CKEY_BIT_925},    {926, CKEY_BIT_926},
-    {927, CKEY_BIT_EDITED},        {1234, CKEY_BIT_1234},  {CKEY_BREAK, CKEY_BIT_BREAK},
-    {CKEY_AUTO, CKEY_BIT_AUTO},    {CKEY_WEIGHTED, CKEY_BIT_WEIGHTED},
-    {CKEY_OVERSHOOT, CKEY_BIT_OVERSHOOT},                  {CKEY_AUTOWEIGHT, CKEY_BIT_AUTOWEIGHT},
+    {902, CKEY_BIT_SKIPNEIGHBOUR},
+    {917, CKEY_BIT_917},
+    {918, CKEY_BIT_918},
+    {923, CKEY_BIT_PRESET},
+    {925, CKEY_BIT_925},
+    {926, CKEY_BIT_926},
+    {927, CKEY_BIT_EDITED},
+    {1234, CKEY_BIT_1234},
+    {CKEY_BREAK, CKEY_BIT_BREAK},
+    {CKEY_AUTO, CKEY_BIT_AUTO},
+    {CKEY_WEIGHTED, CKEY_BIT_WEIGHTED},
+    {CKEY_OVERSHOOT, CKEY_BIT_OVERSHOOT},
+    {CKEY_AUTOWEIGHT, CKEY_BIT_AUTOWEIGHT},
 };
 
 Int32 BitOfParam(Int32 param) {
@@ -63,7 +71,9 @@ CKey* CKey::Alloc() { return NewObj<CKey>(); }
 
 void CKey::Free(CKey*& key) { DeleteObj(key); }
 
-bool CKey::IsInstanceOf(Int32 id) const { return id == 0 || id == TYPE_BASELIST2D || id == TYPE_CKEY; }
+bool CKey::IsInstanceOf(Int32 id) const {
+  return id == 0 || id == TYPE_BASELIST2D || id == TYPE_CKEY;
+}
 
 GeListNode* CKey::GetClone(COPYFLAGS flags, AliasTrans* trans) {
   CKey* key = Alloc();
@@ -202,8 +212,8 @@ CKEYPRESET CKey::GetKeyPreset() const {
 }
 
 void CKey::SetKeyPreset(CCurve* curve, CKEYPRESET preset) {
-  const bool weighted = GetNBit(CKEY_BIT_AUTOWEIGHT) || GetNBit(CKEY_BIT_BREAK) ||
-                        GetNBit(CKEY_BIT_WEIGHTED);
+  const bool weighted =
+      GetNBit(CKEY_BIT_AUTOWEIGHT) || GetNBit(CKEY_BIT_BREAK) || GetNBit(CKEY_BIT_WEIGHTED);
   const bool custom = GetKeyPreset() == CKEYPRESET_CUSTOM;
   BaseDocument* doc = GetKeyDocument();
   if (preset == CKEYPRESET_CUSTOM) {
@@ -219,7 +229,8 @@ void CKey::SetKeyPreset(CCurve* curve, CKEYPRESET preset) {
   const bool slope = preset == CKEYPRESET_AUTO_OVERSHOOTWEIGHTED;
   SetAutomaticTangentMode(curve, slope ? CAUTOMODE_SLOPE : CAUTOMODE_CLASSIC);
   ChangeNBit(CKEY_BIT_PRESET, preset == CKEYPRESET_CLASSIC ? NBITCONTROL_SET : NBITCONTROL_CLEAR);
-  ChangeNBit(CKEY_BIT_OVERSHOOT, preset == CKEYPRESET_CLASSIC ? NBITCONTROL_CLEAR : NBITCONTROL_SET);
+  ChangeNBit(CKEY_BIT_OVERSHOOT,
+             preset == CKEYPRESET_CLASSIC ? NBITCONTROL_CLEAR : NBITCONTROL_SET);
   ChangeNBit(CKEY_BIT_AUTOWEIGHT, NBITCONTROL_CLEAR);
   ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_CLEAR);
   ChangeNBit(CKEY_BIT_WEIGHTED, slope ? NBITCONTROL_SET : NBITCONTROL_CLEAR);
@@ -236,8 +247,8 @@ void CKey::SetQuatInterpolationI(CCurve* curve, ROTATIONINTERPOLATION value, boo
       track->FindCurve(curve, which) && track->GetDescriptionID()[0].dataType == DTYPE_VECTOR) {
     const DescLevel first = track->GetDescriptionID()[0];
     for (Int32 component = VECTOR_X; component <= VECTOR_Z; ++component) {
-      CTrack* other = C_FindTrack(track->GetObject(),
-                                  DescID(first, DescLevel(component, VALUETYPE_FLOAT, 0)));
+      CTrack* other =
+          C_FindTrack(track->GetObject(), DescID(first, DescLevel(component, VALUETYPE_FLOAT, 0)));
       if (other == nullptr) continue;
       CCurve* c = other->GetCurve(which, false);
       if (c == nullptr || c == curve) continue;
@@ -299,7 +310,8 @@ bool CKey::GetDParameter(const DescID& id, GeData& out) {
       break;
   }
   if (first >= CKEY_DATA_FIRST && first <= CKEY_DATA_LAST) {
-    const BaseContainer* bc = _data.GetType() == VALUETYPE_CONTAINER ? _data.GetContainer() : nullptr;
+    const BaseContainer* bc =
+        _data.GetType() == VALUETYPE_CONTAINER ? _data.GetContainer() : nullptr;
     if (bc == nullptr) {
       out = GeData();
     } else {

@@ -62,13 +62,13 @@ enum : Int32 {
   CKEY_BIT_EDITED = 43,         // 927: cleared whenever a tangent is edited by hand
   CKEY_BIT_917 = 44,
   CKEY_BIT_918 = 45,
-  CKEY_BIT_AUTO = 46,           // 919: automatic tangents
-  CKEY_BIT_ZEROVALUES = 48,     // level-0 files only: both value offsets are zero
-  CKEY_BIT_ZEROTANGENTS = 49,   // level-0 files only: both tangents are zero
+  CKEY_BIT_AUTO = 46,          // 919: automatic tangents
+  CKEY_BIT_ZEROVALUES = 48,    // level-0 files only: both value offsets are zero
+  CKEY_BIT_ZEROTANGENTS = 49,  // level-0 files only: both tangents are zero
   CKEY_BIT_1234 = 54,
-  CKEY_BIT_WEIGHTED = 84,       // 1244: weighted tangents
-  CKEY_BIT_OVERSHOOT = 85,      // 1245: overshoot removal
-  CKEY_BIT_AUTOWEIGHT = 86,     // 1246: automatic weighting
+  CKEY_BIT_WEIGHTED = 84,    // 1244: weighted tangents
+  CKEY_BIT_OVERSHOOT = 85,   // 1245: overshoot removal
+  CKEY_BIT_AUTOWEIGHT = 86,  // 1246: automatic weighting
 };
 
 // Key parameters (first level of the DescID).

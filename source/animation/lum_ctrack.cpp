@@ -30,9 +30,8 @@ bool IsSpecialId(Int32 id) {
 // family is part of the program.
 struct TrackListInstaller {
   TrackListInstaller() {
-    GeSetAttachedListAllocator(ATTACHEDLIST_TRACKS, [] {
-      return static_cast<RootList2D*>(RootCTrack::Alloc());
-    });
+    GeSetAttachedListAllocator(ATTACHEDLIST_TRACKS,
+                               [] { return static_cast<RootList2D*>(RootCTrack::Alloc()); });
   }
 };
 TrackListInstaller g_installer;

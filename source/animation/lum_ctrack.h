@@ -47,19 +47,19 @@ enum CCURVE : Int32 {
 // The track kind, set by SetDescriptionID.
 enum CTRACKKIND : Int32 {
   CTRACKKIND_UNSET = 0,
-  CTRACKKIND_VALUE = 1,    // keys carry a Float (the time track too)
-  CTRACKKIND_DATA = 2,     // keys carry a GeData
+  CTRACKKIND_VALUE = 1,  // keys carry a Float (the time track too)
+  CTRACKKIND_DATA = 2,   // keys carry a GeData
   CTRACKKIND_SPECIAL = 3,
 };
 
 // Track parameters (first level of the DescID).
 enum : Int32 {
-  CTRACK_ON = 904,            // 1 while node bit 0x20000 is clear
-  CTRACK_SOLO = 905,          // node bit 0x40000; the document is notified
+  CTRACK_ON = 904,    // 1 while node bit 0x20000 is clear
+  CTRACK_SOLO = 905,  // node bit 0x40000; the document is notified
   CTRACK_LINK = 909,
   CTRACK_SETTING_A = 910,
   CTRACK_SETTING_B = 911,
-  CTRACK_LOCKED = 918,        // node bit 0x80000 (set only; read through the container)
+  CTRACK_LOCKED = 918,  // node bit 0x80000 (set only; read through the container)
 };
 constexpr Int32 CTRACK_BIT_OFF = 0x20000;
 constexpr Int32 CTRACK_BIT_SOLO = 0x40000;

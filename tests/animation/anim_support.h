@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "lumora.h"
 #include "../scene/scene_support.h"
+#include "lumora.h"
 
 namespace animtest {
 

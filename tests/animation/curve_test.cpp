@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -54,7 +54,8 @@ TEST(CurveFindKey, EveryPositionAndModeMatchesALinearScan) {
       for (FINDANIM mode : {FINDANIM_EXACT, FINDANIM_LEFT, FINDANIM_RIGHT}) {
         Int32 want = 0, got = 7;
         const CKey* e = Expected(c, Sec(probe), mode, &want);
-        EXPECT_EQ(e, c.FindKey(Sec(probe), &got, mode)) << n << " keys, t " << probe << " mode " << mode;
+        EXPECT_EQ(e, c.FindKey(Sec(probe), &got, mode))
+            << n << " keys, t " << probe << " mode " << mode;
         EXPECT_EQ(want, got) << n << " keys, t " << probe << " mode " << mode;
         const CCurve& cc = c;
         EXPECT_EQ(e, cc.FindKey(Sec(probe), nullptr, mode));
@@ -236,7 +237,7 @@ std::vector<RefKey> RandomCurve(std::mt19937& rng, CCurve& c) {
   std::sort(times.begin(), times.end());
   std::vector<RefKey> ref;
   for (int t : times) {
-    RefKey r{t / 1000.0, value(rng), value(rng), value(rng), coin(rng) == 0 ? 2 : 1,
+    RefKey r{t / 1000.0,     value(rng),     value(rng),    value(rng), coin(rng) == 0 ? 2 : 1,
              coin(rng) == 0, coin(rng) == 0, coin(rng) == 0};
     CKey* k = c.AddKey(BaseTime(t, 1000));
     k->SetValue(&c, r.v);
@@ -396,7 +397,7 @@ TEST(KeyParameters, BitsValuesAndData) {
   CCurve c;
   AddKeys(c, {{0, 0}, {1, 1}});
   CKey* k = c.GetKey(0);
-  const Int32 bits[][2] = {{902, 40}, {917, 44}, {918, 45}, {923, 41}, {925, 38},
+  const Int32 bits[][2] = {{902, 40}, {917, 44}, {918, 45},  {923, 41},  {925, 38},
                            {926, 39}, {927, 43}, {1234, 54}, {1244, 84}, {1245, 85}};
   for (auto& b : bits) {
     ASSERT_TRUE(k->SetDParameter(DescID(b[0]), GeData(Int32(1)))) << b[0];
@@ -524,7 +525,8 @@ Bytes KeyChunk(Int32 level, Int32 quat, bool bits48and49) {
       if (level > 2) ok = ok && hf.WriteInt32(2);
       if (level >= 4) ok = ok && hf.WriteInt32(quat);
     }
-    return ok && hf.WriteInt32(99) && hf.WriteChunkEnd() && hf.WriteChunkEnd();  // 99: a newer field
+    return ok && hf.WriteInt32(99) && hf.WriteChunkEnd() &&
+           hf.WriteChunkEnd();  // 99: a newer field
   });
 }
 

@@ -171,7 +171,8 @@ struct VectorTracks {
       t[i] = CTrack::Alloc(&node, Vec(904, VECTOR_X + i), String("c"));
       t[i]->SetSynchronized(true);
       EXPECT_TRUE(node.InsertTrackSorted(t[i]));
-      for (CCURVE w : {CCURVE_CURVE, CCURVE(7)}) AddKeys(*t[i]->GetCurve(w, true), {{0, 1}, {1, 2}});
+      for (CCURVE w : {CCURVE_CURVE, CCURVE(7)})
+        AddKeys(*t[i]->GetCurve(w, true), {{0, 1}, {1, 2}});
     }
   }
 };
