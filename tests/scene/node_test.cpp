@@ -272,6 +272,9 @@ TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
             scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
                                        scenetest::MaskIdentities(scenetest::WriteNode(back))));
   // A copy keeps them too.
+  RootPluginNode noTracks;
+  ASSERT_TRUE(back.CopyTo(&noTracks, COPYFLAGS_NO_TRACKS, nullptr));
+  EXPECT_FALSE(noTracks.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
   RootPluginNode copy;
   ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));
   EXPECT_EQ("equal",
