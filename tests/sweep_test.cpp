@@ -126,6 +126,42 @@ void BuildNodeTree(RootPluginNode& list) {
   b->GetSavedStore()->SetId(DescID(903), GeData(Int32(1)));
 }
 
+// A named node with animation: a synchronised vector-component track with keys in its main
+// curve and in two further curves, a data track, a special track and the time track.
+void BuildAnimatedNode(BaseList2D& node) {
+  const DescLevel pos(903, 23, 0);
+  CTrack* x = CTrack::Alloc(&node, DescID(pos, DescLevel(1000, 19, 0)), U("x"));
+  node.InsertTrackSorted(x);
+  for (Int32 i = 0; i < 12; ++i) {
+    CKey* k = x->GetCurve()->AddKey(BaseTime(i, 24));
+    k->SetValue(nullptr, i * 0.5);
+    k->SetValueRight(nullptr, 0.25);
+  }
+  x->GetCurve(CCURVE(3), true)->AddKey(BaseTime(1.0));
+  x->GetCurve(CCURVE(8), true)->AddKey(BaseTime(2.0));
+  x->SetSynchronized(true);
+  CTrack* d = CTrack::Alloc(&node, DescID(DescLevel(904, 130, 0)), U("d"));
+  node.InsertTrackSorted(d);
+  d->GetCurve()->AddKey(BaseTime(1.0))->SetGeData(nullptr, GeData(U("on")));
+  CTrack* s = CTrack::Alloc(&node, DescID(1029124), U("special"));
+  node.InsertTrackSorted(s);
+  s->GetCurve()->AddKey(BaseTime(0.5));
+  node.InsertTrackSorted(CTrack::Alloc(&node, DescID(DescLevel(-1, 0, 0)), U("")));
+}
+
+// The tracks and keys of a node, to compare a read or a copy with its source.
+int CountKeys(const BaseList2D& node) {
+  int n = 0;
+  for (CTrack* t = node.GetFirstCTrack(); t != nullptr; t = t->GetNext()) {
+    n += 1000;
+    for (Int32 w = 0; w <= 10; ++w) {
+      CCurve* c = t->GetCurve(CCURVE(w), false);
+      if (c != nullptr && (w == 0 || w >= 2)) n += c->GetKeyCount();
+    }
+  }
+  return n;
+}
+
 // Counts the nodes of a list and of their children.
 int CountNodes(const RootList2D& list) {
   int n = 0;
@@ -304,6 +340,7 @@ struct Samples {
   GeData inexcludeValue;
   BaseList2D tagOwner{tagtest::kPolygonObject};
   RootTag tags{&tagOwner};  // points, polygons and a plug-in tag
+  BaseList2D animated{1};   // a node with tracks, curves and keys
   ItemSet current;          // the current layouts
   ItemSet older;            // the layouts of older files
 
@@ -351,6 +388,7 @@ Samples::Samples() {
   EXPECT_TRUE(points->Resize(4));
   EXPECT_TRUE(tagtest::Add<PolygonTag>(tags, TAG_POLYGON)->Resize(2));
   tagtest::Add(tags, TAG_POSEMORPH);
+  BuildAnimatedNode(animated);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -584,6 +622,12 @@ void Samples::MakeItems() {
          return Judge(ok, back.GetCount() == d->tags.GetCount() && pt != nullptr &&
                               pt->GetCount() == 4 && back.GetLast()->GetObject() == &owner &&
                               back.GetLast()->GetNodeData() != nullptr);
+       }},
+      {"animated node", [d](HyperFile& hf) { return d->animated.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         BaseList2D back(1);
+         const bool ok = back.ReadObject(&hf, true);
+         return Judge(ok, CountKeys(back) == CountKeys(d->animated));
        }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
@@ -933,10 +977,11 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  const FILEERROR expected =
-      failed && (set.items[stopped].name == "node tree" || set.items[stopped].name == "tag list")
-          ? FILEERROR_CHUNKEND_MISSING
-          : FILEERROR_OUTOFMEMORY;
+  const FILEERROR expected = failed && (set.items[stopped].name == "node tree" ||
+                                        set.items[stopped].name == "tag list" ||
+                                        set.items[stopped].name == "animated node")
+                                 ? FILEERROR_CHUNKEND_MISSING
+                                 : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
   if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
   return true;
@@ -1407,6 +1452,66 @@ bool ObjectHierarchies(std::int64_t n, void*) {
   return true;
 }
 
+// Writing, reading and copying an animated node, cloning a track, and building keys.
+bool Tracks(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  BaseList2D node(1);
+  BuildAnimatedNode(node);
+  const int keys = CountKeys(node);
+  const Bytes written = WriteStream([&](HyperFile& hf) { return node.WriteObject(&hf, 1); });
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    HyperFile hf;
+    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && node.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    BaseList2D back(1);
+    BaseDocument doc;
+    AliasTrans trans;
+    HyperFile hf;
+    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
+    doc.SetAliasTrans(&trans);
+    hf.SetDocument(&doc);
+    ok = ok && back.ReadObject(&hf, true);
+    trans.Zap(true);
+    STEP(Ended(f, ok && CountKeys(back) == keys, !ok));
+  }
+  BaseList2D copy(1);
+  const bool copied = node.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && CountKeys(copy) == keys, !copied));
+  GeListNode* clone = node.GetFirstCTrack()->GetClone(COPYFLAGS_NONE, nullptr);
+  const bool cloned = clone != nullptr;
+  DeleteObj(clone);
+  STEP(Ended(f, cloned, !cloned));
+  // Keys added to a fresh curve and moved to another: a failure leaves both as they were.
+  CTrack* t = CTrack::Alloc(&node, DescID(905), U("t"));
+  STEP(Ended(f, t != nullptr, t == nullptr));
+  if (t == nullptr) return true;
+  CCurve* a = t->GetCurve();
+  CCurve* b = t->GetCurve(CCURVE(2), true);
+  STEP(Ended(f, b != nullptr, b == nullptr));
+  for (Int32 i = 0; b != nullptr && i < 40; ++i) {
+    const Int32 before = a->GetKeyCount();
+    CKey* k = a->AddKey(BaseTime(i, 10));
+    STEP(Ended(f, k != nullptr && a->GetKeyCount() == before + 1,
+               k == nullptr && a->GetKeyCount() == before));
+    if (k == nullptr || i % 3 != 0) continue;
+    const Int32 inB = b->GetKeyCount();
+    const Int32 moved = a->MoveKey(BaseTime(i, 10), a->GetKeyCount() - 1, b);
+    const bool ok = k->GetCurve() == b && b->GetKeyCount() == inB + 1 && moved == inB - 1;
+    STEP(Ended(f, ok, moved == -1 && k->GetCurve() == a && b->GetKeyCount() == inB));
+  }
+  CTrack::Free(t);
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1428,6 +1533,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"node trees", NodeTrees, nullptr, 100},
       {"object hierarchies", ObjectHierarchies, nullptr, 100},
       {"tag lists", TagLists, nullptr, 100},
+      {"tracks", Tracks, nullptr, 100},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},
@@ -1514,7 +1620,16 @@ TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
     HyperFile hf;
     ASSERT_TRUE(hf.Open(Filename("/dev/full"), FILEOPEN_WRITE));
     const int good = WriteRepeatedly(d, hf, bytes);
-    EXPECT_EQ(bytes == 1, good == static_cast<int>(d.current.items.size())) << bytes;
+    if (bytes == 1) {
+      // The items that fit in the file's 16 KiB buffer are written; the first that reaches past
+      // it meets the device.
+      int fits = 0;
+      while (fits < static_cast<int>(d.current.items.size()) && d.current.starts[fits + 1] <= 16384)
+        ++fits;
+      EXPECT_EQ(fits, good);
+    } else {
+      EXPECT_LT(good, static_cast<int>(d.current.items.size()));
+    }
     EXPECT_FALSE(hf.Close());
     EXPECT_EQ(FILEERROR_WRITE, hf.GetError());
     EXPECT_FALSE(hf.WriteInt32(1));

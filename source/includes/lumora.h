@@ -58,5 +58,10 @@
 #include "objects/lum_pointobject.h"
 #include "objects/lum_polygonobject.h"
 #include "objects/lum_splineobject.h"
+#include "animation/lum_ckey.h"
+#include "animation/lum_rootckey.h"
+#include "animation/lum_ccurve.h"
+#include "animation/lum_ctrack.h"
+#include "animation/lum_rootctrack.h"
 
 #endif  // LUMORA_H

@@ -305,7 +305,7 @@ BaseList2D* BaseList2D::_FindTrack(const DescID& id) const {
   return nullptr;
 }
 
-bool BaseList2D::IsQuaternionObject() {
+bool BaseList2D::UsesQuaternionRotation() {
   GeData value;
   if (!GetDParameter(DescID(kParamQuaternion), value)) return false;
   return value.GetType() == VALUETYPE_INT32 && value.GetInt32() != 0;
@@ -339,7 +339,7 @@ bool BaseList2D::_InsertTrackSorted(BaseList2D* track) {
   RootList2D* list = GetAttachedList(ATTACHEDLIST_TRACKS, true);
   if (list == nullptr) return false;
   const bool object = IsInstanceOf(TYPE_ANYOBJECT);
-  if (object && (*tid)[0].id == kTrackRotation && IsQuaternionObject())
+  if (object && (*tid)[0].id == kTrackRotation && UsesQuaternionRotation())
     track->SetTrackSynchronized(true);
   for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext()) {
     const DescID* mid = m->IsBaseList() ? static_cast<BaseList2D*>(m)->GetTrackDescID() : nullptr;

@@ -8,10 +8,10 @@
 // are plug-in nodes and always available. While a family is not installed, the chunk of its
 // list is kept as raw bytes and written back unchanged.
 //
-// Provisional until the track family is here: tracks are found and ordered through the two
-// virtual hooks GetTrackDescID / SetTrackSynchronized that a track class overrides, by
-// _FindTrack and _InsertTrackSorted. The CTrack-typed GetFirstCTrack, FindCTrack and
-// InsertTrackSorted are declared here and defined by the track family on top of them;
+// Tracks belong to a later layer (animation/): the node finds and orders them through the two
+// virtual hooks GetTrackDescID / SetTrackSynchronized that CTrack overrides, by _FindTrack and
+// _InsertTrackSorted. The CTrack-typed GetFirstCTrack, FindCTrack and InsertTrackSorted are
+// declared here and defined by the track family on top of them (animation/lum_ctrack.cpp);
 // InsertShader likewise by the shader family on top of _InsertShader.
 #ifndef LUM_BASELIST2D_H
 #define LUM_BASELIST2D_H
@@ -149,10 +149,15 @@ class BaseList2D : public GeListNode {
   Int32 GetDiskType() const override { return GetType(); }
   GeToolNode2D* Remove() override { return GeListNode::Remove(); }
 
-  // Provisional track hooks (see the file comment): the animated parameter, or null for a node
-  // that is no track; and the track's synchronisation flag.
+  // Track hooks (see the file comment): the animated parameter, or null for a node that is no
+  // track; and the track's synchronisation flag.
   virtual const DescID* GetTrackDescID() const { return nullptr; }
   virtual void SetTrackSynchronized(bool) {}
+  // Whether the node rotates by quaternions, for the track rules of objects (a rotation track
+  // of such an object is synchronised when inserted). Here: parameter 929 read through
+  // GetDParameter is a non-zero Int32; false when the read fails. Object classes may answer
+  // from their own state.
+  virtual bool UsesQuaternionRotation();
   // For link paths ('D', 'G'): the first object of the node's deform cache when it has one, else
   // of its cache; null for nodes without caches (objects override it).
   virtual BaseList2D* GetLinkPathCache() const { return nullptr; }
@@ -247,7 +252,6 @@ class BaseList2D : public GeListNode {
   bool WriteAttachedList(HyperFile* hf, ATTACHEDLIST which);
   bool CopyAttachedList(BaseList2D* dest, ATTACHEDLIST which, COPYFLAGS flags, AliasTrans* trans);
   void FreeAttachedList(ATTACHEDLIST which);
-  bool IsQuaternionObject();
 
   String _name;
   BaseLink _nodeLink;

@@ -1,0 +1,61 @@
+// Any bytes read as a list of tracks and as an animated node: read, write, read, write (see
+// node_fuzz_support.h for the check). The tracks read are then worked on: every key is looked
+// up, its tangents computed, and keys are added and moved, so that whatever a file holds, the
+// curve operations stay within their arrays.
+#include <cstddef>
+#include <cstdint>
+
+#include "node_fuzz_support.h"
+
+namespace {
+
+using namespace lumora;
+
+void WorkOn(CCurve* c) {
+  for (Int32 i = 0; i < c->GetKeyCount(); ++i) {
+    CKey* k = c->GetKey(i);
+    Int32 at = -2;
+    CKey* found = c->FindKey(k->GetTime(), &at, FINDANIM_EXACT);
+    nodefuzz::Check(found == nullptr ? at == -1 : c->GetKey(at) == found);
+    for (FINDANIM mode : {FINDANIM_LEFT, FINDANIM_RIGHT}) {
+      found = c->FindKey(BaseTime(k->GetTime().Get() + 0.0005), &at, mode);
+      nodefuzz::Check(found == nullptr ? at == -1 : c->GetKey(at) == found);
+    }
+    Float vl = k->GetValueLeft(), vr = k->GetValueRight();
+    BaseTime tl, tr;
+    c->CalcSoftTangents(i, &vl, &vr, &tl, &tr);
+    c->CalcRemoveOvershoot(i, &vl, &vr, &tl, &tr);
+    c->AdjustTangentAutoWeight(i);
+    GeData v;
+    k->GetDParameter(DescID(CKEY_VALUE), v);
+    k->SetDParameter(DescID(CKEY_AUTO), GeData(Int32(0)));
+  }
+  const Int32 before = c->GetKeyCount();
+  CKey* added = c->AddKey(BaseTime(1, 7));
+  nodefuzz::Check(added != nullptr && c->GetKeyCount() <= before + 1);
+  if (c->GetKeyCount() > 1) c->MoveKey(BaseTime(-9999.0), c->GetKeyCount() - 1);
+  for (Int32 i = 0; i < c->GetKeyCount(); ++i) nodefuzz::Check(c->GetKey(i)->GetCurve() == c);
+}
+
+void ReadAndWorkOn(const uint8_t* data, size_t size) {
+  BaseList2D node(1);
+  if (!nodefuzz::Read(node, data, Int64(size), HYPERFILE_CURRENT_VERSION)) return;
+  for (CTrack* t = node.GetFirstCTrack(); t != nullptr; t = t->GetNext()) {
+    nodefuzz::Check(t->GetObject() == &node);
+    for (Int32 w = 0; w <= 10; ++w) {
+      CCurve* c = t->GetCurve(CCURVE(w), false);
+      if (c != nullptr && w != 1) WorkOn(c);
+    }
+  }
+  nodefuzz::Written again;
+  nodefuzz::Write(again, node);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  nodefuzz::RoundTrip<lumora::RootCTrack>(data, size, lumora::HYPERFILE_CURRENT_VERSION);
+  nodefuzz::RoundTrip<lumora::BaseList2D>(data, size, lumora::HYPERFILE_CURRENT_VERSION);
+  ReadAndWorkOn(data, size);
+  return 0;
+}

@@ -1,0 +1,626 @@
+// Curves and keys: FindKey on every position and mode, moves between curves with the keys'
+// curve pointers, the tangent computations against a separate implementation of their
+// formulas on random curves, key parameters and presets, and the key and curve chunks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "anim_support.h"
+#include "lumora.h"
+#include "stream_support.h"
+#include "test_support.h"
+
+using namespace lumora;
+using animtest::AddKeys;
+using animtest::Bytes;
+
+namespace {
+
+BaseTime Sec(double s) { return BaseTime(s); }
+
+// ---- FindKey ----
+
+// What FindKey must give, by a linear scan.
+const CKey* Expected(const CCurve& c, const BaseTime& t, FINDANIM mode, Int32* index) {
+  *index = -1;
+  for (Int32 i = 0; i < c.GetKeyCount(); ++i) {
+    if (c.GetKey(i)->GetTime() == t) {
+      *index = i;
+      return c.GetKey(i);
+    }
+  }
+  if (mode == FINDANIM_EXACT) return nullptr;
+  if (mode == FINDANIM_LEFT) {
+    for (Int32 i = c.GetKeyCount() - 1; i >= 0; --i)
+      if (c.GetKey(i)->GetTime() < t) return *index = i, c.GetKey(i);
+  } else {
+    for (Int32 i = 0; i < c.GetKeyCount(); ++i)
+      if (c.GetKey(i)->GetTime() > t) return *index = i, c.GetKey(i);
+  }
+  return nullptr;
+}
+
+TEST(CurveFindKey, EveryPositionAndModeMatchesALinearScan) {
+  for (int n = 0; n <= 9; ++n) {
+    CCurve c;
+    for (int i = 0; i < n; ++i) ASSERT_NE(nullptr, c.AddKey(Sec(i * 2)));
+    for (int probe = -2; probe <= 2 * n; ++probe) {  // on every key and between every two
+      for (FINDANIM mode : {FINDANIM_EXACT, FINDANIM_LEFT, FINDANIM_RIGHT}) {
+        Int32 want = 0, got = 7;
+        const CKey* e = Expected(c, Sec(probe), mode, &want);
+        EXPECT_EQ(e, c.FindKey(Sec(probe), &got, mode))
+            << n << " keys, t " << probe << " mode " << mode;
+        EXPECT_EQ(want, got) << n << " keys, t " << probe << " mode " << mode;
+        const CCurve& cc = c;
+        EXPECT_EQ(e, cc.FindKey(Sec(probe), nullptr, mode));
+      }
+    }
+  }
+}
+
+TEST(CurveFindKey, FourKeyCases) {
+  CCurve c;
+  AddKeys(c, {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
+  Int32 i = 9;
+  EXPECT_EQ(c.GetKey(1), c.FindKey(Sec(1.5), &i, FINDANIM_LEFT));
+  EXPECT_EQ(1, i);
+  EXPECT_EQ(c.GetKey(2), c.FindKey(Sec(1.5), &i, FINDANIM_RIGHT));
+  EXPECT_EQ(2, i);
+  EXPECT_EQ(nullptr, c.FindKey(Sec(1.5), &i, FINDANIM_EXACT));
+  EXPECT_EQ(-1, i);
+  EXPECT_EQ(nullptr, c.FindKey(Sec(-1), &i, FINDANIM_LEFT));
+  EXPECT_EQ(-1, i);
+  EXPECT_EQ(nullptr, c.FindKey(Sec(4), &i, FINDANIM_RIGHT));
+  EXPECT_EQ(-1, i);
+  // Equal by the time rule though written differently: 3/3 s is the key at 1 s.
+  EXPECT_EQ(c.GetKey(1), c.FindKey(BaseTime(3, 3), &i, FINDANIM_EXACT));
+}
+
+// ---- adding, moving, deleting ----
+
+TEST(CurveKeys, AddMoveAndDeleteKeepOrderListAndCurvePointers) {
+  CCurve a, b;
+  std::mt19937 rng(5);
+  std::vector<int> times(200);
+  for (int i = 0; i < 200; ++i) times[i] = i;
+  std::shuffle(times.begin(), times.end(), rng);
+  for (int t : times) {
+    CKey* k = a.AddKey(BaseTime(t, 10));
+    ASSERT_NE(nullptr, k);
+    EXPECT_EQ(&a, k->GetCurve());
+  }
+  EXPECT_EQ(a.GetKey(17), a.AddKey(BaseTime(17, 10)));  // the key already there
+  ASSERT_EQ(200, a.GetKeyCount());
+  EXPECT_EQ(nullptr, a.AddKey(Sec(10001)));
+  // Moves within and between curves.
+  CKey* k = a.GetKey(50);
+  EXPECT_EQ(-1, b.MoveKey(Sec(1), 0));  // no key there
+  EXPECT_EQ(-1, a.MoveKey(Sec(20000), 50));
+  EXPECT_EQ(k, a.GetKey(50));
+  EXPECT_EQ(-1, a.MoveKey(Sec(-3), 50, &b));
+  EXPECT_EQ(&b, k->GetCurve());
+  EXPECT_EQ(199, a.GetKeyCount());
+  EXPECT_EQ(-1, b.MoveKey(Sec(4), 0, &b));  // alone in b: nothing precedes it
+  EXPECT_EQ(Sec(4), k->GetTime());
+  EXPECT_EQ(0, a.MoveKey(Sec(0.15), 0));  // the key at 0 s moves behind the one at 0.1 s
+  // Onto a time another key holds: that key is destroyed, with an alert.
+  lumtest::ResetAlerts();
+  EXPECT_EQ(1, a.MoveKey(Sec(0.3), 0));
+  EXPECT_EQ(1, lumtest::AlertCount());
+  EXPECT_EQ(198, a.GetKeyCount());
+  // The index is in time order, the list holds the same keys in the same order.
+  GeListNode* m = a.GetKeyList()->GetFirst();
+  for (Int32 i = 0; i < a.GetKeyCount(); ++i, m = m->GetNext()) {
+    EXPECT_EQ(a.GetKey(i), m);
+    EXPECT_EQ(&a, a.GetKey(i)->GetCurve());
+    if (i > 0) {
+      EXPECT_LT(a.GetKey(i - 1)->GetTime(), a.GetKey(i)->GetTime());
+    }
+  }
+  EXPECT_EQ(nullptr, m);
+  EXPECT_TRUE(a.DelKey(0));
+  EXPECT_FALSE(a.DelKey(197));
+  EXPECT_EQ(197, a.GetKeyCount());
+  EXPECT_EQ(nullptr, a.GetKey(197));
+}
+
+// ---- tangents: a separate implementation of the formulas ----
+
+struct RefKey {
+  double t, v, vl, vr;
+  int mode;
+  bool weighted, skip, brk;
+};
+
+// The neighbour indices of key i (-1 when missing).
+void RefNeighbours(const std::vector<RefKey>& k, int i, int* p, int* n) {
+  *p = *n = -1;
+  for (int j = i - 1; j >= 0 && *p < 0; --j)
+    if (!k[j].skip) *p = j;
+  for (int j = i + 1; j < int(k.size()) && *n < 0; ++j)
+    if (!k[j].skip) *n = j;
+}
+
+BaseTime RefTime(double seconds, int mode) {
+  return mode == 1 ? BaseTime(seconds) : BaseTime(seconds * 2500000.0, 2500000.0);
+}
+
+void RefSoft(const std::vector<RefKey>& k, int i, double* vl, double* vr, BaseTime* tl,
+             BaseTime* tr) {
+  int p, n;
+  RefNeighbours(k, i, &p, &n);
+  *vl = *vr = 0;
+  *tl = *tr = BaseTime();
+  if (p < 0 && n < 0) return;
+  const RefKey& c = k[i];
+  double L, R;
+  if (p >= 0 && n >= 0) {
+    double dp = c.t - k[p].t, dn = k[n].t - c.t;
+    double s = std::fabs(dp) + std::fabs(dn);
+    double u = s == 0 ? 1 : std::fabs(dp) / s, w = 1 - u;
+    if (c.mode == 2) {
+      double delta = k[n].v - k[p].v;
+      if (c.weighted) {
+        *vl = -0.25 * u * delta, *vr = 0.25 * w * delta, L = dp, R = dn;
+      } else {
+        double B = std::min(std::min(dp, dn) * 2, (dp + dn) * 0.5);
+        double D = (u * delta / dp) * B;
+        *vl = -0.25 * D, *vr = 0.25 * D, L = R = B;
+      }
+    } else {
+      double F = (c.v - k[p].v) * w + (k[n].v - c.v) * u, E = dp * w + dn * u;
+      if (c.weighted) {
+        double U = u * 2 * E, Hh = w * 2 * E;
+        *vl = -0.25 * (F / E) * U, *vr = 0.25 * (F / E) * Hh, L = U, R = Hh;
+      } else {
+        *vl = -0.25 * F, *vr = 0.25 * F, L = R = E;
+      }
+    }
+  } else {
+    double F = p >= 0 ? c.v - k[p].v : k[n].v - c.v;
+    double E = p >= 0 ? c.t - k[p].t : k[n].t - c.t;
+    *vl = -0.25 * F, *vr = 0.25 * F, L = R = E;
+  }
+  *tl = RefTime(-0.25 * L, c.mode);
+  *tr = RefTime(0.25 * R, c.mode);
+}
+
+double RefFactor(double g, double a, double b) {
+  double h = 1;
+  if (g >= 0) {
+    if (a > 0 && a < g) h = a / g;
+    if (b > 0 && b < g) h = b / g;
+  } else {
+    if (a > g && a < 0) h = a / g;
+    if (b > g && b < 0) h = b / g;
+  }
+  return h;
+}
+
+void RefOvershoot(const std::vector<RefKey>& k, int i, double* vl, double* vr) {
+  int p, n;
+  RefNeighbours(k, i, &p, &n);
+  if (p >= 0 && n >= 0) {
+    double a = k[p].v - k[i].v, b = k[n].v - k[i].v;
+    if ((a >= 0 && b >= 0) || (a <= 0 && b <= 0)) {
+      *vl = *vr = 0;
+      return;
+    }
+    const double reach = double(1.3f);
+    double h = RefFactor(reach * *vl, a, b);
+    if (h != 1) *vl *= h, *vr *= h;
+    double m = RefFactor(reach * *vr, a, b);
+    if (m != 1) *vr *= m, *vl *= m;
+  } else if (p >= 0) {
+    *vl = 0;
+  } else if (n >= 0) {
+    *vr = 0;
+  }
+}
+
+// A random curve: times in whole milliseconds (distinct), values, modes and bits.
+std::vector<RefKey> RandomCurve(std::mt19937& rng, CCurve& c) {
+  std::uniform_int_distribution<int> count(1, 12), ms(-5000, 5000), coin(0, 3);
+  std::uniform_real_distribution<double> value(-10, 10);
+  std::vector<int> times;
+  const int n = count(rng);
+  while (int(times.size()) < n) {
+    int t = ms(rng);
+    if (std::find(times.begin(), times.end(), t) == times.end()) times.push_back(t);
+  }
+  std::sort(times.begin(), times.end());
+  std::vector<RefKey> ref;
+  for (int t : times) {
+    RefKey r{t / 1000.0,     value(rng),     value(rng),    value(rng), coin(rng) == 0 ? 2 : 1,
+             coin(rng) == 0, coin(rng) == 0, coin(rng) == 0};
+    CKey* k = c.AddKey(BaseTime(t, 1000));
+    k->SetValue(&c, r.v);
+    k->SetValueLeft(&c, r.vl);
+    k->SetValueRight(&c, r.vr);
+    k->SetAutomaticTangentMode(&c, CAUTOMODE(r.mode));
+    if (r.weighted) k->ChangeNBit(CKEY_BIT_WEIGHTED, NBITCONTROL_SET);
+    if (r.skip) k->ChangeNBit(CKEY_BIT_SKIPNEIGHBOUR, NBITCONTROL_SET);
+    if (r.brk) k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+    ref.push_back(r);
+  }
+  return ref;
+}
+
+TEST(CurveTangents, RandomCurvesMatchTheFormulas) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    CCurve c;
+    std::vector<RefKey> ref = RandomCurve(rng, c);
+    for (int i = -1; i <= int(ref.size()); ++i) {
+      double vl, vr;
+      BaseTime tl, tr;
+      c.CalcSoftTangents(i, &vl, &vr, &tl, &tr);
+      double evl = 0, evr = 0;
+      BaseTime etl, etr;
+      if (i >= 0 && i < int(ref.size())) RefSoft(ref, i, &evl, &evr, &etl, &etr);
+      EXPECT_DOUBLE_EQ(evl, vl) << round << "/" << i;
+      EXPECT_DOUBLE_EQ(evr, vr) << round << "/" << i;
+      EXPECT_EQ(etl.GetNumerator(), tl.GetNumerator()) << round << "/" << i;
+      EXPECT_EQ(etl.GetDenominator(), tl.GetDenominator()) << round << "/" << i;
+      EXPECT_EQ(etr.GetNumerator(), tr.GetNumerator()) << round << "/" << i;
+      EXPECT_EQ(etr.GetDenominator(), tr.GetDenominator()) << round << "/" << i;
+      if (i < 0 || i >= int(ref.size())) continue;
+      double ovl = ref[i].vl, ovr = ref[i].vr;
+      RefOvershoot(ref, i, &ovl, &ovr);
+      vl = ref[i].vl, vr = ref[i].vr;
+      tl = Sec(0.5), tr = Sec(0.75);
+      c.CalcRemoveOvershoot(i, &vl, &vr, &tl, &tr);
+      EXPECT_DOUBLE_EQ(ovl, vl) << round << "/" << i;
+      EXPECT_DOUBLE_EQ(ovr, vr) << round << "/" << i;
+      EXPECT_EQ(Sec(0.5), tl);  // times are left alone
+      EXPECT_EQ(Sec(0.75), tr);
+    }
+  }
+}
+
+TEST(CurveTangents, WorkedCases) {
+  double vl, vr;
+  BaseTime tl, tr;
+  {
+    CCurve c;
+    AddKeys(c, {{0, 0}, {1, 1}});
+    c.CalcSoftTangents(0, &vl, &vr, &tl, &tr);
+    EXPECT_EQ(-0.25, vl);
+    EXPECT_EQ(0.25, vr);
+    EXPECT_EQ(BaseTime(-1, 4), tl);
+    EXPECT_EQ(BaseTime(1, 4), tr);
+  }
+  {
+    CCurve c;
+    AddKeys(c, {{0, 0}, {1, 1}, {3, 2}});
+    c.CalcSoftTangents(1, &vl, &vr, &tl, &tr);
+    EXPECT_DOUBLE_EQ(-0.25, vl);
+    EXPECT_DOUBLE_EQ(0.25, vr);
+    EXPECT_EQ(-333, tl.GetNumerator());
+    EXPECT_EQ(1000, tl.GetDenominator());
+    EXPECT_EQ(333, tr.GetNumerator());
+    // Mode 2 builds the times as fractions over 2500000: 1/3 s exactly as 833333/2500000.
+    c.GetKey(1)->SetAutomaticTangentMode(&c, CAUTOMODE_SLOPE);
+    c.CalcSoftTangents(1, &vl, &vr, &tl, &tr);
+    EXPECT_EQ(BaseTime(-937500, 2500000), tl);  // B = min(2, 1.5) = 1.5 s; a quarter of it
+  }
+  {
+    CCurve c;
+    AddKeys(c, {{0, 0}, {1, 1}, {2, 0}});
+    vl = -0.3, vr = 0.3;
+    c.CalcRemoveOvershoot(1, &vl, &vr, &tl, &tr);
+    EXPECT_EQ(0.0, vl);
+    EXPECT_EQ(0.0, vr);
+    vl = -5, vr = 5;  // the first key: its right tangent goes
+    c.CalcRemoveOvershoot(0, &vl, &vr, &tl, &tr);
+    EXPECT_EQ(-5.0, vl);
+    EXPECT_EQ(0.0, vr);
+    c.CalcRemoveOvershoot(7, &vl, &vr, &tl, &tr);
+    EXPECT_EQ(0.0, vl);
+    EXPECT_EQ(BaseTime(), tl);
+  }
+}
+
+TEST(CurveTangents, AutomaticWeightingUsesAQuarterOfTheNeighbourDistance) {
+  CCurve c;
+  AddKeys(c, {{0, 0}, {1, 1}, {3, 0}});
+  CKey* k = c.GetKey(1);
+  k->SetTimeLeft(&c, Sec(-0.5));
+  k->SetTimeRight(&c, Sec(0.5));
+  k->SetValueLeft(&c, -0.2);
+  k->SetValueRight(&c, 0.2);
+  c.AdjustTangentAutoWeight(1);
+  // Left: d = -0.25 s, scaled -0.2 * 0.5 = -0.1; right: d = 0.5 s, scaled 0.2.
+  EXPECT_EQ(Sec(-0.25), k->GetTimeLeft());
+  EXPECT_EQ(Sec(0.5), k->GetTimeRight());
+  EXPECT_DOUBLE_EQ(-0.1, k->GetValueLeft());
+  EXPECT_DOUBLE_EQ(0.2, k->GetValueRight());
+  // A zero-length tangent with a value cannot be scaled: the time and the candidate are set.
+  k->SetTimeRight(&c, BaseTime());
+  k->SetValueRight(&c, 0.2);
+  EXPECT_FALSE(k->SetTimeRightAdjustValue(&c, Sec(1)));
+  c.AdjustTangentAutoWeight(1);
+  EXPECT_EQ(Sec(0.5), k->GetTimeRight());
+  EXPECT_DOUBLE_EQ(0.5 * (100000 / 0.5), k->GetValueRight());
+  c.AdjustTangentAutoWeight(3);  // no key: nothing
+}
+
+// ---- key parameters ----
+
+GeData Get(CKey* k, Int32 id) {
+  GeData v;
+  EXPECT_TRUE(k->GetDParameter(DescID(id), v)) << id;
+  return v;
+}
+
+TEST(KeyParameters, TangentEditsMirrorUnlessBrokenAndClearTheEditedBit) {
+  CKey loose;
+  EXPECT_FALSE(loose.SetDParameter(DescID(CKEY_VALUE_LEFT), GeData(2.0)));
+  GeData v;
+  EXPECT_FALSE(loose.GetDParameter(DescID(CKEY_VALUE), v));
+
+  CCurve c;
+  AddKeys(c, {{0, 0}, {1, 1}, {2, 0}});
+  CKey* k = c.GetKey(1);
+  k->ChangeNBit(CKEY_BIT_EDITED, NBITCONTROL_SET);
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_LEFT), GeData(2.0)));
+  EXPECT_EQ(-2.0, k->GetValueRight());
+  EXPECT_FALSE(k->GetNBit(CKEY_BIT_EDITED));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_RIGHT), GeData(BaseTime(1, 3))));
+  EXPECT_EQ(BaseTime(-1, 3), k->GetTimeLeft());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_BREAK), GeData(Int32(1))));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_RIGHT), GeData(5.0)));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(Sec(-1))));
+  EXPECT_EQ(2.0, k->GetValueLeft());  // broken: left stays
+  EXPECT_EQ(BaseTime(1, 3), k->GetTimeRight());
+  // Re-joining: left mirrors right (bit 84 clear) ...
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_BREAK), GeData(Int32(0))));
+  EXPECT_EQ(-5.0, k->GetValueLeft());
+  EXPECT_EQ(Sec(-0.333), k->GetTimeLeft());
+  // ... or, weighted, keeps the times and scales the value.
+  k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+  k->ChangeNBit(CKEY_BIT_WEIGHTED, NBITCONTROL_SET);
+  k->SetTimeLeft(&c, Sec(-1));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_BREAK), GeData(Int32(0))));
+  EXPECT_DOUBLE_EQ(5.0 * (-1 / (1.0 / 3)), k->GetValueLeft());
+  EXPECT_EQ(Sec(-1), k->GetTimeLeft());
+  EXPECT_EQ(0, Get(k, CKEY_BREAK).GetInt32());
+}
+
+TEST(KeyParameters, BitsValuesAndData) {
+  CCurve c;
+  AddKeys(c, {{0, 0}, {1, 1}});
+  CKey* k = c.GetKey(0);
+  const Int32 bits[][2] = {{902, 40}, {917, 44}, {918, 45},  {923, 41},  {925, 38},
+                           {926, 39}, {927, 43}, {1234, 54}, {1244, 84}, {1245, 85}};
+  for (auto& b : bits) {
+    ASSERT_TRUE(k->SetDParameter(DescID(b[0]), GeData(Int32(1)))) << b[0];
+    EXPECT_TRUE(k->GetNBit(b[1])) << b[0];
+    EXPECT_EQ(1, Get(k, b[0]).GetInt32()) << b[0];
+    ASSERT_TRUE(k->SetDParameter(DescID(b[0]), GeData(Int32(0)))) << b[0];
+    EXPECT_FALSE(k->GetNBit(b[1])) << b[0];
+  }
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE), GeData(2.5)));
+  EXPECT_EQ(2.5, Get(k, CKEY_VALUE).GetFloat());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE), GeData(0.0)));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_INTERPOLATION), GeData(Int32(3))));
+  EXPECT_EQ(3, Get(k, CKEY_INTERPOLATION).GetInt32());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_AUTOMODE), GeData(Int32(2))));
+  EXPECT_EQ(CAUTOMODE_SLOPE, k->GetAutomaticTangentMode());
+  ASSERT_TRUE(k->SetDParameter(DescID(10002), GeData(Int32(7))));
+  EXPECT_EQ(7, Get(k, 10002).GetInt32());
+  EXPECT_EQ(VALUETYPE_CONTAINER, k->GetGeData().GetType());
+  // Soft tangents stored when automatic tangents are turned off.
+  k->SetAutomaticTangentMode(&c, CAUTOMODE_CLASSIC);
+  k->ChangeNBit(CKEY_BIT_AUTO, NBITCONTROL_SET);
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_AUTO), GeData(Int32(0))));
+  EXPECT_EQ(-0.25, k->GetValueLeft());
+  EXPECT_EQ(Sec(0.25), k->GetTimeRight());
+  EXPECT_FALSE(k->GetNBit(CKEY_BIT_AUTO));
+  // Overshoot removal turned off stores the corrected tangents: the first key keeps no right one.
+  k->ChangeNBit(CKEY_BIT_OVERSHOOT, NBITCONTROL_SET);
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_OVERSHOOT), GeData(Int32(0))));
+  EXPECT_EQ(0.0, k->GetValueRight());
+  // The time parameter moves the key, but not onto another key.
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME), GeData(Sec(5))));
+  EXPECT_EQ(k, c.GetKey(1));
+  EXPECT_FALSE(k->SetDParameter(DescID(CKEY_TIME), GeData(Sec(1))));
+  EXPECT_EQ(Sec(5), k->GetTime());
+}
+
+TEST(KeyParameters, UnifyAndPresets) {
+  CCurve c;
+  AddKeys(c, {{0, 0}});
+  CKey* k = c.GetKey(0);
+  k->SetTimeLeft(&c, Sec(-1));
+  k->SetTimeRight(&c, Sec(3));
+  k->SetValueLeft(&c, -1);
+  k->SetValueRight(&c, 5);
+  k->UnifyTangent();
+  EXPECT_EQ(Sec(-2), k->GetTimeLeft());
+  EXPECT_EQ(Sec(2), k->GetTimeRight());
+  EXPECT_EQ(-3.0, k->GetValueLeft());
+  EXPECT_EQ(3.0, k->GetValueRight());
+
+  EXPECT_EQ(CKEYPRESET_CUSTOM, k->GetKeyPreset());
+  struct Case {
+    CKEYPRESET preset;
+    CAUTOMODE mode;
+    bool b41, b85, b84;
+  } cases[] = {{CKEYPRESET_CLASSIC, CAUTOMODE_CLASSIC, true, false, false},
+               {CKEYPRESET_AUTO_OVERSHOOT, CAUTOMODE_CLASSIC, false, true, false},
+               {CKEYPRESET_AUTO_OVERSHOOTWEIGHTED, CAUTOMODE_SLOPE, false, true, true}};
+  for (const Case& cs : cases) {
+    k->ChangeNBit(CKEY_BIT_AUTOWEIGHT, NBITCONTROL_SET);
+    k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+    k->SetInterpolation(&c, CINTERPOLATION_STEP);
+    ASSERT_TRUE(k->SetDParameter(DescID(CKEY_PRESET), GeData(Int32(cs.preset))));
+    EXPECT_EQ(cs.preset, k->GetKeyPreset());
+    EXPECT_EQ(cs.preset, Get(k, CKEY_PRESET).GetInt32());
+    EXPECT_EQ(cs.mode, k->GetAutomaticTangentMode());
+    EXPECT_EQ(CINTERPOLATION_SPLINE, k->GetInterpolation());
+    EXPECT_TRUE(k->GetNBit(CKEY_BIT_AUTO));
+    EXPECT_EQ(cs.b41, k->GetNBit(CKEY_BIT_PRESET));
+    EXPECT_EQ(cs.b85, k->GetNBit(CKEY_BIT_OVERSHOOT));
+    EXPECT_EQ(cs.b84, k->GetNBit(CKEY_BIT_WEIGHTED));
+    EXPECT_FALSE(k->GetNBit(CKEY_BIT_AUTOWEIGHT) || k->GetNBit(CKEY_BIT_BREAK));
+  }
+  k->SetTimeLeft(&c, Sec(-1));  // weighted bits were set: presets 1 and 2 unify
+  k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+  k->SetKeyPreset(&c, CKEYPRESET_CLASSIC);
+  EXPECT_EQ(Sec(-1.5), k->GetTimeLeft());
+  k->SetKeyPreset(&c, CKEYPRESET(9));  // other values: nothing
+  EXPECT_EQ(CKEYPRESET_CLASSIC, k->GetKeyPreset());
+}
+
+// The document's preset store, as an application might keep it.
+int g_saved = 0, g_restored = 0;
+TEST(KeyParameters, PresetsSaveAndRestoreThroughTheDocument) {
+  AnimationDocumentHooks hooks;
+  hooks.copyToPresetSettings = [](BaseDocument*, const CKey*) { ++g_saved; };
+  hooks.restoreFromPresetSettings = [](BaseDocument*, CKey* k) {
+    ++g_restored;
+    k->SetInterpolation(nullptr, CINTERPOLATION_STEP);
+  };
+  SetAnimationDocumentHooks(&hooks);
+  BaseDocument doc;
+  CCurve c;
+  AddKeys(c, {{0, 0}});
+  CKey* k = c.GetKey(0);
+  k->SetKeyPreset(&c, CKEYPRESET_CLASSIC);  // no document: nothing saved
+  k->SetKeyPreset(&c, CKEYPRESET_CUSTOM);
+  EXPECT_EQ(0, g_saved + g_restored);
+  k->SetDocument(&doc);
+  k->SetKeyPreset(&c, CKEYPRESET_CUSTOM);
+  EXPECT_EQ(1, g_restored);
+  EXPECT_EQ(CKEYPRESET_CUSTOM, k->GetKeyPreset());
+  k->SetKeyPreset(&c, CKEYPRESET_AUTO_OVERSHOOT);  // custom: saved first
+  k->SetKeyPreset(&c, CKEYPRESET_CLASSIC);         // not custom: not saved
+  EXPECT_EQ(1, g_saved);
+  SetAnimationDocumentHooks(nullptr);
+}
+
+// ---- key and curve chunks ----
+
+// A key chunk at a level: the fields up to that level's layout.
+Bytes KeyChunk(Int32 level, Int32 quat, bool bits48and49) {
+  return lumtest::WriteStream([&](HyperFile& hf) {
+    bool ok = hf.WriteChunkStart(5352, 0) && hf.WriteChunkStart(CHUNK_GELISTNODE, 2) &&
+              hf.WriteInt32(4) && hf.WriteInt32(0) &&
+              hf.WriteInt32(bits48and49 ? (1 << 16) | (1 << 17) : 0) && hf.WriteInt32(0) &&
+              hf.WriteInt32(0) && hf.WriteUChar(0) && hf.WriteChunkEnd() &&
+              hf.WriteChunkStart(CHUNK_CKEY, level) && hf.WriteTime(BaseTime(1, 2)) &&
+              hf.WriteTime(Sec(-0.25)) && hf.WriteTime(Sec(0.25)) && hf.WriteFloat(3) &&
+              hf.WriteFloat(-1) && hf.WriteFloat(1) && hf.WriteInt32(2);
+    if (level == 2) {
+      ok = ok && hf.WriteInt32(2) && hf.WriteGeData(GeData(Int32(8)));
+    } else {
+      ok = ok && hf.WriteGeData(GeData(Int32(8)));
+      if (level > 2) ok = ok && hf.WriteInt32(2);
+      if (level >= 4) ok = ok && hf.WriteInt32(quat);
+    }
+    return ok && hf.WriteInt32(99) && hf.WriteChunkEnd() &&
+           hf.WriteChunkEnd();  // 99: a newer field
+  });
+}
+
+TEST(KeyFile, EveryLevelReads) {
+  for (Int32 level = 0; level <= 5; ++level) {
+    for (Int32 quat : {3, 7}) {
+      CKey k;
+      lumtest::MemReader r(KeyChunk(level, quat, level == 0), HYPERFILE_CURRENT_VERSION);
+      ASSERT_TRUE(k.ReadObject(&r.hf, true)) << level;
+      EXPECT_TRUE(r.AtEnd());
+      EXPECT_EQ(BaseTime(1, 2), k.GetTime());
+      EXPECT_EQ(3.0, k.GetValue());
+      EXPECT_EQ(CINTERPOLATION_LINEAR, k.GetInterpolation());
+      EXPECT_EQ(8, k.GetGeData().GetInt32());
+      EXPECT_EQ(level >= 2 ? CAUTOMODE_SLOPE : CAUTOMODE_CLASSIC, k.GetAutomaticTangentMode());
+      EXPECT_EQ(level >= 4 && quat == 3 ? 3 : 2, k.GetQuatInterpolation()) << level;
+      // Level 0 with bits 48 and 49: both tangents zeroed, the bits cleared.
+      EXPECT_EQ(level == 0 ? 0.0 : -1.0, k.GetValueLeft()) << level;
+      EXPECT_EQ(level == 0 ? BaseTime() : Sec(0.25), k.GetTimeRight()) << level;
+      EXPECT_FALSE(k.GetNBit(48) || k.GetNBit(49));
+    }
+  }
+}
+
+TEST(CurveFile, RoundTripsKeysAndKeepsKeysBeyondTheWindow) {
+  CCurve c;
+  AddKeys(c, {{-3, 1}, {0, 2}, {0.5, -1}, {7, 4}});
+  c.GetKey(2)->SetGeData(&c, GeData(String("d")));
+  c.GetKey(1)->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+  Bytes written = scenetest::WriteNode(c);
+  CCurve back;
+  ASSERT_TRUE(scenetest::ReadNode(written, back));
+  ASSERT_EQ(4, back.GetKeyCount());
+  EXPECT_EQ(&back, back.GetKey(3)->GetCurve());
+  EXPECT_TRUE(back.GetKey(1)->GetNBit(CKEY_BIT_BREAK));
+  EXPECT_EQ(written, scenetest::WriteNode(back));
+}
+
+// Replaces the time numerator `from` (whole seconds, denominator 1) by `to` in written bytes.
+Bytes PatchTime(Bytes b, double from, double to) {
+  auto be = [](double d) {
+    unsigned char out[8];
+    std::uint64_t u;
+    std::memcpy(&u, &d, 8);
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(u >> (56 - 8 * i));
+    return std::vector<unsigned char>(out, out + 8);
+  };
+  std::vector<unsigned char> pat = be(from), one = be(1.0), rep = be(to);
+  pat.insert(pat.end(), one.begin(), one.end());
+  auto at = std::search(b.begin(), b.end(), pat.begin(), pat.end());
+  EXPECT_NE(b.end(), at);
+  if (at != b.end()) std::copy(rep.begin(), rep.end(), at);
+  return b;
+}
+
+TEST(CurveFile, KeysBeyondTheWindowAndOutOfOrderAreKept) {
+  CCurve c;
+  AddKeys(c, {{-3, 1}, {0, 2}, {0.5, -1}, {7, 4}});
+  // The key at 7 s moved 20000 s out, the one at -3 s after the others.
+  const Bytes patched = PatchTime(PatchTime(scenetest::WriteNode(c), 7, 20000), -3, 10);
+  CCurve back;
+  ASSERT_TRUE(scenetest::ReadNode(patched, back));
+  ASSERT_EQ(3, back.GetKeyCount());  // 20000 s: in the list only
+  EXPECT_EQ(4, back.GetKeyList()->GetCount());
+  EXPECT_EQ(Sec(0), back.GetKey(0)->GetTime());  // the index is in time order
+  EXPECT_EQ(Sec(10), back.GetKey(2)->GetTime());
+  EXPECT_EQ(back.GetKey(2), back.FindKey(Sec(10), nullptr, FINDANIM_EXACT));
+  EXPECT_EQ(animtest::MaskMarkers(patched), animtest::MaskMarkers(scenetest::WriteNode(back)));
+  // A copy keeps the key beyond the window as well.
+  CCurve copy;
+  ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_NONE, nullptr));
+  EXPECT_EQ(3, copy.GetKeyCount());
+  EXPECT_EQ(animtest::MaskMarkers(patched), animtest::MaskMarkers(scenetest::WriteNode(copy)));
+  for (GeListNode* m = copy.GetKeyList()->GetFirst(); m != nullptr; m = m->GetNext())
+    EXPECT_EQ(&copy, static_cast<CKey*>(m)->GetCurve());
+}
+
+TEST(CurveFile, KeyListHeadersAndFailures) {
+  // A key chunk that is no chunk: wrong value; a chunk end: no keys.
+  for (const char* body : {"0F 00000001", "02"}) {
+    const std::string hex = std::string("01 00000001 00000000 01 0001AF53 00000000 ") + body +
+                            (std::string(body) == "02" ? " 02" : " 02 02");
+    CCurve c;
+    AddKeys(c, {{1, 1}});
+    lumtest::MemReader r(hex);
+    const bool ok = c.ReadObject(&r.hf, true);
+    if (std::string(body) == "02") {
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(0, c.GetKeyCount());
+    } else {
+      EXPECT_FALSE(ok);  // wrong value, reported by the node's loop as a missing chunk end
+      EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, r.hf.GetError());
+    }
+  }
+}
+
+}  // namespace
