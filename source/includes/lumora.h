@@ -40,5 +40,10 @@
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
+#include "takes/lum_basetake.h"
+#include "takes/lum_baseoverride.h"
+#include "takes/lum_basetakedata.h"
+#include "takes/lum_baseoverridedata.h"
+#include "takes/lum_takesystemhook.h"
 
 #endif  // LUMORA_H

@@ -69,7 +69,8 @@ class PluginNode : public BaseList2D {
   bool WriteSlots(HyperFile* hf);
   // The single plug-in data chunk: the attached data's, or the node's kept bytes.
   bool _WritePluginDataChunkAlways(HyperFile* hf);
-  bool CopySlots(PluginNode* dest, AliasTrans* trans);
+  // Slot data is copied with no flags but COPYFLAGS_TRANSLATE_TAKES.
+  bool CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans);
 
   PluginSlot* _slots = nullptr;
   Int32 _count = 0;
