@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "lumora.h"
-#include "test_support.h"
 #include "takes/take_support.h"
+#include "test_support.h"
 
 using namespace lumora;
 using Bytes = std::vector<unsigned char>;
