@@ -97,16 +97,27 @@ void Operations(const uint8_t* data, size_t size) {
   if (hook == nullptr) return;
   RootPluginNode* takes = hook->GetTakeList();
   takes->FlushAll();
-  if (!nodefuzz::Read(*takes, data, Int64(size), HYPERFILE_CURRENT_VERSION)) return;
-  for (GeListNode* n = takes->GetFirst(); n != nullptr; n = n->GetNext()) n->SetDocument(&doc);
+  // Read through this document, so that every node read belongs to it.
+  Filename name;
+  HyperFile hf;
+  AliasTrans trans;
+  if (!name.SetMemoryData(data, Int64(size), false) || !hf.Open(name, FILEOPEN_READ) ||
+      !trans.Init())
+    return;
+  doc.SetAliasTrans(&trans);
+  hf.SetDocument(&doc);
+  const bool read = takes->ReadObject(&hf, true);
+  trans.Zap(true);
+  doc.SetAliasTrans(nullptr);
+  if (!read) return;
   hook->SetCurrentTake(BaseTake::From(takes->GetFirst()));
   Ask(takes->GetFirst(), &doc, doc.GetTakeData(), 0);
   // A copy with the take links translated writes and reads like any node list.
   RootPluginNode copy;
-  AliasTrans trans;
-  Check(trans.Init());
-  if (!takes->CopyTo(&copy, COPYFLAGS(COPYFLAGS_TRANSLATE_TAKES), &trans)) return;
-  trans.Zap(true);
+  AliasTrans copyTrans;
+  Check(copyTrans.Init());
+  if (!takes->CopyTo(&copy, COPYFLAGS(COPYFLAGS_TRANSLATE_TAKES), &copyTrans)) return;
+  copyTrans.Zap(true);
   nodefuzz::Written a;
   nodefuzz::Write(a, copy);
   RootPluginNode back;
