@@ -302,6 +302,29 @@ bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   return true;
 }
 
+NodeData* PluginNode::GetParameterData(const DescID& id) const {
+  if (GetNodeData() != nullptr || id[0].id == 898 || id[0].id == 900) return nullptr;
+  return GetNthData(0);
+}
+
+bool PluginNode::GetDParameter(const DescID& id, GeData& out) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr && data->GetDParameter(id, out)) return true;
+  return BaseList2D::GetDParameter(id, out);
+}
+
+bool PluginNode::SetDParameter(const DescID& id, const GeData& value) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr && data->SetDParameter(id, value)) return true;
+  return BaseList2D::SetDParameter(id, value);
+}
+
+bool PluginNode::TranslateDescID(const DescID& id, DescID& out, GeListNode*& node) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr) return data->TranslateDescID(this, id, out, node);
+  return BaseList2D::TranslateDescID(id, out, node);
+}
+
 GeListNode* PluginNode::GetClone(COPYFLAGS flags, AliasTrans* trans) {
   PluginNode* node = Alloc(GetType());
   if (node == nullptr) return nullptr;

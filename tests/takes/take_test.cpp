@@ -142,6 +142,9 @@ TEST(Takes, ParametersOfAnOverrideGoToTheMainNodeWhileItsTakeIsCurrent) {
   };
   GeListNode* out = nullptr;
   ASSERT_TRUE(s.td->SetCurrentTake(s.c));
+  DescID outId;
+  EXPECT_TRUE(s.ovB->GetNode()->TranslateDescID(ParamP(), outId, out));  // through the node
+  EXPECT_EQ(s.node, out);
   EXPECT_TRUE(translate(s.ovB, ParamP(), &out));
   EXPECT_EQ(s.node, out);
   EXPECT_FALSE(translate(s.ovA, ParamP(), &out));  // b shadows a
@@ -184,6 +187,10 @@ TEST(Takes, CameraAndRenderSettingsChoicesReadAndWriteAsIndices) {
     GeData v(preset);
     return t->GetTakeData()->GetDParameter(DescID(id), v) ? v.GetInt32() : -100;
   };
+  // The take node answers through its data.
+  GeData viaNode;
+  EXPECT_TRUE(s.a->GetNode()->GetDParameter(DescID(TAKE_CAMERA), viaNode));
+  EXPECT_EQ(2, viaNode.GetInt32());
   EXPECT_EQ(0, get(s.c, TAKE_CAMERA, 9));  // no camera link
   EXPECT_EQ(2, get(s.a, TAKE_CAMERA, 9));  // the hook's camera 0
   EXPECT_EQ(3, get(s.d, TAKE_CAMERA, 9));
