@@ -53,7 +53,8 @@ inline bool AddGroup(BaseTake* take, BaseList2D* member) {
 
 // main > a > b > c, main > d. Overrides of node: by main (P), a (P, Qy, every link) and b (P);
 // of other: by d (P). Cameras cam0, cam1 in the hook, an editor camera; render settings rd0,
-// rd1 in the document and the hook. a takes cam0, d cam1, b rd1.
+// rd1 in the document and the hook. a takes cam0, d cam1, b rd1; a has a group holding its
+// override and an eighth folder.
 struct TakeScene {
   BaseDocument doc;
   TakeSystemHook* hook = nullptr;
@@ -112,7 +113,9 @@ struct TakeScene {
     da->GetSecondLink().SetLink(node);
     da->GetThirdLink().SetLink(cam0);
     if (!da->AddArrayLink(cam1) || !da->AddArrayLink(other)) return false;
-    return a->GetTakeData()->SetCamera(td, cam0) && d->GetTakeData()->SetCamera(td, cam1) &&
+    // An eighth folder, so that folders read from a file differ from a new take's.
+    return a->GetTakeData()->AddFolder(TAKEFOLDER_OTHER) != nullptr &&
+           a->GetTakeData()->SetCamera(td, cam0) && d->GetTakeData()->SetCamera(td, cam1) &&
            b->GetTakeData()->SetRenderData(td, rd1) && AddGroup(a, ovA->GetNode());
   }
 

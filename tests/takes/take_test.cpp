@@ -283,7 +283,7 @@ TEST(Takes, ASceneWithTakesRoundTripsByteIdentical) {
   EXPECT_TRUE(c->SearchHierarchy(main));
   EXPECT_EQ(&back.cam0, a->GetNode()->GetDataInstance()->GetLink(TAKE_CAMERA_LINK));
   EXPECT_EQ(&back.rd1, a->GetDown()->GetNode()->GetDataInstance()->GetLink(TAKE_RENDERDATA_LINK));
-  EXPECT_EQ(7, a->GetTakeData()->GetFolders()->GetFirst()->GetChildren()->GetCount() + 1);
+  EXPECT_EQ(7, a->GetTakeData()->GetFolders()->GetFirst()->GetChildren()->GetCount());
   BaseOverride* ovA = a->GetTakeData()->FindOverride(&doc, &back.node);
   ASSERT_NE(nullptr, ovA);
   BaseOverrideData* da = ovA->GetOverrideData();
@@ -419,7 +419,7 @@ TEST(Takes, ACopiedSceneLinksInsideTheCopy) {
     ASSERT_NE(nullptr, a);
     EXPECT_TRUE(main->IsMain());
     EXPECT_EQ(&cam0, a->GetNode()->GetDataInstance()->GetLink(TAKE_CAMERA_LINK));
-    EXPECT_EQ(7, a->GetTakeData()->GetFolders()->GetFirst()->GetChildren()->GetCount() + 1);
+    EXPECT_EQ(7, a->GetTakeData()->GetFolders()->GetFirst()->GetChildren()->GetCount());
     // The take's list leads to the copied override; its take link to the copied take only when
     // the copy asked for it.
     BaseOverride* ovA = a->GetTakeData()->FindOverride(&s.doc, &node);
