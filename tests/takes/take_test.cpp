@@ -125,7 +125,6 @@ TEST(Takes, TheTreeDecidesWhichTakesAChangeAffects) {
   s.ovA->GetNode()->Remove();
   EXPECT_TRUE(s.ovA->GetOverrideData()->IsTakeAffected(&s.doc, s.a, ParamP()));
   EXPECT_FALSE(s.ovA->GetOverrideData()->IsTakeAffected(&s.doc, s.c, ParamQy()));
-  s.ovA->GetNode()->InsertUnderLast(s.node);  // no children list: stays out
   PluginNode* n = s.ovA->GetNode();
   PluginNode::Free(n);
 }
