@@ -441,3 +441,36 @@ TEST(Takes, ACopiedSceneLinksInsideTheCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TakeData, WithoutDocumentOrHookThereIsNoTakeSystem) {
+  TakeData td;
+  EXPECT_FALSE(td.Set(nullptr));
+  EXPECT_EQ(nullptr, td.GetDocument());
+  EXPECT_EQ(nullptr, td.GetCurrentTake());
+  BaseDocument doc;
+  EXPECT_EQ(nullptr, doc.GetTakeData());
+  EXPECT_TRUE(td.Set(&doc));
+  EXPECT_EQ(&doc, td.GetDocument());
+  EXPECT_EQ(nullptr, td.GetCurrentTake());
+  EXPECT_EQ(nullptr, td.GetMainTake());
+  EXPECT_FALSE(td.SetCurrentTake(nullptr));
+  // A scene hook of the take system's type that is no take-system hook is not taken for one.
+  BaseDocument other;
+  other.InsertSceneHook(NewObj<BaseList2D>(ID_TAKESYSTEMHOOK));
+  EXPECT_NE(nullptr, other.FindSceneHook(ID_TAKESYSTEMHOOK));
+  EXPECT_EQ(nullptr, other.GetTakeData());
+  TakeSystemHook* hook = TakeSystemHook::Alloc(&doc);
+  ASSERT_NE(nullptr, hook);
+  EXPECT_EQ(hook, TakeSystemHook::Find(&doc));
+  EXPECT_EQ(hook->GetTakeData(), doc.GetTakeData());
+  BaseTake* main = td.GetMainTake();
+  ASSERT_NE(nullptr, main);
+  EXPECT_TRUE(main->IsMain());
+  EXPECT_EQ(main, td.GetCurrentTake());
+  EXPECT_EQ(nullptr, main->GetUp());  // the hook is no take
+  EXPECT_EQ(&doc, main->GetNode()->GetDocument());
+}
+
+}  // namespace
