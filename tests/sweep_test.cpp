@@ -17,6 +17,7 @@
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
 #include "objects/tag_support.h"
+#include "takes/take_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -1512,6 +1513,55 @@ bool Tracks(std::int64_t n, void*) {
   return true;
 }
 
+// Takes: a scene with a take tree and overrides read back, written, copied with its overrides,
+// and a take and an override made anew.
+bool TakeScenes(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  taketest::TakeScene s;
+  STEP(s.ok);
+  const Bytes written = taketest::WriteRoots(s.Roots());
+  STEP(!written.empty());
+  Arm(n);
+  Fault f;
+  {
+    BaseDocument doc;
+    taketest::SceneSkeleton back;
+    const bool ok = taketest::ReadRoots(written, back.Roots(), &doc);
+    STEP(Ended(f, ok && BaseTake::From(back.takes.GetFirst()) != nullptr, !ok));
+  }
+  {
+    Filename name;
+    name.SetMemoryTarget();
+    HyperFile hf;
+    bool ok = hf.Open(name, FILEOPEN_WRITE);
+    for (PrivateChunk* root : s.Roots()) ok = ok && root->WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
+  {
+    RootPluginNode takes;
+    BaseList2D node(taketest::kTypeNode);
+    AliasTrans trans;
+    bool ok = trans.Init() && s.node->CopyTo(&node, COPYFLAGS(COPYFLAGS_TRANSLATE_TAKES), &trans) &&
+              s.hook->GetTakeList()->CopyTo(&takes, COPYFLAGS(COPYFLAGS_TRANSLATE_TAKES), &trans);
+    trans.Zap(true);
+    BaseTake* main = ok ? BaseTake::From(takes.GetFirst()) : nullptr;
+    BaseTake* a = main != nullptr ? main->GetDown() : nullptr;
+    ok = ok && a != nullptr && a->GetTakeData()->FindOverride(&s.doc, &node) != nullptr;
+    STEP(Ended(f, ok, !ok));
+  }
+  BaseTake* take = BaseTake::Alloc();
+  BaseOverride* ov = take != nullptr ? take->GetTakeData()->AddOverride(s.other) : nullptr;
+  const bool made = ov != nullptr && ov->GetOverrideData()->AddOverriddenParam(taketest::ParamQy());
+  if (ov != nullptr) {
+    PluginNode* node = ov->GetNode();
+    PluginNode::Free(node);
+  }
+  BaseTake::Free(take);
+  STEP(Ended(f, made, !made));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1534,6 +1584,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"object hierarchies", ObjectHierarchies, nullptr, 100},
       {"tag lists", TagLists, nullptr, 100},
       {"tracks", Tracks, nullptr, 100},
+      {"take scenes", TakeScenes, nullptr, 150},
       {"bitmaps", Bitmaps, nullptr, 22},
       {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},

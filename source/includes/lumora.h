@@ -63,5 +63,10 @@
 #include "animation/lum_ccurve.h"
 #include "animation/lum_ctrack.h"
 #include "animation/lum_rootctrack.h"
+#include "takes/lum_basetake.h"
+#include "takes/lum_baseoverride.h"
+#include "takes/lum_basetakedata.h"
+#include "takes/lum_baseoverridedata.h"
+#include "takes/lum_takesystemhook.h"
 
 #endif  // LUMORA_H

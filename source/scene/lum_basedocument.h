@@ -2,15 +2,46 @@
 // load flags that ask for partial loading, and the alias translation that reconnects links
 // while a file is read; and the active render settings the camera reads. The code that opens
 // and walks a document is not part of this library.
+//
+// For takes the document also keeps its render view (BaseDraw: the editor and the scene
+// camera), its render settings and its scene hooks (the take system's among them); see the
+// section at the end of the class.
 #ifndef LUM_BASEDOCUMENT_H
 #define LUM_BASEDOCUMENT_H
 
 #include "lum_types.h"
+#include "scene/lum_baselist2d.h"
+#include "scene/lum_rootlist2d.h"
 
 namespace lumora {
 
 class AliasTrans;
-class BaseList2D;
+class TakeData;
+
+// The document's render view: the camera the editor shows when no scene camera is chosen (the
+// editor camera), and the scene camera. Both are held as links, so a destroyed camera leaves
+// the view without it.
+class BaseDraw {
+ public:
+  BaseList2D* GetEditorCamera() const { return _editorCamera.GetLink(); }
+  // False when out of memory (the view is then without editor camera).
+  bool SetEditorCamera(BaseList2D* camera) { return SetTo(_editorCamera, camera); }
+  // The scene camera, or null when the view shows the editor camera.
+  BaseList2D* GetSceneCamera(const BaseDocument*) const { return _sceneCamera.GetLink(); }
+  bool SetSceneCamera(BaseList2D* camera) { return SetTo(_sceneCamera, camera); }
+
+ private:
+  static bool SetTo(BaseLink& link, BaseList2D* node) {
+    if (node == nullptr) {
+      link.Clear();
+      return true;
+    }
+    return link.XSetLink(node->GetAliasGoal());
+  }
+
+  BaseLink _editorCamera;
+  BaseLink _sceneCamera;
+};
 
 // Load flags that end a node's read early.
 constexpr Int32 LOADFLAGS_STOP_AT_110015 = 0x800;  // at chunk 110015
@@ -28,15 +59,56 @@ class BaseDocument {
   // when links are not to be reconnected). The caller resolves it with Zap after the read.
   AliasTrans* GetAliasTrans() const { return _trans; }
   void SetAliasTrans(AliasTrans* trans) { _trans = trans; }
-  // The active render settings: a node whose container holds them (not owned; null when the
-  // document has none). The camera's render-corrected field of view reads them.
-  BaseList2D* GetActiveRenderData() const { return _activeRenderData; }
-  void SetActiveRenderData(BaseList2D* renderData) { _activeRenderData = renderData; }
+
+  // ---- render view, render settings and scene hooks ----
+
+  BaseDraw* GetRenderBaseDraw() { return &_renderView; }
+  // The first of the document's render settings, or null.
+  BaseList2D* GetFirstRenderData() const {
+    return static_cast<BaseList2D*>(_renderData.GetFirst());
+  }
+  // Appends rd (from NewObj, in no list) to the render settings; the document owns it from now
+  // on. The first render settings inserted become the active ones.
+  void InsertRenderDataLast(BaseList2D* rd) {
+    if (rd == nullptr) return;
+    _renderData.InsertLast(rd);
+    rd->SetDocument(this);
+    if (GetActiveRenderData() == nullptr) SetActiveRenderData(rd);
+  }
+  // The active render settings; null when none are set or they were destroyed.
+  BaseList2D* GetActiveRenderData() const { return _activeRenderData.GetLink(); }
+  // False when out of memory. Null clears.
+  bool SetActiveRenderData(BaseList2D* rd) {
+    if (rd == nullptr) {
+      _activeRenderData.Clear();
+      return true;
+    }
+    return _activeRenderData.XSetLink(rd->GetAliasGoal());
+  }
+  // The first scene hook of that type, or null.
+  BaseList2D* FindSceneHook(Int32 type) const {
+    for (GeListNode* h = _sceneHooks.GetFirst(); h != nullptr; h = h->GetNext())
+      if (h->GetType() == type) return static_cast<BaseList2D*>(h);
+    return nullptr;
+  }
+  // Appends hook (from NewObj, in no list); the document owns it from now on.
+  void InsertSceneHook(BaseList2D* hook) {
+    if (hook == nullptr) return;
+    _sceneHooks.InsertLast(hook);
+    hook->SetDocument(this);
+  }
+  // The take data of the document's take-system hook, or null without the hook. Defined by
+  // the takes family.
+  TakeData* GetTakeData() const;
 
  private:
   Int32 _loadFlags = 0;
   AliasTrans* _trans = nullptr;
-  BaseList2D* _activeRenderData = nullptr;
+  // Destroyed in reverse order: the hooks (and the takes in them) before the render settings.
+  BaseDraw _renderView;
+  BaseLink _activeRenderData;
+  RootList2D _renderData;
+  RootList2D _sceneHooks;
 };
 
 }  // namespace lumora

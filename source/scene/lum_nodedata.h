@@ -105,6 +105,17 @@ LUM_RAW_NODEDATA(TLSettings);
 using PluginDataAllocator = NodeData* (*)(Int32 type);
 bool GeRegisterPluginData(Int32 type, PluginDataAllocator alloc);
 
+// The plug-in data of the take system (takes 431000054, overrides 431000051, override folders
+// 431000073 and override groups 431000075), defined by the takes family. PluginNode::AllocData
+// calls it by name, so that the linker brings the takes family into every program that reads
+// plug-in nodes: no registration at start-up that an unused object file could lose. A new,
+// unattached data for type; null with known true when out of memory, null with known false for
+// any other type.
+NodeData* _TakeSystemAllocData(Int32 type, bool& known);
+// Copy flag for plug-in data: overrides re-point their take links through the translation
+// (a copy of takes and overridden nodes together). PluginNode passes it on to its slots' data.
+constexpr Int32 COPYFLAGS_TRANSLATE_TAKES = 0x400;
+
 // An allocation hook: a new, unattached node data for type, or null with known false when the
 // type has no class (null with known true: out of memory).
 using NodeDataAllocator = NodeData* (*)(Int32 type, bool& known, BaseList2D* node);

@@ -94,8 +94,11 @@ NodeData* PluginNode::AllocData(Int32 type, bool& known) {
       return NewObj<OMSettings>(type);
     case 465001515:
       return NewObj<TLSettings>(type);
+    case 431000051:
+    case 431000054:
     case 431000073:
     case 431000075:
+      return _TakeSystemAllocData(type, known);
     case 465001514:
       return NewObj<RawNodeData>(type);
     default:
@@ -245,7 +248,7 @@ bool PluginNode::_WritePluginDataChunkAlways(HyperFile* hf) {
          hf->WriteUnknownChunk(_rawData, _rawSize, false);
 }
 
-bool PluginNode::CopySlots(PluginNode* dest, AliasTrans* trans) {
+bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans) {
   dest->FreePluginData();
   bool ok = true;
   void* raw = CopyBytes(_rawData, _rawSize, &ok);
@@ -268,7 +271,8 @@ bool PluginNode::CopySlots(PluginNode* dest, AliasTrans* trans) {
       // and the values already copied into the container win over Init's defaults.
       data->SetNode(dest);
       d.data = data;
-      if (!dest->InitDataKeepingContainer(data) || !s.data->CopyToX(data, COPYFLAGS_NONE, trans))
+      if (!dest->InitDataKeepingContainer(data) ||
+          !s.data->CopyToX(data, COPYFLAGS(flags & COPYFLAGS_TRANSLATE_TAKES), trans))
         return false;
     } else if (s.raw != nullptr) {
       d.raw = CopyBytes(s.raw, s.rawSize, &ok);
@@ -283,7 +287,7 @@ bool PluginNode::CopySlots(PluginNode* dest, AliasTrans* trans) {
 bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
   if (!BaseList2D::CopyToX(dest, flags, trans)) return false;
   PluginNode* d = static_cast<PluginNode*>(dest);
-  if ((flags & COPYFLAGS_NO_PLUGINDATA) == 0 && !CopySlots(d, trans)) return false;
+  if ((flags & COPYFLAGS_NO_PLUGINDATA) == 0 && !CopySlots(d, flags, trans)) return false;
   if ((flags & COPYFLAGS_NO_CHILDREN) == 0) {
     for (GeListNode* c = GetDown(); c != nullptr; c = c->GetNext()) {
       GeListNode* clone = c->GetClone(flags, trans);
@@ -296,6 +300,29 @@ bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
     }
   }
   return true;
+}
+
+NodeData* PluginNode::GetParameterData(const DescID& id) const {
+  if (GetNodeData() != nullptr || id[0].id == 898 || id[0].id == 900) return nullptr;
+  return GetNthData(0);
+}
+
+bool PluginNode::GetDParameter(const DescID& id, GeData& out) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr && data->GetDParameter(id, out)) return true;
+  return BaseList2D::GetDParameter(id, out);
+}
+
+bool PluginNode::SetDParameter(const DescID& id, const GeData& value) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr && data->SetDParameter(id, value)) return true;
+  return BaseList2D::SetDParameter(id, value);
+}
+
+bool PluginNode::TranslateDescID(const DescID& id, DescID& out, GeListNode*& node) {
+  NodeData* data = GetParameterData(id);
+  if (data != nullptr) return data->TranslateDescID(this, id, out, node);
+  return BaseList2D::TranslateDescID(id, out, node);
 }
 
 GeListNode* PluginNode::GetClone(COPYFLAGS flags, AliasTrans* trans) {

@@ -40,6 +40,11 @@ class PluginNode : public BaseList2D {
   // A new plug-in node of the same GetType filled by CopyTo; null when that fails.
   GeListNode* GetClone(COPYFLAGS flags, AliasTrans* trans) override;
   Int32 GetDiskType() const override { return TYPE_PLUGINNODE; }
+  // A node without a single node data lets its first slot's data answer before the container
+  // (take and override data); the node's own 898 and 900 stay the node's.
+  bool GetDParameter(const DescID& id, GeData& out) override;
+  bool SetDParameter(const DescID& id, const GeData& value) override;
+  bool TranslateDescID(const DescID& id, DescID& out, GeListNode*& node) override;
   virtual Int64 GetInternalMemUsage() const { return 1288; }
 
   // The library's own plug-in data table, with the hooks' known protocol.
@@ -65,11 +70,14 @@ class PluginNode : public BaseList2D {
   bool AddSlot();
 
  private:
+  // The first slot's data when it answers the node's parameters, else null.
+  NodeData* GetParameterData(const DescID& id) const;
   bool ReadSlotChunk(HyperFile* hf, Int32 level);
   bool WriteSlots(HyperFile* hf);
   // The single plug-in data chunk: the attached data's, or the node's kept bytes.
   bool _WritePluginDataChunkAlways(HyperFile* hf);
-  bool CopySlots(PluginNode* dest, AliasTrans* trans);
+  // Slot data is copied with no flags but COPYFLAGS_TRANSLATE_TAKES.
+  bool CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans);
 
   PluginSlot* _slots = nullptr;
   Int32 _count = 0;
