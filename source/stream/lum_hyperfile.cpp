@@ -1628,4 +1628,171 @@ bool CDynArrayReadHeader(HyperFile* hf, Int32* count, Int32* elementSize) {
   return hf != nullptr && hf->ReadInt32(count) && hf->ReadInt32(elementSize);
 }
 
+// ---- any value ----
+
+namespace {
+
+// The first n elements of a typed array of type at p, into the value's heads.
+void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool swap) {
+  for (Int32 i = 0; i < n; ++i) {
+    switch (type) {
+      case HYPERFILEARRAY_CHAR:
+        v->heads[i] = static_cast<Int8>(p[i]);
+        break;
+      case HYPERFILEARRAY_INT16:
+        v->heads[i] = static_cast<Int16>(LoadRaw<UInt16>(p + 2 * i, swap));
+        break;
+      case HYPERFILEARRAY_INT32:
+        v->heads[i] = static_cast<Int32>(LoadRaw<UInt32>(p + 4 * i, swap));
+        break;
+      case HYPERFILEARRAY_INT64:
+        v->heads[i] = static_cast<Int64>(LoadRaw<UInt64>(p + 8 * i, swap));
+        break;
+      case HYPERFILEARRAY_FLOAT32:
+        v->headFloats[i] = F32FromBits(LoadRaw<UInt32>(p + 4 * i, swap));
+        break;
+      case HYPERFILEARRAY_FLOAT64:
+        v->headFloats[i] = F64FromBits(LoadRaw<UInt64>(p + 8 * i, swap));
+        break;
+      default:
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
+  v->kind = HYPERFILEVALUE_NONE;
+  v->numberCount = 0;
+  v->size = 0;
+  v->elements = 0;
+  v->elementType = 0;
+  v->headCount = 0;
+  v->offset = GetPosition();
+  if (_error != FILEERROR_NONE) return false;
+  UChar kind;
+  if (!ReadKindByte(&kind)) return false;
+  v->kind = static_cast<HYPERFILEVALUE>(kind);
+  const bool swap = SwapNeeded();
+  const Int32 k = kind;
+  UChar p[96];
+  if (k == HYPERFILEVALUE_CHUNKSTART) return ReadChunkStart(&v->id, &v->level);
+  if (k == HYPERFILEVALUE_CHUNKEND) return ReadChunkEnd();
+  if (k < HYPERFILEVALUE_MEMORY) {
+    const Int64 n = FixedPayload(k, _float32 ? 4 : 8);
+    if (n < 0) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    if (!Take(p, n)) return false;
+    Decoder d(p, swap);
+    switch (k) {
+      case HYPERFILEVALUE_CHAR:
+        v->integer = static_cast<Int8>(p[0]);
+        break;
+      case HYPERFILEVALUE_UCHAR:
+      case HYPERFILEVALUE_BOOL:
+        v->integer = p[0];
+        break;
+      case HYPERFILEVALUE_INT16:
+        v->integer = static_cast<Int16>(d.U16());
+        break;
+      case HYPERFILEVALUE_UINT16:
+        v->integer = d.U16();
+        break;
+      case HYPERFILEVALUE_INT32:
+        v->integer = static_cast<Int32>(d.U32());
+        break;
+      case HYPERFILEVALUE_UINT32:
+        v->integer = d.U32();
+        break;
+      case HYPERFILEVALUE_INT64:
+      case HYPERFILEVALUE_UINT64:
+        v->integer = static_cast<Int64>(d.U64());
+        break;
+      case HYPERFILEVALUE_FLOAT32:
+      case HYPERFILEVALUE_VECTOR32:
+      case HYPERFILEVALUE_MATRIX32:
+        v->numberCount = static_cast<Int32>(n / 4);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F32();
+        break;
+      case HYPERFILEVALUE_FLOAT64:
+      case HYPERFILEVALUE_VECTOR64:
+      case HYPERFILEVALUE_MATRIX64:
+        v->numberCount = static_cast<Int32>(n / 8);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
+        break;
+      default:  // Float, Time, Vector, Matrix: the stream's Float
+        v->numberCount = static_cast<Int32>(n / (_float32 ? 4 : 8));
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.Flt(_float32);
+        break;
+    }
+    ReadStep();
+    return true;
+  }
+  if (k > HYPERFILEVALUE_ARRAY) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+
+  // Counted kinds: the counts, then up to kHeadCount elements, then the rest skipped.
+  Int64 size = 0;
+  Int32 elementSize = 1;
+  Int32 type = HYPERFILEARRAY_CHAR;
+  if (k == HYPERFILEVALUE_MEMORY64) {
+    if (!Take(p, 8)) return false;
+    size = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+  } else if (k == HYPERFILEVALUE_ARRAY) {
+    if (_version <= kLastOldArrayVersion) {
+      if (!Take(p, 5)) return false;
+      type = p[0];
+      size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
+    } else {
+      if (!Take(p, 5)) return false;
+      const Int64 m = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
+      type = p[4];
+      if (m == 0) {
+        if (!Take(p, 8)) return false;
+        size = static_cast<Int64>(LoadRaw<UInt64>(p, swap));
+      } else {
+        size = m - 1;
+      }
+    }
+    elementSize = ElementSize(type);
+    v->elementType = type;
+  } else {
+    if (!Take(p, 4)) return false;
+    const Int64 m = static_cast<Int32>(LoadRaw<UInt32>(p, swap));
+    if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
+      size = m;
+      if (k != HYPERFILEVALUE_MEMORY) elementSize = 2;
+    } else {
+      // The older array kinds and the kinds no writer uses: the stored count, skipped as
+      // SkipValue skips it.
+      v->elements = m;
+      v->size = m > 0 ? CountedPayload(k, m, OldSkipLayout()) : 0;
+      if (!CheckRemaining(v->size) || !SkipBytes(v->size)) return false;
+      ReadStep();
+      return true;
+    }
+  }
+  if (!CheckRemaining(size)) return false;
+  v->size = size;
+  if (elementSize > 0) {
+    v->elements = size / elementSize;
+    const Int32 n = static_cast<Int32>(Min(v->elements, HyperFileAnyValue::kHeadCount));
+    UChar head[HyperFileAnyValue::kHeadCount * 8];
+    const Int64 headBytes = static_cast<Int64>(n) * elementSize;
+    if (!Take(head, headBytes)) return false;
+    if (k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
+      for (Int32 i = 0; i < n; ++i) v->heads[i] = LoadRaw<UInt16>(head + 2 * i, kHostLittle);
+    } else if (k != HYPERFILEVALUE_ARRAY) {
+      for (Int32 i = 0; i < n; ++i) v->heads[i] = head[i];  // memory: bytes 0..255
+    } else {
+      DecodeHeads(v, head, n, type, swap);
+    }
+    v->headCount = n;
+    if (!SkipBytes(size - headBytes)) return false;
+  } else if (!SkipBytes(size)) {
+    return false;
+  }
+  ReadStep();
+  return true;
+}
+
 }  // namespace lumora

@@ -1,0 +1,830 @@
+// lumora-dump: the tree and JSON forms of a stream (see lumora_dump.h).
+#include "lumora_dump.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace lumdump {
+
+using lumora::Float64;
+using lumora::HyperFile;
+using lumora::HyperFileAnyValue;
+using lumora::Int32;
+using lumora::Int64;
+using lumora::UInt16;
+using lumora::UInt64;
+
+namespace {
+
+// Elements shown of a long string, memory block and array.
+constexpr Int32 kShownUnits = 64;
+constexpr Int32 kShownBytes = 16;
+constexpr Int32 kShownElements = 8;
+// Chunk levels whose ids, offsets and container roles are kept for messages and labels; deeper
+// chunks are dumped all the same, without them.
+constexpr Int32 kTracked = 256;
+
+// Output through a buffer; the sink sees large blocks.
+class Out {
+ public:
+  explicit Out(Sink sink) : _sink(sink) {}
+  ~Out() { Flush(); }
+  void Flush() {
+    if (_n > 0 && _sink.write != nullptr) _sink.write(_buffer, _n, _sink.data);
+    _n = 0;
+  }
+  void Put(const char* s, size_t n) {
+    if (n > sizeof _buffer - _n) {
+      Flush();
+      if (n > sizeof _buffer) {
+        if (_sink.write != nullptr) _sink.write(s, n, _sink.data);
+        return;
+      }
+    }
+    std::memcpy(_buffer + _n, s, n);
+    _n += n;
+  }
+  void Put(const char* s) { Put(s, std::strlen(s)); }
+  void Char(char c) {
+    if (_n == sizeof _buffer) Flush();
+    _buffer[_n++] = c;
+  }
+  void Spaces(Int64 n) {
+    for (Int64 i = 0; i < n; ++i) Char(' ');
+  }
+  void Int(Int64 v) {
+    char b[24];
+    auto r = std::to_chars(b, b + sizeof b, v);
+    Put(b, static_cast<size_t>(r.ptr - b));
+  }
+  void UInt(UInt64 v) {
+    char b[24];
+    auto r = std::to_chars(b, b + sizeof b, v);
+    Put(b, static_cast<size_t>(r.ptr - b));
+  }
+  // The shortest text that reads back as v.
+  void Float(Float64 v) {
+    char b[32];
+    auto r = std::to_chars(b, b + sizeof b, v);
+    Put(b, static_cast<size_t>(r.ptr - b));
+  }
+  void Hex2(unsigned v) {
+    static const char kDigits[] = "0123456789abcdef";
+    Char(kDigits[(v >> 4) & 15]);
+    Char(kDigits[v & 15]);
+  }
+
+ private:
+  Sink _sink;
+  char _buffer[65536];
+  size_t _n = 0;
+};
+
+const char* KindName(const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART: return "chunk";
+    case lumora::HYPERFILEVALUE_CHUNKEND: return "end";
+    case lumora::HYPERFILEVALUE_CHAR: return "char";
+    case lumora::HYPERFILEVALUE_UCHAR: return "uchar";
+    case lumora::HYPERFILEVALUE_INT16: return "int16";
+    case lumora::HYPERFILEVALUE_UINT16: return "uint16";
+    case lumora::HYPERFILEVALUE_INT32: return "int32";
+    case lumora::HYPERFILEVALUE_UINT32: return "uint32";
+    case lumora::HYPERFILEVALUE_INT64: return "int64";
+    case lumora::HYPERFILEVALUE_UINT64: return "uint64";
+    case lumora::HYPERFILEVALUE_FLOAT: return "float";
+    case lumora::HYPERFILEVALUE_FLOAT64: return "float64";
+    case lumora::HYPERFILEVALUE_BOOL: return "bool";
+    case lumora::HYPERFILEVALUE_TIME: return "time";
+    case lumora::HYPERFILEVALUE_VECTOR: return "vector";
+    case lumora::HYPERFILEVALUE_VECTOR64: return "vector64";
+    case lumora::HYPERFILEVALUE_MATRIX: return "matrix";
+    case lumora::HYPERFILEVALUE_MATRIX64: return "matrix64";
+    case lumora::HYPERFILEVALUE_VECTOR32: return "vector32";
+    case lumora::HYPERFILEVALUE_MATRIX32: return "matrix32";
+    case lumora::HYPERFILEVALUE_FLOAT32: return "float32";
+    case lumora::HYPERFILEVALUE_MEMORY: return "memory";
+    case lumora::HYPERFILEVALUE_STRING: return "string";
+    case lumora::HYPERFILEVALUE_FILENAME: return "filename";
+    case lumora::HYPERFILEVALUE_CONTAINER: return "oldcontainer";
+    case lumora::HYPERFILEVALUE_VECTORARRAY: return "vectorarray";
+    case lumora::HYPERFILEVALUE_POLYGONARRAY: return "polygonarray";
+    case lumora::HYPERFILEVALUE_UINT16ARRAY: return "uint16array";
+    case lumora::HYPERFILEVALUE_OLDRECORDARRAY: return "oldrecordarray";
+    case lumora::HYPERFILEVALUE_FLOAT32ARRAY: return "float32array";
+    case lumora::HYPERFILEVALUE_MEMORY64: return "memory64";
+    case lumora::HYPERFILEVALUE_ARRAY: return "array";
+    default: return "value";  // 129 and 138: counted kinds no writer uses
+  }
+}
+
+const char* ArrayTypeName(Int32 type) {
+  switch (type) {
+    case lumora::HYPERFILEARRAY_CHAR: return "int8";
+    case lumora::HYPERFILEARRAY_INT16: return "int16";
+    case lumora::HYPERFILEARRAY_INT32: return "int32";
+    case lumora::HYPERFILEARRAY_INT64: return "int64";
+    case lumora::HYPERFILEARRAY_FLOAT32: return "float32";
+    case lumora::HYPERFILEARRAY_FLOAT64: return "float64";
+    default: return nullptr;
+  }
+}
+
+bool IsFloatArray(Int32 type) {
+  return type == lumora::HYPERFILEARRAY_FLOAT32 || type == lumora::HYPERFILEARRAY_FLOAT64;
+}
+
+void PutUtf8(Out& out, UInt64 c) {
+  if (c < 0x80) {
+    out.Char(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.Char(static_cast<char>(0xC0 | (c >> 6)));
+    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.Char(static_cast<char>(0xE0 | (c >> 12)));
+    out.Char(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.Char(static_cast<char>(0xF0 | (c >> 18)));
+    out.Char(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.Char(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// The units as a quoted string (the same escapes in both forms, valid JSON): quotes,
+// backslashes and control characters escaped, unpaired surrogates as \uXXXX.
+void PutQuoted(Out& out, const Int64* units, Int32 n) {
+  out.Char('"');
+  for (Int32 i = 0; i < n; ++i) {
+    const UInt64 u = static_cast<UInt16>(units[i]);
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < n) {
+      const UInt64 low = static_cast<UInt16>(units[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (u == '"' || u == '\\') {
+      out.Char('\\');
+      out.Char(static_cast<char>(u));
+    } else if (u == '\n') {
+      out.Put("\\n", 2);
+    } else if (u == '\t') {
+      out.Put("\\t", 2);
+    } else if (u < 0x20 || (u >= 0xD800 && u < 0xE000) || u == 0x7F) {
+      out.Put("\\u", 2);
+      out.Hex2(static_cast<unsigned>(u >> 8));
+      out.Hex2(static_cast<unsigned>(u & 0xFF));
+    } else {
+      PutUtf8(out, u);
+    }
+  }
+  out.Char('"');
+}
+
+// What a container chunk's values are, by their place: the container id, then per entry the
+// entry id, the value's type id and the value (nothing for nil and untyped pointers; a chunk for
+// containers and custom types).
+enum Role : signed char {
+  kRoleNone = -1,
+  kRoleContainerId = 0,
+  kRoleEntryId = 1,
+  kRoleType = 2,
+  kRoleValue = 3,
+  kRoleValueChunk = 4,  // the value is a chunk that is open
+};
+
+bool KnownValueType(Int32 type) {
+  switch (type) {
+    case 0: case 14: case 15: case 19: case 22: case 23: case 25: case 26: case 128: case 130:
+    case 131: case 132: case 133:
+      return true;
+    default:
+      return type >= 1000000;
+  }
+}
+
+class Dumper {
+ public:
+  Dumper(HyperFile* hf, const char* label, const Options& options, Sink out, Sink err)
+      : _hf(hf), _label(label), _options(options), _out(out), _err(err) {}
+
+  int Run();
+
+ private:
+  // Depth at which an item at the stream depth d is shown, or -1 when it is not shown.
+  Int64 ShownDepth(Int64 d) const {
+    if (_options.onlyId && _matchDepth < 0) return -1;
+    const Int64 shown = _options.onlyId ? d - _matchDepth : d;
+    if (_options.depth >= 0 && shown > _options.depth) return -1;
+    return shown;
+  }
+  const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
+  void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
+  void Text(const HyperFileAnyValue& v);
+  void Json(const HyperFileAnyValue& v);
+  void OpenItem(Int64 shown);
+  void CloseChunk(Int64 shown);
+  void Fault(Int64 offset, const char* expected);
+  void ValueFault(const HyperFileAnyValue& v);
+  static size_t Slot(Int64 shown) {
+    return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
+  }
+
+  HyperFile* _hf;
+  const char* _label;
+  const Options& _options;
+  Out _out;
+  Sink _err;
+  Int64 _matchDepth = -1;
+  // Per open chunk (up to kTracked): its id, offset, whether its contents are shown, and the
+  // role of its next value when it is a container.
+  Int32 _ids[kTracked];
+  Int64 _starts[kTracked];
+  bool _shownInside[kTracked + 1];
+  signed char _roles[kTracked + 1];
+  // JSON: whether an item was written at each shown depth (for the commas).
+  bool _first[kTracked + 2];
+  Int64 _jsonOpen = 0;  // chunks whose "items" array is open
+};
+
+const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
+  *type = 0;
+  if (d > kTracked) return nullptr;
+  signed char& role = _roles[d];
+  const bool isInt32 = v.kind == lumora::HYPERFILEVALUE_INT32;
+  switch (role) {
+    case kRoleContainerId:
+      role = isInt32 ? kRoleEntryId : kRoleNone;
+      return isInt32 ? "container id" : nullptr;
+    case kRoleEntryId:
+      role = isInt32 ? kRoleType : kRoleNone;
+      return isInt32 ? "entry id" : nullptr;
+    case kRoleType:
+      if (!isInt32 || !KnownValueType(static_cast<Int32>(v.integer))) {
+        role = kRoleNone;
+        return nullptr;
+      }
+      *type = static_cast<Int32>(v.integer);
+      role = (*type == 0 || *type == 14) ? kRoleEntryId : kRoleValue;
+      return "type";
+    case kRoleValue:
+      role = v.kind == lumora::HYPERFILEVALUE_CHUNKSTART ? kRoleValueChunk : kRoleEntryId;
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+void Dumper::OpenItem(Int64 shown) {
+  if (!_options.json) return;
+  const size_t slot = Slot(shown);
+  if (!_first[slot]) _out.Char(',');
+  _first[slot] = false;
+  _out.Char('\n');
+  _out.Spaces(2 * (shown + 1));
+}
+
+void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
+  OpenItem(shown);
+  if (_options.json) {
+    _out.Char('{');
+    if (_options.offsets) {
+      _out.Put("\"offset\":");
+      _out.Int(v.offset);
+      _out.Char(',');
+    }
+    _out.Put("\"kind\":\"");
+    _out.Put(KindName(v));
+    _out.Char('"');
+    Json(v);
+    if (role != nullptr) {
+      _out.Put(",\"role\":\"");
+      _out.Put(role);
+      _out.Char('"');
+      if (roleType != 0 || std::strcmp(role, "type") == 0) {
+        const char* name = ValueTypeName(roleType);
+        if (name != nullptr) {
+          _out.Put(",\"type\":\"");
+          _out.Put(name);
+          _out.Char('"');
+        }
+      }
+    }
+    if (v.kind != lumora::HYPERFILEVALUE_CHUNKSTART) _out.Char('}');
+    return;
+  }
+  if (_options.offsets) {
+    char b[24];
+    auto r = std::to_chars(b, b + sizeof b, v.offset);
+    const size_t n = static_cast<size_t>(r.ptr - b);
+    _out.Spaces(n < 10 ? static_cast<Int64>(10 - n) : 0);
+    _out.Put(b, n);
+    _out.Char(' ');
+  }
+  _out.Spaces(2 * shown);
+  _out.Put(KindName(v));
+  Text(v);
+  if (role != nullptr) {
+    _out.Put("  [");
+    _out.Put(role);
+    const char* name = std::strcmp(role, "type") == 0 ? ValueTypeName(roleType) : nullptr;
+    if (name != nullptr) {
+      _out.Char(' ');
+      _out.Put(name);
+    }
+    _out.Char(']');
+  }
+  _out.Char('\n');
+}
+
+void Dumper::Text(const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART: {
+      _out.Char(' ');
+      _out.Int(v.id);
+      const char* name = ChunkName(v.id);
+      if (name != nullptr) {
+        _out.Put(" (");
+        _out.Put(name);
+        _out.Char(')');
+      }
+      _out.Put(" level ");
+      _out.Int(v.level);
+      return;
+    }
+    case lumora::HYPERFILEVALUE_BOOL:
+      _out.Put(v.integer != 0 ? " true" : " false");
+      return;
+    case lumora::HYPERFILEVALUE_UINT64:
+      _out.Char(' ');
+      _out.UInt(static_cast<UInt64>(v.integer));
+      return;
+    case lumora::HYPERFILEVALUE_TIME:
+      _out.Char(' ');
+      _out.Float(v.numbers[0]);
+      _out.Char('/');
+      _out.Float(v.numbers[1]);
+      return;
+    case lumora::HYPERFILEVALUE_MEMORY:
+    case lumora::HYPERFILEVALUE_MEMORY64: {
+      _out.Char(' ');
+      _out.Int(v.size);
+      _out.Put(v.size == 1 ? " byte" : " bytes");
+      const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
+      if (n > 0) _out.Char(':');
+      for (Int32 i = 0; i < n; ++i) {
+        _out.Char(' ');
+        _out.Hex2(static_cast<unsigned>(v.heads[i]));
+      }
+      if (v.elements > n) _out.Put(" ...");
+      return;
+    }
+    case lumora::HYPERFILEVALUE_STRING:
+    case lumora::HYPERFILEVALUE_FILENAME: {
+      const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
+      _out.Char(' ');
+      PutQuoted(_out, v.heads, n);
+      if (v.elements > n) {
+        _out.Put("... (");
+        _out.Int(v.elements);
+        _out.Put(" units)");
+      }
+      return;
+    }
+    case lumora::HYPERFILEVALUE_ARRAY: {
+      const char* type = ArrayTypeName(v.elementType);
+      _out.Char(' ');
+      if (type != nullptr) {
+        _out.Put(type);
+      } else {
+        _out.Put("type ");
+        _out.Int(v.elementType);
+      }
+      _out.Put(" x");
+      _out.Int(v.elements);
+      const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
+      if (n > 0) _out.Char(':');
+      for (Int32 i = 0; i < n; ++i) {
+        _out.Char(' ');
+        if (IsFloatArray(v.elementType))
+          _out.Float(v.headFloats[i]);
+        else
+          _out.Int(v.heads[i]);
+      }
+      if (v.elements > n) _out.Put(" ...");
+      if (type == nullptr) {
+        _out.Put(", ");
+        _out.Int(v.size);
+        _out.Put(" bytes");
+      }
+      return;
+    }
+    default:
+      break;
+  }
+  if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {  // older arrays and unused counted kinds
+    _out.Put(" count ");
+    _out.Int(v.elements);
+    _out.Put(", ");
+    _out.Int(v.size);
+    _out.Put(" bytes");
+    return;
+  }
+  if (v.numberCount == 0) {
+    _out.Char(' ');
+    _out.Int(v.integer);
+    return;
+  }
+  if (v.numberCount == 1) {
+    _out.Char(' ');
+    _out.Float(v.numbers[0]);
+    return;
+  }
+  for (Int32 i = 0; i < v.numberCount; i += 3) {
+    _out.Put(" (");
+    for (Int32 j = i; j < i + 3; ++j) {
+      if (j > i) _out.Put(", ");
+      _out.Float(v.numbers[j]);
+    }
+    _out.Char(')');
+  }
+}
+
+void Dumper::Json(const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART: {
+      _out.Put(",\"id\":");
+      _out.Int(v.id);
+      const char* name = ChunkName(v.id);
+      if (name != nullptr) {
+        _out.Put(",\"name\":\"");
+        _out.Put(name);
+        _out.Char('"');
+      }
+      _out.Put(",\"level\":");
+      _out.Int(v.level);
+      return;
+    }
+    case lumora::HYPERFILEVALUE_BOOL:
+      _out.Put(v.integer != 0 ? ",\"value\":true" : ",\"value\":false");
+      return;
+    case lumora::HYPERFILEVALUE_UINT64:
+      _out.Put(",\"value\":");
+      _out.UInt(static_cast<UInt64>(v.integer));
+      return;
+    case lumora::HYPERFILEVALUE_MEMORY:
+    case lumora::HYPERFILEVALUE_MEMORY64: {
+      _out.Put(",\"size\":");
+      _out.Int(v.size);
+      _out.Put(",\"first\":[");
+      const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
+      for (Int32 i = 0; i < n; ++i) {
+        if (i > 0) _out.Char(',');
+        _out.Int(v.heads[i]);
+      }
+      _out.Char(']');
+      return;
+    }
+    case lumora::HYPERFILEVALUE_STRING:
+    case lumora::HYPERFILEVALUE_FILENAME: {
+      const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
+      _out.Put(",\"value\":");
+      PutQuoted(_out, v.heads, n);
+      if (v.elements > n) {
+        _out.Put(",\"units\":");
+        _out.Int(v.elements);
+        _out.Put(",\"cut\":true");
+      }
+      return;
+    }
+    case lumora::HYPERFILEVALUE_ARRAY: {
+      _out.Put(",\"type\":");
+      const char* type = ArrayTypeName(v.elementType);
+      if (type != nullptr) {
+        _out.Char('"');
+        _out.Put(type);
+        _out.Char('"');
+      } else {
+        _out.Int(v.elementType);
+      }
+      _out.Put(",\"count\":");
+      _out.Int(v.elements);
+      _out.Put(",\"size\":");
+      _out.Int(v.size);
+      _out.Put(",\"first\":[");
+      const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
+      for (Int32 i = 0; i < n; ++i) {
+        if (i > 0) _out.Char(',');
+        if (IsFloatArray(v.elementType))
+          _out.Float(v.headFloats[i]);
+        else
+          _out.Int(v.heads[i]);
+      }
+      _out.Char(']');
+      return;
+    }
+    default:
+      break;
+  }
+  if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {
+    _out.Put(",\"count\":");
+    _out.Int(v.elements);
+    _out.Put(",\"size\":");
+    _out.Int(v.size);
+    return;
+  }
+  _out.Put(",\"value\":");
+  if (v.numberCount == 0) {
+    _out.Int(v.integer);
+    return;
+  }
+  if (v.numberCount == 1) {
+    _out.Float(v.numbers[0]);
+    return;
+  }
+  _out.Char('[');
+  for (Int32 i = 0; i < v.numberCount; ++i) {
+    if (i > 0) _out.Char(',');
+    _out.Float(v.numbers[i]);
+  }
+  _out.Char(']');
+}
+
+void Dumper::CloseChunk(Int64 shown) {
+  if (!_options.json) return;
+  if (!_first[Slot(shown + 1)]) {
+    _out.Char('\n');
+    _out.Spaces(2 * (shown + 1));
+  }
+  _out.Put("]}");
+  --_jsonOpen;
+}
+
+void Dumper::Fault(Int64 offset, const char* expected) {
+  while (_jsonOpen > 0) CloseChunk(_jsonOpen - 1);  // the JSON stays well formed
+  if (_options.json) _out.Put("\n]\n");
+  _out.Flush();
+  Out err(_err);
+  err.Put("lumora-dump: ");
+  err.Put(_label);
+  err.Put(": offset ");
+  err.Int(offset);
+  err.Put(": expected ");
+  err.Put(expected);
+  err.Char('\n');
+}
+
+void Dumper::ValueFault(const HyperFileAnyValue& v) {
+  char what[200];
+  const lumora::FILEERROR e = _hf->GetError();
+  if (e == lumora::FILEERROR_WRONG_VALUE) {
+    std::snprintf(what, sizeof what, "a value, found byte 0x%02x (no value has that kind)",
+                  static_cast<unsigned>(v.kind));
+  } else if (e == lumora::FILEERROR_READ && v.kind != lumora::HYPERFILEVALUE_NONE) {
+    std::snprintf(what, sizeof what,
+                  "a whole %s value: its size is negative or it runs past the end of the "
+                  "stream at %lld",
+                  KindName(v), static_cast<long long>(_hf->GetLength()));
+  } else {
+    std::snprintf(what, sizeof what, "a value (file error %d)", static_cast<int>(e));
+  }
+  Fault(v.offset, what);
+}
+
+int Dumper::Run() {
+  for (Int32 i = 0; i < kTracked + 2; ++i) _first[i] = true;
+  _roles[0] = kRoleNone;
+  _shownInside[0] = true;
+  if (_options.json) _out.Char('[');
+  const Int64 length = _hf->GetLength();
+  HyperFileAnyValue v;
+  for (;;) {
+    const Int64 d = _hf->GetChunkDepth();
+    if (_hf->GetPosition() >= length) {
+      if (d > 0) {
+        char what[160];
+        const Int64 top = d <= kTracked ? d - 1 : -1;
+        if (top >= 0) {
+          std::snprintf(what, sizeof what, "the end of chunk %d (opened at offset %lld)",
+                        static_cast<int>(_ids[top]), static_cast<long long>(_starts[top]));
+        } else {
+          std::snprintf(what, sizeof what, "the end of a chunk %lld levels deep",
+                        static_cast<long long>(d));
+        }
+        Fault(length, what);
+        return kExitFault;
+      }
+      break;
+    }
+    if (!_hf->ReadAnyValue(&v)) {
+      ValueFault(v);
+      return kExitFault;
+    }
+    if (v.kind == lumora::HYPERFILEVALUE_CHUNKEND) {
+      // The depth counted the end byte already.
+      if (d == 0) {
+        Fault(v.offset, "a value or a chunk start, found a chunk end with no chunk open");
+        return kExitFault;
+      }
+      const Int64 shown = ShownDepth(d - 1);
+      if (shown >= 0 && (d - 1 > kTracked || _shownInside[d]) && _options.json)
+        CloseChunk(shown);
+      if (_options.onlyId && _matchDepth == d - 1) _matchDepth = -1;
+      if (d - 1 <= kTracked && _roles[d - 1] == kRoleValueChunk) _roles[d - 1] = kRoleEntryId;
+      continue;
+    }
+    Int32 roleType = 0;
+    const char* role = TakeRole(v, d, &roleType);
+    if (v.kind == lumora::HYPERFILEVALUE_CHUNKSTART) {
+      if (_options.onlyId && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
+      const Int64 shown = ShownDepth(d);
+      if (d < kTracked) {
+        _ids[d] = v.id;
+        _starts[d] = v.offset;
+      }
+      const bool inside = ShownDepth(d + 1) >= 0;
+      if (d + 1 <= kTracked) {
+        _roles[d + 1] = v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1
+                            ? kRoleContainerId
+                            : kRoleNone;
+        _shownInside[d + 1] = inside;
+      }
+      if (shown >= 0) _first[Slot(shown + 1)] = true;
+      if (shown >= 0) {
+        Line(v, shown, role, roleType);
+        if (_options.json) {
+          if (inside) {
+            _out.Put(",\"items\":[");
+            ++_jsonOpen;
+          } else {
+            _out.Char('}');
+          }
+        }
+      }
+      continue;
+    }
+    const Int64 shown = ShownDepth(d);
+    if (shown >= 0) Line(v, shown, role, roleType);
+  }
+  if (_options.json) _out.Put("\n]\n");
+  _out.Flush();
+  return kExitOk;
+}
+
+}  // namespace
+
+int Run(const lumora::Filename& name, const char* label, const Options& options, Sink out,
+        Sink err) {
+  if (options.check) return Check(name, label, options, out, err);
+  HyperFile hf;
+  hf.SetFileVersion(options.fileVersion);
+  hf.SetFloat32Mode(options.float32);
+  if (!hf.Open(name, lumora::FILEOPEN_READ)) {
+    Out e(err);
+    e.Put("lumora-dump: cannot open ");
+    e.Put(label);
+    e.Put(" (file error ");
+    e.Int(hf.GetError());
+    e.Put(")\n");
+    return kExitFault;
+  }
+  if (options.littleEndian) hf.SetByteOrder(lumora::BYTEORDER_INTEL);
+  // The dumper holds a 64 KiB output buffer: not on the stack of a fuzzing or test thread.
+  Dumper* dumper = lumora::NewObj<Dumper>(&hf, label, options, out, err);
+  if (dumper == nullptr) {
+    Out e(err);
+    e.Put("lumora-dump: out of memory\n");
+    return kExitFault;
+  }
+  const int status = dumper->Run();
+  lumora::DeleteObj(dumper);
+  return status;
+}
+
+}  // namespace lumdump
+
+// ---- command line ----
+
+namespace lumdump {
+
+const char* const kUsage =
+    "usage: lumora-dump [--json] [--offsets] [--depth N] [--id ID] [--check]\n"
+    "                   [--file-version N] [--float32] [--little-endian] FILE\n";
+
+const char* const kHelp =
+    "Shows what the scene-file stream FILE holds: one line per chunk (id, name when known,\n"
+    "level) and per value (kind and value), indented by the chunks it lies in. Long strings,\n"
+    "memory blocks and arrays are shown by their size and first elements; a container's values\n"
+    "are marked with their roles (container id, entry id, type). A malformed stream is shown up\n"
+    "to the fault, then one line on stderr gives the offset and what was expected there. Exit\n"
+    "status: 0 for a whole stream, 1 for a fault (or a list --check finds different), 2 for a\n"
+    "wrong command line.\n"
+    "\n"
+    "  --json            the same tree as JSON: an array of objects, one per chunk and value\n"
+    "  --offsets         show the byte offset of each chunk and value\n"
+    "  --depth N         show nothing nested deeper than N chunks\n"
+    "  --id ID           show only chunks with that id, and what they hold\n"
+    "  --check           read each list of nodes with the library's node classes, write it back\n"
+    "                    into memory and say whether the bytes are identical (link and goal\n"
+    "                    identities aside), or where they first differ\n"
+    "  --file-version N  the file version the stream was written with (default: current)\n"
+    "  --float32         the stream was written in 32-bit float mode\n"
+    "  --little-endian   the stream's numbers are little-endian\n"
+    "  --help            print this help and exit\n"
+    "  --version         print the version and exit\n"
+    "  --                end of options: the next argument is FILE\n";
+
+namespace {
+
+void Say(Sink err, const char* a, const char* b) {
+  if (err.write == nullptr) return;
+  err.write("lumora-dump: ", 13, err.data);
+  err.write(a, std::strlen(a), err.data);
+  err.write(b, std::strlen(b), err.data);
+  err.write("\n", 1, err.data);
+  err.write(kUsage, std::strlen(kUsage), err.data);
+}
+
+// A whole decimal Int32 (an optional sign, digits, nothing else).
+bool ParseInt32(const char* s, Int32* out) {
+  const char* end = s + std::strlen(s);
+  if (*s == '+') ++s;
+  long long v = 0;
+  auto r = std::from_chars(s, end, v);
+  if (r.ec != std::errc() || r.ptr != end || s == end || v < INT32_MIN || v > INT32_MAX)
+    return false;
+  *out = static_cast<Int32>(v);
+  return true;
+}
+
+}  // namespace
+
+Request ParseCommandLine(int argc, char** argv, Options* options, const char** file, Sink err) {
+  *file = nullptr;
+  bool optionsEnd = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnd && arg[0] == '-' && arg[1] != '\0') {
+      Int32* number = nullptr;
+      if (std::strcmp(arg, "--") == 0) {
+        optionsEnd = true;
+      } else if (std::strcmp(arg, "--help") == 0) {
+        return Request::kHelp;
+      } else if (std::strcmp(arg, "--version") == 0) {
+        return Request::kVersion;
+      } else if (std::strcmp(arg, "--json") == 0) {
+        options->json = true;
+      } else if (std::strcmp(arg, "--offsets") == 0) {
+        options->offsets = true;
+      } else if (std::strcmp(arg, "--check") == 0) {
+        options->check = true;
+      } else if (std::strcmp(arg, "--float32") == 0) {
+        options->float32 = true;
+      } else if (std::strcmp(arg, "--little-endian") == 0) {
+        options->littleEndian = true;
+      } else if (std::strcmp(arg, "--depth") == 0) {
+        number = &options->depth;
+      } else if (std::strcmp(arg, "--id") == 0) {
+        number = &options->id;
+        options->onlyId = true;
+      } else if (std::strcmp(arg, "--file-version") == 0) {
+        number = &options->fileVersion;
+      } else {
+        Say(err, "unknown option ", arg);
+        return Request::kUsageError;
+      }
+      if (number != nullptr) {
+        if (i + 1 >= argc) {
+          Say(err, arg, " needs a number");
+          return Request::kUsageError;
+        }
+        if (!ParseInt32(argv[++i], number) || (number == &options->depth && *number < 0)) {
+          Say(err, "not a valid number: ", argv[i]);
+          return Request::kUsageError;
+        }
+      }
+      continue;
+    }
+    if (*file != nullptr) {
+      Say(err, "more than one FILE: ", arg);
+      return Request::kUsageError;
+    }
+    *file = arg;
+  }
+  if (*file == nullptr) {
+    Say(err, "no FILE", "");
+    return Request::kUsageError;
+  }
+  if (options->check && (options->json || options->onlyId || options->depth >= 0)) {
+    Say(err, "--check takes none of --json, --id, --depth", "");
+    return Request::kUsageError;
+  }
+  return Request::kRun;
+}
+
+}  // namespace lumdump
