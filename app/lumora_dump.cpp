@@ -2,6 +2,7 @@
 #include "lumora_dump.h"
 
 #include <charconv>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@ constexpr Int32 kShownElements = 8;
 // chunks are dumped all the same, without them.
 constexpr Int32 kTracked = 256;
 
+inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
+
 // Output through a buffer; the sink sees large blocks.
 class Out {
  public:
@@ -43,7 +46,8 @@ class Out {
         return;
       }
     }
-    std::memcpy(_buffer + _n, s, n);
+    char* w = _buffer + _n;
+    for (size_t i = 0; i < n; ++i) w[i] = s[i];  // short pieces: no call
     _n += n;
   }
   void Put(const char* s) { Put(s, std::strlen(s)); }
@@ -52,23 +56,35 @@ class Out {
     _buffer[_n++] = c;
   }
   void Spaces(Int64 n) {
-    for (Int64 i = 0; i < n; ++i) Char(' ');
+    while (n > 0) {
+      if (_n == sizeof _buffer) Flush();
+      const size_t k = static_cast<size_t>(Min(n, static_cast<Int64>(sizeof _buffer - _n)));
+      std::memset(_buffer + _n, ' ', k);
+      _n += k;
+      n -= static_cast<Int64>(k);
+    }
   }
   void Int(Int64 v) {
-    char b[24];
-    auto r = std::to_chars(b, b + sizeof b, v);
-    Put(b, static_cast<size_t>(r.ptr - b));
+    Room(24);
+    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
   void UInt(UInt64 v) {
-    char b[24];
-    auto r = std::to_chars(b, b + sizeof b, v);
-    Put(b, static_cast<size_t>(r.ptr - b));
+    Room(24);
+    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
-  // The shortest text that reads back as v.
+  // The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
   void Float(Float64 v) {
-    char b[32];
-    auto r = std::to_chars(b, b + sizeof b, v);
-    Put(b, static_cast<size_t>(r.ptr - b));
+    if (v == static_cast<Float64>(static_cast<Int64>(v)) && v < 1e15 && v > -1e15 &&
+        !(v == 0 && std::signbit(v))) {
+      Int(static_cast<Int64>(v));
+      return;
+    }
+    Room(32);
+    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+  }
+  // At least n bytes free in the buffer.
+  void Room(size_t n) {
+    if (sizeof _buffer - _n < n) Flush();
   }
   void Hex2(unsigned v) {
     static const char kDigits[] = "0123456789abcdef";
@@ -82,43 +98,53 @@ class Out {
   size_t _n = 0;
 };
 
-const char* KindName(const HyperFileAnyValue& v) {
+// A name and its length.
+struct Word {
+  const char* s;
+  size_t n;
+};
+#define LUMDUMP_TEXT(literal) \
+  Word { literal, sizeof literal - 1 }
+
+Word KindText(const HyperFileAnyValue& v) {
   switch (v.kind) {
-    case lumora::HYPERFILEVALUE_CHUNKSTART: return "chunk";
-    case lumora::HYPERFILEVALUE_CHUNKEND: return "end";
-    case lumora::HYPERFILEVALUE_CHAR: return "char";
-    case lumora::HYPERFILEVALUE_UCHAR: return "uchar";
-    case lumora::HYPERFILEVALUE_INT16: return "int16";
-    case lumora::HYPERFILEVALUE_UINT16: return "uint16";
-    case lumora::HYPERFILEVALUE_INT32: return "int32";
-    case lumora::HYPERFILEVALUE_UINT32: return "uint32";
-    case lumora::HYPERFILEVALUE_INT64: return "int64";
-    case lumora::HYPERFILEVALUE_UINT64: return "uint64";
-    case lumora::HYPERFILEVALUE_FLOAT: return "float";
-    case lumora::HYPERFILEVALUE_FLOAT64: return "float64";
-    case lumora::HYPERFILEVALUE_BOOL: return "bool";
-    case lumora::HYPERFILEVALUE_TIME: return "time";
-    case lumora::HYPERFILEVALUE_VECTOR: return "vector";
-    case lumora::HYPERFILEVALUE_VECTOR64: return "vector64";
-    case lumora::HYPERFILEVALUE_MATRIX: return "matrix";
-    case lumora::HYPERFILEVALUE_MATRIX64: return "matrix64";
-    case lumora::HYPERFILEVALUE_VECTOR32: return "vector32";
-    case lumora::HYPERFILEVALUE_MATRIX32: return "matrix32";
-    case lumora::HYPERFILEVALUE_FLOAT32: return "float32";
-    case lumora::HYPERFILEVALUE_MEMORY: return "memory";
-    case lumora::HYPERFILEVALUE_STRING: return "string";
-    case lumora::HYPERFILEVALUE_FILENAME: return "filename";
-    case lumora::HYPERFILEVALUE_CONTAINER: return "oldcontainer";
-    case lumora::HYPERFILEVALUE_VECTORARRAY: return "vectorarray";
-    case lumora::HYPERFILEVALUE_POLYGONARRAY: return "polygonarray";
-    case lumora::HYPERFILEVALUE_UINT16ARRAY: return "uint16array";
-    case lumora::HYPERFILEVALUE_OLDRECORDARRAY: return "oldrecordarray";
-    case lumora::HYPERFILEVALUE_FLOAT32ARRAY: return "float32array";
-    case lumora::HYPERFILEVALUE_MEMORY64: return "memory64";
-    case lumora::HYPERFILEVALUE_ARRAY: return "array";
-    default: return "value";  // 129 and 138: counted kinds no writer uses
+    case lumora::HYPERFILEVALUE_CHUNKSTART: return LUMDUMP_TEXT("chunk");
+    case lumora::HYPERFILEVALUE_CHUNKEND: return LUMDUMP_TEXT("end");
+    case lumora::HYPERFILEVALUE_CHAR: return LUMDUMP_TEXT("char");
+    case lumora::HYPERFILEVALUE_UCHAR: return LUMDUMP_TEXT("uchar");
+    case lumora::HYPERFILEVALUE_INT16: return LUMDUMP_TEXT("int16");
+    case lumora::HYPERFILEVALUE_UINT16: return LUMDUMP_TEXT("uint16");
+    case lumora::HYPERFILEVALUE_INT32: return LUMDUMP_TEXT("int32");
+    case lumora::HYPERFILEVALUE_UINT32: return LUMDUMP_TEXT("uint32");
+    case lumora::HYPERFILEVALUE_INT64: return LUMDUMP_TEXT("int64");
+    case lumora::HYPERFILEVALUE_UINT64: return LUMDUMP_TEXT("uint64");
+    case lumora::HYPERFILEVALUE_FLOAT: return LUMDUMP_TEXT("float");
+    case lumora::HYPERFILEVALUE_FLOAT64: return LUMDUMP_TEXT("float64");
+    case lumora::HYPERFILEVALUE_BOOL: return LUMDUMP_TEXT("bool");
+    case lumora::HYPERFILEVALUE_TIME: return LUMDUMP_TEXT("time");
+    case lumora::HYPERFILEVALUE_VECTOR: return LUMDUMP_TEXT("vector");
+    case lumora::HYPERFILEVALUE_VECTOR64: return LUMDUMP_TEXT("vector64");
+    case lumora::HYPERFILEVALUE_MATRIX: return LUMDUMP_TEXT("matrix");
+    case lumora::HYPERFILEVALUE_MATRIX64: return LUMDUMP_TEXT("matrix64");
+    case lumora::HYPERFILEVALUE_VECTOR32: return LUMDUMP_TEXT("vector32");
+    case lumora::HYPERFILEVALUE_MATRIX32: return LUMDUMP_TEXT("matrix32");
+    case lumora::HYPERFILEVALUE_FLOAT32: return LUMDUMP_TEXT("float32");
+    case lumora::HYPERFILEVALUE_MEMORY: return LUMDUMP_TEXT("memory");
+    case lumora::HYPERFILEVALUE_STRING: return LUMDUMP_TEXT("string");
+    case lumora::HYPERFILEVALUE_FILENAME: return LUMDUMP_TEXT("filename");
+    case lumora::HYPERFILEVALUE_CONTAINER: return LUMDUMP_TEXT("oldcontainer");
+    case lumora::HYPERFILEVALUE_VECTORARRAY: return LUMDUMP_TEXT("vectorarray");
+    case lumora::HYPERFILEVALUE_POLYGONARRAY: return LUMDUMP_TEXT("polygonarray");
+    case lumora::HYPERFILEVALUE_UINT16ARRAY: return LUMDUMP_TEXT("uint16array");
+    case lumora::HYPERFILEVALUE_OLDRECORDARRAY: return LUMDUMP_TEXT("oldrecordarray");
+    case lumora::HYPERFILEVALUE_FLOAT32ARRAY: return LUMDUMP_TEXT("float32array");
+    case lumora::HYPERFILEVALUE_MEMORY64: return LUMDUMP_TEXT("memory64");
+    case lumora::HYPERFILEVALUE_ARRAY: return LUMDUMP_TEXT("array");
+    default: return LUMDUMP_TEXT("value");  // 129 and 138: counted kinds no writer uses
   }
 }
+
+const char* KindName(const HyperFileAnyValue& v) { return KindText(v).s; }
 
 const char* ArrayTypeName(Int32 type) {
   switch (type) {
@@ -299,7 +325,8 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
       _out.Char(',');
     }
     _out.Put("\"kind\":\"");
-    _out.Put(KindName(v));
+    const Word kind = KindText(v);
+    _out.Put(kind.s, kind.n);
     _out.Char('"');
     Json(v);
     if (role != nullptr) {
@@ -327,7 +354,8 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
     _out.Char(' ');
   }
   _out.Spaces(2 * shown);
-  _out.Put(KindName(v));
+  const Word kind = KindText(v);
+  _out.Put(kind.s, kind.n);
   Text(v);
   if (role != nullptr) {
     _out.Put("  [");

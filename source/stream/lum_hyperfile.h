@@ -291,6 +291,7 @@ class HyperFile {
   bool ReadStringUnits(HYPERFILEVALUE kind, String* out);
   bool SkipBytes(Int64 n);
   Int32 SkipBufferedValues(Int32* nested);
+  bool ReadBufferedAnyValue(HyperFileAnyValue* value, bool swap);
   bool OldSkipLayout() const;
   Int64 BytesLeft();
   bool ReadCountedHeader(HYPERFILEVALUE kind, Int32* n);
