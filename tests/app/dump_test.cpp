@@ -386,6 +386,37 @@ TEST(DumpTest, EveryCutIsReportedWithItsOffset) {
   }
 }
 
+// Layouts the writers no longer make: older array kinds, the older array header, arrays of the
+// large form and of an unknown element type, Memory64.
+TEST(DumpTest, OlderAndRareLayouts) {
+  struct Case {
+    const char* hex;
+    Int32 version;
+    const char* text;
+  } cases[] = {
+      {"89 00000008 3f800000 40000000", HYPERFILE_CURRENT_VERSION,
+       "float32array count 8, 8 bytes\n"},
+      {"85 0000000c 3ff0000000000000 4000000000000000 4008000000000000", 11924,
+       "vectorarray count 12, 24 bytes\n"},
+      {"8c 03 00000008 00000001 00000002", 11903, "array int32 x2: 1 2\n"},
+      {"8c 00000000 02 0000000000000004 0001 ffff", HYPERFILE_CURRENT_VERSION,
+       "array int16 x2: 1 -1\n"},
+      {"8c 00000003 09 0102", HYPERFILE_CURRENT_VERSION, "array type 9 x0, 2 bytes\n"},
+      {"8b 0000000000000002 abcd", HYPERFILE_CURRENT_VERSION, "memory64 2 bytes: ab cd\n"},
+      {"0b ff 0d fffe 0e fffe 12 ffffffffffffffff", HYPERFILE_CURRENT_VERSION,
+       "char -1\nint16 -2\nuint16 65534\nuint64 18446744073709551615\n"},
+      {"82 00000004 d83d de00", HYPERFILE_CURRENT_VERSION, "string \"\xF0\x9F\x98\x80\"\n"},
+      {"82 00000002 d83d", HYPERFILE_CURRENT_VERSION, "string \"\\ud83d\"\n"},
+  };
+  for (const Case& c : cases) {
+    lumdump::Options o;
+    o.fileVersion = c.version;
+    Result r = Dump(lumtest::FromHex(c.hex), o);
+    EXPECT_EQ(0, r.status) << c.hex << r.err;
+    EXPECT_EQ(c.text, r.out) << c.hex;
+  }
+}
+
 TEST(DumpTest, MalformedBytesNameWhatWasExpected) {
   struct Case {
     const char* hex;
