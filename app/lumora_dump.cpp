@@ -2,8 +2,8 @@
 #include "lumora_dump.h"
 
 #include <charconv>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +26,9 @@ constexpr Int32 kShownElements = 8;
 // Chunk levels whose ids, offsets and container roles are kept for messages and labels; deeper
 // chunks are dumped all the same, without them.
 constexpr Int32 kTracked = 256;
+// Indentation stops growing here, so that the output of deeply nested chunks stays in proportion
+// to the stream; the tree marks deeper lines with their depth.
+constexpr Int64 kMaxIndent = 64;
 
 inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
 
@@ -66,11 +69,13 @@ class Out {
   }
   void Int(Int64 v) {
     Room(24);
-    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+    _n =
+        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
   void UInt(UInt64 v) {
     Room(24);
-    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+    _n =
+        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
   // The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
   void Float(Float64 v) {
@@ -80,7 +85,8 @@ class Out {
       return;
     }
     Room(32);
-    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+    _n =
+        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
   // At least n bytes free in the buffer.
   void Room(size_t n) {
@@ -108,39 +114,72 @@ struct Word {
 
 Word KindText(const HyperFileAnyValue& v) {
   switch (v.kind) {
-    case lumora::HYPERFILEVALUE_CHUNKSTART: return LUMDUMP_TEXT("chunk");
-    case lumora::HYPERFILEVALUE_CHUNKEND: return LUMDUMP_TEXT("end");
-    case lumora::HYPERFILEVALUE_CHAR: return LUMDUMP_TEXT("char");
-    case lumora::HYPERFILEVALUE_UCHAR: return LUMDUMP_TEXT("uchar");
-    case lumora::HYPERFILEVALUE_INT16: return LUMDUMP_TEXT("int16");
-    case lumora::HYPERFILEVALUE_UINT16: return LUMDUMP_TEXT("uint16");
-    case lumora::HYPERFILEVALUE_INT32: return LUMDUMP_TEXT("int32");
-    case lumora::HYPERFILEVALUE_UINT32: return LUMDUMP_TEXT("uint32");
-    case lumora::HYPERFILEVALUE_INT64: return LUMDUMP_TEXT("int64");
-    case lumora::HYPERFILEVALUE_UINT64: return LUMDUMP_TEXT("uint64");
-    case lumora::HYPERFILEVALUE_FLOAT: return LUMDUMP_TEXT("float");
-    case lumora::HYPERFILEVALUE_FLOAT64: return LUMDUMP_TEXT("float64");
-    case lumora::HYPERFILEVALUE_BOOL: return LUMDUMP_TEXT("bool");
-    case lumora::HYPERFILEVALUE_TIME: return LUMDUMP_TEXT("time");
-    case lumora::HYPERFILEVALUE_VECTOR: return LUMDUMP_TEXT("vector");
-    case lumora::HYPERFILEVALUE_VECTOR64: return LUMDUMP_TEXT("vector64");
-    case lumora::HYPERFILEVALUE_MATRIX: return LUMDUMP_TEXT("matrix");
-    case lumora::HYPERFILEVALUE_MATRIX64: return LUMDUMP_TEXT("matrix64");
-    case lumora::HYPERFILEVALUE_VECTOR32: return LUMDUMP_TEXT("vector32");
-    case lumora::HYPERFILEVALUE_MATRIX32: return LUMDUMP_TEXT("matrix32");
-    case lumora::HYPERFILEVALUE_FLOAT32: return LUMDUMP_TEXT("float32");
-    case lumora::HYPERFILEVALUE_MEMORY: return LUMDUMP_TEXT("memory");
-    case lumora::HYPERFILEVALUE_STRING: return LUMDUMP_TEXT("string");
-    case lumora::HYPERFILEVALUE_FILENAME: return LUMDUMP_TEXT("filename");
-    case lumora::HYPERFILEVALUE_CONTAINER: return LUMDUMP_TEXT("oldcontainer");
-    case lumora::HYPERFILEVALUE_VECTORARRAY: return LUMDUMP_TEXT("vectorarray");
-    case lumora::HYPERFILEVALUE_POLYGONARRAY: return LUMDUMP_TEXT("polygonarray");
-    case lumora::HYPERFILEVALUE_UINT16ARRAY: return LUMDUMP_TEXT("uint16array");
-    case lumora::HYPERFILEVALUE_OLDRECORDARRAY: return LUMDUMP_TEXT("oldrecordarray");
-    case lumora::HYPERFILEVALUE_FLOAT32ARRAY: return LUMDUMP_TEXT("float32array");
-    case lumora::HYPERFILEVALUE_MEMORY64: return LUMDUMP_TEXT("memory64");
-    case lumora::HYPERFILEVALUE_ARRAY: return LUMDUMP_TEXT("array");
-    default: return LUMDUMP_TEXT("value");  // 129 and 138: counted kinds no writer uses
+    case lumora::HYPERFILEVALUE_CHUNKSTART:
+      return LUMDUMP_TEXT("chunk");
+    case lumora::HYPERFILEVALUE_CHUNKEND:
+      return LUMDUMP_TEXT("end");
+    case lumora::HYPERFILEVALUE_CHAR:
+      return LUMDUMP_TEXT("char");
+    case lumora::HYPERFILEVALUE_UCHAR:
+      return LUMDUMP_TEXT("uchar");
+    case lumora::HYPERFILEVALUE_INT16:
+      return LUMDUMP_TEXT("int16");
+    case lumora::HYPERFILEVALUE_UINT16:
+      return LUMDUMP_TEXT("uint16");
+    case lumora::HYPERFILEVALUE_INT32:
+      return LUMDUMP_TEXT("int32");
+    case lumora::HYPERFILEVALUE_UINT32:
+      return LUMDUMP_TEXT("uint32");
+    case lumora::HYPERFILEVALUE_INT64:
+      return LUMDUMP_TEXT("int64");
+    case lumora::HYPERFILEVALUE_UINT64:
+      return LUMDUMP_TEXT("uint64");
+    case lumora::HYPERFILEVALUE_FLOAT:
+      return LUMDUMP_TEXT("float");
+    case lumora::HYPERFILEVALUE_FLOAT64:
+      return LUMDUMP_TEXT("float64");
+    case lumora::HYPERFILEVALUE_BOOL:
+      return LUMDUMP_TEXT("bool");
+    case lumora::HYPERFILEVALUE_TIME:
+      return LUMDUMP_TEXT("time");
+    case lumora::HYPERFILEVALUE_VECTOR:
+      return LUMDUMP_TEXT("vector");
+    case lumora::HYPERFILEVALUE_VECTOR64:
+      return LUMDUMP_TEXT("vector64");
+    case lumora::HYPERFILEVALUE_MATRIX:
+      return LUMDUMP_TEXT("matrix");
+    case lumora::HYPERFILEVALUE_MATRIX64:
+      return LUMDUMP_TEXT("matrix64");
+    case lumora::HYPERFILEVALUE_VECTOR32:
+      return LUMDUMP_TEXT("vector32");
+    case lumora::HYPERFILEVALUE_MATRIX32:
+      return LUMDUMP_TEXT("matrix32");
+    case lumora::HYPERFILEVALUE_FLOAT32:
+      return LUMDUMP_TEXT("float32");
+    case lumora::HYPERFILEVALUE_MEMORY:
+      return LUMDUMP_TEXT("memory");
+    case lumora::HYPERFILEVALUE_STRING:
+      return LUMDUMP_TEXT("string");
+    case lumora::HYPERFILEVALUE_FILENAME:
+      return LUMDUMP_TEXT("filename");
+    case lumora::HYPERFILEVALUE_CONTAINER:
+      return LUMDUMP_TEXT("oldcontainer");
+    case lumora::HYPERFILEVALUE_VECTORARRAY:
+      return LUMDUMP_TEXT("vectorarray");
+    case lumora::HYPERFILEVALUE_POLYGONARRAY:
+      return LUMDUMP_TEXT("polygonarray");
+    case lumora::HYPERFILEVALUE_UINT16ARRAY:
+      return LUMDUMP_TEXT("uint16array");
+    case lumora::HYPERFILEVALUE_OLDRECORDARRAY:
+      return LUMDUMP_TEXT("oldrecordarray");
+    case lumora::HYPERFILEVALUE_FLOAT32ARRAY:
+      return LUMDUMP_TEXT("float32array");
+    case lumora::HYPERFILEVALUE_MEMORY64:
+      return LUMDUMP_TEXT("memory64");
+    case lumora::HYPERFILEVALUE_ARRAY:
+      return LUMDUMP_TEXT("array");
+    default:
+      return LUMDUMP_TEXT("value");  // 129 and 138: counted kinds no writer uses
   }
 }
 
@@ -148,13 +187,20 @@ const char* KindName(const HyperFileAnyValue& v) { return KindText(v).s; }
 
 const char* ArrayTypeName(Int32 type) {
   switch (type) {
-    case lumora::HYPERFILEARRAY_CHAR: return "int8";
-    case lumora::HYPERFILEARRAY_INT16: return "int16";
-    case lumora::HYPERFILEARRAY_INT32: return "int32";
-    case lumora::HYPERFILEARRAY_INT64: return "int64";
-    case lumora::HYPERFILEARRAY_FLOAT32: return "float32";
-    case lumora::HYPERFILEARRAY_FLOAT64: return "float64";
-    default: return nullptr;
+    case lumora::HYPERFILEARRAY_CHAR:
+      return "int8";
+    case lumora::HYPERFILEARRAY_INT16:
+      return "int16";
+    case lumora::HYPERFILEARRAY_INT32:
+      return "int32";
+    case lumora::HYPERFILEARRAY_INT64:
+      return "int64";
+    case lumora::HYPERFILEARRAY_FLOAT32:
+      return "float32";
+    case lumora::HYPERFILEARRAY_FLOAT64:
+      return "float64";
+    default:
+      return nullptr;
   }
 }
 
@@ -226,8 +272,19 @@ enum Role : signed char {
 
 bool KnownValueType(Int32 type) {
   switch (type) {
-    case 0: case 14: case 15: case 19: case 22: case 23: case 25: case 26: case 128: case 130:
-    case 131: case 132: case 133:
+    case 0:
+    case 14:
+    case 15:
+    case 19:
+    case 22:
+    case 23:
+    case 25:
+    case 26:
+    case 128:
+    case 130:
+    case 131:
+    case 132:
+    case 133:
       return true;
     default:
       return type >= 1000000;
@@ -267,11 +324,10 @@ class Dumper {
   Out _out;
   Sink _err;
   Int64 _matchDepth = -1;
-  // Per open chunk (up to kTracked): its id, offset, whether its contents are shown, and the
-  // role of its next value when it is a container.
+  // Per open chunk (up to kTracked): its id and offset, and the role of the next value inside
+  // it when it is a container.
   Int32 _ids[kTracked];
   Int64 _starts[kTracked];
-  bool _shownInside[kTracked + 1];
   signed char _roles[kTracked + 1];
   // JSON: whether an item was written at each shown depth (for the commas).
   bool _first[kTracked + 2];
@@ -312,7 +368,7 @@ void Dumper::OpenItem(Int64 shown) {
   if (!_first[slot]) _out.Char(',');
   _first[slot] = false;
   _out.Char('\n');
-  _out.Spaces(2 * (shown + 1));
+  _out.Spaces(2 * Min(shown + 1, kMaxIndent));
 }
 
 void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
@@ -353,7 +409,12 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
     _out.Put(b, n);
     _out.Char(' ');
   }
-  _out.Spaces(2 * shown);
+  _out.Spaces(2 * Min(shown, kMaxIndent));
+  if (shown > kMaxIndent) {
+    _out.Put("(depth ");
+    _out.Int(shown);
+    _out.Put(") ");
+  }
   const Word kind = KindText(v);
   _out.Put(kind.s, kind.n);
   Text(v);
@@ -587,7 +648,7 @@ void Dumper::CloseChunk(Int64 shown) {
   if (!_options.json) return;
   if (!_first[Slot(shown + 1)]) {
     _out.Char('\n');
-    _out.Spaces(2 * (shown + 1));
+    _out.Spaces(2 * Min(shown + 1, kMaxIndent));
   }
   _out.Put("]}");
   --_jsonOpen;
@@ -627,7 +688,6 @@ void Dumper::ValueFault(const HyperFileAnyValue& v) {
 int Dumper::Run() {
   for (Int32 i = 0; i < kTracked + 2; ++i) _first[i] = true;
   _roles[0] = kRoleNone;
-  _shownInside[0] = true;
   if (_options.json) _out.Char('[');
   const Int64 length = _hf->GetLength();
   HyperFileAnyValue v;
@@ -659,9 +719,9 @@ int Dumper::Run() {
         Fault(v.offset, "a value or a chunk start, found a chunk end with no chunk open");
         return kExitFault;
       }
+      // The chunk's contents lie at depth d: its "items" were opened when they are shown.
       const Int64 shown = ShownDepth(d - 1);
-      if (shown >= 0 && (d - 1 > kTracked || _shownInside[d]) && _options.json)
-        CloseChunk(shown);
+      if (_options.json && shown >= 0 && ShownDepth(d) >= 0) CloseChunk(shown);
       if (_options.onlyId && _matchDepth == d - 1) _matchDepth = -1;
       if (d - 1 <= kTracked && _roles[d - 1] == kRoleValueChunk) _roles[d - 1] = kRoleEntryId;
       continue;
@@ -677,10 +737,8 @@ int Dumper::Run() {
       }
       const bool inside = ShownDepth(d + 1) >= 0;
       if (d + 1 <= kTracked) {
-        _roles[d + 1] = v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1
-                            ? kRoleContainerId
-                            : kRoleNone;
-        _shownInside[d + 1] = inside;
+        _roles[d + 1] =
+            v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1 ? kRoleContainerId : kRoleNone;
       }
       if (shown >= 0) _first[Slot(shown + 1)] = true;
       if (shown >= 0) {

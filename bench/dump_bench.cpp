@@ -5,7 +5,8 @@
 // typed arrays and a nested chunk): most values are small, about a third of the bytes lie in
 // arrays. The figure dumps it as the tree (text, offsets off) into /dev/null through stdio, as
 // the program does (and, as a second figure, reads it all but shows one line); the limit opens
-// the stream, reads the outer chunk start and skips to its end. vs_limit = dump throughput / skip throughput (goal: at least 0.2).
+// the stream, reads the outer chunk start and skips to its end. vs_limit = dump throughput / skip
+// throughput (goal: at least 0.2).
 //
 // BM_Dump_Memory runs the program itself on a stream of 1 MB and on the 100 MB one and reports
 // the peak resident size of each run (rss_1MB_kib, rss_100MB_kib): the second must not grow with

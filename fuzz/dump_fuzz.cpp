@@ -73,10 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   o.float32 = (data[0] & 4) != 0;
   o.littleEndian = (data[0] & 8) != 0;
   switch ((data[0] >> 4) & 3) {
-    case 0: o.offsets = true; break;
-    case 1: o.json = true; break;
-    case 2: o.depth = 2; break;
-    default: o.check = true; break;
+    case 0:
+      o.offsets = true;
+      break;
+    case 1:
+      o.json = true;
+      break;
+    case 2:
+      o.depth = 2;
+      break;
+    default:
+      o.check = true;
+      break;
   }
   if ((data[0] & 64) != 0 && !o.check) {
     o.onlyId = true;

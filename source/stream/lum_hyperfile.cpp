@@ -1661,8 +1661,7 @@ void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool
 }
 
 // The payload p (n bytes) of a value of kind k below 128 other than the chunk kinds.
-void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap,
-                 bool float32) {
+void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap, bool float32) {
   Decoder d(p, swap);
   switch (k) {
     case HYPERFILEVALUE_CHAR:

@@ -24,8 +24,8 @@
 #include "foundation/lum_basetime.h"
 #include "foundation/lum_file.h"
 #include "foundation/lum_filename.h"
-#include "lum_math.h"
 #include "foundation/lum_string.h"
+#include "lum_math.h"
 #include "lum_types.h"
 
 namespace lumora {

@@ -104,9 +104,12 @@ class JsonReader {
       if (c == '\\') {
         if (_i >= _s.size()) return false;
         char e = _s[_i++];
-        if (e == 'n') c = '\n';
-        else if (e == 't') c = '\t';
-        else if (e == '"' || e == '\\' || e == '/') c = e;
+        if (e == 'n')
+          c = '\n';
+        else if (e == 't')
+          c = '\t';
+        else if (e == '"' || e == '\\' || e == '/')
+          c = e;
         else if (e == 'u' && _i + 4 <= _s.size()) {
           unsigned v = static_cast<unsigned>(std::stoul(_s.substr(_i, 4), nullptr, 16));
           _i += 4;
@@ -205,11 +208,10 @@ Bytes EveryValue(bool float32 = false, BYTEORDER order = BYTEORDER_MOTOROLA) {
               hf.WriteFilename(Filename("/tmp/a b")) && hf.WriteMemory(small.data(), 4) &&
               hf.WriteMemory(large.data(), 100) &&
               hf.WriteArray(shorts, HYPERFILEARRAY_INT16, 2, 3) &&
-              hf.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 300) &&
-              hf.WriteChunkEnd());
+              hf.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 300) && hf.WriteChunkEnd());
   EXPECT_TRUE(hf.WriteContainer(bc));
-  EXPECT_TRUE(hf.WriteChunkStart(123456789, -3) && hf.WriteChunkStart(0, 0) &&
-              hf.WriteChunkEnd() && hf.WriteChunkEnd());
+  EXPECT_TRUE(hf.WriteChunkStart(123456789, -3) && hf.WriteChunkStart(0, 0) && hf.WriteChunkEnd() &&
+              hf.WriteChunkEnd());
   return w.Finish();
 }
 
@@ -299,8 +301,8 @@ TEST(DumpTest, OffsetsDepthAndIdSelectWhatIsShown) {
   EXPECT_EQ(0, r.status);
   // Both containers, the inner one once on its own and once inside the outer.
   const std::string text = kEveryValueText;
-  const std::string outer = text.substr(text.find("chunk 132"), text.find("chunk 123456789") -
-                                                                     text.find("chunk 132"));
+  const std::string outer =
+      text.substr(text.find("chunk 132"), text.find("chunk 123456789") - text.find("chunk 132"));
   EXPECT_EQ(outer, r.out);
   o.depth = 0;
   EXPECT_EQ("chunk 132 (container) level 1\n", Dump(b, o).out);
@@ -367,8 +369,7 @@ TEST(DumpTest, EveryCutIsReportedWithItsOffset) {
   }
   for (size_t n = 0; n <= whole.size(); ++n) {
     const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(n));
-    const bool clean =
-        std::find(boundaries.begin(), boundaries.end(), n) != boundaries.end();
+    const bool clean = std::find(boundaries.begin(), boundaries.end(), n) != boundaries.end();
     Result r = Dump(cut);
     EXPECT_EQ(clean ? 0 : 1, r.status) << n;
     EXPECT_EQ(0u, full.find(r.out)) << n;
@@ -414,6 +415,36 @@ TEST(DumpTest, OlderAndRareLayouts) {
     Result r = Dump(lumtest::FromHex(c.hex), o);
     EXPECT_EQ(0, r.status) << c.hex << r.err;
     EXPECT_EQ(c.text, r.out) << c.hex;
+  }
+}
+
+// Chunks nested 2000 deep: lines stop growing at their indentation's limit (the tree names the
+// depth), so the output stays in proportion to the stream; the JSON stays whole, also when the
+// stream ends inside all of them.
+TEST(DumpTest, DeepNestingStaysInProportion) {
+  const int depth = 2000;
+  std::string hex;
+  for (int i = 0; i < depth; ++i) hex += "01 00000005 00000000 ";
+  const Bytes open = lumtest::FromHex(hex);
+  Bytes whole = open;
+  whole.insert(whole.end(), depth, 2);
+  Result r = Dump(whole);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_LT(r.out.size(), static_cast<size_t>(depth) * 200);
+  EXPECT_NE(std::string::npos,
+            r.out.find("\n" + std::string(128, ' ') + "(depth 1999) chunk 5 level 0\n"));
+  for (const Bytes* b : {static_cast<const Bytes*>(&whole), static_cast<const Bytes*>(&open)}) {
+    Result j = Dump(*b, Json());
+    EXPECT_EQ(b == &whole ? 0 : 1, j.status);
+    EXPECT_LT(j.out.size(), static_cast<size_t>(depth) * 300);
+    JValue top = ParseJson(j.out);
+    const JValue* v = &top;
+    int levels = 0;
+    while (v->type == JValue::kArray && !v->items.empty()) {
+      v = &v->items[0]["items"];
+      ++levels;
+    }
+    EXPECT_EQ(depth, levels);
   }
 }
 
@@ -480,9 +511,10 @@ TEST(DumpTest, CheckFindsWrittenListsIdenticalAndAlteredOnesAtTheirByte) {
   const Bytes b = PluginNodeList(3);
   Result r = Dump(b, CheckOptions());
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("offset 9: node list, 3 members of type 110062 (plug-in node): identical\n"
-            "1 node lists checked, 0 differ, 0 not checked\n",
-            r.out);
+  EXPECT_EQ(
+      "offset 9: node list, 3 members of type 110062 (plug-in node): identical\n"
+      "1 node lists checked, 0 differ, 0 not checked\n",
+      r.out);
 
   // A time stored as 2/60 reads as 1/30 and is written back so: the check names the byte.
   const std::string hex = lumtest::ToHex(b);
@@ -552,8 +584,7 @@ Result RunProgram(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
   pid_t pid = 0;
   Result r{-1, "", ""};
-  const int spawned =
-      posix_spawn(&pid, LUMORA_DUMP_PATH, &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, LUMORA_DUMP_PATH, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return r;
   int status = 0;
