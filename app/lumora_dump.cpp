@@ -58,44 +58,21 @@ class Out {
     if (_n == sizeof _buffer) Flush();
     _buffer[_n++] = c;
   }
-  void Spaces(Int64 n) {
-    while (n > 0) {
-      if (_n == sizeof _buffer) Flush();
-      const size_t k = static_cast<size_t>(Min(n, static_cast<Int64>(sizeof _buffer - _n)));
-      std::memset(_buffer + _n, ' ', k);
-      _n += k;
-      n -= static_cast<Int64>(k);
-    }
-  }
   void Int(Int64 v) {
     Room(24);
     _n =
         static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
   }
-  void UInt(UInt64 v) {
-    Room(24);
-    _n =
-        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+  // A region of at least n bytes (n <= the buffer's size) to write into; Commit(end) takes what
+  // was written up to end.
+  char* Reserve(size_t n) {
+    Room(n);
+    return _buffer + _n;
   }
-  // The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
-  void Float(Float64 v) {
-    if (v == static_cast<Float64>(static_cast<Int64>(v)) && v < 1e15 && v > -1e15 &&
-        !(v == 0 && std::signbit(v))) {
-      Int(static_cast<Int64>(v));
-      return;
-    }
-    Room(32);
-    _n =
-        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
-  }
+  void Commit(const char* end) { _n = static_cast<size_t>(end - _buffer); }
   // At least n bytes free in the buffer.
   void Room(size_t n) {
     if (sizeof _buffer - _n < n) Flush();
-  }
-  void Hex2(unsigned v) {
-    static const char kDigits[] = "0123456789abcdef";
-    Char(kDigits[(v >> 4) & 15]);
-    Char(kDigits[v & 15]);
   }
 
  private:
@@ -103,6 +80,46 @@ class Out {
   char _buffer[65536];
   size_t _n = 0;
 };
+
+// Writers into a region of the output reserved beforehand (Out::Reserve): each takes the write
+// position and returns the next one. Kept in a local pointer, the position stays in a register
+// (a member would be reloaded after every byte stored).
+inline char* Put(char* w, const char* s, size_t n) {
+  for (size_t i = 0; i < n; ++i) w[i] = s[i];
+  return w + n;
+}
+inline char* Put(char* w, const char* s) { return Put(w, s, std::strlen(s)); }
+inline char* Spaces(char* w, Int64 n) {
+  for (Int64 i = 0; i < n; ++i) w[i] = ' ';
+  return w + n;
+}
+inline char* Int(char* w, Int64 v) {
+  if (v >= 0 && v < 10) {
+    *w = static_cast<char>('0' + v);
+    return w + 1;
+  }
+  return std::to_chars(w, w + 24, v).ptr;
+}
+inline char* UInt(char* w, UInt64 v) { return std::to_chars(w, w + 24, v).ptr; }
+// The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
+inline char* Float(char* w, Float64 v) {
+  if (v < 1e15 && v > -1e15) {
+    const Int64 i = static_cast<Int64>(v);
+    if (static_cast<Float64>(i) == v && !(i == 0 && std::signbit(v))) return Int(w, i);
+  }
+  return std::to_chars(w, w + 32, v).ptr;
+}
+inline char* Hex2(char* w, unsigned v) {
+  static const char kDigits[] = "0123456789abcdef";
+  w[0] = kDigits[(v >> 4) & 15];
+  w[1] = kDigits[v & 15];
+  return w + 2;
+}
+
+// The most one line of the tree or one JSON object takes: the indentation (at most
+// 2 * kMaxIndent), an offset, a depth, the kind, 64 string units as \uXXXX escapes or 12
+// numbers, a role and a name.
+constexpr size_t kLineRoom = 4096;
 
 // A name and its length.
 struct Word {
@@ -208,54 +225,56 @@ bool IsFloatArray(Int32 type) {
   return type == lumora::HYPERFILEARRAY_FLOAT32 || type == lumora::HYPERFILEARRAY_FLOAT64;
 }
 
-void PutUtf8(Out& out, UInt64 c) {
+char* PutUtf8(char* w, UInt64 c) {
   if (c < 0x80) {
-    out.Char(static_cast<char>(c));
+    *w++ = static_cast<char>(c);
   } else if (c < 0x800) {
-    out.Char(static_cast<char>(0xC0 | (c >> 6)));
-    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+    *w++ = static_cast<char>(0xC0 | (c >> 6));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    out.Char(static_cast<char>(0xE0 | (c >> 12)));
-    out.Char(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+    *w++ = static_cast<char>(0xE0 | (c >> 12));
+    *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out.Char(static_cast<char>(0xF0 | (c >> 18)));
-    out.Char(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.Char(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.Char(static_cast<char>(0x80 | (c & 0x3F)));
+    *w++ = static_cast<char>(0xF0 | (c >> 18));
+    *w++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  return w;
 }
 
 // The units as a quoted string (the same escapes in both forms, valid JSON): quotes,
 // backslashes and control characters escaped, unpaired surrogates as \uXXXX.
-void PutQuoted(Out& out, const Int64* units, Int32 n) {
-  out.Char('"');
+char* PutQuoted(char* w, const Int64* units, Int32 n) {
+  *w++ = '"';
   for (Int32 i = 0; i < n; ++i) {
     const UInt64 u = static_cast<UInt16>(units[i]);
     if (u >= 0xD800 && u < 0xDC00 && i + 1 < n) {
       const UInt64 low = static_cast<UInt16>(units[i + 1]);
       if (low >= 0xDC00 && low < 0xE000) {
-        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        w = PutUtf8(w, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
     if (u == '"' || u == '\\') {
-      out.Char('\\');
-      out.Char(static_cast<char>(u));
+      *w++ = '\\';
+      *w++ = static_cast<char>(u);
     } else if (u == '\n') {
-      out.Put("\\n", 2);
+      w = Put(w, "\\n", 2);
     } else if (u == '\t') {
-      out.Put("\\t", 2);
+      w = Put(w, "\\t", 2);
     } else if (u < 0x20 || (u >= 0xD800 && u < 0xE000) || u == 0x7F) {
-      out.Put("\\u", 2);
-      out.Hex2(static_cast<unsigned>(u >> 8));
-      out.Hex2(static_cast<unsigned>(u & 0xFF));
+      w = Put(w, "\\u", 2);
+      w = Hex2(w, static_cast<unsigned>(u >> 8));
+      w = Hex2(w, static_cast<unsigned>(u & 0xFF));
     } else {
-      PutUtf8(out, u);
+      w = PutUtf8(w, u);
     }
   }
-  out.Char('"');
+  *w++ = '"';
+  return w;
 }
 
 // What a container chunk's values are, by their place: the container id, then per entry the
@@ -308,9 +327,9 @@ class Dumper {
   }
   const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
   void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
-  void Text(const HyperFileAnyValue& v);
-  void Json(const HyperFileAnyValue& v);
-  void OpenItem(Int64 shown);
+  char* Text(char* w, const HyperFileAnyValue& v);
+  char* Json(char* w, const HyperFileAnyValue& v);
+  char* OpenItem(char* w, Int64 shown);
   void CloseChunk(Int64 shown);
   void Fault(Int64 offset, const char* expected);
   void ValueFault(const HyperFileAnyValue& v);
@@ -362,295 +381,302 @@ const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
   }
 }
 
-void Dumper::OpenItem(Int64 shown) {
-  if (!_options.json) return;
+char* Dumper::OpenItem(char* w, Int64 shown) {
+  if (!_options.json) return w;
   const size_t slot = Slot(shown);
-  if (!_first[slot]) _out.Char(',');
+  if (!_first[slot]) *w++ = ',';
   _first[slot] = false;
-  _out.Char('\n');
-  _out.Spaces(2 * Min(shown + 1, kMaxIndent));
+  *w++ = '\n';
+  w = Spaces(w, 2 * Min(shown + 1, kMaxIndent));
+  return w;
 }
 
 void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
-  OpenItem(shown);
+  char* w = OpenItem(_out.Reserve(kLineRoom), shown);
   if (_options.json) {
-    _out.Char('{');
+    *w++ = '{';
     if (_options.offsets) {
-      _out.Put("\"offset\":");
-      _out.Int(v.offset);
-      _out.Char(',');
+      w = Put(w, "\"offset\":");
+      w = Int(w, v.offset);
+      *w++ = ',';
     }
-    _out.Put("\"kind\":\"");
+    w = Put(w, "\"kind\":\"");
     const Word kind = KindText(v);
-    _out.Put(kind.s, kind.n);
-    _out.Char('"');
-    Json(v);
+    w = Put(w, kind.s, kind.n);
+    *w++ = '"';
+    w = Json(w, v);
     if (role != nullptr) {
-      _out.Put(",\"role\":\"");
-      _out.Put(role);
-      _out.Char('"');
+      w = Put(w, ",\"role\":\"");
+      w = Put(w, role);
+      *w++ = '"';
       if (roleType != 0 || std::strcmp(role, "type") == 0) {
         const char* name = ValueTypeName(roleType);
         if (name != nullptr) {
-          _out.Put(",\"type\":\"");
-          _out.Put(name);
-          _out.Char('"');
+          w = Put(w, ",\"type\":\"");
+          w = Put(w, name);
+          *w++ = '"';
         }
       }
     }
-    if (v.kind != lumora::HYPERFILEVALUE_CHUNKSTART) _out.Char('}');
+    if (v.kind != lumora::HYPERFILEVALUE_CHUNKSTART) *w++ = '}';
+    _out.Commit(w);
     return;
   }
   if (_options.offsets) {
     char b[24];
     auto r = std::to_chars(b, b + sizeof b, v.offset);
     const size_t n = static_cast<size_t>(r.ptr - b);
-    _out.Spaces(n < 10 ? static_cast<Int64>(10 - n) : 0);
-    _out.Put(b, n);
-    _out.Char(' ');
+    w = Spaces(w, n < 10 ? static_cast<Int64>(10 - n) : 0);
+    w = Put(w, b, n);
+    *w++ = ' ';
   }
-  _out.Spaces(2 * Min(shown, kMaxIndent));
+  w = Spaces(w, 2 * Min(shown, kMaxIndent));
   if (shown > kMaxIndent) {
-    _out.Put("(depth ");
-    _out.Int(shown);
-    _out.Put(") ");
+    w = Put(w, "(depth ");
+    w = Int(w, shown);
+    w = Put(w, ") ");
   }
   const Word kind = KindText(v);
-  _out.Put(kind.s, kind.n);
-  Text(v);
+  w = Put(w, kind.s, kind.n);
+  w = Text(w, v);
   if (role != nullptr) {
-    _out.Put("  [");
-    _out.Put(role);
+    w = Put(w, "  [");
+    w = Put(w, role);
     const char* name = std::strcmp(role, "type") == 0 ? ValueTypeName(roleType) : nullptr;
     if (name != nullptr) {
-      _out.Char(' ');
-      _out.Put(name);
+      *w++ = ' ';
+      w = Put(w, name);
     }
-    _out.Char(']');
+    *w++ = ']';
   }
-  _out.Char('\n');
+  *w++ = '\n';
+  _out.Commit(w);
 }
 
-void Dumper::Text(const HyperFileAnyValue& v) {
+char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
-      _out.Char(' ');
-      _out.Int(v.id);
+      *w++ = ' ';
+      w = Int(w, v.id);
       const char* name = ChunkName(v.id);
       if (name != nullptr) {
-        _out.Put(" (");
-        _out.Put(name);
-        _out.Char(')');
+        w = Put(w, " (");
+        w = Put(w, name);
+        *w++ = ')';
       }
-      _out.Put(" level ");
-      _out.Int(v.level);
-      return;
+      w = Put(w, " level ");
+      w = Int(w, v.level);
+      return w;
     }
     case lumora::HYPERFILEVALUE_BOOL:
-      _out.Put(v.integer != 0 ? " true" : " false");
-      return;
+      w = Put(w, v.integer != 0 ? " true" : " false");
+      return w;
     case lumora::HYPERFILEVALUE_UINT64:
-      _out.Char(' ');
-      _out.UInt(static_cast<UInt64>(v.integer));
-      return;
+      *w++ = ' ';
+      w = UInt(w, static_cast<UInt64>(v.integer));
+      return w;
     case lumora::HYPERFILEVALUE_TIME:
-      _out.Char(' ');
-      _out.Float(v.numbers[0]);
-      _out.Char('/');
-      _out.Float(v.numbers[1]);
-      return;
+      *w++ = ' ';
+      w = Float(w, v.numbers[0]);
+      *w++ = '/';
+      w = Float(w, v.numbers[1]);
+      return w;
     case lumora::HYPERFILEVALUE_MEMORY:
     case lumora::HYPERFILEVALUE_MEMORY64: {
-      _out.Char(' ');
-      _out.Int(v.size);
-      _out.Put(v.size == 1 ? " byte" : " bytes");
+      *w++ = ' ';
+      w = Int(w, v.size);
+      w = Put(w, v.size == 1 ? " byte" : " bytes");
       const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
-      if (n > 0) _out.Char(':');
+      if (n > 0) *w++ = ':';
       for (Int32 i = 0; i < n; ++i) {
-        _out.Char(' ');
-        _out.Hex2(static_cast<unsigned>(v.heads[i]));
+        *w++ = ' ';
+        w = Hex2(w, static_cast<unsigned>(v.heads[i]));
       }
-      if (v.elements > n) _out.Put(" ...");
-      return;
+      if (v.elements > n) w = Put(w, " ...");
+      return w;
     }
     case lumora::HYPERFILEVALUE_STRING:
     case lumora::HYPERFILEVALUE_FILENAME: {
       const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
-      _out.Char(' ');
-      PutQuoted(_out, v.heads, n);
+      *w++ = ' ';
+      w = PutQuoted(w, v.heads, n);
       if (v.elements > n) {
-        _out.Put("... (");
-        _out.Int(v.elements);
-        _out.Put(" units)");
+        w = Put(w, "... (");
+        w = Int(w, v.elements);
+        w = Put(w, " units)");
       }
-      return;
+      return w;
     }
     case lumora::HYPERFILEVALUE_ARRAY: {
       const char* type = ArrayTypeName(v.elementType);
-      _out.Char(' ');
+      *w++ = ' ';
       if (type != nullptr) {
-        _out.Put(type);
+        w = Put(w, type);
       } else {
-        _out.Put("type ");
-        _out.Int(v.elementType);
+        w = Put(w, "type ");
+        w = Int(w, v.elementType);
       }
-      _out.Put(" x");
-      _out.Int(v.elements);
+      w = Put(w, " x");
+      w = Int(w, v.elements);
       const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
-      if (n > 0) _out.Char(':');
+      if (n > 0) *w++ = ':';
       for (Int32 i = 0; i < n; ++i) {
-        _out.Char(' ');
+        *w++ = ' ';
         if (IsFloatArray(v.elementType))
-          _out.Float(v.headFloats[i]);
+          w = Float(w, v.headFloats[i]);
         else
-          _out.Int(v.heads[i]);
+          w = Int(w, v.heads[i]);
       }
-      if (v.elements > n) _out.Put(" ...");
+      if (v.elements > n) w = Put(w, " ...");
       if (type == nullptr) {
-        _out.Put(", ");
-        _out.Int(v.size);
-        _out.Put(" bytes");
+        w = Put(w, ", ");
+        w = Int(w, v.size);
+        w = Put(w, " bytes");
       }
-      return;
+      return w;
     }
     default:
       break;
   }
   if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {  // older arrays and unused counted kinds
-    _out.Put(" count ");
-    _out.Int(v.elements);
-    _out.Put(", ");
-    _out.Int(v.size);
-    _out.Put(" bytes");
-    return;
+    w = Put(w, " count ");
+    w = Int(w, v.elements);
+    w = Put(w, ", ");
+    w = Int(w, v.size);
+    w = Put(w, " bytes");
+    return w;
   }
   if (v.numberCount == 0) {
-    _out.Char(' ');
-    _out.Int(v.integer);
-    return;
+    *w++ = ' ';
+    w = Int(w, v.integer);
+    return w;
   }
   if (v.numberCount == 1) {
-    _out.Char(' ');
-    _out.Float(v.numbers[0]);
-    return;
+    *w++ = ' ';
+    w = Float(w, v.numbers[0]);
+    return w;
   }
   for (Int32 i = 0; i < v.numberCount; i += 3) {
-    _out.Put(" (");
+    w = Put(w, " (");
     for (Int32 j = i; j < i + 3; ++j) {
-      if (j > i) _out.Put(", ");
-      _out.Float(v.numbers[j]);
+      if (j > i) w = Put(w, ", ");
+      w = Float(w, v.numbers[j]);
     }
-    _out.Char(')');
+    *w++ = ')';
   }
+  return w;
 }
 
-void Dumper::Json(const HyperFileAnyValue& v) {
+char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
-      _out.Put(",\"id\":");
-      _out.Int(v.id);
+      w = Put(w, ",\"id\":");
+      w = Int(w, v.id);
       const char* name = ChunkName(v.id);
       if (name != nullptr) {
-        _out.Put(",\"name\":\"");
-        _out.Put(name);
-        _out.Char('"');
+        w = Put(w, ",\"name\":\"");
+        w = Put(w, name);
+        *w++ = '"';
       }
-      _out.Put(",\"level\":");
-      _out.Int(v.level);
-      return;
+      w = Put(w, ",\"level\":");
+      w = Int(w, v.level);
+      return w;
     }
     case lumora::HYPERFILEVALUE_BOOL:
-      _out.Put(v.integer != 0 ? ",\"value\":true" : ",\"value\":false");
-      return;
+      w = Put(w, v.integer != 0 ? ",\"value\":true" : ",\"value\":false");
+      return w;
     case lumora::HYPERFILEVALUE_UINT64:
-      _out.Put(",\"value\":");
-      _out.UInt(static_cast<UInt64>(v.integer));
-      return;
+      w = Put(w, ",\"value\":");
+      w = UInt(w, static_cast<UInt64>(v.integer));
+      return w;
     case lumora::HYPERFILEVALUE_MEMORY:
     case lumora::HYPERFILEVALUE_MEMORY64: {
-      _out.Put(",\"size\":");
-      _out.Int(v.size);
-      _out.Put(",\"first\":[");
+      w = Put(w, ",\"size\":");
+      w = Int(w, v.size);
+      w = Put(w, ",\"first\":[");
       const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
       for (Int32 i = 0; i < n; ++i) {
-        if (i > 0) _out.Char(',');
-        _out.Int(v.heads[i]);
+        if (i > 0) *w++ = ',';
+        w = Int(w, v.heads[i]);
       }
-      _out.Char(']');
-      return;
+      *w++ = ']';
+      return w;
     }
     case lumora::HYPERFILEVALUE_STRING:
     case lumora::HYPERFILEVALUE_FILENAME: {
       const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
-      _out.Put(",\"value\":");
-      PutQuoted(_out, v.heads, n);
+      w = Put(w, ",\"value\":");
+      w = PutQuoted(w, v.heads, n);
       if (v.elements > n) {
-        _out.Put(",\"units\":");
-        _out.Int(v.elements);
-        _out.Put(",\"cut\":true");
+        w = Put(w, ",\"units\":");
+        w = Int(w, v.elements);
+        w = Put(w, ",\"cut\":true");
       }
-      return;
+      return w;
     }
     case lumora::HYPERFILEVALUE_ARRAY: {
-      _out.Put(",\"type\":");
+      w = Put(w, ",\"type\":");
       const char* type = ArrayTypeName(v.elementType);
       if (type != nullptr) {
-        _out.Char('"');
-        _out.Put(type);
-        _out.Char('"');
+        *w++ = '"';
+        w = Put(w, type);
+        *w++ = '"';
       } else {
-        _out.Int(v.elementType);
+        w = Int(w, v.elementType);
       }
-      _out.Put(",\"count\":");
-      _out.Int(v.elements);
-      _out.Put(",\"size\":");
-      _out.Int(v.size);
-      _out.Put(",\"first\":[");
+      w = Put(w, ",\"count\":");
+      w = Int(w, v.elements);
+      w = Put(w, ",\"size\":");
+      w = Int(w, v.size);
+      w = Put(w, ",\"first\":[");
       const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
       for (Int32 i = 0; i < n; ++i) {
-        if (i > 0) _out.Char(',');
+        if (i > 0) *w++ = ',';
         if (IsFloatArray(v.elementType))
-          _out.Float(v.headFloats[i]);
+          w = Float(w, v.headFloats[i]);
         else
-          _out.Int(v.heads[i]);
+          w = Int(w, v.heads[i]);
       }
-      _out.Char(']');
-      return;
+      *w++ = ']';
+      return w;
     }
     default:
       break;
   }
   if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {
-    _out.Put(",\"count\":");
-    _out.Int(v.elements);
-    _out.Put(",\"size\":");
-    _out.Int(v.size);
-    return;
+    w = Put(w, ",\"count\":");
+    w = Int(w, v.elements);
+    w = Put(w, ",\"size\":");
+    w = Int(w, v.size);
+    return w;
   }
-  _out.Put(",\"value\":");
+  w = Put(w, ",\"value\":");
   if (v.numberCount == 0) {
-    _out.Int(v.integer);
-    return;
+    w = Int(w, v.integer);
+    return w;
   }
   if (v.numberCount == 1) {
-    _out.Float(v.numbers[0]);
-    return;
+    w = Float(w, v.numbers[0]);
+    return w;
   }
-  _out.Char('[');
+  *w++ = '[';
   for (Int32 i = 0; i < v.numberCount; ++i) {
-    if (i > 0) _out.Char(',');
-    _out.Float(v.numbers[i]);
+    if (i > 0) *w++ = ',';
+    w = Float(w, v.numbers[i]);
   }
-  _out.Char(']');
+  *w++ = ']';
+  return w;
 }
 
 void Dumper::CloseChunk(Int64 shown) {
   if (!_options.json) return;
+  char* w = _out.Reserve(kLineRoom);
   if (!_first[Slot(shown + 1)]) {
-    _out.Char('\n');
-    _out.Spaces(2 * Min(shown + 1, kMaxIndent));
+    *w++ = '\n';
+    w = Spaces(w, 2 * Min(shown + 1, kMaxIndent));
   }
-  _out.Put("]}");
+  w = Put(w, "]}");
+  _out.Commit(w);
   --_jsonOpen;
 }
 

@@ -1634,29 +1634,32 @@ namespace {
 
 // The first n elements of a typed array of type at p, into the value's heads.
 void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool swap) {
-  for (Int32 i = 0; i < n; ++i) {
-    switch (type) {
-      case HYPERFILEARRAY_CHAR:
-        v->heads[i] = static_cast<Int8>(p[i]);
-        break;
-      case HYPERFILEARRAY_INT16:
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      for (Int32 i = 0; i < n; ++i) v->heads[i] = static_cast<Int8>(p[i]);
+      return;
+    case HYPERFILEARRAY_INT16:
+      for (Int32 i = 0; i < n; ++i)
         v->heads[i] = static_cast<Int16>(LoadRaw<UInt16>(p + 2 * i, swap));
-        break;
-      case HYPERFILEARRAY_INT32:
+      return;
+    case HYPERFILEARRAY_INT32:
+      for (Int32 i = 0; i < n; ++i)
         v->heads[i] = static_cast<Int32>(LoadRaw<UInt32>(p + 4 * i, swap));
-        break;
-      case HYPERFILEARRAY_INT64:
+      return;
+    case HYPERFILEARRAY_INT64:
+      for (Int32 i = 0; i < n; ++i)
         v->heads[i] = static_cast<Int64>(LoadRaw<UInt64>(p + 8 * i, swap));
-        break;
-      case HYPERFILEARRAY_FLOAT32:
+      return;
+    case HYPERFILEARRAY_FLOAT32:
+      for (Int32 i = 0; i < n; ++i)
         v->headFloats[i] = F32FromBits(LoadRaw<UInt32>(p + 4 * i, swap));
-        break;
-      case HYPERFILEARRAY_FLOAT64:
+      return;
+    case HYPERFILEARRAY_FLOAT64:
+      for (Int32 i = 0; i < n; ++i)
         v->headFloats[i] = F64FromBits(LoadRaw<UInt64>(p + 8 * i, swap));
-        break;
-      default:
-        return;
-    }
+      return;
+    default:
+      return;
   }
 }
 

@@ -406,6 +406,9 @@ TEST(DumpTest, OlderAndRareLayouts) {
       {"8b 0000000000000002 abcd", HYPERFILE_CURRENT_VERSION, "memory64 2 bytes: ab cd\n"},
       {"0b ff 0d fffe 0e fffe 12 ffffffffffffffff", HYPERFILE_CURRENT_VERSION,
        "char -1\nint16 -2\nuint16 65534\nuint64 18446744073709551615\n"},
+      // Floats: beyond any integer, negative zero, the largest shown in plain digits.
+      {"14 7e37e43c8800759c 14 8000000000000000 14 42dc12218377de40", HYPERFILE_CURRENT_VERSION,
+       "float64 1e+300\nfloat64 -0\nfloat64 123456789012345\n"},
       {"82 00000004 d83d de00", HYPERFILE_CURRENT_VERSION, "string \"\xF0\x9F\x98\x80\"\n"},
       {"82 00000002 d83d", HYPERFILE_CURRENT_VERSION, "string \"\\ud83d\"\n"},
   };
