@@ -333,6 +333,15 @@ class Dumper {
   void CloseChunk(Int64 shown);
   void Fault(Int64 offset, const char* expected);
   void ValueFault(const HyperFileAnyValue& v);
+  // ChunkName, remembered for the last id asked (the ids of a stream repeat).
+  const char* CachedChunkName(Int32 id) {
+    if (id != _lastId || !_lastKnown) {
+      _lastId = id;
+      _lastName = ChunkName(id);
+      _lastKnown = true;
+    }
+    return _lastName;
+  }
   static size_t Slot(Int64 shown) {
     return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
   }
@@ -351,6 +360,9 @@ class Dumper {
   // JSON: whether an item was written at each shown depth (for the commas).
   bool _first[kTracked + 2];
   Int64 _jsonOpen = 0;  // chunks whose "items" array is open
+  Int32 _lastId = 0;
+  bool _lastKnown = false;
+  const char* _lastName = nullptr;
 };
 
 const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
@@ -458,7 +470,7 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
       *w++ = ' ';
       w = Int(w, v.id);
-      const char* name = ChunkName(v.id);
+      const char* name = CachedChunkName(v.id);
       if (name != nullptr) {
         w = Put(w, " (");
         w = Put(w, name);
@@ -572,7 +584,7 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
       w = Put(w, ",\"id\":");
       w = Int(w, v.id);
-      const char* name = ChunkName(v.id);
+      const char* name = CachedChunkName(v.id);
       if (name != nullptr) {
         w = Put(w, ",\"name\":\"");
         w = Put(w, name);

@@ -324,7 +324,7 @@ bool IsColonPath(const String& path) {
 
 // The payload SkipValue skips for a kind below 128, or -1 for a kind no value has (f: the
 // bytes of a Float).
-Int64 FixedPayload(Int32 kind, Int64 f) {
+constexpr Int64 FixedPayload(Int32 kind, Int64 f) {
   switch (kind) {
     case HYPERFILEVALUE_CHUNKEND:
       return 0;
@@ -1814,13 +1814,24 @@ bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
 // values of a stream): false, with nothing read, for any other, which the caller then reads
 // piece by piece.
 bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
+  // FixedPayload of every kind below 128, for either width of Float (-1: no such kind).
+  struct Payloads {
+    Int8 size[2][128];
+    constexpr Payloads() : size() {
+      for (Int32 k = 0; k < 128; ++k) {
+        size[0][k] = static_cast<Int8>(FixedPayload(k, 8));
+        size[1][k] = static_cast<Int8>(FixedPayload(k, 4));
+      }
+    }
+  };
+  static constexpr Payloads kPayloads;
   Int64 avail = 0;
   const UChar* p = _file.PeekBuffered(&avail);
   if (p == nullptr || avail < 1) return false;
   const Int32 k = p[0];
   Int64 used;
   if (k < HYPERFILEVALUE_MEMORY) {
-    const Int64 n = FixedPayload(k, _float32 ? 4 : 8);
+    const Int64 n = kPayloads.size[_float32 ? 1 : 0][k];
     if (n < 0 || 1 + n > avail) return false;
     if (k == HYPERFILEVALUE_CHUNKSTART) {
       v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
