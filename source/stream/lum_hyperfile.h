@@ -24,14 +24,15 @@
 #include "foundation/lum_basetime.h"
 #include "foundation/lum_file.h"
 #include "foundation/lum_filename.h"
-#include "lum_math.h"
 #include "foundation/lum_string.h"
+#include "lum_math.h"
 #include "lum_types.h"
 
 namespace lumora {
 
 class BaseContainer;
 class BaseDocument;
+struct HyperFileAnyValue;
 
 // The kind byte in front of every value. The numbers are stored in files.
 enum HYPERFILEVALUE : Int32 {
@@ -263,6 +264,17 @@ class HyperFile {
   bool WriteGeData(const class GeData& value);
   bool ReadGeData(class GeData* value);
 
+  // ---- any value ----
+
+  // Reads the next value whatever its kind, for tools that show or check a stream: the kind
+  // byte, then what the kind holds, into *value (see HyperFileAnyValue). Strings, memory
+  // blocks and arrays give their size and their first elements only and are skipped past the
+  // rest, so nothing is allocated whatever the stream holds. A chunk start reads its id and
+  // level (the chunk depth counts it, as for ReadValueHeader); a chunk end reads nothing more.
+  // Fails as SkipValue does: an unknown kind with FILEERROR_WRONG_VALUE, a payload the file does
+  // not hold (or a negative size) with FILEERROR_READ. value->offset is set even then.
+  bool ReadAnyValue(HyperFileAnyValue* value);
+
  private:
   bool SwapNeeded() const { return (_file.GetOrder() == BYTEORDER_MOTOROLA) == kHostIsLittle; }
   bool Fail(FILEERROR error, Int32 line);
@@ -279,6 +291,7 @@ class HyperFile {
   bool ReadStringUnits(HYPERFILEVALUE kind, String* out);
   bool SkipBytes(Int64 n);
   Int32 SkipBufferedValues(Int32* nested);
+  bool ReadBufferedAnyValue(HyperFileAnyValue* value, bool swap);
   bool OldSkipLayout() const;
   Int64 BytesLeft();
   bool ReadCountedHeader(HYPERFILEVALUE kind, Int32* n);
@@ -307,6 +320,37 @@ class HyperFile {
   HyperFileWritingHook _writingHook = nullptr;
   void* _readingData = nullptr;
   void* _writingData = nullptr;
+};
+
+// One value as ReadAnyValue gives it.
+struct HyperFileAnyValue {
+  // Elements of a string, memory block or array that are kept.
+  static constexpr Int32 kHeadCount = 64;
+
+  HYPERFILEVALUE kind = HYPERFILEVALUE_NONE;
+  // The position of the kind byte.
+  Int64 offset = 0;
+  // Chunk start.
+  Int32 id = 0;
+  Int32 level = 0;
+  // Char .. UInt64, Bool: the number (UInt64 as its bits).
+  Int64 integer = 0;
+  // Float kinds, Time (numerator, denominator), vectors (x, y, z), matrices (offset, v1, v2,
+  // v3): numberCount numbers.
+  Float64 numbers[12] = {};
+  Int32 numberCount = 0;
+  // Kinds 128 and above: the bytes of the payload after its counts (and type byte), the
+  // number of elements (bytes of a memory block, UTF-16 units of a string or file name, array
+  // elements; for the older array kinds the stored count as it is), the array's element type
+  // (HYPERFILEARRAY) and the first headCount elements:
+  // integers in heads (bytes of a memory block as 0..255), floats in headFloats (float
+  // arrays).
+  Int64 size = 0;
+  Int64 elements = 0;
+  Int32 elementType = 0;
+  Int32 headCount = 0;
+  Int64 heads[kHeadCount] = {};
+  Float64 headFloats[kHeadCount] = {};
 };
 
 // ---- array helpers ----

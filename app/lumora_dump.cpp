@@ -1,0 +1,954 @@
+// lumora-dump: the tree and JSON forms of a stream (see lumora_dump.h).
+#include "lumora_dump.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace lumdump {
+
+using lumora::Float64;
+using lumora::HyperFile;
+using lumora::HyperFileAnyValue;
+using lumora::Int32;
+using lumora::Int64;
+using lumora::UInt16;
+using lumora::UInt64;
+
+namespace {
+
+// Elements shown of a long string, memory block and array.
+constexpr Int32 kShownUnits = 64;
+constexpr Int32 kShownBytes = 16;
+constexpr Int32 kShownElements = 8;
+// Chunk levels whose ids, offsets and container roles are kept for messages and labels; deeper
+// chunks are dumped all the same, without them.
+constexpr Int32 kTracked = 256;
+// Indentation stops growing here, so that the output of deeply nested chunks stays in proportion
+// to the stream; the tree marks deeper lines with their depth.
+constexpr Int64 kMaxIndent = 64;
+
+inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
+
+// Output through a buffer; the sink sees large blocks.
+class Out {
+ public:
+  explicit Out(Sink sink) : _sink(sink) {}
+  ~Out() { Flush(); }
+  void Flush() {
+    if (_n > 0 && _sink.write != nullptr) _sink.write(_buffer, _n, _sink.data);
+    _n = 0;
+  }
+  void Put(const char* s, size_t n) {
+    if (n > sizeof _buffer - _n) {
+      Flush();
+      if (n > sizeof _buffer) {
+        if (_sink.write != nullptr) _sink.write(s, n, _sink.data);
+        return;
+      }
+    }
+    char* w = _buffer + _n;
+    for (size_t i = 0; i < n; ++i) w[i] = s[i];  // short pieces: no call
+    _n += n;
+  }
+  void Put(const char* s) { Put(s, std::strlen(s)); }
+  void Char(char c) {
+    if (_n == sizeof _buffer) Flush();
+    _buffer[_n++] = c;
+  }
+  void Int(Int64 v) {
+    Room(24);
+    _n =
+        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+  }
+  // A region of at least n bytes (n <= the buffer's size) to write into; Commit(end) takes what
+  // was written up to end.
+  char* Reserve(size_t n) {
+    Room(n);
+    return _buffer + _n;
+  }
+  void Commit(const char* end) { _n = static_cast<size_t>(end - _buffer); }
+  // At least n bytes free in the buffer.
+  void Room(size_t n) {
+    if (sizeof _buffer - _n < n) Flush();
+  }
+
+ private:
+  Sink _sink;
+  char _buffer[65536];
+  size_t _n = 0;
+};
+
+// Writers into a region of the output reserved beforehand (Out::Reserve): each takes the write
+// position and returns the next one. Kept in a local pointer, the position stays in a register
+// (a member would be reloaded after every byte stored).
+inline char* Put(char* w, const char* s, size_t n) {
+  for (size_t i = 0; i < n; ++i) w[i] = s[i];
+  return w + n;
+}
+inline char* Put(char* w, const char* s) { return Put(w, s, std::strlen(s)); }
+inline char* Spaces(char* w, Int64 n) {
+  for (Int64 i = 0; i < n; ++i) w[i] = ' ';
+  return w + n;
+}
+inline char* Int(char* w, Int64 v) {
+  if (v >= 0 && v < 10) {
+    *w = static_cast<char>('0' + v);
+    return w + 1;
+  }
+  return std::to_chars(w, w + 24, v).ptr;
+}
+inline char* UInt(char* w, UInt64 v) { return std::to_chars(w, w + 24, v).ptr; }
+// The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
+inline char* Float(char* w, Float64 v) {
+  if (v < 1e15 && v > -1e15) {
+    const Int64 i = static_cast<Int64>(v);
+    if (static_cast<Float64>(i) == v && !(i == 0 && std::signbit(v))) return Int(w, i);
+  }
+  return std::to_chars(w, w + 32, v).ptr;
+}
+inline char* Hex2(char* w, unsigned v) {
+  static const char kDigits[] = "0123456789abcdef";
+  w[0] = kDigits[(v >> 4) & 15];
+  w[1] = kDigits[v & 15];
+  return w + 2;
+}
+
+// The most one line of the tree or one JSON object takes: the indentation (at most
+// 2 * kMaxIndent), an offset, a depth, the kind, 64 string units as \uXXXX escapes or 12
+// numbers, a role and a name.
+constexpr size_t kLineRoom = 4096;
+
+// A name and its length.
+struct Word {
+  const char* s;
+  size_t n;
+};
+#define LUMDUMP_TEXT(literal) \
+  Word { literal, sizeof literal - 1 }
+
+Word KindText(const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART:
+      return LUMDUMP_TEXT("chunk");
+    case lumora::HYPERFILEVALUE_CHUNKEND:
+      return LUMDUMP_TEXT("end");
+    case lumora::HYPERFILEVALUE_CHAR:
+      return LUMDUMP_TEXT("char");
+    case lumora::HYPERFILEVALUE_UCHAR:
+      return LUMDUMP_TEXT("uchar");
+    case lumora::HYPERFILEVALUE_INT16:
+      return LUMDUMP_TEXT("int16");
+    case lumora::HYPERFILEVALUE_UINT16:
+      return LUMDUMP_TEXT("uint16");
+    case lumora::HYPERFILEVALUE_INT32:
+      return LUMDUMP_TEXT("int32");
+    case lumora::HYPERFILEVALUE_UINT32:
+      return LUMDUMP_TEXT("uint32");
+    case lumora::HYPERFILEVALUE_INT64:
+      return LUMDUMP_TEXT("int64");
+    case lumora::HYPERFILEVALUE_UINT64:
+      return LUMDUMP_TEXT("uint64");
+    case lumora::HYPERFILEVALUE_FLOAT:
+      return LUMDUMP_TEXT("float");
+    case lumora::HYPERFILEVALUE_FLOAT64:
+      return LUMDUMP_TEXT("float64");
+    case lumora::HYPERFILEVALUE_BOOL:
+      return LUMDUMP_TEXT("bool");
+    case lumora::HYPERFILEVALUE_TIME:
+      return LUMDUMP_TEXT("time");
+    case lumora::HYPERFILEVALUE_VECTOR:
+      return LUMDUMP_TEXT("vector");
+    case lumora::HYPERFILEVALUE_VECTOR64:
+      return LUMDUMP_TEXT("vector64");
+    case lumora::HYPERFILEVALUE_MATRIX:
+      return LUMDUMP_TEXT("matrix");
+    case lumora::HYPERFILEVALUE_MATRIX64:
+      return LUMDUMP_TEXT("matrix64");
+    case lumora::HYPERFILEVALUE_VECTOR32:
+      return LUMDUMP_TEXT("vector32");
+    case lumora::HYPERFILEVALUE_MATRIX32:
+      return LUMDUMP_TEXT("matrix32");
+    case lumora::HYPERFILEVALUE_FLOAT32:
+      return LUMDUMP_TEXT("float32");
+    case lumora::HYPERFILEVALUE_MEMORY:
+      return LUMDUMP_TEXT("memory");
+    case lumora::HYPERFILEVALUE_STRING:
+      return LUMDUMP_TEXT("string");
+    case lumora::HYPERFILEVALUE_FILENAME:
+      return LUMDUMP_TEXT("filename");
+    case lumora::HYPERFILEVALUE_CONTAINER:
+      return LUMDUMP_TEXT("oldcontainer");
+    case lumora::HYPERFILEVALUE_VECTORARRAY:
+      return LUMDUMP_TEXT("vectorarray");
+    case lumora::HYPERFILEVALUE_POLYGONARRAY:
+      return LUMDUMP_TEXT("polygonarray");
+    case lumora::HYPERFILEVALUE_UINT16ARRAY:
+      return LUMDUMP_TEXT("uint16array");
+    case lumora::HYPERFILEVALUE_OLDRECORDARRAY:
+      return LUMDUMP_TEXT("oldrecordarray");
+    case lumora::HYPERFILEVALUE_FLOAT32ARRAY:
+      return LUMDUMP_TEXT("float32array");
+    case lumora::HYPERFILEVALUE_MEMORY64:
+      return LUMDUMP_TEXT("memory64");
+    case lumora::HYPERFILEVALUE_ARRAY:
+      return LUMDUMP_TEXT("array");
+    default:
+      return LUMDUMP_TEXT("value");  // 129 and 138: counted kinds no writer uses
+  }
+}
+
+const char* KindName(const HyperFileAnyValue& v) { return KindText(v).s; }
+
+const char* ArrayTypeName(Int32 type) {
+  switch (type) {
+    case lumora::HYPERFILEARRAY_CHAR:
+      return "int8";
+    case lumora::HYPERFILEARRAY_INT16:
+      return "int16";
+    case lumora::HYPERFILEARRAY_INT32:
+      return "int32";
+    case lumora::HYPERFILEARRAY_INT64:
+      return "int64";
+    case lumora::HYPERFILEARRAY_FLOAT32:
+      return "float32";
+    case lumora::HYPERFILEARRAY_FLOAT64:
+      return "float64";
+    default:
+      return nullptr;
+  }
+}
+
+bool IsFloatArray(Int32 type) {
+  return type == lumora::HYPERFILEARRAY_FLOAT32 || type == lumora::HYPERFILEARRAY_FLOAT64;
+}
+
+char* PutUtf8(char* w, UInt64 c) {
+  if (c < 0x80) {
+    *w++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *w++ = static_cast<char>(0xC0 | (c >> 6));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *w++ = static_cast<char>(0xE0 | (c >> 12));
+    *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *w++ = static_cast<char>(0xF0 | (c >> 18));
+    *w++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return w;
+}
+
+// The units as a quoted string (the same escapes in both forms, valid JSON): quotes,
+// backslashes and control characters escaped, unpaired surrogates as \uXXXX.
+char* PutQuoted(char* w, const Int64* units, Int32 n) {
+  *w++ = '"';
+  for (Int32 i = 0; i < n; ++i) {
+    const UInt64 u = static_cast<UInt16>(units[i]);
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < n) {
+      const UInt64 low = static_cast<UInt16>(units[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        w = PutUtf8(w, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (u == '"' || u == '\\') {
+      *w++ = '\\';
+      *w++ = static_cast<char>(u);
+    } else if (u == '\n') {
+      w = Put(w, "\\n", 2);
+    } else if (u == '\t') {
+      w = Put(w, "\\t", 2);
+    } else if (u < 0x20 || (u >= 0xD800 && u < 0xE000) || u == 0x7F) {
+      w = Put(w, "\\u", 2);
+      w = Hex2(w, static_cast<unsigned>(u >> 8));
+      w = Hex2(w, static_cast<unsigned>(u & 0xFF));
+    } else {
+      w = PutUtf8(w, u);
+    }
+  }
+  *w++ = '"';
+  return w;
+}
+
+// What a container chunk's values are, by their place: the container id, then per entry the
+// entry id, the value's type id and the value (nothing for nil and untyped pointers; a chunk for
+// containers and custom types).
+enum Role : signed char {
+  kRoleNone = -1,
+  kRoleContainerId = 0,
+  kRoleEntryId = 1,
+  kRoleType = 2,
+  kRoleValue = 3,
+  kRoleValueChunk = 4,  // the value is a chunk that is open
+};
+
+bool KnownValueType(Int32 type) {
+  switch (type) {
+    case 0:
+    case 14:
+    case 15:
+    case 19:
+    case 22:
+    case 23:
+    case 25:
+    case 26:
+    case 128:
+    case 130:
+    case 131:
+    case 132:
+    case 133:
+      return true;
+    default:
+      return type >= 1000000;
+  }
+}
+
+class Dumper {
+ public:
+  Dumper(HyperFile* hf, const char* label, const Options& options, Sink out, Sink err)
+      : _hf(hf), _label(label), _options(options), _out(out), _err(err) {}
+
+  int Run();
+
+ private:
+  // Depth at which an item at the stream depth d is shown, or -1 when it is not shown.
+  Int64 ShownDepth(Int64 d) const {
+    if (_options.onlyId && _matchDepth < 0) return -1;
+    const Int64 shown = _options.onlyId ? d - _matchDepth : d;
+    if (_options.depth >= 0 && shown > _options.depth) return -1;
+    return shown;
+  }
+  const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
+  void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
+  char* Text(char* w, const HyperFileAnyValue& v);
+  char* Json(char* w, const HyperFileAnyValue& v);
+  char* OpenItem(char* w, Int64 shown);
+  void CloseChunk(Int64 shown);
+  void Fault(Int64 offset, const char* expected);
+  void ValueFault(const HyperFileAnyValue& v);
+  // ChunkName, remembered for the last id asked (the ids of a stream repeat).
+  const char* CachedChunkName(Int32 id) {
+    if (id != _lastId || !_lastKnown) {
+      _lastId = id;
+      _lastName = ChunkName(id);
+      _lastKnown = true;
+    }
+    return _lastName;
+  }
+  static size_t Slot(Int64 shown) {
+    return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
+  }
+
+  HyperFile* _hf;
+  const char* _label;
+  const Options& _options;
+  Out _out;
+  Sink _err;
+  Int64 _matchDepth = -1;
+  // Per open chunk (up to kTracked): its id and offset, and the role of the next value inside
+  // it when it is a container.
+  Int32 _ids[kTracked];
+  Int64 _starts[kTracked];
+  signed char _roles[kTracked + 1];
+  // JSON: whether an item was written at each shown depth (for the commas).
+  bool _first[kTracked + 2];
+  Int64 _jsonOpen = 0;  // chunks whose "items" array is open
+  Int32 _lastId = 0;
+  bool _lastKnown = false;
+  const char* _lastName = nullptr;
+};
+
+const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
+  *type = 0;
+  if (d > kTracked) return nullptr;
+  signed char& role = _roles[d];
+  const bool isInt32 = v.kind == lumora::HYPERFILEVALUE_INT32;
+  switch (role) {
+    case kRoleContainerId:
+      role = isInt32 ? kRoleEntryId : kRoleNone;
+      return isInt32 ? "container id" : nullptr;
+    case kRoleEntryId:
+      role = isInt32 ? kRoleType : kRoleNone;
+      return isInt32 ? "entry id" : nullptr;
+    case kRoleType:
+      if (!isInt32 || !KnownValueType(static_cast<Int32>(v.integer))) {
+        role = kRoleNone;
+        return nullptr;
+      }
+      *type = static_cast<Int32>(v.integer);
+      role = (*type == 0 || *type == 14) ? kRoleEntryId : kRoleValue;
+      return "type";
+    case kRoleValue:
+      role = v.kind == lumora::HYPERFILEVALUE_CHUNKSTART ? kRoleValueChunk : kRoleEntryId;
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+char* Dumper::OpenItem(char* w, Int64 shown) {
+  if (!_options.json) return w;
+  const size_t slot = Slot(shown);
+  if (!_first[slot]) *w++ = ',';
+  _first[slot] = false;
+  *w++ = '\n';
+  w = Spaces(w, 2 * Min(shown + 1, kMaxIndent));
+  return w;
+}
+
+void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
+  char* w = OpenItem(_out.Reserve(kLineRoom), shown);
+  if (_options.json) {
+    *w++ = '{';
+    if (_options.offsets) {
+      w = Put(w, "\"offset\":");
+      w = Int(w, v.offset);
+      *w++ = ',';
+    }
+    w = Put(w, "\"kind\":\"");
+    const Word kind = KindText(v);
+    w = Put(w, kind.s, kind.n);
+    *w++ = '"';
+    w = Json(w, v);
+    if (role != nullptr) {
+      w = Put(w, ",\"role\":\"");
+      w = Put(w, role);
+      *w++ = '"';
+      if (roleType != 0 || std::strcmp(role, "type") == 0) {
+        const char* name = ValueTypeName(roleType);
+        if (name != nullptr) {
+          w = Put(w, ",\"type\":\"");
+          w = Put(w, name);
+          *w++ = '"';
+        }
+      }
+    }
+    if (v.kind != lumora::HYPERFILEVALUE_CHUNKSTART) *w++ = '}';
+    _out.Commit(w);
+    return;
+  }
+  if (_options.offsets) {
+    char b[24];
+    auto r = std::to_chars(b, b + sizeof b, v.offset);
+    const size_t n = static_cast<size_t>(r.ptr - b);
+    w = Spaces(w, n < 10 ? static_cast<Int64>(10 - n) : 0);
+    w = Put(w, b, n);
+    *w++ = ' ';
+  }
+  w = Spaces(w, 2 * Min(shown, kMaxIndent));
+  if (shown > kMaxIndent) {
+    w = Put(w, "(depth ");
+    w = Int(w, shown);
+    w = Put(w, ") ");
+  }
+  const Word kind = KindText(v);
+  w = Put(w, kind.s, kind.n);
+  w = Text(w, v);
+  if (role != nullptr) {
+    w = Put(w, "  [");
+    w = Put(w, role);
+    const char* name = std::strcmp(role, "type") == 0 ? ValueTypeName(roleType) : nullptr;
+    if (name != nullptr) {
+      *w++ = ' ';
+      w = Put(w, name);
+    }
+    *w++ = ']';
+  }
+  *w++ = '\n';
+  _out.Commit(w);
+}
+
+char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART: {
+      *w++ = ' ';
+      w = Int(w, v.id);
+      const char* name = CachedChunkName(v.id);
+      if (name != nullptr) {
+        w = Put(w, " (");
+        w = Put(w, name);
+        *w++ = ')';
+      }
+      w = Put(w, " level ");
+      w = Int(w, v.level);
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_BOOL:
+      w = Put(w, v.integer != 0 ? " true" : " false");
+      return w;
+    case lumora::HYPERFILEVALUE_UINT64:
+      *w++ = ' ';
+      w = UInt(w, static_cast<UInt64>(v.integer));
+      return w;
+    case lumora::HYPERFILEVALUE_TIME:
+      *w++ = ' ';
+      w = Float(w, v.numbers[0]);
+      *w++ = '/';
+      w = Float(w, v.numbers[1]);
+      return w;
+    case lumora::HYPERFILEVALUE_MEMORY:
+    case lumora::HYPERFILEVALUE_MEMORY64: {
+      *w++ = ' ';
+      w = Int(w, v.size);
+      w = Put(w, v.size == 1 ? " byte" : " bytes");
+      const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
+      if (n > 0) *w++ = ':';
+      for (Int32 i = 0; i < n; ++i) {
+        *w++ = ' ';
+        w = Hex2(w, static_cast<unsigned>(v.heads[i]));
+      }
+      if (v.elements > n) w = Put(w, " ...");
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_STRING:
+    case lumora::HYPERFILEVALUE_FILENAME: {
+      const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
+      *w++ = ' ';
+      w = PutQuoted(w, v.heads, n);
+      if (v.elements > n) {
+        w = Put(w, "... (");
+        w = Int(w, v.elements);
+        w = Put(w, " units)");
+      }
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_ARRAY: {
+      const char* type = ArrayTypeName(v.elementType);
+      *w++ = ' ';
+      if (type != nullptr) {
+        w = Put(w, type);
+      } else {
+        w = Put(w, "type ");
+        w = Int(w, v.elementType);
+      }
+      w = Put(w, " x");
+      w = Int(w, v.elements);
+      const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
+      if (n > 0) *w++ = ':';
+      for (Int32 i = 0; i < n; ++i) {
+        *w++ = ' ';
+        if (IsFloatArray(v.elementType))
+          w = Float(w, v.headFloats[i]);
+        else
+          w = Int(w, v.heads[i]);
+      }
+      if (v.elements > n) w = Put(w, " ...");
+      if (type == nullptr) {
+        w = Put(w, ", ");
+        w = Int(w, v.size);
+        w = Put(w, " bytes");
+      }
+      return w;
+    }
+    default:
+      break;
+  }
+  if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {  // older arrays and unused counted kinds
+    w = Put(w, " count ");
+    w = Int(w, v.elements);
+    w = Put(w, ", ");
+    w = Int(w, v.size);
+    w = Put(w, " bytes");
+    return w;
+  }
+  if (v.numberCount == 0) {
+    *w++ = ' ';
+    w = Int(w, v.integer);
+    return w;
+  }
+  if (v.numberCount == 1) {
+    *w++ = ' ';
+    w = Float(w, v.numbers[0]);
+    return w;
+  }
+  for (Int32 i = 0; i < v.numberCount; i += 3) {
+    w = Put(w, " (");
+    for (Int32 j = i; j < i + 3; ++j) {
+      if (j > i) w = Put(w, ", ");
+      w = Float(w, v.numbers[j]);
+    }
+    *w++ = ')';
+  }
+  return w;
+}
+
+char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
+  switch (v.kind) {
+    case lumora::HYPERFILEVALUE_CHUNKSTART: {
+      w = Put(w, ",\"id\":");
+      w = Int(w, v.id);
+      const char* name = CachedChunkName(v.id);
+      if (name != nullptr) {
+        w = Put(w, ",\"name\":\"");
+        w = Put(w, name);
+        *w++ = '"';
+      }
+      w = Put(w, ",\"level\":");
+      w = Int(w, v.level);
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_BOOL:
+      w = Put(w, v.integer != 0 ? ",\"value\":true" : ",\"value\":false");
+      return w;
+    case lumora::HYPERFILEVALUE_UINT64:
+      w = Put(w, ",\"value\":");
+      w = UInt(w, static_cast<UInt64>(v.integer));
+      return w;
+    case lumora::HYPERFILEVALUE_MEMORY:
+    case lumora::HYPERFILEVALUE_MEMORY64: {
+      w = Put(w, ",\"size\":");
+      w = Int(w, v.size);
+      w = Put(w, ",\"first\":[");
+      const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
+      for (Int32 i = 0; i < n; ++i) {
+        if (i > 0) *w++ = ',';
+        w = Int(w, v.heads[i]);
+      }
+      *w++ = ']';
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_STRING:
+    case lumora::HYPERFILEVALUE_FILENAME: {
+      const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
+      w = Put(w, ",\"value\":");
+      w = PutQuoted(w, v.heads, n);
+      if (v.elements > n) {
+        w = Put(w, ",\"units\":");
+        w = Int(w, v.elements);
+        w = Put(w, ",\"cut\":true");
+      }
+      return w;
+    }
+    case lumora::HYPERFILEVALUE_ARRAY: {
+      w = Put(w, ",\"type\":");
+      const char* type = ArrayTypeName(v.elementType);
+      if (type != nullptr) {
+        *w++ = '"';
+        w = Put(w, type);
+        *w++ = '"';
+      } else {
+        w = Int(w, v.elementType);
+      }
+      w = Put(w, ",\"count\":");
+      w = Int(w, v.elements);
+      w = Put(w, ",\"size\":");
+      w = Int(w, v.size);
+      w = Put(w, ",\"first\":[");
+      const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
+      for (Int32 i = 0; i < n; ++i) {
+        if (i > 0) *w++ = ',';
+        if (IsFloatArray(v.elementType))
+          w = Float(w, v.headFloats[i]);
+        else
+          w = Int(w, v.heads[i]);
+      }
+      *w++ = ']';
+      return w;
+    }
+    default:
+      break;
+  }
+  if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {
+    w = Put(w, ",\"count\":");
+    w = Int(w, v.elements);
+    w = Put(w, ",\"size\":");
+    w = Int(w, v.size);
+    return w;
+  }
+  w = Put(w, ",\"value\":");
+  if (v.numberCount == 0) {
+    w = Int(w, v.integer);
+    return w;
+  }
+  if (v.numberCount == 1) {
+    w = Float(w, v.numbers[0]);
+    return w;
+  }
+  *w++ = '[';
+  for (Int32 i = 0; i < v.numberCount; ++i) {
+    if (i > 0) *w++ = ',';
+    w = Float(w, v.numbers[i]);
+  }
+  *w++ = ']';
+  return w;
+}
+
+void Dumper::CloseChunk(Int64 shown) {
+  if (!_options.json) return;
+  char* w = _out.Reserve(kLineRoom);
+  if (!_first[Slot(shown + 1)]) {
+    *w++ = '\n';
+    w = Spaces(w, 2 * Min(shown + 1, kMaxIndent));
+  }
+  w = Put(w, "]}");
+  _out.Commit(w);
+  --_jsonOpen;
+}
+
+void Dumper::Fault(Int64 offset, const char* expected) {
+  while (_jsonOpen > 0) CloseChunk(_jsonOpen - 1);  // the JSON stays well formed
+  if (_options.json) _out.Put("\n]\n");
+  _out.Flush();
+  Out err(_err);
+  err.Put("lumora-dump: ");
+  err.Put(_label);
+  err.Put(": offset ");
+  err.Int(offset);
+  err.Put(": expected ");
+  err.Put(expected);
+  err.Char('\n');
+}
+
+void Dumper::ValueFault(const HyperFileAnyValue& v) {
+  char what[200];
+  const lumora::FILEERROR e = _hf->GetError();
+  if (e == lumora::FILEERROR_WRONG_VALUE) {
+    std::snprintf(what, sizeof what, "a value, found byte 0x%02x (no value has that kind)",
+                  static_cast<unsigned>(v.kind));
+  } else if (e == lumora::FILEERROR_READ && v.kind != lumora::HYPERFILEVALUE_NONE) {
+    std::snprintf(what, sizeof what,
+                  "a whole %s value: its size is negative or it runs past the end of the "
+                  "stream at %lld",
+                  KindName(v), static_cast<long long>(_hf->GetLength()));
+  } else {
+    std::snprintf(what, sizeof what, "a value (file error %d)", static_cast<int>(e));
+  }
+  Fault(v.offset, what);
+}
+
+int Dumper::Run() {
+  for (Int32 i = 0; i < kTracked + 2; ++i) _first[i] = true;
+  _roles[0] = kRoleNone;
+  if (_options.json) _out.Char('[');
+  const Int64 length = _hf->GetLength();
+  HyperFileAnyValue v;
+  for (;;) {
+    const Int64 d = _hf->GetChunkDepth();
+    if (_hf->GetPosition() >= length) {
+      if (d > 0) {
+        char what[160];
+        const Int64 top = d <= kTracked ? d - 1 : -1;
+        if (top >= 0) {
+          std::snprintf(what, sizeof what, "the end of chunk %d (opened at offset %lld)",
+                        static_cast<int>(_ids[top]), static_cast<long long>(_starts[top]));
+        } else {
+          std::snprintf(what, sizeof what, "the end of a chunk %lld levels deep",
+                        static_cast<long long>(d));
+        }
+        Fault(length, what);
+        return kExitFault;
+      }
+      break;
+    }
+    if (!_hf->ReadAnyValue(&v)) {
+      ValueFault(v);
+      return kExitFault;
+    }
+    if (v.kind == lumora::HYPERFILEVALUE_CHUNKEND) {
+      // The depth counted the end byte already.
+      if (d == 0) {
+        Fault(v.offset, "a value or a chunk start, found a chunk end with no chunk open");
+        return kExitFault;
+      }
+      // The chunk's contents lie at depth d: its "items" were opened when they are shown.
+      const Int64 shown = ShownDepth(d - 1);
+      if (_options.json && shown >= 0 && ShownDepth(d) >= 0) CloseChunk(shown);
+      if (_options.onlyId && _matchDepth == d - 1) _matchDepth = -1;
+      if (d - 1 <= kTracked && _roles[d - 1] == kRoleValueChunk) _roles[d - 1] = kRoleEntryId;
+      continue;
+    }
+    Int32 roleType = 0;
+    const char* role = TakeRole(v, d, &roleType);
+    if (v.kind == lumora::HYPERFILEVALUE_CHUNKSTART) {
+      if (_options.onlyId && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
+      const Int64 shown = ShownDepth(d);
+      if (d < kTracked) {
+        _ids[d] = v.id;
+        _starts[d] = v.offset;
+      }
+      const bool inside = ShownDepth(d + 1) >= 0;
+      if (d + 1 <= kTracked) {
+        _roles[d + 1] =
+            v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1 ? kRoleContainerId : kRoleNone;
+      }
+      if (shown >= 0) _first[Slot(shown + 1)] = true;
+      if (shown >= 0) {
+        Line(v, shown, role, roleType);
+        if (_options.json) {
+          if (inside) {
+            _out.Put(",\"items\":[");
+            ++_jsonOpen;
+          } else {
+            _out.Char('}');
+          }
+        }
+      }
+      continue;
+    }
+    const Int64 shown = ShownDepth(d);
+    if (shown >= 0) Line(v, shown, role, roleType);
+  }
+  if (_options.json) _out.Put("\n]\n");
+  _out.Flush();
+  return kExitOk;
+}
+
+}  // namespace
+
+int Run(const lumora::Filename& name, const char* label, const Options& options, Sink out,
+        Sink err) {
+  if (options.check) return Check(name, label, options, out, err);
+  HyperFile hf;
+  hf.SetFileVersion(options.fileVersion);
+  hf.SetFloat32Mode(options.float32);
+  if (!hf.Open(name, lumora::FILEOPEN_READ)) {
+    Out e(err);
+    e.Put("lumora-dump: cannot open ");
+    e.Put(label);
+    e.Put(" (file error ");
+    e.Int(hf.GetError());
+    e.Put(")\n");
+    return kExitFault;
+  }
+  if (options.littleEndian) hf.SetByteOrder(lumora::BYTEORDER_INTEL);
+  // The dumper holds a 64 KiB output buffer: not on the stack of a fuzzing or test thread.
+  Dumper* dumper = lumora::NewObj<Dumper>(&hf, label, options, out, err);
+  if (dumper == nullptr) {
+    Out e(err);
+    e.Put("lumora-dump: out of memory\n");
+    return kExitFault;
+  }
+  const int status = dumper->Run();
+  lumora::DeleteObj(dumper);
+  return status;
+}
+
+}  // namespace lumdump
+
+// ---- command line ----
+
+namespace lumdump {
+
+const char* const kUsage =
+    "usage: lumora-dump [--json] [--offsets] [--depth N] [--id ID] [--check]\n"
+    "                   [--file-version N] [--float32] [--little-endian] FILE\n";
+
+const char* const kHelp =
+    "Shows what the scene-file stream FILE holds: one line per chunk (id, name when known,\n"
+    "level) and per value (kind and value), indented by the chunks it lies in. Long strings,\n"
+    "memory blocks and arrays are shown by their size and first elements; a container's values\n"
+    "are marked with their roles (container id, entry id, type). A malformed stream is shown up\n"
+    "to the fault, then one line on stderr gives the offset and what was expected there. Exit\n"
+    "status: 0 for a whole stream, 1 for a fault (or a list --check finds different), 2 for a\n"
+    "wrong command line.\n"
+    "\n"
+    "  --json            the same tree as JSON: an array of objects, one per chunk and value\n"
+    "  --offsets         show the byte offset of each chunk and value\n"
+    "  --depth N         show nothing nested deeper than N chunks\n"
+    "  --id ID           show only chunks with that id, and what they hold\n"
+    "  --check           read each list of nodes with the library's node classes, write it back\n"
+    "                    into memory and say whether the bytes are identical (link and goal\n"
+    "                    identities aside), or where they first differ\n"
+    "  --file-version N  the file version the stream was written with (default: current)\n"
+    "  --float32         the stream was written in 32-bit float mode\n"
+    "  --little-endian   the stream's numbers are little-endian\n"
+    "  --help            print this help and exit\n"
+    "  --version         print the version and exit\n"
+    "  --                end of options: the next argument is FILE\n";
+
+namespace {
+
+void Say(Sink err, const char* a, const char* b) {
+  if (err.write == nullptr) return;
+  err.write("lumora-dump: ", 13, err.data);
+  err.write(a, std::strlen(a), err.data);
+  err.write(b, std::strlen(b), err.data);
+  err.write("\n", 1, err.data);
+  err.write(kUsage, std::strlen(kUsage), err.data);
+}
+
+// A whole decimal Int32 (an optional sign, digits, nothing else).
+bool ParseInt32(const char* s, Int32* out) {
+  const char* end = s + std::strlen(s);
+  if (*s == '+') ++s;
+  long long v = 0;
+  auto r = std::from_chars(s, end, v);
+  if (r.ec != std::errc() || r.ptr != end || s == end || v < INT32_MIN || v > INT32_MAX)
+    return false;
+  *out = static_cast<Int32>(v);
+  return true;
+}
+
+}  // namespace
+
+Request ParseCommandLine(int argc, char** argv, Options* options, const char** file, Sink err) {
+  *file = nullptr;
+  bool optionsEnd = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnd && arg[0] == '-' && arg[1] != '\0') {
+      Int32* number = nullptr;
+      if (std::strcmp(arg, "--") == 0) {
+        optionsEnd = true;
+      } else if (std::strcmp(arg, "--help") == 0) {
+        return Request::kHelp;
+      } else if (std::strcmp(arg, "--version") == 0) {
+        return Request::kVersion;
+      } else if (std::strcmp(arg, "--json") == 0) {
+        options->json = true;
+      } else if (std::strcmp(arg, "--offsets") == 0) {
+        options->offsets = true;
+      } else if (std::strcmp(arg, "--check") == 0) {
+        options->check = true;
+      } else if (std::strcmp(arg, "--float32") == 0) {
+        options->float32 = true;
+      } else if (std::strcmp(arg, "--little-endian") == 0) {
+        options->littleEndian = true;
+      } else if (std::strcmp(arg, "--depth") == 0) {
+        number = &options->depth;
+      } else if (std::strcmp(arg, "--id") == 0) {
+        number = &options->id;
+        options->onlyId = true;
+      } else if (std::strcmp(arg, "--file-version") == 0) {
+        number = &options->fileVersion;
+      } else {
+        Say(err, "unknown option ", arg);
+        return Request::kUsageError;
+      }
+      if (number != nullptr) {
+        if (i + 1 >= argc) {
+          Say(err, arg, " needs a number");
+          return Request::kUsageError;
+        }
+        if (!ParseInt32(argv[++i], number) || (number == &options->depth && *number < 0)) {
+          Say(err, "not a valid number: ", argv[i]);
+          return Request::kUsageError;
+        }
+      }
+      continue;
+    }
+    if (*file != nullptr) {
+      Say(err, "more than one FILE: ", arg);
+      return Request::kUsageError;
+    }
+    *file = arg;
+  }
+  if (*file == nullptr) {
+    Say(err, "no FILE", "");
+    return Request::kUsageError;
+  }
+  if (options->check && (options->json || options->onlyId || options->depth >= 0)) {
+    Say(err, "--check takes none of --json, --id, --depth", "");
+    return Request::kUsageError;
+  }
+  return Request::kRun;
+}
+
+}  // namespace lumdump

@@ -1,0 +1,639 @@
+// lumora-dump: the tree and JSON of streams the library writes, every cut of them, --check on
+// lists of nodes as written and altered, and the program's command line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lum_version.h"
+#include "lumora.h"
+#include "lumora_dump.h"
+#include "stream_support.h"
+#include "test_support.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace lumora;
+using lumtest::Bytes;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+void Append(const char* bytes, size_t n, void* data) {
+  static_cast<std::string*>(data)->append(bytes, n);
+}
+
+Result Dump(const Bytes& bytes, lumdump::Options options = {}) {
+  Filename name;
+  name.SetMemoryData(bytes.empty() ? nullptr : bytes.data(), static_cast<Int64>(bytes.size()),
+                     false);
+  Result r{0, "", ""};
+  r.status = lumdump::Run(name, "s", options, {Append, &r.out}, {Append, &r.err});
+  return r;
+}
+
+lumdump::Options Json() {
+  lumdump::Options o;
+  o.json = true;
+  return o;
+}
+
+// ---- a small JSON reader: enough to take the output apart again ----
+
+struct JValue {
+  enum Type { kNull, kBool, kNumber, kString, kArray, kObject } type = kNull;
+  bool b = false;
+  double number = 0;
+  std::string text;
+  std::vector<JValue> items;
+  std::map<std::string, JValue> members;
+  const JValue& operator[](const char* key) const {
+    static const JValue kMissing;
+    auto it = members.find(key);
+    return it != members.end() ? it->second : kMissing;
+  }
+  bool Has(const char* key) const { return members.count(key) != 0; }
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& s) : _s(s) {}
+  // False unless the whole text is one JSON value.
+  bool Parse(JValue* out) {
+    if (!Value(out)) return false;
+    Blank();
+    return _i == _s.size();
+  }
+
+ private:
+  void Blank() {
+    while (_i < _s.size() && std::strchr(" \t\r\n", _s[_i]) != nullptr) ++_i;
+  }
+  bool Eat(char c) {
+    Blank();
+    if (_i < _s.size() && _s[_i] == c) {
+      ++_i;
+      return true;
+    }
+    return false;
+  }
+  bool Word(const char* w) {
+    const size_t n = std::strlen(w);
+    if (_s.compare(_i, n, w) != 0) return false;
+    _i += n;
+    return true;
+  }
+  bool String(std::string* out) {
+    if (!Eat('"')) return false;
+    while (_i < _s.size() && _s[_i] != '"') {
+      char c = _s[_i++];
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c == '\\') {
+        if (_i >= _s.size()) return false;
+        char e = _s[_i++];
+        if (e == 'n')
+          c = '\n';
+        else if (e == 't')
+          c = '\t';
+        else if (e == '"' || e == '\\' || e == '/')
+          c = e;
+        else if (e == 'u' && _i + 4 <= _s.size()) {
+          unsigned v = static_cast<unsigned>(std::stoul(_s.substr(_i, 4), nullptr, 16));
+          _i += 4;
+          out->append("\\u" + std::to_string(v));  // kept visible for the comparisons
+          continue;
+        } else {
+          return false;
+        }
+      }
+      out->push_back(c);
+    }
+    return Eat('"');
+  }
+  bool Value(JValue* v) {
+    Blank();
+    if (_i >= _s.size()) return false;
+    const char c = _s[_i];
+    if (c == '{') {
+      ++_i;
+      v->type = JValue::kObject;
+      if (Eat('}')) return true;
+      do {
+        std::string key;
+        JValue member;
+        if (!String(&key) || !Eat(':') || !Value(&member)) return false;
+        v->members[key] = member;
+      } while (Eat(','));
+      return Eat('}');
+    }
+    if (c == '[') {
+      ++_i;
+      v->type = JValue::kArray;
+      if (Eat(']')) return true;
+      do {
+        v->items.emplace_back();
+        if (!Value(&v->items.back())) return false;
+      } while (Eat(','));
+      return Eat(']');
+    }
+    if (c == '"') {
+      v->type = JValue::kString;
+      return String(&v->text);
+    }
+    if (Word("true") || Word("false")) {
+      v->type = JValue::kBool;
+      v->b = _s[_i - 1] == 'e' && _s[_i - 2] == 'u';
+      return true;
+    }
+    if (Word("null")) return true;
+    size_t used = 0;
+    v->type = JValue::kNumber;
+    v->number = std::stod(_s.substr(_i, 40), &used);
+    _i += used;
+    return used > 0;
+  }
+  const std::string& _s;
+  size_t _i = 0;
+};
+
+JValue ParseJson(const std::string& text) {
+  JValue v;
+  EXPECT_TRUE(JsonReader(text).Parse(&v)) << text;
+  return v;
+}
+
+// ---- the streams ----
+
+// Every value the writers make, inside an object chunk, then a container and a chunk of a kind
+// the table does not name.
+Bytes EveryValue(bool float32 = false, BYTEORDER order = BYTEORDER_MOTOROLA) {
+  lumtest::MemWriter w(float32, order);
+  HyperFile& hf = w.hf;
+  std::vector<UChar> small = {0x61, 0x67, 0x00, 0xff};
+  std::vector<UChar> large(100);
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<UChar>(i);
+  const Int16 shorts[3] = {1, -2, 3};
+  std::vector<Float64> floats(300);
+  for (size_t i = 0; i < floats.size(); ++i) floats[i] = 0.5 * static_cast<double>(i);
+  Matrix64 m;
+  m.off = Vector64(1, 2, 3);
+  BaseContainer bc;
+  bc.SetId(7);
+  bc.SetInt32(1000, -5);
+  bc.SetString(1001, String("name"));
+  bc.SetVector(1002, Vector64(0.25, 0, -1));
+  BaseContainer inner;
+  inner.SetBool(1, true);
+  bc.SetContainer(1003, inner);
+  EXPECT_TRUE(hf.WriteChunkStart(5100, 0) && hf.WriteUChar(200) && hf.WriteInt32(-7) &&
+              hf.WriteUInt32(4000000000u) && hf.WriteInt64(-9000000000ll) &&
+              hf.WriteFloat32(1.5f) && hf.WriteFloat(0.1) && hf.WriteBool(true) &&
+              hf.WriteTime(BaseTime(1, 30)) && hf.WriteVector(Vector64(1, 2, 3)) &&
+              hf.WriteVector32(Vector32(4, 5, 6)) && hf.WriteVector64(Vector64(7, 8, 9)) &&
+              hf.WriteMatrix(m) && hf.WriteString(String("Hi \"q\"\n\\", STRINGENCODING_UTF8)) &&
+              hf.WriteString(String("\xC3\xA9\xE2\x82\xAC", STRINGENCODING_UTF8)) &&
+              hf.WriteFilename(Filename("/tmp/a b")) && hf.WriteMemory(small.data(), 4) &&
+              hf.WriteMemory(large.data(), 100) &&
+              hf.WriteArray(shorts, HYPERFILEARRAY_INT16, 2, 3) &&
+              hf.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 300) && hf.WriteChunkEnd());
+  EXPECT_TRUE(hf.WriteContainer(bc));
+  EXPECT_TRUE(hf.WriteChunkStart(123456789, -3) && hf.WriteChunkStart(0, 0) && hf.WriteChunkEnd() &&
+              hf.WriteChunkEnd());
+  return w.Finish();
+}
+
+const char kEveryValueText[] = R"(chunk 5100 (polygon object) level 0
+  uchar 200
+  int32 -7
+  uint32 4000000000
+  int64 -9000000000
+  float32 1.5
+  float 0.1
+  bool true
+  time 1/30
+  vector (1, 2, 3)
+  vector32 (4, 5, 6)
+  vector64 (7, 8, 9)
+  matrix (1, 2, 3) (1, 0, 0) (0, 1, 0) (0, 0, 1)
+  string "Hi \"q\"\n\\"
+  string "é€"
+  filename "/tmp/a b"
+  memory 4 bytes: 61 67 00 ff
+  memory 100 bytes: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f ...
+  array int16 x3: 1 -2 3
+  array float64 x300: 0 0.5 1 1.5 2 2.5 3 3.5 ...
+chunk 132 (container) level 1
+  int32 7  [container id]
+  int32 1000  [entry id]
+  int32 15  [type int32]
+  int32 -5
+  int32 1001  [entry id]
+  int32 130  [type string]
+  string "name"
+  int32 1002  [entry id]
+  int32 23  [type vector]
+  vector (0.25, 0, -1)
+  int32 1003  [entry id]
+  int32 132  [type container]
+  chunk 132 (container) level 1
+    int32 -1  [container id]
+    int32 1  [entry id]
+    int32 15  [type int32]
+    int32 1
+chunk 123456789 level -3
+  chunk 0 level 0
+)";
+
+TEST(DumpTest, TextOfEveryValueInEveryLayout) {
+  // The same tree whatever the float mode and byte order the stream was written in.
+  struct Case {
+    bool float32;
+    BYTEORDER order;
+  } cases[] = {{false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
+  for (const Case& c : cases) {
+    lumdump::Options o;
+    o.float32 = c.float32;
+    o.littleEndian = c.order == BYTEORDER_INTEL;
+    Result r = Dump(EveryValue(c.float32, c.order), o);
+    std::string expected = kEveryValueText;
+    if (c.float32) {
+      // 0.1 as a 32-bit float, shortest in 64 bits.
+      const size_t at = expected.find("float 0.1");
+      expected.replace(at, 9, "float 0.10000000149011612");
+    }
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(expected, r.out) << "float32 " << c.float32;
+    EXPECT_EQ("", r.err);
+  }
+}
+
+TEST(DumpTest, OffsetsDepthAndIdSelectWhatIsShown) {
+  const Bytes b = EveryValue();
+  lumdump::Options o;
+  o.offsets = true;
+  o.depth = 0;
+  // The last chunk (two chunk starts, two ends) is the last 20 bytes.
+  const std::string last = std::to_string(b.size() - 20);
+  const std::string top = Dump(b, o).out;
+  EXPECT_EQ(0u, top.find("         0 chunk 5100 (polygon object) level 0\n")) << top;
+  EXPECT_NE(std::string::npos, top.find(" chunk 132 (container) level 1\n")) << top;
+  EXPECT_EQ(top.size() - 36,
+            top.find(std::string(10 - last.size(), ' ') + last + " chunk 123456789 level -3\n"))
+      << top;
+  EXPECT_EQ(3, std::count(top.begin(), top.end(), '\n'));
+  o = {};
+  o.onlyId = true;
+  o.id = 132;
+  Result r = Dump(b, o);
+  EXPECT_EQ(0, r.status);
+  // Both containers, the inner one once on its own and once inside the outer.
+  const std::string text = kEveryValueText;
+  const std::string outer =
+      text.substr(text.find("chunk 132"), text.find("chunk 123456789") - text.find("chunk 132"));
+  EXPECT_EQ(outer, r.out);
+  o.depth = 0;
+  EXPECT_EQ("chunk 132 (container) level 1\n", Dump(b, o).out);
+}
+
+TEST(DumpTest, JsonReadsBackAsTheTree) {
+  for (bool offsets : {false, true}) {
+    lumdump::Options o = Json();
+    o.offsets = offsets;
+    const Bytes b = EveryValue();
+    Result r = Dump(b, o);
+    ASSERT_EQ(0, r.status) << r.err;
+    JValue top = ParseJson(r.out);
+    ASSERT_EQ(JValue::kArray, top.type);
+    ASSERT_EQ(3u, top.items.size());
+    const JValue& object = top.items[0];
+    EXPECT_EQ("chunk", object["kind"].text);
+    EXPECT_EQ(5100, object["id"].number);
+    EXPECT_EQ("polygon object", object["name"].text);
+    EXPECT_EQ(offsets, object.Has("offset"));
+    const std::vector<JValue>& v = object["items"].items;
+    ASSERT_EQ(19u, v.size());
+    EXPECT_EQ(200, v[0]["value"].number);
+    EXPECT_EQ(4000000000.0, v[2]["value"].number);
+    EXPECT_EQ(-9000000000.0, v[3]["value"].number);
+    EXPECT_EQ(0.1, v[5]["value"].number);
+    EXPECT_TRUE(v[6]["value"].b);
+    EXPECT_EQ(30, v[7]["value"].items[1].number);
+    EXPECT_EQ(12u, v[11]["value"].items.size());
+    EXPECT_EQ("Hi \"q\"\n\\", v[12]["value"].text);
+    EXPECT_EQ("/tmp/a b", v[14]["value"].text);
+    EXPECT_EQ(100, v[16]["size"].number);
+    EXPECT_EQ(16u, v[16]["first"].items.size());
+    EXPECT_EQ(255, v[15]["first"].items[3].number);
+    EXPECT_EQ("float64", v[18]["type"].text);
+    EXPECT_EQ(300, v[18]["count"].number);
+    EXPECT_EQ(3.5, v[18]["first"].items[7].number);
+    const JValue& container = top.items[1];
+    EXPECT_EQ("container id", container["items"].items[0]["role"].text);
+    EXPECT_EQ("string", container["items"].items[5]["type"].text);
+    EXPECT_EQ(132, container["items"].items[12]["id"].number);
+    EXPECT_EQ(4u, container["items"].items[12]["items"].items.size());
+    if (offsets) {
+      EXPECT_EQ(static_cast<double>(b.size() - 20), top.items[2]["offset"].number);
+    }
+  }
+}
+
+// Every cut of a stream: the tree up to the fault (a prefix of the whole stream's tree), one
+// line on stderr with an offset within the cut, exit status 1; a cut between whole top-level
+// items is a whole stream. The JSON stays well formed.
+TEST(DumpTest, EveryCutIsReportedWithItsOffset) {
+  const Bytes whole = EveryValue();
+  const std::string full = Dump(whole).out;
+  std::vector<size_t> boundaries = {0};
+  {
+    lumdump::Options o;
+    o.offsets = true;
+    o.depth = 0;
+    const std::string s = Dump(whole, o).out;
+    for (size_t at = 0; at < s.size(); at = s.find('\n', at) + 1)
+      boundaries.push_back(std::stoul(s.substr(at, 10)));
+    boundaries.push_back(whole.size());
+  }
+  for (size_t n = 0; n <= whole.size(); ++n) {
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(n));
+    const bool clean = std::find(boundaries.begin(), boundaries.end(), n) != boundaries.end();
+    Result r = Dump(cut);
+    EXPECT_EQ(clean ? 0 : 1, r.status) << n;
+    EXPECT_EQ(0u, full.find(r.out)) << n;
+    if (!clean) {
+      ASSERT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+      const size_t at = r.err.find(": offset ");
+      ASSERT_NE(std::string::npos, at) << r.err;
+      EXPECT_LE(std::stoul(r.err.substr(at + 9)), n) << r.err;
+      EXPECT_NE(std::string::npos, r.err.find("expected")) << r.err;
+    }
+    Result j = Dump(cut, Json());
+    EXPECT_EQ(r.status, j.status);
+    JValue parsed;
+    EXPECT_TRUE(JsonReader(j.out).Parse(&parsed)) << n << "\n" << j.out;
+  }
+}
+
+// Layouts the writers no longer make: older array kinds, the older array header, arrays of the
+// large form and of an unknown element type, Memory64.
+TEST(DumpTest, OlderAndRareLayouts) {
+  struct Case {
+    const char* hex;
+    Int32 version;
+    const char* text;
+  } cases[] = {
+      {"89 00000008 3f800000 40000000", HYPERFILE_CURRENT_VERSION,
+       "float32array count 8, 8 bytes\n"},
+      {"85 0000000c 3ff0000000000000 4000000000000000 4008000000000000", 11924,
+       "vectorarray count 12, 24 bytes\n"},
+      {"8c 03 00000008 00000001 00000002", 11903, "array int32 x2: 1 2\n"},
+      {"8c 00000000 02 0000000000000004 0001 ffff", HYPERFILE_CURRENT_VERSION,
+       "array int16 x2: 1 -1\n"},
+      {"8c 00000003 09 0102", HYPERFILE_CURRENT_VERSION, "array type 9 x0, 2 bytes\n"},
+      {"8b 0000000000000002 abcd", HYPERFILE_CURRENT_VERSION, "memory64 2 bytes: ab cd\n"},
+      {"0b ff 0d fffe 0e fffe 12 ffffffffffffffff", HYPERFILE_CURRENT_VERSION,
+       "char -1\nint16 -2\nuint16 65534\nuint64 18446744073709551615\n"},
+      // Floats: beyond any integer, negative zero, the largest shown in plain digits.
+      {"14 7e37e43c8800759c 14 8000000000000000 14 42dc12218377de40", HYPERFILE_CURRENT_VERSION,
+       "float64 1e+300\nfloat64 -0\nfloat64 123456789012345\n"},
+      {"82 00000004 d83d de00", HYPERFILE_CURRENT_VERSION, "string \"\xF0\x9F\x98\x80\"\n"},
+      {"82 00000002 d83d", HYPERFILE_CURRENT_VERSION, "string \"\\ud83d\"\n"},
+  };
+  for (const Case& c : cases) {
+    lumdump::Options o;
+    o.fileVersion = c.version;
+    Result r = Dump(lumtest::FromHex(c.hex), o);
+    EXPECT_EQ(0, r.status) << c.hex << r.err;
+    EXPECT_EQ(c.text, r.out) << c.hex;
+  }
+}
+
+// Chunks nested 2000 deep: lines stop growing at their indentation's limit (the tree names the
+// depth), so the output stays in proportion to the stream; the JSON stays whole, also when the
+// stream ends inside all of them.
+TEST(DumpTest, DeepNestingStaysInProportion) {
+  const int depth = 2000;
+  std::string hex;
+  for (int i = 0; i < depth; ++i) hex += "01 00000005 00000000 ";
+  const Bytes open = lumtest::FromHex(hex);
+  Bytes whole = open;
+  whole.insert(whole.end(), depth, 2);
+  Result r = Dump(whole);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_LT(r.out.size(), static_cast<size_t>(depth) * 200);
+  EXPECT_NE(std::string::npos,
+            r.out.find("\n" + std::string(128, ' ') + "(depth 1999) chunk 5 level 0\n"));
+  for (const Bytes* b : {static_cast<const Bytes*>(&whole), static_cast<const Bytes*>(&open)}) {
+    Result j = Dump(*b, Json());
+    EXPECT_EQ(b == &whole ? 0 : 1, j.status);
+    EXPECT_LT(j.out.size(), static_cast<size_t>(depth) * 300);
+    JValue top = ParseJson(j.out);
+    const JValue* v = &top;
+    int levels = 0;
+    while (v->type == JValue::kArray && !v->items.empty()) {
+      v = &v->items[0]["items"];
+      ++levels;
+    }
+    EXPECT_EQ(depth, levels);
+  }
+}
+
+TEST(DumpTest, MalformedBytesNameWhatWasExpected) {
+  struct Case {
+    const char* hex;
+    const char* err;
+  } cases[] = {
+      {"0f00000001 07", "offset 5: expected a value, found byte 0x07"},
+      {"02", "offset 0: expected a value or a chunk start, found a chunk end with no chunk open"},
+      {"01 00000005 00000000 0f00000001",
+       "offset 14: expected the end of chunk 5 (opened at offset 0)"},
+      {"82 7fffffff 0041", "offset 0: expected a whole string value"},
+      {"80 ffffffff", "offset 0: expected a whole memory value"},
+      {"8c 00000000 03 7fffffffffffffff", "offset 0: expected a whole array value"},
+      {"8d 00000000", "offset 0: expected a value, found byte 0x8d"},
+  };
+  for (const Case& c : cases) {
+    Result r = Dump(lumtest::FromHex(c.hex));
+    EXPECT_EQ(1, r.status) << c.hex;
+    EXPECT_NE(std::string::npos, r.err.find(c.err)) << c.hex << ": " << r.err;
+  }
+}
+
+// ---- --check ----
+
+// A list of plug-in nodes of types without a class, with a time in each container, as the
+// library writes it back after reading it (the second generation of a file: what the classes
+// write the way they read it).
+Bytes PluginNodeList(int count) {
+  RootPluginNode* list = RootPluginNode::Alloc();
+  for (int i = 0; i < count; ++i) {
+    PluginNode* n = PluginNode::Alloc(999001 + i);
+    n->SetName(String("node"));
+    n->GetDataInstance()->SetInt32(1, i);
+    n->GetDataInstance()->SetTime(2, BaseTime(1, 30));
+    list->InsertLast(n);
+  }
+  lumtest::MemWriter w;
+  EXPECT_TRUE(list->WriteObject(&w.hf, 1));
+  RootPluginNode::Free(list);
+  lumtest::MemReader r(w.Finish());
+  BaseDocument document;
+  AliasTrans trans;
+  EXPECT_TRUE(trans.Init());
+  document.SetAliasTrans(&trans);
+  r.hf.SetDocument(&document);
+  RootPluginNode* read = RootPluginNode::Alloc();
+  EXPECT_TRUE(read->ReadObject(&r.hf, true));
+  trans.Zap(false);
+  lumtest::MemWriter again;
+  EXPECT_TRUE(read->WriteObject(&again.hf, 1));
+  RootPluginNode::Free(read);
+  return again.Finish();
+}
+
+lumdump::Options CheckOptions() {
+  lumdump::Options o;
+  o.check = true;
+  return o;
+}
+
+TEST(DumpTest, CheckFindsWrittenListsIdenticalAndAlteredOnesAtTheirByte) {
+  const Bytes b = PluginNodeList(3);
+  Result r = Dump(b, CheckOptions());
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(
+      "offset 9: node list, 3 members of type 110062 (plug-in node): identical\n"
+      "1 node lists checked, 0 differ, 0 not checked\n",
+      r.out);
+
+  // A time stored as 2/60 reads as 1/30 and is written back so: the check names the byte.
+  const std::string hex = lumtest::ToHex(b);
+  const std::string time = "16 3f f0 00 00 00 00 00 00 40 3e 00 00 00 00 00 00";
+  ASSERT_NE(std::string::npos, hex.find(time));
+  const size_t pos = hex.find(time) / 3 + 1;  // the numerator's first byte
+  Bytes altered = b;
+  const Bytes twoSixtieths = lumtest::FromHex("4000000000000000 404e000000000000");
+  std::copy(twoSixtieths.begin(), twoSixtieths.end(), altered.begin() + static_cast<long>(pos));
+  r = Dump(altered, CheckOptions());
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("differs at offset " + std::to_string(pos) + " "))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("1 node lists checked, 1 differ")) << r.out;
+
+  // Lists whose members no class reads, and empty lists, are named and not counted as failures.
+  const Bytes other = lumtest::FromHex("01 0001ae14 00000000 01 00001111 00000000 02 02");
+  r = Dump(other, CheckOptions());
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("members of type 4369: not checked")) << r.out;
+  r = Dump(lumtest::FromHex("01 0001ae14 00000000 02"), CheckOptions());
+  EXPECT_NE(std::string::npos, r.out.find("empty node list: not checked")) << r.out;
+
+  // A cut list is a fault.
+  r = Dump(Bytes(b.begin(), b.end() - 3), CheckOptions());
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("offset 9: expected the end of the node list")) << r.err;
+}
+
+TEST(DumpTest, CheckReadsNamedNodeLists) {
+  // Named nodes of disk type 110050, written the way a list of them is stored.
+  lumtest::MemWriter w;
+  BaseList2D a(TYPE_BASELIST2D);
+  a.SetName(String("a"));
+  ASSERT_TRUE(w.hf.WriteChunkStart(CHUNK_NODELIST, 0) && a.WriteObject(&w.hf, TYPE_BASELIST2D) &&
+              a.WriteObject(&w.hf, TYPE_BASELIST2D) && w.hf.WriteChunkEnd());
+  Result r = Dump(w.Finish(), CheckOptions());
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("2 members of type 110050 (named node): identical"))
+      << r.out;
+}
+
+TEST(DumpTest, NameTablesAreOrderedForTheirSearch) {
+  EXPECT_TRUE(lumdump::NameTablesSorted());
+  EXPECT_STREQ("plug-in node", lumdump::ChunkName(110062));
+  EXPECT_STREQ("key", lumdump::ChunkName(5352));
+  EXPECT_EQ(nullptr, lumdump::ChunkName(4));
+  EXPECT_STREQ("custom", lumdump::ValueTypeName(1234567));
+  EXPECT_STREQ("gradient", lumdump::ValueTypeName(1000481));
+}
+
+// ---- the program ----
+
+Result RunProgram(const std::vector<std::string>& args) {
+  const std::string outPath = lumtest::TempPath("dump.stdout");
+  const std::string errPath = lumtest::TempPath("dump.stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<std::string> all{LUMORA_DUMP_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  Result r{-1, "", ""};
+  const int spawned = posix_spawn(&pid, LUMORA_DUMP_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  Bytes o = lumtest::ReadFileBytes(outPath), e = lumtest::ReadFileBytes(errPath);
+  r.out.assign(o.begin(), o.end());
+  r.err.assign(e.begin(), e.end());
+  return r;
+}
+
+TEST(DumpTest, CommandLine) {
+  const std::string file = lumtest::TempPath("stream.hf");
+  ASSERT_TRUE(lumtest::WriteFileBytes(file, EveryValue()));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* inOut;
+    const char* inErr;
+  } cases[] = {
+      {{file}, 0, "chunk 5100 (polygon object) level 0\n", ""},
+      {{"--depth", "0", "--", file}, 0, "chunk 123456789 level -3\n", ""},
+      {{"--json", file}, 0, "\"kind\":\"chunk\"", ""},
+      {{"--help"}, 0, "--check", ""},
+      {{"--version"}, 0, "lumora-dump (lumora) " LUMORA_VERSION "\n", ""},
+      {{}, 2, "", "no FILE"},
+      {{"--depth"}, 2, "", "--depth needs a number"},
+      {{"--depth", "-1", file}, 2, "", "not a valid number: -1"},
+      {{"--id", "12x", file}, 2, "", "not a valid number: 12x"},
+      {{"--bogus", file}, 2, "", "unknown option --bogus"},
+      {{file, file}, 2, "", "more than one FILE"},
+      {{"--check", "--json", file}, 2, "", "--check takes none of"},
+      {{lumtest::TempPath("missing.hf")}, 1, "", "cannot open"},
+      {{"--check", file}, 0, "0 node lists checked", ""},
+  };
+  for (const Case& c : cases) {
+    Result r = RunProgram(c.args);
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    EXPECT_EQ(c.status, r.status) << line << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(c.inOut)) << line << r.out;
+    EXPECT_NE(std::string::npos, r.err.find(c.inErr)) << line << r.err;
+    if (c.status == 2) {
+      EXPECT_NE(std::string::npos, r.err.find("usage: lumora-dump")) << line;
+    }
+  }
+}
+
+}  // namespace
