@@ -250,6 +250,43 @@ void BindHyperFile(py::module_& m) {
       },
       "A typed array from a one-dimensional numpy array (int8/uint8, int16, int32, int64, "
       "float32, float64).");
+  hf.def(
+      "write_vector_array",
+      [](PyHyperFile& f, py::array_t<Float64, py::array::c_style | py::array::forcecast> points) {
+        if (points.ndim() != 2 || points.shape(1) != 3)
+          throw py::value_error("write_vector_array takes an array of shape (n, 3)");
+        if (points.shape(0) > 0x7FFFFFFF) throw py::value_error("too many vectors for one array");
+        // An (n, 3) float64 array has the layout of n Vector64: no copy.
+        static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
+        const auto* data = reinterpret_cast<const Vector64*>(points.data());
+        const Int32 count = Int32(points.shape(0));
+        bool ok;
+        {
+          py::gil_scoped_release unlocked;
+          ok = _HFWriteArray(&f.hf(), data, count);
+        }
+        f.Check(ok, "writing a vector array");
+      },
+      "An (n, 3) array of vectors as the library stores point arrays: the count, then all x, "
+      "all y, all z.");
+  hf.def(
+      "read_vector_array",
+      [](PyHyperFile& f) {
+        Vector64* data = nullptr;
+        Int32 count = 0;
+        bool ok;
+        {
+          py::gil_scoped_release unlocked;
+          ok = _HFReadArray(&f.hf(), &data, &count);
+        }
+        f.Check(ok, "reading a vector array");
+        if (data == nullptr) return py::array_t<Float64>(std::vector<py::ssize_t>{0, 3});
+        // The block becomes the array's memory; it goes back to MemFree with the array.
+        py::capsule owner(data, [](void* block) { MemFree(block); });
+        return py::array_t<Float64>({py::ssize_t(count), py::ssize_t(3)},
+                                    reinterpret_cast<Float64*>(data), owner);
+      },
+      "What write_vector_array wrote, as an (n, 3) float64 array.");
   hf.def("write_chunk_start", [](PyHyperFile& f, Int32 id, Int32 level) {
     f.Check(f.hf().WriteChunkStart(id, level), "writing a chunk start");
   });

@@ -70,6 +70,21 @@ def test_typed_arrays_read_back_as_numpy(path, dtype):
         np.testing.assert_array_equal(hf.read_array(read_dtype, 334), values[::3].astype(read_dtype))
 
 
+@pytest.mark.parametrize("n", [0, 1, 1000])
+def test_vector_arrays_read_back(path, n):
+    points = np.arange(3 * n, dtype=np.float64).reshape(n, 3) * 0.5
+    with lumora.HyperFile(path, "w") as hf:
+        hf.write_vector_array(points)
+        hf.write_vector_array(points.astype(np.float32)[::-1])  # converted, reversed view
+    with lumora.HyperFile(path) as hf:
+        np.testing.assert_array_equal(hf.read_vector_array(), points)
+        np.testing.assert_array_equal(hf.read_vector_array(), points[::-1])
+        assert hf.position == hf.length
+    with lumora.HyperFile(path, "w") as hf:
+        with pytest.raises(ValueError):
+            hf.write_vector_array(np.zeros((4, 2)))
+
+
 def test_chunks_nest_and_reading_skips_what_is_left(path):
     with lumora.HyperFile(path, "w") as hf:
         with hf.chunk(1000, level=3):
