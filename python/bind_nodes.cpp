@@ -72,12 +72,22 @@ BaseDocument& ReadingDocument() {
 
 // ---- insertion checks ----
 
-// Whether container (a parent node or a list head) takes child: the two belong to one family.
+std::vector<MembershipRule>& Rules() {
+  static auto* rules = new std::vector<MembershipRule>();
+  return *rules;
+}
+
+// Whether container (a parent node or a list head) takes child: some family says so.
 bool Accepts(GeListNode* container, GeListNode* child) {
+  for (MembershipRule rule : Rules())
+    if (rule(container, child)) return true;
+  return false;
+}
+
+bool PluginNodesTakePluginNodes(GeListNode* container, GeListNode* child) {
   const bool pluginContainer = dynamic_cast<PluginNode*>(container) != nullptr ||
                                dynamic_cast<RootPluginNode*>(container) != nullptr;
-  if (pluginContainer) return dynamic_cast<PluginNode*>(child) != nullptr;
-  return false;
+  return pluginContainer && dynamic_cast<PluginNode*>(child) != nullptr;
 }
 
 void CheckFree(GeListNode* node) {
@@ -327,6 +337,8 @@ void NodeReleased(GeListNode* node) {
 
 void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
 
+void AddMembershipRule(MembershipRule rule) { Rules().push_back(rule); }
+
 void ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
   AliasTrans trans;
   if (!trans.Init()) throw std::bad_alloc();
@@ -345,6 +357,7 @@ void ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
 }
 
 void RegisterNodes(py::module_& m) {
+  AddMembershipRule(&PluginNodesTakePluginNodes);
   BindGeListNode(m);
   BindBaseList2D(m);
   BindLists(m);

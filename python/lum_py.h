@@ -86,6 +86,12 @@ using ListVisitor = void (*)(lumora::RootList2D* list);
 using NodeListWalker = void (*)(lumora::GeListNode* node, ListVisitor visit);
 void AddNodeListWalker(NodeListWalker walker);
 
+// Insertions are checked against the rules of the families: a rule says whether container (a
+// parent node or a list head) takes child. A plug-in node and its list take plug-in nodes; a
+// family adds its own (objects under objects, tags into an object's tag list ...).
+using MembershipRule = bool (*)(lumora::GeListNode* container, lumora::GeListNode* child);
+void AddMembershipRule(MembershipRule rule);
+
 // Reads one node (or list of nodes) stored with WriteObject from hf, links between its nodes
 // reconnected; raises FileError when the read fails.
 void ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node);
