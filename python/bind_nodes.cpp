@@ -339,7 +339,7 @@ void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
 
 void AddMembershipRule(MembershipRule rule) { Rules().push_back(rule); }
 
-void ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
+bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
   AliasTrans trans;
   if (!trans.Init()) throw std::bad_alloc();
   BaseDocument& doc = ReadingDocument();
@@ -350,10 +350,7 @@ void ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
   trans.Zap(false);
   doc.SetAliasTrans(nullptr);
   hf->SetDocument(before);
-  if (!ok || hf->GetError() != FILEERROR_NONE) {
-    const Int32 code = hf->GetError() != FILEERROR_NONE ? hf->GetError() : FILEERROR_READ;
-    RaiseFileError(code, hf->GetPosition(), "reading a node");
-  }
+  return ok && hf->GetError() == FILEERROR_NONE;
 }
 
 void RegisterNodes(py::module_& m) {

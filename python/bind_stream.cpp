@@ -401,7 +401,9 @@ void BindHyperFile(py::module_& m) {
   hf.def("_write_object", [](PyHyperFile& f, GeListNode* node, Int32 id) {
     f.Check(node->WriteObject(&f.hf(), id), "writing a node");
   });
-  hf.def("_read_object", [](PyHyperFile& f, GeListNode* node) { ReadNodeFrom(&f.hf(), node); });
+  hf.def("_read_object", [](PyHyperFile& f, GeListNode* node) {
+    f.Check(ReadNodeFrom(&f.hf(), node), "reading a node");
+  });
   hf.def("read_chunk_end",
          [](PyHyperFile& f) { f.Check(f.hf().ReadChunkEnd(), "reading a chunk end"); });
   hf.def("skip_to_end_chunk",

@@ -93,8 +93,8 @@ using MembershipRule = bool (*)(lumora::GeListNode* container, lumora::GeListNod
 void AddMembershipRule(MembershipRule rule);
 
 // Reads one node (or list of nodes) stored with WriteObject from hf, links between its nodes
-// reconnected; raises FileError when the read fails.
-void ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node);
+// reconnected. False when the read fails (the stream's error says why).
+bool ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node);
 
 // ---- registration ----
 

@@ -124,11 +124,14 @@ def test_single_nodes_read_back(path):
 def test_damaged_lists_raise_file_errors(path):
     lst = build_tree()
     with lumora.HyperFile(path, "w") as hf:
+        hf.write_int32(9)
         lst.write(hf)
     data = path.read_bytes()
-    for n in range(0, len(data), 7):
+    for n in range(5, len(data), 7):
         path.write_bytes(data[:n])
         with lumora.HyperFile(path) as hf:
+            hf.read_int32()
             with pytest.raises(lumora.FileError) as e:
                 lumora.RootPluginNode.read(hf)
-            assert e.value.code != lumora.FILEERROR_NONE
+            # The offset is where the list began.
+            assert e.value.code != lumora.FILEERROR_NONE and e.value.offset == 5
