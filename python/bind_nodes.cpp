@@ -175,14 +175,18 @@ void BindGeListNode(py::module_& m) {
   py::class_<GeListNode, NodeHolder<GeListNode>>(m, "GeListNode", "A node of the scene tree.")
       .def_property_readonly("type", &GeListNode::GetType)
       .def("is_instance_of", &GeListNode::IsInstanceOf)
-      .def_property_readonly("next", [](GeListNode& n) { return AsNamed(n.GetNext()); },
-                             py::return_value_policy::reference)
-      .def_property_readonly("pred", [](GeListNode& n) { return AsNamed(n.GetPred()); },
-                             py::return_value_policy::reference)
-      .def_property_readonly("parent", [](GeListNode& n) { return AsNamed(n.GetUp()); },
-                             py::return_value_policy::reference)
-      .def_property_readonly("down", [](GeListNode& n) { return AsNamed(n.GetDown()); },
-                             py::return_value_policy::reference)
+      .def_property_readonly(
+          "next", [](GeListNode& n) { return AsNamed(n.GetNext()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "pred", [](GeListNode& n) { return AsNamed(n.GetPred()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "parent", [](GeListNode& n) { return AsNamed(n.GetUp()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "down", [](GeListNode& n) { return AsNamed(n.GetDown()); },
+          py::return_value_policy::reference)
       .def_property_readonly("children", [](GeListNode& n) { return Members(n.GetChildren()); })
       .def_property_readonly("in_list", [](GeListNode& n) { return n.GetListHead() != nullptr; })
       .def("get_nbit", &GeListNode::GetNBit)
@@ -191,8 +195,7 @@ void BindGeListNode(py::module_& m) {
           "remove", [](GeListNode& n) { n.Remove(); },
           "Takes the node out of its list; from then on it belongs to Python.")
       .def(
-          "write",
-          [](GeListNode& n, py::handle hf, Int32 id) { WriteNodeTo(hf, &n, id); },
+          "write", [](GeListNode& n, py::handle hf, Int32 id) { WriteNodeTo(hf, &n, id); },
           py::arg("hf"), py::arg("id") = 1,
           "Writes the node (a list: every member) as one chunk with this id.");
   m.attr("NBITCONTROL_SET") = Int32(NBITCONTROL_SET);
@@ -243,8 +246,7 @@ void BindBaseList2D(py::module_& m) {
             return static_cast<BaseList2D*>(clone);
           },
           py::return_value_policy::take_ownership, "A copy of the node and its children.")
-      .def("__iter__",
-           [](BaseList2D& n) { return py::iter(Members(n.GetChildren())); })
+      .def("__iter__", [](BaseList2D& n) { return py::iter(Members(n.GetChildren())); })
       .def("__repr__", [](BaseList2D& n) {
         py::object self = py::cast(&n, py::return_value_policy::reference);
         return "<" + std::string(py::str(self.get_type().attr("__name__"))) + " " +
@@ -257,23 +259,28 @@ void BindLists(py::module_& m) {
   py::class_<RootList2D, NodeHolder<RootList2D>, GeListNode>(m, "RootList2D", "A list of nodes.")
       .def("__len__", &RootList2D::GetCount)
       .def("__iter__", [](RootList2D& l) { return py::iter(Members(&l)); })
-      .def("__getitem__",
-           [](RootList2D& l, Int32 i) {
-             const Int32 n = l.GetCount();
-             if (i < -n || i >= n) throw py::index_error();
-             if (i < 0) i += n;
-             GeListNode* m = l.GetFirst();
-             while (i-- > 0) m = m->GetNext();
-             return static_cast<BaseList2D*>(m);
-           },
-           py::return_value_policy::reference)
-      .def_property_readonly("first", [](RootList2D& l) { return AsNamed(l.GetFirst()); },
-                             py::return_value_policy::reference)
-      .def_property_readonly("last", [](RootList2D& l) { return AsNamed(l.GetLast()); },
-                             py::return_value_policy::reference)
-      .def("append", [](RootList2D& l, BaseList2D& n) { InsertInList(&l, &n, AsNamed(l.GetLast())); })
       .def(
-          "insert", [](RootList2D& l, BaseList2D& n, BaseList2D* pred) { InsertInList(&l, &n, pred); },
+          "__getitem__",
+          [](RootList2D& l, Int32 i) {
+            const Int32 n = l.GetCount();
+            if (i < -n || i >= n) throw py::index_error();
+            if (i < 0) i += n;
+            GeListNode* m = l.GetFirst();
+            while (i-- > 0) m = m->GetNext();
+            return static_cast<BaseList2D*>(m);
+          },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "first", [](RootList2D& l) { return AsNamed(l.GetFirst()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "last", [](RootList2D& l) { return AsNamed(l.GetLast()); },
+          py::return_value_policy::reference)
+      .def("append",
+           [](RootList2D& l, BaseList2D& n) { InsertInList(&l, &n, AsNamed(l.GetLast())); })
+      .def(
+          "insert",
+          [](RootList2D& l, BaseList2D& n, BaseList2D* pred) { InsertInList(&l, &n, pred); },
           py::arg("node"), py::arg("pred") = nullptr,
           "After pred, or at the front when pred is None.");
 

@@ -199,9 +199,9 @@ void BindHyperFile(py::module_& m) {
           "are read on entering).");
 
   // Writers: one per value kind.
-#define LUMPY_WRITE(pyname, method, type)                                    \
-  hf.def(pyname, [](PyHyperFile& f, type value) {                            \
-    f.Check(f.hf().method(value), "writing with " #method);                  \
+#define LUMPY_WRITE(pyname, method, type)                   \
+  hf.def(pyname, [](PyHyperFile& f, type value) {           \
+    f.Check(f.hf().method(value), "writing with " #method); \
   })
   LUMPY_WRITE("write_uchar", WriteUChar, UChar);
   LUMPY_WRITE("write_int32", WriteInt32, Int32);

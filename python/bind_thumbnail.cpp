@@ -48,8 +48,8 @@ py::array_t<UChar> Thumbnail(py::object path, bool required) {
   return out;
 }
 
-void SaveJpeg(py::array_t<UChar, py::array::c_style | py::array::forcecast> pixels,
-              py::object path, Int32 quality) {
+void SaveJpeg(py::array_t<UChar, py::array::c_style | py::array::forcecast> pixels, py::object path,
+              Int32 quality) {
   if (pixels.ndim() != 3 || pixels.shape(2) != 3)
     throw py::value_error("save_jpeg takes an array of shape (height, width, 3)");
   const py::ssize_t h = pixels.shape(0), w = pixels.shape(1);

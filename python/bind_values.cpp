@@ -82,9 +82,10 @@ void BindDescID(py::module_& m) {
                      "The address of a parameter: levels given as ints, (id, type, creator) "
                      "tuples or DescLevels.")
       .def(py::init([](py::args levels) { return ToDescID(levels); }))
-      .def("push_id", [](DescID& id, py::handle l) {
-        if (!id.PushId(ToLevel(l))) throw std::bad_alloc();
-      })
+      .def("push_id",
+           [](DescID& id, py::handle l) {
+             if (!id.PushId(ToLevel(l))) throw std::bad_alloc();
+           })
       .def("__len__", &DescID::GetCount)
       .def_property_readonly("depth", &DescID::GetDepth)
       .def("__getitem__",
@@ -92,9 +93,10 @@ void BindDescID(py::module_& m) {
              if (i < -id.GetCount() || i >= id.GetCount()) throw py::index_error();
              return id[i < 0 ? id.GetCount() + i : i];
            })
-      .def("__eq__", [](const DescID& a, py::handle b) {
-        return py::isinstance<DescID>(b) && a == b.cast<const DescID&>();
-      })
+      .def("__eq__",
+           [](const DescID& a, py::handle b) {
+             return py::isinstance<DescID>(b) && a == b.cast<const DescID&>();
+           })
       .def("__repr__", [](const DescID& id) {
         std::string s = "DescID(";
         for (Int32 i = 0; i < id.GetCount(); ++i) s += (i ? ", " : "") + LevelRepr(id[i]);
@@ -154,7 +156,8 @@ void BindContainer(py::module_& m) {
              BrowseContainer browse(&bc);
              Int32 id = 0;
              GeData* data = nullptr;
-             while (browse.GetNext(&id, &data)) items.append(py::make_tuple(id, GeDataToPython(*data)));
+             while (browse.GetNext(&id, &data))
+               items.append(py::make_tuple(id, GeDataToPython(*data)));
              return items;
            })
       .def("values",
@@ -171,17 +174,19 @@ void BindContainer(py::module_& m) {
             return bc.FindIndex(id) >= 0 ? GeDataToPython(*bc.GetData(id)) : preset;
           },
           py::arg("id"), py::arg("default") = py::none())
-      .def("get_data", [](const BaseContainer& bc, Int32 id) { return GeData(*bc.GetData(id)); },
-           "The value of the entry as a GeData (nil when there is none).")
+      .def(
+          "get_data", [](const BaseContainer& bc, Int32 id) { return GeData(*bc.GetData(id)); },
+          "The value of the entry as a GeData (nil when there is none).")
       .def("set_data",
            [](BaseContainer& bc, Int32 id, const GeData& d) {
              if (bc.SetData(id, d) == nullptr) throw std::bad_alloc();
            })
-      .def("ins_data",
-           [](BaseContainer& bc, Int32 id, py::handle value) {
-             if (bc.InsData(id, PythonToGeData(value)) == nullptr) throw std::bad_alloc();
-           },
-           "Appends an entry without replacing one with the same id.")
+      .def(
+          "ins_data",
+          [](BaseContainer& bc, Int32 id, py::handle value) {
+            if (bc.InsData(id, PythonToGeData(value)) == nullptr) throw std::bad_alloc();
+          },
+          "Appends an entry without replacing one with the same id.")
       .def("get_parameter",
            [](const BaseContainer& bc, py::handle id) {
              GeData out;
@@ -198,9 +203,10 @@ void BindContainer(py::module_& m) {
            })
       .def("clear", &BaseContainer::FlushAll)
       .def("copy", [](const BaseContainer& bc) { return BaseContainer(bc); })
-      .def("__eq__", [](const BaseContainer& a, py::handle b) {
-        return py::isinstance<BaseContainer>(b) && a == b.cast<const BaseContainer&>();
-      })
+      .def("__eq__",
+           [](const BaseContainer& a, py::handle b) {
+             return py::isinstance<BaseContainer>(b) && a == b.cast<const BaseContainer&>();
+           })
       .def("__repr__", [](const BaseContainer& bc) {
         py::dict d;
         BrowseContainer browse(&bc);
@@ -222,9 +228,15 @@ void BindGeData(py::module_& m) {
              const Int32 kind = type.cast<Int32>();
              GeData d;
              switch (kind) {
-               case VALUETYPE_INT32: d = GeData(value.cast<Int32>()); break;
-               case VALUETYPE_INT64: d = GeData(value.cast<Int64>()); break;
-               case VALUETYPE_FLOAT: d = GeData(value.cast<Float64>()); break;
+               case VALUETYPE_INT32:
+                 d = GeData(value.cast<Int32>());
+                 break;
+               case VALUETYPE_INT64:
+                 d = GeData(value.cast<Int64>());
+                 break;
+               case VALUETYPE_FLOAT:
+                 d = GeData(value.cast<Float64>());
+                 break;
                default:
                  d = PythonToGeData(value);
                  if (d.GetType() != kind) throw py::type_error("the value is not of that kind");
@@ -234,12 +246,13 @@ void BindGeData(py::module_& m) {
            py::arg("value"), py::arg("type") = py::none())
       .def_property_readonly("type", &GeData::GetType)
       .def_property_readonly("value", &GeDataToPython)
-      .def("__eq__", [](const GeData& a, py::handle b) {
-        return py::isinstance<GeData>(b) && a == b.cast<const GeData&>();
-      })
+      .def("__eq__",
+           [](const GeData& a, py::handle b) {
+             return py::isinstance<GeData>(b) && a == b.cast<const GeData&>();
+           })
       .def("__repr__", [](const GeData& d) {
-        return "GeData(" + std::string(py::repr(GeDataToPython(d))) + ", type=" +
-               std::to_string(d.GetType()) + ")";
+        return "GeData(" + std::string(py::repr(GeDataToPython(d))) +
+               ", type=" + std::to_string(d.GetType()) + ")";
       });
 
   m.attr("VALUETYPE_NIL") = Int32(VALUETYPE_NIL);
@@ -296,13 +309,15 @@ py::object ToPythonPath(const Filename& name) { return PathClass()(ToPython(name
 // ---- vectors and matrices ----
 
 Vector64 ToVector(py::handle value) {
-  py::sequence s = py::reinterpret_borrow<py::sequence>(py::module_::import("builtins").attr("tuple")(value));
+  py::sequence s =
+      py::reinterpret_borrow<py::sequence>(py::module_::import("builtins").attr("tuple")(value));
   if (s.size() != 3) throw py::type_error("a vector has three components");
   return Vector64(s[0].cast<Float64>(), s[1].cast<Float64>(), s[2].cast<Float64>());
 }
 
 Matrix64 ToMatrix(py::handle value) {
-  py::sequence s = py::reinterpret_borrow<py::sequence>(py::module_::import("builtins").attr("tuple")(value));
+  py::sequence s =
+      py::reinterpret_borrow<py::sequence>(py::module_::import("builtins").attr("tuple")(value));
   if (s.size() != 4) throw py::type_error("a matrix is four vectors: offset, v1, v2, v3");
   return Matrix64(ToVector(s[0]), ToVector(s[1]), ToVector(s[2]), ToVector(s[3]));
 }
