@@ -262,12 +262,8 @@ void BindHyperFile(py::module_& m) {
         static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
         const auto* data = reinterpret_cast<const Vector64*>(points.data());
         const Int32 count = Int32(points.shape(0));
-        bool ok;
-        {
-          py::gil_scoped_release unlocked;
-          ok = _HFWriteArray(&f.hf(), data, count);
-        }
-        f.Check(ok, "writing a vector array");
+        // The interpreter stays locked: another thread may not use the stream meanwhile.
+        f.Check(_HFWriteArray(&f.hf(), data, count), "writing a vector array");
       },
       "An (n, 3) array of vectors as the library stores point arrays: the count, then all x, "
       "all y, all z.");
@@ -276,12 +272,7 @@ void BindHyperFile(py::module_& m) {
       [](PyHyperFile& f) {
         Vector64* data = nullptr;
         Int32 count = 0;
-        bool ok;
-        {
-          py::gil_scoped_release unlocked;
-          ok = _HFReadArray(&f.hf(), &data, &count);
-        }
-        f.Check(ok, "reading a vector array");
+        f.Check(_HFReadArray(&f.hf(), &data, &count), "reading a vector array");
         if (data == nullptr) return py::array_t<Float64>(std::vector<py::ssize_t>{0, 3});
         // The block becomes the array's memory; it goes back to MemFree with the array.
         py::capsule owner(data, [](void* block) { MemFree(block); });
@@ -452,7 +443,6 @@ double PointsRoundTripCpp(py::array_t<Float64, py::array::c_style> points, py::h
   const Filename name = ToFilename(path);
   const auto* data = reinterpret_cast<const Vector64*>(points.data());
   const Int32 count = Int32(points.shape(0));
-  py::gil_scoped_release unlocked;
   const auto start = std::chrono::steady_clock::now();
   HyperFile out;
   bool ok = out.Open(name, FILEOPEN_WRITE) && _HFWriteArray(&out, data, count) && out.Close();
