@@ -13,7 +13,7 @@ import lumora
 
 def print_node(node, depth):
     print(f"{'  ' * depth}{node.name or '(unnamed)'}  [{type(node).__name__} {node.type}, "
-          f"{len(node.data)} parameters]")
+          f"parameters: {len(node.data)}]")
     for child in node.children:
         print_node(child, depth + 1)
 
