@@ -135,3 +135,30 @@ def test_damaged_lists_raise_file_errors(path):
                 lumora.RootPluginNode.read(hf)
             # The offset is where the list began.
             assert e.value.code != lumora.FILEERROR_NONE and e.value.offset == 5
+
+
+def test_mutated_lists_read_or_fail_cleanly(path):
+    """Bytes of a written list changed at random: the read succeeds or raises FileError, and
+    what it gives can be written again."""
+    import random
+    lst = build_tree()
+    with lumora.HyperFile(path, "w") as hf:
+        lst.write(hf)
+    data = path.read_bytes()
+    rng = random.Random(11)
+    failures = 0
+    for _ in range(400):
+        mutated = bytearray(data)
+        for _ in range(rng.randint(1, 4)):
+            mutated[rng.randrange(len(mutated))] = rng.randrange(256)
+        path.write_bytes(bytes(mutated))
+        try:
+            with lumora.HyperFile(path) as hf:
+                back = lumora.RootPluginNode.read(hf)
+        except lumora.FileError as e:
+            assert e.code != lumora.FILEERROR_NONE
+            failures += 1
+            continue
+        with lumora.HyperFile(path.with_suffix(".again"), "w") as hf:
+            back.write(hf)
+    assert 0 < failures < 400
