@@ -1,0 +1,370 @@
+// The node tree in Python: GeListNode, BaseList2D with its container and hierarchy, the list
+// heads (RootList2D), plug-in nodes and their lists, and reading and writing nodes and lists.
+//
+// The ownership rule is in lum_py.h. Insertions are checked before they reach the library: the
+// node must be in no list, may not go beneath itself, and must be of the family the list holds
+// (a plug-in node's children are plug-in nodes); otherwise ValueError or TypeError.
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "lum_py.h"
+
+namespace lumpy {
+
+using namespace lumora;
+
+namespace {
+
+// Live wrappers per node.
+std::unordered_map<GeListNode*, int>& Wrapped() {
+  static auto* wrapped = new std::unordered_map<GeListNode*, int>();
+  return *wrapped;
+}
+
+std::vector<NodeListWalker>& Walkers() {
+  static auto* walkers = new std::vector<NodeListWalker>();
+  return *walkers;
+}
+
+bool IsWrapped(GeListNode* node) { return Wrapped().count(node) != 0; }
+
+void DetachWrapped(GeListNode* node);
+
+// Takes every wrapped member of list out of it; the members that stay are searched in turn.
+void DetachFromList(RootList2D* list) {
+  if (list == nullptr) return;
+  GeListNode* member = list->GetFirst();
+  while (member != nullptr) {
+    GeListNode* next = member->GetNext();
+    if (IsWrapped(member)) {
+      member->Remove();
+    } else {
+      DetachWrapped(member);
+    }
+    member = next;
+  }
+}
+
+// Before node is freed: every node beneath it that Python holds leaves the tree.
+void DetachWrapped(GeListNode* node) {
+  if (node->IsListHead()) DetachFromList(static_cast<RootList2D*>(node));
+  DetachFromList(node->GetChildren());
+  if (node->IsBaseList()) {
+    BaseList2D* named = static_cast<BaseList2D*>(node);
+    for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)
+      DetachFromList(named->GetAttachedList(ATTACHEDLIST(i), false));
+  }
+  for (NodeListWalker walker : Walkers()) walker(node, &DetachFromList);
+}
+
+// Whether the library frees node itself: a member of a list, or a list a node owns.
+bool OwnedByTree(GeListNode* node) {
+  if (node->GetListHead() != nullptr) return true;
+  return node->IsListHead() && static_cast<RootList2D*>(node)->GetOwner() != nullptr;
+}
+
+BaseDocument& ReadingDocument() {
+  // Nodes read keep a pointer to the document of their read; one lives as long as the module.
+  static auto* document = new BaseDocument();
+  return *document;
+}
+
+// ---- insertion checks ----
+
+std::vector<MembershipRule>& Rules() {
+  static auto* rules = new std::vector<MembershipRule>();
+  return *rules;
+}
+
+// Whether container (a parent node or a list head) takes child: some family says so.
+bool Accepts(GeListNode* container, GeListNode* child) {
+  for (MembershipRule rule : Rules())
+    if (rule(container, child)) return true;
+  return false;
+}
+
+bool PluginNodesTakePluginNodes(GeListNode* container, GeListNode* child) {
+  const bool pluginContainer = dynamic_cast<PluginNode*>(container) != nullptr ||
+                               dynamic_cast<RootPluginNode*>(container) != nullptr;
+  return pluginContainer && dynamic_cast<PluginNode*>(child) != nullptr;
+}
+
+void CheckFree(GeListNode* node) {
+  if (node->GetListHead() != nullptr)
+    throw py::value_error("the node is in a list already: remove() it first");
+}
+
+// node may not become a member under target or beside it when target lies beneath node.
+void CheckNotBeneath(GeListNode* node, GeListNode* target) {
+  for (GeListNode* up = target; up != nullptr; up = up->GetUp())
+    if (up == node) throw py::value_error("a node cannot go beneath itself");
+}
+
+// The node or list that holds the members beside other.
+GeListNode* ContainerOf(GeListNode* other) {
+  if (other->GetListHead() == nullptr) throw py::value_error("the other node is in no list");
+  GeListNode* up = other->GetUp();
+  return up != nullptr ? up : static_cast<GeListNode*>(other->GetListHead());
+}
+
+void CheckFamily(GeListNode* container, GeListNode* child) {
+  if (!Accepts(container, child))
+    throw py::type_error("this list does not hold nodes of that kind");
+}
+
+void InsertUnder(BaseList2D* node, BaseList2D* parent, bool last) {
+  CheckFree(node);
+  CheckNotBeneath(node, parent);
+  if (parent->GetChildren() == nullptr) throw py::type_error("the parent has no children");
+  CheckFamily(parent, node);
+  if (last) {
+    node->InsertUnderLast(parent);
+  } else {
+    node->InsertUnder(parent);
+  }
+}
+
+void InsertBeside(BaseList2D* node, BaseList2D* other, bool before) {
+  CheckFree(node);
+  if (node == other) throw py::value_error("a node cannot go beside itself");
+  GeListNode* container = ContainerOf(other);
+  CheckNotBeneath(node, other);
+  CheckFamily(container, node);
+  if (before) {
+    node->InsertBefore(other);
+  } else {
+    node->InsertAfter(other);
+  }
+}
+
+void InsertInList(RootList2D* list, BaseList2D* node, BaseList2D* pred) {
+  CheckFree(node);
+  CheckNotBeneath(node, list->GetOwner());
+  CheckFamily(list, node);
+  if (pred != nullptr && pred->GetListHead() != list)
+    throw py::value_error("the predecessor is not in this list");
+  list->InsertAfter(node, pred);
+}
+
+py::list Members(RootList2D* list) {
+  py::list out;
+  if (list == nullptr) return out;
+  for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext())
+    out.append(py::cast(static_cast<BaseList2D*>(m), py::return_value_policy::reference));
+  return out;
+}
+
+BaseList2D* AsNamed(GeListNode* node) {
+  return node != nullptr && node->IsBaseList() ? static_cast<BaseList2D*>(node) : nullptr;
+}
+
+// The file's bytes for one node or list: a chunk with id, the node's chunks inside.
+void WriteNodeTo(py::handle hf, GeListNode* node, Int32 id) {
+  py::object write = hf.attr("_write_object");
+  write(py::cast(node, py::return_value_policy::reference), id);
+}
+
+template <typename T>
+T* Allocated(T* node) {
+  if (node == nullptr) throw std::bad_alloc();
+  return node;
+}
+
+void BindGeListNode(py::module_& m) {
+  py::class_<GeListNode, NodeHolder<GeListNode>>(m, "GeListNode", "A node of the scene tree.")
+      .def_property_readonly("type", &GeListNode::GetType)
+      .def("is_instance_of", &GeListNode::IsInstanceOf)
+      .def_property_readonly(
+          "next", [](GeListNode& n) { return AsNamed(n.GetNext()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "pred", [](GeListNode& n) { return AsNamed(n.GetPred()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "parent", [](GeListNode& n) { return AsNamed(n.GetUp()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "down", [](GeListNode& n) { return AsNamed(n.GetDown()); },
+          py::return_value_policy::reference)
+      .def_property_readonly("children", [](GeListNode& n) { return Members(n.GetChildren()); })
+      .def_property_readonly("in_list", [](GeListNode& n) { return n.GetListHead() != nullptr; })
+      .def("get_nbit", &GeListNode::GetNBit)
+      .def("change_nbit", &GeListNode::ChangeNBit, py::arg("bit"), py::arg("control"))
+      .def(
+          "remove", [](GeListNode& n) { n.Remove(); },
+          "Takes the node out of its list; from then on it belongs to Python.")
+      .def(
+          "write", [](GeListNode& n, py::handle hf, Int32 id) { WriteNodeTo(hf, &n, id); },
+          py::arg("hf"), py::arg("id") = 1,
+          "Writes the node (a list: every member) as one chunk with this id.");
+  m.attr("NBITCONTROL_SET") = Int32(NBITCONTROL_SET);
+  m.attr("NBITCONTROL_CLEAR") = Int32(NBITCONTROL_CLEAR);
+  m.attr("NBITCONTROL_TOGGLE") = Int32(NBITCONTROL_TOGGLE);
+}
+
+void BindBaseList2D(py::module_& m) {
+  py::class_<BaseList2D, NodeHolder<BaseList2D>, GeListNode>(
+      m, "BaseList2D", "A named node: type, name, parameter container, bits and hierarchy.")
+      .def(py::init([](Int32 type) { return Allocated(NewObj<BaseList2D>(type)); }),
+           py::arg("type") = 0)
+      .def_property(
+          "name", [](const BaseList2D& n) { return ToPython(n.GetName()); },
+          [](BaseList2D& n, py::handle name) { n.SetName(ToString(name)); })
+      .def_property_readonly(
+          "data", [](BaseList2D& n) { return n.GetDataInstance(); },
+          py::return_value_policy::reference_internal,
+          "The node's parameter container itself (changes go to the node).")
+      .def_property("bits", &BaseList2D::GetAllBits, &BaseList2D::SetAllBits)
+      .def_property(
+          "link", [](const BaseList2D& n) { return n.GetNodeLink().GetLink(); },
+          [](BaseList2D& n, BaseList2D* target) { n.GetNodeLink().SetLink(target); },
+          py::return_value_policy::reference, "The node's link parameter (a node or None).")
+      .def("get_parameter",
+           [](BaseList2D& n, py::handle id) {
+             GeData out;
+             n.GetDParameter(ToDescID(id), out);
+             return GeDataToPython(out);
+           })
+      .def("set_parameter",
+           [](BaseList2D& n, py::handle id, py::handle value) {
+             return n.SetDParameter(ToDescID(id), PythonToGeData(value));
+           })
+      .def(
+          "insert_under", [](BaseList2D& n, BaseList2D& p) { InsertUnder(&n, &p, false); },
+          "First child of parent.")
+      .def(
+          "insert_under_last", [](BaseList2D& n, BaseList2D& p) { InsertUnder(&n, &p, true); },
+          "Last child of parent.")
+      .def("insert_before", [](BaseList2D& n, BaseList2D& o) { InsertBeside(&n, &o, true); })
+      .def("insert_after", [](BaseList2D& n, BaseList2D& o) { InsertBeside(&n, &o, false); })
+      .def(
+          "copy",
+          [](BaseList2D& n) {
+            GeListNode* clone = n.GetClone(COPYFLAGS_NONE, nullptr);
+            if (clone == nullptr) throw py::type_error("this node cannot be copied");
+            return static_cast<BaseList2D*>(clone);
+          },
+          py::return_value_policy::take_ownership, "A copy of the node and its children.")
+      .def("__iter__", [](BaseList2D& n) { return py::iter(Members(n.GetChildren())); })
+      .def("__repr__", [](BaseList2D& n) {
+        py::object self = py::cast(&n, py::return_value_policy::reference);
+        return "<" + std::string(py::str(self.get_type().attr("__name__"))) + " " +
+               std::string(py::repr(ToPython(n.GetName()))) + " type " +
+               std::to_string(n.GetType()) + ">";
+      });
+}
+
+void BindLists(py::module_& m) {
+  py::class_<RootList2D, NodeHolder<RootList2D>, GeListNode>(m, "RootList2D", "A list of nodes.")
+      .def("__len__", &RootList2D::GetCount)
+      .def("__iter__", [](RootList2D& l) { return py::iter(Members(&l)); })
+      .def(
+          "__getitem__",
+          [](RootList2D& l, Int32 i) {
+            const Int32 n = l.GetCount();
+            if (i < -n || i >= n) throw py::index_error();
+            if (i < 0) i += n;
+            GeListNode* m = l.GetFirst();
+            while (i-- > 0) m = m->GetNext();
+            return static_cast<BaseList2D*>(m);
+          },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "first", [](RootList2D& l) { return AsNamed(l.GetFirst()); },
+          py::return_value_policy::reference)
+      .def_property_readonly(
+          "last", [](RootList2D& l) { return AsNamed(l.GetLast()); },
+          py::return_value_policy::reference)
+      .def("append",
+           [](RootList2D& l, BaseList2D& n) { InsertInList(&l, &n, AsNamed(l.GetLast())); })
+      .def(
+          "insert",
+          [](RootList2D& l, BaseList2D& n, BaseList2D* pred) { InsertInList(&l, &n, pred); },
+          py::arg("node"), py::arg("pred") = nullptr,
+          "After pred, or at the front when pred is None.");
+
+  py::class_<PluginNode, NodeHolder<PluginNode>, BaseList2D>(
+      m, "PluginNode", "A node with plug-in data slots and plug-in node children.")
+      .def(py::init([](Int32 type, bool slot) {
+             PluginNode* n = Allocated(PluginNode::Alloc(type));
+             if (slot) {
+               bool known = false;
+               if (!n->AddSlot()) {
+                 PluginNode::Free(n);
+                 throw std::bad_alloc();
+               }
+               n->ValidateNth(0, type, known);
+             }
+             return n;
+           }),
+           py::arg("type"), py::arg("slot") = true,
+           "A plug-in node of that type, with one data slot of it unless slot is False.")
+      .def_property_readonly("slot_count", &PluginNode::GetSlotCount)
+      .def_property_readonly("plugin_type", &PluginNode::GetPluginType)
+      .def_static(
+          "read",
+          [](py::handle hf) {
+            PluginNode* n = Allocated(PluginNode::Alloc(0));
+            py::object owner = py::cast(n, py::return_value_policy::take_ownership);
+            hf.attr("_read_object")(owner);
+            return owner;
+          },
+          "Reads one plug-in node written by write().");
+
+  py::class_<RootPluginNode, NodeHolder<RootPluginNode>, RootList2D>(m, "RootPluginNode",
+                                                                     "A list of plug-in nodes.")
+      .def(py::init([] { return Allocated(RootPluginNode::Alloc()); }))
+      .def_static(
+          "read",
+          [](py::handle hf) {
+            RootPluginNode* l = Allocated(RootPluginNode::Alloc());
+            py::object owner = py::cast(l, py::return_value_policy::take_ownership);
+            hf.attr("_read_object")(owner);
+            return owner;
+          },
+          "Reads a list written by write().");
+}
+
+}  // namespace
+
+void NodeWrapped(GeListNode* node) {
+  if (node != nullptr) ++Wrapped()[node];
+}
+
+void NodeReleased(GeListNode* node) {
+  auto it = Wrapped().find(node);
+  if (it == Wrapped().end()) return;
+  if (--it->second > 0) return;
+  Wrapped().erase(it);
+  if (OwnedByTree(node)) return;
+  DetachWrapped(node);
+  DeleteObj(node);
+}
+
+void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
+
+void AddMembershipRule(MembershipRule rule) { Rules().push_back(rule); }
+
+bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
+  AliasTrans trans;
+  if (!trans.Init()) throw std::bad_alloc();
+  BaseDocument& doc = ReadingDocument();
+  doc.SetAliasTrans(&trans);
+  BaseDocument* before = hf->GetDocument();
+  hf->SetDocument(&doc);
+  const bool ok = node->ReadObject(hf, true);
+  trans.Zap(false);
+  doc.SetAliasTrans(nullptr);
+  hf->SetDocument(before);
+  return ok && hf->GetError() == FILEERROR_NONE;
+}
+
+void RegisterNodes(py::module_& m) {
+  AddMembershipRule(&PluginNodesTakePluginNodes);
+  BindGeListNode(m);
+  BindBaseList2D(m);
+  BindLists(m);
+}
+
+}  // namespace lumpy

@@ -1,0 +1,164 @@
+"""Nodes: hierarchy, the insertion checks, the ownership rule, and lists written and read back
+byte for byte."""
+import gc
+
+import pytest
+
+import lumora
+from conftest import PLUGIN_TYPE, mask_identities, node
+
+
+def names(nodes):
+    return [n.name for n in nodes]
+
+
+def build_tree():
+    lst = lumora.RootPluginNode()
+    a, b, c, d = node("a"), node("b"), node("c"), node("d")
+    lst.append(a)
+    lst.append(b)
+    c.insert_under(a)
+    d.insert_under_last(a)
+    a.data[10] = 42
+    a.data[11] = "text"
+    a.data[12] = d  # a link
+    b.link = c
+    a.bits = 3
+    a.change_nbit(70, lumora.NBITCONTROL_SET)
+    return lst
+
+
+def test_hierarchy_walks_both_ways():
+    lst = build_tree()
+    a, b = lst
+    assert names(lst) == ["a", "b"] and len(lst) == 2
+    assert names(a.children) == ["c", "d"] and names(a) == ["c", "d"]
+    c, d = a.children
+    assert c.parent is a and d.pred is c and c.next is d and a.down is c
+    assert a.parent is None and a.next is b and lst[-1] is b and lst.first is a
+    e = node("e")
+    e.insert_before(d)
+    f = node("f")
+    f.insert_after(b)
+    assert names(a.children) == ["c", "e", "d"] and names(lst) == ["a", "b", "f"]
+    e.remove()
+    assert not e.in_list and names(a.children) == ["c", "d"]
+    lst.insert(e, None)
+    assert names(lst) == ["e", "a", "b", "f"]
+
+
+def test_insertions_that_would_break_the_tree_are_refused():
+    lst = build_tree()
+    a = lst[0]
+    c = a.children[0]
+    with pytest.raises(ValueError):
+        c.insert_under(lst[1])  # in a list already
+    loose = node("x")
+    with pytest.raises(ValueError):
+        loose.insert_before(node("y"))  # beside a node in no list
+    a.remove()
+    with pytest.raises(ValueError):
+        a.insert_under(c)  # beneath itself
+    with pytest.raises(TypeError):
+        lumora.BaseList2D().insert_under(a)  # a plug-in node's children are plug-in nodes
+    with pytest.raises(TypeError):
+        lst.append(lumora.BaseList2D())
+    with pytest.raises(TypeError):
+        node("z").insert_under(lumora.BaseList2D())  # no children
+
+
+def test_python_keeps_what_it_holds_when_the_tree_goes():
+    lst = build_tree()
+    a = lst[0]
+    c, d = a.children
+    del lst, a
+    gc.collect()
+    # The tree is gone; c and d, held by Python, were taken out of it first.
+    assert not c.in_list and c.parent is None and c.name == "c"
+    assert d.name == "d" and d.data is not None
+    # A node whose wrapper goes while it sits in a tree is the tree's.
+    parent = node("p")
+    node("kid").insert_under(parent)
+    gc.collect()
+    assert names(parent.children) == ["kid"]
+    # A container handed out keeps its node alive.
+    data = node("q").data
+    data[1] = 5
+    gc.collect()
+    assert data[1] == 5
+
+
+def test_lists_read_back_and_write_the_same_bytes(path, tmp_path):
+    lst = build_tree()
+    with lumora.HyperFile(path, "w") as hf:
+        lst.write(hf)
+    first = path.read_bytes()
+    with lumora.HyperFile(path) as hf:
+        back = lumora.RootPluginNode.read(hf)
+    a, b = back
+    c, d = a.children
+    assert names(back) == ["a", "b"] and names(a.children) == ["c", "d"]
+    assert a.type == PLUGIN_TYPE and a.slot_count == 1
+    assert a.data[10] == 42 and a.data[11] == "text"
+    assert a.data[12] is d and b.link is c  # links reconnected
+    assert a.bits == 3 and a.get_nbit(70)
+    again = tmp_path / "again.lum"
+    with lumora.HyperFile(again, "w") as hf:
+        back.write(hf)
+    assert mask_identities(again.read_bytes()) == mask_identities(first)
+
+    copy = a.copy()
+    assert names(copy.children) == ["c", "d"] and not copy.in_list
+
+
+def test_single_nodes_read_back(path):
+    n = node("solo")
+    n.data[1] = (1.0, 2.0, 3.0)
+    with lumora.HyperFile(path, "w") as hf:
+        n.write(hf)
+    with lumora.HyperFile(path) as hf:
+        back = lumora.PluginNode.read(hf)
+    assert back.name == "solo" and back.data[1] == (1.0, 2.0, 3.0)
+
+
+def test_damaged_lists_raise_file_errors(path):
+    lst = build_tree()
+    with lumora.HyperFile(path, "w") as hf:
+        hf.write_int32(9)
+        lst.write(hf)
+    data = path.read_bytes()
+    for n in range(5, len(data), 7):
+        path.write_bytes(data[:n])
+        with lumora.HyperFile(path) as hf:
+            hf.read_int32()
+            with pytest.raises(lumora.FileError) as e:
+                lumora.RootPluginNode.read(hf)
+            # The offset is where the list began.
+            assert e.value.code != lumora.FILEERROR_NONE and e.value.offset == 5
+
+
+def test_mutated_lists_read_or_fail_cleanly(path):
+    """Bytes of a written list changed at random: the read succeeds or raises FileError, and
+    what it gives can be written again."""
+    import random
+    lst = build_tree()
+    with lumora.HyperFile(path, "w") as hf:
+        lst.write(hf)
+    data = path.read_bytes()
+    rng = random.Random(11)
+    failures = 0
+    for _ in range(400):
+        mutated = bytearray(data)
+        for _ in range(rng.randint(1, 4)):
+            mutated[rng.randrange(len(mutated))] = rng.randrange(256)
+        path.write_bytes(bytes(mutated))
+        try:
+            with lumora.HyperFile(path) as hf:
+                back = lumora.RootPluginNode.read(hf)
+        except lumora.FileError as e:
+            assert e.code != lumora.FILEERROR_NONE
+            failures += 1
+            continue
+        with lumora.HyperFile(path.with_suffix(".again"), "w") as hf:
+            back.write(hf)
+    assert 0 < failures < 400
