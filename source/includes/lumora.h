@@ -40,5 +40,8 @@
 #include "scene/lum_baselist4d.h"
 #include "scene/lum_nodedata.h"
 #include "scene/lum_pluginnode.h"
+#include "shading/lum_baseshader.h"
+#include "shading/lum_rootshader.h"
+#include "shading/lum_blendlayers.h"
 
 #endif  // LUMORA_H
