@@ -60,6 +60,10 @@ const KindSpec kKinds[] = {
 
 const KindSpec& Spec(Int32 kind) { return kKinds[kind - 1]; }
 
+// The folders being read, over every stack being read (a stack may sit in a container inside
+// a colorize layer of another stack): the library is used from one thread at a time.
+Int32 g_folderReadNesting = 0;
+
 bool Fail(HyperFile* hf, FILEERROR error) {
   if (hf->GetError() == FILEERROR_NONE) hf->SetError(error);
   return false;
@@ -353,9 +357,11 @@ bool BlendFolder::GetParameter(Int32 id, GeData& out) const {
 }
 
 bool BlendFolder::ReadSpecial(HyperFile* hf, Int32) {
-  _children._depth = (GetOwner() != nullptr ? GetOwner()->GetDepth() : 0) + 1;
-  if (_children._depth > PRIVATECHUNK_MAX_NESTING) return Fail(hf, FILEERROR_WRONG_VALUE);
-  return _children.Read(hf);
+  if (g_folderReadNesting >= PRIVATECHUNK_MAX_NESTING) return Fail(hf, FILEERROR_WRONG_VALUE);
+  ++g_folderReadNesting;
+  const bool ok = _children.Read(hf);
+  --g_folderReadNesting;
+  return ok;
 }
 
 bool BlendFolder::WriteSpecial(HyperFile* hf) const { return _children.Write(hf); }

@@ -10,7 +10,8 @@
 // switch), then the kind's own; unknown ids give false.
 //
 // Reading is bounded: a folder nested deeper than PRIVATECHUNK_MAX_NESTING (the container
-// reader's limit) fails with FILEERROR_WRONG_VALUE, so that no file exhausts the stack.
+// reader's limit; counted over all stacks being read, one inside another's colorize container
+// included) fails with FILEERROR_WRONG_VALUE, so that no file exhausts the stack.
 //
 // Comparison follows shader layers into the shaders they link to (BaseShader::Compare). One
 // comparison of layer stacks compares each shader of the first side at most once and never
@@ -155,8 +156,6 @@ class CBlendLayers {
   BlendLayer* GetLayer(Int32 index) const;
   // Destroys the layer at index; false for an index outside the list.
   bool Remove(Int32 index);
-  // The folder depth of this list (0 for a stack, 1 for a top folder's children ...).
-  Int32 GetDepth() const { return _depth; }
 
  private:
   friend class BlendFolder;
@@ -165,7 +164,6 @@ class CBlendLayers {
   BlendLayer** _layers = nullptr;
   Int32 _count = 0;
   Int32 _capacity = 0;
-  Int32 _depth = 0;
 };
 
 class BlendFolder : public BlendLayer {
