@@ -356,6 +356,10 @@ bool BlendFolder::GetParameter(Int32 id, GeData& out) const {
   return true;
 }
 
+void BlendFolder::ClearShaders(BaseList2D* node, BaseDocument* doc) {
+  for (Int32 i = 0; i < _children.GetCount(); ++i) _children.GetLayer(i)->ClearShaders(node, doc);
+}
+
 bool BlendFolder::ReadSpecial(HyperFile* hf, Int32) {
   if (g_folderReadNesting >= PRIVATECHUNK_MAX_NESTING) return Fail(hf, FILEERROR_WRONG_VALUE);
   ++g_folderReadNesting;

@@ -170,6 +170,8 @@ class BlendFolder : public BlendLayer {
  public:
   BlendFolder();
   bool GetParameter(Int32 id, GeData& out) const override;
+  // The children's.
+  void ClearShaders(BaseList2D* node, BaseDocument* doc) override;
   // The child layers.
   CBlendLayers& GetLayers() { return _children; }
   const CBlendLayers& GetLayers() const { return _children; }

@@ -151,6 +151,36 @@ TEST(BlendLayers, AddPutsLayersAtEitherEndAndGrows) {
   EXPECT_EQ(0, list.GetLayer(0)->GetCreationCode());
 }
 
+TEST(BlendLayers, ACopyKeepsNamesSwitchesAndLinksAndComparesEqual) {
+  BaseShader* shader = BaseShader::Alloc(5832);
+  CBlendLayers list;
+  for (const Kind& k : Kinds()) {
+    BlendLayer* layer = list.Add(LayerType(k.kind), k.kind, true);
+    layer->SetName(Str("renamed"));
+    layer->SetParameter(1000, GeData(Int32(0)));
+    layer->SetParameter(1001, GeData(Int32(1)));
+    layer->SetParameter(1002, GeData(Int32(9)));
+    for (const Field& f : k.fields) layer->SetParameter(f.id, Value(f.kind, f.other));
+  }
+  static_cast<BlendShader*>(list.GetLayer(1))->SetLink(shader);
+  static_cast<BlendFolder*>(list.GetLayer(0))->GetLayers().Add(LAYERTYPE_SHADER, 0, true);
+  CBlendLayers copy;
+  ASSERT_TRUE(list.CopyTo(&copy, nullptr));
+  EXPECT_EQ(0, list.Compare(&copy));
+  EXPECT_TRUE(Str("renamed") == copy.GetLayer(3)->GetName());
+  EXPECT_EQ(shader, static_cast<BlendShader*>(copy.GetLayer(1))->GetLink().GetLink());
+  // Clearing the shaders empties the links, those inside folders too.
+  static_cast<BlendShader*>(
+      static_cast<BlendFolder*>(copy.GetLayer(0))->GetLayers().GetLayer(0))->SetLink(shader);
+  for (Int32 i = 0; i < copy.GetCount(); ++i) copy.GetLayer(i)->ClearShaders(nullptr, nullptr);
+  EXPECT_TRUE(static_cast<BlendShader*>(copy.GetLayer(1))->GetLink().IsEmpty());
+  EXPECT_TRUE(static_cast<BlendShader*>(
+                  static_cast<BlendFolder*>(copy.GetLayer(0))->GetLayers().GetLayer(0))
+                  ->GetLink()
+                  .IsEmpty());
+  BaseShader::Free(shader);
+}
+
 TEST(BlendLayersFile, EveryKindRoundTripsAndReadsAtEveryLevel) {
   // Level 3, as written: every field set away from its default survives byte for byte.
   CBlendLayers list;
@@ -206,6 +236,22 @@ TEST(BlendLayersFile, PosterizeWritesItsFloatFirst) {
   EXPECT_NE(std::string::npos,
             hex.find(lumtest::NormHex("0f00000000 133fb999999999999a 0f00000005 1501")))
       << hex;
+}
+
+TEST(BlendLayersFile, AWriteThatFailsAnywhereFailsTheList) {
+  // The stream runs out of room inside every value in turn, the last layer's closing switch
+  // included: the list's write must say so.
+  CBlendLayers list;
+  list.Add(LAYERTYPE_CLAMP, 0, true);
+  list.Add(LAYERTYPE_POSTERIZE, 0, true);
+  const Int64 size = Int64(WriteList(list).size());
+  for (Int64 room = 0; room < size; ++room) {
+    lumtest::FullFileWriter w(room);
+    EXPECT_FALSE(list.Write(&w.hf)) << room;
+    EXPECT_EQ(FILEERROR_WRITE, w.hf.GetError()) << room;
+  }
+  lumtest::FullFileWriter w(size);
+  EXPECT_TRUE(list.Write(&w.hf));
 }
 
 TEST(BlendLayersFile, ColorizeWithoutEntryOneKeepsItsDefaultGradient) {
