@@ -21,7 +21,7 @@ constexpr Int32 kColorizeGradientEntry = 1;
 // One field of a kind: its parameter id, its kind (F float, I int32, B bool, V vector, X the
 // kind's special field), the list level from which it is read (below it keeps its default)
 // and its default.
-struct FieldSpec {
+struct FieldRow {
   Int32 id;
   Char kind;
   Int32 minLevel;
@@ -29,17 +29,17 @@ struct FieldSpec {
   Vector64 vdef;
 };
 
-struct KindSpec {
+struct KindRow {
   const Char* name;
   Int32 count;
-  FieldSpec fields[BLENDLAYER_MAXFIELDS];
+  FieldRow fields[BLENDLAYER_MAXFIELDS];
 };
 
 const Vector64 kZero{0.0, 0.0, 0.0};
 const Vector64 kOne{1.0, 1.0, 1.0};
 
 // The kinds 1 .. 10, each with its fields in write order.
-const KindSpec kKinds[] = {
+const KindRow kKinds[] = {
     {"Folder", 4, {{2000, 'I', 0, 1, kZero}, {2001, 'F', 0, 1.0, kZero}, {2002, 'B', 0, 1, kZero},
                    {0, 'X', 0, 0, kZero}}},
     {"BlendShader", 3, {{2000, 'I', 0, 1, kZero}, {2001, 'F', 0, 1.0, kZero}, {0, 'X', 0, 0, kZero}}},
@@ -58,7 +58,7 @@ const KindSpec kKinds[] = {
                       {2003, 'V', 3, 0, kOne}, {2004, 'V', 3, 0, kZero}}},
 };
 
-const KindSpec& Spec(Int32 kind) { return kKinds[kind - 1]; }
+const KindRow& Row(Int32 kind) { return kKinds[kind - 1]; }
 
 // The folders being read, over every stack being read (a stack may sit in a container inside
 // a colorize layer of another stack): the library is used from one thread at a time.
@@ -174,18 +174,18 @@ bool SameGradient(const GeData& a, const GeData& b) {
 // ---- BlendLayer ----
 
 BlendLayer::BlendLayer(Int32 kind) : _kind(kind) {
-  const KindSpec& spec = Spec(kind);
-  _name = String(spec.name);
-  for (Int32 i = 0; i < spec.count; ++i) {
-    _num[i] = spec.fields[i].def;
-    _vec[i] = spec.fields[i].vdef;
+  const KindRow& row = Row(kind);
+  _name = String(row.name);
+  for (Int32 i = 0; i < row.count; ++i) {
+    _num[i] = row.fields[i].def;
+    _vec[i] = row.fields[i].vdef;
   }
 }
 
 bool BlendLayer::Read(HyperFile* hf, Int32 level) {
-  const KindSpec& spec = Spec(_kind);
-  for (Int32 i = 0; i < spec.count; ++i) {
-    const FieldSpec& f = spec.fields[i];
+  const KindRow& row = Row(_kind);
+  for (Int32 i = 0; i < row.count; ++i) {
+    const FieldRow& f = row.fields[i];
     if (level < f.minLevel) continue;
     switch (f.kind) {
       case 'F':
@@ -215,10 +215,10 @@ bool BlendLayer::Read(HyperFile* hf, Int32 level) {
 }
 
 bool BlendLayer::Write(HyperFile* hf) const {
-  const KindSpec& spec = Spec(_kind);
-  for (Int32 i = 0; i < spec.count; ++i) {
+  const KindRow& row = Row(_kind);
+  for (Int32 i = 0; i < row.count; ++i) {
     bool ok = true;
-    switch (spec.fields[i].kind) {
+    switch (row.fields[i].kind) {
       case 'F':
         ok = hf->WriteFloat(_num[i]);
         break;
@@ -247,9 +247,9 @@ Int32 BlendLayer::Compare(const BlendLayer* other) const {
       _value1002 != other->_value1002) {
     return 1;
   }
-  const KindSpec& spec = Spec(_kind);
-  for (Int32 i = 0; i < spec.count; ++i) {
-    if (spec.fields[i].kind == 'X') {
+  const KindRow& row = Row(_kind);
+  for (Int32 i = 0; i < row.count; ++i) {
+    if (row.fields[i].kind == 'X') {
       if (!EqualSpecial(other)) return 1;
     } else if (_num[i] != other->_num[i] || _vec[i].x != other->_vec[i].x ||
                _vec[i].y != other->_vec[i].y || _vec[i].z != other->_vec[i].z) {
@@ -293,9 +293,9 @@ bool BlendLayer::GetParameter(Int32 id, GeData& out) const {
     default:
       break;
   }
-  const KindSpec& spec = Spec(_kind);
-  for (Int32 i = 0; i < spec.count; ++i) {
-    const FieldSpec& f = spec.fields[i];
+  const KindRow& row = Row(_kind);
+  for (Int32 i = 0; i < row.count; ++i) {
+    const FieldRow& f = row.fields[i];
     if (f.id != id || f.kind == 'X') continue;
     if (f.kind == 'F') {
       out = GeData(_num[i]);
@@ -323,9 +323,9 @@ bool BlendLayer::SetParameter(Int32 id, const GeData& value) {
     default:
       break;
   }
-  const KindSpec& spec = Spec(_kind);
-  for (Int32 i = 0; i < spec.count; ++i) {
-    const FieldSpec& f = spec.fields[i];
+  const KindRow& row = Row(_kind);
+  for (Int32 i = 0; i < row.count; ++i) {
+    const FieldRow& f = row.fields[i];
     if (f.id != id || f.kind == 'X') continue;
     switch (f.kind) {
       case 'F':
