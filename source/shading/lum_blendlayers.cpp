@@ -6,8 +6,8 @@
 #include "scene/lum_privatechunk.h"
 #include "shading/lum_baseshader.h"
 #include "stream/lum_hyperfile.h"
-#include "values/lum_basecontainer.h"
 #include "values/datatypes/lum_gradient.h"
+#include "values/lum_basecontainer.h"
 
 namespace lumora {
 
@@ -40,22 +40,49 @@ const Vector64 kOne{1.0, 1.0, 1.0};
 
 // The kinds 1 .. 10, each with its fields in write order.
 const KindRow kKinds[] = {
-    {"Folder", 4, {{2000, 'I', 0, 1, kZero}, {2001, 'F', 0, 1.0, kZero}, {2002, 'B', 0, 1, kZero},
-                   {0, 'X', 0, 0, kZero}}},
-    {"BlendShader", 3, {{2000, 'I', 0, 1, kZero}, {2001, 'F', 0, 1.0, kZero}, {0, 'X', 0, 0, kZero}}},
-    {"B/C/G", 3, {{2000, 'F', 0, 0.0, kZero}, {2001, 'F', 0, 0.0, kZero}, {2002, 'F', 0, 1.0, kZero}}},
-    {"HLS", 4, {{2000, 'F', 0, 0.0, kZero}, {2001, 'F', 0, 0.0, kZero}, {2002, 'F', 0, 0.0, kZero},
-                {2003, 'B', 0, 0, kZero}}},
+    {"Folder",
+     4,
+     {{2000, 'I', 0, 1, kZero},
+      {2001, 'F', 0, 1.0, kZero},
+      {2002, 'B', 0, 1, kZero},
+      {0, 'X', 0, 0, kZero}}},
+    {"BlendShader",
+     3,
+     {{2000, 'I', 0, 1, kZero}, {2001, 'F', 0, 1.0, kZero}, {0, 'X', 0, 0, kZero}}},
+    {"B/C/G",
+     3,
+     {{2000, 'F', 0, 0.0, kZero}, {2001, 'F', 0, 0.0, kZero}, {2002, 'F', 0, 1.0, kZero}}},
+    {"HLS",
+     4,
+     {{2000, 'F', 0, 0.0, kZero},
+      {2001, 'F', 0, 0.0, kZero},
+      {2002, 'F', 0, 0.0, kZero},
+      {2003, 'B', 0, 0, kZero}}},
     {"Posterize", 2, {{2001, 'F', 0, 0.1, kZero}, {2000, 'I', 0, 5, kZero}}},
-    {"Colorize", 4, {{2000, 'I', 0, 0, kZero}, {2001, 'X', 0, 0, kZero}, {2002, 'B', 0, 0, kZero},
-                     {2003, 'B', 1, 0, kZero}}},
+    {"Colorize",
+     4,
+     {{2000, 'I', 0, 0, kZero},
+      {2001, 'X', 0, 0, kZero},
+      {2002, 'B', 0, 0, kZero},
+      {2003, 'B', 1, 0, kZero}}},
     {"Clamp", 2, {{2000, 'F', 0, 0.0, kZero}, {2001, 'F', 0, 1.0, kZero}}},
     {"Clip", 2, {{2000, 'F', 0, 0.0, kZero}, {2001, 'F', 0, 1.0, kZero}}},
-    {"Distort", 7, {{2000, 'I', 0, 13, kZero}, {2001, 'F', 0, 0.1, kZero}, {2006, 'I', 0, 3, kZero},
-                    {2005, 'B', 0, 0, kZero}, {2002, 'F', 0, 5.0, kZero}, {2003, 'F', 0, 1.0, kZero},
-                    {2004, 'F', 0, 1.0, kZero}}},
-    {"Transform", 5, {{2000, 'F', 0, 0.0, kZero}, {2001, 'B', 0, 0, kZero}, {2002, 'B', 0, 0, kZero},
-                      {2003, 'V', 3, 0, kOne}, {2004, 'V', 3, 0, kZero}}},
+    {"Distort",
+     7,
+     {{2000, 'I', 0, 13, kZero},
+      {2001, 'F', 0, 0.1, kZero},
+      {2006, 'I', 0, 3, kZero},
+      {2005, 'B', 0, 0, kZero},
+      {2002, 'F', 0, 5.0, kZero},
+      {2003, 'F', 0, 1.0, kZero},
+      {2004, 'F', 0, 1.0, kZero}}},
+    {"Transform",
+     5,
+     {{2000, 'F', 0, 0.0, kZero},
+      {2001, 'B', 0, 0, kZero},
+      {2002, 'B', 0, 0, kZero},
+      {2003, 'V', 3, 0, kOne},
+      {2004, 'V', 3, 0, kZero}}},
 };
 
 const KindRow& Row(Int32 kind) { return kKinds[kind - 1]; }
@@ -452,7 +479,8 @@ bool BlendEffectColorize::ReadSpecial(HyperFile* hf, Int32) {
 
 bool BlendEffectColorize::WriteSpecial(HyperFile* hf) const {
   BaseContainer bc;
-  if (bc.SetData(kColorizeGradientEntry, _gradient) == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
+  if (bc.SetData(kColorizeGradientEntry, _gradient) == nullptr)
+    return Fail(hf, FILEERROR_OUTOFMEMORY);
   return hf->WriteContainer(bc);
 }
 
@@ -583,8 +611,7 @@ bool CBlendLayers::WriteElementHF(HyperFile* hf, const BlendLayer* layer) const 
   // the layer.
   return layer != nullptr && hf->WriteInt32(layer->_kind) && hf->WriteBool(layer->_switch1001) &&
          hf->WriteString(layer->_name) && hf->WriteInt32(layer->_code) &&
-         hf->WriteInt32(layer->_value1002) && layer->Write(hf) &&
-         hf->WriteBool(layer->_switch1000);
+         hf->WriteInt32(layer->_value1002) && layer->Write(hf) && hf->WriteBool(layer->_switch1000);
 }
 
 bool CBlendLayers::ReadElementCreate(HyperFile* hf, BlendLayer*& out, Int32 level) {

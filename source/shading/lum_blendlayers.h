@@ -235,10 +235,10 @@ class BlendEffectColorize : public BlendLayer {
 };
 
 // The effect kinds without a special field.
-#define LUM_BLEND_EFFECT(Name, Kind)             \
-  class Name : public BlendLayer {               \
-   public:                                       \
-    Name() : BlendLayer(Kind) {}                 \
+#define LUM_BLEND_EFFECT(Name, Kind) \
+  class Name : public BlendLayer {   \
+   public:                           \
+    Name() : BlendLayer(Kind) {}     \
   }
 LUM_BLEND_EFFECT(BlendEffectBC, LAYERTYPE_BRIGHTNESSCONTRAST);
 LUM_BLEND_EFFECT(BlendEffectHSL, LAYERTYPE_HSL);

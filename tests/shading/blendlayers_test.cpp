@@ -35,15 +35,29 @@ const std::vector<Kind>& Kinds() {
       {1, "Folder", {{2000, 'I', 1, 4}, {2001, 'F', 1.0, 0.25}, {2002, 'B', 1, 0}}},
       {2, "BlendShader", {{2000, 'I', 1, 7}, {2001, 'F', 1.0, 0.5}}},
       {3, "B/C/G", {{2000, 'F', 0, 0.1}, {2001, 'F', 0, 0.2}, {2002, 'F', 1.0, 2.5}}},
-      {4, "HLS", {{2000, 'F', 0, 0.3}, {2001, 'F', 0, 0.4}, {2002, 'F', 0, 0.6}, {2003, 'B', 0, 1}}},
+      {4,
+       "HLS",
+       {{2000, 'F', 0, 0.3}, {2001, 'F', 0, 0.4}, {2002, 'F', 0, 0.6}, {2003, 'B', 0, 1}}},
       {5, "Posterize", {{2001, 'F', 0.1, 0.7}, {2000, 'I', 5, 9}}},
       {6, "Colorize", {{2000, 'I', 0, 3}, {2002, 'B', 0, 1}, {2003, 'B', 0, 1}}},
       {7, "Clamp", {{2000, 'F', 0, 0.05}, {2001, 'F', 1.0, 0.95}}},
       {8, "Clip", {{2000, 'F', 0, 0.15}, {2001, 'F', 1.0, 0.85}}},
-      {9, "Distort", {{2000, 'I', 13, 2}, {2001, 'F', 0.1, 0.9}, {2006, 'I', 3, 1}, {2005, 'B', 0, 1},
-                      {2002, 'F', 5.0, 6.0}, {2003, 'F', 1.0, 1.5}, {2004, 'F', 1.0, 0.5}}},
-      {10, "Transform", {{2000, 'F', 0, 0.75}, {2001, 'B', 0, 1}, {2002, 'B', 0, 1},
-                         {2003, 'V', 1, 2}, {2004, 'V', 0, 3}}},
+      {9,
+       "Distort",
+       {{2000, 'I', 13, 2},
+        {2001, 'F', 0.1, 0.9},
+        {2006, 'I', 3, 1},
+        {2005, 'B', 0, 1},
+        {2002, 'F', 5.0, 6.0},
+        {2003, 'F', 1.0, 1.5},
+        {2004, 'F', 1.0, 0.5}}},
+      {10,
+       "Transform",
+       {{2000, 'F', 0, 0.75},
+        {2001, 'B', 0, 1},
+        {2002, 'B', 0, 1},
+        {2003, 'V', 1, 2},
+        {2004, 'V', 0, 3}}},
   };
   return kinds;
 }
@@ -170,8 +184,8 @@ TEST(BlendLayers, ACopyKeepsNamesSwitchesAndLinksAndComparesEqual) {
   EXPECT_TRUE(Str("renamed") == copy.GetLayer(3)->GetName());
   EXPECT_EQ(shader, static_cast<BlendShader*>(copy.GetLayer(1))->GetLink().GetLink());
   // Clearing the shaders empties the links, those inside folders too.
-  static_cast<BlendShader*>(
-      static_cast<BlendFolder*>(copy.GetLayer(0))->GetLayers().GetLayer(0))->SetLink(shader);
+  static_cast<BlendShader*>(static_cast<BlendFolder*>(copy.GetLayer(0))->GetLayers().GetLayer(0))
+      ->SetLink(shader);
   for (Int32 i = 0; i < copy.GetCount(); ++i) copy.GetLayer(i)->ClearShaders(nullptr, nullptr);
   EXPECT_TRUE(static_cast<BlendShader*>(copy.GetLayer(1))->GetLink().IsEmpty());
   EXPECT_TRUE(static_cast<BlendShader*>(
@@ -220,7 +234,8 @@ TEST(BlendLayersFile, EveryKindRoundTripsAndReadsAtEveryLevel) {
       EXPECT_EQ(77, layer->GetCreationCode());
       EXPECT_TRUE(Str("old") == layer->GetName());
       for (const Field& f : k.fields) {
-        const bool absent = (k.kind == 10 && f.kind == 'V') || (k.kind == 6 && f.id == 2003 && level < 1);
+        const bool absent =
+            (k.kind == 10 && f.kind == 'V') || (k.kind == 6 && f.id == 2003 && level < 1);
         layer->GetParameter(f.id, d);
         EXPECT_EQ(absent ? f.def : f.other, NumberOf(d, f.kind)) << k.name << " " << f.id;
       }
@@ -266,8 +281,8 @@ TEST(BlendLayersFile, ColorizeWithoutEntryOneKeepsItsDefaultGradient) {
       hf.WriteInt32(0);
       hf.WriteInt32(2);
       BaseContainer bc;
-      if (variant == 1) bc.SetInt32(2, 5);      // entry 1 missing
-      if (variant == 2) bc.SetInt32(1, 5);      // entry 1 not a gradient
+      if (variant == 1) bc.SetInt32(2, 5);  // entry 1 missing
+      if (variant == 2) bc.SetInt32(1, 5);  // entry 1 not a gradient
       hf.WriteContainer(bc);
       hf.WriteBool(true);
       hf.WriteBool(true);
@@ -376,9 +391,9 @@ TEST(BlendLayersCompare, FoldersAndShaderLinks) {
 // A shader whose container holds a stack with one shader layer linking to next.
 void LinkThroughStack(BaseShader* from, BaseShader* next) {
   GeData value(CUSTOMDATATYPE_BLEND, DEFAULTVALUE);
-  auto* layer = static_cast<BlendShader*>(
-      iBlendDataType::From(value.GetCustomDataType(CUSTOMDATATYPE_BLEND))
-          ->layers.Add(LAYERTYPE_SHADER, 0, true));
+  auto* layer =
+      static_cast<BlendShader*>(iBlendDataType::From(value.GetCustomDataType(CUSTOMDATATYPE_BLEND))
+                                    ->layers.Add(LAYERTYPE_SHADER, 0, true));
   layer->SetLink(next);
   from->GetDataInstance()->SetData(1000, value);
 }

@@ -46,7 +46,8 @@ BaseShader* BuildMaterial(BaseList2D& owner) {
 // The shader's stack's first layer link (a shader layer).
 BaseList2D* FirstLayerLink(BaseShader* shader) {
   const GeData* value = shader->GetDataInstance()->GetData(1000);
-  const iBlendDataType* blend = iBlendDataType::From(value->GetCustomDataType(CUSTOMDATATYPE_BLEND));
+  const iBlendDataType* blend =
+      iBlendDataType::From(value->GetCustomDataType(CUSTOMDATATYPE_BLEND));
   return static_cast<BlendShader*>(blend->layers.GetLayer(0))->GetLink().GetLink();
 }
 
@@ -123,8 +124,8 @@ TEST(ShaderFile, AKindWithoutDataClassKeepsItsChunk) {
   EXPECT_TRUE(Str("odd") == list.GetFirst()->GetName());
   // The shader's own chunks come first; the kept chunk follows them unchanged.
   const std::string written = lumtest::ToHex(scenetest::WriteNode(list));
-  const std::string kept = lumtest::ToHex(bytes).substr(lumtest::ToHex(bytes).find(
-      lumtest::NormHex("01 0001adf0 00000004")));
+  const std::string kept = lumtest::ToHex(bytes).substr(
+      lumtest::ToHex(bytes).find(lumtest::NormHex("01 0001adf0 00000004")));
   EXPECT_NE(std::string::npos, written.find(kept.substr(0, kept.size() - 6))) << written;
   RootShader copy;
   ASSERT_TRUE(list.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));

@@ -13,9 +13,8 @@ TEST(ShaderListRegistration, ANodeReadsItsShaderListWithoutNamingShaders) {
   // A plug-in node whose shader list holds one shader of kind 5832 with a child.
   const scenetest::Bytes bytes = lumtest::WriteStream([](HyperFile& hf) {
     auto shader = [&](Int32 type) {
-      return hf.WriteChunkStart(5707, 0) && hf.WriteChunkStart(110064, 0) &&
-             hf.WriteInt32(type) && hf.WriteInt32(0) && hf.WriteString(String("s")) &&
-             hf.WriteChunkEnd();
+      return hf.WriteChunkStart(5707, 0) && hf.WriteChunkStart(110064, 0) && hf.WriteInt32(type) &&
+             hf.WriteInt32(0) && hf.WriteString(String("s")) && hf.WriteChunkEnd();
     };
     return hf.WriteChunkStart(1, 0) && hf.WriteChunkStart(CHUNK_SHADERS, 0) &&
            hf.WriteChunkStart(CHUNK_NODELIST, 0) && shader(5832) &&
