@@ -300,9 +300,9 @@ class BlendDataTypeClass {
   static bool ReadData(CustomDataType* data, HyperFile* hf, Int32 level);
 };
 
-// The object of every known custom type whose contents this library does not interpret: the chunk's raw contents up to and including its end byte, and
-// the chunk level they were written under. A GeData holds one only with the bytes of a stored
-// value.
+// The object of every known custom type whose contents this library does not interpret: the
+// chunk's raw contents up to and including its end byte, and the chunk level they were written
+// under. A GeData holds one only with the bytes of a stored value.
 struct RawCustomData {
   Int32 level = 0;
   Int64 size = 0;
