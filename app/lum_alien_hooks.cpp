@@ -73,6 +73,8 @@ const Entry kTagTable[] = {
     {1019365, 1019365, Make<lumora::WeightTagData>},
 };
 
+// AllocAlienShaderData: asked when a shader's plug-in data chunk is read, when a variation shader
+// is made (BaseShader::Alloc) and when a shader with data is copied.
 const Entry kShaderTable[] = {
     {1033825, 1033825, Make<lumora::VariationShaderData>},
 };

@@ -1562,6 +1562,71 @@ bool TakeScenes(std::int64_t n, void*) {
   return true;
 }
 
+// A node with a layer shader whose stack (a shader layer, a folder with a colorize layer)
+// links to its two child shaders; a second shader after it.
+void BuildShaderTree(BaseList2D& owner) {
+  BaseShader* layer = BaseShader::Alloc(1011123);
+  BaseShader* noise = BaseShader::Alloc(1011116);
+  BaseShader* variation = BaseShader::Alloc(1033825);
+  noise->InsertUnderLast(layer);
+  variation->InsertUnderLast(layer);
+  GeData value(CUSTOMDATATYPE_BLEND, DEFAULTVALUE);
+  CBlendLayers& stack = iBlendDataType::From(value.GetCustomDataType(CUSTOMDATATYPE_BLEND))->layers;
+  static_cast<BlendShader*>(stack.Add(LAYERTYPE_SHADER, 1, true))->SetLink(noise);
+  auto* folder = static_cast<BlendFolder*>(stack.Add(LAYERTYPE_FOLDER, 2, true));
+  static_cast<BlendShader*>(folder->GetLayers().Add(LAYERTYPE_SHADER, 3, true))->SetLink(variation);
+  folder->GetLayers().Add(LAYERTYPE_COLORIZE, 4, true);
+  layer->GetDataInstance()->SetData(1000, value);
+  owner.InsertShader(layer, nullptr);
+  owner.InsertShader(BaseShader::Alloc(1012161), layer);
+}
+
+BaseShader* FirstShader(BaseList2D& node) {
+  RootList2D* list = node.GetAttachedList(ATTACHEDLIST_SHADERS);
+  return list != nullptr ? static_cast<BaseShader*>(list->GetFirst()) : nullptr;
+}
+
+// Shader trees with layer stacks are read through a document's translation, cloned, and their
+// stacks copied as values.
+bool ShaderTrees(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  PluginNode owner(12345);
+  BuildShaderTree(owner);
+  BaseShader* shader = FirstShader(owner);
+  const Bytes written = WriteStream([&](HyperFile& hf) { return owner.WriteObject(&hf, 1); });
+  Filename readName;
+  readName.SetMemoryData(written.data(), Int64(written.size()), false);
+  Arm(n);
+  Fault f;
+  {
+    PluginNode back;
+    BaseDocument doc;
+    AliasTrans trans;
+    HyperFile hf;
+    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
+    doc.SetAliasTrans(&trans);
+    hf.SetDocument(&doc);
+    ok = ok && back.ReadObject(&hf, true);
+    trans.Zap(true);
+    BaseShader* read = ok ? FirstShader(back) : nullptr;
+    STEP(Ended(f, read != nullptr && read->GetChildren()->GetCount() == 2, !ok));
+    // The comparison allocates its own bookkeeping: out of memory it says "different".
+    const bool same = read == nullptr || shader->Compare(read);
+    STEP(Ended(f, same, !same));
+  }
+  BaseShader* clone = static_cast<BaseShader*>(shader->GetClone(COPYFLAGS_NONE, nullptr));
+  const bool cloned = clone != nullptr;
+  STEP(Ended(f, cloned && clone->GetChildren()->GetCount() == 2, !cloned));
+  BaseShader::Free(clone);
+  const GeData* stack = shader->GetDataInstance()->GetData(1000);
+  GeData copy;
+  stack->CopyData(&copy, nullptr);
+  STEP(Ended(f, copy.GetType() == CUSTOMDATATYPE_BLEND, copy.GetType() == VALUETYPE_NIL));
+  const bool equal = copy.GetType() == VALUETYPE_NIL || copy == *stack;
+  STEP(Ended(f, equal, !equal));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1590,6 +1655,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"saver runs", SaverRuns, &dir, 6},
       {"IES lights", IesLights, &iesFile, 8},
       {"camera defaults", CameraDefaults, nullptr, 99},
+      {"shader trees", ShaderTrees, nullptr, 100},
   };
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);

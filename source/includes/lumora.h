@@ -68,5 +68,8 @@
 #include "takes/lum_basetakedata.h"
 #include "takes/lum_baseoverridedata.h"
 #include "takes/lum_takesystemhook.h"
+#include "shading/lum_baseshader.h"
+#include "shading/lum_rootshader.h"
+#include "shading/lum_blendlayers.h"
 
 #endif  // LUMORA_H

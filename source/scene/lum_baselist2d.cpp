@@ -30,8 +30,8 @@ constexpr Int32 kListChunk[ATTACHEDLIST_COUNT] = {CHUNK_TRACKS, CHUNK_OVERRIDES,
 
 RootList2D* AllocOverrideList() { return RootPluginNode::Alloc(); }
 
-GeAttachedListAllocator g_listAllocators[ATTACHEDLIST_COUNT] = {nullptr, AllocOverrideList, nullptr,
-                                                                nullptr, nullptr};
+GeAttachedListAllocator g_listAllocators[ATTACHEDLIST_COUNT] = {
+    nullptr, AllocOverrideList, _AllocShaderList, _AllocShaderList, _AllocShaderList};
 
 bool OutOfMemory(HyperFile* hf) {
   hf->SetError(FILEERROR_OUTOFMEMORY);

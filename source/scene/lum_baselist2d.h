@@ -5,8 +5,9 @@
 //
 // The attached lists hold classes of later families (tracks, shaders). A list is created when
 // first needed by the allocator its family installs (GeSetAttachedListAllocator); overrides
-// are plug-in nodes and always available. While a family is not installed, the chunk of its
-// list is kept as raw bytes and written back unchanged.
+// are plug-in nodes and always available, and so are the shader lists (_AllocShaderList). While
+// a family is not installed (or its allocator is uninstalled), the chunk of its list is kept as
+// raw bytes and written back unchanged.
 //
 // Tracks belong to a later layer (animation/): the node finds and orders them through the two
 // virtual hooks GetTrackDescID / SetTrackSynchronized that CTrack overrides, by _FindTrack and
@@ -58,6 +59,11 @@ using GeAttachedListAllocator = RootList2D* (*)();
 // Installs the allocator of one kind of attached list (null uninstalls). The tracks and shader
 // families call it once, before nodes of theirs are read.
 void GeSetAttachedListAllocator(ATTACHEDLIST which, GeAttachedListAllocator alloc);
+// The allocator of the three shader lists, defined by the shader family (a RootShader). It is
+// installed from the start: referring to it here links the shader family into every program
+// that links the node tree, so shader lists never fall back to raw bytes for want of a
+// registration.
+RootList2D* _AllocShaderList();
 
 // One application id with its bytes (unique ids of a node).
 struct UniqueIDEntry {

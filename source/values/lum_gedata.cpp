@@ -29,7 +29,7 @@ const BaseTime g_defaultTime;
 const Filename g_emptyFilename;
 
 // How a known custom data type is served.
-enum class CustomKind { DESCID, DATETIME, PRIORITY, GRADIENT, SPLINE, INEXCLUDE, RAW };
+enum class CustomKind { DESCID, DATETIME, PRIORITY, GRADIENT, SPLINE, INEXCLUDE, BLEND, RAW };
 
 struct CustomEntry {
   Int32 id;
@@ -37,8 +37,8 @@ struct CustomEntry {
   CustomKind kind;
 };
 
-// The fixed dispatch table. Layer-stack values are kept as raw chunks until their class exists;
-// so is every type whose contents this library does not read.
+// The fixed dispatch table. Every type whose contents this library does not read is kept as a
+// raw chunk.
 constexpr CustomEntry kCustomTable[] = {
     {CUSTOMDATATYPE_GRADIENT, 1, CustomKind::GRADIENT},
     {CUSTOMDATATYPE_DESCID, 5, CustomKind::DESCID},
@@ -48,7 +48,7 @@ constexpr CustomEntry kCustomTable[] = {
     {CUSTOMDATATYPE_PRIORITY, 0, CustomKind::PRIORITY},
     {CUSTOMDATATYPE_FONT, 0, CustomKind::RAW},
     {CUSTOMDATATYPE_DATETIME, 0, CustomKind::DATETIME},
-    {CUSTOMDATATYPE_BLEND, 2, CustomKind::RAW},
+    {CUSTOMDATATYPE_BLEND, 2, CustomKind::BLEND},
     {CUSTOMDATATYPE_MATPREVIEW, 7, CustomKind::RAW},
     {CUSTOMDATATYPE_LISTVIEW, 0, CustomKind::RAW},
     {CUSTOMDATATYPE_ITEMLIST, 1, CustomKind::RAW},
@@ -118,6 +118,8 @@ CustomDataType* CustomAlloc(const CustomEntry& e) {
       return SplineDataTypeClass::AllocData();
     case CustomKind::INEXCLUDE:
       return InExcludeDataTypeClass::AllocData();
+    case CustomKind::BLEND:
+      return BlendDataTypeClass::AllocData();
     case CustomKind::RAW: {
       CustomDataType* data = RawCustomDataTypeClass::AllocData();
       if (data != nullptr) As<RawCustomData>(data)->level = e.level;
@@ -149,6 +151,9 @@ void CustomFree(const CustomEntry& e, CustomDataType* data) {
     case CustomKind::INEXCLUDE:
       InExcludeDataTypeClass::FreeData(data);
       break;
+    case CustomKind::BLEND:
+      BlendDataTypeClass::FreeData(data);
+      break;
     case CustomKind::RAW:
       RawCustomDataTypeClass::FreeData(data);
       break;
@@ -172,6 +177,8 @@ bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType*
       return SplineDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::INEXCLUDE:
       return InExcludeDataTypeClass::CopyData(src, dest, trans);
+    case CustomKind::BLEND:
+      return BlendDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::CopyData(src, dest, trans);
   }
@@ -192,6 +199,8 @@ bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomData
       return SplineDataTypeClass::Compare(a, b) == 0;
     case CustomKind::INEXCLUDE:
       return InExcludeDataTypeClass::Compare(a, b) == 0;
+    case CustomKind::BLEND:
+      return BlendDataTypeClass::Compare(a, b) == 0;
     case CustomKind::RAW:
       return RawCustomDataTypeClass::Compare(a, b) == 0;
   }
@@ -212,6 +221,8 @@ bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf
       return SplineDataTypeClass::WriteData(data, hf);
     case CustomKind::INEXCLUDE:
       return InExcludeDataTypeClass::WriteData(data, hf);
+    case CustomKind::BLEND:
+      return BlendDataTypeClass::WriteData(data, hf);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::WriteData(data, hf);
   }
@@ -232,6 +243,8 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
       return SplineDataTypeClass::ReadData(data, hf, level);
     case CustomKind::INEXCLUDE:
       return InExcludeDataTypeClass::ReadData(data, hf, level);
+    case CustomKind::BLEND:
+      return BlendDataTypeClass::ReadData(data, hf, level);
     case CustomKind::RAW:
       return RawCustomDataTypeClass::ReadData(data, hf, level);
   }

@@ -281,10 +281,28 @@ class DateTimeDataTypeClass {
   static bool ReadData(CustomDataType* data, HyperFile* hf, Int32 level);
 };
 
-// The object of every known custom type whose contents this library does not interpret (layer
-// stacks among them, for now): the chunk's raw contents up to and including its end byte, and
-// the chunk level they were written under. A GeData holds one only with the bytes of a stored
-// value.
+// The six operations of layer stacks (CUSTOMDATATYPE_BLEND, an iBlendDataType), served by the
+// shading family (shading/lum_blendlayers.cpp), since a layer links to shader nodes. Declared
+// here for the value dispatch, which therefore links that family into every program.
+class BlendDataTypeClass {
+ public:
+  // An empty stack, int32 2.
+  static CustomDataType* AllocData();
+  static void FreeData(CustomDataType* data);
+  // The layers appended to dest's (links through trans) and the int32; false when either is
+  // null or memory runs out.
+  static bool CopyData(const CustomDataType* src, CustomDataType* dest, AliasTrans* trans);
+  // 0 only when both exist, their int32s are equal and their layers compare equal.
+  static Int32 Compare(const CustomDataType* a, const CustomDataType* b);
+  // The list (level 3), then Int32 the int32.
+  static bool WriteData(const CustomDataType* data, HyperFile* hf);
+  // The list (replacing the layers), then the int32 (its read may fail harmlessly).
+  static bool ReadData(CustomDataType* data, HyperFile* hf, Int32 level);
+};
+
+// The object of every known custom type whose contents this library does not interpret: the
+// chunk's raw contents up to and including its end byte, and the chunk level they were written
+// under. A GeData holds one only with the bytes of a stored value.
 struct RawCustomData {
   Int32 level = 0;
   Int64 size = 0;
