@@ -30,8 +30,8 @@ void PrintObject(BaseObject* object, int depth) {
   const Vector64& p = object->GetRelPos();
   std::printf("%*sposition (%g, %g, %g)\n", in, "", p.x, p.y, p.z);
 
-  // A polygon object: the class tells by its type; a cast gives its geometry.
-  if (object->GetType() == TYPE_POLYGONOBJECT) {
+  // A polygon object says so when asked; a cast then gives its geometry.
+  if (object->IsInstanceOf(TYPE_POLYGONOBJECT)) {
     PolygonObject* mesh = static_cast<PolygonObject*>(object);
     std::printf("%*s%d points, %d polygons\n", in, "", static_cast<int>(mesh->GetPointCount()),
                 static_cast<int>(mesh->GetPolygonCount()));
