@@ -686,6 +686,21 @@ TEST(DumpTest, CheckReadsObjectTagAndTrackLists) {
   EXPECT_NE(std::string::npos, r.out.find("2 members of several types: not checked")) << r.out;
 }
 
+// The lists above as seeds of the dump fuzz target, checked (first byte 0x30: --check).
+TEST(DumpSeeds, DISABLED_WriteFuzzCorpus) {
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } seeds[] = {{"check-objects", ObjectList()}, {"check-tags", TagList()},
+               {"check-tracks", TrackList()}};
+  for (const auto& s : seeds) {
+    Bytes b = s.bytes;
+    b.insert(b.begin(), 0x30);
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/dump/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+}
+
 TEST(DumpTest, NameTablesAreOrderedForTheirSearch) {
   EXPECT_TRUE(lumdump::NameTablesSorted());
   EXPECT_STREQ("plug-in node", lumdump::ChunkName(110062));
