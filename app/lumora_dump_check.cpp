@@ -4,8 +4,8 @@
 // The classes that read a list come from one table, keyed by the disk types of the list's
 // members: a family that brings a list class adds its rows. A list whose members no class reads,
 // or whose members belong to more than one family, is named and left unchecked. A list is
-// checked whole: the lists inside its members (children, tags, tracks) go with it. Goal and link identities (addresses of the writing process) are
-// not compared.
+// checked whole: the lists inside its members (children, tags, tracks) go with it. Goal and link
+// identities (addresses of the writing process) are not compared.
 #include <cstdio>
 #include <cstring>
 
@@ -54,6 +54,8 @@ RootList2D* AllocObjectList() { return AllocAlienRootObject(); }
 RootList2D* AllocTagList() { return lumora::NewObj<lumora::RootTag>(); }
 RootList2D* AllocTrackList() { return lumora::RootCTrack::Alloc(); }
 
+constexpr Int32 kShader = 5707;  // a shader's disk type, amid the tags' ones
+
 const ListClass kListClasses[] = {
     {lumora::TYPE_BASELIST2D, lumora::TYPE_BASELIST2D, AllocNamedNodeList, "named nodes"},
     {lumora::TYPE_PLUGINNODE, lumora::TYPE_PLUGINNODE, AllocPluginNodeList, "plug-in nodes"},
@@ -80,9 +82,10 @@ const ListClass kListClasses[] = {
     {1039859, 1039859, AllocObjectList, "objects"},
     {1039867, 1039867, AllocObjectList, "objects"},
     {431000174, 431000174, AllocObjectList, "objects"},
-    // Tags: the built-in range (point 5600 ... normal 5711), plug-in tags, and the tag types
-    // stored under ids of their own.
-    {lumora::TAG_POINT, 5799, AllocTagList, "tags"},
+    // Tags: the built-in range (point 5600 ... normal 5711, shaders 5707 aside), plug-in tags,
+    // and the tag types stored under ids of their own.
+    {lumora::TAG_POINT, kShader - 1, AllocTagList, "tags"},
+    {kShader + 1, 5799, AllocTagList, "tags"},
     {1001149, 1001149, AllocTagList, "tags"},
     {1007579, 1007579, AllocTagList, "tags"},
     {lumora::TAG_SELECTIONSET, lumora::TAG_SELECTIONSET, AllocTagList, "tags"},
@@ -230,7 +233,8 @@ bool Checker::Compare(Int64 offset, const ListClass& c, Int32 memberType, bool m
     std::snprintf(line, sizeof line,
                   "offset %lld: node list, %s: differs at offset %lld (%lld bytes read, %lld "
                   "written)\n",
-                  static_cast<long long>(offset), what, static_cast<long long>(fileOffset), static_cast<long long>(inSize - 10),
+                  static_cast<long long>(offset), what, static_cast<long long>(fileOffset),
+                  static_cast<long long>(inSize - 10),
                   static_cast<long long>(outSize - 10));
   }
   Say(_out, line);
