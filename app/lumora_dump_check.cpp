@@ -1,14 +1,18 @@
 // lumora-dump --check: reads each list of nodes in a stream with the library's node classes,
 // writes it back into memory and compares the bytes.
 //
-// The classes that read a list come from one table, keyed by the disk type of the list's
-// members: a family that brings a list class adds its row. A list whose members no class reads
-// is named and left unchecked. Goal and link identities (addresses of the writing process) are
-// not compared.
+// The classes that read a list come from one table, keyed by the disk types of the list's
+// members: a family that brings a list class adds its rows. A list whose members no class reads,
+// or whose members belong to more than one family, is named and left unchecked. A list is
+// checked whole: the lists inside its members (children, tags, tracks) go with it. Goal and link
+// identities (addresses of the writing process) are not compared.
 #include <cstdio>
 #include <cstring>
 
+#include "lum_alien_hooks.h"
 #include "lumora_dump.h"
+#include "animation/lum_rootctrack.h"
+#include "objects/lum_roottag.h"
 #include "scene/lum_basedocument.h"
 #include "scene/lum_pluginnode.h"
 
@@ -34,22 +38,69 @@ class NamedNodeList : public RootList2D {
   bool Write(HyperFile* hf) override { return WriteMembers(hf); }
 };
 
+// The list class that reads members of disk types first..last. Rows of one family share their
+// alloc: a list whose members all fall in rows of one family (objects of several types, tags of
+// several types) is read by that family's class.
 struct ListClass {
-  Int32 memberType;
+  Int32 first, last;  // member disk types, both ends included
   RootList2D* (*alloc)();
+  const char* family;
 };
 
 RootList2D* AllocPluginNodeList() { return lumora::RootPluginNode::Alloc(); }
 RootList2D* AllocNamedNodeList() { return lumora::NewObj<NamedNodeList>(); }
+// The application's object list: the one the library itself asks for a node's children.
+RootList2D* AllocObjectList() { return AllocAlienRootObject(); }
+RootList2D* AllocTagList() { return lumora::NewObj<lumora::RootTag>(); }
+RootList2D* AllocTrackList() { return lumora::RootCTrack::Alloc(); }
+
+constexpr Int32 kShader = 5707;  // a shader's disk type, amid the tags' ones
 
 const ListClass kListClasses[] = {
-    {lumora::TYPE_BASELIST2D, AllocNamedNodeList},
-    {lumora::TYPE_PLUGINNODE, AllocPluginNodeList},
+    {lumora::TYPE_BASELIST2D, lumora::TYPE_BASELIST2D, AllocNamedNodeList, "named nodes"},
+    {lumora::TYPE_PLUGINNODE, lumora::TYPE_PLUGINNODE, AllocPluginNodeList, "plug-in nodes"},
+    // Objects: the built-in range (polygon 5100 ... object 5155; objects with node data go
+    // under 5154 or their data's disk type: 1001091 a polygon object), and the application's
+    // object types outside it (its hook table).
+    {5100, 5199, AllocObjectList, "objects"},
+    {1001003, 1001003, AllocObjectList, "objects"},
+    {lumora::TYPE_POLYGONOBJECTDATA_DISK, lumora::TYPE_POLYGONOBJECTDATA_DISK, AllocObjectList,
+     "objects"},
+    {1001253, 1001253, AllocObjectList, "objects"},
+    {1002603, 1002603, AllocObjectList, "objects"},
+    {1008796, 1008796, AllocObjectList, "objects"},
+    {1008982, 1008982, AllocObjectList, "objects"},
+    {1010865, 1010865, AllocObjectList, "objects"},
+    {1011146, 1011146, AllocObjectList, "objects"},
+    {1011194, 1011194, AllocObjectList, "objects"},
+    {1011196, 1011196, AllocObjectList, "objects"},
+    {lumora::TYPE_JOINTOBJECT, 1019363, AllocObjectList, "objects"},
+    {1024543, 1024543, AllocObjectList, "objects"},
+    {1025766, 1025766, AllocObjectList, "objects"},
+    {1036448, 1036448, AllocObjectList, "objects"},
+    {1036557, 1036557, AllocObjectList, "objects"},
+    {1039859, 1039859, AllocObjectList, "objects"},
+    {1039867, 1039867, AllocObjectList, "objects"},
+    {431000174, 431000174, AllocObjectList, "objects"},
+    // Tags: the built-in range (point 5600 ... normal 5711, shaders 5707 aside), plug-in tags,
+    // and the tag types stored under ids of their own.
+    {lumora::TAG_POINT, kShader - 1, AllocTagList, "tags"},
+    {kShader + 1, 5799, AllocTagList, "tags"},
+    {1001149, 1001149, AllocTagList, "tags"},
+    {1007579, 1007579, AllocTagList, "tags"},
+    {lumora::TAG_SELECTIONSET, lumora::TAG_SELECTIONSET, AllocTagList, "tags"},
+    {1017874, 1017874, AllocTagList, "tags"},
+    {1019365, 1019365, AllocTagList, "tags"},
+    {lumora::TAG_POSEMORPH, lumora::TAG_POSEMORPH, AllocTagList, "tags"},
+    {lumora::TAG_VERTEXCOLOR, lumora::TAG_VERTEXCOLOR, AllocTagList, "tags"},
+    // Tracks: value and data tracks, special tracks.
+    {lumora::TYPE_CTRACK, lumora::TYPE_CTRACK, AllocTrackList, "tracks"},
+    {lumora::TYPE_CTRACK_SPECIAL, lumora::TYPE_CTRACK_SPECIAL, AllocTrackList, "tracks"},
 };
 
 const ListClass* FindListClass(Int32 memberType) {
   for (const ListClass& c : kListClasses)
-    if (c.memberType == memberType) return &c;
+    if (memberType >= c.first && memberType <= c.last) return &c;
   return nullptr;
 }
 
@@ -93,8 +144,11 @@ class Checker {
   }
   // Checks the list whose chunk start (level) was read at offset; its rest follows in _hf.
   bool CheckList(Int64 offset, Int32 level);
-  bool Compare(Int64 offset, const ListClass& c, const lumora::Filename& input, const UChar* in,
-               Int64 inSize, Int64 members);
+  bool Compare(Int64 offset, const ListClass& c, Int32 memberType, bool mixed,
+               const lumora::Filename& input, const UChar* in, Int64 inSize, Int64 members);
+  // "3 members of type 5100 (polygon object)", or of several types of one family.
+  void Members(char* text, size_t size, Int64 members, Int32 memberType, bool mixed,
+               const ListClass& c);
 
   HyperFile* _hf;
   const char* _label;
@@ -106,9 +160,23 @@ class Checker {
   Int64 _unchecked = 0;
 };
 
-bool Checker::Compare(Int64 offset, const ListClass& c, const lumora::Filename& input,
-                      const UChar* in, Int64 inSize, Int64 members) {
-  char line[300];
+void Checker::Members(char* text, size_t size, Int64 members, Int32 memberType, bool mixed,
+                      const ListClass& c) {
+  const char* name = ChunkName(memberType);
+  if (mixed)
+    std::snprintf(text, size, "%lld members of several types (%s)",
+                  static_cast<long long>(members), c.family);
+  else
+    std::snprintf(text, size, "%lld members of type %d (%s)", static_cast<long long>(members),
+                  static_cast<int>(memberType), name != nullptr ? name : "unnamed");
+}
+
+bool Checker::Compare(Int64 offset, const ListClass& c, Int32 memberType, bool mixed,
+                      const lumora::Filename& input, const UChar* in, Int64 inSize,
+                      Int64 members) {
+  char line[400];
+  char what[120];
+  Members(what, sizeof what, members, memberType, mixed, c);
   RootList2D* list = c.alloc();
   if (list == nullptr) {
     Say(_err, "out of memory\n");
@@ -130,10 +198,8 @@ bool Checker::Compare(Int64 offset, const ListClass& c, const lumora::Filename& 
   }
   if (!ok) {
     std::snprintf(line, sizeof line,
-                  "offset %lld: node list, %lld members of type %d: the node classes cannot "
-                  "read it (file error %d)\n",
-                  static_cast<long long>(offset), static_cast<long long>(members),
-                  static_cast<int>(c.memberType), static_cast<int>(reader.GetError()));
+                  "offset %lld: node list, %s: the node classes cannot read it (file error %d)\n",
+                  static_cast<long long>(offset), what, static_cast<int>(reader.GetError()));
     Say(_out, line);
     lumora::DeleteObj(list);
     return false;
@@ -157,22 +223,18 @@ bool Checker::Compare(Int64 offset, const ListClass& c, const lumora::Filename& 
   }
   // Both streams start with the wrapping chunk (9 bytes) before the list's own chunk start.
   const Int64 at = FirstDifference(in, inSize, static_cast<const UChar*>(out), outSize);
-  const char* name = ChunkName(c.memberType);
   ++_checked;
   if (at < 0) {
-    std::snprintf(line, sizeof line,
-                  "offset %lld: node list, %lld members of type %d (%s): identical\n",
-                  static_cast<long long>(offset), static_cast<long long>(members),
-                  static_cast<int>(c.memberType), name != nullptr ? name : "unnamed");
+    std::snprintf(line, sizeof line, "offset %lld: node list, %s: identical\n",
+                  static_cast<long long>(offset), what);
   } else {
     ++_differ;
     const Int64 fileOffset = offset + (at > 9 ? at - 9 : 0);
     std::snprintf(line, sizeof line,
-                  "offset %lld: node list, %lld members of type %d (%s): differs at offset "
-                  "%lld (%lld bytes read, %lld written)\n",
-                  static_cast<long long>(offset), static_cast<long long>(members),
-                  static_cast<int>(c.memberType), name != nullptr ? name : "unnamed",
-                  static_cast<long long>(fileOffset), static_cast<long long>(inSize - 10),
+                  "offset %lld: node list, %s: differs at offset %lld (%lld bytes read, %lld "
+                  "written)\n",
+                  static_cast<long long>(offset), what, static_cast<long long>(fileOffset),
+                  static_cast<long long>(inSize - 10),
                   static_cast<long long>(outSize - 10));
   }
   Say(_out, line);
@@ -207,7 +269,9 @@ bool Checker::CheckList(Int64 offset, Int32 level) {
   // The members: the chunks directly inside the list.
   Int64 members = 0;
   Int32 memberType = 0;
-  bool mixed = false;
+  bool mixed = false;    // members of more than one type
+  bool foreign = false;  // members no single list class reads together
+  const ListClass* c = nullptr;
   if (ok) {
     lumora::Filename rawName;
     rawName.SetMemoryData(raw, rawSize, false);
@@ -221,8 +285,14 @@ bool Checker::CheckList(Int64 offset, Int32 level) {
         const Int32 depth = scan.GetChunkDepth();
         if (!scan.ReadAnyValue(&v)) break;
         if (v.kind == lumora::HYPERFILEVALUE_CHUNKSTART && depth == 0) {
-          if (members > 0 && v.id != memberType) mixed = true;
-          memberType = v.id;
+          const ListClass* own = FindListClass(v.id);
+          if (members == 0) {
+            memberType = v.id;
+            c = own;
+          } else if (v.id != memberType) {
+            mixed = true;
+          }
+          if (own == nullptr || c == nullptr || own->alloc != c->alloc) foreign = true;
           ++members;
         }
       }
@@ -233,7 +303,7 @@ bool Checker::CheckList(Int64 offset, Int32 level) {
     Say(_err, "cannot copy a node list into memory\n");
     return false;
   }
-  const ListClass* c = members > 0 && !mixed ? FindListClass(memberType) : nullptr;
+  if (members == 0 || foreign) c = nullptr;
   if (c == nullptr) {
     char line[200];
     if (members == 0)
@@ -253,7 +323,9 @@ bool Checker::CheckList(Int64 offset, Int32 level) {
     ++_unchecked;
     return true;
   }
-  if (!Compare(offset, *c, input, static_cast<const UChar*>(in), inSize, members)) ++_differ;
+  if (!Compare(offset, *c, memberType, mixed, input, static_cast<const UChar*>(in), inSize,
+               members))
+    ++_differ;
   return true;
 }
 
