@@ -13,6 +13,7 @@
 #include "lumora_dump.h"
 #include "animation/lum_rootctrack.h"
 #include "objects/lum_roottag.h"
+#include "shading/lum_rootshader.h"
 #include "scene/lum_basedocument.h"
 #include "scene/lum_pluginnode.h"
 
@@ -53,6 +54,7 @@ RootList2D* AllocNamedNodeList() { return lumora::NewObj<NamedNodeList>(); }
 RootList2D* AllocObjectList() { return AllocAlienRootObject(); }
 RootList2D* AllocTagList() { return lumora::NewObj<lumora::RootTag>(); }
 RootList2D* AllocTrackList() { return lumora::RootCTrack::Alloc(); }
+RootList2D* AllocShaderList() { return lumora::RootShader::Alloc(); }
 
 constexpr Int32 kShader = 5707;  // a shader's disk type, amid the tags' ones
 
@@ -96,6 +98,7 @@ const ListClass kListClasses[] = {
     // Tracks: value and data tracks, special tracks.
     {lumora::TYPE_CTRACK, lumora::TYPE_CTRACK, AllocTrackList, "tracks"},
     {lumora::TYPE_CTRACK_SPECIAL, lumora::TYPE_CTRACK_SPECIAL, AllocTrackList, "tracks"},
+    {kShader, kShader, AllocShaderList, "shaders"},
 };
 
 const ListClass* FindListClass(Int32 memberType) {

@@ -684,9 +684,17 @@ TEST(DumpTest, CheckReadsObjectTagAndTrackLists) {
   Result r = Dump(w.Finish(), CheckOptions());
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("2 members of several types: not checked")) << r.out;
-  // Shaders (5707) sit amid the tags' types but are no tags.
-  r = Dump(lumtest::FromHex("01 0001ae14 00000000 01 0000164b 00000000 02 02"), CheckOptions());
-  EXPECT_NE(std::string::npos, r.out.find("members of type 5707: not checked")) << r.out;
+  // Shaders (5707) sit amid the tags' types but are read as shaders.
+  lumtest::MemWriter sw;
+  BaseShader* noise = BaseShader::Alloc(1011116);
+  BaseShader* child = BaseShader::Alloc(1012161);
+  child->InsertUnderLast(noise);
+  ASSERT_TRUE(sw.hf.WriteChunkStart(CHUNK_NODELIST, 0) && noise->WriteObject(&sw.hf, 5707) &&
+              sw.hf.WriteChunkEnd());
+  BaseShader::Free(noise);
+  r = Dump(sw.Finish(), CheckOptions());
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("1 members of type 5707 (shader): identical")) << r.out;
 }
 
 // The lists above as seeds of the dump fuzz target, checked (first byte 0x30: --check).
