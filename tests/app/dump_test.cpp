@@ -1,9 +1,6 @@
 // lumora-dump: the tree and JSON of streams the library writes, every cut of them, --check on
 // lists of nodes as written and altered, and the program's command line.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +15,6 @@
 #include "lumora_dump.h"
 #include "stream_support.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -735,31 +730,8 @@ TEST(DumpTest, NameTablesAreOrderedForTheirSearch) {
 // ---- the program ----
 
 Result RunProgram(const std::vector<std::string>& args) {
-  const std::string outPath = lumtest::TempPath("dump.stdout");
-  const std::string errPath = lumtest::TempPath("dump.stderr");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  std::vector<std::string> all{LUMORA_DUMP_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  Result r{-1, "", ""};
-  const int spawned = posix_spawn(&pid, LUMORA_DUMP_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  Bytes o = lumtest::ReadFileBytes(outPath), e = lumtest::ReadFileBytes(errPath);
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  return r;
+  const lumtest::ProgramRun run = lumtest::RunProgram(LUMORA_DUMP_PATH, args);
+  return Result{run.status, run.out, run.err};
 }
 
 TEST(DumpTest, CommandLine) {

@@ -24,11 +24,7 @@ extern char** environ;
 
 namespace {
 
-struct ToolRun {
-  int status;  // exit status, or -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
-};
+using ToolRun = lumtest::ProgramRun;
 
 std::string ReadText(const std::string& path) {
   std::vector<unsigned char> bytes = lumtest::ReadFileBytes(path);
@@ -47,28 +43,7 @@ ToolRun Finished(pid_t pid, const std::string& outPath, const std::string& errPa
 }
 
 ToolRun RunTool(const std::vector<std::string>& args) {
-  const std::string outPath = lumtest::TempPath("tool.stdout");
-  const std::string errPath = lumtest::TempPath("tool.stderr");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  std::vector<std::string> all{KLAYMO_THUMBNAIL_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, KLAYMO_THUMBNAIL_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ToolRun run{-1, "", ""};
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << KLAYMO_THUMBNAIL_PATH;
-    return run;
-  }
-  return Finished(pid, outPath, errPath);
+  return lumtest::RunProgram(KLAYMO_THUMBNAIL_PATH, args);
 }
 
 bool Exists(const std::string& path) {

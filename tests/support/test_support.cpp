@@ -1,7 +1,10 @@
 // The test programs' memory functions, the leak-checking listener and the shared helpers.
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -81,6 +84,8 @@ void MemFree(void*& block) {
 }
 
 }  // namespace lumora
+
+extern char** environ;
 
 namespace lumtest {
 
@@ -215,6 +220,39 @@ std::string ToHex(const unsigned char* bytes, std::size_t n) {
     s += digits[bytes[i] & 15];
   }
   return s;
+}
+
+ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args) {
+  static int runs = 0;
+  const std::string tag = std::to_string(++runs);
+  const std::string outPath = TempPath("run" + tag + ".stdout");
+  const std::string errPath = TempPath("run" + tag + ".stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<std::string> all{path};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ProgramRun run{-1, "", ""};
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << path;
+    return run;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  const std::vector<unsigned char> out = ReadFileBytes(outPath), err = ReadFileBytes(errPath);
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
 }
 
 }  // namespace lumtest

@@ -64,6 +64,17 @@ inline std::string ToHex(const std::vector<unsigned char>& v) { return ToHex(v.d
 // Hex in ToHex's spelling ("0AFF10" -> "0a ff 10"), to compare literal bytes with ToHex output.
 inline std::string NormHex(const std::string& hex) { return ToHex(FromHex(hex)); }
 
+// What a program run left: its exit status (-1 when it did not start or exit normally) and what
+// it wrote to stdout and stderr.
+struct ProgramRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+// Runs the program at `path` with `args` (argv[0] is the path), its stdout and stderr into
+// temporary files, and waits for it.
+ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args);
+
 }  // namespace lumtest
 
 #endif  // LUMORA_TEST_SUPPORT_H
