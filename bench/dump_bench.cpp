@@ -33,38 +33,12 @@ namespace {
 
 constexpr Int64 kStreamBytes = 100ll * 1000 * 1000;
 
-bool WriteMixedStream(const std::string& path, Int64 bytes) {
-  HyperFile hf;
-  if (!hf.Open(Filename(path.c_str()), FILEOPEN_WRITE) || !hf.WriteChunkStart(1000, 1))
-    return false;
-  Float64 floats[32];
-  Int32 ints[16];
-  UChar memory[48];
-  for (int i = 0; i < 32; ++i) floats[i] = i * 0.25;
-  for (int i = 0; i < 16; ++i) ints[i] = i * 3;
-  for (int i = 0; i < 48; ++i) memory[i] = static_cast<UChar>(i);
-  Matrix64 m;
-  const String name("Cube.1");
-  for (Int32 n = 0; hf.GetPosition() < bytes; ++n) {
-    bool ok = hf.WriteChunkStart(5000 + (n & 7), n & 3) && hf.WriteInt32(n) &&
-              hf.WriteFloat(n * 0.5) && hf.WriteVector(Vector64(n, 1.0, -2.0)) &&
-              hf.WriteMatrix(m) && hf.WriteBool((n & 1) != 0) && hf.WriteString(name) &&
-              hf.WriteInt64(n * 1000ll) && hf.WriteTime(BaseTime(n, 30.0)) &&
-              hf.WriteUChar(static_cast<UChar>(n)) && hf.WriteMemory(memory, sizeof memory) &&
-              hf.WriteArray(floats, HYPERFILEARRAY_FLOAT64, 8, 32) &&
-              hf.WriteArray(ints, HYPERFILEARRAY_INT32, 4, 16) && hf.WriteChunkStart(6000, 0) &&
-              hf.WriteInt32(n) && hf.WriteFloat32(1.5f) && hf.WriteChunkEnd() && hf.WriteChunkEnd();
-    if (!ok) return false;
-  }
-  return hf.WriteChunkEnd() && hf.Close();
-}
-
 const std::string& Stream(const char* name, Int64 bytes) {
   static std::string paths[2];
   std::string& path = paths[bytes == kStreamBytes ? 0 : 1];
   if (path.empty()) {
     path = lumbench::ScratchPath(name);
-    if (!WriteMixedStream(path, bytes)) Die("the mixed stream");
+    if (!lumbench::WriteMixedStream(path, bytes)) Die("the mixed stream");
   }
   return path;
 }
