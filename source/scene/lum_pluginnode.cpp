@@ -229,6 +229,12 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
           !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
         return false;
       }
+    } else if (s.type != 0) {
+      // A slot whose chunk an older file's reader skipped: an empty chunk keeps its type.
+      if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
+          !hf->WriteInt32(i) || !hf->WriteString(empty) || !hf->WriteChunkEnd()) {
+        return false;
+      }
     }
   }
   return true;

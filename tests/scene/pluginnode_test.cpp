@@ -131,6 +131,16 @@ TEST(PluginFile, KnownUnknownAndKeptKindsWriteBackUnchanged) {
   std::string oldOut = lumtest::ToHex(scenetest::WriteNode(old));
   EXPECT_NE(std::string::npos, oldOut.find(lumtest::NormHex(PluginChunk(1001101, 0, 3, body))));
   EXPECT_EQ(std::string::npos, oldOut.find(lumtest::NormHex(PluginChunk(777, 1, 4, body))));
+  // ... but their slots are written as empty chunks, so the plug-in types survive and the
+  // stream is stable from the first write on.
+  EXPECT_NE(std::string::npos, oldOut.find(lumtest::NormHex(PluginChunk(777, 1, 0, ""))));
+  RootPluginNode oldBack;
+  Bytes oldAgain = scenetest::WriteNode(old);
+  ASSERT_TRUE(scenetest::ReadNode(oldAgain, oldBack, 12000));
+  EXPECT_EQ(777, static_cast<PluginNode*>(oldBack.GetFirst()->GetNext())->GetType());
+  EXPECT_EQ("equal",
+            scenetest::FirstDifference(scenetest::MaskIdentities(oldAgain),
+                                       scenetest::MaskIdentities(scenetest::WriteNode(oldBack))));
 }
 
 TEST(PluginFile, SlotIndices) {
