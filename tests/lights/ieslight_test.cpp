@@ -77,23 +77,23 @@ struct RealFile {
   Int32 nv, nh;  // the counts of the light: those of the file, or of the grid a type A or B
   double v0, v1, h0, h1;  // file is resampled onto
   Int32 shape;
-  double firstCandela;  // the first table value x multiplier x ballast factors (for type B, the
-                        // value of the file straight along the beam axis)
-  double statedLumens;  // [_ABSOLUTELUMENS], 0 when the file states none
+  double firstCandela;    // the first table value x multiplier x ballast factors (for type B, the
+                          // value of the file straight along the beam axis)
+  double statedLumens;    // [_ABSOLUTELUMENS], 0 when the file states none
   Int32 photometricType;  // 1 C, 2 B
   bool mirrorX;           // the file gives one side only: x and -x evaluate alike
   UInt64 recordHash;      // FNV-1a of the record of a type C file, as every earlier import wrote
 };
 
 const RealFile kRealFiles[] = {
-    {"1.ies", 74, 12, 0, 180, 0, 90, 4, 389.0 * 1.032007, 9217, 1, true,0x323c1df390d99d13ull},
-    {"2.ies", 73, 22, 0, 180, 0, 180, -1, 1732.0 * 1.045644, 5834, 1, true,0xef0ae90747e11badull},
-    {"3.ies", 37, 25, 0, 180, 0, 360, 1, 4895.584 * 1.0043784, 0, 1, false,0xba85067f8dd883a0ull},
-    {"4.ies", 73, 9, 0, 180, 0, 180, -1, 2623.0 * 0.9687, 5822, 1, true,0xddcd4f64680ec138ull},
-    {"5.ies", 37, 5, 0, 90, 0, 90, 1, 278.0, 754, 1, true,0xd6a0d49f0a6fa65eull},
-    {"6.ies", 37, 9, 0, 180, 0, 360, -1, 4660.115, 0, 1, false,0x95b01862eceaffc1ull},
-    {"7.ies", 37, 1, 0, 90, 0, 0, -1, 269.0, 532, 1, true,0xff580e7782948605ull},
-    {"8.ies", 199, 38, 0, 180, 0, 180, 4, 22.0 * 0.809, 828, 1, true,0xd3f5581d865b44c9ull},
+    {"1.ies", 74, 12, 0, 180, 0, 90, 4, 389.0 * 1.032007, 9217, 1, true, 0x323c1df390d99d13ull},
+    {"2.ies", 73, 22, 0, 180, 0, 180, -1, 1732.0 * 1.045644, 5834, 1, true, 0xef0ae90747e11badull},
+    {"3.ies", 37, 25, 0, 180, 0, 360, 1, 4895.584 * 1.0043784, 0, 1, false, 0xba85067f8dd883a0ull},
+    {"4.ies", 73, 9, 0, 180, 0, 180, -1, 2623.0 * 0.9687, 5822, 1, true, 0xddcd4f64680ec138ull},
+    {"5.ies", 37, 5, 0, 90, 0, 90, 1, 278.0, 754, 1, true, 0xd6a0d49f0a6fa65eull},
+    {"6.ies", 37, 9, 0, 180, 0, 360, -1, 4660.115, 0, 1, false, 0x95b01862eceaffc1ull},
+    {"7.ies", 37, 1, 0, 90, 0, 0, -1, 269.0, 532, 1, true, 0xff580e7782948605ull},
+    {"8.ies", 199, 38, 0, 180, 0, 180, 4, 22.0 * 0.809, 828, 1, true, 0xd3f5581d865b44c9ull},
     {"flood-1.ies", 181, 361, 0, 180, 0, 360, 1, 4266.0, 10601, 2, true, 0},
     {"flood-2.ies", 181, 361, 0, 180, 0, 360, 1, 12688.38, 0, 2, false, 0},
 };
