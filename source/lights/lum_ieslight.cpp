@@ -526,7 +526,7 @@ Float Clamp11(Float x) { return x < -1 ? -1.0 : (x > 1 ? 1.0 : x); }
 // False when out of memory (out then holds nothing new).
 bool ResampleToDownwardFrame(Int32 type, const FileGrid& file, Tables* out, Int32* nv, Int32* nh) {
   const Float step = ResampleStep(FinestStep(file.v, file.nv, file.h, file.nh));
-  const Int32 nvOut = static_cast<Int32>(180.0 / step) + 1;
+  Int32 nvOut = static_cast<Int32>(180.0 / step) + 1;
   const Int32 nhOut = static_cast<Int32>(360.0 / step) + 1;
   Tables t;
   t.vertical = AllocFloats(nvOut);
@@ -552,6 +552,28 @@ bool ResampleToDownwardFrame(Int32 type, const FileGrid& file, Tables* out, Int3
         row[i] = file.At(std::asin(Clamp11(y)) * kDegrees, std::atan2(x, down) * kDegrees);
       }
     }
+  }
+  // The grid ends where the light does: vertical angles before the first and after the last
+  // value that is not 0 are dropped (the light is 0 outside its grid), so that a luminaire
+  // lighting one hemisphere stops at its rim instead of fading over one more step.
+  Int32 first = nvOut, last = -1;
+  for (Int32 j = 0; j < nhOut; ++j) {
+    const Float* row = t.candela + static_cast<Int64>(j) * nvOut;
+    for (Int32 i = 0; i < nvOut; ++i) {
+      if (row[i] != 0) {
+        first = std::min(first, i);
+        last = std::max(last, i);
+      }
+    }
+  }
+  if (last >= first) {
+    const Int32 count = last - first + 1;
+    std::memmove(t.vertical, t.vertical + first, count * sizeof(Float));
+    for (Int32 j = 0; j < nhOut; ++j) {
+      std::memmove(t.candela + static_cast<Int64>(j) * count,
+                   t.candela + static_cast<Int64>(j) * nvOut + first, count * sizeof(Float));
+    }
+    nvOut = count;
   }
   std::swap(out->vertical, t.vertical);
   std::swap(out->horizontal, t.horizontal);

@@ -100,7 +100,8 @@ class IESLight {
   // the header fields it got to, but the angles and the table change only together, on success.
   Int32 ImportFromFile(const Filename& name);
 
-  // The intensity in direction (any length but zero) divided by the maximum candela, >= 0.
+  // The intensity in direction (a unit vector: the vertical angle is taken from z alone)
+  // divided by the maximum candela, >= 0.
   // Straight down is (0, 0, -1); horizontal angle 0 lies along +y, 90 along +x.
   Float ComputeLightIntensity(const Vector64& direction) const;
   // Recomputes the maximum candela and the power ratio (65536 intensity evaluations).

@@ -74,8 +74,8 @@ void ExpectSameLight(const IESLight& a, const IESLight& b) {
 
 struct RealFile {
   const char* name;
-  Int32 nv, nh;  // the counts of the light: those of the file, or of the grid a type A or B
-  double v0, v1, h0, h1;  // file is resampled onto
+  Int32 nv, nh;  // the counts of the light: those of the file, or of the grid a type B file is
+  double v0, v1, h0, h1;  // resampled onto (down to the horizon, where its light ends)
   Int32 shape;
   double firstCandela;    // the first table value x multiplier x ballast factors (for type B, the
                           // value of the file straight along the beam axis)
@@ -94,8 +94,8 @@ const RealFile kRealFiles[] = {
     {"6.ies", 37, 9, 0, 180, 0, 360, -1, 4660.115, 0, 1, false, 0x95b01862eceaffc1ull},
     {"7.ies", 37, 1, 0, 90, 0, 0, -1, 269.0, 532, 1, true, 0xff580e7782948605ull},
     {"8.ies", 199, 38, 0, 180, 0, 180, 4, 22.0 * 0.809, 828, 1, true, 0xd3f5581d865b44c9ull},
-    {"flood-1.ies", 181, 361, 0, 180, 0, 360, 1, 4266.0, 10601, 2, true, 0},
-    {"flood-2.ies", 181, 361, 0, 180, 0, 360, 1, 12688.38, 0, 2, false, 0},
+    {"flood-1.ies", 91, 361, 0, 90, 0, 360, 1, 4266.0, 10601, 2, true, 0},
+    {"flood-2.ies", 91, 361, 0, 90, 0, 360, 1, 12688.38, 0, 2, false, 0},
 };
 
 UInt64 Fnv1a(const Bytes& bytes) {
@@ -472,6 +472,119 @@ TEST(IESLight, IntensityAndPowerRatio) {
       {-1, 1, -kPi / 4}, {0, -1, kPi},
   };
   for (const Angle& a : angles) EXPECT_NEAR(a.expected, IESLight::ATan2(a.a, a.b), 1e-15);
+}
+
+// ---- photometric types A and B ----
+
+std::vector<double> Angles(double from, double to, double step) {
+  std::vector<double> a;
+  for (double x = from; x <= to + 1e-9; x += step) a.push_back(x);
+  return a;
+}
+
+// A file of the photometric type whose table holds value(vertical, horizontal) on the grid.
+std::string TypedFile(int type, const std::vector<double>& v, const std::vector<double>& h,
+                      const std::function<double(double, double)>& value) {
+  std::string t = "TILT=NONE\n1 -1 1 " + std::to_string(v.size()) + " " + std::to_string(h.size()) +
+                  " " + std::to_string(type) + " 2 0 0 0\n1 1 1\n";
+  for (double a : v) t += std::to_string(a) + " ";
+  t += "\n";
+  for (double b : h) t += std::to_string(b) + " ";
+  t += "\n";
+  for (double b : h) {
+    for (double a : v) t += std::to_string(value(a, b)) + " ";
+    t += "\n";
+  }
+  return t;
+}
+
+TEST(IESLight, PhotometricTypesAAndBBecomeTheDownwardGrid) {
+  const auto full = Angles(-90, 90, 1), upper = Angles(0, 90, 1), coarse = Angles(-90, 90, 10);
+  const std::vector<double> one = {0};
+  struct Case {
+    int type;
+    std::vector<double> v, h;
+    double powerRatio;        // of a constant table, within 1.5 %
+    Int32 nv, nh;             // of the light
+    double v1;                // its last vertical angle
+    bool obliqueRim = false;  // 3 %: a rim across the grid spreads over one step of it
+  } cases[] = {
+      {2, full, full, 2 * kPi, 91, 361, 90},     // the hemisphere round the beam axis
+      {2, full, upper, 2 * kPi, 91, 361, 90},    // one side, mirrored
+      {2, full, one, 2 * kPi, 91, 361, 90},      // one horizontal angle: the same at every one
+      {2, upper, full, kPi, 91, 361, 90},        // planes turned one way only: a quarter
+      {3, full, full, 2 * kPi, 91, 361, 90},     // type A alike
+      {3, upper, full, kPi, 91, 361, 90},        //
+      {3, full, upper, 2 * kPi, 91, 361, 90},    //
+      {2, coarse, coarse, 2 * kPi, 19, 73, 90},  // a 10 degree grid: 5 degree steps
+      {2, Angles(-90, 90, 3), one, 2 * kPi, 37, 145, 90},     // 2.5
+      {2, Angles(-90, 90, 0.4), one, 2 * kPi, 181, 721, 90},  // 0.5 at the finest
+      // A beam of +-30 x +-30 degrees: 2 sin 30 x pi / 3 sr, the corners 41.4 degrees off the
+      // axis.
+      {2, Angles(-30, 30, 1.5), Angles(-30, 30, 1.5), kPi / 3, 42, 361, 41, true},
+      {1, coarse, coarse, 2 * kPi, 19, 19, 90},  // type C: as the file has it
+      {0, coarse, coarse, 2 * kPi, 19, 19, 90},  // no type: as type C
+      {7, coarse, coarse, 2 * kPi, 19, 19, 90},  // an unknown type: as type C
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "type " << c.type << ", " << c.v.size() << " x " << c.h.size());
+    IESLight light;
+    ASSERT_EQ(1,
+              ImportText(light, TypedFile(c.type, c.v, c.h, [](double, double) { return 500; })));
+    EXPECT_EQ(c.nv, light.GetVerticalCount());
+    EXPECT_EQ(c.nh, light.GetHorizontalCount());
+    EXPECT_EQ(c.v1, light.GetVerticalAngles()[light.GetVerticalCount() - 1]);
+    const double tolerance = c.obliqueRim ? 0.03 : 0.015;
+    EXPECT_NEAR(c.powerRatio, light.GetPowerRatio(), tolerance * c.powerRatio);
+    // Straight down is the beam axis in every type.
+    EXPECT_NEAR(1.0, light.ComputeLightIntensity(Dir(1, 0)), 1e-9);
+  }
+}
+
+TEST(IESLight, PhotometricFramesPlaceTheAngles) {
+  // Tables that grow with one angle of the file: 100 + the vertical or the horizontal angle.
+  const auto grid = Angles(-90, 90, 1);
+  const double lat = std::asin(1 / std::sqrt(3.0)) * 180 / kPi;  // 35.26
+  struct Case {
+    int type;
+    bool horizontal;  // the table grows with the horizontal angle, else with the vertical
+    Vector64 direction;
+    double angle;  // the angle of the file in that direction; NAN outside its grid
+  } cases[] = {
+      // The beam axis is straight down; positive horizontal angles lie towards +x, positive
+      // vertical ones towards +y, in both types.
+      {2, true, {0.5, 0, -0.8660254037844386}, 30},
+      {2, false, {0.5, 0, -0.8660254037844386}, 0},
+      {2, false, {0, -0.5, -0.8660254037844386}, -30},
+      {3, true, {-0.5, 0, -0.8660254037844386}, -30},
+      {3, false, {0, 0.5, -0.8660254037844386}, 30},
+      // Off the axes the two differ: type B turns its planes about x (the horizontal angle is
+      // a latitude), type A about y (the vertical angle is).
+      {2, true, {1, 1, -1}, lat},
+      {2, false, {1, 1, -1}, 45},
+      {3, true, {1, 1, -1}, 45},
+      {3, false, {1, 1, -1}, lat},
+      // The axis of type B: horizontal angle 90 whatever the plane; behind the luminaire: none.
+      {2, true, {1, 0.001, 0}, 90},
+      {2, true, {0.6, 0, 0.8}, NAN},
+      {3, false, {0.3, 0.2, 0.9}, NAN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "type " << c.type << (c.horizontal ? " h " : " v ") << c.direction.x << " "
+                 << c.direction.y << " " << c.direction.z);
+    IESLight light;
+    ASSERT_EQ(1, ImportText(light, TypedFile(c.type, grid, grid, [&](double v, double h) {
+                              return 100 + (c.horizontal ? h : v);
+                            })));
+    const Vector64& d = c.direction;
+    const double length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    const double got =
+        light.ComputeLightIntensity(Vector64(d.x / length, d.y / length, d.z / length)) *
+        light.GetMaxCandela();
+    EXPECT_NEAR(std::isnan(c.angle) ? 0 : 100 + c.angle, got, 0.1);
+  }
 }
 
 // ---- the record ----
