@@ -2,7 +2,8 @@
 //
 // Import: the largest real file (8.ies, 7812 numbers) read by ImportFromFile, beside reading the
 // same file with fread and converting the same count of numbers with strtod. The import also
-// computes the power ratio, as every import does.
+// computes the power ratio, as every import does. The same for the largest file of photometric
+// type B (flood-2.ies), whose import also resamples its table onto a type C grid.
 // Power ratio: ComputePowerRatio (65536 directions) beside 65536 bare lookups into the table.
 // Long lines: a table written on one line of 450 KB beside the same numbers one per line; the
 // two cost the same when nothing is quadratic in the line length (vs_limit near 1).
@@ -22,6 +23,7 @@ using lumbench::Pair;
 namespace {
 
 const std::string kLargest = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/8.ies";
+const std::string kTypeB = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/flood-2.ies";
 
 std::string ReadText(const std::string& path) {
   std::string text;
@@ -50,13 +52,14 @@ long StrtodNumbers(const std::string& text, double* sum) {
   return count;
 }
 
-void BM_IES_ImportLargestFile(benchmark::State& state) {
-  const Filename name(kLargest.c_str());
+// Imports path against fread + strtod of its numbers; numbers is the count the file holds.
+void ImportAgainstStrtod(benchmark::State& state, const std::string& path, long numbers) {
+  const Filename name(path.c_str());
   double sum = 0;
-  const long numbers = StrtodNumbers(ReadText(kLargest), &sum);
+  if (StrtodNumbers(ReadText(path), &sum) != numbers) Die(path.c_str());
   {
     IESLight check;
-    if (check.ImportFromFile(name) != 1 || numbers != 13 + 199 + 38 + 199 * 38) Die("8.ies");
+    if (check.ImportFromFile(name) != 1) Die(path.c_str());
   }
   Pair pair(state);
   for (auto _ : state) {
@@ -67,13 +70,24 @@ void BM_IES_ImportLargestFile(benchmark::State& state) {
     });
     pair.Limit([&] {
       double s = 0;
-      if (StrtodNumbers(ReadText(kLargest), &s) != numbers) Die("strtod");
+      if (StrtodNumbers(ReadText(path), &s) != numbers) Die("strtod");
       benchmark::DoNotOptimize(s);
     });
   }
   pair.Report(static_cast<double>(numbers), static_cast<double>(numbers), "items");
 }
+
+void BM_IES_ImportLargestFile(benchmark::State& state) {
+  ImportAgainstStrtod(state, kLargest, 13 + 199 + 38 + 199 * 38);
+}
 BENCHMARK(BM_IES_ImportLargestFile)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The largest type B file: its 45 x 45 table is resampled onto a 181 x 361 grid (91 x 361 once
+// the dark half is dropped), about 65000 evaluations of the file's table besides the parse.
+void BM_IES_ImportTypeBFile(benchmark::State& state) {
+  ImportAgainstStrtod(state, kTypeB, 13 + 45 + 45 + 45 * 45);
+}
+BENCHMARK(BM_IES_ImportTypeBFile)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_IES_ComputePowerRatio(benchmark::State& state) {
   IESLight light;

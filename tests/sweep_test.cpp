@@ -1233,9 +1233,14 @@ bool SaverRuns(std::int64_t n, void* ctx) {
 // file's buffer), -3 (the head) or -5 (a table) and leaves a new light without tables; the
 // copy is null; the record read fails with FILEERROR_OUTOFMEMORY and leaves the light as it
 // was.
+struct IesFile {
+  Bytes bytes;
+  Int32 nv;  // the vertical count of the light (a type B file's after resampling)
+};
 bool IesLights(std::int64_t n, void* ctx) {
   lumtest::StopFailing();
-  const Bytes& file = *static_cast<const Bytes*>(ctx);
+  const IesFile& ies = *static_cast<const IesFile*>(ctx);
+  const Bytes& file = ies.bytes;
   Filename name;
   name.SetMemoryData(file.data(), static_cast<Int64>(file.size()), false);
   Filename record;
@@ -1265,7 +1270,7 @@ bool IesLights(std::int64_t n, void* ctx) {
   if (!opened) return true;
   IESLight back;
   const bool read = back.Read(&hf);
-  STEP(Ended(f, read && back.GetVerticalCount() == 37,
+  STEP(Ended(f, read && back.GetVerticalCount() == ies.nv,
              !read && hf.GetError() == FILEERROR_OUTOFMEMORY && back.GetVerticalCount() == 0));
   return true;
 }
@@ -1631,8 +1636,10 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
   Samples samples;
-  Bytes iesFile = lumtest::ReadFileBytes(std::string(LUMORA_SHARED_DATA_DIR) + "/ies/5.ies");
-  ASSERT_FALSE(iesFile.empty());
+  const std::string ies = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/";
+  IesFile iesFile = {lumtest::ReadFileBytes(ies + "5.ies"), 37};
+  IesFile floodFile = {lumtest::ReadFileBytes(ies + "flood-1.ies"), 91};
+  ASSERT_FALSE(iesFile.bytes.empty() || floodFile.bytes.empty());
   struct Scenario {
     const char* name;
     bool (*run)(std::int64_t, void*);
@@ -1654,6 +1661,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"selection edits", SelectionEdits, nullptr, 36},
       {"saver runs", SaverRuns, &dir, 6},
       {"IES lights", IesLights, &iesFile, 8},
+      {"IES lights of type B", IesLights, &floodFile, 11},
       {"camera defaults", CameraDefaults, nullptr, 99},
       {"shader trees", ShaderTrees, nullptr, 100},
   };

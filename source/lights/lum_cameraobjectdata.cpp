@@ -3,9 +3,10 @@
 #include <cmath>
 
 #include "foundation/lum_string.h"
+#include "objects/lum_basetag.h"
 #include "scene/lum_basedocument.h"
-#include "values/lum_baselink.h"
 #include "scene/lum_baselist2d.h"
+#include "values/lum_baselink.h"
 
 namespace lumora {
 
@@ -266,6 +267,15 @@ BaseContainer* CameraObjectData::ObjectContainer() const {
   return node->GetDataInstance();
 }
 
+bool CameraObjectData::TargetLinked(const BaseList2D* node) {
+  const BaseObject* object = dynamic_cast<const BaseObject*>(node);
+  if (object == nullptr) return false;
+  const BaseTag* tag = object->GetTag(CAMERA_TARGET_TAG);
+  if (tag == nullptr) return false;
+  const BaseList2D* target = tag->GetDataInstance()->GetLink(CAMERA_TARGET_LINK);
+  return target != nullptr && target->IsInstanceOf(TYPE_ANYOBJECT);
+}
+
 CameraEnvironment CameraObjectData::Environment() const {
   CameraEnvironment env;
   BaseDocument* doc = GetNode()->GetDocument();
@@ -274,8 +284,7 @@ CameraEnvironment CameraObjectData::Environment() const {
     env.renderFactor =
         CameraParameters::RenderFactor(render != nullptr ? render->GetDataInstance() : nullptr);
   }
-  // Tags come with the objects family; until then no target tag can sit on a camera.
-  env.targetLinked = false;
+  env.targetLinked = TargetLinked(GetNode());
   return env;
 }
 

@@ -46,6 +46,7 @@ enum CAMERAOBJECT : Int32 {
 
 // The tag type whose object link (under its id 1001) keeps the camera's flag 1009 set.
 constexpr Int32 CAMERA_TARGET_TAG = 5676;
+constexpr Int32 CAMERA_TARGET_LINK = 1001;
 // Render settings: the pixel-aspect mode (1150 = none) and the pixel aspect.
 constexpr Int32 RDATA_PIXELASPECT_MODE = 5033;
 constexpr Int32 RDATA_PIXELASPECT_NONE = 1150;
@@ -100,6 +101,8 @@ class CameraObjectData : public RawNodeData {
   bool SetDParameter(const DescID& id, const GeData& value) override;
 
  private:
+  // Whether node is an object whose first tag of type 5676 links an object under its id 1001.
+  static bool TargetLinked(const BaseList2D* node);
   // The node's container when the node is an object, else null.
   BaseContainer* ObjectContainer() const;
   CameraEnvironment Environment() const;

@@ -112,6 +112,20 @@ Int32 FirstInterval(Int32 n, bool ascending, Above above) {
   return lo < n - 1 ? lo : -1;
 }
 
+// The value of a table row between vertical indices i0 and i1 at weight t: a cubic whose
+// tangents come from the neighbouring angles (w below i0, k above i1).
+Float HermiteRowValue(const Float* v, Int32 nv, const Float* row, Int32 i0, Int32 i1, Float t) {
+  const Float d = v[i1] - v[i0];
+  const Int32 w = i0 < 1 ? 0 : std::min(nv - 1, i0 - 1);
+  const Int32 k = i1 < -1 ? 0 : std::min(nv - 1, i1 + 1);
+  const Float da = v[i1] - v[w];
+  const Float db = v[k] - v[i0];
+  const Float a = da > 0 ? d * (row[i1] - row[w]) / da : 0.0;
+  const Float b = db > 0 ? d * (row[k] - row[i0]) / db : 0.0;
+  const Float delta = row[i1] - row[i0];
+  return row[i0] + a * t + (3 * delta - 2 * a - b) * t * t + (a + b - 2 * delta) * t * t * t;
+}
+
 Float* AllocFloats(Int64 count) {
   if (count <= 0) return nullptr;
   return static_cast<Float*>(MemAllocNC(count * static_cast<Int64>(sizeof(Float))));
@@ -197,16 +211,7 @@ Float IESLight::ATan2(Float a, Float b) {
 }
 
 Float IESLight::RowValue(const Float* row, Int32 i0, Int32 i1, Float t) const {
-  const Float* v = _vertical;
-  const Float d = v[i1] - v[i0];
-  const Int32 w = i0 < 1 ? 0 : std::min(_nv - 1, i0 - 1);
-  const Int32 k = i1 < -1 ? 0 : std::min(_nv - 1, i1 + 1);
-  const Float da = v[i1] - v[w];
-  const Float db = v[k] - v[i0];
-  const Float a = da > 0 ? d * (row[i1] - row[w]) / da : 0.0;
-  const Float b = db > 0 ? d * (row[k] - row[i0]) / db : 0.0;
-  const Float delta = row[i1] - row[i0];
-  return row[i0] + a * t + (3 * delta - 2 * a - b) * t * t + (a + b - 2 * delta) * t * t * t;
+  return HermiteRowValue(_vertical, _nv, row, i0, i1, t);
 }
 
 Float IESLight::ComputeLightIntensity(const Vector64& direction) const {
@@ -428,6 +433,158 @@ bool IESLight::Read(HyperFile* hf) {
   return true;
 }
 
+// ---- files of photometric type A and B ----
+
+namespace {
+
+// Photometric types of an IES file.
+constexpr Int32 kPhotometricB = 2;
+constexpr Int32 kPhotometricA = 3;
+
+// The table of a type A or B file on its own grid: vertical angles v, horizontal angles h, the
+// value for horizontal index j and vertical index i at j * nv + i.
+struct FileGrid {
+  const Float* v;
+  Int32 nv;
+  const Float* h;
+  Int32 nh;
+  const Float* table;
+  bool vAscending;
+  bool hAscending;
+
+  // The value at vertical angle a and horizontal angle b (degrees), interpolated as the light
+  // interpolates its own table (cubic along the vertical angles, linear across); 0 outside the
+  // grid. Horizontal angles from 0 up give one side of a luminaire whose other side mirrors it;
+  // a single horizontal angle holds at every horizontal angle.
+  Float At(Float a, Float b) const {
+    if (!(a >= v[0] && a <= v[nv - 1])) return 0.0;
+    Int32 i0 = FirstInterval(nv, vAscending, [&](Int32 i) { return a < v[i]; });
+    Int32 i1 = i0 + 1;
+    if (i0 < 0) {
+      i1 = nv < 2 ? 0 : nv - 1;
+      i0 = nv < 2 ? 0 : nv - 2;
+    }
+    const Float dv = v[i1] - v[i0];
+    const Float t = dv > 0 ? (a - v[i0]) / dv : 1.0;
+    Int32 j0 = 0, j1 = 0;
+    Float s = 1.0;
+    if (nh > 1) {
+      if (h[0] >= 0) b = std::fabs(b);
+      if (!(b >= h[0] && b <= h[nh - 1])) return 0.0;
+      j0 = FirstInterval(nh, hAscending, [&](Int32 j) { return b < h[j]; });
+      j1 = j0 + 1;
+      if (j0 < 0) {
+        j1 = nh - 1;
+        j0 = nh - 2;
+      }
+      const Float dh = h[j1] - h[j0];
+      s = dh > 0 ? (b - h[j0]) / dh : 1.0;
+    }
+    const Float lower = HermiteRowValue(v, nv, table + static_cast<Int64>(j0) * nv, i0, i1, t);
+    const Float upper = HermiteRowValue(v, nv, table + static_cast<Int64>(j1) * nv, i0, i1, t);
+    const Float value = s * upper + (1 - s) * lower;
+    return value > 0 ? value : 0.0;
+  }
+};
+
+// The finest positive step between neighbouring angles of a and of b; 0 when there is none.
+Float FinestStep(const Float* a, Int32 na, const Float* b, Int32 nb) {
+  Float finest = 0.0;
+  auto scan = [&finest](const Float* x, Int32 n) {
+    for (Int32 i = 0; i + 1 < n; ++i) {
+      const Float d = std::fabs(x[i + 1] - x[i]);
+      if (d > 0 && (finest == 0 || d < finest)) finest = d;
+    }
+  };
+  scan(a, na);
+  scan(b, nb);
+  return finest;
+}
+
+// The step of the downward grid a file is resampled onto: the coarsest of these that is no
+// coarser than the file's finest step; 0.5 degrees at the finest (361 x 721 values).
+Float ResampleStep(Float finest) {
+  static constexpr Float kSteps[] = {5.0, 2.5, 2.0, 1.0, 0.5};
+  if (finest == 0) return kSteps[0];
+  for (Float step : kSteps) {
+    if (step <= finest) return step;
+  }
+  return kSteps[sizeof kSteps / sizeof kSteps[0] - 1];
+}
+
+Float Clamp11(Float x) { return x < -1 ? -1.0 : (x > 1 ? 1.0 : x); }
+
+// Resamples the table of a type A or B file onto the grid of the downward frame the light
+// evaluates in: vertical angles 0 .. 180 from straight down, horizontal angles 0 .. 360 from +y
+// towards +x, each value the file's table in the direction the sample stands for.
+//
+// Both frames have the beam axis (vertical and horizontal angle 0) straight down, positive
+// horizontal angles towards +x and positive vertical angles towards +y. Type B turns its
+// measuring planes about the x axis: the vertical angle is the plane's turn, the horizontal
+// angle the latitude within the plane (+-90 at the axis). Type A turns them about the y axis:
+// the horizontal angle is the turn, the vertical angle the latitude.
+// False when out of memory (out then holds nothing new).
+bool ResampleToDownwardFrame(Int32 type, const FileGrid& file, Tables* out, Int32* nv, Int32* nh) {
+  const Float step = ResampleStep(FinestStep(file.v, file.nv, file.h, file.nh));
+  Int32 nvOut = static_cast<Int32>(180.0 / step) + 1;
+  const Int32 nhOut = static_cast<Int32>(360.0 / step) + 1;
+  Tables t;
+  t.vertical = AllocFloats(nvOut);
+  t.horizontal = AllocFloats(nhOut);
+  t.candela = AllocFloats(static_cast<Int64>(nvOut) * nhOut);
+  if (t.vertical == nullptr || t.horizontal == nullptr || t.candela == nullptr) return false;
+  constexpr Float kRadians = kPi / 180.0;
+  constexpr Float kDegrees = 180.0 / kPi;
+  for (Int32 i = 0; i < nvOut; ++i) t.vertical[i] = i * step;
+  for (Int32 j = 0; j < nhOut; ++j) t.horizontal[j] = j * step;
+  for (Int32 j = 0; j < nhOut; ++j) {
+    const Float sinC = std::sin(t.horizontal[j] * kRadians);
+    const Float cosC = std::cos(t.horizontal[j] * kRadians);
+    Float* row = t.candela + static_cast<Int64>(j) * nvOut;
+    for (Int32 i = 0; i < nvOut; ++i) {
+      const Float sinG = std::sin(t.vertical[i] * kRadians);
+      const Float x = sinG * sinC;
+      const Float y = sinG * cosC;
+      const Float down = std::cos(t.vertical[i] * kRadians);  // -z
+      if (type == kPhotometricB) {
+        row[i] = file.At(std::atan2(y, down) * kDegrees, std::asin(Clamp11(x)) * kDegrees);
+      } else {
+        row[i] = file.At(std::asin(Clamp11(y)) * kDegrees, std::atan2(x, down) * kDegrees);
+      }
+    }
+  }
+  // The grid ends where the light does: vertical angles before the first and after the last
+  // value that is not 0 are dropped (the light is 0 outside its grid), so that a luminaire
+  // lighting one hemisphere stops at its rim instead of fading over one more step.
+  Int32 first = nvOut, last = -1;
+  for (Int32 j = 0; j < nhOut; ++j) {
+    const Float* row = t.candela + static_cast<Int64>(j) * nvOut;
+    for (Int32 i = 0; i < nvOut; ++i) {
+      if (row[i] != 0) {
+        first = std::min(first, i);
+        last = std::max(last, i);
+      }
+    }
+  }
+  if (last >= first) {
+    const Int32 count = last - first + 1;
+    std::memmove(t.vertical, t.vertical + first, count * sizeof(Float));
+    for (Int32 j = 0; j < nhOut; ++j) {
+      std::memmove(t.candela + static_cast<Int64>(j) * count,
+                   t.candela + static_cast<Int64>(j) * nvOut + first, count * sizeof(Float));
+    }
+    nvOut = count;
+  }
+  std::swap(out->vertical, t.vertical);
+  std::swap(out->horizontal, t.horizontal);
+  std::swap(out->candela, t.candela);
+  *nv = nvOut;
+  *nh = nhOut;
+  return true;
+}
+
+}  // namespace
+
 // ---- IESLightParser ----
 
 bool IESLightParser::FillBlock() {
@@ -576,9 +733,9 @@ bool IESLightParser::ParseIESLight(IESLight* light) {
       if (!number(&skipped)) return false;
     }
   }
-  Float multiplier, nvValue, nhValue, units, w, l, h;
+  Float multiplier, nvValue, nhValue, photometric, units, w, l, h;
   if (!number(&skipped) || !number(&skipped) || !number(&multiplier) || !number(&nvValue) ||
-      !number(&nhValue) || !number(&skipped) || !number(&units) || !number(&w) || !number(&l) ||
+      !number(&nhValue) || !number(&photometric) || !number(&units) || !number(&w) || !number(&l) ||
       !number(&h))
     return false;
   const Int32 nv = TruncateCount(nvValue);
@@ -615,7 +772,24 @@ bool IESLightParser::ParseIESLight(IESLight* light) {
     if (!number(&t.candela[c])) return false;
     t.candela[c] *= scale;
   }
-  light->AdoptTables(nv, t.vertical, nh, t.horizontal, t.candela);
+  // Type A and B tables become type C ones here: the light evaluates and stores type C only.
+  Int32 nvLight = nv, nhLight = nh;
+  const Int32 type = TruncateCount(photometric);
+  if ((type == kPhotometricB || type == kPhotometricA) && cells > 0) {
+    const FileGrid file = {t.vertical,
+                           nv,
+                           t.horizontal,
+                           nh,
+                           t.candela,
+                           Ascending(t.vertical, nv),
+                           Ascending(t.horizontal, nh)};
+    Tables resampled;
+    if (!ResampleToDownwardFrame(type, file, &resampled, &nvLight, &nhLight)) return false;
+    std::swap(t.vertical, resampled.vertical);
+    std::swap(t.horizontal, resampled.horizontal);
+    std::swap(t.candela, resampled.candela);
+  }
+  light->AdoptTables(nvLight, t.vertical, nhLight, t.horizontal, t.candela);
   t.vertical = t.horizontal = t.candela = nullptr;
   light->ComputePowerRatio();
   return true;

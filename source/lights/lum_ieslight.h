@@ -7,7 +7,11 @@
 // in any direction by interpolation. Its power ratio is the integral of that normalised
 // intensity over the sphere, estimated with a fixed random sequence: maximum candela x power
 // ratio is the luminous flux. The light stores itself as a record in a scene stream;
-// doc/scene-format.md describes the record.
+// doc/ies-record.md describes the record.
+//
+// The light holds type C photometry only (vertical angle 0 straight down, horizontal angle 0 along
+// +y). Files of photometric type A or B are resampled onto a type C grid when they are imported
+// (doc/ies-record.md, "Photometric types").
 #ifndef LUM_IESLIGHT_H
 #define LUM_IESLIGHT_H
 
@@ -100,7 +104,8 @@ class IESLight {
   // the header fields it got to, but the angles and the table change only together, on success.
   Int32 ImportFromFile(const Filename& name);
 
-  // The intensity in direction (any length but zero) divided by the maximum candela, >= 0.
+  // The intensity in direction (a unit vector: the vertical angle is taken from z alone)
+  // divided by the maximum candela, >= 0.
   // Straight down is (0, 0, -1); horizontal angle 0 lies along +y, 90 along +x.
   Float ComputeLightIntensity(const Vector64& direction) const;
   // Recomputes the maximum candela and the power ratio (65536 intensity evaluations).
@@ -174,9 +179,9 @@ class IESLightParser {
   // then the photometric block; nothing after it is read. False when the file ends before a
   // TILT line or the block does not parse. The light is the caller's in every case.
   bool ParseIESFile(BaseFile* file, IESLight* light);
-  // The photometric block after the TILT line. False at the first malformed number, at the end
-  // of the file, for a count above 1024 or more numbers than the bytes left, or when out of
-  // memory.
+  // The photometric block after the TILT line; a table of photometric type A or B is resampled
+  // onto a type C grid. False at the first malformed number, at the end of the file, for a count
+  // above 1024 or more numbers than the bytes left, or when out of memory.
   bool ParseIESLight(IESLight* light);
   // The keyword the current token names (a bracketed keyword also when the token only starts
   // with it, as in "[MANUFAC]MAKER"). Always true.

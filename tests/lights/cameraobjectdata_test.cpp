@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
@@ -221,15 +222,6 @@ TEST(CameraParameters, DistancePairAndTargetFlag) {
 
 namespace {
 
-// An object node as far as the camera asks: it answers to the generic object type.
-class ObjectNode : public BaseList2D {
- public:
-  ObjectNode() : BaseList2D(TYPE_CAMERAOBJECT) {}
-  bool IsInstanceOf(Int32 id) const override {
-    return id == TYPE_ANYOBJECT || BaseList2D::IsInstanceOf(id);
-  }
-};
-
 // Attaches camera data from the application's object hook to node.
 CameraObjectData* AttachCamera(BaseList2D& node) {
   bool known = false;
@@ -244,7 +236,7 @@ CameraObjectData* AttachCamera(BaseList2D& node) {
 }
 
 TEST(CameraObjectData, AnObjectNodeServesTheDerivedParameters) {
-  ObjectNode node;
+  BaseObject node(TYPE_CAMERAOBJECT);
   CameraObjectData* camera = AttachCamera(node);
   EXPECT_EQ(CameraParameters::kDefaultCount, node.GetDataInstance()->GetCount());
   GeData out;
@@ -271,6 +263,64 @@ TEST(CameraObjectData, AnObjectNodeServesTheDerivedParameters) {
   EXPECT_DOUBLE_EQ(2 * std::atan(0.25 * 36 / 50), out.GetFloat());
   ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(kPi / 2)));
   EXPECT_DOUBLE_EQ(9.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+}
+
+TEST(CameraObjectData, TheTargetFlagFollowsTheCamerasTargetTag) {
+  enum Link { kNone, kObject, kNoObject, kGone };
+  struct Tag {
+    Int32 type;
+    Link link;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Tag> tags;  // on the camera, in list order
+    bool flag;              // 1009 as read, and as the camera's container keeps it after
+  } cases[] = {
+      {"no tag", {}, false},
+      {"a target tag linking an object", {{CAMERA_TARGET_TAG, kObject}}, true},
+      {"a target tag without a link", {{CAMERA_TARGET_TAG, kNone}}, false},
+      {"a target tag linking a node that is no object", {{CAMERA_TARGET_TAG, kNoObject}}, false},
+      {"a target tag whose object is gone", {{CAMERA_TARGET_TAG, kGone}}, false},
+      {"another tag linking an object", {{TAG_PROTECTION, kObject}}, false},
+      {"another tag, then the linked target tag",
+       {{TAG_PROTECTION, kNone}, {CAMERA_TARGET_TAG, kObject}},
+       true},
+      {"only the first target tag counts",
+       {{CAMERA_TARGET_TAG, kNone}, {CAMERA_TARGET_TAG, kObject}},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BaseObject camera(TYPE_CAMERAOBJECT);
+    AttachCamera(camera);
+    BaseObject target(TYPE_OBJECT);
+    BaseList2D plain(110050);
+    BaseObject* gone = BaseObject::Alloc(TYPE_OBJECT);
+    ASSERT_NE(nullptr, gone);
+    for (const Tag& t : c.tags) {
+      BaseTag* tag = BaseTag::Alloc(t.type);
+      ASSERT_NE(nullptr, tag);
+      BaseList2D* to[] = {nullptr, &target, &plain, gone};
+      if (to[t.link] != nullptr) {
+        BaseLink link;
+        link.SetLink(to[t.link]);
+        tag->GetDataInstance()->SetData(CAMERA_TARGET_LINK, GeData(link));
+      }
+      // Straight into the list: InsertTag would keep one tag of a type only.
+      ASSERT_TRUE(camera.MakeTagList()->InsertLast(tag));
+      tag->SetObject(&camera);
+    }
+    BaseObject::Free(gone);
+    camera.GetDataInstance()->SetBool(CAMERAOBJECT_TARGETFLAG, true);
+    GeData out;
+    ASSERT_TRUE(camera.GetDParameter(DescID(CAMERAOBJECT_TARGETFLAG), out));
+    EXPECT_EQ(c.flag, out.GetBool());
+    EXPECT_EQ(c.flag, camera.GetDataInstance()->GetBool(CAMERAOBJECT_TARGETFLAG));
+    // A flag that is clear stays clear with the tag there: the tag keeps it, it does not set it.
+    camera.GetDataInstance()->SetBool(CAMERAOBJECT_TARGETFLAG, false);
+    ASSERT_TRUE(camera.GetDParameter(DescID(CAMERAOBJECT_TARGETFLAG), out));
+    EXPECT_FALSE(out.GetBool());
+  }
 }
 
 TEST(CameraObjectData, ANodeThatIsNoObjectGetsNoDerivedParameters) {

@@ -74,26 +74,85 @@ void ExpectSameLight(const IESLight& a, const IESLight& b) {
 
 struct RealFile {
   const char* name;
-  Int32 nv, nh;
-  double v0, v1, h0, h1;
+  Int32 nv, nh;  // the counts of the light: those of the file, or of the grid a type B file is
+  double v0, v1, h0, h1;  // resampled onto (down to the horizon, where its light ends)
   Int32 shape;
-  double firstCandela;  // the first table value of the file x multiplier x ballast factors
-  double statedLumens;  // [_ABSOLUTELUMENS], 0 when the file states none
-  bool typeC;           // photometric type C (the type the evaluation is made for)
+  double firstCandela;    // the first table value x multiplier x ballast factors (for type B, the
+                          // value of the file straight along the beam axis)
+  double statedLumens;    // [_ABSOLUTELUMENS], 0 when the file states none
+  Int32 photometricType;  // 1 C, 2 B
+  bool mirrorX;           // the file gives one side only: x and -x evaluate alike
+  UInt64 recordHash;      // FNV-1a of the record of a type C file, as every earlier import wrote
 };
 
 const RealFile kRealFiles[] = {
-    {"1.ies", 74, 12, 0, 180, 0, 90, 4, 389.0 * 1.032007, 9217, true},
-    {"2.ies", 73, 22, 0, 180, 0, 180, -1, 1732.0 * 1.045644, 5834, true},
-    {"3.ies", 37, 25, 0, 180, 0, 360, 1, 4895.584 * 1.0043784, 0, true},
-    {"4.ies", 73, 9, 0, 180, 0, 180, -1, 2623.0 * 0.9687, 5822, true},
-    {"5.ies", 37, 5, 0, 90, 0, 90, 1, 278.0, 754, true},
-    {"6.ies", 37, 9, 0, 180, 0, 360, -1, 4660.115, 0, true},
-    {"7.ies", 37, 1, 0, 90, 0, 0, -1, 269.0, 532, true},
-    {"8.ies", 199, 38, 0, 180, 0, 180, 4, 22.0 * 0.809, 828, true},
-    {"flood-1.ies", 45, 23, -90, 90, 0, 90, 1, 0.0, 10601, false},
-    {"flood-2.ies", 45, 45, -90, 90, -90, 90, 1, 1.79, 0, false},
+    {"1.ies", 74, 12, 0, 180, 0, 90, 4, 389.0 * 1.032007, 9217, 1, true, 0x323c1df390d99d13ull},
+    {"2.ies", 73, 22, 0, 180, 0, 180, -1, 1732.0 * 1.045644, 5834, 1, true, 0xef0ae90747e11badull},
+    {"3.ies", 37, 25, 0, 180, 0, 360, 1, 4895.584 * 1.0043784, 0, 1, false, 0xba85067f8dd883a0ull},
+    {"4.ies", 73, 9, 0, 180, 0, 180, -1, 2623.0 * 0.9687, 5822, 1, true, 0xddcd4f64680ec138ull},
+    {"5.ies", 37, 5, 0, 90, 0, 90, 1, 278.0, 754, 1, true, 0xd6a0d49f0a6fa65eull},
+    {"6.ies", 37, 9, 0, 180, 0, 360, -1, 4660.115, 0, 1, false, 0x95b01862eceaffc1ull},
+    {"7.ies", 37, 1, 0, 90, 0, 0, -1, 269.0, 532, 1, true, 0xff580e7782948605ull},
+    {"8.ies", 199, 38, 0, 180, 0, 180, 4, 22.0 * 0.809, 828, 1, true, 0xd3f5581d865b44c9ull},
+    {"flood-1.ies", 91, 361, 0, 90, 0, 360, 1, 4266.0, 10601, 2, true, 0},
+    {"flood-2.ies", 91, 361, 0, 90, 0, 360, 1, 12688.38, 0, 2, false, 0},
 };
+
+UInt64 Fnv1a(const Bytes& bytes) {
+  UInt64 h = 14695981039346656037ull;
+  for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
+  return h;
+}
+
+// The luminous flux of a type A or B file integrated in its own frame, independently of the
+// light: the file's numbers read with strtod, the table interpolated bilinearly on its grid and
+// summed over a fine midpoint grid, weighted by the cosine of the latitude (the horizontal angle
+// for type B, the vertical one for type A). A file with horizontal angles from 0 is mirrored.
+// Also gives the input watts.
+double NativeFlux(const std::string& path, double* watts) {
+  const Bytes bytes = lumtest::ReadFileBytes(path);
+  const std::string text(bytes.begin(), bytes.end());
+  const char* p = text.c_str() + text.find('\n', text.find("TILT=")) + 1;
+  std::vector<double> n;
+  for (char* end = nullptr;; p = end) {
+    const double v = std::strtod(p, &end);
+    if (end == p) break;
+    n.push_back(v);
+  }
+  const int nv = int(n[3]), nh = int(n[4]), type = int(n[5]);
+  *watts = n[12];
+  const double* v = &n[13];
+  const double* h = v + nv;
+  const double* table = h + nh;
+  const double scale = n[2] * n[10] * n[11];
+  auto locate = [](const double* a, int count, double x, int* k, double* t) {
+    if (count == 1) return *k = 0, *t = 0, x == a[0];
+    if (x < a[0] || x > a[count - 1]) return false;
+    *k = 0;
+    while (*k + 2 < count && x > a[*k + 1]) ++*k;
+    *t = (x - a[*k]) / (a[*k + 1] - a[*k]);
+    return true;
+  };
+  constexpr int kSteps = 720;
+  const double d = kPi / kSteps;
+  double flux = 0;
+  for (int a = 0; a < kSteps; ++a) {
+    const double va = -90 + (a + 0.5) * 180.0 / kSteps;
+    for (int b = 0; b < kSteps; ++b) {
+      double hb = -90 + (b + 0.5) * 180.0 / kSteps;
+      if (h[0] >= 0) hb = std::fabs(hb);
+      int i, j;
+      double t, s;
+      if (!locate(v, nv, va, &i, &t) || !locate(h, nh, hb, &j, &s)) continue;
+      auto at = [&](int jj, int ii) { return table[jj * nv + ii] * scale; };
+      const int i1 = nv > 1 ? i + 1 : i, j1 = nh > 1 ? j + 1 : j;
+      const double value = (1 - s) * ((1 - t) * at(j, i) + t * at(j, i1)) +
+                           s * ((1 - t) * at(j1, i) + t * at(j1, i1));
+      flux += value * std::cos((type == 2 ? hb : va) * kPi / 180) * d * d;
+    }
+  }
+  return flux;
+}
 
 TEST(IESLight, RealFilesImportWithTheirGridsAndMultipliers) {
   for (const RealFile& f : kRealFiles) {
@@ -114,10 +173,23 @@ TEST(IESLight, RealFilesImportWithTheirGridsAndMultipliers) {
     const double flux = light.GetMaxCandela() * light.GetPowerRatio();
     std::printf("    %-12s max %9.2f cd  power ratio %.5f  flux %8.1f lm  stated %6.0f lm\n",
                 f.name, light.GetMaxCandela(), light.GetPowerRatio(), flux, f.statedLumens);
-    // The evaluation is made for type C photometry: there the flux matches the one the
-    // laboratory states within the sampling error.
-    if (f.typeC && f.statedLumens > 0) {
-      EXPECT_NEAR(f.statedLumens, flux, 0.015 * f.statedLumens);
+    // The flux matches the one the laboratory states within the sampling error (type C) or
+    // within that and the resampling of a type B grid.
+    if (f.statedLumens > 0) {
+      EXPECT_NEAR(f.statedLumens, flux, (f.photometricType == 1 ? 0.015 : 0.03) * f.statedLumens);
+    }
+    if (f.photometricType == 1) {
+      EXPECT_EQ(f.recordHash, Fnv1a(WriteRecord(light)));
+    } else {
+      // A type B file against its own table integrated in its own frame; the luminous
+      // efficacy of what the file measured must be that of a real LED flood light.
+      double watts = 0;
+      const double native = NativeFlux(IesPath(f.name), &watts);
+      std::printf("    %-12s flux in its own frame %8.1f lm, %.1f lm/W\n", f.name, native,
+                  flux / watts);
+      EXPECT_NEAR(native, flux, 0.02 * native);
+      EXPECT_GT(flux / watts, 60.0);
+      EXPECT_LT(flux / watts, 200.0);
     }
   }
 }
@@ -141,11 +213,14 @@ TEST(IESLight, RealFilesEvaluateSymmetricDirectionsAlike) {
         } else if (span < 225) {  // one half mirrored about the first plane
           EXPECT_NEAR(light.ComputeLightIntensity(Dir(theta, 2 * f.h0 - phi)), i, 1e-9);
         }
+        if (f.mirrorX) {
+          EXPECT_NEAR(light.ComputeLightIntensity(Dir(theta, -phi)), i, 1e-9);
+        }
       }
     }
     // At the grid points the interpolation gives the table (up to the slight tilt of every
     // direction the evaluation makes).
-    if (f.typeC) {
+    {
       const Int32 nv = light.GetVerticalCount();
       for (Int32 j = 0; j < light.GetHorizontalCount(); j += 3) {
         for (Int32 i = 1; i + 1 < nv; i += 5) {
@@ -395,6 +470,119 @@ TEST(IESLight, IntensityAndPowerRatio) {
       {-1, 1, -kPi / 4}, {0, -1, kPi},
   };
   for (const Angle& a : angles) EXPECT_NEAR(a.expected, IESLight::ATan2(a.a, a.b), 1e-15);
+}
+
+// ---- photometric types A and B ----
+
+std::vector<double> Angles(double from, double to, double step) {
+  std::vector<double> a;
+  for (double x = from; x <= to + 1e-9; x += step) a.push_back(x);
+  return a;
+}
+
+// A file of the photometric type whose table holds value(vertical, horizontal) on the grid.
+std::string TypedFile(int type, const std::vector<double>& v, const std::vector<double>& h,
+                      const std::function<double(double, double)>& value) {
+  std::string t = "TILT=NONE\n1 -1 1 " + std::to_string(v.size()) + " " + std::to_string(h.size()) +
+                  " " + std::to_string(type) + " 2 0 0 0\n1 1 1\n";
+  for (double a : v) t += std::to_string(a) + " ";
+  t += "\n";
+  for (double b : h) t += std::to_string(b) + " ";
+  t += "\n";
+  for (double b : h) {
+    for (double a : v) t += std::to_string(value(a, b)) + " ";
+    t += "\n";
+  }
+  return t;
+}
+
+TEST(IESLight, PhotometricTypesAAndBBecomeTheDownwardGrid) {
+  const auto full = Angles(-90, 90, 1), upper = Angles(0, 90, 1), coarse = Angles(-90, 90, 10);
+  const std::vector<double> one = {0};
+  struct Case {
+    int type;
+    std::vector<double> v, h;
+    double powerRatio;        // of a constant table, within 1.5 %
+    Int32 nv, nh;             // of the light
+    double v1;                // its last vertical angle
+    bool obliqueRim = false;  // 3 %: a rim across the grid spreads over one step of it
+  } cases[] = {
+      {2, full, full, 2 * kPi, 91, 361, 90},     // the hemisphere round the beam axis
+      {2, full, upper, 2 * kPi, 91, 361, 90},    // one side, mirrored
+      {2, full, one, 2 * kPi, 91, 361, 90},      // one horizontal angle: the same at every one
+      {2, upper, full, kPi, 91, 361, 90},        // planes turned one way only: a quarter
+      {3, full, full, 2 * kPi, 91, 361, 90},     // type A alike
+      {3, upper, full, kPi, 91, 361, 90},        //
+      {3, full, upper, 2 * kPi, 91, 361, 90},    //
+      {2, coarse, coarse, 2 * kPi, 19, 73, 90},  // a 10 degree grid: 5 degree steps
+      {2, Angles(-90, 90, 3), one, 2 * kPi, 37, 145, 90},     // 2.5
+      {2, Angles(-90, 90, 0.4), one, 2 * kPi, 181, 721, 90},  // 0.5 at the finest
+      // A beam of +-30 x +-30 degrees: 2 sin 30 x pi / 3 sr, the corners 41.4 degrees off the
+      // axis.
+      {2, Angles(-30, 30, 1.5), Angles(-30, 30, 1.5), kPi / 3, 42, 361, 41, true},
+      {1, coarse, coarse, 2 * kPi, 19, 19, 90},  // type C: as the file has it
+      {0, coarse, coarse, 2 * kPi, 19, 19, 90},  // no type: as type C
+      {7, coarse, coarse, 2 * kPi, 19, 19, 90},  // an unknown type: as type C
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "type " << c.type << ", " << c.v.size() << " x " << c.h.size());
+    IESLight light;
+    ASSERT_EQ(1,
+              ImportText(light, TypedFile(c.type, c.v, c.h, [](double, double) { return 500; })));
+    EXPECT_EQ(c.nv, light.GetVerticalCount());
+    EXPECT_EQ(c.nh, light.GetHorizontalCount());
+    EXPECT_EQ(c.v1, light.GetVerticalAngles()[light.GetVerticalCount() - 1]);
+    const double tolerance = c.obliqueRim ? 0.03 : 0.015;
+    EXPECT_NEAR(c.powerRatio, light.GetPowerRatio(), tolerance * c.powerRatio);
+    // Straight down is the beam axis in every type.
+    EXPECT_NEAR(1.0, light.ComputeLightIntensity(Dir(1, 0)), 1e-9);
+  }
+}
+
+TEST(IESLight, PhotometricFramesPlaceTheAngles) {
+  // Tables that grow with one angle of the file: 100 + the vertical or the horizontal angle.
+  const auto grid = Angles(-90, 90, 1);
+  const double lat = std::asin(1 / std::sqrt(3.0)) * 180 / kPi;  // 35.26
+  struct Case {
+    int type;
+    bool horizontal;  // the table grows with the horizontal angle, else with the vertical
+    Vector64 direction;
+    double angle;  // the angle of the file in that direction; NAN outside its grid
+  } cases[] = {
+      // The beam axis is straight down; positive horizontal angles lie towards +x, positive
+      // vertical ones towards +y, in both types.
+      {2, true, {0.5, 0, -0.8660254037844386}, 30},
+      {2, false, {0.5, 0, -0.8660254037844386}, 0},
+      {2, false, {0, -0.5, -0.8660254037844386}, -30},
+      {3, true, {-0.5, 0, -0.8660254037844386}, -30},
+      {3, false, {0, 0.5, -0.8660254037844386}, 30},
+      // Off the axes the two differ: type B turns its planes about x (the horizontal angle is
+      // a latitude), type A about y (the vertical angle is).
+      {2, true, {1, 1, -1}, lat},
+      {2, false, {1, 1, -1}, 45},
+      {3, true, {1, 1, -1}, 45},
+      {3, false, {1, 1, -1}, lat},
+      // The axis of type B: horizontal angle 90 whatever the plane; behind the luminaire: none.
+      {2, true, {1, 0.001, 0}, 90},
+      {2, true, {0.6, 0, 0.8}, NAN},
+      {3, false, {0.3, 0.2, 0.9}, NAN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "type " << c.type << (c.horizontal ? " h " : " v ") << c.direction.x << " "
+                 << c.direction.y << " " << c.direction.z);
+    IESLight light;
+    ASSERT_EQ(1, ImportText(light, TypedFile(c.type, grid, grid, [&](double v, double h) {
+                              return 100 + (c.horizontal ? h : v);
+                            })));
+    const Vector64& d = c.direction;
+    const double length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    const double got =
+        light.ComputeLightIntensity(Vector64(d.x / length, d.y / length, d.z / length)) *
+        light.GetMaxCandela();
+    EXPECT_NEAR(std::isnan(c.angle) ? 0 : 100 + c.angle, got, 0.1);
+  }
 }
 
 // ---- the record ----
