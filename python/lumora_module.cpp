@@ -19,6 +19,8 @@ PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   lumpy::RegisterStream(m);
   lumpy::RegisterValues(m);
   lumpy::RegisterNodes(m);
+  lumpy::RegisterObjects(m);
+  lumpy::RegisterTags(m);
   lumpy::RegisterThumbnail(m);
 #ifdef LUMORA_PYTHON_COUNTING
   m.def("_live_blocks", &lumpy::CountedLiveBlocks,
