@@ -9,6 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <type_traits>
 #include <typeinfo>
 
@@ -50,6 +51,9 @@ py::tuple FromMatrix(const lumora::Matrix64& m);
 // Raises lumora.FileError with the code (a FILEERROR number), the byte offset where it
 // happened and a message naming what failed.
 [[noreturn]] void RaiseFileError(lumora::Int32 code, lumora::Int64 offset, const char* what);
+// Runs op on the stream of hf (a lumora.HyperFile) and raises FileError for a failure as the
+// stream's own operations do; what names the operation in the message.
+void UseStream(py::handle hf, const char* what, const std::function<bool(lumora::HyperFile*)>& op);
 // The Python name of a FILEERROR code ("READ", "WRONG_VALUE" ...).
 const char* FileErrorName(lumora::Int32 code);
 
