@@ -6,6 +6,7 @@
 // copy, and ies_light gives a copy of the object's.
 #include <pybind11/numpy.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -139,9 +140,11 @@ void BindIES(py::module_& m) {
           "intensity",
           [](const IESLight& l, py::handle direction) {
             const Vector64 d = ToVector(direction);
-            if (d.x == 0 && d.y == 0 && d.z == 0)
-              throw py::value_error("a direction cannot be the zero vector");
-            return l.ComputeLightIntensity(d);
+            const Float64 length = std::sqrt(Dot(d, d));
+            if (!(length > 0) || !std::isfinite(length))
+              throw py::value_error("a direction must be a finite vector other than zero");
+            // The library takes the vertical angle from the z component alone: unit length.
+            return l.ComputeLightIntensity((1.0 / length) * d);
           },
           py::arg("direction"),
           "The intensity in direction divided by the maximum candela; straight down is (0, 0, -1).")
