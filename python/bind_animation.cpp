@@ -22,7 +22,10 @@ BaseTime ToTime(py::handle t) {
   return BaseTime(py::cast<Float64>(t));
 }
 
-bool CurvesArePartsOfTracks(GeListNode* node) { return dynamic_cast<CCurve*>(node) != nullptr; }
+bool CurvesArePartsOfTracks(GeListNode* node) {
+  auto* curve = dynamic_cast<CCurve*>(node);
+  return curve != nullptr && curve->GetTrack() != nullptr;
+}
 
 // Tracks take nothing through the generic insertions: insert_track keeps their order.
 void VisitKeyLists(GeListNode* node, ListVisitor visit) {
@@ -140,6 +143,14 @@ void BindAnimation(py::module_& m) {
           py::arg("index"));
 
   py::class_<CKey, NodeHolder<CKey>, BaseList2D>(m, "CKey", "A key: time, value, tangents.")
+      .def(
+          "remove",
+          [](CKey& k) {
+            // The curve indexes its keys beside its list: a key leaves both or neither.
+            if (k.GetCurve() != nullptr || k.GetListHead() != nullptr)
+              throw py::type_error("a key leaves its curve through CCurve.del_key");
+          },
+          "Keys leave their curve through CCurve.del_key only.")
       .def_property_readonly("time", [](const CKey& k) { return k.GetTime(); })
       .def_property(
           "value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })

@@ -63,6 +63,8 @@ def test_keys_and_curves_python_holds_outlive_their_scene():
     assert curve.find_key(1.2) is None
     with pytest.raises(ValueError):
         curve.del_key(1)  # Python holds it
+    with pytest.raises(TypeError):
+        key.remove()  # would leave the curve's index pointing at it
     curve.del_key(0)
     assert [k.value for k in curve.keys] == [300.0, 0.0]
     del lst, curve
