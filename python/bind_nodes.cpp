@@ -27,7 +27,25 @@ std::vector<NodeListWalker>& Walkers() {
   return *walkers;
 }
 
-bool IsWrapped(GeListNode* node) { return Wrapped().count(node) != 0; }
+std::vector<PartRule>& PartRules() {
+  static auto* rules = new std::vector<PartRule>();
+  return *rules;
+}
+
+struct NodeClass {
+  const std::type_info* type;
+  NodeCast cast;
+};
+std::vector<NodeClass>& NodeClasses() {
+  static auto* classes = new std::vector<NodeClass>();
+  return *classes;
+}
+
+bool IsPart(GeListNode* node) {
+  for (PartRule rule : PartRules())
+    if (rule(node)) return true;
+  return false;
+}
 
 void DetachWrapped(GeListNode* node);
 
@@ -337,9 +355,35 @@ void NodeReleased(GeListNode* node) {
   if (it == Wrapped().end()) return;
   if (--it->second > 0) return;
   Wrapped().erase(it);
-  if (OwnedByTree(node)) return;
+  if (OwnedByTree(node) || IsPart(node)) return;
   DetachWrapped(node);
   DeleteObj(node);
+}
+
+bool IsWrapped(GeListNode* node) { return Wrapped().count(node) != 0; }
+
+void AddPartRule(PartRule rule) { PartRules().push_back(rule); }
+
+void AddNodeClass(const std::type_info& type, NodeCast cast) {
+  NodeClasses().push_back(NodeClass{&type, cast});
+}
+
+const void* MostDerivedNode(const GeListNode* node, const std::type_info*& type) {
+  type = nullptr;
+  if (node == nullptr) return nullptr;
+  type = &typeid(*node);
+  if (py::detail::get_type_info(*type) != nullptr) return dynamic_cast<const void*>(node);
+  // Later classes derive from earlier ones: the last that node is an instance of is the most
+  // derived.
+  const auto& classes = NodeClasses();
+  for (auto it = classes.rbegin(); it != classes.rend(); ++it) {
+    if (const void* cast = it->cast(node)) {
+      type = it->type;
+      return cast;
+    }
+  }
+  type = nullptr;
+  return node;
 }
 
 void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
@@ -362,6 +406,11 @@ bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
 
 void RegisterNodes(py::module_& m) {
   AddMembershipRule(&PluginNodesTakePluginNodes);
+  AddNodeClass<GeListNode>();
+  AddNodeClass<BaseList2D>();
+  AddNodeClass<RootList2D>();
+  AddNodeClass<PluginNode>();
+  AddNodeClass<RootPluginNode>();
   BindGeListNode(m);
   BindBaseList2D(m);
   BindLists(m);

@@ -436,6 +436,11 @@ void RaiseFileError(Int32 code, Int64 offset, const char* what) {
   throw py::error_already_set();
 }
 
+void UseStream(py::handle hf, const char* what, const std::function<bool(HyperFile*)>& op) {
+  PyHyperFile& f = hf.cast<PyHyperFile&>();
+  f.Check(op(&f.hf()), what);
+}
+
 // The C++ path of bench/python_points_bench.py: the same points written and read back through
 // the library alone, timed inside. Seconds.
 double PointsRoundTripCpp(py::array_t<Float64, py::array::c_style> points, py::handle path) {

@@ -9,6 +9,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
+#include <type_traits>
+#include <typeinfo>
+
 #include "lumora.h"
 
 namespace lumpy {
@@ -47,6 +51,9 @@ py::tuple FromMatrix(const lumora::Matrix64& m);
 // Raises lumora.FileError with the code (a FILEERROR number), the byte offset where it
 // happened and a message naming what failed.
 [[noreturn]] void RaiseFileError(lumora::Int32 code, lumora::Int64 offset, const char* what);
+// Runs op on the stream of hf (a lumora.HyperFile) and raises FileError for a failure as the
+// stream's own operations do; what names the operation in the message.
+void UseStream(py::handle hf, const char* what, const std::function<bool(lumora::HyperFile*)>& op);
 // The Python name of a FILEERROR code ("READ", "WRONG_VALUE" ...).
 const char* FileErrorName(lumora::Int32 code);
 
@@ -92,6 +99,29 @@ void AddNodeListWalker(NodeListWalker walker);
 using MembershipRule = bool (*)(lumora::GeListNode* container, lumora::GeListNode* child);
 void AddMembershipRule(MembershipRule rule);
 
+// Whether Python holds a wrapper of node.
+bool IsWrapped(lumora::GeListNode* node);
+
+// A node that is part of another node rather than a member of a list (a track's curves) is
+// freed with that node, never by its wrapper: a family says so with a part rule. Its wrappers
+// keep the owning node's wrapper alive (return_value_policy::reference_internal).
+using PartRule = bool (*)(lumora::GeListNode* node);
+void AddPartRule(PartRule rule);
+
+// Nodes go to Python as the most derived class registered for them, also when their own class
+// is the application's (a spline object of the application's object list is a PointObject
+// there). Each node class is registered after its base classes.
+using NodeCast = const void* (*)(const lumora::GeListNode* node);
+void AddNodeClass(const std::type_info& type, NodeCast cast);
+template <typename T>
+void AddNodeClass() {
+  AddNodeClass(typeid(T), [](const lumora::GeListNode* node) -> const void* {
+    return dynamic_cast<const T*>(node);
+  });
+}
+// The most derived registered class of node in type (null: none) and node as that class.
+const void* MostDerivedNode(const lumora::GeListNode* node, const std::type_info*& type);
+
 // Reads one node (or list of nodes) stored with WriteObject from hf, links between its nodes
 // reconnected. False when the read fails (the stream's error says why).
 bool ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node);
@@ -102,9 +132,23 @@ void RegisterStream(py::module_& m);
 void RegisterValues(py::module_& m);
 void RegisterNodes(py::module_& m);
 void RegisterThumbnail(py::module_& m);
+void RegisterObjects(py::module_& m);
+void RegisterTags(py::module_& m);
+void RegisterAnimation(py::module_& m);
+void RegisterLights(py::module_& m);
+void RegisterDump(py::module_& m);
 
 }  // namespace lumpy
 
 PYBIND11_DECLARE_HOLDER_TYPE(T, lumpy::NodeHolder<T>, true)
+
+namespace pybind11 {
+template <typename T>
+struct polymorphic_type_hook<T, std::enable_if_t<std::is_base_of<lumora::GeListNode, T>::value>> {
+  static const void* get(const T* src, const std::type_info*& type) {
+    return lumpy::MostDerivedNode(src, type);
+  }
+};
+}  // namespace pybind11
 
 #endif  // LUM_PY_H

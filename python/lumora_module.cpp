@@ -19,6 +19,11 @@ PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   lumpy::RegisterStream(m);
   lumpy::RegisterValues(m);
   lumpy::RegisterNodes(m);
+  lumpy::RegisterObjects(m);
+  lumpy::RegisterTags(m);
+  lumpy::RegisterAnimation(m);
+  lumpy::RegisterLights(m);
+  lumpy::RegisterDump(m);
   lumpy::RegisterThumbnail(m);
 #ifdef LUMORA_PYTHON_COUNTING
   m.def("_live_blocks", &lumpy::CountedLiveBlocks,

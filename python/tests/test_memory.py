@@ -1,5 +1,6 @@
-"""Reference counting: 10,000 cycles of creating and dropping values, containers, node trees
-and files give back every block the library took. The module built over counting memory
+"""Reference counting: 10,000 cycles of creating and dropping values, containers, node trees,
+objects with geometry, tags, tracks and keys, and files give back every block the library
+took. The module built over counting memory
 functions (lumora_counted) runs in a child interpreter, so that its classes do not meet the
 main module's."""
 import importlib.util
@@ -12,6 +13,7 @@ import pytest
 
 SCRIPT = textwrap.dedent("""
     import gc, json, os, sys
+    import numpy as np
     import lumora_counted as lumora
 
     T = 465001514
@@ -45,11 +47,43 @@ SCRIPT = textwrap.dedent("""
                 except lumora.FileError:
                     pass
 
+    POINTS = np.arange(24.0).reshape(8, 3)
+    QUADS = np.array([[0, 1, 2, 3], [4, 5, 6, 7]], np.int32)
+    POS_X = lumora.DescID((903, 23, 0), (1000, 19, 0))
+
+    def objects(i):
+        scene = lumora.RootObject()
+        mesh = lumora.PolygonObject()
+        scene.append(mesh)
+        mesh.set_geometry(POINTS, QUADS)
+        lumora.BaseObject.alloc(5103).insert_under(mesh)
+        uvw = mesh.make_tag(lumora.TAG_UVW)
+        uvw.uvw = np.zeros((2, 4, 3))
+        mesh.make_tag(lumora.TAG_POLYGONSELECTION).selected = [0, 1]
+        held = mesh.make_tag(lumora.TAG_DISPLAY)
+        mesh.make_tag(lumora.TAG_DISPLAY)        # replaces held, which Python keeps
+        curve = mesh.make_track(POS_X, "x").curve
+        for t in range(i % 5):
+            curve.add_key(t).value = t
+        key = curve.add_key(9)                   # outlives the scene with its curve
+        loose = lumora.BaseTag.alloc(lumora.TAG_VERTEXMAP)
+        loose.weights = np.ones(8, np.float32)
+        mesh.insert_tag(loose)
+        if i % 10 == 0:
+            lumora.write_objects(path, scene)
+            back = lumora.read_objects(path)
+            back[0].points
+        del scene, mesh, uvw, curve
+        key.value = 1.0
+        held.name = "kept"
+
     cycle(0)
+    objects(0)
     gc.collect()
     before = lumora._live_blocks()
     for i in range(1, 10001):
         cycle(i)
+        objects(i)
     gc.collect()
     after = lumora._live_blocks()
     held = [lumora.PluginNode(T) for _ in range(100)]

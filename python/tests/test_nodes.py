@@ -137,11 +137,38 @@ def test_damaged_lists_raise_file_errors(path):
             assert e.value.code != lumora.FILEERROR_NONE and e.value.offset == 5
 
 
-def test_mutated_lists_read_or_fail_cleanly(path):
+def build_scene():
+    import numpy as np
+    lst = lumora.RootObject()
+    m = lumora.PolygonObject()
+    lst.append(m)
+    m.set_geometry(np.arange(12.0).reshape(4, 3), np.array([[0, 1, 2, 3]], np.int32))
+    m.make_tag(lumora.TAG_UVW).uvw = np.full((1, 4, 3), 0.25)
+    m.make_tag(lumora.TAG_POLYGONSELECTION).selected = [0]
+    m.make_track(lumora.DescID((903, 23, 0), (1000, 19, 0)), "x").curve.add_key(1.0).value = 2.0
+    lumora.BaseObject.alloc(5102).insert_under(m)
+    return lst
+
+
+def touch(node):
+    """Reads what a node read from damaged bytes offers: geometry, tags, tracks, keys."""
+    for o in node:
+        if isinstance(o, lumora.PolygonObject):
+            o.points, o.polygons
+        for t in getattr(o, "tags", []):
+            t.name
+        for t in o.tracks:
+            [k.value for k in t.curve.keys]
+        touch(o.children)
+
+
+@pytest.mark.parametrize("build,read", [(build_tree, lumora.RootPluginNode.read),
+                                        (build_scene, lumora.RootObject.read)])
+def test_mutated_lists_read_or_fail_cleanly(build, read, path):
     """Bytes of a written list changed at random: the read succeeds or raises FileError, and
-    what it gives can be written again."""
+    what it gives can be walked and written again."""
     import random
-    lst = build_tree()
+    lst = build()
     with lumora.HyperFile(path, "w") as hf:
         lst.write(hf)
     data = path.read_bytes()
@@ -154,11 +181,12 @@ def test_mutated_lists_read_or_fail_cleanly(path):
         path.write_bytes(bytes(mutated))
         try:
             with lumora.HyperFile(path) as hf:
-                back = lumora.RootPluginNode.read(hf)
+                back = read(hf)
         except lumora.FileError as e:
             assert e.code != lumora.FILEERROR_NONE
             failures += 1
             continue
+        touch(back)
         with lumora.HyperFile(path.with_suffix(".again"), "w") as hf:
             back.write(hf)
     assert 0 < failures < 400
