@@ -674,17 +674,20 @@ bool HyperFile::ReadElements(Int64 count, Int32 diskSize, Store&& store) {
 bool HyperFile::WriteChunkStart(Int32 id, Int32 level) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(9);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_CHUNKSTART);
   e.U32(static_cast<UInt32>(id));
   e.U32(static_cast<UInt32>(level));
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 9);
 }
 
 bool HyperFile::WriteChunkEnd() {
   if (_error != FILEERROR_NONE) return false;
   UChar b = HYPERFILEVALUE_CHUNKEND;
-  return EmitValue(&b, 1);
+  UChar* at = ReserveValue(1);
+  if (at != nullptr) *at = b;
+  return EndValue(at, &b, 1);
 }
 
 bool HyperFile::ReadChunkStart(Int32* id, Int32* level) {
@@ -891,10 +894,24 @@ inline bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
   return true;
 }
 
+// The small writers encode a value of n bytes straight into the BaseFile's buffer when the
+// stream has no writing hook (no steps to count) and the buffer has room: ReserveValue gives
+// that room, or null when the value is to be encoded into a local and emitted (EndValue does
+// either).
+inline UChar* HyperFile::ReserveValue(Int64 n) {
+  return _writingHook == nullptr ? _file.ReserveBuffered(n) : nullptr;
+}
+
+inline bool HyperFile::EndValue(UChar* reserved, const UChar* local, Int64 n) {
+  return reserved != nullptr || EmitValue(local, n);
+}
+
 bool HyperFile::WriteUChar(UChar value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[2] = {HYPERFILEVALUE_UCHAR, value};
-  return EmitValue(b, 2);
+  UChar* at = ReserveValue(2);
+  if (at != nullptr) std::memcpy(at, b, 2);
+  return EndValue(at, b, 2);
 }
 
 // The common case of a 32-bit number, in a stream without a writing hook (no steps to count):
@@ -933,44 +950,52 @@ __attribute__((noinline)) bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, U
 bool HyperFile::WriteInt64(Int64 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(9);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_INT64);
   e.U64(static_cast<UInt64>(value));
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 9);
 }
 
 bool HyperFile::WriteFloat32(Float32 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[5];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(5);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_FLOAT32);
   e.F32(value);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 5);
 }
 
 bool HyperFile::WriteFloat(Float value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  const Int64 n = _float32 ? 5 : 9;
+  UChar* at = ReserveValue(n);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_FLOAT);
   e.Flt(value, _float32);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, n);
 }
 
 bool HyperFile::WriteBool(bool value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[2] = {HYPERFILEVALUE_BOOL, static_cast<UChar>(value ? 1 : 0)};
-  return EmitValue(b, 2);
+  UChar* at = ReserveValue(2);
+  if (at != nullptr) std::memcpy(at, b, 2);
+  return EndValue(at, b, 2);
 }
 
 bool HyperFile::WriteTime(const BaseTime& value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[17];
-  Encoder e(b, SwapNeeded());
+  const Int64 n = _float32 ? 9 : 17;
+  UChar* at = ReserveValue(n);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_TIME);
   e.Flt(value.GetNumerator(), _float32);
   e.Flt(value.GetDenominator(), _float32);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, n);
 }
 
 bool HyperFile::WriteVector(const Vector64& value) {
