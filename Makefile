@@ -65,7 +65,9 @@ fuzz-smoke: fuzz-build
 fuzz: fuzz-build
 	@scripts/fuzz-run $(FUZZ_LONG_SECONDS)
 
-bench: deps
+# The benchmarks' peers (Assimp) are installed here only, not for the other targets.
+bench:
+	@scripts/install-deps bench
 	@cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BENCH=ON -DLUMORA_TESTS=OFF >/dev/null
 	@cmake --build build/bench -j $(JOBS)
 	@scripts/bench-run build/bench

@@ -157,6 +157,10 @@ class Pair {
     if (!growth.empty()) Spread(growth, "growth", "growth_min", "growth_max");
   }
 
+  // The median time of the figure and of the limit over the pairs counted (0 before any).
+  double FigureSeconds() const { return MedianOf(_figures); }
+  double LimitSeconds() const { return MedianOf(_limits); }
+
   static double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t m = v.size() / 2;
@@ -168,6 +172,10 @@ class Pair {
   size_t Count() const {
     const size_t n = std::min(_figures.size(), _limits.size());
     return n > 1 ? n - 1 : 0;
+  }
+  double MedianOf(const std::vector<double>& times) const {
+    const size_t n = Count();
+    return n == 0 ? 0 : Median(std::vector<double>(times.begin() + 1, times.begin() + 1 + n));
   }
   double FigureAt(size_t i) const { return _figures[i + 1]; }
   double LimitAt(size_t i) const { return _limits[i + 1]; }

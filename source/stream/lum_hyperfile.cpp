@@ -254,11 +254,40 @@ bool HasAvx2() {
 }
 #endif
 
+#if defined(LUM_HYPERFILE_AVX2)
+// Whole numbers of two or four bytes with their bytes reversed, 32 bytes per step (the UVW
+// words and the normals of a mesh, both ways). Returns how many it did.
+template <typename U>
+__attribute__((target("avx2"))) Int64 SwapSmallWords(const UChar* src, UChar* dst, Int64 n) {
+  const __m256i reverse =
+      sizeof(U) == 4
+          ? _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7,
+                             6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
+          : _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+                             4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  constexpr Int64 kPerStep = 32 / static_cast<Int64>(sizeof(U));
+  Int64 j = 0;
+  for (; j + kPerStep <= n; j += kPerStep) {
+    const __m256i v =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + sizeof(U) * j));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + sizeof(U) * j),
+                        _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+#endif
+
 template <typename U, bool kSwap, bool kFloat, bool kEncode>
 void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 n) {
   constexpr Int64 w = sizeof(U);
   if (srcStride == w && dstStride == w) {
     Int64 first = 0;
+#if defined(LUM_HYPERFILE_AVX2)
+    if constexpr ((std::is_same<U, UInt32>::value || std::is_same<U, UInt16>::value) && kSwap &&
+                  !kFloat) {
+      if (HasAvx2()) first = SwapSmallWords<U>(src, dst, n);
+    }
+#endif
 #if defined(__SSE2__)
     if constexpr (std::is_same<U, UInt64>::value && kSwap && kEncode) {
 #if defined(LUM_HYPERFILE_AVX2)
@@ -537,8 +566,19 @@ inline bool HyperFile::Emit(const void* bytes, Int64 n) {
   return true;
 }
 
+// Bytes that lie whole in the BaseFile's buffer are copied from there: the small values of a
+// stream, read one after another, would otherwise each pay for a call of ReadBytes and its
+// checks.
 bool HyperFile::Take(void* bytes, Int64 n) {
-  if (n > 0 && _file.ReadBytes(bytes, n, false) != n) return FileFailed(__LINE__);
+  if (n <= 0) return true;
+  Int64 have = 0;
+  const UChar* at = _file.PeekBuffered(&have);
+  if (at != nullptr && have >= n) {
+    std::memcpy(bytes, at, static_cast<size_t>(n));
+    _file.SkipBuffered(n);
+    return true;
+  }
+  if (_file.ReadBytes(bytes, n, false) != n) return FileFailed(__LINE__);
   return true;
 }
 
@@ -555,6 +595,16 @@ bool HyperFile::ReadKindByte(UChar* kind) {
 // file that ends early fails as reading the two apart would.
 bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
   if (_error != FILEERROR_NONE) return false;
+  // The common case, a value of the kind asked for lying whole in the BaseFile's buffer: taken
+  // from there (a value kind is never a chunk's start or end, whose bytes keep the depth).
+  Int64 have = 0;
+  const UChar* at = _file.PeekBuffered(&have);
+  if (at != nullptr && have >= 1 + n && static_cast<Int32>(at[0]) == static_cast<Int32>(kind) &&
+      kind != HYPERFILEVALUE_CHUNKSTART && kind != HYPERFILEVALUE_CHUNKEND) {
+    std::memcpy(payload, at + 1, static_cast<size_t>(n));
+    _file.SkipBuffered(1 + n);
+    return true;
+  }
   UChar value[1 + 96];
   const Int64 got = _file.ReadBytes(value, 1 + n, true);
   if (got < 1) return ShortRead(__LINE__);
@@ -624,17 +674,20 @@ bool HyperFile::ReadElements(Int64 count, Int32 diskSize, Store&& store) {
 bool HyperFile::WriteChunkStart(Int32 id, Int32 level) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(9);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_CHUNKSTART);
   e.U32(static_cast<UInt32>(id));
   e.U32(static_cast<UInt32>(level));
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 9);
 }
 
 bool HyperFile::WriteChunkEnd() {
   if (_error != FILEERROR_NONE) return false;
   UChar b = HYPERFILEVALUE_CHUNKEND;
-  return EmitValue(&b, 1);
+  UChar* at = ReserveValue(1);
+  if (at != nullptr) *at = b;
+  return EndValue(at, &b, 1);
 }
 
 bool HyperFile::ReadChunkStart(Int32* id, Int32* level) {
@@ -841,10 +894,24 @@ inline bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
   return true;
 }
 
+// The small writers encode a value of n bytes straight into the BaseFile's buffer when the
+// stream has no writing hook (no steps to count) and the buffer has room: ReserveValue gives
+// that room, or null when the value is to be encoded into a local and emitted (EndValue does
+// either).
+inline UChar* HyperFile::ReserveValue(Int64 n) {
+  return _writingHook == nullptr ? _file.ReserveBuffered(n) : nullptr;
+}
+
+inline bool HyperFile::EndValue(UChar* reserved, const UChar* local, Int64 n) {
+  return reserved != nullptr || EmitValue(local, n);
+}
+
 bool HyperFile::WriteUChar(UChar value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[2] = {HYPERFILEVALUE_UCHAR, value};
-  return EmitValue(b, 2);
+  UChar* at = ReserveValue(2);
+  if (at != nullptr) std::memcpy(at, b, 2);
+  return EndValue(at, b, 2);
 }
 
 // The common case of a 32-bit number, in a stream without a writing hook (no steps to count):
@@ -883,44 +950,52 @@ __attribute__((noinline)) bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, U
 bool HyperFile::WriteInt64(Int64 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(9);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_INT64);
   e.U64(static_cast<UInt64>(value));
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 9);
 }
 
 bool HyperFile::WriteFloat32(Float32 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[5];
-  Encoder e(b, SwapNeeded());
+  UChar* at = ReserveValue(5);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_FLOAT32);
   e.F32(value);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, 5);
 }
 
 bool HyperFile::WriteFloat(Float value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[9];
-  Encoder e(b, SwapNeeded());
+  const Int64 n = _float32 ? 5 : 9;
+  UChar* at = ReserveValue(n);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_FLOAT);
   e.Flt(value, _float32);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, n);
 }
 
 bool HyperFile::WriteBool(bool value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[2] = {HYPERFILEVALUE_BOOL, static_cast<UChar>(value ? 1 : 0)};
-  return EmitValue(b, 2);
+  UChar* at = ReserveValue(2);
+  if (at != nullptr) std::memcpy(at, b, 2);
+  return EndValue(at, b, 2);
 }
 
 bool HyperFile::WriteTime(const BaseTime& value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[17];
-  Encoder e(b, SwapNeeded());
+  const Int64 n = _float32 ? 9 : 17;
+  UChar* at = ReserveValue(n);
+  Encoder e(at != nullptr ? at : b, SwapNeeded());
   e.Byte(HYPERFILEVALUE_TIME);
   e.Flt(value.GetNumerator(), _float32);
   e.Flt(value.GetDenominator(), _float32);
-  return EmitValue(b, e.Size());
+  return EndValue(at, b, n);
 }
 
 bool HyperFile::WriteVector(const Vector64& value) {
@@ -1003,6 +1078,16 @@ bool HyperFile::WriteFilename(const Filename& value) {
 bool HyperFile::WriteMemory(const void* data, Int64 size) {
   if (_error != FILEERROR_NONE) return false;
   if (size < 0 || (size > 0 && data == nullptr)) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  // A small block in a stream without a writing hook (every node's marker, every link's
+  // record): encoded straight into the BaseFile's buffer when it has room.
+  if (size <= 512 && _writingHook == nullptr) {
+    if (UChar* at = _file.ReserveBuffered(5 + size)) {
+      at[0] = static_cast<UChar>(HYPERFILEVALUE_MEMORY);
+      PutRaw(at + 1, static_cast<UInt32>(size), SwapNeeded());
+      if (size > 0) std::memcpy(at + 5, data, static_cast<size_t>(size));
+      return true;
+    }
+  }
   UChar b[9 + 512];
   Encoder e(b, SwapNeeded());
   if (size <= kMaxInt32) {

@@ -282,6 +282,8 @@ class HyperFile {
   bool ShortRead(Int32 line);
   bool Emit(const void* bytes, Int64 n);
   bool EmitValue(const UChar* bytes, Int64 n);
+  UChar* ReserveValue(Int64 n);
+  bool EndValue(UChar* reserved, const UChar* local, Int64 n);
   bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
   bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value);
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "lumora.h"
@@ -549,6 +550,16 @@ void RoundTripArray(HYPERFILEARRAY type, Int32 count, BYTEORDER order) {
       Write([&](HyperFile& f) { f.WriteArray(src.data(), type, sizeof(T), count); }, false, order);
   const Int32 size = type == HYPERFILEARRAY_FLOAT ? 8 : static_cast<Int32>(sizeof(T));
   ASSERT_EQ(6u + static_cast<size_t>(size) * count, b.size());
+  if constexpr (std::is_integral<T>::value) {  // every number's bytes in the file's order
+    for (Int32 i = 0; i < count; ++i) {
+      const UInt64 v = static_cast<UInt64>(static_cast<typename std::make_unsigned<T>::type>(src[i]));
+      for (Int32 k = 0; k < size; ++k) {
+        const Int32 shift = 8 * (order == BYTEORDER_MOTOROLA ? size - 1 - k : k);
+        ASSERT_EQ(static_cast<UChar>(v >> shift), b[6 + static_cast<size_t>(size) * i + k])
+            << type << " " << count << " " << order << " at " << i;
+      }
+    }
+  }
   lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, false, order);
   std::vector<T> back(count + 1, T(77));
   ASSERT_TRUE(r.hf.ReadArray(back.data(), type, sizeof(T), count)) << type << " " << count;
@@ -559,7 +570,7 @@ void RoundTripArray(HYPERFILEARRAY type, Int32 count, BYTEORDER order) {
 
 TEST(HyperFile, ArraysOfEveryTypeRoundTripAcrossBlockBoundaries) {
   for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
-    for (Int32 count : {1, 1535, 1536, 1537, 3072, 7000}) {
+    for (Int32 count : {1, 15, 17, 1535, 1536, 1537, 3072, 7000}) {
       RoundTripArray<Char>(HYPERFILEARRAY_CHAR, count, order);
       RoundTripArray<Int16>(HYPERFILEARRAY_INT16, count, order);
       RoundTripArray<Int32>(HYPERFILEARRAY_INT32, count, order);
@@ -1907,6 +1918,61 @@ TEST(HyperFile, SkipToEndChunkOnDiskEndsAsValueByValue) {
       ExpectSameSkip(big, "large", HYPERFILE_CURRENT_VERSION, float32, order);
       ExpectSameSkip(Bytes(big.begin(), big.end() - 6), "large, cut", HYPERFILE_CURRENT_VERSION,
                      float32, order);
+    }
+  }
+}
+
+// Small values lying whole in a disk file's buffer are taken from it directly, the others
+// through the file: the same values, errors and positions as from memory, for a stream cut
+// anywhere around the buffer's ends and for a value of the wrong kind across one.
+TEST(HyperFile, DiskValuesAcrossTheBufferEndsReadAsFromMemory) {
+  constexpr Int32 kGroups = 700;  // 54 bytes each: the buffer's first two ends fall inside
+  const Bytes all = Write([](HyperFile& f) {
+    for (Int32 i = 0; i < kGroups; ++i) {
+      UChar m[16];
+      std::memset(m, i & 0xFF, sizeof m);
+      f.WriteUChar(static_cast<UChar>(i));
+      f.WriteInt32(i * 7);
+      f.WriteFloat(i * 0.5);
+      f.WriteTime(BaseTime(i, 30));
+      f.WriteMemory(m, sizeof m);
+    }
+  });
+  // Reads every group (group wrongAt with the wrong kind first) and records what came back.
+  auto read = [](HyperFile& f, Int32 wrongAt) {
+    std::vector<Float64> trace;
+    for (Int32 i = 0; i < kGroups; ++i) {
+      UChar u = 0;
+      Int32 n = 0;
+      Float x = 0;
+      BaseTime t;
+      void* m = nullptr;
+      Int64 size = 0;
+      const bool ok = (i != wrongAt || f.ReadInt32(&n)) && f.ReadUChar(&u) && f.ReadInt32(&n) &&
+                      f.ReadFloat(&x) && f.ReadTime(&t) && f.ReadMemory(&m, &size);
+      trace.insert(trace.end(), {Float64(ok), Float64(u), Float64(n), x, t.Get(), Float64(size),
+                                 m != nullptr ? Float64(static_cast<UChar*>(m)[15]) : -1.0});
+      DeleteMem(m);
+      if (!ok) break;
+    }
+    trace.push_back(f.GetError());
+    trace.push_back(Float64(f.GetPosition()));
+    return trace;
+  };
+  const std::string path = lumtest::TempPath("bufferends.hf");
+  std::vector<size_t> cuts = {all.size()};
+  for (size_t end : {size_t(16384), size_t(32768)})
+    for (size_t n = end - 30; n <= end + 30; ++n) cuts.push_back(n);
+  for (size_t cut : cuts) {
+    for (Int32 wrongAt : {-1, 302, 303, 606}) {
+      const Bytes b(all.begin(), all.begin() + cut);
+      ASSERT_TRUE(lumtest::WriteFileBytes(path, b));
+      lumtest::MemReader mem(b);
+      HyperFile disk;
+      disk.SetFileVersion(HYPERFILE_CURRENT_VERSION);
+      ASSERT_TRUE(disk.Open(Filename(path.c_str()), FILEOPEN_READ));
+      disk.SetByteOrder(BYTEORDER_MOTOROLA);
+      EXPECT_EQ(read(mem.hf, wrongAt), read(disk, wrongAt)) << "cut " << cut << " wrong " << wrongAt;
     }
   }
 }
