@@ -3,8 +3,15 @@
 // and every allocating operation under allocation failure.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lumora.h"
@@ -391,6 +398,51 @@ TEST(GeMarker, NewMarkersAreFreshUuids) {
   const UChar high[16] = {0xff};
   const UChar low[16] = {0x01};
   EXPECT_TRUE(GeMarker(low) < GeMarker(high));
+}
+
+// Markers come from a per-thread pool of random bytes: across many refills, several threads and
+// a forked child, every marker is a distinct version-4 UUID, and a child never repeats the
+// markers its parent hands out next.
+TEST(GeMarker, PooledMarkersStayDistinctAcrossRefillsThreadsAndForks) {
+  constexpr int kPerThread = 3000;
+  std::vector<std::array<UChar, 16>> all(3 * kPerThread);
+  auto draw = [&all](int first) {
+    for (int i = 0; i < kPerThread; ++i) {
+      GeMarker m;
+      GeGetNewMarker(m);
+      std::memcpy(all[first + i].data(), m.GetBytes(), 16);
+    }
+  };
+  std::thread t1(draw, 0), t2(draw, kPerThread);
+  draw(2 * kPerThread);
+  t1.join();
+  t2.join();
+  for (const auto& m : all) {
+    EXPECT_EQ(0x40, m[6] & 0xf0);
+    EXPECT_EQ(0x80, m[8] & 0xc0);
+  }
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all.end(), std::adjacent_find(all.begin(), all.end()));
+
+  int pipes[2];
+  ASSERT_EQ(0, pipe(pipes));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    GeMarker m;
+    GeGetNewMarker(m);
+    _exit(write(pipes[1], m.GetBytes(), 16) == 16 ? 0 : 1);
+  }
+  GeMarker parent, fromChild;
+  GeGetNewMarker(parent);
+  UChar bytes[16] = {};
+  EXPECT_EQ(16, read(pipes[0], bytes, 16));
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(pipes[0]);
+  close(pipes[1]);
+  fromChild.SetBytes(bytes);
+  EXPECT_TRUE(parent != fromChild);
 }
 
 // ---- allocation failures ----
