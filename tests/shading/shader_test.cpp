@@ -213,4 +213,29 @@ TEST(ShaderCompare, EntriesLinksAndCycles) {
   for (BaseShader* z : {a, b, x, y}) BaseShader::Free(z);
 }
 
+// Writes the seeds of fuzz/shader_fuzz.cpp (a version byte, then a shader list, a shader or a
+// node with shader lists). Run by hand:
+//   shader_test --gtest_also_run_disabled_tests --gtest_filter=ShaderSeeds.*
+TEST(ShaderSeeds, DISABLED_WriteFuzzCorpus) {
+  PluginNode owner(12345);
+  BaseShader* layer = BuildMaterial(owner);
+  BaseShader* level6 = BaseShader::Alloc(TYPE_SHADER_LEVEL6);
+  struct Seed {
+    const char* name;
+    Bytes bytes;
+  } seeds[] = {
+      {"material-list", scenetest::WriteNode(*ShaderList(owner))},
+      {"layer-tree", scenetest::WriteNode(*layer)},
+      {"owner", scenetest::WriteNode(owner)},
+      {"level6", scenetest::WriteNode(*level6)},
+  };
+  BaseShader::Free(level6);
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    b.insert(b.begin(), 0x00);  // the current version
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/shader/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+}
+
 }  // namespace
