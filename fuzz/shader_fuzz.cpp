@@ -1,8 +1,8 @@
 // Any bytes read as a shader list, as a single shader with its tree of child shaders, and as a
 // named node that carries shader lists. The first byte picks the file version the rest is read as
 // (current, or one older than 11600). What reads must write, read back and write the same bytes
-// again (node_fuzz_support.h); a clone of what was read back (children and the links between
-// them re-pointed to the copies) must write those bytes too, and comparing the read shaders with
+// again (node_fuzz_support.h); a clone of what was read back, identities kept (children and the
+// links between them re-pointed to the copies), must write those bytes too, and comparing the read shaders with
 // their clones must end, whatever link graph the layer stacks and containers make.
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +34,13 @@ void CloneWritesTheSame(const uint8_t* data, size_t size, Int32 version) {
   Check(nodefuzz::Read(second, a.bytes, a.size, HYPERFILE_CURRENT_VERSION));
   nodefuzz::Written b;
   nodefuzz::Write(b, second);
-  GeListNode* clone = second.GetClone(COPYFLAGS_NONE, nullptr);
+  // With their identities, so that the bytes can agree, and through a translation of their own
+  // (an identity copy alone keeps the links on the originals).
+  AliasTrans trans;
+  Check(trans.Init());
+  GeListNode* clone = second.GetClone(COPYFLAGS_IDENTITY, &trans);
   if (clone == nullptr) return;  // only when memory runs out
+  trans.Zap(true);
   nodefuzz::Written c;
   nodefuzz::Write(c, *static_cast<PrivateChunk*>(clone));
   Check(nodefuzz::SameMasked(b, c));

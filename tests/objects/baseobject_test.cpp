@@ -277,10 +277,18 @@ TEST(Transform, RandomSetterSequencesKeepTheInvariants) {
   parent->SetRelPos(Vector64(1, -2, 0.5));
   parent->SetRelRot(Vector64(0.3, 0.1, -0.4));
   parent->SetRelScale(Vector64(1.5, 1.5, 1.5));  // uniform: a global matrix stays decomposable
+  // The first half without a frozen transform (the absolute setters take the relative path).
   for (int i = 0; i < 3000; ++i) {
     const Vector64 v(u(rng), u(rng), u(rng));
     const Vector64 s(0.5 + std::fabs(v.x), 0.5 + std::fabs(v.y), 0.5 + std::fabs(v.z));
-    switch (pick(rng)) {
+    const int kind = pick(rng);
+    if (i < 1500 && kind >= 3 && kind <= 5) continue;
+    // Matrices are decomposed exactly only away from the locked band (a middle angle whose
+    // cosine is below 0.005 is taken as locked, and the angles found there are approximate).
+    const bool nearLock = std::fabs(std::cos(v.x)) < 0.01 || std::fabs(std::cos(v.y)) < 0.01 ||
+                          std::fabs(std::cos(v.z)) < 0.01;
+    if ((kind == 10 || kind == 11) && nearLock) continue;
+    switch (kind) {
       case 0: o->SetRelPos(v); break;
       case 1: o->SetRelRot(v); break;
       case 2: o->SetRelScale(s); break;
@@ -324,13 +332,25 @@ TEST(Transform, RandomSetterSequencesKeepTheInvariants) {
 
 TEST(Transform, DecompositionKeepsMirrorsAndZeroScales) {
   BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
-  o->SetRelScale(Vector64(-1, 1, 1));
-  const Matrix64 mirrored = HPBToMatrix(Vector64(0.2, 0.3, 0.4), ROTATIONORDER_HPB) * MatrixScale(Vector64(-2, 3, 4));
-  o->SetRelMl(mirrored);
-  EXPECT_NEAR(-2, o->GetRelScale().x, 1e-12);
-  EXPECT_NEAR(3, o->GetRelScale().y, 1e-12);
-  EXPECT_LT(MaxDiff(o->_GetMl(), mirrored), 1e-12);
-  ExpectInvariants(o);
+  // The axis the object's scale mirrors stays the mirrored one; a left-handed matrix the
+  // object's scale does not mirror is taken as a mirrored y axis.
+  const struct {
+    Vector64 hint, scale, expected;
+  } mirrors[] = {
+      {Vector64(-1, 1, 1), Vector64(-2, 3, 4), Vector64(-2, 3, 4)},
+      {Vector64(1, 1, -1), Vector64(2, 3, -4), Vector64(2, 3, -4)},
+      {Vector64(1, 1, 1), Vector64(2, 3, -4), Vector64(2, -3, 4)},
+      {Vector64(-1, 1, -1), Vector64(-2, 3, -4), Vector64(-2, 3, -4)},
+  };
+  for (const auto& m : mirrors) {
+    o->SetRelScale(m.hint);
+    const Matrix64 mirrored =
+        HPBToMatrix(Vector64(0.2, 0.3, 0.4), ROTATIONORDER_HPB) * MatrixScale(m.scale);
+    o->SetRelMl(mirrored);
+    EXPECT_LT(Diff(o->GetRelScale(), m.expected), 1e-12) << m.scale.z;
+    EXPECT_LT(MaxDiff(o->_GetMl(), mirrored), 1e-12) << m.scale.z;
+    ExpectInvariants(o);
+  }
   // With a zero relative scale the rotation becomes (0, 0, 0).
   o->SetRelScale(Vector64(0, 0, 0));
   o->SetRelMl(HPBToMatrix(Vector64(0.5, 0, 0), ROTATIONORDER_HPB));

@@ -79,6 +79,21 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
   bool known = true;
   EXPECT_EQ(nullptr, PluginNode::AllocData(5, known));
   EXPECT_FALSE(known);
+  // Data for every slot at once: all of the kinds, or (an unknown kind, no list) none at all.
+  PluginNode node(1001101);
+  ASSERT_TRUE(node.AddSlot() && node.AddSlot());
+  const struct {
+    std::vector<Int32> types;
+    bool made;
+  } sets[] = {{{1001101, 465001514}, true}, {{1001102, 5}, false}, {{}, false}};
+  for (const auto& set : sets) {
+    EXPECT_EQ(set.made, node.AllocPluginData(set.types.empty() ? nullptr : set.types.data()));
+    for (Int32 i = 0; i < 2; ++i) {
+      const NodeData* d = node.GetNthData(i);
+      EXPECT_EQ(set.made, d != nullptr) << i;
+      if (set.made && d != nullptr) EXPECT_EQ(set.types[size_t(i)], d->GetType()) << i;
+    }
+  }
 }
 
 // One plug-in node chunk (id 110062) with one plug-in data chunk of type, index and level.
