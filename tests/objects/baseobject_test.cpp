@@ -668,6 +668,39 @@ TEST(ObjectFile, OlderTransformChunk) {
   o->GetDParameter(DescID(901), out);
   EXPECT_EQ(3, out.GetInt32());
   BaseObject::Free(o);
+  // The later levels add a vector and a setting (3), a stored matrix (4), the deform and cache
+  // lists (5: a cache list read, which the frozen values follow), the frozen values (6); files
+  // before version 7500 start with the container and the name.
+  for (const Int32 version : {11000, 7000}) {
+    for (Int32 level = 3; level <= 6; ++level) {
+      RootObject cache;  // empty: objects written now have the current layouts
+      lumtest::MemWriter w;
+      HyperFile& hf = w.hf;
+      BaseContainer bc;
+      bc.SetInt32(42, 7);
+      bool ok = hf.WriteChunkStart(0x1422, 0) && hf.WriteChunkStart(0x1ADE4, level);
+      if (version < 7500) ok = ok && hf.WriteContainer(bc) && hf.WriteString(String("old"));
+      ok = ok && hf.WriteVector(Vector64(0, 0, 2)) && hf.WriteVector(Vector64(1, 1, 1)) &&
+           hf.WriteVector(Vector64()) && hf.WriteMatrix(Matrix64()) && hf.WriteMatrix(Matrix64()) &&
+           hf.WriteInt32(0) && hf.WriteInt32(0) && hf.WriteInt32(0) && hf.WriteBool(false) &&
+           hf.WriteBool(false) && hf.WriteVector(Vector64()) && hf.WriteInt32(0) &&
+           hf.WriteVector(Vector64(4, 5, 6)) && hf.WriteInt32(9);
+      if (level >= 4) ok = ok && hf.WriteMatrix(Matrix64());
+      if (level >= 5) ok = ok && hf.WriteBool(false) && hf.WriteBool(true) && cache.WriteObject(&hf, 1);
+      if (level >= 6)
+        ok = ok && hf.WriteUInt32(FROZEN_POSITION) && hf.WriteVector(Vector64(1, 0, 0)) &&
+             hf.WriteVector(Vector64(1, 1, 1)) && hf.WriteVector(Vector64());
+      ASSERT_TRUE(ok && hf.WriteChunkEnd() && hf.WriteChunkEnd());
+      BaseObject* read = BaseObject::Alloc(TYPE_OBJECT);
+      lumtest::MemReader rd(w.Finish(), version);
+      EXPECT_TRUE(read->ReadObject(&rd.hf, true)) << level;
+      read->GetDParameter(DescID(912), out);
+      EXPECT_EQ(Vector64(4, 5, 6), out.GetVector()) << level;
+      EXPECT_EQ(level >= 6 ? Vector64(1, 0, 2) : Vector64(0, 0, 2), read->GetAbsPos()) << level;
+      EXPECT_EQ(version < 7500 ? 7 : 0, read->GetDataInstance()->GetInt32(42)) << level;
+      BaseObject::Free(read);
+    }
+  }
 }
 
 TEST(ObjectFile, ReaderErrorsAndNesting) {
