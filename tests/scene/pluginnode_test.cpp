@@ -133,12 +133,19 @@ TEST(PluginFile, KnownUnknownAndKeptKindsWriteBackUnchanged) {
        {PluginChunk(1001101, 0, 3, body), PluginChunk(777, 1, 4, body),
         PluginChunk(777, 0, 2, body), PluginChunk(100004805, 0, 1, body)})
     EXPECT_NE(std::string::npos, out.find(lumtest::NormHex(chunk))) << chunk;
-  // And the whole stream is stable from the first write on.
+  // And the whole stream is stable from the first write on, in a copy of the list (kept and
+  // raw slots copied) as well.
   RootPluginNode back;
   ASSERT_TRUE(scenetest::ReadNode(again, back, 12000));
   EXPECT_EQ("equal",
             scenetest::FirstDifference(scenetest::MaskIdentities(again),
                                        scenetest::MaskIdentities(scenetest::WriteNode(back))));
+  GeListNode* clone = back.GetClone(COPYFLAGS_IDENTITY, nullptr);
+  ASSERT_NE(nullptr, clone);
+  EXPECT_EQ("equal", scenetest::FirstDifference(
+                         scenetest::MaskIdentities(again),
+                         scenetest::MaskIdentities(scenetest::WriteNode(*static_cast<RootPluginNode*>(clone)))));
+  DeleteObj(clone);
 
   // From a version-11000 file the unknown kinds are dropped (kept kinds stay).
   RootPluginNode old;

@@ -192,6 +192,36 @@ TEST(ShaderCompare, EntriesLinksAndCycles) {
   link(b, 20, &other);
   EXPECT_FALSE(a->Compare(b));
 
+  // Nested containers compare entry by entry; two links to the same shader, or two empty links,
+  // are equal.
+  BaseShader* shared = BaseShader::Alloc(5832);
+  shared->GetDataInstance()->SetInt32(1, 1);
+  BaseContainer inner, changed;
+  inner.SetInt32(1, 5);
+  changed.SetInt32(1, 6);
+  BaseLink none;
+  const struct {
+    GeData a, b;
+    bool same;
+  } pairs[] = {
+      {GeData(inner), GeData(inner), true},
+      {GeData(inner), GeData(changed), false},
+      {GeData(inner), GeData(Int32(5)), false},
+      {GeData(none), GeData(none), true},
+  };
+  for (const auto& p : pairs) {
+    BaseShader* u = BaseShader::Alloc(5832);
+    BaseShader* w = BaseShader::Alloc(5832);
+    u->GetDataInstance()->SetData(30, p.a);
+    w->GetDataInstance()->SetData(30, p.b);
+    link(u, 31, shared);
+    link(w, 31, shared);
+    EXPECT_EQ(p.same, u->Compare(w)) << p.a.GetType() << " " << p.b.GetType();
+    BaseShader::Free(u);
+    BaseShader::Free(w);
+  }
+  BaseShader::Free(shared);
+
   // A chain of links far longer than any call stack would take.
   std::vector<BaseShader*> s(100000), t(100000);
   for (size_t i = 0; i < s.size(); ++i) {
