@@ -438,7 +438,7 @@ TEST(KeyParameters, BitsValuesAndData) {
       {CKEY_VALUE_LEFT, GeData(1.5)},             {CKEY_VALUE_RIGHT, GeData(-2.5)},
       {CKEY_AUTOMODE, GeData(Int32(CAUTOMODE_SLOPE))}, {CKEY_AUTOWEIGHT, GeData(Int32(1))},
       {CKEY_QUATINTERPOLATION, GeData(Int32(ROTATIONINTERPOLATION_QUATERNION_CUBIC))},
-      {CKEY_AUTOWEIGHT, GeData(Int32(0))},
+      {CKEY_AUTOWEIGHT, GeData(Int32(0))},        {CKEY_TIME, GeData(Sec(3))},
   };
   for (const auto& f : fields) {
     ASSERT_TRUE(k->SetDParameter(DescID(f.id), f.value)) << f.id;
