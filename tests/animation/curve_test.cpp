@@ -490,6 +490,15 @@ TEST(KeyParameters, UnifyAndPresets) {
     EXPECT_EQ(cs.b85, k->GetNBit(CKEY_BIT_OVERSHOOT));
     EXPECT_EQ(cs.b84, k->GetNBit(CKEY_BIT_WEIGHTED));
     EXPECT_FALSE(k->GetNBit(CKEY_BIT_AUTOWEIGHT) || k->GetNBit(CKEY_BIT_BREAK));
+    // One switch more or less makes the key custom.
+    for (Int32 bit : {CKEY_BIT_PRESET, CKEY_BIT_BREAK, CKEY_BIT_WEIGHTED, CKEY_BIT_OVERSHOOT,
+                      CKEY_BIT_AUTOWEIGHT}) {
+      const bool was = k->GetNBit(bit);
+      k->ChangeNBit(bit, was ? NBITCONTROL_CLEAR : NBITCONTROL_SET);
+      EXPECT_EQ(CKEYPRESET_CUSTOM, k->GetKeyPreset()) << cs.preset << " " << bit;
+      k->ChangeNBit(bit, was ? NBITCONTROL_SET : NBITCONTROL_CLEAR);
+    }
+    EXPECT_EQ(cs.preset, k->GetKeyPreset());
   }
   k->SetTimeLeft(&c, Sec(-1));  // weighted bits were set: presets 1 and 2 unify
   k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
