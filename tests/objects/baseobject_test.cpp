@@ -481,6 +481,20 @@ TEST(ObjectAlloc, TypesDataAndDiskTypes) {
   bool known = true;
   EXPECT_EQ(nullptr, BaseObject::AllocObjectData(1234, known));
   EXPECT_FALSE(known);
+  // Kinds whose data is kept as read (the ends of each listed range, and the listed ids).
+  for (Int32 id : {5102, 431000174, 5128, 5153, 1001002, 100004007, 5104, 5107, 5109, 5125, 5145,
+                   5150, 5159, 5190}) {
+    known = false;
+    NodeData* d = BaseObject::AllocObjectData(id, known);
+    EXPECT_TRUE(known && d != nullptr && d->GetType() == id) << id;
+    _FreeNodeData(d);
+  }
+  for (Int32 id : {5127, 5144, 5151, 5155, 5191}) {
+    known = true;
+    NodeData* d = BaseObject::AllocObjectData(id, known);
+    EXPECT_EQ(nullptr, d) << id;
+    _FreeNodeData(d);
+  }
   // The application's hooks: polygon and point data, and the spline its list reads.
   for (Int32 id : {5100, 5108, 5101}) {
     NodeData* d = AllocAlienObjectData(id, known, nullptr);
