@@ -155,6 +155,21 @@ TEST(ShaderClone, ChildrenUnlessNoChildrenAndLinksFollowTheCopies) {
   ASSERT_TRUE(owner.CopyTo(&copy, COPYFLAGS_NONE, nullptr));
   ASSERT_NE(nullptr, ShaderList(copy));
   EXPECT_EQ(2, ShaderList(copy)->GetCount());
+
+  // A copy into a shader of another kind takes the kind and a data of its class; back into a
+  // kind without data class it drops the data.
+  BaseShader* variation = BaseShader::Alloc(TYPE_VARIATIONSHADER);
+  BaseShader* plain = BaseShader::Alloc(5832);
+  ASSERT_TRUE(variation->CopyTo(plain, COPYFLAGS_NONE, nullptr));
+  EXPECT_EQ(TYPE_VARIATIONSHADER, plain->GetType());
+  ASSERT_NE(nullptr, plain->GetNodeData());
+  EXPECT_EQ(plain, plain->GetNodeData()->GetNode());
+  EXPECT_EQ(variation->GetNodeData()->GetType(), plain->GetNodeData()->GetType());
+  BaseShader* other = BaseShader::Alloc(5832);
+  ASSERT_TRUE(other->CopyTo(plain, COPYFLAGS_NONE, nullptr));
+  EXPECT_EQ(5832, plain->GetType());
+  EXPECT_EQ(nullptr, plain->GetNodeData());
+  for (BaseShader* s : {variation, plain, other}) BaseShader::Free(s);
 }
 
 TEST(ShaderCompare, EntriesLinksAndCycles) {
