@@ -93,6 +93,11 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
       EXPECT_EQ(set.made, d != nullptr) << i;
       if (set.made && d != nullptr) EXPECT_EQ(set.types[size_t(i)], d->GetType()) << i;
     }
+    // A parameter no slot data takes lands in the node's container.
+    GeData v;
+    ASSERT_TRUE(node.SetDParameter(DescID(4711), GeData(Int32(set.types.size()))));
+    ASSERT_TRUE(node.GetDParameter(DescID(4711), v));
+    EXPECT_EQ(Int32(set.types.size()), v.GetInt32());
   }
 }
 
