@@ -257,6 +257,11 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   // Copies point at the same node; equality is "resolves to the same node".
   BaseContainer copy(bc);
   EXPECT_EQ(&target, copy.GetLink(1));
+  BaseLink assigned;
+  assigned = l;
+  const BaseLink& itself = assigned;
+  assigned = itself;  // a no-op
+  EXPECT_EQ(&target, assigned.GetLink());
   EXPECT_TRUE(*bc.GetData(1) == *copy.GetData(1));
   EXPECT_FALSE(*bc.GetData(1) == *back.GetData(1));
   GeData empty1(VALUETYPE_LINK, DEFAULTVALUE), empty2(VALUETYPE_LINK, DEFAULTVALUE);
