@@ -1821,6 +1821,46 @@ TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
   EXPECT_FALSE(file.Close());
 }
 
+// Every write call of every writer meets a full device once: padding puts the end of the
+// file's 16 KiB buffer at each byte of each item in turn. The writer whose write reached the
+// device says so (no failure reported as success), the error is sticky, and nothing leaks.
+TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
+  Samples d;
+  const ItemSet& set = d.current;
+  static const UChar zeros[16384] = {};
+  const Filename full("/dev/full");
+  Int64 start = 0, header = 0;
+  {
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
+    start = hf.GetPosition();
+    ASSERT_TRUE(hf.WriteMemory(zeros, 0));
+    header = hf.GetPosition() - start;
+  }
+  int failed = 0, runs = 0;
+  for (size_t i = 0; i < set.items.size(); ++i) {
+    const Int64 size = Int64(set.starts[i + 1] - set.starts[i]);
+    for (Int64 at = 1; at <= size; ++at) {  // the buffer ends `at` bytes into the item
+      const std::int64_t live = lumtest::LiveBlocks();
+      {
+        HyperFile hf;
+        ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
+        ASSERT_TRUE(hf.WriteMemory(zeros, 16384 - at - start - header));
+        const bool ok = set.items[i].write(hf);
+        const FILEERROR error = hf.GetError();
+        EXPECT_FALSE(ok && error != FILEERROR_NONE) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(hf.Close()) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(hf.WriteInt32(1));
+        failed += ok ? 0 : 1;
+        ++runs;
+      }
+      EXPECT_EQ(live, lumtest::LiveBlocks()) << set.items[i].name << " at " << at;
+      if (testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(failed, runs * 9 / 10);  // nearly every cut falls inside an item's writes
+}
+
 // Limits the size of the files this process writes, so that the write crossing the limit
 // fails (EFBIG, with the signal ignored) as on a full disk.
 class FileSizeLimit {
