@@ -2,8 +2,8 @@
 // named node that carries shader lists. The first byte picks the file version the rest is read as
 // (current, or one older than 11600). What reads must write, read back and write the same bytes
 // again (node_fuzz_support.h); a clone of what was read back, identities kept (children and the
-// links between them re-pointed to the copies), must write those bytes too, and comparing the read shaders with
-// their clones must end, whatever link graph the layer stacks and containers make.
+// links between them re-pointed to the copies), must write those bytes too; and comparing the
+// read shaders with their clones must end, whatever link graph the stacks and containers make.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,11 +16,13 @@ using nodefuzz::Check;
 
 // Compares every shader of the list with the first one, and a shader with its clone.
 void CompareAll(RootShader& list, GeListNode*) {
-  for (BaseShader* s = list.GetFirst(); s != nullptr; s = s->GetNext()) s->Compare(list.GetFirst());
+  for (BaseShader* s = list.GetFirst(); s != nullptr; s = s->GetNext())
+    s->Compare(list.GetFirst());
 }
 void CompareAll(BaseShader& shader, GeListNode* clone) {
   shader.Compare(static_cast<BaseShader*>(clone));
-  if (shader.GetChildren() != nullptr) CompareAll(*static_cast<RootShader*>(shader.GetChildren()), nullptr);
+  RootShader* children = static_cast<RootShader*>(shader.GetChildren());
+  if (children != nullptr) CompareAll(*children, nullptr);
 }
 
 // The shaders of a node read twice: a clone of the second read writes what the second wrote.

@@ -700,7 +700,8 @@ TEST(ObjectFile, OlderTransformChunk) {
            hf.WriteBool(false) && hf.WriteVector(Vector64()) && hf.WriteInt32(0) &&
            hf.WriteVector(Vector64(4, 5, 6)) && hf.WriteInt32(9);
       if (level >= 4) ok = ok && hf.WriteMatrix(Matrix64());
-      if (level >= 5) ok = ok && hf.WriteBool(false) && hf.WriteBool(true) && cache.WriteObject(&hf, 1);
+      if (level >= 5)
+        ok = ok && hf.WriteBool(false) && hf.WriteBool(true) && cache.WriteObject(&hf, 1);
       if (level >= 6)
         ok = ok && hf.WriteUInt32(FROZEN_POSITION) && hf.WriteVector(Vector64(1, 0, 0)) &&
              hf.WriteVector(Vector64(1, 1, 1)) && hf.WriteVector(Vector64());

@@ -147,9 +147,9 @@ TEST(PluginFile, KnownUnknownAndKeptKindsWriteBackUnchanged) {
                                        scenetest::MaskIdentities(scenetest::WriteNode(back))));
   GeListNode* clone = back.GetClone(COPYFLAGS_IDENTITY, nullptr);
   ASSERT_NE(nullptr, clone);
-  EXPECT_EQ("equal", scenetest::FirstDifference(
-                         scenetest::MaskIdentities(again),
-                         scenetest::MaskIdentities(scenetest::WriteNode(*static_cast<RootPluginNode*>(clone)))));
+  const Bytes cloned = scenetest::WriteNode(*static_cast<RootPluginNode*>(clone));
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(again),
+                                                scenetest::MaskIdentities(cloned)));
   DeleteObj(clone);
 
   // From a version-11000 file the unknown kinds are dropped (kept kinds stay).
