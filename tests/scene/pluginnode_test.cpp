@@ -91,7 +91,9 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
     for (Int32 i = 0; i < 2; ++i) {
       const NodeData* d = node.GetNthData(i);
       EXPECT_EQ(set.made, d != nullptr) << i;
-      if (set.made && d != nullptr) EXPECT_EQ(set.types[size_t(i)], d->GetType()) << i;
+      if (set.made && d != nullptr) {
+        EXPECT_EQ(set.types[size_t(i)], d->GetType()) << i;
+      }
     }
     // A parameter no slot data takes lands in the node's container.
     GeData v;
