@@ -171,6 +171,12 @@ int CountNodes(const RootList2D& list) {
   return n;
 }
 
+// Scene parts the stream items and the sweeps below share (defined with their sweeps).
+bool BuildObjects(RootObject& list);
+int CountObjects(const RootList2D& list);
+void BuildShaderTree(BaseList2D& owner);
+BaseShader* FirstShader(BaseList2D& node);
+
 // ---- streams ----------------------------------------------------------------------------------
 
 // A stream writer over a memory file.
@@ -342,6 +348,11 @@ struct Samples {
   BaseList2D tagOwner{tagtest::kPolygonObject};
   RootTag tags{&tagOwner};  // points, polygons and a plug-in tag
   BaseList2D animated{1};   // a node with tracks, curves and keys
+  RootObject objects;       // polygon, plain and spline objects with tags
+  BaseList2D meshOwner{tagtest::kPolygonObject};
+  RootTag mesh{&meshOwner};      // a tag of every kind, every variable tag filled
+  PluginNode shaderOwner{12345};  // a layer shader tree in a node's shader list
+  taketest::TakeScene takeScene;  // a take tree with overrides and groups
   ItemSet current;          // the current layouts
   ItemSet older;            // the layouts of older files
 
@@ -390,6 +401,10 @@ Samples::Samples() {
   EXPECT_TRUE(tagtest::Add<PolygonTag>(tags, TAG_POLYGON)->Resize(2));
   tagtest::Add(tags, TAG_POSEMORPH);
   BuildAnimatedNode(animated);
+  EXPECT_TRUE(BuildObjects(objects));
+  EXPECT_TRUE(tagtest::BuildMesh(mesh));
+  BuildShaderTree(shaderOwner);
+  EXPECT_TRUE(takeScene.ok);
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -629,6 +644,34 @@ void Samples::MakeItems() {
          BaseList2D back(1);
          const bool ok = back.ReadObject(&hf, true);
          return Judge(ok, CountKeys(back) == CountKeys(d->animated));
+       }},
+      {"object hierarchy", [d](HyperFile& hf) { return d->objects.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         RootObject back;
+         const bool ok = back.ReadObject(&hf, true);
+         return Judge(ok, CountObjects(back) == CountObjects(d->objects));
+       }},
+      {"mesh tag list", [d](HyperFile& hf) { return d->mesh.WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         BaseList2D owner(tagtest::kPolygonObject);
+         RootTag back(&owner);
+         const bool ok = back.ReadObject(&hf, true);
+         return Judge(ok, back.GetCount() == d->mesh.GetCount());
+       }},
+      {"shader tree", [d](HyperFile& hf) { return d->shaderOwner.WriteObject(&hf, 1); },
+       [](HyperFile& hf) {
+         PluginNode back;
+         const bool ok = back.ReadObject(&hf, true);
+         BaseShader* first = ok ? FirstShader(back) : nullptr;
+         return Judge(ok, first != nullptr && first->GetChildren()->GetCount() == 2 &&
+                              first->GetNext() != nullptr);
+       }},
+      {"take tree",
+       [d](HyperFile& hf) { return d->takeScene.hook->GetTakeList()->WriteObject(&hf, 1); },
+       [d](HyperFile& hf) {
+         RootPluginNode back;
+         const bool ok = back.ReadObject(&hf, true);
+         return Judge(ok, CountNodes(back) == CountNodes(*d->takeScene.hook->GetTakeList()));
        }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
@@ -978,9 +1021,10 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  const FILEERROR expected = failed && (set.items[stopped].name == "node tree" ||
-                                        set.items[stopped].name == "tag list" ||
-                                        set.items[stopped].name == "animated node")
+  static const std::set<std::string> nodes = {"node tree",        "tag list",    "animated node",
+                                               "object hierarchy", "mesh tag list", "shader tree",
+                                               "take tree"};
+  const FILEERROR expected = failed && nodes.count(set.items[stopped].name) != 0
                                  ? FILEERROR_CHUNKEND_MISSING
                                  : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
@@ -1387,7 +1431,8 @@ bool TagLists(std::int64_t n, void*) {
 }
 
 // A hierarchy of objects: a polygon object with UVW and normal tags, selections and n-gon
-// records, a child with a plug-in tag, and a spline beside them. False when out of memory.
+// records, a child with a plug-in tag, and a spline with points and a point selection beside
+// them. False when out of memory.
 bool BuildObjects(RootObject& list) {
   PolygonObject* mesh = PolygonObject::Alloc(4, 2);
   if (mesh == nullptr) return false;
@@ -1410,7 +1455,8 @@ bool BuildObjects(RootObject& list) {
   BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
   if (spline == nullptr) return false;
   list.InsertLast(spline);
-  return true;
+  PointObjectData* sd = static_cast<PointObjectData*>(spline->GetNodeData());
+  return sd->_ResizeObject(3) && sd->GetPointSelection(0).Select(2);
 }
 
 int CountObjects(const RootList2D& list) {
@@ -1591,8 +1637,8 @@ BaseShader* FirstShader(BaseList2D& node) {
   return list != nullptr ? static_cast<BaseShader*>(list->GetFirst()) : nullptr;
 }
 
-// Shader trees with layer stacks are read through a document's translation, cloned, and their
-// stacks copied as values.
+// Shader trees with layer stacks are read through a document's translation, written, cloned
+// (a shader and a whole list), copied with their owner, and their stacks copied as values.
 bool ShaderTrees(std::int64_t n, void*) {
   lumtest::StopFailing();
   PluginNode owner(12345);
@@ -1619,10 +1665,26 @@ bool ShaderTrees(std::int64_t n, void*) {
     const bool same = read == nullptr || shader->Compare(read);
     STEP(Ended(f, same, !same));
   }
+  {
+    Filename name;
+    name.SetMemoryTarget();
+    HyperFile hf;
+    bool ok = hf.Open(name, FILEOPEN_WRITE) && owner.WriteObject(&hf, 1);
+    ok = hf.Close() && ok;
+    STEP(Ended(f, ok, !ok));
+  }
   BaseShader* clone = static_cast<BaseShader*>(shader->GetClone(COPYFLAGS_NONE, nullptr));
   const bool cloned = clone != nullptr;
   STEP(Ended(f, cloned && clone->GetChildren()->GetCount() == 2, !cloned));
   BaseShader::Free(clone);
+  GeListNode* list = owner.GetAttachedList(ATTACHEDLIST_SHADERS)->GetClone(COPYFLAGS_NONE, nullptr);
+  const bool listCloned = list != nullptr && static_cast<RootShader*>(list)->GetCount() == 2;
+  STEP(Ended(f, listCloned, list == nullptr));
+  DeleteObj(list);
+  PluginNode copiedOwner(12345);
+  const bool copied = owner.CopyTo(&copiedOwner, COPYFLAGS_NONE, nullptr);
+  BaseShader* copiedFirst = copied ? FirstShader(copiedOwner) : nullptr;
+  STEP(Ended(f, copiedFirst != nullptr && copiedFirst->GetChildren()->GetCount() == 2, !copied));
   const GeData* stack = shader->GetDataInstance()->GetData(1000);
   GeData copy;
   stack->CopyData(&copy, nullptr);
@@ -1765,6 +1827,46 @@ TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
   EXPECT_FALSE(file.WriteBytes(big, sizeof big));
   EXPECT_EQ(FILEERROR_WRITE, file.GetError());
   EXPECT_FALSE(file.Close());
+}
+
+// Every write call of every writer meets a full device once: padding puts the end of the
+// file's 16 KiB buffer at each byte of each item in turn. The writer whose write reached the
+// device says so (no failure reported as success), the error is sticky, and nothing leaks.
+TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
+  Samples d;
+  const ItemSet& set = d.current;
+  static const UChar zeros[16384] = {};
+  const Filename full("/dev/full");
+  Int64 start = 0, header = 0;
+  {
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
+    start = hf.GetPosition();
+    ASSERT_TRUE(hf.WriteMemory(zeros, 0));
+    header = hf.GetPosition() - start;
+  }
+  int failed = 0, runs = 0;
+  for (size_t i = 0; i < set.items.size(); ++i) {
+    const Int64 size = Int64(set.starts[i + 1] - set.starts[i]);
+    for (Int64 at = 1; at <= size; ++at) {  // the buffer ends `at` bytes into the item
+      const std::int64_t live = lumtest::LiveBlocks();
+      {
+        HyperFile hf;
+        ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
+        ASSERT_TRUE(hf.WriteMemory(zeros, 16384 - at - start - header));
+        const bool ok = set.items[i].write(hf);
+        const FILEERROR error = hf.GetError();
+        EXPECT_FALSE(ok && error != FILEERROR_NONE) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(hf.Close()) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(hf.WriteInt32(1));
+        failed += ok ? 0 : 1;
+        ++runs;
+      }
+      EXPECT_EQ(live, lumtest::LiveBlocks()) << set.items[i].name << " at " << at;
+      if (testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(failed, runs * 9 / 10);  // nearly every cut falls inside an item's writes
 }
 
 // Limits the size of the files this process writes, so that the write crossing the limit

@@ -427,6 +427,26 @@ TEST(KeyParameters, BitsValuesAndData) {
   k->ChangeNBit(CKEY_BIT_OVERSHOOT, NBITCONTROL_SET);
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_OVERSHOOT), GeData(Int32(0))));
   EXPECT_EQ(0.0, k->GetValueRight());
+  // Every stored field reads back through its own parameter (a broken tangent: no mirroring);
+  // a data entry of a key without data is nil; the auto-weight switch is a bit as well.
+  k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+  const struct {
+    Int32 id;
+    GeData value;
+  } fields[] = {
+      {CKEY_TIME_LEFT, GeData(Sec(-0.5))},        {CKEY_TIME_RIGHT, GeData(Sec(0.75))},
+      {CKEY_VALUE_LEFT, GeData(1.5)},             {CKEY_VALUE_RIGHT, GeData(-2.5)},
+      {CKEY_AUTOMODE, GeData(Int32(CAUTOMODE_SLOPE))}, {CKEY_AUTOWEIGHT, GeData(Int32(1))},
+      {CKEY_QUATINTERPOLATION, GeData(Int32(ROTATIONINTERPOLATION_QUATERNION_CUBIC))},
+      {CKEY_AUTOWEIGHT, GeData(Int32(0))},        {CKEY_TIME, GeData(Sec(3))},
+  };
+  for (const auto& f : fields) {
+    ASSERT_TRUE(k->SetDParameter(DescID(f.id), f.value)) << f.id;
+    EXPECT_EQ(f.value, Get(k, f.id)) << f.id;
+  }
+  EXPECT_EQ(ROTATIONINTERPOLATION_QUATERNION_CUBIC, k->GetQuatInterpolation());
+  CKey* plain = c.GetKey(1);
+  EXPECT_EQ(VALUETYPE_NIL, Get(plain, 10003).GetType());
   // The time parameter moves the key, but not onto another key.
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME), GeData(Sec(5))));
   EXPECT_EQ(k, c.GetKey(1));
@@ -470,6 +490,15 @@ TEST(KeyParameters, UnifyAndPresets) {
     EXPECT_EQ(cs.b85, k->GetNBit(CKEY_BIT_OVERSHOOT));
     EXPECT_EQ(cs.b84, k->GetNBit(CKEY_BIT_WEIGHTED));
     EXPECT_FALSE(k->GetNBit(CKEY_BIT_AUTOWEIGHT) || k->GetNBit(CKEY_BIT_BREAK));
+    // One switch more or less makes the key custom.
+    for (Int32 bit : {CKEY_BIT_PRESET, CKEY_BIT_BREAK, CKEY_BIT_WEIGHTED, CKEY_BIT_OVERSHOOT,
+                      CKEY_BIT_AUTOWEIGHT}) {
+      const bool was = k->GetNBit(bit);
+      k->ChangeNBit(bit, was ? NBITCONTROL_CLEAR : NBITCONTROL_SET);
+      EXPECT_EQ(CKEYPRESET_CUSTOM, k->GetKeyPreset()) << cs.preset << " " << bit;
+      k->ChangeNBit(bit, was ? NBITCONTROL_SET : NBITCONTROL_CLEAR);
+    }
+    EXPECT_EQ(cs.preset, k->GetKeyPreset());
   }
   k->SetTimeLeft(&c, Sec(-1));  // weighted bits were set: presets 1 and 2 unify
   k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);

@@ -100,6 +100,8 @@ TEST(TrackParameters, BitsSettingsLinkAndTheDocument) {
   // 905 without a document: the bit changes, the call reports false; with one, it notifies.
   EXPECT_FALSE(t.SetDParameter(DescID(CTRACK_SOLO), GeData(Int32(1))));
   EXPECT_TRUE(t.GetBit(CTRACK_BIT_SOLO));
+  ASSERT_TRUE(t.GetDParameter(DescID(CTRACK_SOLO), v));
+  EXPECT_EQ(1, v.GetInt32());
   BaseDocument doc;
   owner.SetDocument(&doc);
   t.SetObject(&owner);
@@ -124,6 +126,10 @@ TEST(TrackParameters, BitsSettingsLinkAndTheDocument) {
   EXPECT_TRUE(t.GetLink().IsEmpty());
   ASSERT_TRUE(t.SetDParameter(DescID(4711), GeData(Int32(3))));  // the container
   EXPECT_EQ(3, t.GetDataInstance()->GetInt32(4711));
+  ASSERT_TRUE(t.GetDParameter(DescID(4711), v));
+  EXPECT_EQ(3, v.GetInt32());
+  ASSERT_TRUE(t.SetDParameter(DescID(CTRACK_ON), GeData(Int32(1))));
+  EXPECT_FALSE(t.GetBit(CTRACK_BIT_OFF));
   SetAnimationDocumentHooks(nullptr);
 }
 

@@ -757,6 +757,12 @@ TEST(DumpTest, CommandLine) {
       {{"--check", "--json", file}, 2, "", "--check takes none of"},
       {{lumtest::TempPath("missing.hf")}, 1, "", "cannot open"},
       {{"--check", file}, 0, "0 node lists checked", ""},
+      // Each reading option takes effect: an offset column, or the stream read another way
+      // (a kind older files lack, 32-bit floats, the other byte order) fails where it differs.
+      {{"--offsets", "--depth", "0", file}, 0, "      2935 chunk 123456789 level -3\n", ""},
+      {{"--file-version", "11000", file}, 1, "", "offset 2188: expected a value"},
+      {{"--float32", file}, 1, "", "offset 40: expected a value"},
+      {{"--little-endian", file}, 1, "", "offset 223: expected a whole string value"},
   };
   for (const Case& c : cases) {
     Result r = RunProgram(c.args);

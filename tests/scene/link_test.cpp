@@ -156,6 +156,24 @@ TEST(Links, CopiesRepointLinksInsideTheSetAndResolveOrEmptyTheRest) {
     PluginNode::Free(c);
     EXPECT_EQ(nullptr, ca->GetNodeLink().GetLink());
   }
+  // A ring of many nodes, each linking to the next: the translation grows its index again and
+  // again, and every copy links to the copy of its successor.
+  const size_t n = 700;
+  RootPluginNode ring;
+  std::vector<PluginNode*> nodes;
+  for (size_t i = 0; i < n; ++i) {
+    nodes.push_back(Node());
+    ring.InsertLast(nodes.back());
+  }
+  for (size_t i = 0; i < n; ++i) nodes[i]->GetNodeLink().SetLink(nodes[(i + 1) % n]);
+  RootPluginNode copy;
+  ASSERT_TRUE(ring.CopyTo(&copy, COPYFLAGS_NONE, nullptr));
+  std::vector<BaseList2D*> copies;
+  for (GeListNode* m = copy.GetFirst(); m != nullptr; m = m->GetNext())
+    copies.push_back(static_cast<BaseList2D*>(m));
+  ASSERT_EQ(n, copies.size());
+  for (size_t i = 0; i < n; ++i)
+    ASSERT_EQ(copies[(i + 1) % n], copies[i]->GetNodeLink().GetLink()) << i;
 }
 
 TEST(Links, FileRecordsOfEverySize) {
@@ -239,6 +257,11 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   // Copies point at the same node; equality is "resolves to the same node".
   BaseContainer copy(bc);
   EXPECT_EQ(&target, copy.GetLink(1));
+  BaseLink assigned;
+  assigned = l;
+  const BaseLink& itself = assigned;
+  assigned = itself;  // a no-op
+  EXPECT_EQ(&target, assigned.GetLink());
   EXPECT_TRUE(*bc.GetData(1) == *copy.GetData(1));
   EXPECT_FALSE(*bc.GetData(1) == *back.GetData(1));
   GeData empty1(VALUETYPE_LINK, DEFAULTVALUE), empty2(VALUETYPE_LINK, DEFAULTVALUE);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-
 #include <string>
 #include <vector>
 
@@ -190,6 +189,10 @@ TEST(NodeFile, TreeReadsBackEqualAndWritesTheSameBytes) {
   ASSERT_NE(nullptr, a->GetUniqueIDs());
   EXPECT_EQ(2, a->GetUniqueIDs()->GetCount());
   EXPECT_EQ(2, a->GetUniqueIDs()->Get(0).appId);
+  const UniqueIDEntry* uid = a->GetUniqueIDs()->Find(7);
+  ASSERT_NE(nullptr, uid);
+  EXPECT_EQ(0, std::memcmp("uid", uid->bytes, 3));
+  EXPECT_EQ(nullptr, a->GetUniqueIDs()->Find(3));
   ASSERT_NE(nullptr, a->GetNotifyList());
   ASSERT_EQ(1, a->GetNotifyList()->GetCount());
   EXPECT_EQ(b, a->GetNotifyList()->Get(0)->link->GetLink());

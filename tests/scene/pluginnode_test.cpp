@@ -79,6 +79,28 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
   bool known = true;
   EXPECT_EQ(nullptr, PluginNode::AllocData(5, known));
   EXPECT_FALSE(known);
+  // Data for every slot at once: all of the kinds, or (an unknown kind, no list) none at all.
+  PluginNode node(1001101);
+  ASSERT_TRUE(node.AddSlot() && node.AddSlot());
+  const struct {
+    std::vector<Int32> types;
+    bool made;
+  } sets[] = {{{1001101, 465001514}, true}, {{1001102, 5}, false}, {{}, false}};
+  for (const auto& set : sets) {
+    EXPECT_EQ(set.made, node.AllocPluginData(set.types.empty() ? nullptr : set.types.data()));
+    for (Int32 i = 0; i < 2; ++i) {
+      const NodeData* d = node.GetNthData(i);
+      EXPECT_EQ(set.made, d != nullptr) << i;
+      if (set.made && d != nullptr) {
+        EXPECT_EQ(set.types[size_t(i)], d->GetType()) << i;
+      }
+    }
+    // A parameter no slot data takes lands in the node's container.
+    GeData v;
+    ASSERT_TRUE(node.SetDParameter(DescID(4711), GeData(Int32(set.types.size()))));
+    ASSERT_TRUE(node.GetDParameter(DescID(4711), v));
+    EXPECT_EQ(Int32(set.types.size()), v.GetInt32());
+  }
 }
 
 // One plug-in node chunk (id 110062) with one plug-in data chunk of type, index and level.
@@ -118,12 +140,19 @@ TEST(PluginFile, KnownUnknownAndKeptKindsWriteBackUnchanged) {
        {PluginChunk(1001101, 0, 3, body), PluginChunk(777, 1, 4, body),
         PluginChunk(777, 0, 2, body), PluginChunk(100004805, 0, 1, body)})
     EXPECT_NE(std::string::npos, out.find(lumtest::NormHex(chunk))) << chunk;
-  // And the whole stream is stable from the first write on.
+  // And the whole stream is stable from the first write on, in a copy of the list (kept and
+  // raw slots copied) as well.
   RootPluginNode back;
   ASSERT_TRUE(scenetest::ReadNode(again, back, 12000));
   EXPECT_EQ("equal",
             scenetest::FirstDifference(scenetest::MaskIdentities(again),
                                        scenetest::MaskIdentities(scenetest::WriteNode(back))));
+  GeListNode* clone = back.GetClone(COPYFLAGS_IDENTITY, nullptr);
+  ASSERT_NE(nullptr, clone);
+  const Bytes cloned = scenetest::WriteNode(*static_cast<RootPluginNode*>(clone));
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(again),
+                                                scenetest::MaskIdentities(cloned)));
+  DeleteObj(clone);
 
   // From a version-11000 file the unknown kinds are dropped (kept kinds stay).
   RootPluginNode old;

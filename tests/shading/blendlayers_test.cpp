@@ -131,17 +131,35 @@ TEST(BlendLayers, EveryKindHasItsNameDefaultsAndParameters) {
     EXPECT_EQ(1, d.GetInt32());
     ASSERT_TRUE(layer->GetParameter(1001, d));
     EXPECT_EQ(0, d.GetInt32());
+    // A fresh layer of the kind compares equal until a field or the value 1002 differs.
+    BlendLayer* fresh = CBlendLayers::AllocObjectType(k.kind);
+    EXPECT_EQ(0, layer->Compare(fresh)) << k.name;
     for (const Field& f : k.fields) {
       ASSERT_TRUE(layer->GetParameter(f.id, d)) << k.name << " " << f.id;
       EXPECT_EQ(f.def, NumberOf(d, f.kind)) << k.name << " " << f.id;
       ASSERT_TRUE(layer->SetParameter(f.id, Value(f.kind, f.other)));
       ASSERT_TRUE(layer->GetParameter(f.id, d));
       EXPECT_EQ(f.other, NumberOf(d, f.kind)) << k.name << " " << f.id;
+      EXPECT_EQ(f.other == f.def ? 0 : 1, fresh->Compare(layer)) << k.name << " " << f.id;
+      ASSERT_TRUE(fresh->SetParameter(f.id, Value(f.kind, f.other)));
     }
     EXPECT_FALSE(layer->GetParameter(2999, d));
     EXPECT_FALSE(layer->SetParameter(2999, GeData(Int32(1))));
+    ASSERT_TRUE(layer->SetParameter(1002, GeData(Int32(7))));
+    ASSERT_TRUE(layer->GetParameter(1002, d));
+    EXPECT_EQ(7, d.GetInt32());
+    EXPECT_EQ(1, fresh->Compare(layer)) << k.name;
+    DeleteObj(fresh);
     DeleteObj(layer);
   }
+  // A folder answers 2003 with its first layer, a shader layer 2002 with its link.
+  BlendFolder folder;
+  folder.GetLayers().Add(LAYERTYPE_COLORIZE, 1, true);
+  BlendShader shader;
+  GeData first, link;
+  ASSERT_TRUE(folder.GetParameter(2003, first) && shader.GetParameter(2002, link));
+  EXPECT_EQ(folder.GetLayers().GetLayer(0), first.GetVoid());
+  EXPECT_EQ(&shader.GetLink(), link.GetVoid());
   // Colorize: reading 2001 succeeds without a value; setting it takes gradients only.
   BlendEffectColorize colorize;
   GeData out(Int32(42));

@@ -155,6 +155,21 @@ TEST(ShaderClone, ChildrenUnlessNoChildrenAndLinksFollowTheCopies) {
   ASSERT_TRUE(owner.CopyTo(&copy, COPYFLAGS_NONE, nullptr));
   ASSERT_NE(nullptr, ShaderList(copy));
   EXPECT_EQ(2, ShaderList(copy)->GetCount());
+
+  // A copy into a shader of another kind takes the kind and a data of its class; back into a
+  // kind without data class it drops the data.
+  BaseShader* variation = BaseShader::Alloc(TYPE_VARIATIONSHADER);
+  BaseShader* plain = BaseShader::Alloc(5832);
+  ASSERT_TRUE(variation->CopyTo(plain, COPYFLAGS_NONE, nullptr));
+  EXPECT_EQ(TYPE_VARIATIONSHADER, plain->GetType());
+  ASSERT_NE(nullptr, plain->GetNodeData());
+  EXPECT_EQ(plain, plain->GetNodeData()->GetNode());
+  EXPECT_EQ(variation->GetNodeData()->GetType(), plain->GetNodeData()->GetType());
+  BaseShader* other = BaseShader::Alloc(5832);
+  ASSERT_TRUE(other->CopyTo(plain, COPYFLAGS_NONE, nullptr));
+  EXPECT_EQ(5832, plain->GetType());
+  EXPECT_EQ(nullptr, plain->GetNodeData());
+  for (BaseShader* s : {variation, plain, other}) BaseShader::Free(s);
 }
 
 TEST(ShaderCompare, EntriesLinksAndCycles) {
@@ -192,6 +207,36 @@ TEST(ShaderCompare, EntriesLinksAndCycles) {
   link(b, 20, &other);
   EXPECT_FALSE(a->Compare(b));
 
+  // Nested containers compare entry by entry; two links to the same shader, or two empty links,
+  // are equal.
+  BaseShader* shared = BaseShader::Alloc(5832);
+  shared->GetDataInstance()->SetInt32(1, 1);
+  BaseContainer inner, changed;
+  inner.SetInt32(1, 5);
+  changed.SetInt32(1, 6);
+  BaseLink none;
+  const struct {
+    GeData a, b;
+    bool same;
+  } pairs[] = {
+      {GeData(inner), GeData(inner), true},
+      {GeData(inner), GeData(changed), false},
+      {GeData(inner), GeData(Int32(5)), false},
+      {GeData(none), GeData(none), true},
+  };
+  for (const auto& p : pairs) {
+    BaseShader* u = BaseShader::Alloc(5832);
+    BaseShader* w = BaseShader::Alloc(5832);
+    u->GetDataInstance()->SetData(30, p.a);
+    w->GetDataInstance()->SetData(30, p.b);
+    link(u, 31, shared);
+    link(w, 31, shared);
+    EXPECT_EQ(p.same, u->Compare(w)) << p.a.GetType() << " " << p.b.GetType();
+    BaseShader::Free(u);
+    BaseShader::Free(w);
+  }
+  BaseShader::Free(shared);
+
   // A chain of links far longer than any call stack would take.
   std::vector<BaseShader*> s(100000), t(100000);
   for (size_t i = 0; i < s.size(); ++i) {
@@ -211,6 +256,31 @@ TEST(ShaderCompare, EntriesLinksAndCycles) {
     BaseShader::Free(t[i]);
   }
   for (BaseShader* z : {a, b, x, y}) BaseShader::Free(z);
+}
+
+// Writes the seeds of fuzz/shader_fuzz.cpp (a version byte, then a shader list, a shader or a
+// node with shader lists). Run by hand:
+//   shader_test --gtest_also_run_disabled_tests --gtest_filter=ShaderSeeds.*
+TEST(ShaderSeeds, DISABLED_WriteFuzzCorpus) {
+  PluginNode owner(12345);
+  BaseShader* layer = BuildMaterial(owner);
+  BaseShader* level6 = BaseShader::Alloc(TYPE_SHADER_LEVEL6);
+  struct Seed {
+    const char* name;
+    Bytes bytes;
+  } seeds[] = {
+      {"material-list", scenetest::WriteNode(*ShaderList(owner))},
+      {"layer-tree", scenetest::WriteNode(*layer)},
+      {"owner", scenetest::WriteNode(owner)},
+      {"level6", scenetest::WriteNode(*level6)},
+  };
+  BaseShader::Free(level6);
+  for (const Seed& s : seeds) {
+    Bytes b = s.bytes;
+    b.insert(b.begin(), 0x00);  // the current version
+    const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/shader/" + s.name;
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
 }
 
 }  // namespace

@@ -280,6 +280,12 @@ TEST(Takes, ASceneWithTakesRoundTripsByteIdentical) {
   BaseTake* c = a->GetDown()->GetDown();
   ASSERT_NE(nullptr, c);
   EXPECT_TRUE(c->SearchHierarchy(main));
+  // main > a, d: the siblings and their parent in both directions.
+  BaseTake* d = a->GetNext();
+  ASSERT_NE(nullptr, d);
+  EXPECT_EQ(a, d->GetPred());
+  EXPECT_EQ(main, d->GetUp());
+  EXPECT_EQ(nullptr, d->GetNext());
   EXPECT_EQ(&back.cam0, a->GetNode()->GetDataInstance()->GetLink(TAKE_CAMERA_LINK));
   EXPECT_EQ(&back.rd1, a->GetDown()->GetNode()->GetDataInstance()->GetLink(TAKE_RENDERDATA_LINK));
   EXPECT_EQ(7, a->GetTakeData()->GetFolders()->GetFirst()->GetChildren()->GetCount());

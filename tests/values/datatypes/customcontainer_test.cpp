@@ -136,3 +136,16 @@ TEST(CustomTypesInContainers, RoundTripByteForByte) {
   ASSERT_TRUE(Read(hf, fromDiskNodes, &fromDisk));
   EXPECT_EQ(lumtest::ToHex(first), lumtest::ToHex(Masked(WriteBc(fromDiskNodes, fromDisk))));
 }
+
+// Writes the seed of fuzz/container_fuzz.cpp that holds a value of every custom type (the
+// container alone, as that target reads it). Run by hand:
+//   customcontainer_test --gtest_also_run_disabled_tests --gtest_filter=CustomSeeds.*
+TEST(CustomSeeds, DISABLED_WriteFuzzCorpus) {
+  Nodes nodes;
+  BaseContainer bc(12);
+  Fill(&bc, nodes);
+  lumtest::MemWriter w;
+  ASSERT_TRUE(w.hf.WriteContainer(bc));
+  const std::string path = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/container/custom-types";
+  ASSERT_TRUE(lumtest::WriteFileBytes(path, w.Finish())) << path;
+}
