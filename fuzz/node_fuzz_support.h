@@ -53,12 +53,17 @@ inline bool Read(PrivateChunk& node, const void* bytes, Int64 size, Int32 versio
   return ok;
 }
 
+// Goal and link records are 14-byte memory blocks (kind 0x80, length 14) that start with their
+// tag and end with the writing process's address; only such blocks are masked, not the same
+// six letters inside some other value.
 inline bool SameMasked(const Written& a, const Written& b) {
   if (a.size != b.size) return false;
   const UChar* x = static_cast<const UChar*>(a.bytes);
   const UChar* y = static_cast<const UChar*>(b.bytes);
+  static const UChar kBlockOf14[5] = {0x80, 0, 0, 0, 14};
   for (Int64 i = 0; i < a.size; ++i) {
-    if (i + 14 <= a.size &&
+    if (i >= 5 && i + 14 <= a.size && std::memcmp(x + i - 5, kBlockOf14, 5) == 0 &&
+        std::memcmp(y + i - 5, kBlockOf14, 5) == 0 &&
         (std::memcmp(x + i, "agoal1", 6) == 0 || std::memcmp(x + i, "alias2", 6) == 0) &&
         std::memcmp(x + i, y + i, 6) == 0) {
       i += 13;
