@@ -25,6 +25,25 @@ bool Fail(HyperFile* hf, FILEERROR error) {
   return false;
 }
 
+// The chunks the named node reads itself. When such a read stops early, the rest of the chunk is
+// skipped, never kept: kept, it would read back as a chunk of its own.
+bool IsNodeChunk(Int32 id) {
+  switch (id) {
+    case CHUNK_BASELIST2D:
+    case CHUNK_UNIQUEIDS:
+    case CHUNK_GELISTNODE:
+    case CHUNK_NODELIST:
+    case CHUNK_TRACKS:
+    case CHUNK_OVERRIDES:
+    case CHUNK_SHADERS:
+    case CHUNK_SHADERS2:
+    case CHUNK_SHADERS3:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A copy of size bytes; ok is false when they cannot be allocated.
 void* CopyBytes(const void* bytes, Int64 size, bool* ok) {
   *ok = true;
@@ -235,7 +254,7 @@ bool PluginNode::KeepChunk(HyperFile* hf, Int32 id, Int32 level) {
 
 bool PluginNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (BaseList2D::HandleSubChunk(hf, id, level)) return true;
-  if (hf->GetError() != FILEERROR_NONE) return false;
+  if (hf->GetError() != FILEERROR_NONE || IsNodeChunk(id)) return false;
   if (id == CHUNK_PLUGINDATA) return ReadSlotChunk(hf, level);
   // False (the loop skips the chunk) only when the chunk is not kept.
   return KeepChunk(hf, id, level);
