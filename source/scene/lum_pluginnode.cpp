@@ -223,6 +223,7 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
     // An index that names no slot: the chunk is kept raw on the new last slot.
     slot = &_slots[_count - 1];
     slot->type = type;
+    slot->strayIndex = index;
   }
   if (known || slot->data != nullptr) {
     if (slot->data == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
@@ -273,14 +274,15 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
     } else if (s.rawSize >= 1) {
       // The kept bytes end with the chunk's end byte.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
-          !hf->WriteInt32(i) || !hf->WriteString(empty) ||
+          !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
           !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
         return false;
       }
     } else if (s.type != 0) {
       // A slot whose chunk an older file's reader skipped: an empty chunk keeps its type.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
-          !hf->WriteInt32(i) || !hf->WriteString(empty) || !hf->WriteChunkEnd()) {
+          !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
+          !hf->WriteChunkEnd()) {
         return false;
       }
     }
@@ -347,6 +349,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
       d.rawSize = s.rawSize;
       d.rawLevel = s.rawLevel;
     }
+    d.strayIndex = s.strayIndex;
   }
   return true;
 }
