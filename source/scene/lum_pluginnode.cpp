@@ -15,12 +15,33 @@ struct RegisteredData {
   PluginDataAllocator alloc;
 };
 constexpr Int32 kMaxRegistered = 32;
+// The last file version whose values have the older layouts.
+constexpr Int32 kLastOldValueVersion = 11924;
 RegisteredData g_registered[kMaxRegistered];
 Int32 g_registeredCount = 0;
 
 bool Fail(HyperFile* hf, FILEERROR error) {
   if (hf->GetError() == FILEERROR_NONE) hf->SetError(error);
   return false;
+}
+
+// The chunks the named node reads itself. When such a read stops early, the rest of the chunk is
+// skipped, never kept: kept, it would read back as a chunk of its own.
+bool IsNodeChunk(Int32 id) {
+  switch (id) {
+    case CHUNK_BASELIST2D:
+    case CHUNK_UNIQUEIDS:
+    case CHUNK_GELISTNODE:
+    case CHUNK_NODELIST:
+    case CHUNK_TRACKS:
+    case CHUNK_OVERRIDES:
+    case CHUNK_SHADERS:
+    case CHUNK_SHADERS2:
+    case CHUNK_SHADERS3:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // A copy of size bytes; ok is false when they cannot be allocated.
@@ -57,7 +78,15 @@ PluginNode::PluginNode(Int32 pluginType) : BaseList2D(TYPE_PLUGINNODE) {
   SetChildren(RootPluginNode::Alloc());
 }
 
-PluginNode::~PluginNode() { FreePluginData(); }
+PluginNode::~PluginNode() {
+  FreePluginData();
+  FreeKept();
+}
+
+void PluginNode::FreeKept() {
+  for (RawNodeData*& k : _kept) DeleteObj(k);
+  _kept.Flush();
+}
 
 PluginNode* PluginNode::Alloc(Int32 pluginType) {
   PluginNode* node = NewObj<PluginNode>(pluginType);
@@ -194,6 +223,7 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
     // An index that names no slot: the chunk is kept raw on the new last slot.
     slot = &_slots[_count - 1];
     slot->type = type;
+    slot->strayIndex = index;
   }
   if (known || slot->data != nullptr) {
     if (slot->data == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
@@ -206,10 +236,29 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
   return true;
 }
 
+bool PluginNode::KeepChunk(HyperFile* hf, Int32 id, Int32 level) {
+  // Values of older files are laid out differently, so their bytes would not mean the same in a
+  // file written now: such chunks are skipped.
+  if (hf->GetFileVersion() <= kLastOldValueVersion) return false;
+  RawNodeData* raw = NewObj<RawNodeData>(id);
+  if (raw == nullptr) return Fail(hf, FILEERROR_OUTOFMEMORY);
+  if (!raw->Read(hf, id, level)) {
+    DeleteObj(raw);
+    return false;
+  }
+  if (!_kept.Append(raw)) {
+    DeleteObj(raw);
+    return Fail(hf, FILEERROR_OUTOFMEMORY);
+  }
+  return true;
+}
+
 bool PluginNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (BaseList2D::HandleSubChunk(hf, id, level)) return true;
-  if (id != CHUNK_PLUGINDATA) return false;
-  return ReadSlotChunk(hf, level);
+  if (hf->GetError() != FILEERROR_NONE || IsNodeChunk(id)) return false;
+  if (id == CHUNK_PLUGINDATA) return ReadSlotChunk(hf, level);
+  // False (the loop skips the chunk) only when the chunk is not kept.
+  return KeepChunk(hf, id, level);
 }
 
 bool PluginNode::WriteSlots(HyperFile* hf) {
@@ -225,14 +274,15 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
     } else if (s.rawSize >= 1) {
       // The kept bytes end with the chunk's end byte.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
-          !hf->WriteInt32(i) || !hf->WriteString(empty) ||
+          !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
           !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
         return false;
       }
     } else if (s.type != 0) {
       // A slot whose chunk an older file's reader skipped: an empty chunk keeps its type.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
-          !hf->WriteInt32(i) || !hf->WriteString(empty) || !hf->WriteChunkEnd()) {
+          !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
+          !hf->WriteChunkEnd()) {
         return false;
       }
     }
@@ -242,15 +292,28 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
 
 bool PluginNode::Write(HyperFile* hf) {
   if (!BaseList2D::Write(hf)) return false;
-  if (GetNodeData() != nullptr || _count == 0) return _WritePluginDataChunkAlways(hf);
-  return WriteSlots(hf);
+  if (GetNodeData() != nullptr || _count == 0) {
+    if (!_WritePluginDataChunkAlways(hf)) return false;
+  } else if (!WriteSlots(hf)) {
+    return false;
+  }
+  for (RawNodeData* k : _kept) {
+    if (!hf->WriteChunkStart(k->GetType(), k->GetChunkLevel()) || !k->Write(hf) ||
+        !hf->WriteChunkEnd()) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool PluginNode::_WritePluginDataChunkAlways(HyperFile* hf) {
   NodeData* data = GetNodeData();
   if (data != nullptr) return _WritePluginDataChunk(this, hf);
+  // Without a name, as the slot it reads back as is written: the node's name is in its node
+  // chunk already.
+  static const String empty;
   return hf->WriteChunkStart(CHUNK_PLUGINDATA, _rawLevel) && hf->WriteInt32(_pluginType) &&
-         hf->WriteInt32(0) && hf->WriteString(GetName()) &&
+         hf->WriteInt32(0) && hf->WriteString(empty) &&
          hf->WriteUnknownChunk(_rawData, _rawSize, false);
 }
 
@@ -286,6 +349,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
       d.rawSize = s.rawSize;
       d.rawLevel = s.rawLevel;
     }
+    d.strayIndex = s.strayIndex;
   }
   return true;
 }
@@ -294,6 +358,17 @@ bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   if (!BaseList2D::CopyToX(dest, flags, trans)) return false;
   PluginNode* d = static_cast<PluginNode*>(dest);
   if ((flags & COPYFLAGS_NO_PLUGINDATA) == 0 && !CopySlots(d, flags, trans)) return false;
+  if (d != this) {
+    d->FreeKept();
+    for (RawNodeData* k : _kept) {
+      RawNodeData* copy = NewObj<RawNodeData>(k->GetType());
+      if (copy == nullptr) return false;
+      if (!k->CopyToX(copy, flags, trans) || !d->_kept.Append(copy)) {
+        DeleteObj(copy);
+        return false;
+      }
+    }
+  }
   if ((flags & COPYFLAGS_NO_CHILDREN) == 0) {
     for (GeListNode* c = GetDown(); c != nullptr; c = c->GetNext()) {
       GeListNode* clone = c->GetClone(flags, trans);

@@ -2,7 +2,10 @@
 // data, override data, settings) and children of its own kind; RootPluginNode, their list.
 //
 // A slot holds a node data of its plug-in type or, when the type has no class here, the raw
-// contents and level of its chunk so that writing the node reproduces it.
+// contents and level of its chunk so that writing the node reproduces it. Chunks of the node that
+// no class takes are kept as they stand (id, level and bytes) and written back after the slots;
+// files of version 11924 and older lay some values out differently, so their unknown chunks are
+// skipped.
 #ifndef LUM_PLUGINNODE_H
 #define LUM_PLUGINNODE_H
 
@@ -19,6 +22,9 @@ struct PluginSlot {
   void* raw = nullptr;       // owned; the chunk of a type without a class
   Int64 rawSize = 0;
   Int32 rawLevel = 0;
+  // The index of a chunk kept on the slot because its index named no slot, under which it is
+  // written back (under its slot's index, a class would read bytes it never read); else 0.
+  Int32 strayIndex = 0;
 };
 
 class PluginNode : public BaseList2D {
@@ -68,6 +74,8 @@ class PluginNode : public BaseList2D {
   }
   // Grows the slot array by one zero slot; false when out of memory.
   bool AddSlot();
+  // The chunks kept because no class took them.
+  Int32 GetKeptChunkCount() const { return _kept.GetCount(); }
 
  private:
   // The first slot's data when it answers the node's parameters, else null.
@@ -78,9 +86,14 @@ class PluginNode : public BaseList2D {
   bool _WritePluginDataChunkAlways(HyperFile* hf);
   // Slot data is copied with no flags but COPYFLAGS_TRANSLATE_TAKES.
   bool CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans);
+  // Keeps the chunk id/level whose start has been read; false (the loop skips the chunk) for
+  // files of version 11924 and older, or when reading fails.
+  bool KeepChunk(HyperFile* hf, Int32 id, Int32 level);
+  void FreeKept();
 
   PluginSlot* _slots = nullptr;
   Int32 _count = 0;
+  BaseArray<RawNodeData*> _kept;  // type = chunk id
 };
 
 class RootPluginNode : public RootList2D {

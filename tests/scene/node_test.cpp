@@ -135,9 +135,10 @@ TEST(NodeTree, NodeBits) {
 void BuildTree(RootPluginNode& list) {
   PluginNode* a = Node("a", 1001101);
   PluginNode* b = Node("b", 431000073);
-  // A type without a class, and no name: a node without slots writes its name into its plug-in
-  // data chunk, which reads back as slot 0, and slots are written without names.
+  // A type without a class: a node without slots writes a plug-in data chunk (without a name, as
+  // slots are written), which reads back as slot 0.
   PluginNode* c = PluginNode::Alloc(1234567);
+  c->SetName(String("c"));
   list.InsertLast(a);
   list.InsertLast(b);
   c->InsertUnderLast(a);
@@ -180,6 +181,7 @@ TEST(NodeFile, TreeReadsBackEqualAndWritesTheSameBytes) {
   EXPECT_EQ("a", Name(a));
   EXPECT_EQ(1, c->GetSlotCount());
   EXPECT_EQ(1234567, c->GetType());
+  EXPECT_EQ("c", Name(c));
   EXPECT_EQ(42, a->GetDataInstance()->GetInt32(10));
   EXPECT_EQ(c, a->GetDataInstance()->GetLink(12));  // a link in a container, reconnected
   EXPECT_EQ(a, b->GetNodeLink().GetLink());
@@ -260,34 +262,54 @@ TEST(NodeFile, EveryLevelOfTheNodeChunk) {
 }
 
 TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
-  // A track list (its family is not installed here) and an unknown chunk before the node chunk.
+  // Chunks inserted into a written plug-in node: each is read back and written unchanged, also
+  // by a copy, unless the file is old enough for its unknown chunks to be skipped.
+  const std::string tracks = "01 0001AF51 00000003 0F 00000001 01 00000001 00000000 02 02";
+  // An unknown chunk holding what a plug-in data chunk would (a mutated id, found by fuzzing).
+  const std::string unknown = "01 2001ADF0 00000000 0F 19B08A09 0F 00000000 82 00000000 02";
+  struct Case {
+    const char* what;
+    std::string chunk;
+    bool atStart;  // before the node chunk; otherwise after the plug-in data
+    Int32 version;
+    bool kept;
+  } cases[] = {
+      {"track list (family not installed)", tracks, true, HYPERFILE_CURRENT_VERSION, true},
+      {"unknown chunk", unknown, false, HYPERFILE_CURRENT_VERSION, true},
+      {"unknown chunk, version 12000", unknown, false, 12000, true},
+      {"unknown chunk, version 11924", unknown, false, 11924, false},
+  };
   RootPluginNode list;
-  PluginNode* n = Node("n");
-  list.InsertLast(n);
-  Bytes bytes = scenetest::WriteNode(list);
-  const std::string nodeList = "01 0001AE14 00000000 01 0001ADEE 00000000";
-  std::string hex = Hex(bytes);
-  const std::string tracks =
-      lumtest::NormHex("01 0001AF51 00000003 0F 00000001 01 00000001 00000000 02 02");
-  size_t at = hex.find(lumtest::NormHex(nodeList));
-  ASSERT_NE(std::string::npos, at);
-  at += lumtest::NormHex(nodeList).size() + 1;
-  Bytes withTracks = H(hex.substr(0, at) + tracks + " " + hex.substr(at));
-  RootPluginNode back;
+  list.InsertLast(Node("n"));
+  const std::string hex = Hex(scenetest::WriteNode(list));
+  const std::string member = lumtest::NormHex("01 0001AE14 00000000 01 0001ADEE 00000000");
+  const size_t start = hex.find(member) + member.size() + 1;
+  const size_t end = hex.size() - lumtest::NormHex("02 02 02").size();
+  ASSERT_NE(std::string::npos, hex.find(member));
+  for (const Case& c : cases) {
+    const size_t at = c.atStart ? start : end;
+    const Bytes with = H(hex.substr(0, at) + lumtest::NormHex(c.chunk) + " " + hex.substr(at));
+    const Bytes expected = c.kept ? with : H(hex);
+    RootPluginNode back;
+    ASSERT_TRUE(scenetest::ReadNode(with, back, c.version)) << c.what;
+    EXPECT_EQ("equal",
+              scenetest::FirstDifference(scenetest::MaskIdentities(expected),
+                                         scenetest::MaskIdentities(scenetest::WriteNode(back))))
+        << c.what;
+    RootPluginNode copy;
+    ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr)) << c.what;
+    EXPECT_EQ("equal",
+              scenetest::FirstDifference(scenetest::MaskIdentities(expected),
+                                         scenetest::MaskIdentities(scenetest::WriteNode(copy))))
+        << c.what;
+  }
+  // A copy without tracks leaves the kept track list behind.
+  RootPluginNode back, noTracks;
+  const Bytes withTracks = H(hex.substr(0, start) + lumtest::NormHex(tracks) + " " + hex.substr(start));
   ASSERT_TRUE(scenetest::ReadNode(withTracks, back));
   EXPECT_TRUE(back.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
-  EXPECT_EQ("equal",
-            scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
-                                       scenetest::MaskIdentities(scenetest::WriteNode(back))));
-  // A copy keeps them too.
-  RootPluginNode noTracks;
   ASSERT_TRUE(back.CopyTo(&noTracks, COPYFLAGS_NO_TRACKS, nullptr));
   EXPECT_FALSE(noTracks.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
-  RootPluginNode copy;
-  ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));
-  EXPECT_EQ("equal",
-            scenetest::FirstDifference(scenetest::MaskIdentities(withTracks),
-                                       scenetest::MaskIdentities(scenetest::WriteNode(copy))));
 }
 
 TEST(NodeFile, ReadsStopWhereTheDocumentAsks) {
