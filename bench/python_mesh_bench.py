@@ -15,7 +15,6 @@ the module uses. The ratio C++ / Python of a pair is the Python path's share of 
 times.
 """
 import os
-import statistics
 import sys
 import tempfile
 import time
@@ -23,6 +22,7 @@ import time
 import numpy as np
 
 import lumora
+from python_points_bench import report  # beside this file
 
 
 def python_path(points, polygons, path):
@@ -56,16 +56,7 @@ def main(argv):
         for _ in range(pairs):
             cpp.append(lumora._mesh_round_trip_cpp(points, polygons, path))
             py.append(python_path(points, polygons, path))
-    ratios = [c / p for c, p in zip(cpp, py)]
-    load = open("/proc/loadavg").read().split()[:3]
-    print(f"points: {n}, polygons: {n // 2}, pairs: {pairs}, load average: {' '.join(load)}")
-    for name, values in (("C++ path ms", [c * 1e3 for c in cpp]),
-                         ("Python path ms", [p * 1e3 for p in py]),
-                         ("ratio C++/Python", ratios)):
-        print(f"{name:18} median {statistics.median(values):8.3f}   spread "
-              f"{min(values):8.3f} - {max(values):8.3f}")
-    print(f"goal >= 0.8: {'met' if min(ratios) >= 0.8 else 'crosses' if max(ratios) >= 0.8 else 'NOT MET'}"
-          f" (median {statistics.median(ratios):.3f})")
+    report(f"points: {n}, polygons: {n // 2}, pairs: {pairs}", cpp, py)
     return 0
 
 

@@ -44,9 +44,15 @@ def main(argv):
         for _ in range(pairs):
             cpp.append(lumora._points_round_trip_cpp(points, path))
             py.append(python_path(points, path))
+    report(f"points: {n}, pairs: {pairs}", cpp, py)
+    return 0
+
+
+def report(title, cpp, py):
+    """Prints both paths' times and their ratios (median and spread) against the goal of 0.8."""
     ratios = [c / p for c, p in zip(cpp, py)]
     load = open("/proc/loadavg").read().split()[:3]
-    print(f"points: {n}, pairs: {pairs}, load average: {' '.join(load)}")
+    print(f"{title}, load average: {' '.join(load)}")
     for name, values in (("C++ path ms", [c * 1e3 for c in cpp]),
                          ("Python path ms", [p * 1e3 for p in py]),
                          ("ratio C++/Python", ratios)):
@@ -54,7 +60,6 @@ def main(argv):
               f"{min(values):8.3f} - {max(values):8.3f}")
     print(f"goal >= 0.8: {'met' if min(ratios) >= 0.8 else 'crosses' if max(ratios) >= 0.8 else 'NOT MET'}"
           f" (median {statistics.median(ratios):.3f})")
-    return 0
 
 
 if __name__ == "__main__":

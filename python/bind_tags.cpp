@@ -78,41 +78,34 @@ Vector64 CornerAt(const Float64* row, int k) {
   return Vector64(row[3 * k], row[3 * k + 1], row[3 * k + 2]);
 }
 
-Array<Float64> UVWOut(const UVWTag& tag) {
+// A tag of four corners per polygon (UVW coordinates, normals) as an (n, 4, 3) array and back.
+template <typename Tag>
+Array<Float64> CornersOut(const Tag& tag) {
   Array<Float64> out = Corners(tag.GetCount());
   for (Int32 i = 0; i < tag.GetCount(); ++i) {
-    const UVWStruct s = tag.Get(i);
+    const auto s = tag.Get(i);
     PutCorners(out, i, s.a, s.b, s.c, s.d);
   }
   return out;
 }
 
+template <typename Tag, typename Struct>
+void CornersIn(Tag& tag, const Array<Float64>& a, const char* what) {
+  const Int32 n = Rows(a, {4, 3}, what);
+  if (!tag.Resize(n)) throw std::bad_alloc();
+  for (Int32 i = 0; i < n; ++i) {
+    const Float64* row = a.data() + py::ssize_t(i) * 12;
+    tag.Set(i, Struct{CornerAt(row, 0), CornerAt(row, 1), CornerAt(row, 2), CornerAt(row, 3)});
+  }
+}
+
+Array<Float64> UVWOut(const UVWTag& tag) { return CornersOut(tag); }
 void UVWIn(UVWTag& tag, const Array<Float64>& a) {
-  const Int32 n = Rows(a, {4, 3}, "texture coordinates");
-  if (!tag.Resize(n)) throw std::bad_alloc();
-  for (Int32 i = 0; i < n; ++i) {
-    const Float64* row = a.data() + py::ssize_t(i) * 12;
-    tag.Set(i, UVWStruct{CornerAt(row, 0), CornerAt(row, 1), CornerAt(row, 2), CornerAt(row, 3)});
-  }
+  CornersIn<UVWTag, UVWStruct>(tag, a, "texture coordinates");
 }
-
-Array<Float64> NormalsOut(const NormalTag& tag) {
-  Array<Float64> out = Corners(tag.GetCount());
-  for (Int32 i = 0; i < tag.GetCount(); ++i) {
-    const NormalStruct s = tag.Get(i);
-    PutCorners(out, i, s.a, s.b, s.c, s.d);
-  }
-  return out;
-}
-
+Array<Float64> NormalsOut(const NormalTag& tag) { return CornersOut(tag); }
 void NormalsIn(NormalTag& tag, const Array<Float64>& a) {
-  const Int32 n = Rows(a, {4, 3}, "normals");
-  if (!tag.Resize(n)) throw std::bad_alloc();
-  for (Int32 i = 0; i < n; ++i) {
-    const Float64* row = a.data() + py::ssize_t(i) * 12;
-    tag.Set(i,
-            NormalStruct{CornerAt(row, 0), CornerAt(row, 1), CornerAt(row, 2), CornerAt(row, 3)});
-  }
+  CornersIn<NormalTag, NormalStruct>(tag, a, "normals");
 }
 
 // ---- selections ----

@@ -128,10 +128,7 @@ BaseTag::BaseTag(Int32 nodeId) : BaseList2D(nodeId) { SetPluginType(-1); }
 
 BaseTag::~BaseTag() { FreeKept(); }
 
-void BaseTag::FreeKept() {
-  for (RawNodeData*& k : _kept) DeleteObj(k);
-  _kept.Flush();
-}
+void BaseTag::FreeKept() { FreeKeptChunks(_kept); }
 
 BaseTag* BaseTag::Alloc(Int32 type) {
   BaseTag* tag = NewTag(type);
@@ -254,16 +251,7 @@ bool BaseTag::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
   // Only a tag of the same class may receive the class's data.
   if (d->GetDiskType() != GetDiskType()) return false;
   if (!CopyDataV(d, flags, trans) || !CopyPluginData(d, trans)) return false;
-  d->FreeKept();
-  for (RawNodeData* k : _kept) {
-    RawNodeData* copy = NewObj<RawNodeData>(k->GetType());
-    if (copy == nullptr) return false;
-    if (!k->CopyToX(copy, flags, trans) || !d->_kept.Append(copy)) {
-      DeleteObj(copy);
-      return false;
-    }
-  }
-  return true;
+  return CopyKeptChunks(_kept, d->_kept, flags, trans);
 }
 
 GeListNode* BaseTag::GetClone(COPYFLAGS flags, AliasTrans* trans) {

@@ -97,4 +97,23 @@ bool _WritePluginDataChunk(BaseList2D* node, HyperFile* hf) {
          hf->WriteUnknownChunk(node->GetRawData(), node->GetRawSize(), false);
 }
 
+void FreeKeptChunks(BaseArray<RawNodeData*>& kept) {
+  for (RawNodeData*& k : kept) DeleteObj(k);
+  kept.Flush();
+}
+
+bool CopyKeptChunks(const BaseArray<RawNodeData*>& from, BaseArray<RawNodeData*>& dest,
+                    COPYFLAGS flags, AliasTrans* trans) {
+  FreeKeptChunks(dest);
+  for (RawNodeData* k : from) {
+    RawNodeData* copy = NewObj<RawNodeData>(k->GetType());
+    if (copy == nullptr) return false;
+    if (!k->CopyToX(copy, flags, trans) || !dest.Append(copy)) {
+      DeleteObj(copy);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace lumora

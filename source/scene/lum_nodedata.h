@@ -84,6 +84,13 @@ class RawNodeData : public NodeData {
   void* _bytes = nullptr;  // without the chunk's end byte
 };
 
+// The chunks of a node that no class takes, kept in file order (each RawNodeData's type is its
+// chunk id). FreeKeptChunks destroys them; CopyKeptChunks replaces dest's with deep copies of
+// from's and is false when out of memory (dest then holds the copies made so far).
+void FreeKeptChunks(BaseArray<RawNodeData*>& kept);
+bool CopyKeptChunks(const BaseArray<RawNodeData*>& from, BaseArray<RawNodeData*>& dest,
+                    COPYFLAGS flags, AliasTrans* trans);
+
 // The node data classes named by the allocation tables whose contents this library keeps as
 // they stand (one implementation, RawNodeData, under each name).
 #define LUM_RAW_NODEDATA(Name)                       \

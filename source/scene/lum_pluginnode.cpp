@@ -83,10 +83,7 @@ PluginNode::~PluginNode() {
   FreeKept();
 }
 
-void PluginNode::FreeKept() {
-  for (RawNodeData*& k : _kept) DeleteObj(k);
-  _kept.Flush();
-}
+void PluginNode::FreeKept() { FreeKeptChunks(_kept); }
 
 PluginNode* PluginNode::Alloc(Int32 pluginType) {
   PluginNode* node = NewObj<PluginNode>(pluginType);
@@ -358,17 +355,7 @@ bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   if (!BaseList2D::CopyToX(dest, flags, trans)) return false;
   PluginNode* d = static_cast<PluginNode*>(dest);
   if ((flags & COPYFLAGS_NO_PLUGINDATA) == 0 && !CopySlots(d, flags, trans)) return false;
-  if (d != this) {
-    d->FreeKept();
-    for (RawNodeData* k : _kept) {
-      RawNodeData* copy = NewObj<RawNodeData>(k->GetType());
-      if (copy == nullptr) return false;
-      if (!k->CopyToX(copy, flags, trans) || !d->_kept.Append(copy)) {
-        DeleteObj(copy);
-        return false;
-      }
-    }
-  }
+  if (d != this && !CopyKeptChunks(_kept, d->_kept, flags, trans)) return false;
   if ((flags & COPYFLAGS_NO_CHILDREN) == 0) {
     for (GeListNode* c = GetDown(); c != nullptr; c = c->GetNext()) {
       GeListNode* clone = c->GetClone(flags, trans);
