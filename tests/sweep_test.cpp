@@ -1340,6 +1340,27 @@ std::string LongPath() {
   return p + "/sweep.bin";
 }
 
+// The write step of the scenarios below: node into the memory target name, under the armed
+// failures; true when the write and the close succeeded.
+bool WriteUnderFailures(const Filename& name, PrivateChunk& node) {
+  HyperFile hf;
+  bool ok = hf.Open(name, FILEOPEN_WRITE) && node.WriteObject(&hf, 1);
+  return hf.Close() && ok;
+}
+
+// Their read step: node from name through a document with an alias translation, resolved after.
+bool ReadThroughDocument(const Filename& name, PrivateChunk& node) {
+  BaseDocument doc;
+  AliasTrans trans;
+  HyperFile hf;
+  bool ok = trans.Init() && hf.Open(name, FILEOPEN_READ);
+  doc.SetAliasTrans(&trans);
+  hf.SetDocument(&doc);
+  ok = ok && node.ReadObject(&hf, true);
+  trans.Zap(true);
+  return ok;
+}
+
 // Node trees are written, read through a document's alias translation, and copied.
 bool NodeTrees(std::int64_t n, void*) {
   lumtest::StopFailing();
@@ -1354,21 +1375,12 @@ bool NodeTrees(std::int64_t n, void*) {
   Arm(n);
   Fault f;
   {
-    HyperFile hf;
-    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && tree.WriteObject(&hf, 1);
-    ok = hf.Close() && ok;
+    const bool ok = WriteUnderFailures(writeName, tree);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootPluginNode back;
-    BaseDocument doc;
-    AliasTrans trans;
-    HyperFile hf;
-    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
-    doc.SetAliasTrans(&trans);
-    hf.SetDocument(&doc);
-    ok = ok && back.ReadObject(&hf, true);
-    trans.Zap(true);
+    const bool ok = ReadThroughDocument(readName, back);
     STEP(Ended(f, ok && CountNodes(back) == nodes, !ok));
   }
   RootPluginNode copy;
@@ -1402,9 +1414,7 @@ bool TagLists(std::int64_t n, void*) {
     STEP(Ended(f, ok && built.GetCount() == count, !ok));
   }
   {
-    HyperFile hf;
-    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && tags.WriteObject(&hf, 1);
-    ok = hf.Close() && ok;
+    const bool ok = WriteUnderFailures(writeName, tags);
     STEP(Ended(f, ok, !ok));
   }
   {
@@ -1483,9 +1493,7 @@ bool ObjectHierarchies(std::int64_t n, void*) {
   Arm(n);
   Fault f;
   {
-    HyperFile hf;
-    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && list.WriteObject(&hf, 1);
-    ok = hf.Close() && ok;
+    const bool ok = WriteUnderFailures(writeName, list);
     STEP(Ended(f, ok, !ok));
   }
   {
@@ -1518,21 +1526,12 @@ bool Tracks(std::int64_t n, void*) {
   Arm(n);
   Fault f;
   {
-    HyperFile hf;
-    bool ok = hf.Open(writeName, FILEOPEN_WRITE) && node.WriteObject(&hf, 1);
-    ok = hf.Close() && ok;
+    const bool ok = WriteUnderFailures(writeName, node);
     STEP(Ended(f, ok, !ok));
   }
   {
     BaseList2D back(1);
-    BaseDocument doc;
-    AliasTrans trans;
-    HyperFile hf;
-    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
-    doc.SetAliasTrans(&trans);
-    hf.SetDocument(&doc);
-    ok = ok && back.ReadObject(&hf, true);
-    trans.Zap(true);
+    const bool ok = ReadThroughDocument(readName, back);
     STEP(Ended(f, ok && CountKeys(back) == keys, !ok));
   }
   BaseList2D copy(1);
@@ -1651,14 +1650,7 @@ bool ShaderTrees(std::int64_t n, void*) {
   Fault f;
   {
     PluginNode back;
-    BaseDocument doc;
-    AliasTrans trans;
-    HyperFile hf;
-    bool ok = trans.Init() && hf.Open(readName, FILEOPEN_READ);
-    doc.SetAliasTrans(&trans);
-    hf.SetDocument(&doc);
-    ok = ok && back.ReadObject(&hf, true);
-    trans.Zap(true);
+    const bool ok = ReadThroughDocument(readName, back);
     BaseShader* read = ok ? FirstShader(back) : nullptr;
     STEP(Ended(f, read != nullptr && read->GetChildren()->GetCount() == 2, !ok));
     // The comparison allocates its own bookkeeping: out of memory it says "different".
