@@ -69,6 +69,7 @@ enum FILEERROR : Int32 {
   FILEERROR_WRONG_VALUE = -100,       // the scene stream met a value of another kind
   FILEERROR_CHUNK_EXPECTED = -103,    // the scene stream needed a chunk start or end
   FILEERROR_CHUNKEND_MISSING = -104,  // the scene stream could not find a chunk's end
+  FILEERROR_TOO_DEEP = -105,          // chunks nested deeper than HYPERFILE_MAX_CHUNK_DEPTH
 };
 
 // Opens path with open(2) (mode 0644, close-on-exec), takes a non-blocking flock (shared for

@@ -62,8 +62,9 @@ bool PrivateChunk::ReadObject(HyperFile* hf, bool readHeader) {
 
 bool PrivateChunk::ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless) {
   if (hf->GetError() != FILEERROR_NONE) return false;
-  if (g_chunkNesting >= PRIVATECHUNK_MAX_NESTING) {
-    hf->SetError(FILEERROR_WRONG_VALUE);
+  if (g_chunkNesting >= PRIVATECHUNK_MAX_NESTING ||
+      hf->GetChunkDepth() > HYPERFILE_MAX_CHUNK_DEPTH) {
+    hf->SetError(FILEERROR_TOO_DEEP);
     return false;
   }
   NestingGuard guard;
@@ -86,7 +87,10 @@ bool PrivateChunk::ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless) {
     }
     if (StopsPartialLoad(hf, id, level)) return true;
   } while (hf->GetError() == FILEERROR_NONE && hf->GetPosition() < hf->GetLength());
-  if (hf->GetError() != FILEERROR_NONE) hf->SetError(FILEERROR_CHUNKEND_MISSING);
+  // A nesting refusal deeper down keeps its own error.
+  const FILEERROR error = hf->GetError();
+  if (error != FILEERROR_NONE && error != FILEERROR_TOO_DEEP)
+    hf->SetError(FILEERROR_CHUNKEND_MISSING);
   return false;
 }
 

@@ -4,13 +4,14 @@
 // A node writes itself as a chunk (WriteObject: chunk start, the virtual Write, chunk end) and
 // reads itself with ReadObject / ReadChunk: the loop hands every sub-chunk to the virtual
 // HandleSubChunk, most derived class first, each class offering the chunk to its base before it
-// looks at its own ids, and skips the chunks nobody takes. Nested reads (children, lists inside
-// nodes) are refused beyond the depth the container reader allows, with the same error
-// (FILEERROR_WRONG_VALUE), so that no file can exhaust the stack.
+// looks at its own ids, and skips the chunks nobody takes. A read that would nest deeper than
+// HYPERFILE_MAX_CHUNK_DEPTH (chunks, or nested reads) fails with FILEERROR_TOO_DEEP, the error
+// writing such a tree gives, so that no file can exhaust the stack.
 #ifndef LUM_PRIVATECHUNK_H
 #define LUM_PRIVATECHUNK_H
 
 #include "lum_types.h"
+#include "stream/lum_hyperfile.h"
 #include "values/lum_basecontainer.h"
 #include "values/lum_baselink.h"
 #include "values/lum_descid.h"
@@ -20,8 +21,8 @@ namespace lumora {
 
 class HyperFile;
 
-// The deepest nesting of node reads (the container reader's limit).
-constexpr Int32 PRIVATECHUNK_MAX_NESTING = 1000;
+// The deepest nesting of node reads: the stream's chunk depth limit.
+constexpr Int32 PRIVATECHUNK_MAX_NESTING = HYPERFILE_MAX_CHUNK_DEPTH;
 
 class PrivateChunk : public GeToolNode2D {
  public:

@@ -673,6 +673,8 @@ bool HyperFile::ReadElements(Int64 count, Int32 diskSize, Store&& store) {
 
 bool HyperFile::WriteChunkStart(Int32 id, Int32 level) {
   if (_error != FILEERROR_NONE) return false;
+  if (_depth >= HYPERFILE_MAX_CHUNK_DEPTH) return Fail(FILEERROR_TOO_DEEP, __LINE__);
+  ++_depth;
   UChar b[9];
   UChar* at = ReserveValue(9);
   Encoder e(at != nullptr ? at : b, SwapNeeded());
@@ -684,6 +686,7 @@ bool HyperFile::WriteChunkStart(Int32 id, Int32 level) {
 
 bool HyperFile::WriteChunkEnd() {
   if (_error != FILEERROR_NONE) return false;
+  --_depth;
   UChar b = HYPERFILEVALUE_CHUNKEND;
   UChar* at = ReserveValue(1);
   if (at != nullptr) *at = b;
@@ -882,6 +885,8 @@ bool HyperFile::ReadUnknownChunk(void** bytes, Int64* size, bool withoutEnd) {
 bool HyperFile::WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd) {
   if (_error != FILEERROR_NONE) return false;
   if (bytes != nullptr && size > 0 && !Emit(bytes, size)) return false;
+  // Kept with their end, the bytes close the chunk.
+  if (bytes != nullptr && size > 0 && !withoutEnd) --_depth;
   if (bytes == nullptr && !withoutEnd) WriteChunkEnd();
   return _error == FILEERROR_NONE;
 }

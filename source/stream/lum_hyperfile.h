@@ -85,6 +85,10 @@ enum HYPERFILEARRAY : Int32 {
 // The file version a new HyperFile reports: above every version the readers test, so that
 // every reader takes its current layout.
 constexpr Int32 HYPERFILE_CURRENT_VERSION = 20000;
+// The deepest chunk nesting a stream may hold. Writing a chunk start beyond it fails with
+// FILEERROR_TOO_DEEP, and the node readers refuse the same depth, so whatever writes reads back;
+// a read at this depth stays well inside a thread's default stack.
+constexpr Int32 HYPERFILE_MAX_CHUNK_DEPTH = 1000;
 
 // Progress hooks. Reading reports a percentage of the file's length, writing the position.
 using HyperFileReadingHook = void (*)(Int32 percent, void* data);
@@ -119,7 +123,7 @@ class HyperFile {
   // The BaseFile's position.
   Int64 GetPosition();
   FILEOPEN GetOpenMode() const { return _mode; }
-  // +1 for every chunk-start byte read, -1 for every chunk-end byte read.
+  // +1 for every chunk start read or written, -1 for every chunk end.
   Int32 GetChunkDepth() const { return _depth; }
 
   Int32 GetFileVersion() const { return _version; }
@@ -151,7 +155,8 @@ class HyperFile {
 
   // ---- chunks ----
 
-  // Bytes 1, Int32 id, Int32 level.
+  // Bytes 1, Int32 id, Int32 level. Fails with FILEERROR_TOO_DEEP (nothing written) when
+  // HYPERFILE_MAX_CHUNK_DEPTH chunks are already open.
   bool WriteChunkStart(Int32 id, Int32 level);
   // Byte 2.
   bool WriteChunkEnd();

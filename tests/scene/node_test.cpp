@@ -352,7 +352,7 @@ TEST(NodeFile, ReaderErrors) {
   }
 }
 
-TEST(NodeFile, DeepNestingIsRefusedWithTheContainerError) {
+TEST(NodeFile, DeepNestingIsRefusedWithTheDepthError) {
   // Plug-in nodes nested 1200 deep: each 01 <110062> ... inside a 110100 list chunk.
   std::string open = "01 0001ADEE 00000000 01 0001AE14 00000000";
   std::string hex = "01 00000001 00000000";
@@ -360,7 +360,7 @@ TEST(NodeFile, DeepNestingIsRefusedWithTheContainerError) {
   RootPluginNode list;
   lumtest::MemReader r(H(hex));
   EXPECT_FALSE(list.ReadObject(&r.hf, true));
-  EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, r.hf.GetError());  // refused (-100), then replaced
+  EXPECT_EQ(FILEERROR_TOO_DEEP, r.hf.GetError());
   // A nesting within the limit reads.
   std::string ok = "01 00000001 00000000";
   for (int i = 0; i < 100; ++i) ok += open;
