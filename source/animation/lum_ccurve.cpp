@@ -66,6 +66,8 @@ bool _CCurveTimeInWindow(const BaseTime& t) { return !(t < WindowLow()) && !(t >
 
 CCurve::CCurve() : BaseList2D(TYPE_CCURVE) { _keys.SetOwner(this); }
 
+GeListNode* CCurve::GetHolder() const { return _track; }
+
 CCurve::~CCurve() { FlushKeys(false); }
 
 bool CCurve::IsInstanceOf(Int32 id) const {

@@ -12,7 +12,8 @@
 // plus O(n) to shift the index (O(1) amortised at the end, so n keys added in time order cost
 // O(n log n) at most).
 //
-// A curve never moves in a node tree: Remove and the Insert operations do nothing. The chunk
+// A curve never moves in a node tree: Remove and the Insert operations do nothing (the
+// insertions give false). The chunk
 // layout is in doc/scene-format.md.
 #ifndef LUM_CCURVE_H
 #define LUM_CCURVE_H
@@ -49,10 +50,12 @@ class CCurve : public BaseList2D {
   bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
   // Does nothing: a curve stays with its track.
   GeToolNode2D* Remove() override { return nullptr; }
-  void InsertBefore(GeListNode*) {}
-  void InsertAfter(GeListNode*) {}
-  void InsertUnder(GeListNode*) {}
-  void InsertUnderLast(GeListNode*) {}
+  bool InsertBefore(GeListNode*) { return false; }
+  bool InsertAfter(GeListNode*) { return false; }
+  bool InsertUnder(GeListNode*) { return false; }
+  bool InsertUnderLast(GeListNode*) { return false; }
+  // The track.
+  GeListNode* GetHolder() const override;
   void FlushChilds() {}
 
   CTrack* GetTrack() const { return _track; }

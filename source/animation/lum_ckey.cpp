@@ -69,6 +69,12 @@ CKey::~CKey() { _data.Free(); }
 
 CKey* CKey::Alloc() { return NewObj<CKey>(); }
 
+GeToolNode2D* CKey::Remove() {
+  if (_curve != nullptr && _curve->FindKey(_time, nullptr, FINDANIM_EXACT) != this)
+    _curve = nullptr;
+  return BaseList2D::Remove();
+}
+
 void CKey::Free(CKey*& key) { DeleteObj(key); }
 
 bool CKey::IsInstanceOf(Int32 id) const {

@@ -127,6 +127,9 @@ class CKey : public BaseList2D {
   GeListNode* GetClone(COPYFLAGS flags, AliasTrans* trans) override;
   // Bits 38-46 and 84-86 get the flag 0xF0 added to the control.
   bool ChangeNBit(NBIT bit, Int32 control) override;
+  // Out of the key list. A key its curve does not index (one beyond +-10000 s) thereby leaves
+  // the curve altogether: its curve pointer is cleared.
+  GeToolNode2D* Remove() override;
 
   // ---- accessors ----
 

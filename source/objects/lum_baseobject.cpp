@@ -793,6 +793,23 @@ GeListNode* BaseObject::GetClone(COPYFLAGS flags, AliasTrans* trans) {
   return GetCloneObject((flags & COPYFLAGS_NO_CHILDREN) == 0, flags, trans);
 }
 
+namespace {
+
+// A clone of every child object of src under dest, each with its children.
+bool CopyChildObjects(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
+  for (BaseObject* c = static_cast<BaseObject*>(src)->GetDown(); c != nullptr; c = c->GetNext()) {
+    BaseObject* cc = c->GetCloneObject(true, flags, trans);
+    if (cc == nullptr) return false;
+    if (!_InsertCloneUnderLast(cc, dest)) {
+      BaseObject::Free(cc);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 BaseObject* BaseObject::GetCloneObject(bool children, COPYFLAGS flags, AliasTrans* trans) {
   BaseObject* clone = Alloc(GetType());
   if (clone == nullptr) return nullptr;
@@ -801,22 +818,7 @@ BaseObject* BaseObject::GetCloneObject(bool children, COPYFLAGS flags, AliasTran
     Free(clone);
     return nullptr;
   }
-  if (children) {
-    BaseObject* last = nullptr;
-    for (BaseObject* c = GetDown(); c != nullptr; c = c->GetNext()) {
-      BaseObject* cc = c->GetCloneObject(true, flags, trans);
-      if (cc == nullptr) {
-        Free(clone);
-        return nullptr;
-      }
-      if (last == nullptr) {
-        cc->InsertUnder(clone);
-      } else {
-        cc->InsertAfter(last);
-      }
-      last = cc;
-    }
-  }
+  if (children && !_CopyBranch(&CopyChildObjects, this, clone, flags, trans)) Free(clone);
   return clone;
 }
 
@@ -1092,11 +1094,15 @@ BaseTag* BaseObject::GetTag(Int32 type, Int32 nr) const {
   return _tags != nullptr ? _tags->GetTag(type, nr) : nullptr;
 }
 
-void BaseObject::InsertTag(BaseTag* tag, BaseTag* pred) {
-  if (tag == nullptr) return;
+bool BaseObject::InsertTag(BaseTag* tag, BaseTag* pred) {
+  if (tag == nullptr) return false;
   RootTag* list = MakeTagList();
   // Without a list (out of memory) the tag stays where it is: in no list, the caller's.
-  if (list == nullptr) return;
+  if (list == nullptr || !list->Accepts(tag) || pred == tag) return false;
+  if (pred != nullptr && pred->GetListHead() != list) {
+    _GeDebugBreak(__LINE__, kFile);
+    return false;
+  }
   const Int32 type = tag->GetType();
   if ((tag->GetInfo() & TAGINFO_MULTIPLE) != 0) {
     list->InsertAfter(tag, pred);
@@ -1116,6 +1122,7 @@ void BaseObject::InsertTag(BaseTag* tag, BaseTag* pred) {
     list->InsertAfter(tag, pred);
   }
   tag->SetObject(this);
+  return true;
 }
 
 BaseTag* BaseObject::MakeTag(Int32 type, BaseTag* pred) {

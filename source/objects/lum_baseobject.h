@@ -31,7 +31,7 @@ namespace lumora {
 class RootObject;
 
 // Object type ids.
-constexpr Int32 TYPE_OBJECT = 5154;         // a plain object
+constexpr Int32 TYPE_OBJECT = 5154;  // a plain object
 constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 constexpr Int32 TYPE_SPLINEOBJECT = 5101;
 constexpr Int32 TYPE_LIGHTOBJECT = 5102;
@@ -96,6 +96,7 @@ class BaseObject : public BaseList4D {
   bool IsInstanceOf(Int32 id) const override;
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
   Int32 GetInstanceType() const override { return TYPE_ANYOBJECT; }
+  UInt32 GetNodeClasses() const override { return NODECLASS_OBJECT; }
   bool Write(HyperFile* hf) override;
   bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
   bool GetDParameter(const DescID& id, GeData& out) override;
@@ -179,9 +180,11 @@ class BaseObject : public BaseList4D {
   BaseTag* GetFirstTag() const;
   // The nr-th tag (from 0) of the type, in list order; null when there are fewer.
   BaseTag* GetTag(Int32 type, Int32 nr = 0) const;
-  // Inserts tag (in no list) after pred or at the head; a tag that may occur only once
-  // replaces the tags of its type. The tag's object becomes this object.
-  void InsertTag(BaseTag* tag, BaseTag* pred = nullptr);
+  // Inserts tag after pred or at the head; a tag that may occur only once replaces the tags of
+  // its type. The tag's object becomes this object. Refused (false, nothing changes) for a null
+  // tag, a tag already in a list (call Remove first) and a pred that is not in this object's
+  // tags; false also when out of memory.
+  bool InsertTag(BaseTag* tag, BaseTag* pred = nullptr);
   // A new tag of the type inserted with InsertTag (texture tags get projection defaults by the
   // object's type); null when out of memory.
   BaseTag* MakeTag(Int32 type, BaseTag* pred = nullptr);
@@ -192,8 +195,8 @@ class BaseObject : public BaseList4D {
 
  protected:
   static BaseObject* AsObject(GeListNode* node) {
-    return node != nullptr && node->IsInstanceOf(TYPE_ANYOBJECT) ? static_cast<BaseObject*>(node)
-                                                                 : nullptr;
+    return node != nullptr && node->IsNodeClass(NODECLASS_OBJECT) ? static_cast<BaseObject*>(node)
+                                                                  : nullptr;
   }
   bool Locked() const;
   void UpdateAbsPos();
@@ -251,6 +254,7 @@ class RootObject : public RootList2D {
   static void Free(RootObject*& list);
 
   bool IsInstanceOf(Int32 id) const override { return id == 0; }
+  UInt32 GetMemberClass() const override { return NODECLASS_OBJECT; }
   // 110069 skipped; 110063 read into the list; any other id is an object of that disk type.
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
   // CHUNK_NODELIST with one chunk per object (its disk type, its Write); nothing when empty.

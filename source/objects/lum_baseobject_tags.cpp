@@ -46,7 +46,7 @@ namespace lumora {
 
 BaseTag* NodeData::GetTag(Int32 type) const {
   BaseList2D* node = GetNode();
-  if (node == nullptr || !node->IsInstanceOf(TYPE_ANYOBJECT)) return nullptr;
+  if (node == nullptr || !node->IsNodeClass(NODECLASS_OBJECT)) return nullptr;
   return static_cast<BaseObject*>(node)->GetTag(type, 0);
 }
 

@@ -12,7 +12,7 @@ bool PointObject::IsInstanceOf(Int32 id) const {
 
 BaseObject* PointObjectData::GetObject() const {
   BaseList2D* node = GetNode();
-  return node != nullptr && node->IsInstanceOf(TYPE_ANYOBJECT) ? static_cast<BaseObject*>(node)
+  return node != nullptr && node->IsNodeClass(NODECLASS_OBJECT) ? static_cast<BaseObject*>(node)
                                                                 : nullptr;
 }
 
@@ -43,9 +43,12 @@ bool PointObjectData::ReadSelection(HyperFile* hf, BaseSelect& sel) {
 bool PointObjectData::Read(HyperFile* hf, Int32 id, Int32 level) {
   if (NodeData::Read(hf, id, level)) return true;
   switch (id) {
-    case CHUNK_POINTSELECTION_A: return ReadSelection(hf, _select[0]);
-    case CHUNK_POINTSELECTION_B: return ReadSelection(hf, _select[1]);
-    default: return false;
+    case CHUNK_POINTSELECTION_A:
+      return ReadSelection(hf, _select[0]);
+    case CHUNK_POINTSELECTION_B:
+      return ReadSelection(hf, _select[1]);
+    default:
+      return false;
   }
 }
 

@@ -3,6 +3,10 @@
 // while a file is read; and the active render settings the camera reads. The code that opens
 // and walks a document is not part of this library.
 //
+// Nodes may outlive their document: when a document is destroyed, every node that still names
+// it (read through it, or inserted under a node of it) simply belongs to no document from then
+// on, so GetDocument never returns a destroyed document.
+//
 // For takes the document also keeps its render view (BaseDraw: the editor and the scene
 // camera), its render settings and its scene hooks (the take system's among them); see the
 // section at the end of the class.
@@ -50,6 +54,10 @@ constexpr Int32 LOADFLAGS_STOP_AT_110024 = 0x400;  // at chunk 110024 of level 2
 class BaseDocument {
  public:
   BaseDocument() = default;
+  // Destroys the scene hooks and render settings, then clears the document of every node that
+  // still names this one: a node read or inserted through a document may outlive it, and then
+  // simply belongs to no document.
+  ~BaseDocument();
   BaseDocument(const BaseDocument&) = delete;
   BaseDocument& operator=(const BaseDocument&) = delete;
 
@@ -69,11 +77,12 @@ class BaseDocument {
   }
   // Appends rd (from NewObj, in no list) to the render settings; the document owns it from now
   // on. The first render settings inserted become the active ones.
-  void InsertRenderDataLast(BaseList2D* rd) {
-    if (rd == nullptr) return;
-    _renderData.InsertLast(rd);
+  // Refused (false) for null or a node already in a list.
+  bool InsertRenderDataLast(BaseList2D* rd) {
+    if (!_renderData.InsertLast(rd)) return false;
     rd->SetDocument(this);
     if (GetActiveRenderData() == nullptr) SetActiveRenderData(rd);
+    return true;
   }
   // The active render settings; null when none are set or they were destroyed.
   BaseList2D* GetActiveRenderData() const { return _activeRenderData.GetLink(); }
@@ -92,18 +101,23 @@ class BaseDocument {
     return nullptr;
   }
   // Appends hook (from NewObj, in no list); the document owns it from now on.
-  void InsertSceneHook(BaseList2D* hook) {
-    if (hook == nullptr) return;
-    _sceneHooks.InsertLast(hook);
+  // Refused (false) for null or a node already in a list.
+  bool InsertSceneHook(BaseList2D* hook) {
+    if (!_sceneHooks.InsertLast(hook)) return false;
     hook->SetDocument(this);
+    return true;
   }
   // The take data of the document's take-system hook, or null without the hook. Defined by
   // the takes family.
   TakeData* GetTakeData() const;
 
  private:
+  friend class GeListNode;
+
   Int32 _loadFlags = 0;
   AliasTrans* _trans = nullptr;
+  // The first node of the registry of the nodes that name this document.
+  GeListNode* _nodes = nullptr;
   // Destroyed in reverse order: the hooks (and the takes in them) before the render settings.
   BaseDraw _renderView;
   BaseLink _activeRenderData;

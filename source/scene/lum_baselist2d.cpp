@@ -403,7 +403,7 @@ bool BaseList2D::Write(HyperFile* hf) {
 
   if (!GeListNode::Write(hf)) return false;
 
-  if (IsInstanceOf(TYPE_PLUGINNODE)) {
+  if (IsNodeClass(NODECLASS_PLUGINNODE)) {
     if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
     for (GeListNode* c = GetDown(); c != nullptr; c = c->GetNext())
       if (!c->WriteObject(hf, c->GetDiskType())) return false;
@@ -533,7 +533,7 @@ bool BaseList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
     case CHUNK_UNIQUEIDS:
       return ReadUniqueIDs(hf) && hf->SkipToEndChunk();
     case CHUNK_NODELIST:
-      if (!IsInstanceOf(TYPE_PLUGINNODE)) return false;
+      if (!IsNodeClass(NODECLASS_PLUGINNODE)) return false;
       return ReadChildren(hf);
     default:
       for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)

@@ -23,10 +23,10 @@ class BaseList4D : public BaseList2D {
   BaseList4D* GetPred() const { return static_cast<BaseList4D*>(GeListNode::GetPred()); }
   BaseList4D* GetUp() const { return static_cast<BaseList4D*>(GeListNode::GetUp()); }
   BaseList4D* GetDown() const { return static_cast<BaseList4D*>(GeListNode::GetDown()); }
-  void InsertBefore(BaseList4D* other) { GeListNode::InsertBefore(other); }
-  void InsertAfter(BaseList4D* other) { GeListNode::InsertAfter(other); }
-  void InsertUnder(BaseList4D* parent) { GeListNode::InsertUnder(parent); }
-  void InsertUnderLast(BaseList4D* parent) { GeListNode::InsertUnderLast(parent); }
+  bool InsertBefore(BaseList4D* other) { return GeListNode::InsertBefore(other); }
+  bool InsertAfter(BaseList4D* other) { return GeListNode::InsertAfter(other); }
+  bool InsertUnder(BaseList4D* parent) { return GeListNode::InsertUnder(parent); }
+  bool InsertUnderLast(BaseList4D* parent) { return GeListNode::InsertUnderLast(parent); }
 };
 
 }  // namespace lumora

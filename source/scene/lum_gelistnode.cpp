@@ -3,6 +3,7 @@
 
 #include "lum_debug.h"
 #include "lum_memory.h"
+#include "scene/lum_basedocument.h"
 #include "scene/lum_rootlist2d.h"
 #include "stream/lum_hyperfile.h"
 
@@ -17,6 +18,30 @@ constexpr Int32 kListChunkLevel = 2;
 inline bool IsTailSentinel(const GeToolNode2D* n) { return n == nullptr || n->next == nullptr; }
 inline bool IsHeadSentinel(const GeToolNode2D* n) { return n == nullptr || n->prev == nullptr; }
 
+// Branch copies waiting for the outermost _CopyBranch (one thread copies at a time per tree;
+// each thread has its own queue).
+struct PendingBranch {
+  BranchCopy copy;
+  GeListNode* src;
+  GeListNode* dest;
+  COPYFLAGS flags;
+  AliasTrans* trans;
+  PendingBranch* next;
+};
+thread_local PendingBranch* t_pending = nullptr;
+thread_local Int32 t_copyDepth = 0;
+
+// A destroyed node is no longer a destination.
+void DropPendingFor(const GeListNode* node) {
+  for (PendingBranch* p = t_pending; p != nullptr; p = p->next)
+    if (p->dest == node) p->dest = nullptr;
+}
+
+bool Refuse(Int32 line) {
+  _GeDebugBreak(line, kFile);
+  return false;
+}
+
 }  // namespace
 
 GeListNode::GeListNode() { _goal.Init(this); }
@@ -25,6 +50,65 @@ GeListNode::~GeListNode() {
   FreeRawData();
   DeleteObj(_children);
   Remove();
+  SetDocument(nullptr);
+  if (t_pending != nullptr) DropPendingFor(this);
+}
+
+bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent) {
+  if (parent == nullptr || parent->GetChildren() == nullptr) return Refuse(__LINE__);
+  if (!parent->GetChildren()->_InsertNewLast(clone)) return false;
+  clone->SetDocument(parent->GetDocument());
+  return true;
+}
+
+bool _CopyBranch(BranchCopy copy, GeListNode* src, GeListNode* dest, COPYFLAGS flags,
+                 AliasTrans* trans) {
+  if (t_copyDepth >= GELISTNODE_STACKED_GENERATIONS) {
+    PendingBranch* p =
+        NewObj<PendingBranch>(PendingBranch{copy, src, dest, flags, trans, t_pending});
+    if (p == nullptr) return false;
+    t_pending = p;
+    return true;
+  }
+  ++t_copyDepth;
+  bool ok = copy(src, dest, flags, trans);
+  if (t_copyDepth == 1) {
+    // The outermost call runs what deeper ones queued; a failure drops the rest.
+    while (PendingBranch* p = t_pending) {
+      t_pending = p->next;
+      if (ok && p->dest == nullptr) ok = false;
+      if (ok) ok = p->copy(p->src, p->dest, p->flags, p->trans);
+      DeleteObj(p);
+    }
+  }
+  --t_copyDepth;
+  return ok;
+}
+
+void GeListNode::SetDocument(BaseDocument* doc) {
+  if (doc == _document) return;
+  if (_document != nullptr) {
+    if (_docPrev != nullptr)
+      _docPrev->_docNext = _docNext;
+    else
+      _document->_nodes = _docNext;
+    if (_docNext != nullptr) _docNext->_docPrev = _docPrev;
+    _docPrev = _docNext = nullptr;
+  }
+  _document = doc;
+  if (doc != nullptr) {
+    _docNext = doc->_nodes;
+    if (_docNext != nullptr) _docNext->_docPrev = this;
+    doc->_nodes = this;
+  }
+}
+
+BaseDocument::~BaseDocument() {
+  // The hooks (and the takes in them) go before the render settings, while they still see the
+  // document; then every other node forgets it.
+  _sceneHooks.FlushAll();
+  _renderData.FlushAll();
+  while (_nodes != nullptr) _nodes->SetDocument(nullptr);
 }
 
 // ---- tree ----
@@ -47,30 +131,32 @@ GeListNode* GeListNode::GetDown() const {
   return _children != nullptr ? _children->GetFirst() : nullptr;
 }
 
-void GeListNode::InsertBefore(GeListNode* other) {
-  if (other == nullptr || other->_listHead == nullptr || other == this) return;
-  GeToolList2D::LinkAfter(this, other->prev);
-  _listHead = other->_listHead;
-  _document = other->_document;
+bool GeListNode::InsertBefore(GeListNode* other) {
+  if (other == nullptr || other->_listHead == nullptr) return Refuse(__LINE__);
+  if (!other->_listHead->InsertBefore(this, other)) return false;
+  SetDocument(other->_document);
+  return true;
 }
 
-void GeListNode::InsertAfter(GeListNode* other) {
-  if (other == nullptr || other->_listHead == nullptr || other == this) return;
-  GeToolList2D::LinkAfter(this, other);
-  _listHead = other->_listHead;
-  _document = other->_document;
+bool GeListNode::InsertAfter(GeListNode* other) {
+  if (other == nullptr || other->_listHead == nullptr) return Refuse(__LINE__);
+  if (!other->_listHead->InsertAfter(this, other)) return false;
+  SetDocument(other->_document);
+  return true;
 }
 
-void GeListNode::InsertUnder(GeListNode* parent) {
-  if (parent == nullptr || parent->_children == nullptr || parent == this) return;
-  parent->_children->Insert(this);
-  _document = parent->_document;
+bool GeListNode::InsertUnder(GeListNode* parent) {
+  if (parent == nullptr || parent->_children == nullptr) return Refuse(__LINE__);
+  if (!parent->_children->Insert(this)) return false;
+  SetDocument(parent->_document);
+  return true;
 }
 
-void GeListNode::InsertUnderLast(GeListNode* parent) {
-  if (parent == nullptr || parent->_children == nullptr || parent == this) return;
-  parent->_children->InsertLast(this);
-  _document = parent->_document;
+bool GeListNode::InsertUnderLast(GeListNode* parent) {
+  if (parent == nullptr || parent->_children == nullptr) return Refuse(__LINE__);
+  if (!parent->_children->InsertLast(this)) return false;
+  SetDocument(parent->_document);
+  return true;
 }
 
 GeToolNode2D* GeListNode::Remove() {
@@ -78,7 +164,7 @@ GeToolNode2D* GeListNode::Remove() {
   GeToolNode2D* former = prev;
   GeToolList2D::Unlink(this);
   _listHead = nullptr;
-  _document = nullptr;
+  SetDocument(nullptr);
   return former;
 }
 

@@ -4,7 +4,9 @@
 // A node is in at most one list (a RootList2D) at a time; GetUp is the list's owner. Children
 // hang in a RootList2D the node owns; GeListNode never creates it, node classes with children
 // do (SetChildren). Destroying a node destroys its children, unlinks it and empties every link
-// to it. rawData/rawSize/rawLevel keep a plug-in data chunk whose class is missing.
+// to it. A node naming a document is registered with it (two pointers, O(1) to enter and
+// leave), and a destroyed document clears the document of every node that still names it.
+// rawData/rawSize/rawLevel keep a plug-in data chunk whose class is missing.
 #ifndef LUM_GELISTNODE_H
 #define LUM_GELISTNODE_H
 
@@ -29,6 +31,14 @@ enum NBITCONTROL : Int32 {
 constexpr Int32 CHUNK_GELISTNODE = 110069;
 // The chunk of a list of nodes.
 constexpr Int32 CHUNK_NODELIST = 110100;
+
+// The C++ classes a node is built as, for the casts that need them: a file chooses a node's
+// type id (which IsInstanceOf answers to), never its class.
+enum NODECLASS : UInt32 {
+  NODECLASS_PLUGINNODE = 1u << 0,  // PluginNode
+  NODECLASS_OBJECT = 1u << 1,      // BaseObject
+  NODECLASS_SHADER = 1u << 2,      // BaseShader
+};
 
 class GeListNode : public PrivateChunk {
  public:
@@ -56,6 +66,9 @@ class GeListNode : public PrivateChunk {
   virtual bool ChangeNBit(NBIT bit, Int32 control);
   virtual Int32 GetInfo() const { return 0; }
   virtual Int32 GetDiskType() const { return GetType(); }
+  // The NODECLASS bits of the node's class (0 here).
+  virtual UInt32 GetNodeClasses() const { return 0; }
+  bool IsNodeClass(NODECLASS c) const { return (GetNodeClasses() & c) != 0; }
 
   // ---- tree ----
 
@@ -65,17 +78,27 @@ class GeListNode : public PrivateChunk {
   GeListNode* GetDown() const;
   RootList2D* GetListHead() const { return _listHead; }
   RootList2D* GetChildren() const { return _children; }
+  // The document the node belongs to; null once that document is destroyed.
   BaseDocument* GetDocument() const { return _document; }
-  void SetDocument(BaseDocument* doc) { _document = doc; }
-  // Insert beside other / under parent (first or last). Nothing happens when other is null or in
-  // no list, or parent is null or has no children list. The node must be in no list.
-  void InsertBefore(GeListNode* other);
-  void InsertAfter(GeListNode* other);
-  void InsertUnder(GeListNode* parent);
-  void InsertUnderLast(GeListNode* parent);
+  // The node registers with doc (null: with none), so that doc's destruction clears it.
+  void SetDocument(BaseDocument* doc);
+  // Insert beside other / under parent (first or last); the node takes the neighbour's or the
+  // parent's document. Refused (false, nothing changes, debug alert) when the node is already
+  // in a list (call Remove first), when other is null or in no list, when parent is null or has
+  // no children list, and when the new parent would be the node itself or one of its
+  // descendants. The check walks up from the new place: its cost is the depth, not the tree.
+  bool InsertBefore(GeListNode* other);
+  bool InsertAfter(GeListNode* other);
+  bool InsertUnder(GeListNode* parent);
+  bool InsertUnderLast(GeListNode* parent);
   // Unlinks the node, clears its list head and document; returns the former prev link (maybe
   // the list's head sentinel), or null when the node was in no list.
   virtual GeToolNode2D* Remove();
+  // Whether the node is in a list.
+  bool IsInList() const { return _listHead != nullptr || prev != nullptr || next != nullptr; }
+  // The node this one hangs from: GetUp, or for a node held outside any list (a track's curve)
+  // its holder. Insertions walk it to refuse cycles.
+  virtual GeListNode* GetHolder() const { return GetUp(); }
 
   GeAliasGoal& GetAliasGoal() { return _goal; }
   const GeAliasGoal& GetAliasGoal() const { return _goal; }
@@ -94,6 +117,7 @@ class GeListNode : public PrivateChunk {
 
  protected:
   friend class RootList2D;
+  friend class BaseDocument;
   // Takes children over as the node's children list (owner set to the node); a list already
   // there is destroyed.
   void SetChildren(RootList2D* children);
@@ -105,11 +129,31 @@ class GeListNode : public PrivateChunk {
   RootList2D* _listHead = nullptr;
   RootList2D* _children = nullptr;
   BaseDocument* _document = nullptr;
+  // The neighbours in the document's registry of its nodes.
+  GeListNode* _docPrev = nullptr;
+  GeListNode* _docNext = nullptr;
   void* _rawData = nullptr;
   Int64 _rawSize = 0;
   Int32 _rawLevel = 0;
   Int32 _pluginType = 0;
 };
+
+// Copies the branch below src into dest: copy(src, dest, flags, trans) clones src's children
+// under dest and calls _CopyBranch again for each of them. Nested deeper than
+// GELISTNODE_STACKED_GENERATIONS the call is queued and run by the outermost _CopyBranch
+// instead, so that a copy costs no stack per generation beyond that. False when copy fails
+// (now or queued) or when out of memory; a queued copy whose dest is destroyed is dropped.
+using BranchCopy = bool (*)(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans);
+bool _CopyBranch(BranchCopy copy, GeListNode* src, GeListNode* dest, COPYFLAGS flags,
+                 AliasTrans* trans);
+
+// For copies: puts clone (just made, in no list) last under parent, as InsertUnderLast does
+// but without walking parent's ancestors; false (clone untouched) when parent has no children
+// list or refuses clone. Takes parent's document.
+bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent);
+
+// How many generations destruction and copying handle on the stack before they queue.
+constexpr Int32 GELISTNODE_STACKED_GENERATIONS = 64;
 
 }  // namespace lumora
 

@@ -46,6 +46,7 @@ class PluginNode : public BaseList2D {
   // A new plug-in node of the same GetType filled by CopyTo; null when that fails.
   GeListNode* GetClone(COPYFLAGS flags, AliasTrans* trans) override;
   Int32 GetDiskType() const override { return TYPE_PLUGINNODE; }
+  UInt32 GetNodeClasses() const override { return NODECLASS_PLUGINNODE; }
   // A node without a single node data lets its first slot's data answer before the container
   // (take and override data); the node's own 898 and 900 stay the node's.
   bool GetDParameter(const DescID& id, GeData& out) override;
@@ -109,6 +110,7 @@ class RootPluginNode : public RootList2D {
   // CHUNK_NODELIST with chunk 110062 per member.
   bool Write(HyperFile* hf) override;
   GeListNode* GetClone(COPYFLAGS flags, AliasTrans* trans) override;
+  UInt32 GetMemberClass() const override { return NODECLASS_PLUGINNODE; }
 
   PluginNode* GetFirst() const { return static_cast<PluginNode*>(RootList2D::GetFirst()); }
 };

@@ -1,36 +1,75 @@
 // RootList2D: list heads (see lum_rootlist2d.h).
 #include "scene/lum_rootlist2d.h"
 
+#include "lum_debug.h"
 #include "lum_memory.h"
 #include "stream/lum_hyperfile.h"
 
 namespace lumora {
 
+namespace {
+
+constexpr const Char* kFile = "source/lum_rootlist2d";
+
+// Destruction nests one FlushAll per generation. Beyond GELISTNODE_STACKED_GENERATIONS the
+// members are stacked here instead (linked through next) and destroyed by the outermost
+// FlushAll, so that no tree is too deep to destroy.
+thread_local Int32 t_flushDepth = 0;
+thread_local GeToolNode2D* t_doomed = nullptr;
+
+}  // namespace
+
 RootList2D::~RootList2D() { FlushAll(); }
+
+bool RootList2D::Accepts(const GeListNode* node) const {
+  bool ok = node != nullptr && node != this && !node->IsInList() &&
+            (GetMemberClass() == 0 || (node->GetNodeClasses() & GetMemberClass()) != 0);
+  for (const GeListNode* up = _owner; ok && up != nullptr; up = up->GetHolder()) ok = up != node;
+  if (!ok) _GeDebugBreak(__LINE__, kFile);
+  return ok;
+}
+
+bool RootList2D::_InsertNewLast(GeListNode* node) {
+  const bool ok = node != nullptr && node != this && !node->IsInList() &&
+                  (GetMemberClass() == 0 || (node->GetNodeClasses() & GetMemberClass()) != 0);
+  if (!ok) {
+    _GeDebugBreak(__LINE__, kFile);
+    return false;
+  }
+  GeToolList2D::LinkAfter(node, _list.tail.prev);
+  node->_listHead = this;
+  return true;
+}
 
 bool RootList2D::Insert(GeListNode* node) { return InsertAfter(node, nullptr); }
 
 bool RootList2D::InsertLast(GeListNode* node) {
-  if (node == nullptr) return false;
+  if (!Accepts(node)) return false;
   GeToolList2D::LinkAfter(node, _list.tail.prev);
   node->_listHead = this;
   return true;
 }
 
 bool RootList2D::InsertAfter(GeListNode* node, GeListNode* pred) {
-  if (node == nullptr) return false;
+  if (!Accepts(node) || (pred != nullptr && !IsMember(pred))) return false;
   GeToolList2D::LinkAfter(node, pred != nullptr ? static_cast<GeToolNode2D*>(pred) : &_list.head);
   node->_listHead = this;
   return true;
 }
 
 bool RootList2D::InsertBefore(GeListNode* node, GeListNode* succ) {
-  if (node == nullptr) return false;
+  if (!Accepts(node) || (succ != nullptr && !IsMember(succ))) return false;
   GeToolNode2D* pred = succ != nullptr ? succ->prev : nullptr;
   if (pred == nullptr) pred = &_list.head;
   GeToolList2D::LinkAfter(node, pred);
   node->_listHead = this;
   return true;
+}
+
+bool RootList2D::IsMember(const GeListNode* node) const {
+  if (node->_listHead == this) return true;
+  _GeDebugBreak(__LINE__, kFile);
+  return false;
 }
 
 GeListNode* RootList2D::GetFirst() const { return static_cast<GeListNode*>(_list.First()); }
@@ -44,10 +83,28 @@ Int32 RootList2D::GetCount() const {
 }
 
 void RootList2D::FlushAll() {
+  if (t_flushDepth >= GELISTNODE_STACKED_GENERATIONS) {
+    while (GeListNode* m = GetFirst()) {
+      m->Remove();
+      m->next = t_doomed;
+      t_doomed = m;
+    }
+    return;
+  }
+  ++t_flushDepth;
   while (GeListNode* m = GetFirst()) {
     m->Remove();
     DeleteObj(m);
   }
+  if (t_flushDepth == 1) {
+    while (t_doomed != nullptr) {
+      GeListNode* m = static_cast<GeListNode*>(t_doomed);
+      t_doomed = m->next;
+      m->next = nullptr;
+      DeleteObj(m);
+    }
+  }
+  --t_flushDepth;
 }
 
 bool RootList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
@@ -66,7 +123,7 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
     DeleteObj(member);
     return false;
   }
-  InsertLast(member);
+  _InsertNewLast(member);
   member->SetDocument(hf->GetDocument());
   return true;
 }
@@ -90,7 +147,11 @@ bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       d->FlushAll();
       return false;
     }
-    d->InsertLast(clone);
+    if (!d->_InsertNewLast(clone)) {
+      DeleteObj(clone);
+      d->FlushAll();
+      return false;
+    }
   }
   return GeListNode::CopyToX(dest, flags, trans);
 }

@@ -29,7 +29,11 @@ class RootList2D : public GeListNode {
   // false. Then the list-node part.
   bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
 
-  // Each sets the node's list head to this list and returns true (false for a null node).
+  // Each links node in, sets its list head to this list and returns true. Refused (false,
+  // nothing changes, debug alert) for a null node, a node already in a list (call Remove
+  // first), a node of another class than GetMemberClass asks for, and a node that is this
+  // list, its owner or one of the owner's ancestors; and when pred or succ is not a member of
+  // this list.
   bool Insert(GeListNode* node);
   bool InsertLast(GeListNode* node);
   // After pred, or at the front when pred is null.
@@ -41,6 +45,15 @@ class RootList2D : public GeListNode {
   Int32 GetCount() const;
   // Destroys and frees every member, front to back.
   void FlushAll();
+
+  // Whether node may be inserted (see Insert); raises the debug alert when not.
+  bool Accepts(const GeListNode* node) const;
+  // For readers and copies: appends node, which was just made and so cannot lie above this
+  // list, checking all but the ancestors (whose walk would make deep copies quadratic).
+  bool _InsertNewLast(GeListNode* node);
+  // The NODECLASS a member must be of (lists whose members are read back as one class); 0:
+  // any node.
+  virtual UInt32 GetMemberClass() const { return 0; }
 
   GeListNode* GetOwner() const { return _owner; }
   void SetOwner(GeListNode* owner) { _owner = owner; }
@@ -54,6 +67,9 @@ class RootList2D : public GeListNode {
   // appends it and gives it the file's document; a member that fails is destroyed and the
   // result is false.
   bool AppendRead(HyperFile* hf, GeListNode* member);
+
+  // Whether node is in this list; raises the debug alert when not.
+  bool IsMember(const GeListNode* node) const;
 
   GeToolList2D _list;
   GeListNode* _owner = nullptr;

@@ -52,6 +52,7 @@ class BaseShader : public BaseList4D {
   // The plug-in type while the node id is TYPE_SHADER, else the node id.
   Int32 GetType() const override;
   Int32 GetInstanceType() const override { return TYPE_SHADER; }
+  UInt32 GetNodeClasses() const override { return NODECLASS_SHADER; }
   Int32 GetDiskType() const override { return BaseList2D::GetType(); }
   // The node's own chunks, then CHUNK_NODELIST (the children), then the plug-in data chunk.
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;

@@ -435,7 +435,7 @@ bool BlendShader::EqualSpecial(const BlendLayer* other) const {
   BaseList2D* a = _link.GetLink();
   BaseList2D* b = o->_link.GetLink();
   if (a == nullptr || b == nullptr) return a == b;
-  if (!a->IsInstanceOf(TYPE_SHADER) || !b->IsInstanceOf(TYPE_SHADER)) return false;
+  if (!a->IsNodeClass(NODECLASS_SHADER) || !b->IsNodeClass(NODECLASS_SHADER)) return false;
   return ShadersEqual(static_cast<BaseShader*>(a), static_cast<BaseShader*>(b));
 }
 

@@ -23,6 +23,7 @@ class RootShader : public RootList2D {
   static void Free(RootShader*& list);
 
   bool IsInstanceOf(Int32 id) const override { return id == 0; }
+  UInt32 GetMemberClass() const override { return NODECLASS_SHADER; }
   // CHUNK_NODELIST as RootList2D takes it; TYPE_SHADER: a new shader read and appended (a
   // failed read records FILEERROR_READ, out of memory FILEERROR_OUTOFMEMORY).
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;

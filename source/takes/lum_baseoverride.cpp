@@ -6,7 +6,7 @@
 namespace lumora {
 
 BaseOverride* BaseOverride::From(GeListNode* node) {
-  if (node == nullptr || !node->IsInstanceOf(TYPE_PLUGINNODE)) return nullptr;
+  if (node == nullptr || !node->IsNodeClass(NODECLASS_PLUGINNODE)) return nullptr;
   NodeData* data = static_cast<PluginNode*>(node)->GetNthData(0);
   if (data == nullptr || !data->IsInstanceOf(TYPE_OVERRIDE) || data->GetNode() != node)
     return nullptr;

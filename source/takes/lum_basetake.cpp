@@ -13,7 +13,7 @@ constexpr Int32 kTypeCamera = 5103;
 }  // namespace
 
 BaseTake* BaseTake::From(GeListNode* node) {
-  if (node == nullptr || !node->IsInstanceOf(TYPE_PLUGINNODE)) return nullptr;
+  if (node == nullptr || !node->IsNodeClass(NODECLASS_PLUGINNODE)) return nullptr;
   NodeData* data = static_cast<PluginNode*>(node)->GetNthData(0);
   if (data == nullptr || !data->IsInstanceOf(TYPE_TAKE) || data->GetNode() != node) return nullptr;
   return static_cast<BaseTakeData*>(data)->GetTake();

@@ -280,13 +280,13 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
 // A stand-in object: instance of 5155, with children and a cache.
 class PathObject : public BaseList2D {
  public:
-  PathObject() : BaseList2D(TYPE_ANYOBJECT) { SetChildren(RootPluginNode::Alloc()); }
+  PathObject() : BaseList2D(TYPE_ANYOBJECT) { SetChildren(NewObj<RootList2D>()); }
   BaseList2D* GetLinkPathCache() const override { return cache; }
   BaseList2D* cache = nullptr;
 };
 
 TEST(Links, LinkAtomWalksThePathOfObjects) {
-  RootPluginNode top;
+  RootList2D top;
   PathObject* a = NewObj<PathObject>();
   PathObject* b = NewObj<PathObject>();
   PathObject* b1 = NewObj<PathObject>();

@@ -99,6 +99,180 @@ TEST(NodeTree, InsertsAtBothEndsAndWalks) {
   DeleteObj(loose);
 }
 
+TEST(NodeTree, MisusedInsertionsAreRefusedAndLeaveTheTreeWhole) {
+  // top: a (child c, grandchild d), b. loose: l with child m; x in no list; plain has no
+  // children list. Every misuse returns false, raises the alert and changes nothing.
+  struct Tree {
+    RootPluginNode top;
+    PluginNode *a = Node("a"), *b = Node("b"), *c = Node("c"), *d = Node("d");
+    PluginNode *l = Node("l"), *m = Node("m"), *x = Node("x");
+    BaseList2D plain;
+    Tree() {
+      top.InsertLast(a);
+      top.InsertLast(b);
+      c->InsertUnder(a);
+      d->InsertUnder(c);
+      m->InsertUnder(l);
+    }
+    ~Tree() {
+      PluginNode::Free(l);
+      PluginNode::Free(x);
+    }
+    std::string Shape() {
+      return Order(top) + "/" + Order(*a->GetChildren()) + "/" + Order(*c->GetChildren()) + "/" +
+             Order(*b->GetChildren()) + Order(*d->GetChildren()) + "/" + Order(*l->GetChildren()) +
+             (x->IsInList() ? "x!" : "");
+    }
+  };
+  struct Case {
+    const char* what;
+    bool (*misuse)(Tree&);
+  } cases[] = {
+      {"twice into one list", [](Tree& t) { return t.top.InsertLast(t.a); }},
+      {"into a second list", [](Tree& t) { return t.top.Insert(t.d); }},
+      {"null node", [](Tree& t) { return t.top.InsertLast(nullptr); }},
+      {"after a node of another list", [](Tree& t) { return t.top.InsertAfter(t.x, t.d); }},
+      {"before a node of another list", [](Tree& t) { return t.top.InsertBefore(t.x, t.c); }},
+      {"into its own children", [](Tree& t) { return t.l->GetChildren()->InsertLast(t.l); }},
+      {"under a descendant (list)", [](Tree& t) { return t.m->GetChildren()->Insert(t.l); }},
+      {"re-parented without Remove", [](Tree& t) { return t.b->InsertUnder(t.a); }},
+      {"moved beside without Remove", [](Tree& t) { return t.b->InsertAfter(t.d); }},
+      {"under itself", [](Tree& t) { return t.l->InsertUnderLast(t.l); }},
+      {"under its child", [](Tree& t) { return t.l->InsertUnder(t.m); }},
+      {"beside its child", [](Tree& t) { return t.l->InsertBefore(t.m); }},
+      {"under null", [](Tree& t) { return t.x->InsertUnderLast(nullptr); }},
+      {"beside null", [](Tree& t) { return t.x->InsertAfter(nullptr); }},
+      {"beside a node in no list", [](Tree& t) { return t.x->InsertBefore(t.l); }},
+      {"under a node without children", [](Tree& t) { return t.x->InsertUnder(&t.plain); }},
+      {"a plain node among plug-in nodes", [](Tree& t) { return t.top.InsertLast(&t.plain); }},
+  };
+  for (const Case& c : cases) {
+    Tree t;
+    const std::string before = t.Shape();
+    lumtest::ResetAlerts();
+    EXPECT_FALSE(c.misuse(t)) << c.what;
+    EXPECT_GT(lumtest::AlertCount(), 0) << c.what;
+    EXPECT_EQ(before, t.Shape()) << c.what;
+    EXPECT_EQ(2, t.top.GetCount()) << c.what;
+  }
+  // After Remove the same moves are fine.
+  Tree t;
+  t.b->Remove();
+  EXPECT_TRUE(t.b->InsertUnder(t.d));
+  t.m->Remove();
+  EXPECT_TRUE(t.top.InsertLast(t.m));
+  EXPECT_EQ("am/c/d/b/", t.Shape());
+}
+
+// Reads the list through a document that dies when the helper returns, as a newcomer writes it.
+RootObject* ReadObjects(const Bytes& bytes) {
+  BaseDocument doc;
+  RootObject* list = RootObject::Alloc();
+  lumtest::MemReader r(bytes);
+  r.hf.SetDocument(&doc);
+  if (list != nullptr && !list->ReadObject(&r.hf, true)) RootObject::Free(list);
+  return list;
+}
+
+TEST(NodeTree, NodesOutliveTheDocumentTheyWereReadThrough) {
+  RootObject scene;
+  BaseObject* camera = BaseObject::Alloc(5103);
+  ASSERT_NE(nullptr, camera);
+  scene.InsertLast(camera);
+  RootObject* read = ReadObjects(scenetest::WriteNode(scene));
+  ASSERT_NE(nullptr, read);
+  ASSERT_NE(nullptr, read->GetFirst());
+  EXPECT_EQ(nullptr, read->GetFirst()->GetDocument());
+  GeData out;
+  read->GetFirst()->GetDParameter(DescID(1000), out);  // asks the document for render settings
+  RootObject::Free(read);
+  // Inserted, removed and destroyed in any order, nodes and documents leave no trace.
+  BaseDocument* doc = NewObj<BaseDocument>();
+  PluginNode* kept = Node("kept");
+  PluginNode* gone = Node("gone");
+  kept->SetDocument(doc);
+  gone->SetDocument(doc);
+  PluginNode::Free(gone);
+  DeleteObj(doc);
+  EXPECT_EQ(nullptr, kept->GetDocument());
+  PluginNode::Free(kept);
+}
+
+TEST(NodeTree, DeepChainsAreDestroyedAndCopiedWithoutRecursionAndRefusedOnWrite) {
+  constexpr int kDepth = 200000;
+  // Built from the bottom up: each insertion checks the new parent's ancestors, of which a
+  // parent in no list has none.
+  PluginNode* top = Node("bottom");
+  for (int i = 1; i < kDepth; ++i) {
+    PluginNode* n = PluginNode::Alloc(465001514);
+    ASSERT_TRUE(top->InsertUnder(n));
+    top = n;
+  }
+  GeListNode* copy = top->GetClone(COPYFLAGS_NONE, nullptr);
+  ASSERT_NE(nullptr, copy);
+  int depth = 0;
+  for (GeListNode* n = copy; n != nullptr; n = n->GetDown()) ++depth;
+  EXPECT_EQ(kDepth, depth);
+  lumtest::MemWriter w;
+  EXPECT_FALSE(top->WriteObject(&w.hf, 1));
+  EXPECT_EQ(FILEERROR_TOO_DEEP, w.hf.GetError());
+  DeleteObj(copy);
+  PluginNode::Free(top);
+}
+
+TEST(NodeFile, TheDeepestTreeThatWritesReadsAndOneLevelMoreIsRefused) {
+  // Plug-in nodes and objects chained 1000 generations deep: cut the chain at the deepest
+  // generation that still writes; that tree reads back whole, one generation more fails.
+  struct Chain {
+    const char* what;
+    GeListNode* (*make)();
+    RootList2D* (*list)();
+  } chains[] = {
+      {"plug-in nodes", [] { return static_cast<GeListNode*>(PluginNode::Alloc(465001514)); },
+       [] { return static_cast<RootList2D*>(RootPluginNode::Alloc()); }},
+      {"objects", [] { return static_cast<GeListNode*>(BaseObject::Alloc(5154)); },
+       [] { return static_cast<RootList2D*>(RootObject::Alloc()); }},
+  };
+  for (const Chain& c : chains) {
+    RootList2D* top = c.list();
+    std::vector<GeListNode*> nodes;
+    for (int i = 0; i < 1000; ++i) {
+      nodes.push_back(c.make());
+      if (i == 0) {
+        top->InsertLast(nodes[0]);
+      } else {
+        nodes[i]->InsertUnder(nodes[i - 1]);
+      }
+    }
+    auto writes = [&](size_t generations) {
+      nodes[generations]->Remove();
+      lumtest::MemWriter w;
+      const bool ok = top->WriteObject(&w.hf, 1);
+      const FILEERROR error = w.hf.GetError();
+      nodes[generations]->InsertUnder(nodes[generations - 1]);
+      EXPECT_TRUE(ok || error == FILEERROR_TOO_DEEP) << c.what;
+      return ok;
+    };
+    size_t lo = 1, hi = nodes.size() - 1;  // writes(lo), !writes(hi)
+    ASSERT_FALSE(writes(hi)) << c.what;
+    while (hi - lo > 1) (writes((lo + hi) / 2) ? lo : hi) = (lo + hi) / 2;
+    EXPECT_GT(lo, 300u) << c.what;
+    nodes[lo]->Remove();
+    const Bytes bytes = scenetest::WriteNode(*top);
+    RootList2D* read = c.list();
+    lumtest::MemReader r(bytes);
+    EXPECT_TRUE(read->ReadObject(&r.hf, true)) << c.what;
+    EXPECT_EQ(FILEERROR_NONE, r.hf.GetError()) << c.what;
+    size_t depth = 0;
+    for (GeListNode* n = read->GetFirst(); n != nullptr; n = n->GetDown()) ++depth;
+    EXPECT_EQ(lo, depth) << c.what;
+    EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::WriteNode(*read), bytes)) << c.what;
+    DeleteObj(read);
+    DeleteObj(nodes[lo]);
+    DeleteObj(top);
+  }
+}
+
 TEST(NodeTree, NodeBits) {
   struct Case {
     Int32 bit, control;
@@ -305,7 +479,8 @@ TEST(NodeFile, UnknownListsAndChunksAreKeptByteForByte) {
   }
   // A copy without tracks leaves the kept track list behind.
   RootPluginNode back, noTracks;
-  const Bytes withTracks = H(hex.substr(0, start) + lumtest::NormHex(tracks) + " " + hex.substr(start));
+  const Bytes withTracks =
+      H(hex.substr(0, start) + lumtest::NormHex(tracks) + " " + hex.substr(start));
   ASSERT_TRUE(scenetest::ReadNode(withTracks, back));
   EXPECT_TRUE(back.GetFirst()->HasAttachedList(ATTACHEDLIST_TRACKS));
   ASSERT_TRUE(back.CopyTo(&noTracks, COPYFLAGS_NO_TRACKS, nullptr));
@@ -472,7 +647,7 @@ class TestTrack : public BaseList2D {
   bool synced = false;
 };
 
-RootList2D* AllocTrackList() { return NewObj<RootPluginNode>(); }
+RootList2D* AllocTrackList() { return NewObj<RootList2D>(); }
 
 std::string TrackOrder(BaseList2D& node) {
   std::string s;

@@ -94,6 +94,24 @@ TEST(ShaderFile, AMaterialTreeRoundTripsByteIdentical) {
   EXPECT_TRUE(ShaderList(owner)->GetFirst()->Compare(layer));
 }
 
+TEST(ShaderFile, AShaderOfThePluginNodeKindKeepsItsChildren) {
+  PluginNode owner(12345);
+  BaseShader* shader = BaseShader::Alloc(TYPE_PLUGINNODE);
+  BaseShader* child = BaseShader::Alloc(1011116);
+  ASSERT_TRUE(child->InsertUnderLast(shader));
+  ASSERT_TRUE(owner.InsertShader(shader, nullptr));
+  const Bytes bytes = scenetest::WriteNode(owner);
+  PluginNode back;
+  ASSERT_TRUE(scenetest::ReadNode(bytes, back));
+  BaseShader* read = ShaderList(back)->GetFirst();
+  ASSERT_NE(nullptr, read);
+  EXPECT_EQ(TYPE_PLUGINNODE, read->GetType());
+  ASSERT_NE(nullptr, read->GetDown());
+  EXPECT_EQ(1011116, read->GetDown()->GetType());
+  EXPECT_EQ(scenetest::MaskIdentities(bytes),
+            scenetest::MaskIdentities(scenetest::WriteNode(back)));
+}
+
 TEST(ShaderFile, PluginChunkLevelsFollowTheKind) {
   for (Int32 type : {TYPE_SHADER_LEVEL5, TYPE_SHADER_LEVEL6, 5832}) {
     BaseShader* shader = BaseShader::Alloc(type);

@@ -179,6 +179,30 @@ TEST(Takes, OverridesAreFoundThroughTheNodeAndTheTake) {
   EXPECT_EQ(nullptr, s.td->FindOverride(s.b, s.node));
 }
 
+TEST(Takes, NodesOfOtherClassesWithThePluginNodeKindAreNeitherTakesNorOverrides) {
+  // A file may give a shader, an object or a tag the plug-in node's kind and link it from a
+  // take's override list: each is looked at as what it is, never as a plug-in node.
+  TakeScene s;
+  ASSERT_TRUE(s.ok);
+  BaseList2D* crafted[] = {BaseShader::Alloc(TYPE_PLUGINNODE), BaseObject::Alloc(TYPE_PLUGINNODE),
+                           BaseTag::Alloc(TYPE_PLUGINNODE)};
+  InExcludeData* list = s.c->GetTakeData()->GetOverrideList();
+  ASSERT_NE(nullptr, list);
+  for (BaseList2D* n : crafted) {
+    ASSERT_NE(nullptr, n);
+    ASSERT_TRUE(n->IsInstanceOf(TYPE_PLUGINNODE));
+    n->SetDocument(&s.doc);
+    EXPECT_EQ(nullptr, BaseTake::From(n));
+    EXPECT_EQ(nullptr, BaseOverride::From(n));
+    ASSERT_TRUE(list->InsertObject(n, 0));
+    // Nor do they go where plug-in nodes are read back as plug-in nodes.
+    EXPECT_FALSE(s.node->GetAttachedList(ATTACHEDLIST_OVERRIDES)->InsertLast(n));
+  }
+  EXPECT_EQ(nullptr, s.c->GetTakeData()->FindOverride(&s.doc, s.node));
+  EXPECT_EQ(nullptr, s.c->FindOverride(s.td, s.node));
+  for (BaseList2D* n : crafted) DeleteObj(n);
+}
+
 TEST(Takes, CameraAndRenderSettingsChoicesReadAndWriteAsIndices) {
   TakeScene s;
   ASSERT_TRUE(s.ok);
