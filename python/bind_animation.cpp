@@ -27,13 +27,21 @@ bool CurvesArePartsOfTracks(GeListNode* node) {
   return curve != nullptr && curve->GetTrack() != nullptr;
 }
 
+// A curve's keys, and the lists a curve holds as any named node does (its tracks ...).
+void VisitCurve(CCurve* curve, ListVisitor visit) {
+  if (curve == nullptr) return;
+  visit(curve->GetKeyList());
+  for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)
+    visit(curve->GetAttachedList(ATTACHEDLIST(i), false));
+}
+
 // Tracks take nothing through the generic insertions: insert_track keeps their order.
 void VisitKeyLists(GeListNode* node, ListVisitor visit) {
   auto* track = dynamic_cast<CTrack*>(node);
   if (track == nullptr) return;
-  if (CCurve* main = track->GetCurve(CCURVE_CURVE, false)) visit(main->GetKeyList());
+  VisitCurve(track->GetCurve(CCURVE_CURVE, false), visit);
   for (Int32 w = CCURVE_FURTHER_FIRST; w <= CCURVE_FURTHER_LAST; ++w)
-    if (CCurve* c = track->GetCurve(CCURVE(w), false)) visit(c->GetKeyList());
+    VisitCurve(track->GetCurve(CCURVE(w), false), visit);
 }
 
 BaseList2D* TrackOwner(const CTrack& track) {
@@ -49,9 +57,12 @@ py::list Tracks(BaseList2D& node) {
 }
 
 void InsertTrack(BaseList2D& node, CTrack& track) {
-  if (track.GetListHead() != nullptr)
-    throw py::value_error("the track is in a list already: remove() it first");
-  if (!node.InsertTrackSorted(&track)) throw std::bad_alloc();
+  if (!node.InsertTrackSorted(&track)) {
+    if (track.IsInList())
+      throw py::value_error("the track is in a list already: remove() it first");
+    if (node.GetAttachedList(ATTACHEDLIST_TRACKS, false) == nullptr) throw std::bad_alloc();
+    throw py::value_error("a track cannot go into its own track list or one beneath it");
+  }
   track.SetObject(&node);
 }
 
@@ -79,7 +90,8 @@ CKey* CheckedKey(CCurve& c, Int32 i) {
 void BindAnimation(py::module_& m) {
   py::class_<CTrack, NodeHolder<CTrack>, BaseList2D>(
       m, "CTrack", "The animation of one parameter of a node: node.make_track(id, name).")
-      .def_property_readonly("description_id", [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
+      .def_property_readonly("description_id",
+                             [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
       .def_property_readonly("kind", [](const CTrack& t) { return Int32(t.GetTrackKind()); })
       .def_property_readonly("disk_type", &CTrack::GetDiskType)
       .def_property("synchronized", &CTrack::IsSynchronized, &CTrack::SetSynchronized)
@@ -103,8 +115,8 @@ void BindAnimation(py::module_& m) {
                                                      "The keys of one curve of a track, by time.")
       .def("__len__", &CCurve::GetKeyCount)
       .def_property_readonly("key_count", &CCurve::GetKeyCount)
-      .def("__getitem__",
-           [](py::object self, Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
+      .def("__getitem__", [](py::object self,
+                             Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
       .def_property_readonly("keys",
                              [](py::object self) {
                                CCurve& c = self.cast<CCurve&>();
@@ -152,14 +164,11 @@ void BindAnimation(py::module_& m) {
           },
           "Keys leave their curve through CCurve.del_key only.")
       .def_property_readonly("time", [](const CKey& k) { return k.GetTime(); })
-      .def_property(
-          "value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
-      .def_property(
-          "value_left", &CKey::GetValueLeft,
-          [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
-      .def_property(
-          "value_right", &CKey::GetValueRight,
-          [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
+      .def_property("value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
+      .def_property("value_left", &CKey::GetValueLeft,
+                    [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
+      .def_property("value_right", &CKey::GetValueRight,
+                    [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
       .def_property(
           "time_left", [](const CKey& k) { return k.GetTimeLeft(); },
           [](CKey& k, py::handle t) { k.SetTimeLeft(k.GetCurve(), ToTime(t)); })

@@ -1,9 +1,9 @@
 // The node tree in Python: GeListNode, BaseList2D with its container and hierarchy, the list
 // heads (RootList2D), plug-in nodes and their lists, and reading and writing nodes and lists.
 //
-// The ownership rule is in lum_py.h. Insertions are checked before they reach the library: the
-// node must be in no list, may not go beneath itself, and must be of the family the list holds
-// (a plug-in node's children are plug-in nodes); otherwise ValueError or TypeError.
+// The ownership rule is in lum_py.h. Insertions must be of the family the list holds (a plug-in
+// node's children are plug-in nodes; TypeError otherwise); what the library refuses (a node in a
+// list already, a place beneath the node itself, beside a node in no list) is ValueError.
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -83,7 +83,7 @@ bool OwnedByTree(GeListNode* node) {
 }
 
 BaseDocument& ReadingDocument() {
-  // Nodes read keep a pointer to the document of their read; one lives as long as the module.
+  // The document of every read: one lives as long as the module.
   static auto* document = new BaseDocument();
   return *document;
 }
@@ -108,22 +108,10 @@ bool PluginNodesTakePluginNodes(GeListNode* container, GeListNode* child) {
   return pluginContainer && dynamic_cast<PluginNode*>(child) != nullptr;
 }
 
-void CheckFree(GeListNode* node) {
-  if (node->GetListHead() != nullptr)
-    throw py::value_error("the node is in a list already: remove() it first");
-}
-
-// node may not become a member under target or beside it when target lies beneath node.
-void CheckNotBeneath(GeListNode* node, GeListNode* target) {
-  for (GeListNode* up = target; up != nullptr; up = up->GetUp())
-    if (up == node) throw py::value_error("a node cannot go beneath itself");
-}
-
-// The node or list that holds the members beside other.
-GeListNode* ContainerOf(GeListNode* other) {
-  if (other->GetListHead() == nullptr) throw py::value_error("the other node is in no list");
-  GeListNode* up = other->GetUp();
-  return up != nullptr ? up : static_cast<GeListNode*>(other->GetListHead());
+// The library refused to insert node: ValueError saying why.
+[[noreturn]] void Refused(GeListNode* node) {
+  if (node->IsInList()) throw py::value_error("the node is in a list already: remove() it first");
+  throw py::value_error("a node cannot go beneath itself, nor beside a node in no list");
 }
 
 void CheckFamily(GeListNode* container, GeListNode* child) {
@@ -132,37 +120,23 @@ void CheckFamily(GeListNode* container, GeListNode* child) {
 }
 
 void InsertUnder(BaseList2D* node, BaseList2D* parent, bool last) {
-  CheckFree(node);
-  CheckNotBeneath(node, parent);
   if (parent->GetChildren() == nullptr) throw py::type_error("the parent has no children");
   CheckFamily(parent, node);
-  if (last) {
-    node->InsertUnderLast(parent);
-  } else {
-    node->InsertUnder(parent);
-  }
+  if (!(last ? node->InsertUnderLast(parent) : node->InsertUnder(parent))) Refused(node);
 }
 
 void InsertBeside(BaseList2D* node, BaseList2D* other, bool before) {
-  CheckFree(node);
-  if (node == other) throw py::value_error("a node cannot go beside itself");
-  GeListNode* container = ContainerOf(other);
-  CheckNotBeneath(node, other);
-  CheckFamily(container, node);
-  if (before) {
-    node->InsertBefore(other);
-  } else {
-    node->InsertAfter(other);
-  }
+  GeListNode* up = other->GetUp();
+  GeListNode* container = up != nullptr ? up : static_cast<GeListNode*>(other->GetListHead());
+  if (container != nullptr) CheckFamily(container, node);
+  if (!(before ? node->InsertBefore(other) : node->InsertAfter(other))) Refused(node);
 }
 
 void InsertInList(RootList2D* list, BaseList2D* node, BaseList2D* pred) {
-  CheckFree(node);
-  CheckNotBeneath(node, list->GetOwner());
   CheckFamily(list, node);
   if (pred != nullptr && pred->GetListHead() != list)
     throw py::value_error("the predecessor is not in this list");
-  list->InsertAfter(node, pred);
+  if (!list->InsertAfter(node, pred)) Refused(node);
 }
 
 py::list Members(RootList2D* list) {
@@ -391,6 +365,8 @@ void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
 void AddMembershipRule(MembershipRule rule) { Rules().push_back(rule); }
 
 bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
+  // A list read into is flushed first: the members Python holds leave it beforehand.
+  if (auto* listNode = dynamic_cast<GeListNode*>(node)) DetachWrapped(listNode);
   AliasTrans trans;
   if (!trans.Init()) throw std::bad_alloc();
   BaseDocument& doc = ReadingDocument();

@@ -235,6 +235,14 @@ void BindHyperFile(py::module_& m) {
     f.Check(f.hf().WriteFilename(ToFilename(v)), "writing a file name");
   });
   hf.def("write_memory", [](PyHyperFile& f, py::buffer b) {
+    // The bytes in C order: a view with strides (reversed, every other element) is copied.
+    py::object contiguous = py::memoryview(b).attr("c_contiguous");
+    if (!contiguous.cast<bool>()) {
+      py::bytes copy = py::memoryview(b).attr("tobytes")();
+      std::string bytes = copy;
+      f.Check(f.hf().WriteMemory(bytes.data(), Int64(bytes.size())), "writing memory");
+      return;
+    }
     py::buffer_info info = b.request();
     f.Check(f.hf().WriteMemory(info.ptr, Int64(info.size * info.itemsize)), "writing memory");
   });

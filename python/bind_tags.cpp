@@ -12,6 +12,7 @@
 // Python holds are taken out of the object (and live on, Python's) rather than freed.
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -110,17 +111,23 @@ void NormalsIn(NormalTag& tag, const Array<Float64>& a) {
 
 // ---- selections ----
 
+// Every selected index once, ascending, whatever the runs of a file (overlapping, unordered,
+// reaching the largest index) say.
 Array<Int32> SelectedOf(const BaseSelect& sel) {
-  Array<Int32> out(std::vector<py::ssize_t>{sel.GetCount()});
-  Int32* at = out.mutable_data();
+  std::vector<Int32> indices;
   Int32 first = 0, last = 0;
   for (Int32 run = 0; sel.GetRange(run, &first, &last); ++run)
-    for (Int32 i = first; i <= last; ++i) *at++ = i;
+    for (Int64 i = first; i <= last; ++i) indices.push_back(Int32(i));
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  Array<Int32> out(std::vector<py::ssize_t>{py::ssize_t(indices.size())});
+  std::copy(indices.begin(), indices.end(), out.mutable_data());
   return out;
 }
 
 void SelectOnly(BaseSelect& sel, const Array<Int32>& indices) {
-  if (indices.ndim() != 1) throw py::value_error("a selection is a one-dimensional array of indices");
+  if (indices.ndim() != 1)
+    throw py::value_error("a selection is a one-dimensional array of indices");
   const Int32* data = indices.data();
   for (py::ssize_t i = 0; i < indices.size(); ++i)
     if (data[i] < 0) throw py::value_error("selection indices cannot be negative");
@@ -154,11 +161,11 @@ void CheckPred(BaseObject& o, BaseTag* pred) {
 }
 
 void InsertTag(BaseObject& o, BaseTag& tag, BaseTag* pred) {
-  if (tag.GetListHead() != nullptr) throw py::value_error("the tag is in a list already: remove() it first");
+  if (tag.IsInList()) throw py::value_error("the tag is in a list already: remove() it first");
   CheckPred(o, pred);
   SpareHeldTags(o, tag.GetType(), tag.GetInfo(), pred);
   if (o.MakeTagList() == nullptr) throw std::bad_alloc();
-  o.InsertTag(&tag, pred);
+  if (!o.InsertTag(&tag, pred)) throw py::value_error("the object refused the tag");
 }
 
 BaseTag* MakeTag(BaseObject& o, Int32 type, BaseTag* pred) {
@@ -236,7 +243,8 @@ void BindTags(py::module_& m) {
              if (!t.GetBaseSelect()->Select(i)) throw std::bad_alloc();
            })
       .def("deselect", [](SelectionTag& t, Int32 i) { t.GetBaseSelect()->Deselect(i); })
-      .def_property_readonly("segments", [](SelectionTag& t) { return t.GetBaseSelect()->GetSegments(); });
+      .def_property_readonly("segments",
+                             [](SelectionTag& t) { return t.GetBaseSelect()->GetSegments(); });
 
   // The object's side.
   py::class_<BaseObject, NodeHolder<BaseObject>, BaseList2D> obj = m.attr("BaseObject");
@@ -244,8 +252,7 @@ void BindTags(py::module_& m) {
           py::return_value_policy::reference,
           "A new tag of the type on the object, after pred (at the head when None).")
       .def(
-          "get_tag",
-          [](BaseObject& o, Int32 type, Int32 nr) { return o.GetTag(type, nr); },
+          "get_tag", [](BaseObject& o, Int32 type, Int32 nr) { return o.GetTag(type, nr); },
           py::arg("type"), py::arg("nr") = 0, py::return_value_policy::reference,
           "The nr-th tag of the type, or None.")
       .def("insert_tag", &InsertTag, py::arg("tag"), py::arg("pred") = nullptr,
@@ -255,14 +262,19 @@ void BindTags(py::module_& m) {
     const char* name;
     Int32 id;
   };
-  static const Named kTypes[] = {
-      {"TAG_POINT", TAG_POINT},         {"TAG_POLYGON", TAG_POLYGON},
-      {"TAG_UVW", TAG_UVW},             {"TAG_NORMAL", TAG_NORMAL},
-      {"TAG_VERTEXMAP", TAG_VERTEXMAP}, {"TAG_POINTSELECTION", TAG_POINTSELECTION},
-      {"TAG_POLYGONSELECTION", TAG_POLYGONSELECTION}, {"TAG_EDGESELECTION", TAG_EDGESELECTION},
-      {"TAG_TEXTURE", TAG_TEXTURE},     {"TAG_DISPLAY", TAG_DISPLAY},
-      {"TAG_PROTECTION", TAG_PROTECTION}, {"TAG_PLUGIN", TAG_PLUGIN},
-      {"TAGINFO_MULTIPLE", TAGINFO_MULTIPLE}};
+  static const Named kTypes[] = {{"TAG_POINT", TAG_POINT},
+                                 {"TAG_POLYGON", TAG_POLYGON},
+                                 {"TAG_UVW", TAG_UVW},
+                                 {"TAG_NORMAL", TAG_NORMAL},
+                                 {"TAG_VERTEXMAP", TAG_VERTEXMAP},
+                                 {"TAG_POINTSELECTION", TAG_POINTSELECTION},
+                                 {"TAG_POLYGONSELECTION", TAG_POLYGONSELECTION},
+                                 {"TAG_EDGESELECTION", TAG_EDGESELECTION},
+                                 {"TAG_TEXTURE", TAG_TEXTURE},
+                                 {"TAG_DISPLAY", TAG_DISPLAY},
+                                 {"TAG_PROTECTION", TAG_PROTECTION},
+                                 {"TAG_PLUGIN", TAG_PLUGIN},
+                                 {"TAGINFO_MULTIPLE", TAGINFO_MULTIPLE}};
   for (const Named& t : kTypes) m.attr(t.name) = t.id;
 }
 

@@ -1,7 +1,9 @@
 """Nodes: hierarchy, the insertion checks, the ownership rule, and lists written and read back
 byte for byte."""
 import gc
+import struct
 
+import numpy as np
 import pytest
 
 import lumora
@@ -190,3 +192,94 @@ def test_mutated_lists_read_or_fail_cleanly(build, read, path):
         with lumora.HyperFile(path.with_suffix(".again"), "w") as hf:
             back.write(hf)
     assert 0 < failures < 400
+
+
+POS_X = lumora.DescID((903, 23, 0), (1000, 19, 0))
+POS_Y = lumora.DescID((903, 23, 0), (1001, 19, 0))
+
+
+def track_on_a_curve_outlives_its_node(path):
+    o = lumora.BaseObject()
+    t = o.make_track(POS_X).curve.make_track(POS_Y)
+    del o
+    gc.collect()
+    assert not t.in_list and t.object is None
+
+
+def selection_ending_at_the_largest_index(path):
+    tag = lumora.BaseTag.alloc(lumora.TAG_POINTSELECTION)
+    for i in (2**31 - 1, 2**31 - 2, 3):
+        tag.select(i)
+    assert list(tag.selected) == [3, 2**31 - 2, 2**31 - 1]
+
+
+def memory_from_strided_views(path):
+    a = np.arange(16, dtype=np.uint8)
+    with lumora.HyperFile(path, "w") as hf:
+        hf.write_memory(a[::-1])
+        hf.write_memory(a[::3])
+    with lumora.HyperFile(path, "r") as hf:
+        assert hf.read_memory() == bytes(a[::-1])
+        assert hf.read_memory() == bytes(a[::3])
+
+
+def key_beyond_the_window_leaves_its_curve(path):
+    lst = lumora.RootObject()
+    o = lumora.BaseObject()
+    lst.append(o)
+    curve = o.make_track(POS_X).curve
+    curve.add_key(1).value = 1.0
+    curve.add_key(7).value = 7.0
+    del curve, o
+    lumora.write_objects(path, lst)
+    seven = struct.pack(">Bdd", 22, 7.0, 1.0)
+    data = path.read_bytes()
+    assert data.count(seven) == 1
+    path.write_bytes(data.replace(seven, struct.pack(">Bdd", 22, 20000.0, 1.0)))
+    back = lumora.read_objects(path)
+    curve = back[0].tracks[0].curve
+    assert len(curve) == 1  # the index holds keys within 10000 s only
+    far = curve[0].next
+    assert far.time == lumora.BaseTime(20000)
+    del back, curve
+    gc.collect()
+    far.remove()  # out of the list and of the curve: nothing to refuse
+    far.value = 2.0
+    assert far.value == 2.0 and not far.in_list
+
+
+def reading_into_a_list_python_holds_members_of(path):
+    lst = lumora.RootPluginNode()
+    a = node("a")
+    lst.append(a)
+    with lumora.HyperFile(path, "w") as hf:
+        lst.write(hf)
+    with lumora.HyperFile(path, "r") as hf:
+        hf._read_object(lst)
+    assert a.name == "a" and not a.in_list
+    assert [n.name for n in lst] == ["a"] and lst[0] is not a
+
+
+def track_into_its_own_list(path):
+    o = lumora.BaseObject()
+    t = o.make_track(POS_X)
+    key = t.curve.add_key(1)
+    t.remove()
+    with pytest.raises(ValueError):
+        t.insert_track(t)
+    with pytest.raises(ValueError):
+        key.insert_track(t)
+    o.insert_track(t)
+    assert t.object is o
+
+
+@pytest.mark.parametrize("misuse", [
+    track_on_a_curve_outlives_its_node,
+    selection_ending_at_the_largest_index,
+    memory_from_strided_views,
+    key_beyond_the_window_leaves_its_curve,
+    reading_into_a_list_python_holds_members_of,
+    track_into_its_own_list,
+])
+def test_misuse_that_crashed_is_refused_or_sound(misuse, path):
+    misuse(path)
