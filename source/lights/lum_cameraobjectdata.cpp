@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "foundation/lum_string.h"
+#include "lights/lum_ieslight.h"
 #include "objects/lum_basetag.h"
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
@@ -255,6 +256,14 @@ bool CameraParameters::SetParameter(BaseContainer* bc, Int32 id, const GeData& v
 // ---- CameraObjectData ----
 
 NodeData* CameraObjectData::Alloc(Int32 type) { return NewObj<CameraObjectData>(type); }
+
+NodeData* _LightsAllocObjectData(Int32 type, bool& known) {
+  known = true;
+  if (type == TYPE_CAMERAOBJECT) return CameraObjectData::Alloc(type);
+  if (type == TYPE_LIGHTOBJECT) return LightObjectData::Alloc(type);
+  known = false;
+  return nullptr;
+}
 
 bool CameraObjectData::Init() {
   BaseList2D* node = GetNode();

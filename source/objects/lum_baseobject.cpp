@@ -261,7 +261,7 @@ bool IsPlainDataType(Int32 type) {
 // Object kinds whose data this library keeps as the bytes it read.
 bool IsKeptDataType(Int32 type) {
   switch (type) {
-    case 5102: case 5103: case 5126: case 1011146: case 1011194: case 1011196: case 1019362:
+    case 5126: case 1011146: case 1011194: case 1011196: case 1019362:
     case 1019363: case 1024543: case 1036448: case 1036557: case 1039859: case 1039867:
     case 431000073: case 431000075: case 431000174:
       return true;
@@ -281,6 +281,9 @@ NodeData* BaseObject::AllocObjectData(Int32 type, bool& known) {
     case 5108:
     case TYPE_SPLINEOBJECT_OLD:
       return NewObj<PointObjectData>();
+    case TYPE_LIGHTOBJECT:
+    case TYPE_CAMERAOBJECT:
+      return _LightsAllocObjectData(type, known);
     default:
       break;
   }
