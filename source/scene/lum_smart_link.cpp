@@ -7,6 +7,7 @@
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
 #include "stream/lum_hyperfile.h"
+#include "values/lum_basecontainer.h"
 #include "values/lum_baselink.h"
 #include "values/lum_gedata.h"
 
@@ -513,6 +514,15 @@ bool _GeLinkWrite(const BaseLink* link, HyperFile* hf) {
   if (link != nullptr) return link->Write(hf);
   BaseLink empty;
   return empty.Write(hf);
+}
+
+// ---- the container's link setter ----
+
+bool BaseContainer::SetLink(Int32 id, BaseList2D* node) {
+  GeData value(VALUETYPE_LINK, DEFAULTVALUE);
+  BaseLink* link = value.GetBaseLink();
+  if (link == nullptr || (node != nullptr && !link->XSetLink(node->GetAliasGoal()))) return false;
+  return SetData(id, value) != nullptr;
 }
 
 BaseList2D* _GeLinkResolve(const BaseLink* link) {
