@@ -265,6 +265,32 @@ TEST(CameraObjectData, AnObjectNodeServesTheDerivedParameters) {
   EXPECT_DOUBLE_EQ(2 * std::atan(0.25 * 36 / 50), out.GetFloat());
   ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(kPi / 2)));
   EXPECT_DOUBLE_EQ(9.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+
+  // Render settings correct the view only when they hold both the mode and the aspect and the
+  // factor is finite and positive; otherwise 4600 is the uncorrected view (never pi), and
+  // writing it stores a finite focal length.
+  const struct {
+    bool mode, aspect;
+    double value, factor;
+  } settings[] = {
+      {true, true, 2.0, 0.5},   {true, true, 0.25, 4.0},  {false, true, 2.0, 1.0},
+      {true, false, 2.0, 1.0},  {false, false, 2.0, 1.0}, {true, true, 0.0, 1.0},
+      {true, true, -2.0, 1.0},  {true, true, NAN, 1.0},   {true, true, INFINITY, 1.0},
+  };
+  for (const auto& k : settings) {
+    BaseContainer* rc = render.GetDataInstance();
+    rc->FlushAll();
+    if (k.mode) rc->SetInt32(RDATA_PIXELASPECT_MODE, 0);
+    if (k.aspect) rc->SetFloat(RDATA_PIXELASPECT, k.value);
+    node.GetDataInstance()->SetFloat(CAMERAOBJECT_FOCUS, 36.0);
+    ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), out));
+    EXPECT_DOUBLE_EQ(2 * std::atan(k.factor * 0.5), out.GetFloat()) << k.mode << k.aspect << k.value;
+    ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(0.8)));
+    EXPECT_DOUBLE_EQ(k.factor * 18.0 / std::tan(0.4),
+                     node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS))
+        << k.mode << k.aspect << k.value;
+  }
+  node.SetDocument(nullptr);
 }
 
 TEST(CameraObjectData, TheTargetFlagFollowsTheCamerasTargetTag) {
