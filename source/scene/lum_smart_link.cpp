@@ -448,11 +448,19 @@ TransEntry* GeAliasXTrans::FindOrInsert(GeAliasID id) {
 
 bool GeAliasXTrans::XSetGoalFromID(GeAliasID id, GeAliasGoal* goal) {
   if (goal == nullptr) return true;
-  goal->DetachAll();
-  if (id == 0) return true;
+  if (id == 0) {
+    goal->DetachAll();
+    return true;
+  }
   TransEntry* e = FindOrInsert(id);
   if (e == nullptr) return false;
   GeAliasGoal* now = e->anchor.GetLinkGoal();
+  // Registered under this identity already: the goal holds the entry's anchor and the links
+  // translated so far, and starting it clean would empty them all.
+  if (now == goal) return true;
+  // Under the identity it holds itself (a node copied onto itself), its links are the ones the
+  // identity stands for: they stay.
+  if (id != goal->GetID()) goal->DetachAll();
   if (now == nullptr) {
     _GeDebugBreak(__LINE__, kFile);
     return true;
