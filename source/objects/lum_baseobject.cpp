@@ -222,6 +222,16 @@ BaseObject* BaseObject::Alloc(Int32 type) {
     DeleteObj(obj);
     return nullptr;
   }
+  if (type == TYPE_SPLINEOBJECT || type == TYPE_SPLINEOBJECT_OLD) {
+    // The name a spline read without one gets: a new one starts with it, so that its first
+    // write is the one it writes after being read back.
+    const String name("Spline");
+    obj->SetName(name);
+    if (obj->GetName().GetLength() != name.GetLength()) {
+      DeleteObj(obj);
+      return nullptr;
+    }
+  }
   if (type == TYPE_OBJECT || type == TYPE_POLYGONOBJECTDATA_DISK || type == kTypePlainDisk)
     return obj;
   bool known = false;

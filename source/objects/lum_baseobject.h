@@ -80,7 +80,8 @@ class BaseObject : public BaseList4D {
   // Frees the caches, the tags and the child list.
   ~BaseObject() override;
 
-  // 5100: PolygonObject; 5101 and 5137: SplineObject; 5154 and 440000200: a plain object with
+  // 5100: PolygonObject; 5101 and 5137: SplineObject (named "Spline", the name one read
+  // without a name gets); 5154 and 440000200: a plain object with
   // that disk type and no node data; 1001091 (a polygon object as files store it): a
   // PolygonObject without node data, which its plug-in data chunk brings; any other id: an
   // object of that type with the node data AllocObjectData gives for it (none for unknown ids).
