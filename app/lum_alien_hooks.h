@@ -13,6 +13,7 @@
 #include "objects/lum_baseobject.h"
 #include "objects/lum_splineobject.h"
 #include "scene/lum_nodedata.h"
+#include "shading/lum_baseshader.h"  // VariationShaderData
 
 namespace lumora {
 
@@ -55,7 +56,6 @@ LUM_RAW_NODEDATA(GvExpressionData);
 LUM_RAW_NODEDATA(HNWeightTagData);
 LUM_RAW_NODEDATA(HairLightTagData);
 LUM_RAW_NODEDATA(WeightTagData);
-LUM_RAW_NODEDATA(VariationShaderData);
 
 }  // namespace lumora
 

@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-#include <typeinfo>
 #include <vector>
 
 #include "lum_py.h"
@@ -167,29 +166,11 @@ RootObject* NewObjectList() {
   return list;
 }
 
-// A new object of type with the node data a file's object of that type gets: the
-// application's class for the kinds it knows (a camera's CameraObjectData with its defaults),
-// where BaseObject::Alloc alone gives the library's own, which keeps bytes only.
+// A new object of type, with the node data BaseObject::Alloc gives it (a camera's
+// CameraObjectData with its defaults, a light's LightObjectData).
 BaseObject* NewObject(Int32 type) {
   BaseObject* o = BaseObject::Alloc(type);
   if (o == nullptr) throw std::bad_alloc();
-  bool known = false;
-  NodeData* data = AllocAlienObjectData(o->GetType(), known, o);
-  NodeData* had = o->GetNodeData();
-  if (data != nullptr && (had == nullptr || typeid(*had) != typeid(*data))) {
-    data->SetNode(o);
-    o->SetNodeData(data);
-    if (!data->Init()) {
-      BaseObject::Free(o);
-      throw std::bad_alloc();
-    }
-  } else {
-    _FreeNodeData(data);
-    if (data == nullptr && known) {
-      BaseObject::Free(o);
-      throw std::bad_alloc();
-    }
-  }
   return o;
 }
 

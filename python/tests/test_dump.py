@@ -56,3 +56,39 @@ def test_bad_streams_raise_with_what_was_read(path, tmp_path):
     with pytest.raises(lumora.FileError) as e:
         lumora.dump(tmp_path / "missing.lum")
     assert e.value.code == lumora.FILEERROR_OPEN
+
+
+def objects_scene(path):
+    lst = lumora.RootObject()
+    mesh = lumora.PolygonObject()
+    mesh.name = "mesh"
+    mesh.set_geometry(np.zeros((4, 3)), np.array([[0, 1, 2, 3]], np.int32))
+    lst.append(mesh)
+    mesh.make_tag(lumora.TAG_UVW).uvw = np.linspace(0, 1, 12).reshape(1, 4, 3)
+    mesh.make_track(lumora.DescID((903, 23, 0), (1000, 19, 0)), "Position . X").curve.add_key(1.0)
+    lumora.BaseObject.alloc(5103).insert_under(mesh)
+    for kind in (5102, 5103, 5101):
+        lst.append(lumora.BaseObject.alloc(kind))
+    lumora.write_objects(path, lst)
+
+
+def plugin_nodes(path):
+    lst = lumora.RootPluginNode()
+    for kind in (0, 431000051, 431000054, 431000073, 431000075, 465001514, 999001):
+        for slot in (True, False):
+            n = lumora.PluginNode(kind, slot=slot)
+            n.name = "n"
+            lst.append(n)
+    with lumora.HyperFile(path, "w") as hf:
+        lst.write(hf)
+
+
+@pytest.mark.parametrize("build", [scene_file, objects_scene, plugin_nodes])
+def test_first_writes_are_what_reading_them_writes_back(build, path):
+    build(path)
+    tool = os.environ.get("LUMORA_DUMP_TOOL")
+    if tool is None:
+        pytest.skip("LUMORA_DUMP_TOOL not set")
+    run = subprocess.run([tool, "--check", str(path)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert run.stdout.endswith("1 node lists checked, 0 differ, 0 not checked\n"), run.stdout

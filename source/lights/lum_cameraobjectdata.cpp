@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "foundation/lum_string.h"
+#include "lights/lum_ieslight.h"
 #include "objects/lum_basetag.h"
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
@@ -174,9 +175,16 @@ bool CameraParameters::InitDefaults(BaseContainer* bc) {
 }
 
 Float CameraParameters::RenderFactor(const BaseContainer* renderSettings) {
-  if (renderSettings == nullptr) return 1.0;
+  // Only settings that hold both the mode and the aspect correct the view, and only by a factor
+  // that is finite and positive: without the aspect, 1 / 0 would make the field of view pi and
+  // a focal length written through it infinite.
+  if (renderSettings == nullptr || renderSettings->FindIndex(RDATA_PIXELASPECT_MODE) < 0 ||
+      renderSettings->FindIndex(RDATA_PIXELASPECT) < 0) {
+    return 1.0;
+  }
   if (renderSettings->GetInt32(RDATA_PIXELASPECT_MODE) == RDATA_PIXELASPECT_NONE) return 1.0;
-  return 1.0 / renderSettings->GetFloat(RDATA_PIXELASPECT);
+  const Float k = 1.0 / renderSettings->GetFloat(RDATA_PIXELASPECT);
+  return std::isfinite(k) && k > 0.0 ? k : 1.0;
 }
 
 bool CameraParameters::GetParameter(BaseContainer* bc, Int32 id, const CameraEnvironment& env,
@@ -255,6 +263,14 @@ bool CameraParameters::SetParameter(BaseContainer* bc, Int32 id, const GeData& v
 // ---- CameraObjectData ----
 
 NodeData* CameraObjectData::Alloc(Int32 type) { return NewObj<CameraObjectData>(type); }
+
+NodeData* _LightsAllocObjectData(Int32 type, bool& known) {
+  known = true;
+  if (type == TYPE_CAMERAOBJECT) return CameraObjectData::Alloc(type);
+  if (type == TYPE_LIGHTOBJECT) return LightObjectData::Alloc(type);
+  known = false;
+  return nullptr;
+}
 
 bool CameraObjectData::Init() {
   BaseList2D* node = GetNode();

@@ -69,7 +69,8 @@ class CameraParameters {
   // Writes the defaults, in their order, into bc. False when out of memory.
   static bool InitDefaults(BaseContainer* bc);
   // The factor of CameraEnvironment::renderFactor from the active render settings' container
-  // (null: none).
+  // (null: none): 1 / aspect when the container holds both the mode (not 1150) and the aspect
+  // and that factor is finite and positive, else 1.
   static Float RenderFactor(const BaseContainer* renderSettings);
 
   // Reads derived parameter id into *out. False in *handled for an id that is not derived

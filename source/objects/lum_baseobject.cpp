@@ -222,6 +222,16 @@ BaseObject* BaseObject::Alloc(Int32 type) {
     DeleteObj(obj);
     return nullptr;
   }
+  if (type == TYPE_SPLINEOBJECT || type == TYPE_SPLINEOBJECT_OLD) {
+    // The name a spline read without one gets: a new one starts with it, so that its first
+    // write is the one it writes after being read back.
+    const String name("Spline");
+    obj->SetName(name);
+    if (obj->GetName().GetLength() != name.GetLength()) {
+      DeleteObj(obj);
+      return nullptr;
+    }
+  }
   if (type == TYPE_OBJECT || type == TYPE_POLYGONOBJECTDATA_DISK || type == kTypePlainDisk)
     return obj;
   bool known = false;
@@ -261,7 +271,7 @@ bool IsPlainDataType(Int32 type) {
 // Object kinds whose data this library keeps as the bytes it read.
 bool IsKeptDataType(Int32 type) {
   switch (type) {
-    case 5102: case 5103: case 5126: case 1011146: case 1011194: case 1011196: case 1019362:
+    case 5126: case 1011146: case 1011194: case 1011196: case 1019362:
     case 1019363: case 1024543: case 1036448: case 1036557: case 1039859: case 1039867:
     case 431000073: case 431000075: case 431000174:
       return true;
@@ -281,6 +291,9 @@ NodeData* BaseObject::AllocObjectData(Int32 type, bool& known) {
     case 5108:
     case TYPE_SPLINEOBJECT_OLD:
       return NewObj<PointObjectData>();
+    case TYPE_LIGHTOBJECT:
+    case TYPE_CAMERAOBJECT:
+      return _LightsAllocObjectData(type, known);
     default:
       break;
   }

@@ -80,14 +80,18 @@ class BaseObject : public BaseList4D {
   // Frees the caches, the tags and the child list.
   ~BaseObject() override;
 
-  // 5100: PolygonObject; 5101 and 5137: SplineObject; 5154 and 440000200: a plain object with
+  // 5100: PolygonObject; 5101 and 5137: SplineObject (named "Spline", the name one read
+  // without a name gets); 5154 and 440000200: a plain object with
   // that disk type and no node data; 1001091 (a polygon object as files store it): a
   // PolygonObject without node data, which its plug-in data chunk brings; any other id: an
   // object of that type with the node data AllocObjectData gives for it (none for unknown ids).
   // Null when out of memory or when the data's initialisation fails.
   static BaseObject* Alloc(Int32 type);
   static void Free(BaseObject*& object);
-  // New node data for the built-in object kinds; known false and null for other ids.
+  // New node data for the built-in object kinds, the same with or without the application's
+  // hooks: lights (5102) and cameras (5103) get the lights family's LightObjectData and
+  // CameraObjectData, point-based kinds their point data, the other kinds of the table a data
+  // that keeps its chunk's bytes. known false and null for other ids.
   static NodeData* AllocObjectData(Int32 type, bool& known);
 
   // ---- node ----
@@ -265,6 +269,13 @@ class RootObject : public RootList2D {
   BaseObject* GetFirst() const { return static_cast<BaseObject*>(RootList2D::GetFirst()); }
   BaseObject* GetLast() const { return static_cast<BaseObject*>(RootList2D::GetLast()); }
 };
+
+// The node data of light objects (5102, LightObjectData) and camera objects (5103,
+// CameraObjectData), defined by the lights family. AllocObjectData calls it by name, so that the
+// linker brings the lights family into every program that allocates objects: no registration at
+// start-up that an unused object file could lose. A new, unattached data for type; null with
+// known true when out of memory, null with known false for any other type.
+NodeData* _LightsAllocObjectData(Int32 type, bool& known);
 
 }  // namespace lumora
 

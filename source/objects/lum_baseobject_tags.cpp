@@ -44,6 +44,11 @@ void BaseObject::CalculateCrc(Crc32& crc) const {
 
 namespace lumora {
 
+BaseObject* BaseContainer::GetObjectLink(Int32 id) const {
+  // A class check: a named node of type 5155 answers IsInstanceOf(5155) without being an object.
+  return dynamic_cast<BaseObject*>(GetLink(id));
+}
+
 BaseTag* NodeData::GetTag(Int32 type) const {
   BaseList2D* node = GetNode();
   if (node == nullptr || !node->IsNodeClass(NODECLASS_OBJECT)) return nullptr;

@@ -141,6 +141,16 @@ BaseTag* BaseTag::Alloc(Int32 type) {
       return nullptr;
     }
   }
+  // The name a UVW tag read without one gets: a new one starts with it, so that its first
+  // write is the one it writes after being read back.
+  if (type == TAG_UVW) {
+    const String name("UVW", STRINGENCODING_UTF8);
+    tag->SetName(name);
+    if (tag->GetName().GetLength() != name.GetLength()) {
+      Free(tag);
+      return nullptr;
+    }
+  }
   if (HasOwnData(type) && !AttachData(tag, type, tag)) Free(tag);
   return tag;
 }

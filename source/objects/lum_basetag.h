@@ -60,8 +60,8 @@ class BaseTag : public BaseList2D {
 
   // A new tag of the kind type stands for (the table in doc/scene-format.md): the variable
   // tags, the selection tags, the display, texture and compositing tags, plain tags, and
-  // plug-in tags for every other id (four of them with their node data attached). Null when out
-  // of memory.
+  // plug-in tags for every other id (four of them with their node data attached). A UVW tag is
+  // named "UVW", the name one read without a name gets. Null when out of memory.
   static BaseTag* Alloc(Int32 type);
   // Destroys the tag (null is fine) and clears the pointer.
   static void Free(BaseTag*& tag);

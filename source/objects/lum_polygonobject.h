@@ -108,6 +108,11 @@ class PolygonObject : public PointObject {
 
   // The node data's _ResizeObject (the two-count form passes ngons -1); false without polygon
   // node data.
+  //
+  // Mind the n-gons: the two-count form frees the object's n-gon records whenever it gets past
+  // the polygons, also when only the points are resized (ResizeObject(n, -1)) or only the
+  // polygons (ResizeObject(-1, m) with m > 0). To resize an object with n-gons and keep them,
+  // pass any count above 0 as the third argument (records that exist are left as they are).
   bool ResizeObject(Int32 points, Int32 polygons) { return ResizeObject(points, polygons, -1); }
   bool ResizeObject(Int32 points, Int32 polygons, Int32 ngons);
 };

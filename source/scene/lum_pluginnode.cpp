@@ -57,6 +57,15 @@ void* CopyBytes(const void* bytes, Int64 size, bool* ok) {
   return copy;
 }
 
+// Whether every entry id of b is one of a's.
+bool HoldsAllIds(const BaseContainer& a, const BaseContainer& b) {
+  BrowseContainer browse(&b);
+  Int32 id = 0;
+  while (browse.GetNext(&id, nullptr))
+    if (a.FindIndex(id) < 0) return false;
+  return true;
+}
+
 }  // namespace
 
 bool GeRegisterPluginData(Int32 type, PluginDataAllocator alloc) {
@@ -204,6 +213,12 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
   bool known = false;
   PluginSlot* slot = nullptr;
   if (index == _count - 1) {
+    // A chunk with nothing after its header is what a node without data writes (a node without
+    // slots, a slot whose chunk was skipped): it gets data only from a class that reads nothing
+    // and whose defaults the file's container already holds, so that the node writes back what
+    // it read. Any other class would read contents that are not there, or add entries.
+    const bool empty = hf->NextIsChunkEnd();
+    slot = &_slots[index];
     if (index == 0) {
       // The slot's defaults go under the values the file already gave the container.
       BaseContainer saved;
@@ -211,11 +226,20 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
         return Fail(hf, FILEERROR_OUTOFMEMORY);
       GetDataInstanceRef().FlushAll();
       ValidateNth(0, type, known);
+      if (empty && slot->data != nullptr &&
+          (!slot->data->ReadsToChunkEnd() || !HoldsAllIds(saved, GetDataInstanceRef()))) {
+        _FreeNodeData(slot->data);
+        known = false;
+        GetDataInstanceRef().FlushAll();
+      }
       if (!GetDataInstanceRef().MergeContainer(saved)) return Fail(hf, FILEERROR_OUTOFMEMORY);
     } else {
       ValidateNth(index, type, known);
+      if (empty && slot->data != nullptr && !slot->data->ReadsToChunkEnd()) {
+        _FreeNodeData(slot->data);
+        known = false;
+      }
     }
-    slot = &_slots[index];
   } else {
     // An index that names no slot: the chunk is kept raw on the new last slot.
     slot = &_slots[_count - 1];
@@ -275,8 +299,9 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
           !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
         return false;
       }
-    } else if (s.type != 0) {
-      // A slot whose chunk an older file's reader skipped: an empty chunk keeps its type.
+    } else {
+      // A slot without data or kept bytes (a type without a class, made in a program, or whose
+      // chunk an older file's reader skipped): an empty chunk keeps its type and its place.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
           !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
           !hf->WriteChunkEnd()) {

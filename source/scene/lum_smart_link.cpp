@@ -7,6 +7,7 @@
 #include "scene/lum_basedocument.h"
 #include "scene/lum_baselist2d.h"
 #include "stream/lum_hyperfile.h"
+#include "values/lum_basecontainer.h"
 #include "values/lum_baselink.h"
 #include "values/lum_gedata.h"
 
@@ -447,11 +448,19 @@ TransEntry* GeAliasXTrans::FindOrInsert(GeAliasID id) {
 
 bool GeAliasXTrans::XSetGoalFromID(GeAliasID id, GeAliasGoal* goal) {
   if (goal == nullptr) return true;
-  goal->DetachAll();
-  if (id == 0) return true;
+  if (id == 0) {
+    goal->DetachAll();
+    return true;
+  }
   TransEntry* e = FindOrInsert(id);
   if (e == nullptr) return false;
   GeAliasGoal* now = e->anchor.GetLinkGoal();
+  // Registered under this identity already: the goal holds the entry's anchor and the links
+  // translated so far, and starting it clean would empty them all.
+  if (now == goal) return true;
+  // Under the identity it holds itself (a node copied onto itself), its links are the ones the
+  // identity stands for: they stay.
+  if (id != goal->GetID()) goal->DetachAll();
   if (now == nullptr) {
     _GeDebugBreak(__LINE__, kFile);
     return true;
@@ -513,6 +522,15 @@ bool _GeLinkWrite(const BaseLink* link, HyperFile* hf) {
   if (link != nullptr) return link->Write(hf);
   BaseLink empty;
   return empty.Write(hf);
+}
+
+// ---- the container's link setter ----
+
+bool BaseContainer::SetLink(Int32 id, BaseList2D* node) {
+  GeData value(VALUETYPE_LINK, DEFAULTVALUE);
+  BaseLink* link = value.GetBaseLink();
+  if (link == nullptr || (node != nullptr && !link->XSetLink(node->GetAliasGoal()))) return false;
+  return SetData(id, value) != nullptr;
 }
 
 BaseList2D* _GeLinkResolve(const BaseLink* link) {

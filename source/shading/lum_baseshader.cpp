@@ -126,20 +126,17 @@ BaseShader* BaseShader::Alloc(Int32 type) {
     return nullptr;
   }
   if (type == TYPE_VARIATIONSHADER) {
-    bool known = true;
-    NodeData* data = AllocShaderData(type, known, shader);
-    if (data == nullptr && known) {
+    NodeData* data = NewObj<VariationShaderData>(type);
+    if (data == nullptr) {
       DeleteObj(shader);
       return nullptr;
     }
-    if (data != nullptr) {
-      shader->SetPluginType(type);
-      data->SetNode(shader);
-      shader->SetNodeData(data);
-      if (!data->Init()) {
-        DeleteObj(shader);
-        return nullptr;
-      }
+    shader->SetPluginType(type);
+    data->SetNode(shader);
+    shader->SetNodeData(data);
+    if (!data->Init()) {
+      DeleteObj(shader);
+      return nullptr;
     }
   }
   return shader;

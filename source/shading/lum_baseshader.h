@@ -18,6 +18,7 @@
 
 #include "lum_array.h"
 #include "scene/lum_baselist4d.h"
+#include "scene/lum_nodedata.h"
 
 namespace lumora {
 
@@ -34,6 +35,10 @@ constexpr Int32 TYPE_SHADER_LEVEL6 = 1012166;
 constexpr Int32 SHADER_ENTRY_A = 1001068;
 constexpr Int32 SHADER_ENTRY_B = 1001069;
 
+// The node data of variation shaders: no behaviour of its own; the bytes of its chunk are kept
+// as the file has them.
+LUM_RAW_NODEDATA(VariationShaderData);
+
 class BaseShader : public BaseList4D {
  public:
   // A shader with the id; no children list yet (Alloc makes it).
@@ -41,8 +46,8 @@ class BaseShader : public BaseList4D {
   ~BaseShader() override;
 
   // A new shader of the type with its children list and the two entries; a variation shader
-  // also gets its node data (from AllocAlienShaderData, attached and initialised). Null when
-  // out of memory.
+  // also gets its VariationShaderData (attached and initialised), with or without the
+  // application's hooks. Null when out of memory.
   static BaseShader* Alloc(Int32 type);
   // Destroys and frees shader (null is fine) and clears the pointer.
   static void Free(BaseShader*& shader);

@@ -722,6 +722,18 @@ bool HyperFile::ReadValueHeader(HYPERFILEVALUE* kind) {
   return true;
 }
 
+bool HyperFile::NextIsChunkEnd() {
+  if (_error != FILEERROR_NONE || _mode != FILEOPEN_READ) return false;
+  Int64 have = 0;
+  const UChar* at = _file.PeekBuffered(&have);
+  if (at != nullptr && have >= 1) return at[0] == HYPERFILEVALUE_CHUNKEND;
+  const Int64 position = GetPosition();
+  UChar b = 0;
+  const bool got = _file.ReadBytes(&b, 1, true) == 1;
+  if (!_file.Seek(position, FILESEEK_START)) return Fail(FILEERROR_SEEK, __LINE__);
+  return got && b == HYPERFILEVALUE_CHUNKEND;
+}
+
 bool HyperFile::CheckIt(HYPERFILEVALUE kind) {
   if (_error != FILEERROR_NONE) return false;
   UChar b;

@@ -172,6 +172,9 @@ class HyperFile {
   bool SkipToEndChunk();
   // Reads one kind byte, whatever it is.
   bool ReadValueHeader(HYPERFILEVALUE* kind);
+  // True when the next value is a chunk end. Nothing is read (only a seek back that fails
+  // records FILEERROR_SEEK); a stream in error, not open for reading or at its end gives false.
+  bool NextIsChunkEnd();
   // Reads one kind byte and fails with FILEERROR_WRONG_VALUE when it is not kind (the byte is
   // consumed either way).
   bool CheckIt(HYPERFILEVALUE kind);

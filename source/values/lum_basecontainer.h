@@ -32,6 +32,7 @@ namespace lumora {
 class AliasTrans;
 class BaseContainer;
 class BaseList2D;
+class BaseObject;
 class DescID;
 class HyperFile;
 
@@ -181,6 +182,9 @@ class BaseContainer : public GeContainer {
   const BaseContainer* GetContainerInstance(Int32 id) const;
   // The node the stored link resolves to; null when missing, not a link or unresolved.
   BaseList2D* GetLink(Int32 id) const;
+  // GetLink when the node is an object (an instance of 5155), else null. Defined by the objects
+  // family.
+  BaseObject* GetObjectLink(Int32 id) const;
   // GeData::GetCustomDataType(type) of the entry; null when missing.
   CustomDataType* GetCustomDataType(Int32 id, Int32 type) const;
 
@@ -195,6 +199,9 @@ class BaseContainer : public GeContainer {
   bool SetFilename(Int32 id, const Filename& value);
   // Stores a clone of value.
   bool SetContainer(Int32 id, const BaseContainer& value);
+  // Stores a link set to node (an empty link for null). Defined by the node tree, where links
+  // resolve.
+  bool SetLink(Int32 id, BaseList2D* node);
 
   // ---- path access ----
   //

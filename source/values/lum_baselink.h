@@ -225,8 +225,9 @@ class GeAliasXTrans {
   GeAliasXTrans(const GeAliasXTrans&) = delete;
   GeAliasXTrans& operator=(const GeAliasXTrans&) = delete;
 
-  // goal now stands for id: links waiting for id (and later ones) point at goal. False when
-  // out of memory.
+  // goal now stands for id: links waiting for id (and later ones) point at goal. The goal's
+  // own links are detached first (it starts clean), except when id is its own identity; a goal
+  // registered under id already changes nothing. False when out of memory.
   bool XSetGoalFromID(GeAliasID id, GeAliasGoal* goal);
   // link points at whatever stands for id (a placeholder until the goal is registered); source
   // is the goal the link pointed at before, for Zap(true). id 0 leaves the link empty. False

@@ -1,4 +1,6 @@
-// A program with memory functions of its own: it counts the blocks the library holds.
+// A program with memory functions and allocation hooks of its own (hooks that know no kind): it
+// counts the blocks the library holds, and makes a camera and a variation shader, which get
+// their node data from the library itself.
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,10 +37,35 @@ void MemFree(void*& block) {
 
 }  // namespace lumora
 
+// The allocation hooks: no kind has a class here, and lists of objects are plain ones.
+lumora::NodeData* AllocAlienObjectData(int, bool& known, lumora::BaseList2D*) {
+  known = false;
+  return nullptr;
+}
+lumora::NodeData* AllocAlienTagData(int, bool& known, lumora::BaseList2D*) {
+  known = false;
+  return nullptr;
+}
+lumora::NodeData* AllocAlienShaderData(int, bool& known, lumora::BaseList2D*) {
+  known = false;
+  return nullptr;
+}
+lumora::RootObject* AllocAlienRootObject() { return lumora::NewObj<lumora::RootObject>(); }
+
 int main() {
   {
     lumora::String text("counted");
     std::printf("while a string lives: %s\n", live > 0 ? "blocks held" : "none held");
+  }
+  {
+    lumora::BaseObject* camera = lumora::BaseObject::Alloc(lumora::TYPE_CAMERAOBJECT);
+    lumora::BaseShader* variation = lumora::BaseShader::Alloc(lumora::TYPE_VARIATIONSHADER);
+    std::printf("a camera made here: %d entries; a variation shader: %s\n",
+                camera != nullptr ? int(camera->GetDataInstance()->GetCount()) : -1,
+                variation != nullptr && variation->GetNodeData() != nullptr ? "with its data"
+                                                                             : "without data");
+    lumora::BaseObject::Free(camera);
+    lumora::BaseShader::Free(variation);
   }
   std::printf("after: %ld blocks held\n", live);
   return live == 0 ? 0 : 1;

@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
+#include "stream_support.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -263,6 +265,32 @@ TEST(CameraObjectData, AnObjectNodeServesTheDerivedParameters) {
   EXPECT_DOUBLE_EQ(2 * std::atan(0.25 * 36 / 50), out.GetFloat());
   ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(kPi / 2)));
   EXPECT_DOUBLE_EQ(9.0, node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS));
+
+  // Render settings correct the view only when they hold both the mode and the aspect and the
+  // factor is finite and positive; otherwise 4600 is the uncorrected view (never pi), and
+  // writing it stores a finite focal length.
+  const struct {
+    bool mode, aspect;
+    double value, factor;
+  } settings[] = {
+      {true, true, 2.0, 0.5},   {true, true, 0.25, 4.0},  {false, true, 2.0, 1.0},
+      {true, false, 2.0, 1.0},  {false, false, 2.0, 1.0}, {true, true, 0.0, 1.0},
+      {true, true, -2.0, 1.0},  {true, true, NAN, 1.0},   {true, true, INFINITY, 1.0},
+  };
+  for (const auto& k : settings) {
+    BaseContainer* rc = render.GetDataInstance();
+    rc->FlushAll();
+    if (k.mode) rc->SetInt32(RDATA_PIXELASPECT_MODE, 0);
+    if (k.aspect) rc->SetFloat(RDATA_PIXELASPECT, k.value);
+    node.GetDataInstance()->SetFloat(CAMERAOBJECT_FOCUS, 36.0);
+    ASSERT_TRUE(node.GetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), out));
+    EXPECT_DOUBLE_EQ(2 * std::atan(k.factor * 0.5), out.GetFloat()) << k.mode << k.aspect << k.value;
+    ASSERT_TRUE(node.SetDParameter(DescID(CAMERAOBJECT_FOV_RENDER), GeData(0.8)));
+    EXPECT_DOUBLE_EQ(k.factor * 18.0 / std::tan(0.4),
+                     node.GetDataInstance()->GetFloat(CAMERAOBJECT_FOCUS))
+        << k.mode << k.aspect << k.value;
+  }
+  node.SetDocument(nullptr);
 }
 
 TEST(CameraObjectData, TheTargetFlagFollowsTheCamerasTargetTag) {
@@ -335,6 +363,47 @@ TEST(CameraObjectData, ANodeThatIsNoObjectGetsNoDerivedParameters) {
   // Without a node there is nothing to initialise.
   CameraObjectData loose;
   EXPECT_FALSE(loose.Init());
+}
+
+// A camera, a light and a variation shader made with Alloc have what the same nodes read from a
+// file have: the node data's class, the type, and every container entry in order (a camera's 99
+// defaults among them), with or without the application's hooks.
+TEST(AllocatedNodes, HaveWhatTheSameNodesReadFromAFileHave) {
+  const struct {
+    Int32 type;
+    bool shader;
+  } cases[] = {{TYPE_CAMERAOBJECT, false}, {TYPE_LIGHTOBJECT, false}, {1033825, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    RootList2D* list = c.shader ? static_cast<RootList2D*>(RootShader::Alloc())
+                                : static_cast<RootList2D*>(AllocAlienRootObject());
+    RootList2D* back = c.shader ? static_cast<RootList2D*>(RootShader::Alloc())
+                                : static_cast<RootList2D*>(AllocAlienRootObject());
+    BaseList2D* made = c.shader ? static_cast<BaseList2D*>(BaseShader::Alloc(c.type))
+                                : static_cast<BaseList2D*>(BaseObject::Alloc(c.type));
+    ASSERT_NE(nullptr, made);
+    ASSERT_NE(nullptr, made->GetNodeData());
+    if (c.type == TYPE_CAMERAOBJECT) {
+      EXPECT_EQ(CameraParameters::kDefaultCount, made->GetDataInstance()->GetCount());
+    }
+    list->InsertLast(made);
+    const BaseContainer before = *made->GetDataInstance();
+    lumtest::MemWriter w;
+    ASSERT_TRUE(list->WriteObject(&w.hf, 1));
+    lumtest::MemReader r(w.Finish());
+    ASSERT_TRUE(back->ReadObject(&r.hf, true));
+    BaseList2D* read = static_cast<BaseList2D*>(back->GetFirst());
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(made->GetType(), read->GetType());
+    ASSERT_NE(nullptr, read->GetNodeData());
+    const NodeData& a = *made->GetNodeData();
+    const NodeData& b = *read->GetNodeData();
+    EXPECT_EQ(typeid(a), typeid(b));
+    EXPECT_TRUE(IdenticalContainer(before, *read->GetDataInstance()));
+    EXPECT_EQ(before.GetCount(), read->GetDataInstance()->GetCount());
+    DeleteObj(list);
+    DeleteObj(back);
+  }
 }
 
 }  // namespace

@@ -174,6 +174,31 @@ TEST(Links, CopiesRepointLinksInsideTheSetAndResolveOrEmptyTheRest) {
   ASSERT_EQ(n, copies.size());
   for (size_t i = 0; i < n; ++i)
     ASSERT_EQ(copies[(i + 1) % n], copies[i]->GetNodeLink().GetLink()) << i;
+
+  // A goal registered again under the identity it stands for (its own, as a node copied onto
+  // itself registers it, or one it was registered under already) keeps the links translated to
+  // it before, and takes those after; only a foreign identity starts it clean.
+  for (bool own : {true, false}) {
+    RootPluginNode holder;
+    PluginNode* g = Node();
+    holder.InsertLast(g);
+    BaseLink before;
+    before.SetLink(g);
+    AliasTrans trans;
+    ASSERT_TRUE(trans.Init());
+    GeAliasXTrans* x = trans.GetTrans();
+    const GeAliasID id = own ? g->GetAliasGoal().GetID() : GeAliasID(0x1234);
+    ASSERT_TRUE(x->XSetGoalFromID(id, &g->GetAliasGoal()));
+    BaseLink mid;
+    ASSERT_TRUE(x->SetAliasFromID(id, &mid, nullptr));
+    ASSERT_TRUE(x->XSetGoalFromID(id, &g->GetAliasGoal()));
+    BaseLink after;
+    ASSERT_TRUE(x->SetAliasFromID(id, &after, nullptr));
+    trans.Zap(true);
+    EXPECT_EQ(own ? g : nullptr, before.GetLink()) << own;
+    EXPECT_EQ(g, mid.GetLink()) << own;
+    EXPECT_EQ(g, after.GetLink()) << own;
+  }
 }
 
 TEST(Links, FileRecordsOfEverySize) {

@@ -183,6 +183,7 @@ TEST(BaseContainer, MissingEntriesGiveDefaultsAndWrongKindsFallBackWithAlert) {
   EXPECT_TRUE(bc.GetTime(9) == BaseTime());
   EXPECT_EQ(nullptr, bc.GetContainerInstance(9));
   EXPECT_EQ(nullptr, bc.GetLink(9));
+  EXPECT_EQ(nullptr, bc.GetObjectLink(9));
   EXPECT_EQ(nullptr, bc.GetCustomDataType(9, CUSTOMDATATYPE_DESCID));
   EXPECT_EQ(VALUETYPE_NIL, bc.GetData(9)->GetType());
   EXPECT_EQ(0, lumtest::AlertCount());
@@ -278,6 +279,27 @@ TEST(BaseContainer, TypedSettersStoreTheirKinds) {
   bc.SetData(5, desc);
   EXPECT_NE(nullptr, bc.GetCustomDataType(5, CUSTOMDATATYPE_DESCID));
   EXPECT_EQ(nullptr, bc.GetCustomDataType(5, CUSTOMDATATYPE_DATETIME));
+
+  // Links: GetObjectLink answers only for objects (a named node of the object type is none),
+  // null stores an empty link, and a link set over another value replaces it.
+  BaseObject* object = BaseObject::Alloc(5154);
+  ASSERT_NE(nullptr, object);
+  BaseList2D named(5155);
+  struct {
+    Int32 id;
+    BaseList2D* node;
+    BaseObject* asObject;
+  } links[] = {{6, object, object}, {7, &named, nullptr}, {8, nullptr, nullptr}, {3, object, object}};
+  for (const auto& k : links) {
+    ASSERT_TRUE(bc.SetLink(k.id, k.node)) << k.id;
+    EXPECT_EQ(VALUETYPE_LINK, bc.GetData(k.id)->GetType()) << k.id;
+    EXPECT_EQ(k.node, bc.GetLink(k.id)) << k.id;
+    EXPECT_EQ(k.asObject, bc.GetObjectLink(k.id)) << k.id;
+  }
+  EXPECT_EQ(nullptr, bc.GetObjectLink(1));  // a time is no link
+  BaseObject::Free(object);
+  EXPECT_EQ(nullptr, bc.GetLink(6));
+  EXPECT_EQ(nullptr, bc.GetObjectLink(3));
 }
 
 // ---- copies, merging, identity ----
