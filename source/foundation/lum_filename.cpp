@@ -34,11 +34,17 @@ Filename& Filename::operator=(const Filename& src) {
 Filename::~Filename() { _memory = nullptr; }
 
 void Filename::SetString(const String& path) {
+  // One '/' then the blanks, repeated until neither goes, so that storing a stored path again
+  // changes nothing ("x/ " gives "x", not "x/").
   _path = path;
-  Int32 n = _path.GetLength();
-  if (n >= 2 && _path.GetUnit(n - 1) == '/') _path.Delete(--n, 1);
+  const Int32 n = _path.GetLength();
   Int32 end = n;
-  while (end > 0 && _path.GetUnit(end - 1) == ' ') --end;
+  for (;;) {
+    const Int32 before = end;
+    if (end >= 2 && _path.GetUnit(end - 1) == '/') --end;
+    while (end > 0 && _path.GetUnit(end - 1) == ' ') --end;
+    if (end == before) break;
+  }
   if (end < n) _path.Delete(end, n - end);
 }
 
