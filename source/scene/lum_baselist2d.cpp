@@ -358,7 +358,7 @@ bool BaseList2D::WriteAttachedList(HyperFile* hf, ATTACHEDLIST which) {
   const RawList& raw = _rawLists[which];
   if (!raw.present) return true;
   return hf->WriteChunkStart(kListChunk[which], raw.level) &&
-         hf->WriteUnknownChunk(raw.bytes, raw.size, true) && hf->WriteChunkEnd();
+         hf->WriteKeptChunk(raw.bytes, raw.size, true, raw.layout) && hf->WriteChunkEnd();
 }
 
 bool BaseList2D::Write(HyperFile* hf) {
@@ -521,6 +521,7 @@ bool BaseList2D::ReadAttachedList(HyperFile* hf, ATTACHEDLIST which, Int32 level
   raw = RawList();
   if (!hf->ReadUnknownChunk(&raw.bytes, &raw.size, true)) return false;
   raw.level = level;
+  raw.layout = hf->GetRawLayout();
   raw.present = true;
   return true;
 }

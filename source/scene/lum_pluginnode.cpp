@@ -230,6 +230,7 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
   if (hf->Before12()) return hf->SkipToEndChunk();
   if (!hf->ReadUnknownChunk(&slot->raw, &slot->rawSize, false)) return false;
   slot->rawLevel = level;
+  slot->rawLayout = hf->GetRawLayout();
   return true;
 }
 
@@ -272,7 +273,7 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
       // The kept bytes end with the chunk's end byte.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
           !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
-          !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
+          !hf->WriteKeptChunk(s.raw, s.rawSize, false, s.rawLayout)) {
         return false;
       }
     } else if (s.type != 0) {
@@ -311,7 +312,7 @@ bool PluginNode::_WritePluginDataChunkAlways(HyperFile* hf) {
   static const String empty;
   return hf->WriteChunkStart(CHUNK_PLUGINDATA, _rawLevel) && hf->WriteInt32(_pluginType) &&
          hf->WriteInt32(0) && hf->WriteString(empty) &&
-         hf->WriteUnknownChunk(_rawData, _rawSize, false);
+         hf->WriteKeptChunk(_rawData, _rawSize, false, _rawLayout);
 }
 
 bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans) {
@@ -319,7 +320,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
   bool ok = true;
   void* raw = CopyBytes(_rawData, _rawSize, &ok);
   if (!ok) return false;
-  dest->SetRawData(raw, _rawSize, _rawLevel);
+  dest->SetRawData(raw, _rawSize, _rawLevel, _rawLayout);
   dest->_pluginType = _pluginType;
   if (_count == 0) return true;
   dest->_slots = static_cast<PluginSlot*>(MemAlloc(Int64(_count) * Int64(sizeof(PluginSlot))));
@@ -345,6 +346,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
       if (!ok) return false;
       d.rawSize = s.rawSize;
       d.rawLevel = s.rawLevel;
+      d.rawLayout = s.rawLayout;
     }
     d.strayIndex = s.strayIndex;
   }

@@ -177,7 +177,8 @@ bool BaseShader::WritePluginData(HyperFile* hf) {
       !hf->WriteInt32(0) || !hf->WriteString(GetName())) {
     return false;
   }
-  if (GetRawData() != nullptr) return hf->WriteUnknownChunk(GetRawData(), GetRawSize(), false);
+  if (GetRawData() != nullptr)
+    return hf->WriteKeptChunk(GetRawData(), GetRawSize(), false, GetRawLayout());
   if (data != nullptr && !data->Write(hf)) return false;
   return hf->WriteChunkEnd();
 }
@@ -233,7 +234,7 @@ bool BaseShader::CopyPluginData(BaseShader* dest) {
       if (bytes == nullptr) return false;
       std::memcpy(bytes, GetRawData(), size_t(GetRawSize()));
     }
-    dest->SetRawData(bytes, GetRawSize(), GetRawLevel());
+    dest->SetRawData(bytes, GetRawSize(), GetRawLevel(), GetRawLayout());
   }
   NodeData* data = GetNodeData();
   if (data == nullptr) {

@@ -886,6 +886,38 @@ bool HyperFile::WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd
   return _error == FILEERROR_NONE;
 }
 
+namespace {
+
+// Every version at which the reading of kept bytes may change: node names, colon paths, the
+// older node, tag and selection layouts, the array header, and the 32-bit float kind with the
+// skipping of the older arrays. (Gradients and splines change too, but their values are always
+// read by their classes, never kept raw.)
+constexpr Int32 kLayoutVersions[] = {7500, 10002, 11600, 11904, 11925};
+constexpr Int32 kLayoutFloat32 = 0x100;
+constexpr Int32 kLayoutIntel = 0x200;
+
+}  // namespace
+
+Int32 HyperFile::GetRawLayout() const {
+  Int32 layout = 0;
+  for (Int32 v : kLayoutVersions) {
+    if (_version < v) ++layout;
+  }
+  if (_float32) layout |= kLayoutFloat32;
+  if (GetByteOrder() == BYTEORDER_INTEL) layout |= kLayoutIntel;
+  return layout;
+}
+
+bool HyperFile::WriteKeptChunk(const void* bytes, Int64 size, bool withoutEnd, Int32 layout) {
+  if (_error != FILEERROR_NONE) return false;
+  if (bytes != nullptr && size > 0 && layout != GetRawLayout()) {
+    _GeDebugBreak(__LINE__, kFile);
+    ++_droppedRaw;
+    bytes = nullptr;
+  }
+  return WriteUnknownChunk(bytes, size, withoutEnd);
+}
+
 // ---- writers ----
 
 inline bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
