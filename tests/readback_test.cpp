@@ -118,3 +118,26 @@ TEST(ReadBack, RawBytesReachOnlyAStreamThatReadsThemAlike) {
     EXPECT_TRUE(ReadsWhole(row.tags, current, kDefault));
   }
 }
+
+TEST(ReadBack, StreamsWrittenAtAnOlderVersionReadBackAtIt) {
+  const Int32 ints[2] = {7, -8};
+  for (Int32 version : {11000, 11903, 11904, 11924, 11925, HYPERFILE_CURRENT_VERSION}) {
+    SCOPED_TRACE(version);
+    lumtest::MemWriter w;
+    w.hf.SetFileVersion(version);
+    ASSERT_TRUE(w.hf.WriteArray(ints, HYPERFILEARRAY_INT32, 4, 2));
+    ASSERT_TRUE(w.hf.WriteFloat32(1.5f));
+    const Bytes bytes = w.Finish();
+    // The older array header: type byte, then the Int32 size without it.
+    EXPECT_EQ(lumtest::ToHex(bytes).rfind(lumtest::NormHex("8c 03 00000008"), 0) == 0,
+              version <= 11903);
+    lumtest::MemReader r(bytes, version);
+    Int32 back[2] = {0, 0};
+    Float32 f = 0;
+    EXPECT_TRUE(r.hf.ReadArray(back, HYPERFILEARRAY_INT32, 4, 2));
+    EXPECT_TRUE(r.hf.ReadFloat32(&f));
+    EXPECT_EQ(back[1], -8);
+    EXPECT_EQ(f, 1.5f);
+    EXPECT_TRUE(r.AtEnd());
+  }
+}

@@ -994,7 +994,8 @@ bool HyperFile::WriteFloat32(Float32 value) {
   UChar b[5];
   UChar* at = ReserveValue(5);
   Encoder e(at != nullptr ? at : b, SwapNeeded());
-  e.Byte(HYPERFILEVALUE_FLOAT32);
+  // Older versions read a 32-bit float under the Float kind.
+  e.Byte(_version <= kLastOldFloatVersion ? HYPERFILEVALUE_FLOAT : HYPERFILEVALUE_FLOAT32);
   e.F32(value);
   return EndValue(at, b, 5);
 }
@@ -1150,8 +1151,13 @@ bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, 
   UChar block[kBlockBytes];
   Encoder e(block, swap);
   e.Byte(HYPERFILEVALUE_ARRAY);
-  // The Int32 counts the type byte too; a size whose count would not fit takes the long form.
-  if (bytes < kMaxInt32) {
+  // Older versions read the type byte and then the Int32 size, and have no long form. Now the
+  // Int32 counts the type byte too; a size whose count would not fit takes the long form.
+  if (_version <= kLastOldArrayVersion) {
+    if (bytes > kMaxInt32) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    e.Byte(static_cast<UChar>(t));
+    e.U32(static_cast<UInt32>(bytes));
+  } else if (bytes < kMaxInt32) {
     e.U32(static_cast<UInt32>(bytes + 1));
     e.Byte(static_cast<UChar>(t));
   } else {
