@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lumora.h"
+#include "scene/scene_support.h"
 #include "stream_support.h"
 #include "test_support.h"
 
@@ -117,6 +118,53 @@ TEST(ReadBack, RawBytesReachOnlyAStreamThatReadsThemAlike) {
     EXPECT_EQ(dropped, row.droppedInDefault);
     EXPECT_TRUE(ReadsWhole(row.tags, current, kDefault));
   }
+}
+
+TEST(ReadBack, ListsKeepUnknownChunksAndTheirOwnBitsInPlace) {
+  // A plug-in list: its own bits (word 0 = 1), then members with an unknown chunk and a nested
+  // member list (whose member joins the others) between them.
+  const std::string member = "01 0001adee 00000000 02";
+  const std::string unknown = "01 00001092 00000003 0f00000007 02";
+  const std::string nested = "01 0001ae14 00000000" + member + "02";
+  const Bytes file = FromHex(
+      "01 00000000 00000000"
+      "01 0001adf5 00000002 0f00000004 0f00000001 0f00000000 0f00000000"
+      "0f00000000 0c00 02"
+      "01 0001ae14 00000000" +
+      member + unknown + nested + member + "02 02");
+  auto readList = [](const Bytes& bytes, RootPluginNode& list) {
+    lumtest::MemReader r(bytes);
+    return list.ReadObject(&r.hf, true) && r.AtEnd();
+  };
+  auto writeList = [](RootPluginNode& list) {
+    lumtest::MemWriter w;
+    EXPECT_TRUE(list.WriteObject(&w.hf, 0));
+    return w.Finish();
+  };
+  RootPluginNode first;
+  ASSERT_TRUE(readList(file, first));
+  EXPECT_EQ(first.GetCount(), 3);
+  EXPECT_EQ(first.GetKeptChunkCount(), 1);
+  EXPECT_EQ(first.GetNBitWord(0), 1u);
+  const Bytes a = writeList(first);
+  // Between the two members, in the order read.
+  const std::string hex = lumtest::ToHex(a);
+  const size_t kept = hex.find(lumtest::NormHex(unknown));
+  ASSERT_NE(kept, std::string::npos);
+  EXPECT_NE(hex.rfind(lumtest::NormHex("01 0001adee"), kept), std::string::npos);
+  EXPECT_NE(hex.find(lumtest::NormHex("01 0001adee"), kept), std::string::npos);
+
+  RootPluginNode second;
+  ASSERT_TRUE(readList(a, second));
+  EXPECT_EQ(second.GetCount(), 3);
+  EXPECT_EQ(second.GetKeptChunkCount(), 1);
+  EXPECT_EQ(second.GetNBitWord(0), 1u);
+  EXPECT_EQ(writeList(second), a);
+  // A copy carries them too.
+  RootPluginNode copy;
+  ASSERT_TRUE(second.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));
+  EXPECT_EQ("equal", scenetest::FirstDifference(scenetest::MaskIdentities(a),
+                                                scenetest::MaskIdentities(writeList(copy))));
 }
 
 TEST(ReadBack, StreamsWrittenAtAnOlderVersionReadBackAtIt) {

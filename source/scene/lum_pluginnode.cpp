@@ -415,10 +415,7 @@ bool RootPluginNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool RootPluginNode::Write(HyperFile* hf) {
-  if (!RootList2D::Write(hf) || !hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* m = RootList2D::GetFirst(); m != nullptr; m = m->GetNext())
-    if (!m->WriteObject(hf, TYPE_PLUGINNODE)) return false;
-  return hf->WriteChunkEnd();
+  return RootList2D::Write(hf) && WriteNodeList(hf, TYPE_PLUGINNODE, true);
 }
 
 GeListNode* RootPluginNode::GetClone(COPYFLAGS flags, AliasTrans* trans) {
