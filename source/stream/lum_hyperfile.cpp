@@ -381,14 +381,6 @@ void ClearOutputs(T** data, Int32* count) {
   if (count != nullptr) *count = 0;
 }
 
-// The length Filename::SetString leaves of path.
-Int32 NormalisedLength(const String& path) {
-  Int32 n = path.GetLength();
-  if (n >= 2 && path.GetUnit(n - 1) == '/') --n;
-  while (n > 0 && path.GetUnit(n - 1) == ' ') --n;
-  return n;
-}
-
 // An old colon-separated path: a ':' and neither '/' nor '\'.
 bool IsColonPath(const String& path) {
   bool colon = false;
@@ -1392,7 +1384,7 @@ bool HyperFile::ReadFilename(Filename* value) {
     if (!ok) return false;
   }
   if (value != nullptr) {
-    const Int32 expected = NormalisedLength(path);
+    const Int32 expected = Filename::NormalisedLength(path);
     value->SetString(path);
     if (value->GetPath().GetLength() != expected) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
   }
