@@ -1,20 +1,21 @@
 // Containers, parameter addresses and address stores read from outside bytes: whatever reads
 // successfully must write, read back from what was written, and write the very same bytes a
-// second time. Reading what was written must also consume it exactly.
+// second time. Reading what was written must also consume it exactly. The first read sees the
+// stream the last byte picks (nodefuzz::LayoutOfLast: version range, float size, byte order);
+// what it gives is written and read back in the default one.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "lumora.h"
+#include "node_fuzz_support.h"
 
 using namespace lumora;
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using nodefuzz::Check;
 
 // The bytes a writer produced, owned by its Filename.
 struct Written {
@@ -34,9 +35,14 @@ void WriteTo(Written& out, WriteFn&& write) {
 }
 
 // Opens bytes for reading (not copied).
-bool OpenRead(HyperFile& hf, Filename& name, const void* bytes, Int64 size) {
+bool OpenRead(HyperFile& hf, Filename& name, const void* bytes, Int64 size,
+              const nodefuzz::Layout& layout = nodefuzz::Layout()) {
   if (!name.SetMemoryData(bytes, size, false)) return false;
-  return hf.Open(name, FILEOPEN_READ);
+  hf.SetFileVersion(layout.version);
+  hf.SetFloat32Mode(layout.float32);
+  if (!hf.Open(name, FILEOPEN_READ)) return false;
+  hf.SetByteOrder(layout.order);
+  return true;
 }
 
 // Reading a time reduces its fraction again, and for members of 2147483520 and more one
@@ -80,7 +86,7 @@ void RoundTrip(const uint8_t* data, size_t size, ReadFn&& read, WriteFn&& write,
   {
     Filename in;
     HyperFile hf;
-    if (!OpenRead(hf, in, data, Int64(size))) return;
+    if (!OpenRead(hf, in, data, Int64(size), nodefuzz::LayoutOfLast(data, size))) return;
     if (!read(hf, true)) return;
   }
   const bool stable = exact();

@@ -1,14 +1,16 @@
-// Reads tagged values from arbitrary bytes. The first byte picks the file version (current, or
-// older than 11600 so that unknown custom values lose their contents); the rest is a stream of
-// values. Every value that reads must write, read back from what was written and write the
-// same bytes a second time; a copy of it must write those bytes too.
+// Reads tagged values from arbitrary bytes. The first byte picks the stream they are read as
+// (nodefuzz::LayoutOf: every version range, float size and byte order, so that unknown custom
+// values lose their contents or keep raw bytes of another layout); the rest is a stream of
+// values. Every value that reads must write (in the default stream), read back from what was
+// written and write the same bytes a second time; a copy of it must write those bytes too.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "values/lum_basecontainer.h"
 #include "lumora.h"
+#include "node_fuzz_support.h"
+#include "values/lum_basecontainer.h"
 
 using namespace lumora;
 
@@ -49,12 +51,14 @@ bool Same(const void* a, Int64 na, const void* b, Int64 nb) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const Int32 version = (data[0] & 1) != 0 ? 11000 : HYPERFILE_CURRENT_VERSION;
+  const nodefuzz::Layout layout = nodefuzz::LayoutOf(data[0]);
   Filename in;
   if (!in.SetMemoryData(data + 1, static_cast<Int64>(size - 1), false)) return 0;
   HyperFile hf;
-  hf.SetFileVersion(version);
+  hf.SetFileVersion(layout.version);
+  hf.SetFloat32Mode(layout.float32);
   if (!hf.Open(in, FILEOPEN_READ)) std::abort();
+  hf.SetByteOrder(layout.order);
 
   for (int step = 0; step < 64; ++step) {
     GeData value;
@@ -71,7 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Filename again;
     if (!again.SetMemoryData(firstBytes, firstSize, true)) std::abort();
     HyperFile back;
-    back.SetFileVersion(version);
     if (!back.Open(again, FILEOPEN_READ)) std::abort();
     GeData reread;
     if (!back.ReadGeData(&reread)) std::abort();

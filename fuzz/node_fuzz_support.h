@@ -7,6 +7,7 @@
 #ifndef LUMORA_NODE_FUZZ_SUPPORT_H
 #define LUMORA_NODE_FUZZ_SUPPORT_H
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,31 @@ using namespace lumora;
 
 inline void Check(bool ok) {
   if (!ok) std::abort();
+}
+
+// The stream an input is read as, chosen by one byte: bits 0-2 a version from each range the
+// readers tell apart (current, 12000, 11924, 11903, 11700, 11004, 10001, 7000), bit 3 32-bit
+// floats, bit 4 little-endian numbers.
+struct Layout {
+  Layout(Int32 v = HYPERFILE_CURRENT_VERSION) : version(v) {}  // NOLINT: a version alone
+  Int32 version;
+  bool float32 = false;
+  BYTEORDER order = BYTEORDER_MOTOROLA;
+};
+
+inline Layout LayoutOf(uint8_t b) {
+  static const Int32 kVersions[8] = {
+      HYPERFILE_CURRENT_VERSION, 12000, 11924, 11903, 11700, 11004, 10001, 7000};
+  Layout l(kVersions[b & 7]);
+  l.float32 = (b & 8) != 0;
+  l.order = (b & 16) != 0 ? BYTEORDER_INTEL : BYTEORDER_MOTOROLA;
+  return l;
+}
+
+// For targets whose inputs begin with the stream itself: the last byte chooses, counted from a
+// chunk end (2), so that an input ending as streams do is read in the default layout.
+inline Layout LayoutOfLast(const uint8_t* data, size_t size) {
+  return size > 0 ? LayoutOf(uint8_t(data[size - 1] - 2)) : Layout();
 }
 
 // Written bytes, owned by the Filename.
@@ -37,12 +63,14 @@ inline void Write(Written& out, PrivateChunk& node) {
 }
 
 // Reads a node from bytes through a document with an alias translation (resolved afterwards).
-inline bool Read(PrivateChunk& node, const void* bytes, Int64 size, Int32 version) {
+inline bool Read(PrivateChunk& node, const void* bytes, Int64 size, const Layout& layout) {
   Filename name;
   if (!name.SetMemoryData(bytes, size, false)) return false;
   HyperFile hf;
-  hf.SetFileVersion(version);
+  hf.SetFileVersion(layout.version);
+  hf.SetFloat32Mode(layout.float32);
   if (!hf.Open(name, FILEOPEN_READ)) return false;
+  hf.SetByteOrder(layout.order);
   BaseDocument doc;
   AliasTrans trans;
   if (!trans.Init()) return false;
@@ -74,11 +102,12 @@ inline bool SameMasked(const Written& a, const Written& b) {
   return true;
 }
 
-// The whole check for one kind of node; Node is default-constructible.
+// The whole check for one kind of node; Node is default-constructible. What was read in any
+// layout is written in the default one, and must read back there.
 template <typename Node>
-void RoundTrip(const uint8_t* data, size_t size, Int32 version) {
+void RoundTrip(const uint8_t* data, size_t size, const Layout& layout) {
   Node first;
-  if (!Read(first, data, Int64(size), version)) return;
+  if (!Read(first, data, Int64(size), layout)) return;
   Written a;
   Write(a, first);
   Node second;

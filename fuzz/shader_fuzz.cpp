@@ -1,9 +1,10 @@
 // Any bytes read as a shader list, as a single shader with its tree of child shaders, and as a
-// named node that carries shader lists. The first byte picks the file version the rest is read as
-// (current, or one older than 11600). What reads must write, read back and write the same bytes
-// again (node_fuzz_support.h); a clone of what was read back, identities kept (children and the
-// links between them re-pointed to the copies), must write those bytes too; and comparing the
-// read shaders with their clones must end, whatever link graph the stacks and containers make.
+// named node that carries shader lists. The first byte picks the stream the rest is read as
+// (nodefuzz::LayoutOf: every version range, float size and byte order). What reads must write, read
+// back and write the same bytes again (node_fuzz_support.h); a clone of what was read back,
+// identities kept (children and the links between them re-pointed to the copies), must write those
+// bytes too; and comparing the read shaders with their clones must end, whatever link graph the
+// stacks and containers make.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,8 +17,7 @@ using nodefuzz::Check;
 
 // Compares every shader of the list with the first one, and a shader with its clone.
 void CompareAll(RootShader& list, GeListNode*) {
-  for (BaseShader* s = list.GetFirst(); s != nullptr; s = s->GetNext())
-    s->Compare(list.GetFirst());
+  for (BaseShader* s = list.GetFirst(); s != nullptr; s = s->GetNext()) s->Compare(list.GetFirst());
 }
 void CompareAll(BaseShader& shader, GeListNode* clone) {
   shader.Compare(static_cast<BaseShader*>(clone));
@@ -27,9 +27,9 @@ void CompareAll(BaseShader& shader, GeListNode* clone) {
 
 // The shaders of a node read twice: a clone of the second read writes what the second wrote.
 template <typename Node>
-void CloneWritesTheSame(const uint8_t* data, size_t size, Int32 version) {
+void CloneWritesTheSame(const uint8_t* data, size_t size, const nodefuzz::Layout& layout) {
   Node first;
-  if (!nodefuzz::Read(first, data, Int64(size), version)) return;
+  if (!nodefuzz::Read(first, data, Int64(size), layout)) return;
   nodefuzz::Written a;
   nodefuzz::Write(a, first);
   Node second;
@@ -56,7 +56,7 @@ void CloneWritesTheSame(const uint8_t* data, size_t size, Int32 version) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const Int32 version = (data[0] & 1) != 0 ? 11000 : HYPERFILE_CURRENT_VERSION;
+  const nodefuzz::Layout version = nodefuzz::LayoutOf(data[0]);
   ++data;
   --size;
   nodefuzz::RoundTrip<RootShader>(data, size, version);

@@ -127,7 +127,7 @@ void Operations(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  nodefuzz::RoundTrip<RootPluginNode>(data, size, HYPERFILE_CURRENT_VERSION);
+  nodefuzz::RoundTrip<RootPluginNode>(data, size, nodefuzz::LayoutOfLast(data, size));
   Operations(data, size);
   if (size < 1) return 0;
   const Int32 level = data[0] & 3;

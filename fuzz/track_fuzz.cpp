@@ -1,7 +1,7 @@
-// Any bytes read as a list of tracks and as an animated node: read, write, read, write (see
-// node_fuzz_support.h for the check). The tracks read are then worked on: every key is looked
-// up, its tangents computed, and keys are added and moved, so that whatever a file holds, the
-// curve operations stay within their arrays.
+// Any bytes read as a list of tracks and as an animated node, in the stream the last byte picks
+// (nodefuzz::LayoutOfLast): read, write, read, write (see node_fuzz_support.h for the check). The
+// tracks read are then worked on: every key is looked up, its tangents computed, and keys are added
+// and moved, so that whatever a file holds, the curve operations stay within their arrays.
 #include <cstddef>
 #include <cstdint>
 
@@ -54,8 +54,9 @@ void ReadAndWorkOn(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  nodefuzz::RoundTrip<lumora::RootCTrack>(data, size, lumora::HYPERFILE_CURRENT_VERSION);
-  nodefuzz::RoundTrip<lumora::BaseList2D>(data, size, lumora::HYPERFILE_CURRENT_VERSION);
+  const nodefuzz::Layout layout = nodefuzz::LayoutOfLast(data, size);
+  nodefuzz::RoundTrip<lumora::RootCTrack>(data, size, layout);
+  nodefuzz::RoundTrip<lumora::BaseList2D>(data, size, layout);
   ReadAndWorkOn(data, size);
   return 0;
 }

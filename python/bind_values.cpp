@@ -244,18 +244,32 @@ void BindGeData(py::module_& m) {
              return d;
            }),
            py::arg("value"), py::arg("type") = py::none())
-      .def_property_readonly("type", &GeData::GetType)
-      .def_property_readonly("value", &GeDataToPython)
+      // 257 for a custom value whose class is missing (GetType reports nil for it).
+      .def_property_readonly("type",
+                             [](const GeData& d) {
+                               return d.GetUnknownCustomData() != nullptr
+                                          ? Int32(VALUETYPE_UNKNOWNCUSTOM)
+                                          : d.GetType();
+                             })
+      .def_property_readonly("value",
+                             [](const GeData& d) {
+                               if (d.GetUnknownCustomData() != nullptr)
+                                 return py::object(py::none());
+                               return GeDataToPython(d);
+                             })
       .def("__eq__",
            [](const GeData& a, py::handle b) {
              return py::isinstance<GeData>(b) && a == b.cast<const GeData&>();
            })
       .def("__repr__", [](const GeData& d) {
+        if (const UnknownCustomData* u = d.GetUnknownCustomData())
+          return "GeData(custom " + std::to_string(u->originalType) + ", type=257)";
         return "GeData(" + std::string(py::repr(GeDataToPython(d))) +
                ", type=" + std::to_string(d.GetType()) + ")";
       });
 
   m.attr("VALUETYPE_NIL") = Int32(VALUETYPE_NIL);
+  m.attr("VALUETYPE_UNKNOWNCUSTOM") = Int32(VALUETYPE_UNKNOWNCUSTOM);
   m.attr("VALUETYPE_INT32") = Int32(VALUETYPE_INT32);
   m.attr("VALUETYPE_FLOAT") = Int32(VALUETYPE_FLOAT);
   m.attr("VALUETYPE_TIME") = Int32(VALUETYPE_TIME);
@@ -333,6 +347,9 @@ py::tuple FromMatrix(const Matrix64& m) {
 py::object GeDataToPython(const GeData& d) {
   switch (d.GetType()) {
     case VALUETYPE_NIL:
+      // A custom value whose class is missing reports nil too, but is not nothing: it stays a
+      // GeData, so that a container rebuilt from items() keeps it.
+      if (d.GetUnknownCustomData() != nullptr) break;
       return py::none();
     case VALUETYPE_INT32:
       return py::int_(d.GetInt32());

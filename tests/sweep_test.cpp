@@ -1394,6 +1394,36 @@ bool NodeTrees(std::int64_t n, void*) {
   return true;
 }
 
+// A plug-in list with a chunk no class takes and a nested member list among its members is
+// read, copied and written.
+bool KeptListChunks(std::int64_t n, void*) {
+  lumtest::StopFailing();
+  const Bytes file = lumtest::FromHex(
+      "01 00000000 00000000 01 0001ae14 00000000 01 0001adee 00000000 02"
+      "01 00001092 00000003 0f00000007 02 01 0001ae14 00000000 02 01 0001adee 00000000 02 02 02");
+  Filename firstName;
+  firstName.SetMemoryData(file.data(), Int64(file.size()), false);
+  RootPluginNode list;
+  STEP(ReadThroughDocument(firstName, list) && list.GetKeptChunkCount() == 1);
+  Filename readName;
+  readName.SetMemoryData(file.data(), Int64(file.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  {
+    RootPluginNode back;
+    const bool ok = ReadThroughDocument(readName, back);
+    STEP(Ended(f, ok && back.GetKeptChunkCount() == 1, !ok));
+  }
+  RootPluginNode copy;
+  const bool copied = list.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, copied && copy.GetKeptChunkCount() == 1, !copied));
+  const bool wrote = WriteUnderFailures(writeName, list);
+  STEP(Ended(f, wrote, !wrote));
+  return true;
+}
+
 // Tag lists with a tag of every kind are built, written, read, copied and cloned, and their
 // vertex colours converted both ways.
 bool TagLists(std::int64_t n, void*) {
@@ -1708,6 +1738,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"older stream reads", StreamReads, &samples.older, 10},
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
+      {"lists with kept chunks", KeptListChunks, nullptr, 8},
       {"object hierarchies", ObjectHierarchies, nullptr, 100},
       {"tag lists", TagLists, nullptr, 100},
       {"tracks", Tracks, nullptr, 100},

@@ -104,3 +104,19 @@ def test_descid_levels_and_equality():
         d[4]
     d.push_id(8)
     assert len(d) == 5
+
+
+def test_custom_values_without_a_class_survive_items_and_a_file(path):
+    path.write_bytes(bytes.fromhex("0f0012d687 01 00000000 00000000 13 3ff0000000000000 02"))
+    with lumora.HyperFile(path) as hf:
+        d = hf.read_gedata()
+    assert isinstance(d, lumora.GeData) and d.type == lumora.VALUETYPE_UNKNOWNCUSTOM
+    assert d.value is None and "1234567" in repr(d)
+    bc = lumora.BaseContainer()
+    bc[4] = d
+    rebuilt = lumora.BaseContainer(dict(bc.items()))
+    with lumora.HyperFile(path, "w") as hf:
+        hf.write_container(rebuilt)
+    with lumora.HyperFile(path) as hf:
+        back = hf.read_container()[4]
+    assert back.type == lumora.VALUETYPE_UNKNOWNCUSTOM and repr(back) == repr(d)

@@ -27,10 +27,7 @@ bool RootCTrack::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool RootCTrack::Write(HyperFile* hf) {
-  if (!RootList2D::Write(hf) || !hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (CTrack* t = GetFirst(); t != nullptr; t = t->GetNext())
-    if (!t->WriteObject(hf, t->GetDiskType())) return false;
-  return hf->WriteChunkEnd();
+  return RootList2D::Write(hf) && WriteNodeList(hf, 0, true);
 }
 
 bool RootCTrack::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {

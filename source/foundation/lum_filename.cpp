@@ -35,11 +35,21 @@ Filename::~Filename() { _memory = nullptr; }
 
 void Filename::SetString(const String& path) {
   _path = path;
-  Int32 n = _path.GetLength();
-  if (n >= 2 && _path.GetUnit(n - 1) == '/') _path.Delete(--n, 1);
-  Int32 end = n;
-  while (end > 0 && _path.GetUnit(end - 1) == ' ') --end;
+  const Int32 n = _path.GetLength();
+  const Int32 end = NormalisedLength(_path);
   if (end < n) _path.Delete(end, n - end);
+}
+
+Int32 Filename::NormalisedLength(const String& path) {
+  // One '/' then the blanks, repeated until neither goes, so that storing a stored path again
+  // changes nothing ("x/ " gives "x", not "x/").
+  Int32 end = path.GetLength();
+  for (;;) {
+    const Int32 before = end;
+    if (end >= 2 && path.GetUnit(end - 1) == '/') --end;
+    while (end > 0 && path.GetUnit(end - 1) == ' ') --end;
+    if (end == before) return end;
+  }
 }
 
 String Filename::GetString() const { return _path; }

@@ -33,6 +33,8 @@ class Filename {
   // Stores the path normalised: a final '/' is removed when the text has at least 2 units, then
   // trailing blanks (U+0020) are removed. The memory file is not touched.
   void SetString(const String& path);
+  // The length SetString keeps of path.
+  static Int32 NormalisedLength(const String& path);
   String GetString() const;
   // The stored path itself, without a copy; valid until this Filename changes.
   const String& GetPath() const { return _path; }

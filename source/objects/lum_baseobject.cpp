@@ -758,7 +758,7 @@ bool BaseObject::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       void* bytes = MemAllocNC(_rawSize);
       if (bytes == nullptr) return false;
       std::memcpy(bytes, _rawData, size_t(_rawSize));
-      d->SetRawData(bytes, _rawSize, _rawLevel);
+      d->SetRawData(bytes, _rawSize, _rawLevel, _rawLayout);
     } else {
       d->_rawLevel = _rawLevel;
     }
@@ -855,7 +855,7 @@ bool BaseObject::WriteNodeDataChunk(HyperFile* hf) {
     return hf->WriteChunkEnd();
   }
   // The kept bytes end with the chunk's end byte.
-  if (_rawData != nullptr) return hf->WriteUnknownChunk(_rawData, _rawSize, false);
+  if (_rawData != nullptr) return hf->WriteKeptChunk(_rawData, _rawSize, false, _rawLayout);
   return hf->WriteChunkEnd();
 }
 
@@ -1069,7 +1069,7 @@ bool BaseObject::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
       void* bytes = nullptr;
       Int64 size = 0;
       if (!hf->ReadUnknownChunk(&bytes, &size, false)) return false;
-      SetRawData(bytes, size, level);
+      SetRawData(bytes, size, level, hf->GetRawLayout());
       return true;
     }
     case TYPE_LIGHTOBJECT:

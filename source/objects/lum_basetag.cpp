@@ -250,7 +250,7 @@ bool BaseTag::CopyPluginData(BaseTag* dest, AliasTrans* trans) {
   void* bytes = MemAllocNC(GetRawSize());
   if (bytes == nullptr) return false;
   std::memcpy(bytes, GetRawData(), size_t(GetRawSize()));
-  dest->SetRawData(bytes, GetRawSize(), GetRawLevel());
+  dest->SetRawData(bytes, GetRawSize(), GetRawLevel(), GetRawLayout());
   return true;
 }
 

@@ -22,7 +22,7 @@ class RootTag : public RootList2D {
   // FILEERROR_OUTOFMEMORY, one that cannot be read with FILEERROR_READ (unless the stream
   // recorded its own error first).
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
-  bool Write(HyperFile* hf) override { return WriteMembers(hf); }
+  bool Write(HyperFile* hf) override { return RootList2D::Write(hf) && WriteMembers(hf); }
 
   BaseTag* GetFirst() const { return static_cast<BaseTag*>(RootList2D::GetFirst()); }
   BaseTag* GetLast() const { return static_cast<BaseTag*>(RootList2D::GetLast()); }

@@ -352,13 +352,13 @@ bool BaseList2D::_InsertTrackSorted(BaseList2D* track) {
 
 bool BaseList2D::WriteAttachedList(HyperFile* hf, ATTACHEDLIST which) {
   RootList2D* list = _lists[which];
-  if (list != nullptr && list->GetFirst() != nullptr) {
+  if (list != nullptr && (list->GetFirst() != nullptr || list->GetKeptChunkCount() > 0)) {
     return hf->WriteChunkStart(kListChunk[which], 0) && list->Write(hf) && hf->WriteChunkEnd();
   }
   const RawList& raw = _rawLists[which];
   if (!raw.present) return true;
   return hf->WriteChunkStart(kListChunk[which], raw.level) &&
-         hf->WriteUnknownChunk(raw.bytes, raw.size, true) && hf->WriteChunkEnd();
+         hf->WriteKeptChunk(raw.bytes, raw.size, true, raw.layout) && hf->WriteChunkEnd();
 }
 
 bool BaseList2D::Write(HyperFile* hf) {
@@ -403,12 +403,11 @@ bool BaseList2D::Write(HyperFile* hf) {
 
   if (!GeListNode::Write(hf)) return false;
 
-  if (IsNodeClass(NODECLASS_PLUGINNODE)) {
-    if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-    for (GeListNode* c = GetDown(); c != nullptr; c = c->GetNext())
-      if (!c->WriteObject(hf, c->GetDiskType())) return false;
-    if (!hf->WriteChunkEnd()) return false;
-  }
+  // Plug-in nodes write the chunk even without children.
+  if (IsNodeClass(NODECLASS_PLUGINNODE) && GetChildren() != nullptr)
+    return GetChildren()->WriteNodeList(hf, 0, true);
+  if (IsNodeClass(NODECLASS_PLUGINNODE))
+    return hf->WriteChunkStart(CHUNK_NODELIST, 0) && hf->WriteChunkEnd();
   return true;
 }
 
@@ -500,6 +499,11 @@ bool BaseList2D::ReadChildren(HyperFile* hf) {
   RootPluginNode temp;
   if (IsInstanceOf(kTypeNodeGraphMaster)) temp.SetOwner(this);
   bool ok = temp.ReadChunk(hf, true, false);
+  // The chunks kept among the members go with them, placed after the children already there.
+  if (GetChildren() != nullptr && !GetChildren()->TakeKeptChunks(temp) && ok) {
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    ok = false;
+  }
   while (GeListNode* m = temp.GetFirst()) {
     m->Remove();
     if (GetChildren() != nullptr) {
@@ -521,6 +525,7 @@ bool BaseList2D::ReadAttachedList(HyperFile* hf, ATTACHEDLIST which, Int32 level
   raw = RawList();
   if (!hf->ReadUnknownChunk(&raw.bytes, &raw.size, true)) return false;
   raw.level = level;
+  raw.layout = hf->GetRawLayout();
   raw.present = true;
   return true;
 }
@@ -559,10 +564,14 @@ bool BaseList2D::CopyAttachedList(BaseList2D* dest, ATTACHEDLIST which, COPYFLAG
       draw.size = raw.size;
     }
     draw.level = raw.level;
+    draw.layout = raw.layout;
     draw.present = true;
   }
-  if (list == nullptr || list->GetFirst() == nullptr) {
-    if (dest->_lists[which] != nullptr) dest->_lists[which]->FlushAll();
+  if (list == nullptr || (list->GetFirst() == nullptr && list->GetKeptChunkCount() == 0)) {
+    if (dest->_lists[which] != nullptr) {
+      dest->_lists[which]->FlushAll();
+      dest->_lists[which]->FreeKeptChunks();
+    }
     return true;
   }
   RootList2D* dlist = dest->GetAttachedList(which, true);

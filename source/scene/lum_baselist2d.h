@@ -248,6 +248,7 @@ class BaseList2D : public GeListNode {
     void* bytes = nullptr;
     Int64 size = 0;
     Int32 level = 0;
+    Int32 layout = 0;  // HyperFile::GetRawLayout of the stream read
     bool present = false;
   };
 

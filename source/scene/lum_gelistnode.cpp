@@ -207,17 +207,19 @@ bool GeListNode::ChangeNBit(NBIT bit, Int32 control) {
 
 // ---- raw plug-in data ----
 
-void GeListNode::SetRawData(void* bytes, Int64 size, Int32 level) {
+void GeListNode::SetRawData(void* bytes, Int64 size, Int32 level, Int32 layout) {
   FreeRawData();
   _rawData = bytes;
   _rawSize = bytes != nullptr ? size : 0;
   _rawLevel = level;
+  _rawLayout = layout;
 }
 
 void GeListNode::FreeRawData() {
   MemFree(_rawData);
   _rawSize = 0;
   _rawLevel = 0;
+  _rawLayout = 0;
 }
 
 // ---- virtual operations ----

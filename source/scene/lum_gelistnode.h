@@ -111,8 +111,10 @@ class GeListNode : public PrivateChunk {
   const void* GetRawData() const { return _rawData; }
   Int64 GetRawSize() const { return _rawSize; }
   Int32 GetRawLevel() const { return _rawLevel; }
+  // The stream layout the bytes were read in (HyperFile::GetRawLayout).
+  Int32 GetRawLayout() const { return _rawLayout; }
   // Takes bytes (from MemAlloc) over, freeing what was kept.
-  void SetRawData(void* bytes, Int64 size, Int32 level);
+  void SetRawData(void* bytes, Int64 size, Int32 level, Int32 layout);
   void FreeRawData();
 
  protected:
@@ -135,6 +137,7 @@ class GeListNode : public PrivateChunk {
   void* _rawData = nullptr;
   Int64 _rawSize = 0;
   Int32 _rawLevel = 0;
+  Int32 _rawLayout = 0;
   Int32 _pluginType = 0;
 };
 

@@ -24,16 +24,18 @@ void RawNodeData::FreeBytes() {
 bool RawNodeData::Read(HyperFile* hf, Int32, Int32 level) {
   FreeBytes();
   _level = level;
+  _layout = hf->GetRawLayout();
   return hf->ReadUnknownChunk(&_bytes, &_size, true);
 }
 
-bool RawNodeData::Write(HyperFile* hf) { return hf->WriteUnknownChunk(_bytes, _size, true); }
+bool RawNodeData::Write(HyperFile* hf) { return hf->WriteKeptChunk(_bytes, _size, true, _layout); }
 
 bool RawNodeData::CopyToX(PrivateChunk* dest, COPYFLAGS, AliasTrans*) {
   RawNodeData* d = static_cast<RawNodeData*>(dest);
   if (d == this) return true;
   d->FreeBytes();
   d->_level = _level;
+  d->_layout = _layout;
   if (_bytes == nullptr || _size <= 0) return true;
   d->_bytes = MemAllocNC(_size);
   if (d->_bytes == nullptr) return false;
@@ -78,7 +80,7 @@ bool _ReadPluginDataChunk(BaseList2D* node, HyperFile* hf, Int32 level, NodeData
   void* bytes = nullptr;
   Int64 size = 0;
   if (!hf->ReadUnknownChunk(&bytes, &size, false)) return false;
-  node->SetRawData(bytes, size, level);
+  node->SetRawData(bytes, size, level, hf->GetRawLayout());
   return true;
 }
 
@@ -94,7 +96,7 @@ bool _WritePluginDataChunk(BaseList2D* node, HyperFile* hf) {
   return hf->WriteChunkStart(CHUNK_PLUGINDATA, node->GetRawLevel()) &&
          hf->WriteInt32(node->GetPluginType()) && hf->WriteInt32(0) &&
          hf->WriteString(node->GetName()) &&
-         hf->WriteUnknownChunk(node->GetRawData(), node->GetRawSize(), false);
+         hf->WriteKeptChunk(node->GetRawData(), node->GetRawSize(), false, node->GetRawLayout());
 }
 
 void FreeKeptChunks(BaseArray<RawNodeData*>& kept) {

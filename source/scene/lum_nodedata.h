@@ -80,6 +80,7 @@ class RawNodeData : public NodeData {
 
   Int32 _type;
   Int32 _level = 0;
+  Int32 _layout = 0;  // HyperFile::GetRawLayout of the stream read
   Int64 _size = 0;
   void* _bytes = nullptr;  // without the chunk's end byte
 };

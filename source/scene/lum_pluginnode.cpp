@@ -254,6 +254,7 @@ bool PluginNode::ReadSlotChunk(HyperFile* hf, Int32 level) {
   if (hf->Before12()) return hf->SkipToEndChunk();
   if (!hf->ReadUnknownChunk(&slot->raw, &slot->rawSize, false)) return false;
   slot->rawLevel = level;
+  slot->rawLayout = hf->GetRawLayout();
   return true;
 }
 
@@ -296,7 +297,7 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
       // The kept bytes end with the chunk's end byte.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
           !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
-          !hf->WriteUnknownChunk(s.raw, s.rawSize, false)) {
+          !hf->WriteKeptChunk(s.raw, s.rawSize, false, s.rawLayout)) {
         return false;
       }
     } else {
@@ -336,7 +337,7 @@ bool PluginNode::_WritePluginDataChunkAlways(HyperFile* hf) {
   static const String empty;
   return hf->WriteChunkStart(CHUNK_PLUGINDATA, _rawLevel) && hf->WriteInt32(_pluginType) &&
          hf->WriteInt32(0) && hf->WriteString(empty) &&
-         hf->WriteUnknownChunk(_rawData, _rawSize, false);
+         hf->WriteKeptChunk(_rawData, _rawSize, false, _rawLayout);
 }
 
 bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans) {
@@ -344,7 +345,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
   bool ok = true;
   void* raw = CopyBytes(_rawData, _rawSize, &ok);
   if (!ok) return false;
-  dest->SetRawData(raw, _rawSize, _rawLevel);
+  dest->SetRawData(raw, _rawSize, _rawLevel, _rawLayout);
   dest->_pluginType = _pluginType;
   if (_count == 0) return true;
   dest->_slots = static_cast<PluginSlot*>(MemAlloc(Int64(_count) * Int64(sizeof(PluginSlot))));
@@ -370,6 +371,7 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
       if (!ok) return false;
       d.rawSize = s.rawSize;
       d.rawLevel = s.rawLevel;
+      d.rawLayout = s.rawLayout;
     }
     d.strayIndex = s.strayIndex;
   }
@@ -446,10 +448,7 @@ bool RootPluginNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool RootPluginNode::Write(HyperFile* hf) {
-  if (!RootList2D::Write(hf) || !hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* m = RootList2D::GetFirst(); m != nullptr; m = m->GetNext())
-    if (!m->WriteObject(hf, TYPE_PLUGINNODE)) return false;
-  return hf->WriteChunkEnd();
+  return RootList2D::Write(hf) && WriteNodeList(hf, TYPE_PLUGINNODE, true);
 }
 
 GeListNode* RootPluginNode::GetClone(COPYFLAGS flags, AliasTrans* trans) {

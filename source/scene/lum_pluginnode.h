@@ -22,6 +22,7 @@ struct PluginSlot {
   void* raw = nullptr;       // owned; the chunk of a type without a class
   Int64 rawSize = 0;
   Int32 rawLevel = 0;
+  Int32 rawLayout = 0;  // HyperFile::GetRawLayout of the stream read
   // The index of a chunk kept on the slot because its index named no slot, under which it is
   // written back (under its slot's index, a class would read bytes it never read); else 0.
   Int32 strayIndex = 0;

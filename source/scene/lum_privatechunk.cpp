@@ -34,6 +34,8 @@ bool StopsPartialLoad(HyperFile* hf, Int32 id, Int32 level) {
 
 bool PrivateChunk::HandleSubChunk(HyperFile*, Int32, Int32) { return false; }
 
+bool PrivateChunk::KeepUnknownChunk(HyperFile*, Int32, Int32) { return false; }
+
 bool PrivateChunk::Write(HyperFile*) { return true; }
 
 bool PrivateChunk::CopyToX(PrivateChunk*, COPYFLAGS, AliasTrans*) { return true; }
@@ -81,7 +83,9 @@ bool PrivateChunk::ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless) {
     Int32 id = 0;
     Int32 level = 0;
     if (!hf->ReadChunkStart(&id, &level)) break;
-    if (!HandleSubChunk(hf, id, level)) {
+    bool taken = HandleSubChunk(hf, id, level);
+    if (!taken && hf->GetError() == FILEERROR_NONE) taken = KeepUnknownChunk(hf, id, level);
+    if (!taken) {
       bool skipped = hf->SkipToEndChunk();
       if (!skipUnknown) return skipped;
     }

@@ -34,6 +34,9 @@ class PrivateChunk : public GeToolNode2D {
   // Reads the sub-chunk id/level whose start has been read; false when the class does not know
   // the id (the loop then skips the chunk).
   virtual bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level);
+  // Offered a sub-chunk no class took (no error recorded): true when the node kept the rest of
+  // it, up to and including its end; false leaves it to be skipped. Keeps nothing here.
+  virtual bool KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level);
   virtual bool IsListHead() const { return false; }
   virtual Int32 GetType() const { return 0; }
   virtual Int32 GetInstanceType() const { return 0; }

@@ -1,6 +1,8 @@
 // RootList2D: list heads (see lum_rootlist2d.h).
 #include "scene/lum_rootlist2d.h"
 
+#include <cstring>
+
 #include "lum_debug.h"
 #include "lum_memory.h"
 #include "stream/lum_hyperfile.h"
@@ -19,7 +21,10 @@ thread_local GeToolNode2D* t_doomed = nullptr;
 
 }  // namespace
 
-RootList2D::~RootList2D() { FlushAll(); }
+RootList2D::~RootList2D() {
+  FlushAll();
+  FreeKeptChunks();
+}
 
 bool RootList2D::Accepts(const GeListNode* node) const {
   bool ok = node != nullptr && node != this && !node->IsInList() &&
@@ -110,8 +115,54 @@ void RootList2D::FlushAll() {
 bool RootList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (GeListNode::HandleSubChunk(hf, id, level)) return true;
   if (id != CHUNK_NODELIST) return false;
-  FlushAll();
-  return ReadChunk(hf, true, false);
+  // A member list nested in the member list adds its members after those read so far.
+  const bool nested = _readingMembers;
+  if (!nested) FlushAll();
+  _readingMembers = true;
+  const bool ok = ReadChunk(hf, true, false);
+  _readingMembers = nested;
+  return ok;
+}
+
+bool RootList2D::KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) {
+  KeptChunk k;
+  k.id = id;
+  k.level = level;
+  k.layout = hf->GetRawLayout();
+  k.before = GetCount();
+  if (!hf->ReadUnknownChunk(&k.bytes, &k.size, true)) return false;
+  if (!_kept.Append(k)) {
+    MemFree(k.bytes);
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    return false;
+  }
+  return true;
+}
+
+void RootList2D::FreeKeptChunks() {
+  for (KeptChunk& k : _kept) MemFree(k.bytes);
+  _kept.Flush();
+}
+
+bool RootList2D::TakeKeptChunks(RootList2D& from) {
+  const Int32 count = GetCount();
+  for (KeptChunk& k : from._kept) {
+    KeptChunk moved = k;
+    moved.before += count;
+    if (!_kept.Append(moved)) {
+      from.FreeKeptChunks();
+      return false;
+    }
+    k.bytes = nullptr;
+  }
+  from.FreeKeptChunks();
+  return true;
+}
+
+bool RootList2D::Write(HyperFile* hf) {
+  bool any = GetAliasGoal().HasLinks();
+  for (Int32 i = 0; i < 4; ++i) any = any || GetNBitWord(i) != 0;
+  return !any || GeListNode::Write(hf);
 }
 
 bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
@@ -128,12 +179,45 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
   return true;
 }
 
-bool RootList2D::WriteMembers(HyperFile* hf) {
-  if (GetFirst() == nullptr) return true;
+bool RootList2D::WriteKept(HyperFile* hf, Int32 index, bool rest) {
+  for (const KeptChunk& k : _kept) {
+    if (k.before != index && !(rest && k.before > index)) continue;
+    if (!hf->WriteChunkStart(k.id, k.level) ||
+        !hf->WriteKeptChunk(k.bytes, k.size, true, k.layout) || !hf->WriteChunkEnd())
+      return false;
+  }
+  return true;
+}
+
+bool RootList2D::WriteNodeList(HyperFile* hf, Int32 memberId, bool evenEmpty) {
+  if (GetFirst() == nullptr && _kept.GetCount() == 0 && !evenEmpty) return true;
   if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* m = GetFirst(); m != nullptr; m = m->GetNext())
-    if (!m->WriteObject(hf, m->GetDiskType())) return false;
-  return hf->WriteChunkEnd();
+  Int32 index = 0;
+  for (GeListNode* m = GetFirst(); m != nullptr; m = m->GetNext(), ++index) {
+    if (!WriteKept(hf, index, false) ||
+        !m->WriteObject(hf, memberId != 0 ? memberId : m->GetDiskType()))
+      return false;
+  }
+  // Those kept after the last member, and those whose members have gone since.
+  return WriteKept(hf, index, true) && hf->WriteChunkEnd();
+}
+
+bool RootList2D::CopyKept(RootList2D* dest) const {
+  dest->FreeKeptChunks();
+  for (const KeptChunk& k : _kept) {
+    KeptChunk c = k;
+    c.bytes = nullptr;
+    if (k.bytes != nullptr && k.size > 0) {
+      c.bytes = MemAllocNC(k.size);
+      if (c.bytes == nullptr) return false;
+      std::memcpy(c.bytes, k.bytes, size_t(k.size));
+    }
+    if (!dest->_kept.Append(c)) {
+      MemFree(c.bytes);
+      return false;
+    }
+  }
+  return true;
 }
 
 bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
@@ -152,6 +236,11 @@ bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       d->FlushAll();
       return false;
     }
+  }
+  if (d != this && !CopyKept(d)) {
+    d->FlushAll();
+    d->FreeKeptChunks();
+    return false;
   }
   return GeListNode::CopyToX(dest, flags, trans);
 }

@@ -6,9 +6,15 @@
 // HandleSubChunk, allocates a member for each such chunk, reads it with ReadChunk and appends it
 // (AppendRead). RootList2D::HandleSubChunk takes CHUNK_NODELIST: it flushes the list and runs the
 // generic loop, so that member chunks arrive at the subclass.
+//
+// A CHUNK_NODELIST nested among the members adds its members to those read before it. Chunks of
+// the list that no class takes are kept with the number of members read before them, and
+// WriteNodeList writes each back before the member that followed it. The list's own CHUNK_GELISTNODE (bits and goal) is written only
+// when it carries something.
 #ifndef LUM_ROOTLIST2D_H
 #define LUM_ROOTLIST2D_H
 
+#include "lum_array.h"
 #include "scene/lum_gelistnode.h"
 
 namespace lumora {
@@ -21,12 +27,13 @@ class RootList2D : public GeListNode {
 
   bool IsInstanceOf(Int32 id) const override { return id == 0; }
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
+  bool KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) override;
   bool IsListHead() const override { return true; }
-  // True, writes nothing of the list's own.
-  bool Write(HyperFile*) override { return true; }
+  // The list's own CHUNK_GELISTNODE when its bits or goal hold anything; else nothing.
+  bool Write(HyperFile* hf) override;
   // COPYFLAGS_NO_BRANCHES: nothing. Otherwise the destination is flushed and gets a clone of
-  // every member (flags without COPYFLAGS_NO_CHILDREN); one failed clone flushes it and gives
-  // false. Then the list-node part.
+  // every member (flags without COPYFLAGS_NO_CHILDREN) and a copy of the kept chunks; one failed
+  // clone or copy flushes it and gives false. Then the list-node part.
   bool CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) override;
 
   // Each links node in, sets its list head to this list and returns true. Refused (false,
@@ -43,8 +50,13 @@ class RootList2D : public GeListNode {
   GeListNode* GetFirst() const;
   GeListNode* GetLast() const;
   Int32 GetCount() const;
-  // Destroys and frees every member, front to back.
+  // Destroys and frees every member, front to back (the kept chunks stay).
   void FlushAll();
+  Int32 GetKeptChunkCount() const { return _kept.GetCount(); }
+  // Frees the kept chunks.
+  void FreeKeptChunks();
+  // Appends from's kept chunks, after the members this list has now, and empties from's.
+  bool TakeKeptChunks(RootList2D& from);
 
   // Whether node may be inserted (see Insert); raises the debug alert when not.
   bool Accepts(const GeListNode* node) const;
@@ -60,7 +72,11 @@ class RootList2D : public GeListNode {
 
   // CHUNK_NODELIST holding one chunk per member (its disk type, its Write); nothing for an
   // empty list.
-  bool WriteMembers(HyperFile* hf);
+  bool WriteMembers(HyperFile* hf) { return WriteNodeList(hf, 0, false); }
+  // CHUNK_NODELIST holding one chunk per member (id memberId, or the member's disk type for 0)
+  // with the kept chunks in their places; for a list without members or kept chunks nothing,
+  // or with evenEmpty the empty chunk.
+  bool WriteNodeList(HyperFile* hf, Int32 memberId, bool evenEmpty);
 
  protected:
   // For subclasses' HandleSubChunk: reads member (just allocated, in no list) with ReadChunk,
@@ -73,6 +89,21 @@ class RootList2D : public GeListNode {
 
   GeToolList2D _list;
   GeListNode* _owner = nullptr;
+
+ private:
+  struct KeptChunk {
+    Int32 id = 0;
+    Int32 level = 0;
+    Int32 layout = 0;  // HyperFile::GetRawLayout of the stream read
+    Int32 before = 0;  // members read before it
+    Int64 size = 0;
+    void* bytes = nullptr;  // owned; without the chunk's end byte
+  };
+  bool WriteKept(HyperFile* hf, Int32 index, bool rest);
+  bool CopyKept(RootList2D* dest) const;
+
+  BaseArray<KeptChunk> _kept;
+  bool _readingMembers = false;  // inside the list's CHUNK_NODELIST
 };
 
 }  // namespace lumora

@@ -176,7 +176,8 @@ bool BaseShader::WritePluginData(HyperFile* hf) {
       !hf->WriteInt32(0) || !hf->WriteString(GetName())) {
     return false;
   }
-  if (GetRawData() != nullptr) return hf->WriteUnknownChunk(GetRawData(), GetRawSize(), false);
+  if (GetRawData() != nullptr)
+    return hf->WriteKeptChunk(GetRawData(), GetRawSize(), false, GetRawLayout());
   if (data != nullptr && !data->Write(hf)) return false;
   return hf->WriteChunkEnd();
 }
@@ -184,11 +185,7 @@ bool BaseShader::WritePluginData(HyperFile* hf) {
 bool BaseShader::Write(HyperFile* hf) {
   if (!BaseList4D::Write(hf) || !WritePluginData(hf)) return false;
   RootList2D* children = GetChildren();
-  if (children == nullptr || children->GetFirst() == nullptr) return true;
-  if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* c = children->GetFirst(); c != nullptr; c = c->GetNext())
-    if (!c->WriteObject(hf, TYPE_SHADER)) return false;
-  return hf->WriteChunkEnd();
+  return children == nullptr || children->WriteNodeList(hf, TYPE_SHADER, false);
 }
 
 // ---- reading ----
@@ -200,6 +197,9 @@ bool BaseShader::ReadChildList(HyperFile* hf) {
     RootShader* children = RootShader::Alloc();
     if (children != nullptr) SetChildren(children);
   }
+  // The chunks kept among the members go with them.
+  if (GetChildren() != nullptr && !GetChildren()->TakeKeptChunks(temp) && ok)
+    ok = Fail(hf, FILEERROR_OUTOFMEMORY);
   while (GeListNode* m = temp.RootList2D::GetFirst()) {
     m->Remove();
     if (GetChildren() == nullptr) {
@@ -232,7 +232,7 @@ bool BaseShader::CopyPluginData(BaseShader* dest) {
       if (bytes == nullptr) return false;
       std::memcpy(bytes, GetRawData(), size_t(GetRawSize()));
     }
-    dest->SetRawData(bytes, GetRawSize(), GetRawLevel());
+    dest->SetRawData(bytes, GetRawSize(), GetRawLevel(), GetRawLayout());
   }
   NodeData* data = GetNodeData();
   if (data == nullptr) {

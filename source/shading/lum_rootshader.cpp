@@ -37,10 +37,7 @@ bool RootShader::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool RootShader::Write(HyperFile* hf) {
-  if (!RootList2D::Write(hf) || !hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* m = RootList2D::GetFirst(); m != nullptr; m = m->GetNext())
-    if (!m->WriteObject(hf, TYPE_SHADER)) return false;
-  return hf->WriteChunkEnd();
+  return RootList2D::Write(hf) && WriteNodeList(hf, TYPE_SHADER, true);
 }
 
 GeListNode* RootShader::GetClone(COPYFLAGS flags, AliasTrans* trans) {

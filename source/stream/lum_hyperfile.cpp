@@ -381,14 +381,6 @@ void ClearOutputs(T** data, Int32* count) {
   if (count != nullptr) *count = 0;
 }
 
-// The length Filename::SetString leaves of path.
-Int32 NormalisedLength(const String& path) {
-  Int32 n = path.GetLength();
-  if (n >= 2 && path.GetUnit(n - 1) == '/') --n;
-  while (n > 0 && path.GetUnit(n - 1) == ' ') --n;
-  return n;
-}
-
 // An old colon-separated path: a ':' and neither '/' nor '\'.
 bool IsColonPath(const String& path) {
   bool colon = false;
@@ -903,6 +895,38 @@ bool HyperFile::WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd
   return _error == FILEERROR_NONE;
 }
 
+namespace {
+
+// Every version at which the reading of kept bytes may change: node names, colon paths, the
+// older node, tag and selection layouts, the array header, and the 32-bit float kind with the
+// skipping of the older arrays. (Gradients and splines change too, but their values are always
+// read by their classes, never kept raw.)
+constexpr Int32 kLayoutVersions[] = {7500, 10002, 11600, 11904, 11925};
+constexpr Int32 kLayoutFloat32 = 0x100;
+constexpr Int32 kLayoutIntel = 0x200;
+
+}  // namespace
+
+Int32 HyperFile::GetRawLayout() const {
+  Int32 layout = 0;
+  for (Int32 v : kLayoutVersions) {
+    if (_version < v) ++layout;
+  }
+  if (_float32) layout |= kLayoutFloat32;
+  if (GetByteOrder() == BYTEORDER_INTEL) layout |= kLayoutIntel;
+  return layout;
+}
+
+bool HyperFile::WriteKeptChunk(const void* bytes, Int64 size, bool withoutEnd, Int32 layout) {
+  if (_error != FILEERROR_NONE) return false;
+  if (bytes != nullptr && size > 0 && layout != GetRawLayout()) {
+    _GeDebugBreak(__LINE__, kFile);
+    ++_droppedRaw;
+    bytes = nullptr;
+  }
+  return WriteUnknownChunk(bytes, size, withoutEnd);
+}
+
 // ---- writers ----
 
 inline bool HyperFile::EmitValue(const UChar* bytes, Int64 n) {
@@ -979,7 +1003,8 @@ bool HyperFile::WriteFloat32(Float32 value) {
   UChar b[5];
   UChar* at = ReserveValue(5);
   Encoder e(at != nullptr ? at : b, SwapNeeded());
-  e.Byte(HYPERFILEVALUE_FLOAT32);
+  // Older versions read a 32-bit float under the Float kind.
+  e.Byte(_version <= kLastOldFloatVersion ? HYPERFILEVALUE_FLOAT : HYPERFILEVALUE_FLOAT32);
   e.F32(value);
   return EndValue(at, b, 5);
 }
@@ -1135,8 +1160,13 @@ bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, 
   UChar block[kBlockBytes];
   Encoder e(block, swap);
   e.Byte(HYPERFILEVALUE_ARRAY);
-  // The Int32 counts the type byte too; a size whose count would not fit takes the long form.
-  if (bytes < kMaxInt32) {
+  // Older versions read the type byte and then the Int32 size, and have no long form. Now the
+  // Int32 counts the type byte too; a size whose count would not fit takes the long form.
+  if (_version <= kLastOldArrayVersion) {
+    if (bytes > kMaxInt32) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    e.Byte(static_cast<UChar>(t));
+    e.U32(static_cast<UInt32>(bytes));
+  } else if (bytes < kMaxInt32) {
     e.U32(static_cast<UInt32>(bytes + 1));
     e.Byte(static_cast<UChar>(t));
   } else {
@@ -1371,7 +1401,7 @@ bool HyperFile::ReadFilename(Filename* value) {
     if (!ok) return false;
   }
   if (value != nullptr) {
-    const Int32 expected = NormalisedLength(path);
+    const Int32 expected = Filename::NormalisedLength(path);
     value->SetString(path);
     if (value->GetPath().GetLength() != expected) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
   }

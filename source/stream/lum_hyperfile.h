@@ -191,6 +191,18 @@ class HyperFile {
   // WriteChunkEnd.
   bool WriteUnknownChunk(const void* bytes, Int64 size, bool withoutEnd);
 
+  // Raw bytes mean what they meant only in a stream that reads them the same way: the same
+  // version range (every version the readers tell apart), float size and byte order. The
+  // default stream (current version, 64-bit floats, big-endian) has layout 0, so bytes that were
+  // never read from a file carry 0 too.
+  Int32 GetRawLayout() const;
+  // WriteUnknownChunk for bytes kept from a stream of the given layout. Bytes of another layout
+  // would be misread here: they are dropped (written as a null block), the debug alert is
+  // raised and the drop is counted.
+  bool WriteKeptChunk(const void* bytes, Int64 size, bool withoutEnd, Int32 layout);
+  // The kept blocks WriteKeptChunk dropped since the stream was created.
+  Int32 GetDroppedRawCount() const { return _droppedRaw; }
+
   // ---- values ----
 
   bool WriteUChar(UChar value);
@@ -326,6 +338,7 @@ class HyperFile {
   BaseDocument* _document = nullptr;
   Int32 _version = HYPERFILE_CURRENT_VERSION;
   Int32 _depth = 0;
+  Int32 _droppedRaw = 0;
   HyperFileReadingHook _readingHook = nullptr;
   HyperFileWritingHook _writingHook = nullptr;
   void* _readingData = nullptr;

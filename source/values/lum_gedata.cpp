@@ -756,6 +756,7 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       }
       rec->originalType = s->originalType;
       rec->level = s->level;
+      rec->layout = s->layout;
       rec->size = rec->bytes != nullptr ? s->size : 0;
       payload = rec;
       break;
@@ -1041,7 +1042,8 @@ bool GeData::Write(HyperFile* hf) const {
       if (rec == nullptr) return hf->WriteInt32(_type);
       // The kept bytes end with the chunk's end byte; without bytes the chunk is closed at once.
       return hf->WriteInt32(rec->originalType) && hf->WriteChunkStart(0, rec->level) &&
-             hf->WriteUnknownChunk(rec->bytes, rec->bytes != nullptr ? rec->size : 0, false);
+             hf->WriteKeptChunk(rec->bytes, rec->bytes != nullptr ? rec->size : 0, false,
+                                rec->layout);
     }
     default: {
       const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
@@ -1203,6 +1205,7 @@ bool GeData::ReadCustom(HyperFile* hf, Int32 type) {
     rec->level = -1;
     ok = hf->SkipToEndChunk();
   } else {
+    rec->layout = hf->GetRawLayout();
     ok = hf->ReadUnknownChunk(&rec->bytes, &rec->size, false);
   }
   if (!ok) Free();
@@ -1360,6 +1363,7 @@ bool RawCustomDataTypeClass::CopyData(const CustomDataType* src, CustomDataType*
   d->bytes = bytes;
   d->size = bytes != nullptr ? s->size : 0;
   d->level = s->level;
+  d->layout = s->layout;
   return true;
 }
 
@@ -1374,7 +1378,7 @@ Int32 RawCustomDataTypeClass::Compare(const CustomDataType* a, const CustomDataT
 bool RawCustomDataTypeClass::WriteData(const CustomDataType* data, HyperFile* hf) {
   const RawCustomData* raw = As<RawCustomData>(data);
   if (raw == nullptr) return hf->WriteChunkEnd();
-  return hf->WriteUnknownChunk(raw->bytes, raw->bytes != nullptr ? raw->size : 0, false);
+  return hf->WriteKeptChunk(raw->bytes, raw->bytes != nullptr ? raw->size : 0, false, raw->layout);
 }
 
 bool RawCustomDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32 level) {
@@ -1383,6 +1387,7 @@ bool RawCustomDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32
   MemFree(raw->bytes);
   raw->size = 0;
   raw->level = level;
+  raw->layout = hf->GetRawLayout();
   return hf->ReadUnknownChunk(&raw->bytes, &raw->size, false);
 }
 

@@ -19,8 +19,8 @@
 
 #include "foundation/lum_basetime.h"
 #include "foundation/lum_filename.h"
-#include "lum_math.h"
 #include "foundation/lum_string.h"
+#include "lum_math.h"
 #include "lum_types.h"
 
 namespace lumora {
@@ -115,6 +115,7 @@ class ByteArray {
 struct UnknownCustomData {
   Int32 originalType = 0;  // the custom id as read
   Int32 level = 0;         // the chunk level read with it; -1 when the contents were dropped
+  Int32 layout = 0;        // HyperFile::GetRawLayout of the stream read
   Int64 size = 0;
   void* bytes = nullptr;
 };
@@ -305,6 +306,7 @@ class BlendDataTypeClass {
 // under. A GeData holds one only with the bytes of a stored value.
 struct RawCustomData {
   Int32 level = 0;
+  Int32 layout = 0;  // HyperFile::GetRawLayout of the stream read
   Int64 size = 0;
   void* bytes = nullptr;
 };

@@ -42,8 +42,10 @@ inline std::string FirstDifference(const Bytes& a, const Bytes& b) {
 }
 
 // The list as one object chunk (id 1).
-inline Bytes WriteNode(lumora::PrivateChunk& node) {
+inline Bytes WriteNode(lumora::PrivateChunk& node,
+                       lumora::Int32 version = lumora::HYPERFILE_CURRENT_VERSION) {
   lumtest::MemWriter w;
+  w.hf.SetFileVersion(version);
   EXPECT_TRUE(node.WriteObject(&w.hf, 1));
   return w.FinishUnchecked();
 }

@@ -491,7 +491,7 @@ TEST(HyperFile, ReadFilenameNormalisesThePath) {
   lumtest::MemReader r("83 0000000a 0064 0069 0072 002f 0020");  // "dir/ "
   Filename fn;
   ASSERT_TRUE(r.hf.ReadFilename(&fn));
-  EXPECT_EQ("dir/", Utf8(fn.GetString()));
+  EXPECT_EQ("dir", Utf8(fn.GetString()));
 }
 
 // ---- memory ----

@@ -33,8 +33,10 @@ std::string I32(Int32 v) {
 // An Int32 value in the stream.
 std::string Int(Int32 v) { return "0f" + I32(v); }
 
-Bytes WriteValue(const GeData& d, bool* ok = nullptr) {
+Bytes WriteValue(const GeData& d, bool* ok = nullptr,
+                 Int32 version = HYPERFILE_CURRENT_VERSION) {
   lumtest::MemWriter w;
+  w.hf.SetFileVersion(version);
   bool written = w.hf.WriteGeData(d);
   if (ok != nullptr) *ok = written;
   return w.FinishUnchecked();
@@ -585,11 +587,13 @@ TEST(GeDataFile, UnknownCustomIdFromAnOldFileLosesItsContents) {
   EXPECT_EQ(0, rec->size);
   EXPECT_EQ(lumtest::NormHex(Int(1234567) + "01 00000000 ffffffff 02"), Hex(WriteValue(d)));
 
-  // Ids on the keep list survive old files.
+  // Ids on the keep list survive old files, into a file of the same layout only: a current
+  // one gets the id with an empty chunk.
   std::string kept = Int(1009617) + "01 00000000 00000002" + Int(9) + "02";
   GeData k = FromHex(kept, 11000);
   ASSERT_NE(nullptr, k.GetUnknownCustomData());
-  EXPECT_EQ(lumtest::NormHex(kept), Hex(WriteValue(k)));
+  EXPECT_EQ(lumtest::NormHex(kept), Hex(WriteValue(k, nullptr, 11000)));
+  EXPECT_EQ(lumtest::NormHex(Int(1009617) + "01 00000000 00000002 02"), Hex(WriteValue(k)));
 }
 
 TEST(GeDataFile, EveryListedTypeWithoutOwnClassRoundTripsItsBytes) {
@@ -610,11 +614,15 @@ TEST(GeDataFile, EveryListedTypeWithoutOwnClassRoundTripsItsBytes) {
         GeData d;
         ASSERT_TRUE(ReadValue(hex, &d, 11000)) << id;  // kept even from old files
         EXPECT_EQ(id, d.GetType());
-        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(d))) << id;
+        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(d, nullptr, 11000))) << id;
         GeData copy;
         d.CopyData(&copy, nullptr);
         EXPECT_TRUE(copy == d);
-        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(copy))) << id;
+        EXPECT_EQ(lumtest::NormHex(hex), Hex(WriteValue(copy, nullptr, 11000))) << id;
+        // Into a current file the contents go, the chunk stays.
+        EXPECT_EQ(lumtest::NormHex(Int(id) + "01 00000000" + I32(level) + "02"),
+                  Hex(WriteValue(d)))
+            << id;
       }
     }
     // No empty value is made: its empty chunk would be nothing a reader of the type accepts.
