@@ -115,6 +115,14 @@ bool Scene::Write(const Filename& name, FileErrorInfo* error) const {
   FileErrorInfo& err = error != nullptr ? *error : local;
   err.Clear();
   err.name = name;
+  // A memory file has nothing to replace: it is written in place.
+  if (name.GetMemoryFile() != nullptr) {
+    HyperFile hf;
+    bool ok = hf.Open(name, FILEOPEN_WRITE) && WriteTo(&hf);
+    ok = hf.Close() && ok;
+    if (!ok) err.Set(hf, name);
+    return ok;
+  }
   char path[PATH_MAX];
   char target[PATH_MAX];
   if (!LocalPath(name, path, sizeof path)) {

@@ -50,7 +50,7 @@ class Scene {
   bool Read(const Filename& name, FileErrorInfo* error = nullptr);
   // Writes to a temporary file beside name and renames it over name, so that a failed write
   // leaves the old file whole and no partial file behind. A symbolic link at name is written
-  // through.
+  // through. A memory file (Filename::SetMemoryTarget) is written in place.
   bool Write(const Filename& name, FileErrorInfo* error = nullptr) const;
   // Back to the empty scene of the constructor.
   void Clear();

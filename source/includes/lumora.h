@@ -74,5 +74,6 @@
 #include "lights/lum_cameraobjectdata.h"
 #include "stream/lum_fileerror.h"
 #include "document/lum_scene.h"
+#include "document/lum_ranges.h"
 
 #endif  // LUMORA_H
