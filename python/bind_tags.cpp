@@ -47,7 +47,7 @@ Array<T> ElementsOut(const VariableTag& tag, std::vector<py::ssize_t> inner) {
   Array<T> out(shape);
   const size_t bytes = size_t(tag.GetCount()) * size_t(tag.GetElementSize());
   if (bytes > 0) std::memcpy(out.mutable_data(), tag.GetDataAddressR(), bytes);
-  return out;
+  return ReadOnly(out);
 }
 
 // Resizes tag to the rows of a and copies a in.
@@ -86,12 +86,24 @@ Array<Float64> CornersOut(const Tag& tag) {
     const auto s = tag.Get(i);
     PutCorners(out, i, s.a, s.b, s.c, s.d);
   }
-  return out;
+  return ReadOnly(out);
+}
+
+BaseList2D* ObjectOf(const BaseTag& tag);
+
+// A tag on a polygon object has one record per polygon: another count is refused.
+void CheckPerPolygon(const BaseTag& tag, Int32 n, const char* what) {
+  auto* mesh = dynamic_cast<PolygonObject*>(ObjectOf(tag));
+  if (mesh != nullptr && n != mesh->GetPolygonCount())
+    throw py::value_error(std::string(what) + ": " + std::to_string(n) +
+                          " rows, but the object has " + std::to_string(mesh->GetPolygonCount()) +
+                          " polygons");
 }
 
 template <typename Tag, typename Struct>
 void CornersIn(Tag& tag, const Array<Float64>& a, const char* what) {
   const Int32 n = Rows(a, {4, 3}, what);
+  CheckPerPolygon(tag, n, what);
   if (!tag.Resize(n)) throw std::bad_alloc();
   for (Int32 i = 0; i < n; ++i) {
     const Float64* row = a.data() + py::ssize_t(i) * 12;
@@ -116,11 +128,12 @@ Array<Int32> SelectedOf(const BaseSelect& sel) {
   Int32 first = 0, last = 0;
   for (Int32 run = 0; sel.GetRange(run, &first, &last); ++run)
     for (Int32 i = first; i <= last; ++i) *at++ = i;
-  return out;
+  return ReadOnly(out);
 }
 
 void SelectOnly(BaseSelect& sel, const Array<Int32>& indices) {
-  if (indices.ndim() != 1) throw py::value_error("a selection is a one-dimensional array of indices");
+  if (indices.ndim() != 1)
+    throw py::value_error("a selection is a one-dimensional array of indices");
   const Int32* data = indices.data();
   for (py::ssize_t i = 0; i < indices.size(); ++i)
     if (data[i] < 0) throw py::value_error("selection indices cannot be negative");
@@ -154,7 +167,8 @@ void CheckPred(BaseObject& o, BaseTag* pred) {
 }
 
 void InsertTag(BaseObject& o, BaseTag& tag, BaseTag* pred) {
-  if (tag.GetListHead() != nullptr) throw py::value_error("the tag is in a list already: remove() it first");
+  if (tag.GetListHead() != nullptr)
+    throw py::value_error("the tag is in a list already: remove() it first");
   CheckPred(o, pred);
   SpareHeldTags(o, tag.GetType(), tag.GetInfo(), pred);
   if (o.MakeTagList() == nullptr) throw std::bad_alloc();
@@ -236,7 +250,8 @@ void BindTags(py::module_& m) {
              if (!t.GetBaseSelect()->Select(i)) throw std::bad_alloc();
            })
       .def("deselect", [](SelectionTag& t, Int32 i) { t.GetBaseSelect()->Deselect(i); })
-      .def_property_readonly("segments", [](SelectionTag& t) { return t.GetBaseSelect()->GetSegments(); });
+      .def_property_readonly("segments",
+                             [](SelectionTag& t) { return t.GetBaseSelect()->GetSegments(); });
 
   // The object's side.
   py::class_<BaseObject, NodeHolder<BaseObject>, BaseList2D> obj = m.attr("BaseObject");
@@ -244,8 +259,7 @@ void BindTags(py::module_& m) {
           py::return_value_policy::reference,
           "A new tag of the type on the object, after pred (at the head when None).")
       .def(
-          "get_tag",
-          [](BaseObject& o, Int32 type, Int32 nr) { return o.GetTag(type, nr); },
+          "get_tag", [](BaseObject& o, Int32 type, Int32 nr) { return o.GetTag(type, nr); },
           py::arg("type"), py::arg("nr") = 0, py::return_value_policy::reference,
           "The nr-th tag of the type, or None.")
       .def("insert_tag", &InsertTag, py::arg("tag"), py::arg("pred") = nullptr,
@@ -255,14 +269,19 @@ void BindTags(py::module_& m) {
     const char* name;
     Int32 id;
   };
-  static const Named kTypes[] = {
-      {"TAG_POINT", TAG_POINT},         {"TAG_POLYGON", TAG_POLYGON},
-      {"TAG_UVW", TAG_UVW},             {"TAG_NORMAL", TAG_NORMAL},
-      {"TAG_VERTEXMAP", TAG_VERTEXMAP}, {"TAG_POINTSELECTION", TAG_POINTSELECTION},
-      {"TAG_POLYGONSELECTION", TAG_POLYGONSELECTION}, {"TAG_EDGESELECTION", TAG_EDGESELECTION},
-      {"TAG_TEXTURE", TAG_TEXTURE},     {"TAG_DISPLAY", TAG_DISPLAY},
-      {"TAG_PROTECTION", TAG_PROTECTION}, {"TAG_PLUGIN", TAG_PLUGIN},
-      {"TAGINFO_MULTIPLE", TAGINFO_MULTIPLE}};
+  static const Named kTypes[] = {{"TAG_POINT", TAG_POINT},
+                                 {"TAG_POLYGON", TAG_POLYGON},
+                                 {"TAG_UVW", TAG_UVW},
+                                 {"TAG_NORMAL", TAG_NORMAL},
+                                 {"TAG_VERTEXMAP", TAG_VERTEXMAP},
+                                 {"TAG_POINTSELECTION", TAG_POINTSELECTION},
+                                 {"TAG_POLYGONSELECTION", TAG_POLYGONSELECTION},
+                                 {"TAG_EDGESELECTION", TAG_EDGESELECTION},
+                                 {"TAG_TEXTURE", TAG_TEXTURE},
+                                 {"TAG_DISPLAY", TAG_DISPLAY},
+                                 {"TAG_PROTECTION", TAG_PROTECTION},
+                                 {"TAG_PLUGIN", TAG_PLUGIN},
+                                 {"TAGINFO_MULTIPLE", TAGINFO_MULTIPLE}};
   for (const Named& t : kTypes) m.attr(t.name) = t.id;
 }
 

@@ -51,8 +51,8 @@ void Scene::Release() {
 }
 
 bool Scene::Make() {
+  if (_objects == nullptr) _objects = ::AllocAlienRootObject();
   _doc = NewObj<BaseDocument>();
-  _objects = ::AllocAlienRootObject();
   if (_doc == nullptr || _objects == nullptr || TakeSystemHook::Alloc(_doc) == nullptr) {
     Release();
     return false;
@@ -60,8 +60,13 @@ bool Scene::Make() {
   return true;
 }
 
+// The object list stays the same list (pointers to it remain good); its members go first, then
+// the document they pointed at.
 void Scene::Clear() {
-  Release();
+  for (KeptChunk& k : _kept) MemFree(k.bytes);
+  _kept.Flush();
+  if (_objects != nullptr) _objects->FlushAll();
+  DeleteObj(_doc);
   Make();
 }
 

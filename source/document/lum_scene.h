@@ -45,14 +45,14 @@ class Scene {
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
 
-  // Replaces the whole content with the file's. On failure the scene is left empty, error
-  // (when given) says why and where, and nothing leaks.
+  // Replaces the whole content with the file's (the object list stays the same list). On
+  // failure the scene is left empty, error (when given) says why and where, and nothing leaks.
   bool Read(const Filename& name, FileErrorInfo* error = nullptr);
   // Writes to a temporary file beside name and renames it over name, so that a failed write
   // leaves the old file whole and no partial file behind. A symbolic link at name is written
   // through. A memory file (Filename::SetMemoryTarget) is written in place.
   bool Write(const Filename& name, FileErrorInfo* error = nullptr) const;
-  // Back to the empty scene of the constructor.
+  // Back to the empty scene of the constructor. The object list stays the same list, emptied.
   void Clear();
 
   BaseDocument* GetDocument() { return _doc; }
