@@ -55,7 +55,8 @@ py::object Dump(py::handle path, py::object depth, py::object id, Int32 version,
     const bool opened = err.find("cannot open") == std::string::npos;
     const Int64 offset = FaultOffset(err);
     try {
-      RaiseFileError(opened ? FILEERROR_READ : FILEERROR_OPEN, offset < 0 ? 0 : offset, err.c_str());
+      RaiseFileError(opened ? FILEERROR_READ : FILEERROR_OPEN, offset < 0 ? 0 : offset,
+                     err.c_str());
     } catch (py::error_already_set& e) {
       // What was read before the fault, as the tool shows it.
       e.value().attr("partial") = out.empty() ? py::object(py::none()) : loads(py::bytes(out));

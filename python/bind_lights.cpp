@@ -112,24 +112,24 @@ void BindIES(py::module_& m) {
       .def_property_readonly("shape", &IESLight::GetShape)
       .def_property_readonly("opening_size",
                              [](const IESLight& l) { return FromVector(l.GetOpeningSize()); })
-      .def_property_readonly("texts",
-                             [](const IESLight& l) {
-                               py::tuple out{static_cast<size_t>(IESTEXT_COUNT)};
-                               for (Int32 i = 0; i < IESTEXT_COUNT; ++i)
-                                 out[size_t(i)] = ToPython(l.GetText(IESTEXT(i)));
-                               return out;
-                             },
-                             "Manufacturer, catalogue, luminaire, lamp catalogue, lamp.")
+      .def_property_readonly(
+          "texts",
+          [](const IESLight& l) {
+            py::tuple out{static_cast<size_t>(IESTEXT_COUNT)};
+            for (Int32 i = 0; i < IESTEXT_COUNT; ++i)
+              out[size_t(i)] = ToPython(l.GetText(IESTEXT(i)));
+            return out;
+          },
+          "Manufacturer, catalogue, luminaire, lamp catalogue, lamp.")
       .def_property_readonly("max_candela", &IESLight::GetMaxCandela)
       .def_property_readonly("power_ratio", &IESLight::GetPowerRatio)
       .def_property_readonly(
           "vertical_angles",
           [](const IESLight& l) { return Copy(l.GetVerticalAngles(), {l.GetVerticalCount()}); },
           "Degrees.")
-      .def_property_readonly("horizontal_angles",
-                             [](const IESLight& l) {
-                               return Copy(l.GetHorizontalAngles(), {l.GetHorizontalCount()});
-                             })
+      .def_property_readonly(
+          "horizontal_angles",
+          [](const IESLight& l) { return Copy(l.GetHorizontalAngles(), {l.GetHorizontalCount()}); })
       .def_property_readonly(
           "candela",
           [](const IESLight& l) {

@@ -76,6 +76,32 @@ void DetachWrapped(GeListNode* node) {
   for (NodeListWalker walker : Walkers()) walker(node, &DetachFromList);
 }
 
+namespace {
+BaseDocument* g_rehomeTo = nullptr;
+void RehomeList(RootList2D* list);
+}  // namespace
+
+// node and every node beneath it belong to doc from now on.
+void RehomeTree(GeListNode* node, BaseDocument* doc) {
+  g_rehomeTo = doc;
+  node->SetDocument(doc);
+  if (node->IsListHead()) RehomeList(static_cast<RootList2D*>(node));
+  RehomeList(node->GetChildren());
+  if (node->IsBaseList()) {
+    BaseList2D* named = static_cast<BaseList2D*>(node);
+    for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)
+      RehomeList(named->GetAttachedList(ATTACHEDLIST(i), false));
+  }
+  for (NodeListWalker walker : Walkers()) walker(node, &RehomeList);
+}
+
+namespace {
+void RehomeList(RootList2D* list) {
+  if (list == nullptr) return;
+  for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext()) RehomeTree(m, g_rehomeTo);
+}
+}  // namespace
+
 // Whether the library frees node itself: a member of a list, or a list a node owns.
 bool OwnedByTree(GeListNode* node) {
   if (node->GetListHead() != nullptr) return true;
@@ -195,6 +221,25 @@ void BindGeListNode(py::module_& m) {
   m.attr("NBITCONTROL_TOGGLE") = Int32(NBITCONTROL_TOGGLE);
 }
 
+// The kind a parameter holds now decides what it takes: an int for a float parameter is
+// converted, another kind is refused, so that a wrong value never vanishes silently.
+bool SetParameterChecked(BaseList2D& n, py::handle id, py::handle value) {
+  const DescID descId = ToDescID(id);
+  GeData value2 = PythonToGeData(value);
+  GeData now;
+  if (n.GetDParameter(descId, now) && now.GetType() != VALUETYPE_NIL &&
+      now.GetType() != value2.GetType()) {
+    if (now.GetType() == VALUETYPE_FLOAT && value2.GetType() == VALUETYPE_INT32) {
+      value2 = GeData(Float64(value2.GetInt32()));
+    } else if (!(now.GetType() == VALUETYPE_INT32 && py::isinstance<py::bool_>(value))) {
+      throw py::type_error("parameter " + std::string(py::str(id)) + " holds a value of kind " +
+                           std::to_string(now.GetType()) + ", not " +
+                           std::string(py::str(py::type::of(value).attr("__name__"))));
+    }
+  }
+  return n.SetDParameter(descId, value2);
+}
+
 void BindBaseList2D(py::module_& m) {
   py::class_<BaseList2D, NodeHolder<BaseList2D>, GeListNode>(
       m, "BaseList2D", "A named node: type, name, parameter container, bits and hierarchy.")
@@ -218,10 +263,9 @@ void BindBaseList2D(py::module_& m) {
              n.GetDParameter(ToDescID(id), out);
              return GeDataToPython(out);
            })
-      .def("set_parameter",
-           [](BaseList2D& n, py::handle id, py::handle value) {
-             return n.SetDParameter(ToDescID(id), PythonToGeData(value));
-           })
+      .def("set_parameter", &SetParameterChecked,
+           "Sets a parameter. A value of another kind than the parameter holds (a string for a "
+           "float, say) is refused with TypeError; an int is taken for a float.")
       .def(
           "insert_under", [](BaseList2D& n, BaseList2D& p) { InsertUnder(&n, &p, false); },
           "First child of parent.")
@@ -364,17 +408,26 @@ void AddNodeListWalker(NodeListWalker walker) { Walkers().push_back(walker); }
 
 void AddMembershipRule(MembershipRule rule) { Rules().push_back(rule); }
 
-bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node) {
+void ReleaseOwnedTree(GeListNode* top) {
+  RehomeTree(top, &ReadingDocument());
+  DetachWrapped(top);
+}
+
+bool ReadNodeFrom(HyperFile* hf, PrivateChunk* node, AliasTrans* shared) {
   // A list read into is flushed first: the members Python holds leave it beforehand.
   if (auto* listNode = dynamic_cast<GeListNode*>(node)) DetachWrapped(listNode);
-  AliasTrans trans;
-  if (!trans.Init()) throw std::bad_alloc();
+  AliasTrans own;
+  AliasTrans* trans = shared;
+  if (trans == nullptr) {
+    if (!own.Init()) throw std::bad_alloc();
+    trans = &own;
+  }
   BaseDocument& doc = ReadingDocument();
-  doc.SetAliasTrans(&trans);
+  doc.SetAliasTrans(trans);
   BaseDocument* before = hf->GetDocument();
   hf->SetDocument(&doc);
   const bool ok = node->ReadObject(hf, true);
-  trans.Zap(false);
+  if (trans == &own) trans->Zap(true);
   doc.SetAliasTrans(nullptr);
   hf->SetDocument(before);
   return ok && hf->GetError() == FILEERROR_NONE;

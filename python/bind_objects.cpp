@@ -45,7 +45,7 @@ py::array_t<Float64> MatrixToArray(const Matrix64& m) {
     a(2, c) = cols[c]->z;
     a(3, c) = c == 3 ? 1.0 : 0.0;
   }
-  return out;
+  return ReadOnly(out);
 }
 
 // A matrix from a 3 x 4 or 4 x 4 array in homogeneous form (the last row of a 4 x 4 must be
@@ -62,7 +62,8 @@ Matrix64 MatrixFromPython(py::handle value) {
       return Matrix64(col(3), col(0), col(1), col(2));
     }
     if (!(a.ndim() == 2 && a.shape(0) == 4 && a.shape(1) == 3))
-      throw py::value_error("a matrix array has shape (3, 4) or (4, 4), or (4, 3) rows off, v1, v2, v3");
+      throw py::value_error(
+          "a matrix array has shape (3, 4) or (4, 4), or (4, 3) rows off, v1, v2, v3");
   }
   return ToMatrix(value);
 }
@@ -73,14 +74,14 @@ PointArray PointsOf(const PointObject& o) {
   const Int32 n = o.GetPointCount();
   PointArray out(std::vector<py::ssize_t>{n, 3});
   if (n > 0) std::memcpy(out.mutable_data(), o.GetPointR(), size_t(n) * sizeof(Vector64));
-  return out;
+  return ReadOnly(out);
 }
 
 PolygonArray PolygonsOf(const PolygonObject& o) {
   const Int32 n = o.GetPolygonCount();
   PolygonArray out(std::vector<py::ssize_t>{n, 4});
   if (n > 0) std::memcpy(out.mutable_data(), o.GetPolygonR(), size_t(n) * sizeof(CPolygon));
-  return out;
+  return ReadOnly(out);
 }
 
 Int32 CheckedCount(const py::array& a, py::ssize_t width, const char* what) {
@@ -116,9 +117,22 @@ void ResizePoints(PointObject& o, Int32 n) {
 
 void SetPoints(PointObject& o, const PointArray& points) {
   const Int32 n = CheckedCount(points, 3, "points");
+  // Fewer points than the polygons name would leave corners pointing past the end.
+  if (auto* poly = dynamic_cast<PolygonObject*>(&o)) {
+    const CPolygon* p = poly->GetPolygonR();
+    for (Int32 i = 0; i < poly->GetPolygonCount(); ++i) {
+      for (Int32 c : {p[i].a, p[i].b, p[i].c, p[i].d}) {
+        if (c >= n)
+          throw py::value_error("polygon " + std::to_string(i) + " names point " +
+                                std::to_string(c) + ", but only " + std::to_string(n) +
+                                " points are given: set the polygons first, or use set_geometry");
+      }
+    }
+  }
   ResizePoints(o, n);
   if (o.GetPointCount() != n) throw std::bad_alloc();
-  if (n > 0) std::memcpy(static_cast<void*>(o.GetPointW()), points.data(), size_t(n) * sizeof(Vector64));
+  if (n > 0)
+    std::memcpy(static_cast<void*>(o.GetPointW()), points.data(), size_t(n) * sizeof(Vector64));
 }
 
 // Polygon corners name points of the object: each index lies in 0 .. point count - 1.
@@ -138,7 +152,8 @@ void SetPolygons(PolygonObject& o, const PolygonArray& polygons) {
     throw std::bad_alloc();
   }
   if (o.GetPolygonCount() != n) throw std::bad_alloc();
-  if (n > 0) std::memcpy(static_cast<void*>(o.GetPolygonW()), polygons.data(), size_t(n) * sizeof(CPolygon));
+  if (n > 0)
+    std::memcpy(static_cast<void*>(o.GetPolygonW()), polygons.data(), size_t(n) * sizeof(CPolygon));
 }
 
 // ---- hierarchy ----
@@ -205,8 +220,10 @@ double MeshRoundTripCpp(const PointArray& points, const PolygonArray& polygons, 
     PolygonObject* mesh = PolygonObject::Alloc(np, nq);
     ok = list != nullptr && mesh != nullptr;
     if (ok) {
-      std::memcpy(static_cast<void*>(mesh->GetPointW()), points.data(), size_t(np) * sizeof(Vector64));
-      std::memcpy(static_cast<void*>(mesh->GetPolygonW()), polygons.data(), size_t(nq) * sizeof(CPolygon));
+      std::memcpy(static_cast<void*>(mesh->GetPointW()), points.data(),
+                  size_t(np) * sizeof(Vector64));
+      std::memcpy(static_cast<void*>(mesh->GetPolygonW()), polygons.data(),
+                  size_t(nq) * sizeof(CPolygon));
       list->InsertLast(mesh);
       mesh = nullptr;
       HyperFile out;
@@ -316,8 +333,8 @@ void BindObjects(py::module_& m) {
           },
           py::arg("points"), py::arg("polygons"), "Points, then polygons.");
 
-  py::class_<RootObject, NodeHolder<RootObject>, RootList2D>(m, "RootObject",
-                                                            "A list of objects (a scene's top level).")
+  py::class_<RootObject, NodeHolder<RootObject>, RootList2D>(
+      m, "RootObject", "A list of objects (a scene's top level).")
       .def(py::init(&NewObjectList))
       .def_static("read", &ReadObjects, py::arg("hf"), "Reads a list written by write().");
 

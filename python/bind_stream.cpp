@@ -7,6 +7,7 @@
 #include <pybind11/numpy.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -22,25 +23,6 @@ namespace {
 
 py::object g_fileError;
 
-struct ErrorName {
-  Int32 code;
-  const char* name;
-};
-const ErrorName kErrorNames[] = {
-    {FILEERROR_NONE, "NONE"},
-    {FILEERROR_OPEN, "OPEN"},
-    {FILEERROR_CLOSE, "CLOSE"},
-    {FILEERROR_READ, "READ"},
-    {FILEERROR_WRITE, "WRITE"},
-    {FILEERROR_SEEK, "SEEK"},
-    {FILEERROR_INVALID, "INVALID"},
-    {FILEERROR_OUTOFMEMORY, "OUTOFMEMORY"},
-    {FILEERROR_WRONG_VALUE, "WRONG_VALUE"},
-    {FILEERROR_CHUNK_EXPECTED, "CHUNK_EXPECTED"},
-    {FILEERROR_CHUNKEND_MISSING, "CHUNKEND_MISSING"},
-    {FILEERROR_TOO_DEEP, "TOO_DEEP"},
-};
-
 class PyHyperFile {
  public:
   PyHyperFile(py::handle path, const std::string& mode, Int32 version, bool float32,
@@ -55,7 +37,9 @@ class PyHyperFile {
     _hf.SetFileVersion(version);
     _hf.SetFloat32Mode(float32);
     _name = py::str(path);
+    _path = py::str(py::module_::import("os").attr("fsdecode")(path));
     if (!_hf.Open(ToFilename(path), _mode)) Fail("opening " + _name);
+    if (_mode == FILEOPEN_READ && !_trans.Init()) throw std::bad_alloc();
     _open = true;
     if (byteOrder == "little") {
       _hf.SetByteOrder(BYTEORDER_INTEL);
@@ -69,38 +53,71 @@ class PyHyperFile {
     return _hf;
   }
   bool reading() const { return _mode == FILEOPEN_READ; }
+  // Every node read from this file goes through one translation, resolved at close: a link
+  // from one list to another read separately reconnects.
+  AliasTrans* trans() { return reading() ? &_trans : nullptr; }
   bool open() const { return _open; }
 
   // Raises FileError for a failed operation: the stream's code, or READ when the stream failed
-  // without recording one (the end of the file came first). The offset is where the operation
-  // began: the position after the last one that succeeded.
+  // without recording one (the end of the file came first). The offset is where the stream
+  // stopped (the value whose read or write failed), as the library reports it; without a
+  // recorded error, the position after the last operation that succeeded.
   [[noreturn]] void Fail(const std::string& what) {
-    const Int32 code = _hf.GetError() != FILEERROR_NONE ? _hf.GetError() : FILEERROR_READ;
-    RaiseFileError(code, _good, (what + " (" + _name + ")").c_str());
+    const bool recorded = _hf.GetError() != FILEERROR_NONE;
+    const Int32 code = recorded ? _hf.GetError() : FILEERROR_READ;
+    RaiseFileError(code, recorded ? _hf.GetErrorPosition() : _good,
+                   (what + " (" + _name + ")").c_str(), _hf.GetOSError());
   }
   void Check(bool ok, const char* what) {
     if (!ok) Fail(what);
     _good = _hf.GetPosition();
   }
 
+  // Writing: chunks are counted so that closing knows whether one is still open.
+  void StartChunk(Int32 id, Int32 level) {
+    Check(hf().WriteChunkStart(id, level), "writing a chunk start");
+    ++_openChunks;
+  }
+  void EndChunk() {
+    Check(hf().WriteChunkEnd(), "writing a chunk end");
+    --_openChunks;
+  }
+
   // Raises only for a failure of closing itself: one reported already is not reported again.
-  void Close() {
+  // Writing, a file left with a chunk open, or whose writing failed (failed is true when an
+  // exception leaves a with block), is removed rather than left half written; closing with a
+  // chunk open raises.
+  void Close(bool failed = false) {
     if (!_open) return;
     _open = false;
+    if (reading()) _trans.Zap(true);
     const Int64 at = _hf.GetPosition();
+    const Int32 open = _mode == FILEOPEN_WRITE ? _openChunks : 0;
     const bool failedBefore = _hf.GetError() != FILEERROR_NONE;
-    if (!_hf.Close() && !failedBefore) {
+    const bool closed = _hf.Close();
+    if (_mode == FILEOPEN_WRITE && (failed || failedBefore || open > 0 || !closed))
+      std::remove(_path.c_str());
+    if (failed || failedBefore) return;
+    if (open > 0)
+      RaiseFileError(FILEERROR_CHUNKEND_MISSING, at,
+                     ("closing " + _name + " with " + std::to_string(open) +
+                      " chunk(s) open; the file was removed")
+                         .c_str());
+    if (!closed) {
       const Int32 code = _hf.GetError() != FILEERROR_NONE ? _hf.GetError() : FILEERROR_CLOSE;
-      RaiseFileError(code, at, ("closing " + _name).c_str());
+      RaiseFileError(code, at, ("closing " + _name).c_str(), _hf.GetOSError());
     }
   }
 
  private:
   HyperFile _hf;
+  AliasTrans _trans;
   FILEOPEN _mode = FILEOPEN_READ;
   bool _open = false;
   Int64 _good = 0;
   std::string _name;
+  std::string _path;
+  Int32 _openChunks = 0;
 };
 
 // A chunk as a context manager: writing, entering writes its start and leaving its end;
@@ -118,7 +135,7 @@ struct PyChunk {
       file->Check(hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) && hf.ReadChunkStart(&id, &level),
                   "reading a chunk start");
     } else {
-      file->Check(hf.WriteChunkStart(id, level), "writing a chunk start");
+      file->StartChunk(id, level);
     }
     return this;
   }
@@ -128,7 +145,7 @@ struct PyChunk {
     if (file->reading()) {
       file->Check(hf.SkipToEndChunk(), "skipping to the chunk's end");
     } else {
-      file->Check(hf.WriteChunkEnd(), "writing a chunk end");
+      file->EndChunk();
     }
   }
 };
@@ -171,14 +188,14 @@ void BindHyperFile(py::module_& m) {
              // A failure inside the block is the one to report; closing may not mask it.
              if (!type.is_none()) {
                try {
-                 f.Close();
+                 f.Close(true);
                } catch (py::error_already_set&) {
                }
                return;
              }
              f.Close();
            })
-      .def("close", &PyHyperFile::Close)
+      .def("close", [](PyHyperFile& f) { f.Close(); })
       .def_property_readonly("closed", [](PyHyperFile& f) { return !f.open(); })
       .def_property_readonly("error", [](PyHyperFile& f) { return Int32(f.hf().GetError()); })
       .def_property_readonly("position", [](PyHyperFile& f) { return f.hf().GetPosition(); })
@@ -289,11 +306,9 @@ void BindHyperFile(py::module_& m) {
                                     reinterpret_cast<Float64*>(data), owner);
       },
       "What write_vector_array wrote, as an (n, 3) float64 array.");
-  hf.def("write_chunk_start", [](PyHyperFile& f, Int32 id, Int32 level) {
-    f.Check(f.hf().WriteChunkStart(id, level), "writing a chunk start");
-  });
-  hf.def("write_chunk_end",
-         [](PyHyperFile& f) { f.Check(f.hf().WriteChunkEnd(), "writing a chunk end"); });
+  hf.def("write_chunk_start",
+         [](PyHyperFile& f, Int32 id, Int32 level) { f.StartChunk(id, level); });
+  hf.def("write_chunk_end", [](PyHyperFile& f) { f.EndChunk(); });
 
   // Readers: each raises FileError when the next value is of another kind.
   hf.def("read_uchar", [](PyHyperFile& f) {
@@ -402,7 +417,7 @@ void BindHyperFile(py::module_& m) {
     f.Check(node->WriteObject(&f.hf(), id), "writing a node");
   });
   hf.def("_read_object", [](PyHyperFile& f, GeListNode* node) {
-    f.Check(ReadNodeFrom(&f.hf(), node), "reading a node");
+    f.Check(ReadNodeFrom(&f.hf(), node, f.trans()), "reading a node");
   });
   hf.def("read_chunk_end",
          [](PyHyperFile& f) { f.Check(f.hf().ReadChunkEnd(), "reading a chunk end"); });
@@ -428,19 +443,22 @@ void BindBaseTime(py::module_& m) {
 
 }  // namespace
 
-const char* FileErrorName(Int32 code) {
-  for (const ErrorName& e : kErrorNames)
-    if (e.code == code) return e.name;
-  return "UNKNOWN";
-}
+const char* FileErrorName(Int32 code) { return lumora::FileErrorName(code); }
 
-void RaiseFileError(Int32 code, Int64 offset, const char* what) {
-  std::string message = std::string(what) + ": " + FileErrorName(code) + " (" +
-                        std::to_string(code) + ") at byte " + std::to_string(offset);
+void RaiseFileError(Int32 code, Int64 offset, const char* what, Int32 osError) {
+  std::string message =
+      std::string(what) + ": " + FileErrorName(code) + " (" + std::to_string(code) + ")";
+  if (osError != 0) message += std::string(": ") + std::strerror(osError);
+  if (code != FILEERROR_OPEN) message += " at byte " + std::to_string(offset);
   py::object error = g_fileError(message);
   error.attr("code") = code;
   error.attr("offset") = offset;
   error.attr("name") = FileErrorName(code);
+  // As OSError has them: errno and its text where the system was involved (else None).
+  if (osError != 0) {
+    error.attr("errno") = osError;
+    error.attr("strerror") = std::strerror(osError);
+  }
   PyErr_SetObject(g_fileError.ptr(), error.ptr());
   throw py::error_already_set();
 }
@@ -479,9 +497,17 @@ void RegisterStream(py::module_& m) {
                                 "A scene file could not be read or written. code is the "
                                 "FILEERROR number, name its name, offset the byte position.",
                                 PyExc_OSError, nullptr));
+  // The message names the file, what failed and where; OSError's own form would show only the
+  // errno and its text once errno is set.
+  g_fileError.attr("__str__") =
+      py::cpp_function([](py::handle self) { return py::str(self.attr("args")[py::int_(0)]); },
+                       py::is_method(g_fileError));
   m.attr("FileError") = g_fileError;
-  for (const ErrorName& e : kErrorNames)
-    m.attr((std::string("FILEERROR_") + e.name).c_str()) = e.code;
+  for (Int32 code : {FILEERROR_NONE, FILEERROR_OPEN, FILEERROR_CLOSE, FILEERROR_READ,
+                     FILEERROR_WRITE, FILEERROR_SEEK, FILEERROR_INVALID, FILEERROR_OUTOFMEMORY,
+                     FILEERROR_WRONG_VALUE, FILEERROR_CHUNK_EXPECTED, FILEERROR_CHUNKEND_MISSING,
+                     FILEERROR_TOO_DEEP})
+    m.attr((std::string("FILEERROR_") + FileErrorName(code)).c_str()) = code;
   m.attr("HYPERFILE_CURRENT_VERSION") = HYPERFILE_CURRENT_VERSION;
   BindBaseTime(m);
   BindHyperFile(m);

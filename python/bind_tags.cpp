@@ -48,7 +48,7 @@ Array<T> ElementsOut(const VariableTag& tag, std::vector<py::ssize_t> inner) {
   Array<T> out(shape);
   const size_t bytes = size_t(tag.GetCount()) * size_t(tag.GetElementSize());
   if (bytes > 0) std::memcpy(out.mutable_data(), tag.GetDataAddressR(), bytes);
-  return out;
+  return ReadOnly(out);
 }
 
 // Resizes tag to the rows of a and copies a in.
@@ -87,12 +87,24 @@ Array<Float64> CornersOut(const Tag& tag) {
     const auto s = tag.Get(i);
     PutCorners(out, i, s.a, s.b, s.c, s.d);
   }
-  return out;
+  return ReadOnly(out);
+}
+
+BaseList2D* ObjectOf(const BaseTag& tag);
+
+// A tag on a polygon object has one record per polygon: another count is refused.
+void CheckPerPolygon(const BaseTag& tag, Int32 n, const char* what) {
+  auto* mesh = dynamic_cast<PolygonObject*>(ObjectOf(tag));
+  if (mesh != nullptr && n != mesh->GetPolygonCount())
+    throw py::value_error(std::string(what) + ": " + std::to_string(n) +
+                          " rows, but the object has " + std::to_string(mesh->GetPolygonCount()) +
+                          " polygons");
 }
 
 template <typename Tag, typename Struct>
 void CornersIn(Tag& tag, const Array<Float64>& a, const char* what) {
   const Int32 n = Rows(a, {4, 3}, what);
+  CheckPerPolygon(tag, n, what);
   if (!tag.Resize(n)) throw std::bad_alloc();
   for (Int32 i = 0; i < n; ++i) {
     const Float64* row = a.data() + py::ssize_t(i) * 12;
@@ -122,7 +134,7 @@ Array<Int32> SelectedOf(const BaseSelect& sel) {
   indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
   Array<Int32> out(std::vector<py::ssize_t>{py::ssize_t(indices.size())});
   std::copy(indices.begin(), indices.end(), out.mutable_data());
-  return out;
+  return ReadOnly(out);
 }
 
 void SelectOnly(BaseSelect& sel, const Array<Int32>& indices) {

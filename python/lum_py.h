@@ -46,11 +46,21 @@ lumora::Matrix64 ToMatrix(py::handle value);
 py::tuple FromVector(const lumora::Vector64& v);
 py::tuple FromMatrix(const lumora::Matrix64& m);
 
+// A copy handed to Python is made read-only, so that writing into it fails loudly instead of
+// changing a copy nobody sees.
+template <typename A>
+A ReadOnly(A array) {
+  array.attr("setflags")(py::arg("write") = false);
+  return array;
+}
+
 // ---- errors ----
 
 // Raises lumora.FileError with the code (a FILEERROR number), the byte offset where it
 // happened and a message naming what failed.
-[[noreturn]] void RaiseFileError(lumora::Int32 code, lumora::Int64 offset, const char* what);
+// osError is the system's errno behind the failure (0: none), given to the exception's errno.
+[[noreturn]] void RaiseFileError(lumora::Int32 code, lumora::Int64 offset, const char* what,
+                                 lumora::Int32 osError = 0);
 // Runs op on the stream of hf (a lumora.HyperFile) and raises FileError for a failure as the
 // stream's own operations do; what names the operation in the message.
 void UseStream(py::handle hf, const char* what, const std::function<bool(lumora::HyperFile*)>& op);
@@ -99,6 +109,10 @@ void AddNodeListWalker(NodeListWalker walker);
 using MembershipRule = bool (*)(lumora::GeListNode* container, lumora::GeListNode* child);
 void AddMembershipRule(MembershipRule rule);
 
+// Before an owner outside the node tree (a Scene) frees top with its document: every node
+// beneath top moves to the module's own document, and those Python holds leave the tree.
+void ReleaseOwnedTree(lumora::GeListNode* top);
+
 // Whether Python holds a wrapper of node.
 bool IsWrapped(lumora::GeListNode* node);
 
@@ -123,8 +137,11 @@ void AddNodeClass() {
 const void* MostDerivedNode(const lumora::GeListNode* node, const std::type_info*& type);
 
 // Reads one node (or list of nodes) stored with WriteObject from hf, links between its nodes
-// reconnected. False when the read fails (the stream's error says why).
-bool ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node);
+// reconnected. With trans (the file's translation, shared by all its reads and resolved when the
+// file closes) links into nodes read before or after from the same file reconnect too; without,
+// the read has a translation of its own. False when the read fails (the stream's error says why).
+bool ReadNodeFrom(lumora::HyperFile* hf, lumora::PrivateChunk* node,
+                  lumora::AliasTrans* trans = nullptr);
 
 // ---- registration ----
 
@@ -137,6 +154,7 @@ void RegisterTags(py::module_& m);
 void RegisterAnimation(py::module_& m);
 void RegisterLights(py::module_& m);
 void RegisterDump(py::module_& m);
+void RegisterScene(py::module_& m);
 
 }  // namespace lumpy
 

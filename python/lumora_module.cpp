@@ -1,7 +1,11 @@
 // The Python module: registers each family in the library's layer order. The library's memory
 // comes from the default application library (or, in the test build lumora_counted, from
 // counting memory functions that report the blocks still held).
+#include <string>
+
 #include "lum_py.h"
+
+namespace py = pybind11;
 
 #ifndef LUMORA_PYTHON_MODULE_NAME
 #define LUMORA_PYTHON_MODULE_NAME lumora
@@ -16,6 +20,13 @@ long long CountedLiveBlocks();
 PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   m.doc() = "Read and write lumora scene files: streams, values, containers and nodes.";
   m.attr("__version__") = LUMORA_VERSION;
+  // Geometry and matrices cross as numpy arrays: say so now rather than inside a property later.
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set& e) {
+    throw py::import_error(std::string("lumora needs numpy, which cannot be imported here (") +
+                           e.what() + "); install it (Debian: python3-numpy; pip: numpy)");
+  }
   lumpy::RegisterStream(m);
   lumpy::RegisterValues(m);
   lumpy::RegisterNodes(m);
@@ -24,6 +35,7 @@ PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   lumpy::RegisterAnimation(m);
   lumpy::RegisterLights(m);
   lumpy::RegisterDump(m);
+  lumpy::RegisterScene(m);
   lumpy::RegisterThumbnail(m);
 #ifdef LUMORA_PYTHON_COUNTING
   m.def("_live_blocks", &lumpy::CountedLiveBlocks,

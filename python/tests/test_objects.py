@@ -89,9 +89,10 @@ def test_million_point_mesh_round_trips(path):
     back = round_trip(lst, path)[0]
     assert isinstance(back, lumora.PolygonObject)
     assert np.array_equal(back.points, points) and np.array_equal(back.polygons, polygons)
-    # Resizing keeps the polygons; fewer points make corners out of range refused.
-    m.points = points[:10]
-    assert m.polygon_count == n // 2
+    # Fewer points than the polygons name are refused, and the mesh stays whole.
+    with pytest.raises(ValueError, match="names point"):
+        m.points = points[:10]
+    assert m.point_count == n and m.polygon_count == n // 2
 
 
 @pytest.mark.parametrize("attr,value,error", [

@@ -153,18 +153,15 @@ bool iIncludeExcludeData::IsEqual(const iIncludeExcludeData& other) const {
   return true;
 }
 
+// Every entry is written, also one whose link resolves to nothing (its target was not read, or
+// is gone): it keeps its place, flags and settings, with an empty link record. Dropping it, as
+// writers once did, lost the entry with everything it carried.
 bool iIncludeExcludeData::Write(HyperFile* hf) const {
-  Int32 n = 0;
+  if (!hf->WriteInt32(entries.GetCount())) return false;
   for (const tagInExcludeElement* e : entries) {
-    if (_GeLinkResolve(e->link) != nullptr) ++n;
-  }
-  if (!hf->WriteInt32(n)) return false;
-  for (const tagInExcludeElement* e : entries) {
-    if (_GeLinkResolve(e->link) == nullptr) continue;
     if (!hf->WriteInt32(e->flags) || !_GeLinkWrite(e->link, hf)) return false;
   }
   for (const tagInExcludeElement* e : entries) {
-    if (_GeLinkResolve(e->link) == nullptr) continue;
     if (!hf->WriteContainer(e->settings)) return false;
   }
   return true;

@@ -198,7 +198,9 @@ TEST(InExclude, CopiesOfNodeSetsRepointLinksAndDestructionEmptiesThem) {
   }
 }
 
-TEST(InExcludeFile, OnlyResolvedEntriesAreWrittenAndReadBack) {
+// An entry whose link resolves to nothing keeps its place, flags and settings, with an empty
+// link record: dropping it lost the entry with everything it carried.
+TEST(InExcludeFile, EveryEntryIsWrittenAndOneThatResolvesToNothingKeepsItsPlace) {
   BaseList2D a, b;
   GeData d(CUSTOMDATATYPE_INEXCLUDE_LIST, DEFAULTVALUE);
   Insert(Of(d), &a, 3);
@@ -211,7 +213,8 @@ TEST(InExcludeFile, OnlyResolvedEntriesAreWrittenAndReadBack) {
   const std::string link = "80 0000000e 616c69617332 0000000000000000";
   const std::string empty = "01 00000084 00000001" + Int(-1) + "02";
   const std::string settings = "01 00000084 00000001" + Int(-1) + Int(9) + Int(15) + Int(6) + "02";
-  const std::string body = Int(2) + Int(3) + link + Int(5) + link + empty + settings;
+  const std::string body =
+      Int(3) + Int(3) + link + Int(4) + link + Int(5) + link + empty + empty + settings;
   const std::string goal = "80 0000000e 61676f616c31 0000000000000000";
   const Bytes bytes = WriteWithGoals({&a, &b}, d);
   EXPECT_EQ(lumtest::NormHex(goal + goal + Int(CUSTOMDATATYPE_INEXCLUDE_LIST) +
@@ -222,11 +225,13 @@ TEST(InExcludeFile, OnlyResolvedEntriesAreWrittenAndReadBack) {
   GeData back;
   ASSERT_TRUE(ReadWithGoals(bytes, {&a2, &b2}, &back));
   InExcludeData* list = Of(back);
-  ASSERT_EQ(2, list->GetObjectCount());
+  ASSERT_EQ(3, list->GetObjectCount());
   EXPECT_EQ(&a2, list->ObjectFromIndex(nullptr, 0));
-  EXPECT_EQ(&b2, list->ObjectFromIndex(nullptr, 1));
-  EXPECT_EQ(5, list->GetFlags(1));
-  EXPECT_EQ(6, list->GetData(1)->GetInt32(9));
+  EXPECT_EQ(nullptr, list->ObjectFromIndex(nullptr, 1));
+  EXPECT_EQ(4, list->GetFlags(1));
+  EXPECT_EQ(&b2, list->ObjectFromIndex(nullptr, 2));
+  EXPECT_EQ(5, list->GetFlags(2));
+  EXPECT_EQ(6, list->GetData(2)->GetInt32(9));
   EXPECT_EQ(Masked(bytes), Masked(WriteWithGoals({&a2, &b2}, back)));
 
   // Level 1 has no settings: they stay empty and the rest of the chunk is skipped.
@@ -239,16 +244,16 @@ TEST(InExcludeFile, OnlyResolvedEntriesAreWrittenAndReadBack) {
   }
   BaseList2D a3, b3;
   ASSERT_TRUE(ReadWithGoals(level1, {&a3, &b3}, &back));
-  ASSERT_EQ(2, Of(back)->GetObjectCount());
-  EXPECT_EQ(&b3, Of(back)->ObjectFromIndex(nullptr, 1));
-  EXPECT_EQ(0, Of(back)->GetData(1)->GetCount());
+  ASSERT_EQ(3, Of(back)->GetObjectCount());
+  EXPECT_EQ(&b3, Of(back)->ObjectFromIndex(nullptr, 2));
+  EXPECT_EQ(0, Of(back)->GetData(2)->GetCount());
 
   // Without a translation the links cannot find their nodes.
   lumtest::MemReader r(bytes);
   BaseList2D a4, b4;
   ASSERT_TRUE(a4.GetAliasGoal().Read(&r.hf) && b4.GetAliasGoal().Read(&r.hf));
   ASSERT_TRUE(r.hf.ReadGeData(&back));
-  EXPECT_EQ(2, Of(back)->GetObjectCount());
+  EXPECT_EQ(3, Of(back)->GetObjectCount());
   EXPECT_EQ(nullptr, Of(back)->ObjectFromIndex(nullptr, 0));
 }
 
