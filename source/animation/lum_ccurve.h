@@ -155,8 +155,8 @@ class CCurve : public BaseList2D {
 // between keys as many times as the curve's bend needs (on a grid of 1/1000000 s). Where the
 // curve jumps (a step, two keys at one time) a time just before the jump is added too; within
 // that microsecond no line can follow the jump. times is replaced; it is empty for a curve
-// without keys. False (and times empty) for a null curve, a tolerance that is not positive, or
-// when memory runs out.
+// without keys. False (and times empty) for a null curve, a tolerance that is not positive, a
+// curve that would need more than 2^24 times, or when memory runs out.
 Bool SampleCurve(const CCurve* curve, Float tolerance, BaseArray<BaseTime>& times);
 
 // The window of key times the index holds, in seconds.

@@ -11,6 +11,9 @@ namespace {
 
 // Sample times between keys lie on a grid of this many steps per second.
 constexpr Float kGrid = 1000000.0;
+// At most this many sample times: a curve that would need more (a tolerance far below its
+// values' scale) is refused rather than filling the memory.
+constexpr Int32 kMaxSamples = 1 << 24;
 
 const GeData& EmptyData() {
   static const GeData empty;
@@ -40,7 +43,10 @@ Float GridStepBefore(Float seconds) { return std::ceil(seconds * kGrid) - 1.0; }
 // points, so its distance from the chord is at most the larger distance of the two inner
 // points: splitting stops once that is within tolerance, or at the grid's resolution.
 bool Subdivide(const curvemath::Bezier& bezier, Float tolerance, BaseArray<BaseTime>& times) {
-  if (bezier.ChordDistance() <= tolerance) return true;
+  // A piece whose values are not finite has no line to follow: it is not split.
+  const Float distance = bezier.ChordDistance();
+  if (distance <= tolerance || !std::isfinite(distance)) return true;
+  if (times.GetCount() >= kMaxSamples) return false;
   const Float ta = bezier.p[0].x, tb = bezier.p[3].x;
   const Float step = std::floor((ta + tb) * 0.5 * kGrid + 0.5);
   const Float tm = step / kGrid;
