@@ -1,20 +1,24 @@
 // Curves: how the cost of adding keys in time order and of looking keys up grows with the
-// number of keys, per decade from 10,000 to 1,000,000.
+// number of keys, per decade from 10,000 to 1,000,000; and evaluation: GetValue on a spline
+// curve against a plain loop over the same segments prepared in advance, and its growth.
 //
 // Each figure runs the work at N keys; its limit is the same work at N / 10 keys. growth is the
 // time per key (or per lookup) at N over the time per key at N / 10: 1.0 is no growth, log n
 // search gives about log(N) / log(N / 10) (1.2 to 1.25 here) before the caches have their say.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "animation/lum_curvemath.h"
 #include "bench_support.h"
 #include "lumora.h"
 
 using namespace lumora;
 using lumbench::Die;
 using lumbench::Pair;
+using lumbench::Pairs;
 
 namespace {
 
@@ -140,6 +144,132 @@ void BM_CCurve_PlaybackFindKey_1M(benchmark::State& state) { FindKey(state, 1000
 BENCHMARK(BM_CCurve_PlaybackFindKey_1M)
     ->UseManualTime()
     ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+// ---- evaluation ----
+
+// A spline curve of n keys a frame (1/120 s) apart, random values, handles a quarter of a frame
+// long with random slopes.
+CCurve* SplineCurve(Int32 n, unsigned seed) {
+  CCurve* c = NewCurve();
+  AddInOrder(c, n);
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> value(-1, 1);
+  for (Int32 i = 0; i < n; ++i) {
+    CKey* k = c->GetKey(i);
+    k->SetValue(c, value(rng));
+    k->SetTimeLeft(c, BaseTime(-1, 480));
+    k->SetTimeRight(c, BaseTime(1, 480));
+    k->SetValueLeft(c, 0.01 * value(rng));
+    k->SetValueRight(c, 0.01 * value(rng));
+  }
+  return c;
+}
+
+// The limit: the curve's segments as plain arrays (key times in seconds, and each segment's
+// handles and values), found by std::upper_bound and evaluated as the same cubic with the same
+// parameter solver.
+struct PlainCurve {
+  std::vector<double> times;
+  std::vector<double> values;
+  std::vector<curvemath::Segment> segments;
+
+  explicit PlainCurve(const CCurve* c) {
+    for (Int32 i = 0; i < c->GetKeyCount(); ++i) {
+      times.push_back(c->GetKey(i)->GetTime().Get());
+      values.push_back(c->GetKey(i)->GetValue());
+      if (i + 1 < c->GetKeyCount())
+        segments.push_back(curvemath::MakeSegment(*c->GetKey(i), *c->GetKey(i + 1)));
+    }
+  }
+
+  double Value(double t) const {
+    const size_t at = size_t(std::upper_bound(times.begin(), times.end(), t) - times.begin());
+    if (at == 0) return values.front();
+    if (at == times.size()) return values.back();
+    const curvemath::Segment& g = segments[at - 1];
+    return g.ValueAt((t - g.t0) / g.span);
+  }
+};
+
+// Random times over the curve (of n frames), at a resolution of a thousandth of a frame; as
+// BaseTime for GetValue and as seconds for the plain loop.
+void RandomTimes(Int32 frames, Int32 count, unsigned seed, std::vector<BaseTime>& times,
+                 std::vector<double>& seconds) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<Int64> d(0, Int64(frames) * 1000);
+  times.clear();
+  seconds.clear();
+  for (Int32 i = 0; i < count; ++i) {
+    times.push_back(BaseTime(double(d(rng)), 120000.0));
+    seconds.push_back(times.back().Get());
+  }
+}
+
+double Evaluate(const CCurve* c, const std::vector<BaseTime>& times) {
+  double sum = 0;
+  for (const BaseTime& t : times) sum += c->GetValue(t);
+  return sum;
+}
+
+double EvaluatePlain(const PlainCurve& p, const std::vector<double>& seconds) {
+  double sum = 0;
+  for (double t : seconds) sum += p.Value(t);
+  return sum;
+}
+
+// GetValue at 10,000,000 random times on a 1,000,000-key spline curve, against the plain loop.
+void BM_CCurve_GetValue_1M(benchmark::State& state) {
+  constexpr Int32 kKeys = 1000000, kTimes = 10000000;
+  CCurve* c = SplineCurve(kKeys, 3);
+  const PlainCurve plain(c);
+  std::vector<BaseTime> times;
+  std::vector<double> seconds;
+  RandomTimes(kKeys, kTimes, 4, times, seconds);
+  for (Int32 i = 0; i < kTimes; i += 9973)
+    if (std::fabs(c->GetValue(times[i]) - plain.Value(seconds[i])) > 1e-9) Die("plain curve");
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Limit([&] { benchmark::DoNotOptimize(EvaluatePlain(plain, seconds)); });
+    pair.Figure([&] { benchmark::DoNotOptimize(Evaluate(c, times)); });
+  }
+  pair.Report(kTimes, kTimes, "items");
+  DeleteObj(c);
+}
+BENCHMARK(BM_CCurve_GetValue_1M)
+    ->UseManualTime()
+    ->Iterations(Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+// The same 1,000,000 random evaluations (in the curve's time span) on a curve of n keys and on
+// one of n / 10: growth is the time per evaluation at n over that at n / 10.
+void GetValueGrowth(benchmark::State& state, Int32 n) {
+  constexpr Int32 kTimes = 1000000;
+  CCurve* big = SplineCurve(n, 5);
+  CCurve* small = SplineCurve(n / 10, 6);
+  std::vector<BaseTime> bigTimes, smallTimes;
+  std::vector<double> unused;
+  RandomTimes(n, kTimes, 7, bigTimes, unused);
+  RandomTimes(n / 10, kTimes, 8, smallTimes, unused);
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Limit([&] { benchmark::DoNotOptimize(Evaluate(small, smallTimes)); });
+    pair.Figure([&] { benchmark::DoNotOptimize(Evaluate(big, bigTimes)); });
+  }
+  pair.ReportGrowth(kTimes, kTimes);
+  DeleteObj(big);
+  DeleteObj(small);
+}
+
+void BM_CCurve_GetValueGrowth_100k(benchmark::State& state) { GetValueGrowth(state, 100000); }
+BENCHMARK(BM_CCurve_GetValueGrowth_100k)
+    ->UseManualTime()
+    ->Iterations(Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+void BM_CCurve_GetValueGrowth_1M(benchmark::State& state) { GetValueGrowth(state, 1000000); }
+BENCHMARK(BM_CCurve_GetValueGrowth_1M)
+    ->UseManualTime()
+    ->Iterations(Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

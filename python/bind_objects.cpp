@@ -24,17 +24,6 @@ namespace lumpy {
 
 using namespace lumora;
 
-namespace {
-
-static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
-static_assert(sizeof(CPolygon) == 4 * sizeof(Int32), "CPolygon is four Int32");
-
-using PointArray = py::array_t<Float64, py::array::c_style | py::array::forcecast>;
-using PolygonArray = py::array_t<Int32, py::array::c_style | py::array::forcecast>;
-
-// ---- matrices ----
-
-// A 4 x 4 float64 array in homogeneous form: the columns are v1, v2, v3 and the offset.
 py::array_t<Float64> MatrixToArray(const Matrix64& m) {
   py::array_t<Float64> out(std::vector<py::ssize_t>{4, 4});
   auto a = out.mutable_unchecked<2>();
@@ -47,6 +36,16 @@ py::array_t<Float64> MatrixToArray(const Matrix64& m) {
   }
   return ReadOnly(out);
 }
+
+namespace {
+
+static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
+static_assert(sizeof(CPolygon) == 4 * sizeof(Int32), "CPolygon is four Int32");
+
+using PointArray = py::array_t<Float64, py::array::c_style | py::array::forcecast>;
+using PolygonArray = py::array_t<Int32, py::array::c_style | py::array::forcecast>;
+
+// ---- matrices ----
 
 // A matrix from a 3 x 4 or 4 x 4 array in homogeneous form (the last row of a 4 x 4 must be
 // 0 0 0 1), or from the value form ((off), (v1), (v2), (v3)).
