@@ -93,7 +93,7 @@ BENCHMARK(BM_Dump_Mixed_100MB)
     ->Arg(0)
     ->Arg(1)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 // The peak resident size of one run of the program, in KiB.

@@ -11,7 +11,6 @@
 #include <malloc.h>
 
 #include <cmath>
-
 #include <cstring>
 #include <vector>
 
@@ -52,7 +51,10 @@ void BM_Object_GetMg_1000Deep(benchmark::State& state) {
   for (int i = 0; i < kDepth; ++i) {
     BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
     if (o == nullptr) Die("Alloc");
-    if (up == nullptr) list.InsertLast(o); else o->InsertUnder(up);
+    if (up == nullptr)
+      list.InsertLast(o);
+    else
+      o->InsertUnder(up);
     o->SetRelPos(Vector64(0.001 * i, 1, 0));
     o->SetRelRot(Vector64(0.001 * i, 0.002, 0));
     const Matrix64 m = o->_GetMl();
@@ -124,7 +126,10 @@ void BM_Object_TransformSetters(benchmark::State& state) {
   BaseObject::Free(o);
   BaseObject::Free(frozen);
 }
-BENCHMARK(BM_Object_TransformSetters)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Object_TransformSetters)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 
 // ---- hierarchies ----
 
@@ -170,16 +175,20 @@ void Growth(benchmark::State& state) {
     pair.Figure([&] { Work(big); });
     pair.Limit([&] { Work(small); });
   }
-  pair.Report(kN, kN / 10, "objects");
-  if (pair.FigureSeconds() > 0 && pair.LimitSeconds() > 0)
-    state.counters["growth"] = (pair.FigureSeconds() / kN) / (pair.LimitSeconds() / (kN / 10));
+  pair.ReportGrowth(kN, kN / 10);
 }
 
 void BM_Object_CopyHierarchy_100k(benchmark::State& state) { Growth<CopyOnce>(state); }
-BENCHMARK(BM_Object_CopyHierarchy_100k)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Object_CopyHierarchy_100k)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Object_WriteHierarchy_100k(benchmark::State& state) { Growth<WriteOnce>(state); }
-BENCHMARK(BM_Object_WriteHierarchy_100k)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Object_WriteHierarchy_100k)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 // ---- bulk geometry ----
 
@@ -211,9 +220,10 @@ struct Arrays {
 
 Arrays ArraysOf(BaseObject* o) {
   Arrays a;
-  const VariableTag* tags[4] = {
-      static_cast<VariableTag*>(o->GetTag(TAG_POINT)), static_cast<VariableTag*>(o->GetTag(TAG_POLYGON)),
-      static_cast<VariableTag*>(o->GetTag(TAG_UVW)), static_cast<VariableTag*>(o->GetTag(TAG_NORMAL))};
+  const VariableTag* tags[4] = {static_cast<VariableTag*>(o->GetTag(TAG_POINT)),
+                                static_cast<VariableTag*>(o->GetTag(TAG_POLYGON)),
+                                static_cast<VariableTag*>(o->GetTag(TAG_UVW)),
+                                static_cast<VariableTag*>(o->GetTag(TAG_NORMAL))};
   for (int i = 0; i < 4; ++i) {
     if (tags[i] == nullptr) Die("tag");
     a.data[i] = tags[i]->GetDataAddressR();
@@ -227,7 +237,8 @@ bool WriteMesh(BaseObject* mesh, const std::string& path) {
   RootObject list;
   list.InsertLast(mesh);
   HyperFile hf;
-  const bool ok = hf.Open(Filename(path.c_str()), FILEOPEN_WRITE) && list.WriteObject(&hf, 1) && hf.Close();
+  const bool ok =
+      hf.Open(Filename(path.c_str()), FILEOPEN_WRITE) && list.WriteObject(&hf, 1) && hf.Close();
   mesh->Remove();
   return ok;
 }
@@ -255,7 +266,10 @@ void BM_Geometry_WriteMesh_1M(benchmark::State& state) {
   pair.Report(double(arrays.total), double(arrays.total));
   PolygonObject::Free(mesh);
 }
-BENCHMARK(BM_Geometry_WriteMesh_1M)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Geometry_WriteMesh_1M)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 size_t HeapInUse() {
   const struct mallinfo2 mi = mallinfo2();
@@ -286,7 +300,8 @@ void BM_Geometry_ReadMesh_1M(benchmark::State& state) {
     const size_t before = HeapInUse();
     pair.Figure([&] {
       HyperFile hf;
-      if (!hf.Open(Filename(figurePath.c_str()), FILEOPEN_READ) || !back.ReadObject(&hf, true) || !hf.Close())
+      if (!hf.Open(Filename(figurePath.c_str()), FILEOPEN_READ) || !back.ReadObject(&hf, true) ||
+          !hf.Close())
         Die("read mesh");
     });
     allocRatio = double(HeapInUse() - before) / double(total);
@@ -316,7 +331,10 @@ void BM_Geometry_ReadMesh_1M(benchmark::State& state) {
   state.counters["alloc_ratio"] = allocRatio;
   if (pair.FigureSeconds() > 0) state.counters["vs_warm_limit"] = warm / pair.FigureSeconds();
 }
-BENCHMARK(BM_Geometry_ReadMesh_1M)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Geometry_ReadMesh_1M)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

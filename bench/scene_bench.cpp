@@ -48,13 +48,11 @@ void BM_Scene_CopyLinkedNodes_100k(benchmark::State& state) {
     pair.Figure([&] { CopyOnce(big); });
     pair.Limit([&] { CopyOnce(small); });
   }
-  pair.Report(kN, kN / 10, "nodes");
-  if (pair.FigureSeconds() > 0 && pair.LimitSeconds() > 0)
-    state.counters["growth"] = (pair.FigureSeconds() / kN) / (pair.LimitSeconds() / (kN / 10));
+  pair.ReportGrowth(kN, kN / 10);
 }
 BENCHMARK(BM_Scene_CopyLinkedNodes_100k)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

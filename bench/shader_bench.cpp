@@ -58,13 +58,11 @@ void BM_Shader_CompareRings_100k(benchmark::State& state) {
     pair.Figure([&] { CompareOnce(bigA, bigB); });
     pair.Limit([&] { CompareOnce(smallA, smallB); });
   }
-  pair.Report(kN, kN / 10, "shaders");
-  if (pair.FigureSeconds() > 0 && pair.LimitSeconds() > 0)
-    state.counters["growth"] = (pair.FigureSeconds() / kN) / (pair.LimitSeconds() / (kN / 10));
+  pair.ReportGrowth(kN, kN / 10);
 }
 BENCHMARK(BM_Shader_CompareRings_100k)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -124,7 +124,7 @@ void BM_Tags_Write_1MPoints1MPolygons(benchmark::State& state) {
 }
 BENCHMARK(BM_Tags_Write_1MPoints1MPolygons)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 void BM_Tags_Read_1MPoints1MPolygons(benchmark::State& state) {
@@ -170,7 +170,7 @@ void BM_Tags_Read_1MPoints1MPolygons(benchmark::State& state) {
 }
 BENCHMARK(BM_Tags_Read_1MPoints1MPolygons)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -139,6 +139,54 @@ const CKey* CCurve::FindKey(const BaseTime& t, Int32* index, FINDANIM mode) cons
   return e[at].key;
 }
 
+CKey* CCurve::FindKeyFrom(const BaseTime& t, Int32 hint, Int32* index, FINDANIM mode) {
+  return const_cast<CKey*>(static_cast<const CCurve*>(this)->FindKeyFrom(t, hint, index, mode));
+}
+
+const CKey* CCurve::FindKeyFrom(const BaseTime& t, Int32 hint, Int32* index, FINDANIM mode) const {
+  const Int32 count = _index.GetCount();
+  if (count == 0) return FindKey(t, index, mode);
+  const IndexEntry* e = _index.GetArray();
+  const Int32 from = std::min(std::max(hint, 0), count - 1);
+  // at: the last position whose time is at or before t (-1 when none), found by steps that
+  // double away from the hint until they pass t, then halving between the last two.
+  Int32 below, above;  // Order(t, e[below]) >= 0 (or below = -1), Order(t, e[above]) < 0 (or count)
+  if (Order(t, e[from].time) >= 0) {
+    below = from;
+    above = from + 1;
+    for (Int32 step = 1; above < count && Order(t, e[above].time) >= 0; step *= 2) {
+      below = above;
+      above = step < count - below ? below + step : count;
+    }
+  } else {
+    above = from;
+    below = from - 1;
+    for (Int32 step = 1; below >= 0 && Order(t, e[below].time) < 0; step *= 2) {
+      above = below;
+      below = step <= above ? above - step : -1;
+    }
+  }
+  while (above - below > 1) {
+    const Int32 mid = below + (above - below) / 2;
+    if (Order(t, e[mid].time) >= 0) {
+      below = mid;
+    } else {
+      above = mid;
+    }
+  }
+  const Int32 at = below;
+  if (at >= 0 && Order(t, e[at].time) == 0) {
+    if ((at > 0 && Order(t, e[at - 1].time) == 0)) return FindKey(t, index, mode);
+    if (index != nullptr) *index = at;
+    return e[at].key;
+  }
+  Int32 found = -1;
+  if (mode == FINDANIM_LEFT) found = at;
+  if (mode == FINDANIM_RIGHT && at + 1 < count) found = at + 1;
+  if (index != nullptr) *index = found;
+  return found >= 0 ? e[found].key : nullptr;
+}
+
 void CCurve::Unlink(Int32 index) {
   CKey* key = _index[index].key;
   _index.Erase(index);

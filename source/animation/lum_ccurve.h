@@ -8,9 +8,9 @@
 // its curve (MoveKey), which keeps the copy right. Both hold the same keys, except keys read from a
 // file with times beyond +-10000 s, which stay in the list only. Times compare by BaseTime's rule.
 //
-// Costs on a curve of n keys: FindKey O(log n); MoveKey, AddKey and DelKey O(log n) to find
-// plus O(n) to shift the index (O(1) amortised at the end, so n keys added in time order cost
-// O(n log n) at most).
+// Costs on a curve of n keys: FindKey O(log n), FindKeyFrom O(1) near its hint; MoveKey, AddKey and
+// DelKey O(log n) to find plus O(n) to shift the index (O(1) amortised at the end, so n keys added
+// in time order cost O(n log n) at most).
 //
 // A curve never moves in a node tree: Remove and the Insert operations do nothing (the
 // insertions give false). The chunk
@@ -73,6 +73,12 @@ class CCurve : public BaseList2D {
   // null result.
   CKey* FindKey(const BaseTime& t, Int32* index, FINDANIM mode);
   const CKey* FindKey(const BaseTime& t, Int32* index, FINDANIM mode) const;
+  // FindKey's result, searched outward from position hint (a position an earlier lookup gave,
+  // any value is safe): the search costs O(log d) for a key d positions from the hint, so
+  // lookups that follow time in small steps, as playback does, cost O(1) each. Where several
+  // keys share the time sought, FindKey itself decides.
+  CKey* FindKeyFrom(const BaseTime& t, Int32 hint, Int32* index, FINDANIM mode);
+  const CKey* FindKeyFrom(const BaseTime& t, Int32 hint, Int32* index, FINDANIM mode) const;
 
   // Moves the key at position index to time t in dest (this curve when dest is null) and returns
   // the position of the key that now precedes it in dest (-1 when it is first). A key already at

@@ -12,6 +12,11 @@ namespace lumora {
 namespace {
 
 constexpr Int64 kBufferSize = 16384;
+// A file written past kGrowAfter bytes has its buffer enlarged to kLargeBufferSize at the next
+// flush, and a longer file is read through one of that size: a large file then goes in and out
+// in a sixteenth of the calls, a small one keeps 16 KiB.
+constexpr Int64 kGrowAfter = 1 << 20;
+constexpr Int64 kLargeBufferSize = 1 << 18;
 constexpr size_t kReadWriteStreamBuffer = 32768;
 constexpr Int32 kLocalPathSize = 2048;
 // More bytes than this from the local conversion may mean a character did not fit.
@@ -243,7 +248,9 @@ bool BaseFile::OpenDisk(const Filename& name, FILEOPEN fileopen, Int32 type, Int
     default: {
       Int64 length = GetLength();
       if (_error != FILEERROR_NONE) return false;
-      Int64 size = length < kBufferSize ? length + 2 : kBufferSize;
+      // A file longer than kGrowAfter is read in kLargeBufferSize steps.
+      Int64 size = length < kBufferSize ? length + 2
+                                        : (length > kGrowAfter ? kLargeBufferSize : kBufferSize);
       _buffer = static_cast<UChar*>(MemAllocNC(size));
       if (_buffer == nullptr) {
         SetError(FILEERROR_OUTOFMEMORY);
@@ -325,6 +332,16 @@ void BaseFile::SwitchDirection(bool writing) {
   _lastDirection = direction;
 }
 
+void BaseFile::GrowWriteBuffer() {
+  if (_bufferSize >= kLargeBufferSize || _streamPosition < kGrowAfter || _fill != 0) return;
+  // The buffer is empty: a new block needs no copy, and without one the old stays.
+  UChar* larger = static_cast<UChar*>(MemAllocNC(kLargeBufferSize));
+  if (larger == nullptr) return;
+  DeleteMem(_buffer);
+  _buffer = larger;
+  _bufferSize = kLargeBufferSize;
+}
+
 Int64 BaseFile::AdjustBuffer(Int64 count) {
   if (_buffer == nullptr || _stream == nullptr || count < 0) return 0;
   if (_mode != FILEOPEN_READ) {
@@ -334,7 +351,9 @@ Int64 BaseFile::AdjustBuffer(Int64 count) {
       return 0;
     }
     if (_bufferSize - _fill >= count) return count;
-    return Flush() ? count : 0;
+    if (!Flush()) return 0;
+    GrowWriteBuffer();
+    return count;
   }
 
   if (count > _bufferSize) {

@@ -1,9 +1,9 @@
 // BaseFile: the library's byte-level file.
 //
 // It opens a Filename with an advisory lock and a C stream, keeps a 16 KiB buffer of its own in
-// front of the stream, reads and writes every integer and float width in a chosen byte order,
-// and records the first error in a sticky error code. A Filename that names a memory file is
-// read from or written to memory instead.
+// front of the stream (256 KiB for a file written past its first MiB), reads and writes every
+// integer and float width in a chosen byte order, and records the first error in a sticky error
+// code. A Filename that names a memory file is read from or written to memory instead.
 //
 // Error rule: an error is recorded only while none is (the first wins). Recording one closes the
 // file and drops what a memory write target holds; from then on every operation fails and
@@ -110,6 +110,8 @@ class BaseFile {
   // request can take from (reading) or put into (writing) the buffer, or 0 when the request is
   // larger than the buffer and goes to the stream directly. Internal to the buffered paths.
   Int64 AdjustBuffer(Int64 count);
+  // After a flush that left the buffer empty: a larger buffer for a file already long.
+  void GrowWriteBuffer();
 
   // Reading a disk file: the bytes of the own buffer from the position on (*count of them), or
   // null and 0 when there are none; valid until the next operation. Lets a reader of many small

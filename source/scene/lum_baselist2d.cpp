@@ -454,13 +454,9 @@ bool BaseList2D::Read110050(HyperFile* hf, Int32 level) {
   }
   if (level >= 5 && !_nodeLink.Read(hf)) return false;
   if (level >= 6) {
-    void* bytes = nullptr;
-    Int64 size = 0;
-    if (!hf->ReadUChar(nullptr) || !hf->ReadMemory(&bytes, &size)) return false;
     UChar marker[GeMarker::SIZE] = {};
-    const Int64 take = size < Int64(GeMarker::SIZE) ? size : Int64(GeMarker::SIZE);
-    if (bytes != nullptr) std::memcpy(marker, bytes, size_t(take));
-    MemFree(bytes);
+    if (!hf->ReadUChar(nullptr) || !hf->ReadMemoryHead(marker, GeMarker::SIZE, nullptr))
+      return false;
     _marker.SetBytes(marker);
   }
   if (level >= 7) {

@@ -219,11 +219,10 @@ Int64 EncodeSwapped64Pairs(const UChar* src, UChar* dst, Int64 n) {
 // instead of the four steps of SSE2): the bulk of large Float64 and Int64 arrays. Returns how
 // many it did (a multiple of 4).
 template <bool kFloat>
-__attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst,
-                                                            Int64 n) {
+__attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst, Int64 n) {
   const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
-  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
-                                           7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7,
+                                           6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
   Int64 j = 0;
   for (; j + 4 <= n; j += 4) {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j));
@@ -260,16 +259,14 @@ bool HasAvx2() {
 template <typename U>
 __attribute__((target("avx2"))) Int64 SwapSmallWords(const UChar* src, UChar* dst, Int64 n) {
   const __m256i reverse =
-      sizeof(U) == 4
-          ? _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7,
-                             6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
-          : _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
-                             4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+      sizeof(U) == 4 ? _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2,
+                                        1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
+                     : _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0,
+                                        3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
   constexpr Int64 kPerStep = 32 / static_cast<Int64>(sizeof(U));
   Int64 j = 0;
   for (; j + kPerStep <= n; j += kPerStep) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + sizeof(U) * j));
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + sizeof(U) * j));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + sizeof(U) * j),
                         _mm256_shuffle_epi8(v, reverse));
   }
@@ -1419,25 +1416,29 @@ bool HyperFile::ReadFilename(Filename* value) {
   return true;
 }
 
-bool HyperFile::ReadMemory(void** data, Int64* size) {
-  if (data != nullptr) *data = nullptr;
-  if (size != nullptr) *size = 0;
+bool HyperFile::ReadMemoryHeader(Int64* n) {
   if (_error != FILEERROR_NONE) return false;
   UChar kind;
   if (!ReadKindByte(&kind)) return false;
   UChar p[8];
-  Int64 n;
   if (kind == HYPERFILEVALUE_MEMORY) {
     if (!Take(p, 4)) return false;
-    n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
+    *n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
   } else if (kind == HYPERFILEVALUE_MEMORY64) {
     if (!Take(p, 8)) return false;
-    n = static_cast<Int64>(LoadRaw<UInt64>(p, SwapNeeded()));
+    *n = static_cast<Int64>(LoadRaw<UInt64>(p, SwapNeeded()));
   } else {
     return Fail(FILEERROR_WRONG_VALUE, __LINE__);
   }
+  return *n == 0 || CheckRemaining(*n);
+}
+
+bool HyperFile::ReadMemory(void** data, Int64* size) {
+  if (data != nullptr) *data = nullptr;
+  if (size != nullptr) *size = 0;
+  Int64 n;
+  if (!ReadMemoryHeader(&n)) return false;
   if (n != 0) {
-    if (!CheckRemaining(n)) return false;
     void* block = MemAllocNC(n);
     if (block == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
     if (!Take(block, n)) {
@@ -1450,6 +1451,17 @@ bool HyperFile::ReadMemory(void** data, Int64* size) {
       MemFree(block);
     if (size != nullptr) *size = n;
   }
+  ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadMemoryHead(void* head, Int64 cap, Int64* size) {
+  if (size != nullptr) *size = 0;
+  Int64 n;
+  if (!ReadMemoryHeader(&n)) return false;
+  const Int64 take = n < cap ? n : cap;
+  if (!Take(head, take) || !SkipBytes(n - take)) return false;
+  if (size != nullptr) *size = n;
   ReadStep();
   return true;
 }

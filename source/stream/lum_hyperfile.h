@@ -259,6 +259,9 @@ class HyperFile {
   // Kind 128 or 139. The block is allocated with MemAlloc (null for 0 bytes); the caller
   // releases it with MemFree. Both outputs are null / 0 unless the call succeeds.
   bool ReadMemory(void** data, Int64* size);
+  // The same value without a block of its own: its first bytes, up to cap, go to head and the
+  // rest is skipped; *size (may be null) gets the stored size. For fixed-size records.
+  bool ReadMemoryHead(void* head, Int64 cap, Int64* size);
   // Reads count elements into data + i * stride. The stored count must equal count and the
   // stored element type the requested one, except that 32-bit and 64-bit floats convert into
   // each other; otherwise FILEERROR_WRONG_VALUE.
@@ -315,6 +318,8 @@ class HyperFile {
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
   bool Take(void* bytes, Int64 n);
   bool ReadKindByte(UChar* kind);
+  // The header of a memory value (kind 128 or 139): *n gets the checked size of its payload.
+  bool ReadMemoryHeader(Int64* n);
   bool ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n);
   bool ReadStringUnits(HYPERFILEVALUE kind, String* out);
   bool SkipBytes(Int64 n);

@@ -434,11 +434,15 @@ TEST(KeyParameters, BitsValuesAndData) {
     Int32 id;
     GeData value;
   } fields[] = {
-      {CKEY_TIME_LEFT, GeData(Sec(-0.5))},        {CKEY_TIME_RIGHT, GeData(Sec(0.75))},
-      {CKEY_VALUE_LEFT, GeData(1.5)},             {CKEY_VALUE_RIGHT, GeData(-2.5)},
-      {CKEY_AUTOMODE, GeData(Int32(CAUTOMODE_SLOPE))}, {CKEY_AUTOWEIGHT, GeData(Int32(1))},
+      {CKEY_TIME_LEFT, GeData(Sec(-0.5))},
+      {CKEY_TIME_RIGHT, GeData(Sec(0.75))},
+      {CKEY_VALUE_LEFT, GeData(1.5)},
+      {CKEY_VALUE_RIGHT, GeData(-2.5)},
+      {CKEY_AUTOMODE, GeData(Int32(CAUTOMODE_SLOPE))},
+      {CKEY_AUTOWEIGHT, GeData(Int32(1))},
       {CKEY_QUATINTERPOLATION, GeData(Int32(ROTATIONINTERPOLATION_QUATERNION_CUBIC))},
-      {CKEY_AUTOWEIGHT, GeData(Int32(0))},        {CKEY_TIME, GeData(Sec(3))},
+      {CKEY_AUTOWEIGHT, GeData(Int32(0))},
+      {CKEY_TIME, GeData(Sec(3))},
   };
   for (const auto& f : fields) {
     ASSERT_TRUE(k->SetDParameter(DescID(f.id), f.value)) << f.id;
@@ -650,6 +654,38 @@ TEST(CurveFile, KeyListHeadersAndFailures) {
       EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, r.hf.GetError());
     }
   }
+}
+
+// The search from a hint gives FindKey's answer from every hint, on curves of fractional times
+// and on one read from a file with two keys at the same time.
+TEST(CurveFindKey, FromAnyHintAgreesWithFindKey) {
+  std::mt19937 rng(37);
+  auto check = [](const CCurve& c, const BaseTime& t, Int32 hint) {
+    for (FINDANIM mode : {FINDANIM_EXACT, FINDANIM_LEFT, FINDANIM_RIGHT}) {
+      Int32 want = 7, got = 9;
+      const CKey* e = c.FindKey(t, &want, mode);
+      ASSERT_EQ(e, c.FindKeyFrom(t, hint, &got, mode))
+          << c.GetKeyCount() << " keys, t " << t.Get() << " hint " << hint << " mode " << mode;
+      ASSERT_EQ(want, got);
+    }
+  };
+  for (int round = 0; round < 200; ++round) {
+    CCurve c;
+    const int n = static_cast<int>(rng() % 40);
+    const double den = 1 + rng() % 240;
+    for (int i = 0; i < n; ++i) c.AddKey(BaseTime(static_cast<double>(rng() % 400), den));
+    for (int probe = 0; probe < 30; ++probe) {
+      const BaseTime t(static_cast<double>(rng() % 440) - 20, den);
+      for (Int32 hint = -2; hint <= c.GetKeyCount() + 1; ++hint) check(c, t, hint);
+    }
+  }
+  CCurve c;
+  AddKeys(c, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}});
+  CCurve back;
+  ASSERT_TRUE(scenetest::ReadNode(PatchTime(scenetest::WriteNode(c), 2, 1), back));
+  ASSERT_EQ(Sec(1), back.GetKey(2)->GetTime());
+  for (double s : {0.5, 1.0, 1.5, 3.0})
+    for (Int32 hint = -1; hint <= 5; ++hint) check(back, Sec(s), hint);
 }
 
 }  // namespace

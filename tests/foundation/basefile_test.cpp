@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/lum_platform.h"
 #include "lumora.h"
+#include "platform/lum_platform.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -181,23 +181,24 @@ TEST(BaseFile, InfinityAndNaNAreWrittenAndReadAsZero) {
 // ---- the own buffer ----
 
 TEST(BaseFile, ReadsAcrossTheBufferBoundaryInEveryStepSize) {
-  const size_t n = 40000;
-  std::string path = PatternFile("across.bin", n);
-  // Steps that land on, before and after the 16 KiB boundary, and requests larger than the
-  // buffer, which bypass it.
-  const size_t steps[] = {1, 3, 7, 4093, 16383, 16384, 16385, 20000};
-  for (size_t step : steps) {
-    BaseFile f;
-    ASSERT_TRUE(f.Open(Filename(path.c_str())));
-    EXPECT_EQ(static_cast<Int64>(n), f.GetLength());
-    size_t pos = 0;
-    while (pos < n) {
-      size_t take = std::min(step, n - pos);
-      ExpectPatternAt(f, pos, take);
-      pos += take;
-      ASSERT_EQ(static_cast<Int64>(pos), f.GetPosition());
+  // Steps that land on, before and after the 16 KiB boundary (and the 256 KiB one of a file
+  // over 1 MiB), and requests larger than the buffer, which bypass it.
+  const size_t steps[] = {1, 3, 7, 4093, 16383, 16384, 16385, 20000, 262143, 262144, 262145};
+  for (const size_t n : {size_t(40000), size_t(1300000)}) {
+    std::string path = PatternFile("across.bin", n);
+    for (size_t step : steps) {
+      BaseFile f;
+      ASSERT_TRUE(f.Open(Filename(path.c_str())));
+      EXPECT_EQ(static_cast<Int64>(n), f.GetLength());
+      size_t pos = 0;
+      while (pos < n) {
+        size_t take = std::min(step, n - pos);
+        ExpectPatternAt(f, pos, take);
+        pos += take;
+        ASSERT_EQ(static_cast<Int64>(pos), f.GetPosition());
+      }
+      EXPECT_EQ(FILEERROR_NONE, f.GetError()) << "step " << step;
     }
-    EXPECT_EQ(FILEERROR_NONE, f.GetError()) << "step " << step;
   }
 }
 
@@ -253,18 +254,20 @@ TEST(BaseFile, SeeksInsideAndOutsideTheReadBuffer) {
 }
 
 TEST(BaseFile, WritesAcrossTheBufferBoundaryInEveryStepSize) {
-  const size_t n = 70000;
-  Bytes data = Pattern(n);
-  const size_t steps[] = {1, 5, 4093, 16383, 16384, 16385, 30000};
-  for (size_t step : steps) {
-    std::string path = lumtest::TempPath("wstep.bin");
-    BaseFile f;
-    ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));
-    for (size_t pos = 0; pos < n; pos += step)
-      ASSERT_TRUE(f.WriteBytes(data.data() + pos, static_cast<Int64>(std::min(step, n - pos))));
-    EXPECT_EQ(static_cast<Int64>(n), f.GetPosition());
-    ASSERT_TRUE(f.Close());
-    EXPECT_TRUE(lumtest::ReadFileBytes(path) == data) << "step " << step;
+  // A file written past 1 MiB goes on through a 256 KiB buffer.
+  const size_t steps[] = {1, 5, 4093, 16383, 16384, 16385, 30000, 262143, 262144, 262145};
+  for (const size_t n : {size_t(70000), size_t(1400000)}) {
+    Bytes data = Pattern(n);
+    for (size_t step : steps) {
+      std::string path = lumtest::TempPath("wstep.bin");
+      BaseFile f;
+      ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));
+      for (size_t pos = 0; pos < n; pos += step)
+        ASSERT_TRUE(f.WriteBytes(data.data() + pos, static_cast<Int64>(std::min(step, n - pos))));
+      EXPECT_EQ(static_cast<Int64>(n), f.GetPosition());
+      ASSERT_TRUE(f.Close());
+      EXPECT_TRUE(lumtest::ReadFileBytes(path) == data) << "step " << step;
+    }
   }
 }
 
