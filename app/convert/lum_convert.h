@@ -14,6 +14,7 @@
 
 #include "foundation/lum_filename.h"
 #include "objects/lum_baseobject.h"
+#include "scene/lum_basedocument.h"
 
 namespace lumora {
 
@@ -92,8 +93,10 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
 bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& options,
                    ConvertReport& report);
 
-// Our scene files: a list of objects read from or written to a file.
-bool ReadSceneObjects(const char* path, RootObject* objects, ConvertReport& report);
+// Our scene files: a list of objects read from or written to a file. The nodes read keep a
+// pointer to document (cameras ask it for the render settings): it must outlive them.
+bool ReadSceneObjects(const char* path, RootObject* objects, BaseDocument* document,
+                      ConvertReport& report);
 bool WriteSceneObjects(const char* path, RootObject* objects, ConvertReport& report);
 
 // IN to OUT, the direction from the names: ours to any export format (formatId, or from OUT's

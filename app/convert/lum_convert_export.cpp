@@ -441,7 +441,18 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
       mesh->mTextureCoords[0][v] = aiVector3D(float(t.x), float(1.0 - t.y), 0.0f);
     }
     if (normals != nullptr) {
-      const Vector64 n = normalOf(c);
+      // Unit length, as glTF demands; a zero normal (the tag keeps what it was given) takes
+      // the polygon's own.
+      Vector64 n = normalOf(c);
+      Float len = std::sqrt(Dot(n, n));
+      if (!(len > 1e-12) || !std::isfinite(len)) {
+        const CPolygon& p = polys[c.polygon];
+        n = p.c == p.d ? Cross(points[p.b] - points[p.a], points[p.c] - points[p.a])
+                       : Cross(points[p.c] - points[p.a], points[p.d] - points[p.b]);
+        len = std::sqrt(Dot(n, n));
+      }
+      if (!(len > 1e-300) || !std::isfinite(len)) n = Vector64(0.0, 0.0, 1.0), len = 1.0;
+      n = (1.0 / len) * n;
       mesh->mNormals[v] = aiVector3D(float(n.x), float(n.y), float(-n.z));
     }
     if (colors != nullptr) {
@@ -511,10 +522,10 @@ bool Exporter::Lines(PointObject* object, aiNode* node) {
 }
 
 bool Exporter::Camera(BaseObject* object, aiNode* node, ExportedNode& entry) {
-  GeData focus, sensor;
-  object->GetDParameter(DescID(CAMERAOBJECT_FOCUS), focus);
-  object->GetDParameter(DescID(CAMERAOBJECT_APERTURE), sensor);
-  const Float f = focus.GetFloat(), s = sensor.GetFloat();
+  // The stored lens: the derived parameters want a document, and the lens needs none.
+  const BaseContainer& data = object->GetDataInstanceRef();
+  // A camera whose container holds no sensor width has the default one.
+  const Float f = data.GetFloat(CAMERAOBJECT_FOCUS), s = data.GetFloat(CAMERAOBJECT_APERTURE, 36.0);
   if (!(f > 0.0) || !(s > 0.0)) {
     _report.Add(1, "cameras", "not exported: no focal length or sensor width");
     return true;

@@ -199,6 +199,19 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
       json["cameras"].push_back(camera);
     }
   }
+  // A scene without geometry: Assimp writes one empty buffer, which glTF forbids.
+  if (json.contains("buffers") && json["buffers"].is_array() &&
+      (!json.contains("bufferViews") || json["bufferViews"].empty())) {
+    bool empty = true;
+    for (const Json& b : json["buffers"])
+      empty = empty && (!b.contains("byteLength") ||
+                        (b["byteLength"].is_number() && b["byteLength"].get<double>() == 0));
+    if (empty) {
+      json.erase("buffers");
+      json.erase("bufferViews");
+      if (parts.binary) bytes.Resize(parts.binStart);
+    }
+  }
   if (!Store(path, parts, bytes)) {
     report.Fail(-4, "%s: cannot write the completed glTF", path);
     return false;
@@ -223,6 +236,18 @@ bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out) {
     GltfNodeMatrix entry;
     std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
     entry.ml = Compose(n);
+    entry.yfov = 0.0;
+    entry.aspect = 0.0;
+    if (n.contains("camera") && n["camera"].is_number_unsigned() && json.contains("cameras") &&
+        json["cameras"].is_array() && n["camera"].get<size_t>() < json["cameras"].size()) {
+      const Json& c = json["cameras"][n["camera"].get<size_t>()];
+      if (c.contains("perspective") && c["perspective"].is_object()) {
+        const Json& p = c["perspective"];
+        if (p.contains("yfov") && p["yfov"].is_number()) entry.yfov = p["yfov"].get<double>();
+        if (p.contains("aspectRatio") && p["aspectRatio"].is_number())
+          entry.aspect = p["aspectRatio"].get<double>();
+      }
+    }
     if (!out.Append(entry)) return false;
   }
   return true;

@@ -46,7 +46,8 @@ class Importer {
   BaseObject* Node(const aiNode* node, bool& ok);
   BaseObject* Mesh(const aiMesh* mesh, bool& ok);
   BaseObject* Lines(const aiMesh* mesh, bool& ok);
-  bool Camera(const aiCamera* camera, BaseObject* object);
+  bool Camera(const aiCamera* camera, const aiNode* node, BaseObject* object);
+  const GltfNodeMatrix* Exact(const aiNode* node) const;
   bool Animate();
   Matrix64 LocalMatrix(const aiNode* node) const;
   void ReportScene();
@@ -66,16 +67,21 @@ class Importer {
 
 // The node's local matrix in the file's axes: at double precision from the glTF itself when
 // it names the node once and agrees with what Assimp read.
+const GltfNodeMatrix* Importer::Exact(const aiNode* node) const {
+  const GltfNodeMatrix* found = nullptr;
+  for (const GltfNodeMatrix& e : _exact) {
+    if (std::strcmp(e.name, node->mName.C_Str()) != 0) continue;
+    if (found != nullptr) return nullptr;
+    found = &e;
+  }
+  return found;
+}
+
 Matrix64 Importer::LocalMatrix(const aiNode* node) const {
   const aiMatrix4x4& a = node->mTransformation;
   const Matrix64 single(Vector64(a.a4, a.b4, a.c4), Vector64(a.a1, a.b1, a.c1),
                         Vector64(a.a2, a.b2, a.c2), Vector64(a.a3, a.b3, a.c3));
-  const GltfNodeMatrix* found = nullptr;
-  for (const GltfNodeMatrix& e : _exact) {
-    if (std::strcmp(e.name, node->mName.C_Str()) != 0) continue;
-    if (found != nullptr) return single;
-    found = &e;
-  }
+  const GltfNodeMatrix* found = Exact(node);
   if (found == nullptr) return single;
   const Matrix64& m = found->ml;
   const Vector64* x[4] = {&m.off, &m.v1, &m.v2, &m.v3};
@@ -260,12 +266,19 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   return result;
 }
 
-bool Importer::Camera(const aiCamera* camera, BaseObject* object) {
-  if (camera->mHorizontalFOV <= 0.0f) {
+bool Importer::Camera(const aiCamera* camera, const aiNode* node, BaseObject* object) {
+  // Assimp gives half the horizontal angle, except from glTF: there the file's own angle and
+  // aspect are taken.
+  Float half = camera->mHorizontalFOV;
+  const GltfNodeMatrix* exact = Exact(node);
+  if (exact != nullptr && exact->yfov > 0.0) {
+    const Float aspect = exact->aspect > 0.0 ? exact->aspect : _options.cameraAspect;
+    half = std::atan(std::tan(exact->yfov * 0.5) * aspect);
+  }
+  if (half <= 0.0) {
     _report.Add(1, "orthographic cameras", "imported as perspective cameras with the default lens");
     return true;
   }
-  const Float half = camera->mHorizontalFOV;
   const Float focus = kSensorWidth * 0.5 / std::tan(half);
   return object->SetDParameter(DescID(CAMERAOBJECT_APERTURE), GeData(kSensorWidth)) &&
          object->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(focus));
@@ -299,7 +312,7 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   Int32 firstChildMesh = 0;
   if (camera != nullptr) {
     object = BaseObject::Alloc(TYPE_CAMERAOBJECT);
-    if (object != nullptr && !Camera(camera, object)) FreeObject(object);
+    if (object != nullptr && !Camera(camera, node, object)) FreeObject(object);
   } else if (node->mNumMeshes == 1) {
     object = Mesh(_scene->mMeshes[node->mMeshes[0]], ok);
     firstChildMesh = 1;
@@ -313,7 +326,11 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     return nullptr;
   }
   object->SetName(Name(node->mName));
-  object->SetMl(_FlipZ(camera != nullptr ? local * CameraFrame(camera) : local));
+  // A glTF camera looks along -Z of its node (Assimp's importer copies the node's placement
+  // into the camera as well); other formats place the camera inside its node.
+  const GltfNodeMatrix* exact = Exact(node);
+  const bool gltfCamera = exact != nullptr && exact->yfov > 0.0;
+  object->SetMl(_FlipZ(camera != nullptr && !gltfCamera ? local * CameraFrame(camera) : local));
   if (!_made.Append(Made{node, object})) {
     FreeObject(object);
     ok = false;

@@ -44,10 +44,12 @@ struct ExportedNode {
 bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, ConvertReport& report);
 
 // Local matrices of the nodes of a glTF 2.0 file at double precision, by unique node name (in
-// the file's axes); empty for other files or when the file's JSON cannot be read.
+// the file's axes), with the field of view of their cameras as the file gives it (Assimp's
+// importer gives no exact angle); empty for other files or when the file's JSON cannot be read.
 struct GltfNodeMatrix {
   char name[128];
   Matrix64 ml;
+  Float yfov, aspect;  // the node's perspective camera; yfov 0 without one
 };
 bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out);
 

@@ -117,18 +117,18 @@ bool IsSceneFile(const char* path) {
   return ext != nullptr && strcasecmp(ext, "lum") == 0;
 }
 
-bool ReadSceneObjects(const char* path, RootObject* objects, ConvertReport& report) {
+bool ReadSceneObjects(const char* path, RootObject* objects, BaseDocument* document,
+                      ConvertReport& report) {
   // Links between nodes are stored as identities; the table matches them as the nodes arrive.
-  BaseDocument document;
   AliasTrans trans;
   HyperFile file;
   bool ok = trans.Init() && file.Open(Filename(path), FILEOPEN_READ);
   if (ok) {
-    document.SetAliasTrans(&trans);
-    file.SetDocument(&document);
+    document->SetAliasTrans(&trans);
+    file.SetDocument(document);
     ok = objects->ReadObject(&file, true) && file.GetError() == FILEERROR_NONE;
     trans.Zap(false);
-    document.SetAliasTrans(nullptr);
+    document->SetAliasTrans(nullptr);
   }
   const Int32 error = file.GetError();
   ok = file.Close() && ok;
@@ -201,9 +201,10 @@ bool Publish(const char* dir, const char* out, const char* base, ConvertReport& 
 
 bool Convert(const char* in, const char* target, const char* formatId,
              const ConvertOptions& options, ConvertReport& report) {
+  BaseDocument document;  // before the objects: they point at it until they go
   RootObject objects;
   const bool fromOurs = IsSceneFile(in);
-  if (fromOurs ? !ReadSceneObjects(in, &objects, report)
+  if (fromOurs ? !ReadSceneObjects(in, &objects, &document, report)
                : !ImportObjects(in, &objects, options, report))
     return false;
   if (formatId == nullptr) return WriteSceneObjects(target, &objects, report);
