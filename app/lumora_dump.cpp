@@ -812,9 +812,14 @@ int Run(const lumora::Filename& name, const char* label, const Options& options,
     Out e(err);
     e.Put("lumora-dump: cannot open ");
     e.Put(label);
-    e.Put(" (file error ");
-    e.Int(hf.GetError());
-    e.Put(")\n");
+    e.Put(": ");
+    if (hf.GetOSError() != 0) {
+      e.Put(std::strerror(hf.GetOSError()));
+    } else {
+      e.Put("file error ");
+      e.Int(hf.GetError());
+    }
+    e.Put("\n");
     return kExitFault;
   }
   if (options.littleEndian) hf.SetByteOrder(lumora::BYTEORDER_INTEL);

@@ -7,7 +7,6 @@
 // a camera.
 #include <cstdio>
 
-#include "lights/lum_cameraobjectdata.h"  // the camera's parameter ids; not in lumora.h
 #include "lumora.h"
 
 using namespace lumora;
@@ -38,7 +37,7 @@ void PrintObject(BaseObject* object, int depth) {
   }
 
   // Tags: each class's Cast answers null for a tag of another kind.
-  for (BaseTag* tag = object->GetFirstTag(); tag != nullptr; tag = tag->GetNext()) {
+  for (BaseTag* tag : Tags(object)) {
     std::printf("%*stag type %d", in, "", static_cast<int>(tag->GetType()));
     if (tag->GetType() == TAG_POINT || tag->GetType() == TAG_POLYGON) {
       std::printf(" (the %s themselves)", tag->GetType() == TAG_POINT ? "points" : "polygons");
@@ -55,14 +54,10 @@ void PrintObject(BaseObject* object, int depth) {
   }
 
   // Tracks: one per animated parameter, its keys on the track's curve.
-  for (CTrack* track = object->GetFirstCTrack(); track != nullptr; track = track->GetNext()) {
+  for (CTrack* track : Tracks(object)) {
     std::printf("%*strack \"%s\"\n", in, "", Text(track->GetName(), name));
-    const CCurve* curve = track->GetCurve(CCURVE_CURVE, false);
-    const Int32 keys = curve != nullptr ? curve->GetKeyCount() : 0;
-    for (Int32 i = 0; i < keys; ++i) {
-      const CKey* key = curve->GetKey(i);
+    for (const CKey* key : Keys(track->GetCurve(CCURVE_CURVE, false)))
       std::printf("%*skey at %gs: %g\n", in + 2, "", key->GetTime().Get(), key->GetValue());
-    }
   }
 
   // A camera: its parameters read by id; the field of view is derived from lens and sensor.
@@ -71,13 +66,12 @@ void PrintObject(BaseObject* object, int depth) {
     if (object->GetDParameter(DescID(CAMERAOBJECT_FOCUS), focus) &&
         object->GetDParameter(DescID(CAMERAOBJECT_APERTURE), aperture) &&
         object->GetDParameter(DescID(CAMERAOBJECT_FOV), fov)) {
-      std::printf("%*sfocal length %g mm, sensor width %g mm, field of view %.2f degrees\n", in,
-                  "", focus.GetFloat(), aperture.GetFloat(), fov.GetFloat() * 180 / kPi);
+      std::printf("%*sfocal length %g mm, sensor width %g mm, field of view %.2f degrees\n", in, "",
+                  focus.GetFloat(), aperture.GetFloat(), fov.GetFloat() * 180 / kPi);
     }
   }
 
-  for (BaseObject* child = object->GetDown(); child != nullptr; child = child->GetNext())
-    PrintObject(child, depth + 1);
+  for (BaseObject* child : Children(object)) PrintObject(child, depth + 1);
 }
 
 }  // namespace
@@ -87,27 +81,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: read_scene FILE\n");
     return 2;
   }
-  // Reading needs a document with an alias translation: links between nodes (a camera's target,
-  // say) are stored as identities, and the table matches them to the nodes as they are read.
-  RootObject scene;
-  BaseDocument document;
-  AliasTrans trans;
-  HyperFile file;
-  bool ok = trans.Init() && file.Open(Filename(argv[1]), FILEOPEN_READ);
-  if (ok) {
-    document.SetAliasTrans(&trans);
-    file.SetDocument(&document);
-    ok = scene.ReadObject(&file, true) && file.GetError() == FILEERROR_NONE;
-    trans.Zap(false);  // done with the table
-    document.SetAliasTrans(nullptr);
-    ok = file.Close() && ok;
-  }
-  if (!ok) {
-    std::fprintf(stderr, "read_scene: cannot read %s (error %d)\n", argv[1],
-                 static_cast<int>(file.GetError()));
+  Scene scene;
+  FileErrorInfo error;
+  if (!scene.Read(Filename(argv[1]), &error)) {
+    std::fprintf(stderr, "read_scene: %s\n", error.Describe());
     return 1;
   }
-  for (BaseObject* object = scene.GetFirst(); object != nullptr; object = object->GetNext())
-    PrintObject(object, 0);
+  for (BaseObject* object : Objects(scene.GetObjects())) PrintObject(object, 0);
   return 0;
 }

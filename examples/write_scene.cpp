@@ -2,7 +2,7 @@
 //
 //   write_scene FILE
 //
-// The scene is a list of two objects: a cube made of six quadrangles, with a UVW tag (texture
+// The scene holds two objects: a cube made of six quadrangles, with a UVW tag (texture
 // coordinates) and a normal tag, whose position is animated along X and Y; and a camera with a
 // 50 mm lens. read_scene prints what such a file holds.
 //
@@ -10,7 +10,6 @@
 // functions and the object classes (the camera's among them), so there is nothing to define here.
 #include <cstdio>
 
-#include "lights/lum_cameraobjectdata.h"  // the camera's parameter ids; not in lumora.h
 #include "lumora.h"
 
 using namespace lumora;
@@ -26,13 +25,11 @@ const Int32 kFaces[6][4] = {{0, 1, 2, 3}, {5, 4, 7, 6}, {4, 0, 3, 7},
 const Vector64 kFaceNormals[6] = {{0, 0, -1}, {0, 0, 1}, {-1, 0, 0},
                                   {1, 0, 0},  {0, 1, 0}, {0, -1, 0}};
 
-// The position parameter of every object: a vector whose components are animated one track each.
-constexpr Int32 kPosition = 903;
-
 // A track on one component of the position, with a key per (seconds, value) pair.
 bool AnimatePosition(BaseObject* object, Int32 component, const char* name,
                      const Float64 (*keys)[2], Int32 count) {
-  const DescID id(DescLevel(kPosition, DTYPE_VECTOR, 0), DescLevel(component, VALUETYPE_FLOAT, 0));
+  // The position is a vector parameter; each animated component has a track of its own.
+  const DescID id = VectorComponentID(ID_BASEOBJECT_REL_POSITION, component);
   CTrack* track = CTrack::Alloc(object, id, String(name));
   if (track == nullptr) return false;
   if (!object->InsertTrackSorted(track)) {  // the object owns the track from here on
@@ -105,22 +102,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: write_scene FILE\n");
     return 2;
   }
-  // The list owns what is inserted into it and frees it when it goes.
-  RootObject scene;
+  // The scene's object list owns what is inserted into it and frees it with the scene.
+  Scene scene;
   BaseObject* cube = MakeCube();
   BaseObject* camera = MakeCamera();
-  if (cube != nullptr) scene.InsertLast(cube);
-  if (camera != nullptr) scene.InsertLast(camera);
+  if (cube != nullptr) scene.GetObjects()->InsertLast(cube);
+  if (camera != nullptr) scene.GetObjects()->InsertLast(camera);
   if (cube == nullptr || camera == nullptr) {
     std::fprintf(stderr, "write_scene: out of memory\n");
     return 1;
   }
-  // A file is a stream of chunks: the list writes itself as one, its objects inside it.
-  HyperFile file;
-  if (!file.Open(Filename(argv[1]), FILEOPEN_WRITE) || !scene.WriteObject(&file, 1) ||
-      !file.Close()) {
-    std::fprintf(stderr, "write_scene: cannot write %s (error %d)\n", argv[1],
-                 static_cast<int>(file.GetError()));
+  // Written to a temporary file and renamed over FILE: a failure leaves FILE as it was.
+  FileErrorInfo error;
+  if (!scene.Write(Filename(argv[1]), &error)) {
+    std::fprintf(stderr, "write_scene: %s\n", error.Describe());
     return 1;
   }
   return 0;

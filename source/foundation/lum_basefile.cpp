@@ -1,6 +1,7 @@
 // BaseFile: buffered, byte-ordered file access with a sticky error code.
 #include "foundation/lum_basefile.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "lum_debug.h"
@@ -83,9 +84,31 @@ BaseFile::~BaseFile() { Close(); }
 
 // ---- errors, open and close ----
 
+namespace {
+
+// errno for the failures the system reports; the library's own refusals have none. errno is cleared
+// when a file is opened, so a value left from before is not taken for this file's.
+Int32 OSErrorFor(FILEERROR code) {
+  switch (code) {
+    case FILEERROR_OPEN:
+    case FILEERROR_CLOSE:
+    case FILEERROR_READ:
+    case FILEERROR_WRITE:
+    case FILEERROR_SEEK:
+      return errno;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
 void BaseFile::SetError(FILEERROR code) {
   if (_error != FILEERROR_NONE) return;
   _error = code;
+  // A read that came short at the end of the file is no system error.
+  const bool systemRead = _stream != nullptr && std::ferror(_stream) != 0;
+  _osError = code == FILEERROR_READ && !systemRead ? 0 : OSErrorFor(code);
   if (_writeTarget != nullptr) {
     _writeTarget->Free();
     _writeTarget = nullptr;
@@ -105,9 +128,15 @@ bool BaseFile::Close() {
     if (_error == FILEERROR_NONE && _mode != FILEOPEN_READ && _buffer != nullptr &&
         _fill > _cursor && _cursor >= 0) {
       size_t pending = static_cast<size_t>(_fill - _cursor);
-      if (std::fwrite(_buffer + _cursor, 1, pending, _stream) != pending) _error = FILEERROR_WRITE;
+      if (std::fwrite(_buffer + _cursor, 1, pending, _stream) != pending) {
+        _error = FILEERROR_WRITE;
+        _osError = errno;
+      }
     }
-    if (std::fclose(_stream) != 0 && _error == FILEERROR_NONE) _error = FILEERROR_CLOSE;
+    if (std::fclose(_stream) != 0 && _error == FILEERROR_NONE) {
+      _error = FILEERROR_CLOSE;
+      _osError = errno;
+    }
     _stream = nullptr;
   }
   DeleteMem(_buffer);
@@ -121,6 +150,8 @@ bool BaseFile::Open(const Filename& name, FILEOPEN fileopen, FILEDIALOG dialog, 
   (void)dialog;
   if (IsOpen()) Close();
   _error = FILEERROR_NONE;
+  _osError = 0;
+  errno = 0;
   _mode = (fileopen == FILEOPEN_READ_ALT || fileopen == FILEOPEN_READ_SHARED) ? FILEOPEN_READ
                                                                               : fileopen;
   _order = order;

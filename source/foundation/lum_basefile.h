@@ -93,6 +93,12 @@ class BaseFile {
   // otherwise FILEERROR_INVALID and 0.
   Int64 GetLength();
   FILEERROR GetError() const { return static_cast<FILEERROR>(_error); }
+  // The operating system's error number (errno) behind the recorded error, or 0 when the error
+  // came from the library itself (a read past the end, a bad argument, memory).
+  Int32 GetOSError() const { return _osError; }
+  // The position as GetPosition gives it, without its check: for error reports, also after the
+  // error closed the file.
+  Int64 PeekPosition() const { return _position; }
   void SetOrder(BYTEORDER order) { _order = order; }
   BYTEORDER GetOrder() const { return _order; }
   // The FILEOPEN the file was opened with; 4 and 5 read as FILEOPEN_READ.
@@ -193,6 +199,7 @@ class BaseFile {
   FILE* _stream;
   bool _memoryMode;
   Int32 _error;
+  Int32 _osError = 0;
   BYTEORDER _order;
   Int64 _memoryLength;
   Int32 _mode;

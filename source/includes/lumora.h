@@ -71,5 +71,9 @@
 #include "shading/lum_baseshader.h"
 #include "shading/lum_rootshader.h"
 #include "shading/lum_blendlayers.h"
+#include "lights/lum_cameraobjectdata.h"
+#include "stream/lum_fileerror.h"
+#include "document/lum_scene.h"
+#include "document/lum_ranges.h"
 
 #endif  // LUMORA_H

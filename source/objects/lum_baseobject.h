@@ -31,7 +31,7 @@ namespace lumora {
 class RootObject;
 
 // Object type ids.
-constexpr Int32 TYPE_OBJECT = 5154;         // a plain object
+constexpr Int32 TYPE_OBJECT = 5154;  // a plain object
 constexpr Int32 TYPE_POLYGONOBJECT = 5100;
 constexpr Int32 TYPE_SPLINEOBJECT = 5101;
 constexpr Int32 TYPE_LIGHTOBJECT = 5102;
@@ -43,6 +43,26 @@ constexpr Int32 TYPE_JOINTOBJECT = 1019362;
 constexpr Int32 TYPE_POLYGONOBJECTDATA_DISK = 1001091;
 // Tag types the object looks for.
 constexpr Int32 TYPE_TAG_TRANSFORMLOCK = TAG_PROTECTION;
+
+// Object parameters (GetDParameter / SetDParameter). The vector ones take a second level
+// VECTOR_X, VECTOR_Y or VECTOR_Z for one component (VectorComponentID).
+enum : Int32 {
+  ID_BASEOBJECT_REL_POSITION = 903,
+  ID_BASEOBJECT_REL_ROTATION = 904,
+  ID_BASEOBJECT_REL_SCALE = 905,
+  ID_BASEOBJECT_ENABLED = 906,
+  ID_BASEOBJECT_COLOR = 908,
+  ID_BASEOBJECT_GLOBAL_POSITION = 910,
+  ID_BASEOBJECT_GLOBAL_ROTATION = 911,
+  ID_BASEOBJECT_FROZEN_POSITION = 917,
+  ID_BASEOBJECT_FROZEN_ROTATION = 918,
+  ID_BASEOBJECT_FROZEN_SCALE = 919,
+  ID_BASEOBJECT_ABS_POSITION = 925,
+  ID_BASEOBJECT_ABS_ROTATION = 926,
+  ID_BASEOBJECT_ABS_SCALE = 927,
+  ID_BASEOBJECT_ROTATION_ORDER = 928,
+  ID_BASEOBJECT_QUATERNION_ROTATION = 929,
+};
 
 // Chunks of an object.
 constexpr Int32 CHUNK_OBJECT_TRANSFORM = 110052;

@@ -462,6 +462,8 @@ HyperFile::~HyperFile() { _file.Close(); }
 bool HyperFile::Open(const Filename& name, FILEOPEN mode) {
   _file.Close();
   _error = FILEERROR_NONE;
+  _valueStart = 0;
+  _errorAt = 0;
   _depth = 0;
   _progress = 0;
   _length = 0;
@@ -482,6 +484,7 @@ bool HyperFile::Close() {
 }
 
 void HyperFile::SetError(FILEERROR error) {
+  if (error != FILEERROR_NONE && _error == FILEERROR_NONE) NoteErrorPosition();
   _error = error;
   if (error != FILEERROR_NONE) _GeDebugBreak(__LINE__, kFile);
 }
@@ -498,7 +501,12 @@ void HyperFile::SetWritingHook(HyperFileWritingHook hook, void* data) {
   _writingData = data;
 }
 
+void HyperFile::NoteErrorPosition() {
+  _errorAt = _mode == FILEOPEN_READ ? _valueStart : _file.PeekPosition();
+}
+
 bool HyperFile::Fail(FILEERROR error, Int32 line) {
+  if (_error == FILEERROR_NONE) NoteErrorPosition();
   _error = error;
   _GeDebugBreak(line, kFile);
   return false;
@@ -583,6 +591,7 @@ bool HyperFile::Take(void* bytes, Int64 n) {
 }
 
 bool HyperFile::ReadKindByte(UChar* kind) {
+  _valueStart = _file.PeekPosition();
   UChar b = 0;
   if (!Take(&b, 1)) return false;
   if (b == HYPERFILEVALUE_CHUNKSTART) ++_depth;
@@ -595,6 +604,7 @@ bool HyperFile::ReadKindByte(UChar* kind) {
 // file that ends early fails as reading the two apart would.
 bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
   if (_error != FILEERROR_NONE) return false;
+  _valueStart = _file.PeekPosition();
   // The common case, a value of the kind asked for lying whole in the BaseFile's buffer: taken
   // from there (a value kind is never a chunk's start or end, whose bytes keep the depth).
   Int64 have = 0;

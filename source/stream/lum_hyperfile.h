@@ -111,6 +111,11 @@ class HyperFile {
   // ---- state ----
 
   FILEERROR GetError() const { return _error; }
+  // Where the recorded error happened: reading, the offset of the value or chunk mark whose
+  // read failed; writing, the position the failing write reached; 0 without error.
+  Int64 GetErrorPosition() const { return _error != FILEERROR_NONE ? _errorAt : 0; }
+  // The operating system's errno behind the recorded error, or 0 (see BaseFile::GetOSError).
+  Int32 GetOSError() const { return _error != FILEERROR_NONE ? _file.GetOSError() : 0; }
   // Records error (replacing one already recorded) and raises the debug alert;
   // FILEERROR_NONE clears it.
   void SetError(FILEERROR error);
@@ -277,6 +282,7 @@ class HyperFile {
 
  private:
   bool SwapNeeded() const { return (_file.GetOrder() == BYTEORDER_MOTOROLA) == kHostIsLittle; }
+  void NoteErrorPosition();
   bool Fail(FILEERROR error, Int32 line);
   bool FileFailed(Int32 line);
   bool ShortRead(Int32 line);
@@ -311,6 +317,8 @@ class HyperFile {
 
   BaseFile _file;
   FILEERROR _error = FILEERROR_NONE;
+  Int64 _valueStart = 0;  // reading: where the value being read began
+  Int64 _errorAt = 0;
   bool _float32 = false;
   FILEOPEN _mode = FILEOPEN_READ;
   Int64 _length = 0;

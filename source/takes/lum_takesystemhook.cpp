@@ -3,6 +3,7 @@
 #include "takes/lum_takesystemhook.h"
 
 #include "lum_memory.h"
+#include "stream/lum_hyperfile.h"
 #include "takes/lum_baseoverridedata.h"
 
 namespace lumora {
@@ -154,5 +155,47 @@ Int32 TakeSystemHook::FindRenderData(const BaseList2D* rd) const {
   return IndexOf(_renderData, rd);
 }
 bool TakeSystemHook::AddRenderData(BaseList2D* rd) { return AppendLink(_renderData, rd); }
+
+namespace {
+
+bool WriteLinkArray(HyperFile* hf, const BaseArray<BaseLink*>& links) {
+  if (!hf->WriteInt32(links.GetCount())) return false;
+  for (const BaseLink* l : links)
+    if (!l->Write(hf)) return false;
+  return true;
+}
+
+// Each record needs at least a value header: a count beyond the bytes left is refused before
+// anything is allocated.
+bool ReadLinkArray(HyperFile* hf, BaseArray<BaseLink*>& links) {
+  for (BaseLink* l : links) BaseLink::Free(l);
+  links.Flush();
+  Int32 n = 0;
+  if (!hf->ReadInt32(&n)) return false;
+  if (n < 0 || !hf->CheckRemaining(n)) {
+    hf->SetError(FILEERROR_READ);
+    return false;
+  }
+  for (Int32 i = 0; i < n; ++i) {
+    BaseLink* link = BaseLink::Alloc();
+    if (link == nullptr || !links.Append(link)) {
+      BaseLink::Free(link);
+      hf->SetError(FILEERROR_OUTOFMEMORY);
+      return false;
+    }
+    if (!link->Read(hf)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TakeSystemHook::WriteLinks(HyperFile* hf) const {
+  return _current.Write(hf) && WriteLinkArray(hf, _cameras) && WriteLinkArray(hf, _renderData);
+}
+
+bool TakeSystemHook::ReadLinks(HyperFile* hf) {
+  return _current.Read(hf) && ReadLinkArray(hf, _cameras) && ReadLinkArray(hf, _renderData);
+}
 
 }  // namespace lumora

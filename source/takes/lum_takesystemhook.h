@@ -3,8 +3,9 @@
 // and TakeData, the per-document access object the hook hands out
 // (BaseDocument::GetTakeData).
 //
-// The hook lives only in memory: it has no file form of its own (the document's loading and
-// saving are not part of this library). The take tree is written and read as nodes.
+// The take tree is written and read as nodes. What the hook adds to it (the current take and
+// the cameras and render settings takes choose from) is written as link records by WriteLinks
+// and read back by ReadLinks, for a scene file to store beside the take tree.
 #ifndef LUM_TAKESYSTEMHOOK_H
 #define LUM_TAKESYSTEMHOOK_H
 
@@ -73,6 +74,14 @@ class TakeSystemHook : public BaseList2D {
   BaseList2D* GetRenderData(Int32 i) const;
   Int32 FindRenderData(const BaseList2D* rd) const;
   bool AddRenderData(BaseList2D* rd);
+
+  // The current take's link record, then Int32 count and link records of the cameras, then
+  // the same for the render settings.
+  bool WriteLinks(HyperFile* hf) const;
+  // Replaces the current take, cameras and render settings with those read; the links
+  // reconnect through the file document's alias translation (a camera read before or after).
+  // False when the stream fails or memory runs out.
+  bool ReadLinks(HyperFile* hf);
 
  private:
   TakeData _takeData;

@@ -11,8 +11,8 @@
 #ifndef LUM_DESCID_H
 #define LUM_DESCID_H
 
-#include "values/lum_desclevel.h"
 #include "lum_types.h"
+#include "values/lum_desclevel.h"
 
 namespace lumora {
 
@@ -67,6 +67,13 @@ class DescID {
   Int32 _count = 0;
   DescLevel* _levels = nullptr;
 };
+
+// The two-level id of one component of a vector parameter: (parameter, DTYPE_VECTOR),
+// (component, DTYPE_FLOAT), e.g. VectorComponentID(ID_BASEOBJECT_REL_POSITION, VECTOR_X),
+// the id an animation track of the x position carries.
+inline DescID VectorComponentID(Int32 parameter, Int32 component) {
+  return DescID(DescLevel(parameter, DTYPE_VECTOR, 0), DescLevel(component, DTYPE_FLOAT, 0));
+}
 
 }  // namespace lumora
 

@@ -10,12 +10,21 @@
 
 namespace lumora {
 
-// The level types that path access acts on.
+// Level data types: the ones path access acts on (1, 5, 23), and the value kinds a level
+// names (the GeData kinds, values/lum_gedata.h).
 enum : Int32 {
   DTYPE_NONE = 0,
   DTYPE_SUBCONTAINER_TRANSPARENT = 1,  // the walk stays in the same container
   DTYPE_SUBCONTAINER = 5,
+  DTYPE_INT32 = 15,
+  DTYPE_FLOAT = 19,
+  DTYPE_TIME = 22,
   DTYPE_VECTOR = 23,
+  DTYPE_MATRIX = 25,
+  DTYPE_STRING = 130,
+  DTYPE_FILENAME = 131,
+  DTYPE_CONTAINER = 132,
+  DTYPE_LINK = 133,
 };
 
 // Component ids of a vector level.
