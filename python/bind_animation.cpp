@@ -7,6 +7,8 @@
 // keys a curve hands out keep the curve's wrapper (and so the track's) alive, and a key Python
 // holds is taken out of its curve before the curve frees its keys. del_key refuses a key
 // Python holds.
+#include <chrono>
+#include <cmath>
 #include <string>
 
 #include "lum_py.h"
@@ -20,6 +22,50 @@ namespace {
 BaseTime ToTime(py::handle t) {
   if (py::isinstance<BaseTime>(t)) return t.cast<BaseTime>();
   return BaseTime(py::cast<Float64>(t));
+}
+
+// An evaluation time: a BaseTime as it is; seconds rounded to the microsecond (finer than the
+// millisecond of key times, for sampling between keys).
+BaseTime EvalTime(Float64 seconds) { return BaseTime(std::floor(seconds * 1e6 + 0.5), 1e6); }
+
+BaseTime ToEvalTime(py::handle t) {
+  if (py::isinstance<BaseTime>(t)) return t.cast<BaseTime>();
+  return EvalTime(py::cast<Float64>(t));
+}
+
+using TimeArray = py::array_t<Float64, py::array::c_style | py::array::forcecast>;
+
+py::array_t<Float64> ValuesAt(const CCurve& c, const TimeArray& times) {
+  py::array_t<Float64> out(std::vector<py::ssize_t>(times.shape(), times.shape() + times.ndim()));
+  const Float64* in = times.data();
+  Float64* values = out.mutable_data();
+  const py::ssize_t n = times.size();
+  py::gil_scoped_release unlocked;
+  for (py::ssize_t i = 0; i < n; ++i) values[i] = c.GetValue(EvalTime(in[i]));
+  return out;
+}
+
+// The C++ path of bench/python_animation_bench.py: the same evaluations in a plain loop, timed
+// inside. Seconds.
+double ValuesAtCpp(const CCurve& c, const TimeArray& times) {
+  const Float64* in = times.data();
+  const py::ssize_t n = times.size();
+  std::vector<Float64> values(static_cast<size_t>(n));
+  const auto start = std::chrono::steady_clock::now();
+  for (py::ssize_t i = 0; i < n; ++i) values[size_t(i)] = c.GetValue(EvalTime(in[i]));
+  const auto end = std::chrono::steady_clock::now();
+  volatile Float64 sink = n > 0 ? values[size_t(n - 1)] : 0.0;
+  (void)sink;
+  return std::chrono::duration<double>(end - start).count();
+}
+
+py::list SampleTimes(const CCurve& c, Float64 tolerance) {
+  if (!(tolerance > 0.0)) throw py::value_error("the tolerance must be positive");
+  BaseArray<BaseTime> times;
+  if (!SampleCurve(&c, tolerance, times)) throw std::bad_alloc();
+  py::list out;
+  for (const BaseTime& t : times) out.append(t);
+  return out;
 }
 
 bool CurvesArePartsOfTracks(GeListNode* node) {
@@ -79,7 +125,8 @@ CKey* CheckedKey(CCurve& c, Int32 i) {
 void BindAnimation(py::module_& m) {
   py::class_<CTrack, NodeHolder<CTrack>, BaseList2D>(
       m, "CTrack", "The animation of one parameter of a node: node.make_track(id, name).")
-      .def_property_readonly("description_id", [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
+      .def_property_readonly("description_id",
+                             [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
       .def_property_readonly("kind", [](const CTrack& t) { return Int32(t.GetTrackKind()); })
       .def_property_readonly("disk_type", &CTrack::GetDiskType)
       .def_property("synchronized", &CTrack::IsSynchronized, &CTrack::SetSynchronized)
@@ -97,14 +144,17 @@ void BindAnimation(py::module_& m) {
           },
           py::arg("which") = 0, py::arg("create") = false,
           py::return_value_policy::reference_internal,
-          "Curve 0/1 (the main one) or a further curve 2-10 (None unless it exists or create).");
+          "Curve 0/1 (the main one) or a further curve 2-10 (None unless it exists or create).")
+      .def(
+          "value_at", [](const CTrack& t, py::handle time) { return t.GetValue(ToEvalTime(time)); },
+          py::arg("time"), "The main curve's value at the time (BaseTime, or seconds).");
 
   py::class_<CCurve, NodeHolder<CCurve>, BaseList2D>(m, "CCurve",
                                                      "The keys of one curve of a track, by time.")
       .def("__len__", &CCurve::GetKeyCount)
       .def_property_readonly("key_count", &CCurve::GetKeyCount)
-      .def("__getitem__",
-           [](py::object self, Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
+      .def("__getitem__", [](py::object self,
+                             Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
       .def_property_readonly("keys",
                              [](py::object self) {
                                CCurve& c = self.cast<CCurve&>();
@@ -140,7 +190,20 @@ void BindAnimation(py::module_& m) {
               throw py::value_error("Python holds that key: let it go before deleting it");
             c.DelKey(i < 0 ? i + c.GetKeyCount() : i);
           },
-          py::arg("index"));
+          py::arg("index"))
+      .def(
+          "value_at", [](const CCurve& c, py::handle t) { return c.GetValue(ToEvalTime(t)); },
+          py::arg("time"),
+          "The curve's value at the time (BaseTime, or seconds rounded to the microsecond).")
+      .def("values_at", &ValuesAt, py::arg("times"),
+           "The values at an array of times in seconds, as an array of the same shape.")
+      .def(
+          "data_at",
+          [](const CCurve& c, py::handle t) { return GeDataToPython(c.GetGeData(ToEvalTime(t))); },
+          py::arg("time"), "The data of a data track's curve at the time.")
+      .def("sample", &SampleTimes, py::arg("tolerance"),
+           "Times (BaseTime) at which straight lines between the curve's values stay within "
+           "tolerance of it.");
 
   py::class_<CKey, NodeHolder<CKey>, BaseList2D>(m, "CKey", "A key: time, value, tangents.")
       .def(
@@ -152,14 +215,11 @@ void BindAnimation(py::module_& m) {
           },
           "Keys leave their curve through CCurve.del_key only.")
       .def_property_readonly("time", [](const CKey& k) { return k.GetTime(); })
-      .def_property(
-          "value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
-      .def_property(
-          "value_left", &CKey::GetValueLeft,
-          [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
-      .def_property(
-          "value_right", &CKey::GetValueRight,
-          [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
+      .def_property("value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
+      .def_property("value_left", &CKey::GetValueLeft,
+                    [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
+      .def_property("value_right", &CKey::GetValueRight,
+                    [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
       .def_property(
           "time_left", [](const CKey& k) { return k.GetTimeLeft(); },
           [](CKey& k, py::handle t) { k.SetTimeLeft(k.GetCurve(), ToTime(t)); })
@@ -189,6 +249,18 @@ void BindAnimation(py::module_& m) {
           "find_track", [](BaseList2D& n, py::handle id) { return n.FindCTrack(ToDescID(id)); },
           py::arg("id"), py::return_value_policy::reference,
           "The first track whose id begins with id, or None.");
+
+  py::class_<BaseObject, NodeHolder<BaseObject>, BaseList2D> object = m.attr("BaseObject");
+  object.def(
+      "ml_at",
+      [](const BaseObject& o, py::handle t) {
+        return MatrixToArray(GetAnimatedMl(&o, ToEvalTime(t)));
+      },
+      py::arg("time"),
+      "The local matrix at the time from the position, rotation and scale tracks, as a 4 x 4 "
+      "array like ml; the object is not changed.");
+  m.def("_values_at_cpp", &ValuesAtCpp,
+        "For bench/python_animation_bench.py: the C++ loop of values_at, in seconds.");
 
   m.attr("CINTERPOLATION_SPLINE") = Int32(CINTERPOLATION_SPLINE);
   m.attr("CINTERPOLATION_LINEAR") = Int32(CINTERPOLATION_LINEAR);

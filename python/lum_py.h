@@ -7,6 +7,7 @@
 #ifndef LUM_PY_H
 #define LUM_PY_H
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <functional>
@@ -45,6 +46,8 @@ lumora::Vector64 ToVector(py::handle value);
 lumora::Matrix64 ToMatrix(py::handle value);
 py::tuple FromVector(const lumora::Vector64& v);
 py::tuple FromMatrix(const lumora::Matrix64& m);
+// A 4 x 4 float64 array in homogeneous form: the columns are v1, v2, v3 and the offset.
+py::array_t<lumora::Float64> MatrixToArray(const lumora::Matrix64& m);
 
 // ---- errors ----
 

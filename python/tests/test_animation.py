@@ -2,6 +2,7 @@
 curves and keys Python holds."""
 import gc
 
+import numpy as np
 import pytest
 
 import lumora
@@ -88,3 +89,29 @@ def test_tracks_move_between_nodes():
     assert a.tracks == [] and b.tracks == [t] and t.object is b
     with pytest.raises(TypeError):
         lumora.BaseObject().insert_under(t)
+
+
+def test_evaluation_at_times():
+    o = lumora.BaseObject()
+    o.rel_pos = (0.0, 7.0, 0.0)
+    o.rel_rot = (0.5, 0.0, 0.0)
+    curve = o.make_track(POS_X, "x").curve
+    for t, v, i in [(0, 0.0, L), (1, 10.0, T), (2, 4.0, S)]:
+        k = curve.add_key(t)
+        k.value, k.interpolation = v, i
+    track = o.tracks[0]
+    assert curve.value_at(0.25) == pytest.approx(2.5)
+    assert curve.value_at(lumora.BaseTime(3, 2)) == track.value_at(1.5) == 10.0
+    times = np.array([[-1.0, 0.25], [1.0, 0.999999]])
+    values = curve.values_at(times)
+    assert values.shape == (2, 2)
+    assert values.tolist() == [[curve.value_at(t) for t in row] for row in times.tolist()]
+    assert values[1, 1] == pytest.approx(9.99999)  # between keys, to the microsecond
+    # The step to 4 at 2 s needs a sample a microsecond before it.
+    assert curve.sample(0.01) == [lumora.BaseTime(0), lumora.BaseTime(1),
+                                  lumora.BaseTime(1999999, 1000000), lumora.BaseTime(2)]
+    # The animated matrix is the matrix of the values set by hand; y and the rotation stay.
+    ml = o.ml_at(0.5)
+    assert o.rel_pos == (0.0, 7.0, 0.0)
+    o.rel_pos = (5.0, 7.0, 0.0)
+    assert np.array_equal(ml, o.ml)

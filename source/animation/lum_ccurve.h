@@ -99,6 +99,24 @@ class CCurve : public BaseList2D {
   // Rescales the tangents of the key at index to a quarter of the distance to its neighbours.
   void AdjustTangentAutoWeight(Int32 index);
 
+  // ---- evaluation (this library's own addition; doc/animation.md has the formulas) ----
+
+  // The value of the curve at t: the first key's value before the first key and the last key's
+  // after the last; between two keys, by the left key's interpolation: its value (step), a
+  // straight line (linear) or, for every other value, a cubic Bezier segment through the left
+  // key's right tangent and the right key's left tangent, with the time handles clamped to the
+  // segment. Keys with bit 40 set are passed over, as the tangent computations pass them over;
+  // where two keys share a time, the later one in the index holds from that time on. 0 for a
+  // curve without keys (or whose every key is passed over).
+  Float GetValue(const BaseTime& t) const;
+  // The data of a data-track key for t: that of the key whose segment holds t (the first key's
+  // before the first key); an empty value for a curve without keys.
+  const GeData& GetGeData(const BaseTime& t) const;
+  // The keys evaluation uses around t, over the keys with bit 40 clear: *left the last at or
+  // before t (null before the first), *right the first after t (null after the last). Both
+  // null for a curve without such keys.
+  void FindSegment(const BaseTime& t, const CKey** left, const CKey** right) const;
+
   // Rebuilds the index from the list after reading: the keys within +-10000 s, in time order.
   // False when the index cannot grow.
   bool _LoadKeysHack();
@@ -107,6 +125,11 @@ class CCurve : public BaseList2D {
   friend class CKey;
 
   bool ReadKeys(HyperFile* hf);
+  // The position of the last key at or before t (the later one where two keys share a time),
+  // or -1: the one key search evaluation makes.
+  Int32 SearchAtOrBefore(const BaseTime& t) const;
+  // The first position at or after from whose key has bit 40 clear, or -1.
+  Int32 ActiveFrom(Int32 from) const;
   // Takes key out of both views (it stays alive); its curve pointer is cleared.
   void Unlink(Int32 index);
   // The nearest keys before and after position index whose bit 40 is clear.
@@ -126,6 +149,15 @@ class CCurve : public BaseList2D {
   RootCKey _keys;
   CTrack* _track = nullptr;
 };
+
+// Sample times of curve such that the straight lines between its values at those times stay
+// within tolerance of the curve between the first and the last key: every key's time, and
+// between keys as many times as the curve's bend needs (on a grid of 1/1000000 s). Where the
+// curve jumps (a step, two keys at one time) a time just before the jump is added too; within
+// that microsecond no line can follow the jump. times is replaced; it is empty for a curve
+// without keys. False (and times empty) for a null curve, a tolerance that is not positive, or
+// when memory runs out.
+Bool SampleCurve(const CCurve* curve, Float tolerance, BaseArray<BaseTime>& times);
 
 // The window of key times the index holds, in seconds.
 constexpr Float CCURVE_TIME_LIMIT = 10000.0;

@@ -23,8 +23,9 @@ class CTrack;
 constexpr Int32 TYPE_CKEY = 5352;
 constexpr Int32 CHUNK_CKEY = 110416;
 
-// Interpolation of the segment that starts at a key. 1 is the default; what the values mean to
-// the curve's shape is the application's (this library does not evaluate curves).
+// Interpolation of the segment that starts at a key. 1 is the default, the one the key presets
+// set; CCurve::GetValue draws 1 (and any value it does not know) as a cubic Bezier through the
+// tangents, 2 as a straight line and 3 as the left key's value held up to the right key.
 enum CINTERPOLATION : Int32 {
   CINTERPOLATION_SPLINE = 1,
   CINTERPOLATION_LINEAR = 2,

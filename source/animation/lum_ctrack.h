@@ -3,8 +3,8 @@
 // A track names the parameter it animates by a DescID, owns a main curve and up to nine further
 // curves (created on demand, kept after reading only when they hold keys) and carries a link,
 // two settings, four reserved integers and a synchronisation flag that ties the three component
-// tracks of a vector parameter together. The library stores, copies, reads and writes tracks; it
-// does not evaluate them.
+// tracks of a vector parameter together. GetValue evaluates the main curve at a time
+// (lum_ccurve.h); an object's transform at a time is lum_playback.h.
 //
 // Node ids: 5350 for an ordinary track; 5353 for a special track (one whose description id
 // starts with 100004812, 100004822 or 1029124), whose GetType is that first level id. The time
@@ -106,6 +106,11 @@ class CTrack : public BaseList2D {
   // The CCURVE value of curve in this track (the main curve: 0); false for null or a curve of
   // another track.
   bool FindCurve(const CCurve* curve, CCURVE& which) const;
+
+  // The value of the main curve at t (CCurve::GetValue).
+  Float GetValue(const BaseTime& t) const { return _main.GetValue(t); }
+  // The main curve, read-only.
+  const CCurve* GetMainCurve() const { return &_main; }
 
   bool IsSynchronized() const { return _synchronized; }
   void SetSynchronized(bool on) { _synchronized = on; }

@@ -63,6 +63,7 @@
 #include "animation/lum_ccurve.h"
 #include "animation/lum_ctrack.h"
 #include "animation/lum_rootctrack.h"
+#include "animation/lum_playback.h"
 #include "takes/lum_basetake.h"
 #include "takes/lum_baseoverride.h"
 #include "takes/lum_basetakedata.h"
