@@ -12,9 +12,10 @@
 #ifndef LUM_CONVERT_H
 #define LUM_CONVERT_H
 
+#include "document/lum_scene.h"
 #include "foundation/lum_filename.h"
 #include "objects/lum_baseobject.h"
-#include "scene/lum_basedocument.h"
+#include "stream/lum_fileerror.h"
 
 namespace lumora {
 
@@ -93,11 +94,15 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
 bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& options,
                    ConvertReport& report);
 
-// Our scene files: a list of objects read from or written to a file. The nodes read keep a
-// pointer to document (cameras ask it for the render settings): it must outlive them.
-bool ReadSceneObjects(const char* path, RootObject* objects, BaseDocument* document,
-                      ConvertReport& report);
-bool WriteSceneObjects(const char* path, RootObject* objects, ConvertReport& report);
+// A whole scene: its objects as ExportObjects writes them, and what the scene has beyond its
+// objects (takes, render settings) counted in the report. False with the reason in report and,
+// when given, error (code FILEERROR_INVALID for a conversion that cannot be done).
+bool ExportScene(const Scene& scene, const Filename& path, const char* formatId,
+                 const ConvertOptions& options, ConvertReport& report,
+                 FileErrorInfo* error = nullptr);
+// Replaces scene's content with what Assimp reads from path (an empty scene on failure).
+bool ImportScene(const Filename& path, Scene& scene, const ConvertOptions& options,
+                 ConvertReport& report, FileErrorInfo* error = nullptr);
 
 // IN to OUT, the direction from the names: ours to any export format (formatId, or from OUT's
 // extension when null), any format Assimp reads to ours, or ours to ours. OUT is written to a

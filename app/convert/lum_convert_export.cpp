@@ -70,44 +70,8 @@ aiString AiName(const String& s) {
 
 // ---- curves -------------------------------------------------------------------------------
 
-// The value of a curve at t (seconds): held before the first and after the last key; between
-// keys by the left key's interpolation, a spline segment as the cubic through both keys and
-// their tangent handles.
-Float CurveValue(const CCurve* curve, Float t) {
-  const Int32 n = curve->GetKeyCount();
-  const CKey* first = curve->GetKey(0);
-  if (n == 1 || t <= first->GetTime().Get()) return first->GetValue();
-  const CKey* last = curve->GetKey(n - 1);
-  if (t >= last->GetTime().Get()) return last->GetValue();
-  Int32 lo = 0, hi = n - 1;
-  while (hi - lo > 1) {
-    const Int32 mid = (lo + hi) / 2;
-    (curve->GetKey(mid)->GetTime().Get() <= t ? lo : hi) = mid;
-  }
-  const CKey* a = curve->GetKey(lo);
-  const CKey* b = curve->GetKey(hi);
-  const Float t0 = a->GetTime().Get(), t1 = b->GetTime().Get();
-  const Float v0 = a->GetValue(), v1 = b->GetValue();
-  if (a->GetInterpolation() == CINTERPOLATION_STEP) return v0;
-  if (a->GetInterpolation() != CINTERPOLATION_SPLINE || t1 <= t0) {
-    return t1 > t0 ? v0 + (v1 - v0) * (t - t0) / (t1 - t0) : v1;
-  }
-  // Bezier in (time, value); the handles' times clamped into the segment keep time monotonic,
-  // so the parameter for t is found by bisection.
-  const Float h0 = std::clamp(t0 + a->GetTimeRight().Get(), t0, t1);
-  const Float h1 = std::clamp(t1 + b->GetTimeLeft().Get(), t0, t1);
-  const Float g0 = v0 + a->GetValueRight(), g1 = v1 + b->GetValueLeft();
-  auto bez = [](Float p0, Float p1, Float p2, Float p3, Float s) {
-    const Float r = 1.0 - s;
-    return r * r * r * p0 + 3.0 * r * r * s * p1 + 3.0 * r * s * s * p2 + s * s * s * p3;
-  };
-  Float lo_s = 0.0, hi_s = 1.0;
-  for (int i = 0; i < 60; ++i) {
-    const Float mid = 0.5 * (lo_s + hi_s);
-    (bez(t0, h0, h1, t1, mid) < t ? lo_s : hi_s) = mid;
-  }
-  return bez(v0, g0, g1, v1, 0.5 * (lo_s + hi_s));
-}
+// The value of a curve at t (seconds), as playback evaluates it.
+Float CurveValue(const CCurve* curve, Float t) { return curve->GetValue(BaseTime(t)); }
 
 // The three component curves of a vector parameter (null where there is no track or no key).
 struct Channel {
@@ -144,21 +108,6 @@ Vector64 ChannelValue(const Channel& c, const Vector64& still, Float t) {
   return Vector64(v[0], v[1], v[2]);
 }
 
-bool NeedsSampling(const Channel& c, Float t0, Float t1) {
-  for (int k = 0; k < 3; ++k) {
-    if (c.curve[k] == nullptr) continue;
-    for (Int32 i = 0; i < c.curve[k]->GetKeyCount(); ++i) {
-      const CKey* key = c.curve[k]->GetKey(i);
-      const Float t = key->GetTime().Get();
-      if (t >= t1) break;
-      const Float next =
-          i + 1 < c.curve[k]->GetKeyCount() ? c.curve[k]->GetKey(i + 1)->GetTime().Get() : t;
-      if (next > t0 && key->GetInterpolation() != CINTERPOLATION_LINEAR) return true;
-    }
-  }
-  return false;
-}
-
 // Adds the times between t0 and t1 at which a linear interpolation of the samples stays within
 // each curve's tolerance (rotation: within the angle tolerance of the matrices); depth-limited.
 template <typename Err>
@@ -173,21 +122,28 @@ bool Refine(BaseArray<Float>& times, Float t0, Float t1, Int32 depth, const Err&
          Refine(times, mid, t1, depth - 1, err);
 }
 
-// The key times of the channel, refined where it does not interpolate linearly.
+// The key times of the channel, refined where it does not interpolate linearly: for vector
+// parameters each curve's own samples within its tolerance (the union keeps every curve within
+// it); for rotations every key interval refined until the quaternions' interpolation follows.
 template <typename Err>
-bool SampleTimes(const Channel& c, BaseArray<Float>& times, const Err& err, bool always) {
+bool SampleTimes(const Channel& c, BaseArray<Float>& times, const Err& err, bool rotation) {
   BaseArray<Float> keys;
   for (int k = 0; k < 3; ++k) {
     if (c.curve[k] == nullptr) continue;
-    for (Int32 i = 0; i < c.curve[k]->GetKeyCount(); ++i)
-      if (!keys.Append(c.curve[k]->GetKey(i)->GetTime().Get())) return false;
+    if (!rotation) {
+      BaseArray<BaseTime> samples;
+      if (!SampleCurve(c.curve[k], c.tolerance[k], samples)) return false;
+      for (const BaseTime& t : samples)
+        if (!keys.Append(t.Get())) return false;
+    } else {
+      for (Int32 i = 0; i < c.curve[k]->GetKeyCount(); ++i)
+        if (!keys.Append(c.curve[k]->GetKey(i)->GetTime().Get())) return false;
+    }
   }
   std::sort(keys.begin(), keys.end());
   for (Int32 i = 0; i < keys.GetCount(); ++i) {
     if (i > 0 && keys[i] == keys[i - 1]) continue;
-    if (i > 0 && (always || NeedsSampling(c, keys[i - 1], keys[i])) &&
-        !Refine(times, keys[i - 1], keys[i], 10, err))
-      return false;
+    if (i > 0 && rotation && !Refine(times, keys[i - 1], keys[i], 10, err)) return false;
     if (!times.Append(keys[i])) return false;
   }
   std::sort(times.begin(), times.end());
@@ -578,17 +534,6 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
                                     float(m.v2.y), float(m.v3.y), float(m.v1.z), float(m.v2.z),
                                     float(m.v3.z)));
   };
-  auto vectorError = [](const Channel& c, auto value) {
-    return [&c, value](Float t0, Float t1, Float t) {
-      const Vector64 a = value(t0), b = value(t1), v = value(t);
-      const Float u = (t - t0) / (t1 - t0);
-      const Float d[3] = {a.x + u * (b.x - a.x) - v.x, a.y + u * (b.y - a.y) - v.y,
-                          a.z + u * (b.z - a.z) - v.z};
-      for (int k = 0; k < 3; ++k)
-        if (c.curve[k] != nullptr && std::fabs(d[k]) > c.tolerance[k]) return true;
-      return false;
-    };
-  };
   Float angleTol = 1.0;
   for (int k = 0; k < 3; ++k)
     if (rot.curve[k] != nullptr) angleTol = std::min(angleTol, rot.tolerance[k]);
@@ -600,9 +545,9 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
     return 2.0 * std::acos(std::min(1.0, dot)) > std::max(angleTol, 2e-6);
   };
   BaseArray<Float> pt, rt, st;
-  if ((pos.Any() && !SampleTimes(pos, pt, vectorError(pos, position), false)) ||
+  if ((pos.Any() && !SampleTimes(pos, pt, rotationError, false)) ||
       (rot.Any() && !SampleTimes(rot, rt, rotationError, true)) ||
-      (scl.Any() && !SampleTimes(scl, st, vectorError(scl, scale), false)))
+      (scl.Any() && !SampleTimes(scl, st, rotationError, false)))
     return false;
   // A channel without keys of its own holds the object's value.
   const Float still = 0.0;

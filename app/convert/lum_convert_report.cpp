@@ -17,6 +17,8 @@
 #include "objects/lum_baseobject.h"
 #include "scene/lum_basedocument.h"
 #include "stream/lum_hyperfile.h"
+#include "takes/lum_basetake.h"
+#include "takes/lum_takesystemhook.h"
 
 namespace lumora {
 
@@ -117,35 +119,67 @@ bool IsSceneFile(const char* path) {
   return ext != nullptr && strcasecmp(ext, "lum") == 0;
 }
 
-bool ReadSceneObjects(const char* path, RootObject* objects, BaseDocument* document,
-                      ConvertReport& report) {
-  // Links between nodes are stored as identities; the table matches them as the nodes arrive.
-  AliasTrans trans;
-  HyperFile file;
-  bool ok = trans.Init() && file.Open(Filename(path), FILEOPEN_READ);
-  if (ok) {
-    document->SetAliasTrans(&trans);
-    file.SetDocument(document);
-    ok = objects->ReadObject(&file, true) && file.GetError() == FILEERROR_NONE;
-    trans.Zap(false);
-    document->SetAliasTrans(nullptr);
+namespace {
+
+// A Filename as the UTF-8 path Assimp and the C library take.
+bool PathOf(const Filename& name, char* dest, Int32 size) {
+  const String s = name.GetString();
+  return s.GetCStringLen(STRINGENCODING_UTF8) < size &&
+         s.GetCString(dest, size, STRINGENCODING_UTF8) >= 0;
+}
+
+void Explain(const ConvertReport& report, const Filename& name, FileErrorInfo* error) {
+  if (error != nullptr) error->Set(report.GetErrorCode(), 0, 0, name);
+}
+
+void ReportBeyondObjects(const Scene& scene, ConvertReport& report) {
+  Scene& s = const_cast<Scene&>(scene);
+  Int32 takes = 0;
+  if (TakeData* data = s.GetTakeData())
+    if (BaseTake* main = data->GetMainTake())
+      for (BaseTake* t = main->GetDown(); t != nullptr; t = t->GetNext()) ++takes;
+  report.Add(takes, "takes", "not exported: the format has no scene variations");
+  Int32 renders = 0;
+  if (const BaseDocument* doc = s.GetDocument())
+    for (BaseList2D* r = doc->GetFirstRenderData(); r != nullptr;
+         r = static_cast<BaseList2D*>(r->GetNext()))
+      ++renders;
+  report.Add(renders, "render settings", "not exported: the format has none");
+}
+
+}  // namespace
+
+bool ExportScene(const Scene& scene, const Filename& path, const char* formatId,
+                 const ConvertOptions& options, ConvertReport& report, FileErrorInfo* error) {
+  char p[4096];
+  if (!PathOf(path, p, sizeof p)) {
+    report.Fail(-6, "the file name is too long");
+    Explain(report, path, error);
+    return false;
   }
-  const Int32 error = file.GetError();
-  ok = file.Close() && ok;
-  if (!ok)
-    report.Fail(error != 0 ? error : -3, "%s: cannot read the scene file (error %d)", path,
-                int(error));
+  ReportBeyondObjects(scene, report);
+  RootObject* objects = const_cast<Scene&>(scene).GetObjects();
+  RootObject none;
+  const bool ok = ExportObjects(objects != nullptr ? objects : &none, p, formatId, options, report);
+  if (!ok) Explain(report, path, error);
   return ok;
 }
 
-bool WriteSceneObjects(const char* path, RootObject* objects, ConvertReport& report) {
-  HyperFile file;
-  bool ok = file.Open(Filename(path), FILEOPEN_WRITE) && objects->WriteObject(&file, 1);
-  const Int32 error = file.GetError();
-  ok = file.Close() && ok;
-  if (!ok)
-    report.Fail(error != 0 ? error : -4, "%s: cannot write the scene file (error %d)", path,
-                int(error));
+bool ImportScene(const Filename& path, Scene& scene, const ConvertOptions& options,
+                 ConvertReport& report, FileErrorInfo* error) {
+  scene.Clear();
+  char p[4096];
+  bool ok = PathOf(path, p, sizeof p);
+  if (!ok) report.Fail(-6, "the file name is too long");
+  if (ok && scene.GetObjects() == nullptr) {
+    report.Fail(-7, "%s: out of memory", p);
+    ok = false;
+  }
+  ok = ok && ImportObjects(p, scene.GetObjects(), options, report);
+  if (!ok) {
+    scene.Clear();
+    Explain(report, path, error);
+  }
   return ok;
 }
 
@@ -201,14 +235,22 @@ bool Publish(const char* dir, const char* out, const char* base, ConvertReport& 
 
 bool Convert(const char* in, const char* target, const char* formatId,
              const ConvertOptions& options, ConvertReport& report) {
-  BaseDocument document;  // before the objects: they point at it until they go
-  RootObject objects;
-  const bool fromOurs = IsSceneFile(in);
-  if (fromOurs ? !ReadSceneObjects(in, &objects, &document, report)
-               : !ImportObjects(in, &objects, options, report))
+  Scene scene;
+  FileErrorInfo error;
+  if (IsSceneFile(in)) {
+    if (!scene.Read(Filename(in), &error)) {
+      report.Fail(error.code != 0 ? error.code : -3, "%s", error.Describe());
+      return false;
+    }
+  } else if (!ImportScene(Filename(in), scene, options, report)) {
     return false;
-  if (formatId == nullptr) return WriteSceneObjects(target, &objects, report);
-  return ExportObjects(&objects, target, formatId, options, report);
+  }
+  if (formatId != nullptr) return ExportScene(scene, Filename(target), formatId, options, report);
+  if (scene.Write(Filename(target), &error)) return true;
+  // The name in the message is the one asked for, not the staging copy's.
+  report.Fail(error.code != 0 ? error.code : -4, "cannot write the scene file: %s",
+              error.Describe());
+  return false;
 }
 
 }  // namespace

@@ -506,10 +506,10 @@ TEST(Convert, CommandLine) {
   const std::string duck = std::string(LUMORA_ASSIMP_MODELS_DIR) + "/Collada/duck.dae";
   const bool haveDuck = Exists(duck);
   {
-    RootObject s;
-    s.InsertLast(Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
-    ConvertReport r;
-    ASSERT_TRUE(WriteSceneObjects((dir + "/cli.lum").c_str(), &s, r));
+    Scene s;
+    s.GetObjects()->InsertLast(
+        Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
+    ASSERT_TRUE(s.Write(Filename((dir + "/cli.lum").c_str())));
   }
   struct Case {
     std::vector<std::string> args;
