@@ -140,6 +140,7 @@ void RegisterTags(py::module_& m);
 void RegisterAnimation(py::module_& m);
 void RegisterLights(py::module_& m);
 void RegisterDump(py::module_& m);
+void RegisterConvert(py::module_& m);
 
 }  // namespace lumpy
 

@@ -25,6 +25,7 @@ PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   lumpy::RegisterLights(m);
   lumpy::RegisterDump(m);
   lumpy::RegisterThumbnail(m);
+  lumpy::RegisterConvert(m);
 #ifdef LUMORA_PYTHON_COUNTING
   m.def("_live_blocks", &lumpy::CountedLiveBlocks,
         "Blocks the library took and has not given back.");
