@@ -52,6 +52,8 @@ struct GltfNodeMatrix {
   Float yfov, aspect;  // the node's perspective camera; yfov 0 without one
 };
 bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out);
+// The same from the bytes of a .gltf or .glb; false only when memory runs out.
+bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
 
 }  // namespace lumora
 
