@@ -67,7 +67,8 @@ bool Parse(const BaseArray<char>& bytes, Parts& out) {
 }
 
 bool Store(const char* path, const Parts& parts, const BaseArray<char>& bytes) {
-  const std::string text = parts.json.dump();
+  // Names that are not UTF-8 are written with replacement characters rather than failing.
+  const std::string text = parts.json.dump(-1, ' ', false, Json::error_handler_t::replace);
   FILE* f = std::fopen(path, "wb");
   if (f == nullptr) return false;
   bool ok;
