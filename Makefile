@@ -68,7 +68,7 @@ fuzz-smoke: fuzz-build
 fuzz: fuzz-build
 	@scripts/fuzz-run $(FUZZ_LONG_SECONDS)
 
-# The benchmarks' peers (Assimp) are installed here only, not for the other targets.
+# install-deps installs the benchmarks' peer (Assimp) for every target: the converter needs it too.
 bench:
 	@scripts/install-deps bench
 	@cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BENCH=ON -DLUMORA_TESTS=OFF >/dev/null

@@ -17,6 +17,9 @@
 //   vertex array with per-vertex UVs and normals, so it gets the mesh welded: the scene's UVs
 //   and normals depend on the point alone, and the per-corner tags of the library hold the same
 //   information. vs_limit above 1.0: the library is faster. Built only when CMake found Assimp.
+// - ConvertExport / ConvertImport: the scene to glb through lumora_convert, against Assimp's own
+//   glb export of the welded mesh scene built in advance; the glb read back into objects,
+//   against Assimp's import of that glb alone. vs_limit above 1.0: the conversion is faster.
 // - Copy: the whole list copied with an alias translation that re-points the links (the
 //   include/exclude list's, the tracks'), against memcpy of the geometry arrays into new blocks.
 #include <algorithm>
@@ -30,10 +33,14 @@
 #include "bench_support.h"
 #include "lumora.h"
 
+#ifdef LUMORA_BENCH_CONVERT
+#include "convert/lum_convert.h"
+#endif
 #ifdef LUMORA_BENCH_ASSIMP
+#include <assimp/scene.h>
+
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
-#include <assimp/scene.h>
 #endif
 
 std::int64_t LumHeapLiveBytes();
@@ -49,8 +56,8 @@ namespace {
 constexpr Int32 kObjects = 1000;
 constexpr Int32 kColumns = 25;  // quads per row of a polygon object
 constexpr Int32 kRows = 50;
-constexpr Int32 kQuads = kColumns * kRows;                  // 1,250
-constexpr Int32 kPoints = (kColumns + 1) * (kRows + 1);     // 1,326
+constexpr Int32 kQuads = kColumns * kRows;               // 1,250
+constexpr Int32 kPoints = (kColumns + 1) * (kRows + 1);  // 1,326
 constexpr Int32 kTracks = 100;
 constexpr Int32 kKeys = 1000;
 constexpr Int32 kListEntries = 100;
@@ -89,14 +96,14 @@ PolygonObject* BuildMesh(Int32 obj) {
       polys[q] = CPolygon(PointIndex(x, y), PointIndex(x + 1, y), PointIndex(x + 1, y + 1),
                           PointIndex(x, y + 1));
       uvw->Set(q, UVWStruct{Uv(x, y), Uv(x + 1, y), Uv(x + 1, y + 1), Uv(x, y + 1)});
-      nt->Set(q, NormalStruct{Normal(x, y), Normal(x + 1, y), Normal(x + 1, y + 1),
-                              Normal(x, y + 1)});
+      nt->Set(q,
+              NormalStruct{Normal(x, y), Normal(x + 1, y), Normal(x + 1, y + 1), Normal(x, y + 1)});
     }
   }
   return p;
 }
 
-struct Scene {
+struct BenchScene {
   RootObject list;
   std::vector<BaseObject*> objects;  // by index, as built
 };
@@ -114,25 +121,29 @@ std::vector<BaseObject*> Flatten(RootObject& list) {
   return out;
 }
 
-Scene& TheScene() {
-  static Scene* scene = [] {
-    Scene* s = new Scene;
+BenchScene& TheScene() {
+  static BenchScene* scene = [] {
+    BenchScene* s = new BenchScene;
     s->objects.resize(kObjects);
     for (Int32 i = 0; i < kObjects; ++i) {
-      BaseObject* o = i == 0 ? BaseObject::Alloc(5103)  // the camera
-                             : IsMesh(i) ? BuildMesh(i) : BaseObject::Alloc(TYPE_OBJECT);
+      BaseObject* o = i == 0      ? BaseObject::Alloc(5103)  // the camera
+                      : IsMesh(i) ? BuildMesh(i)
+                                  : BaseObject::Alloc(TYPE_OBJECT);
       if (o == nullptr) Die("Alloc");
       char name[32];
       std::snprintf(name, sizeof name, "object %d", i);
       o->SetName(String(name));
       o->SetRelPos(Vector64(i * 10.0, 0, -i * 3.0));
       o->SetRelRot(Vector64(0.001 * i, 0.1, 0));
-      if (i < 10) s->list.InsertLast(o); else o->InsertUnderLast(s->objects[i / 10]);
+      if (i < 10)
+        s->list.InsertLast(o);
+      else
+        o->InsertUnderLast(s->objects[i / 10]);
       s->objects[i] = o;
     }
     BaseContainer* camera = s->objects[0]->GetDataInstance();
-    camera->SetFloat(500, 50.0);    // focal length
-    camera->SetFloat(1006, 36.0);   // sensor width
+    camera->SetFloat(500, 50.0);   // focal length
+    camera->SetFloat(1006, 36.0);  // sensor width
     // 100 position tracks of 1,000 keys, on the first 100 polygon objects.
     for (Int32 i = 1, made = 0; made < kTracks; ++i) {
       if (!IsMesh(i)) continue;
@@ -167,8 +178,7 @@ Scene& TheScene() {
     static_cast<BlendShader*>(stack.Add(LAYERTYPE_SHADER, 1, true))->SetLink(noise);
     static_cast<BlendShader*>(stack.Add(LAYERTYPE_SHADER, 2, true))->SetLink(variation);
     layer->GetDataInstance()->SetData(1000, blend);
-    if (!s->objects[5]->InsertShader(layer, nullptr) ||
-        !s->objects[5]->InsertShader(second, layer))
+    if (!s->objects[5]->InsertShader(layer, nullptr) || !s->objects[5]->InsertShader(second, layer))
       Die("shader");
     // The include/exclude list on group 5: every tenth polygon object and the camera.
     GeData value(CUSTOMDATATYPE_INEXCLUDE_LIST, DEFAULTVALUE);
@@ -228,7 +238,7 @@ void Fail(const char* what, int check) {
 }
 
 void CheckSame(RootObject& back, const char* what) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const std::vector<BaseObject*> had = Flatten(scene.list), got = Flatten(back);
   if (got.size() != had.size()) Fail(what, 1);
   size_t group = 0;  // where object 5 lies in the walk
@@ -258,8 +268,9 @@ void CheckSame(RootObject& back, const char* what) {
   // Every entry points at the object in the same place as the original entry's.
   const InExcludeData* list = InExcludeData::From(
       got[group]->GetDataInstance()->GetCustomDataType(kListId, CUSTOMDATATYPE_INEXCLUDE_LIST));
-  const InExcludeData* original = InExcludeData::From(
-      scene.objects[5]->GetDataInstance()->GetCustomDataType(kListId, CUSTOMDATATYPE_INEXCLUDE_LIST));
+  const InExcludeData* original =
+      InExcludeData::From(scene.objects[5]->GetDataInstance()->GetCustomDataType(
+          kListId, CUSTOMDATATYPE_INEXCLUDE_LIST));
   if (list == nullptr || list->GetObjectCount() != kListEntries) Fail(what, 8);
   for (Int32 k = 0; k < kListEntries; ++k) {
     const auto at = std::find(had.begin(), had.end(), original->ObjectFromIndex(nullptr, k));
@@ -305,7 +316,7 @@ long FileBytes(const std::string& path) {
 }
 
 void BM_SceneExchange_Write(benchmark::State& state) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const Arrays arrays = GeometryOf(scene.objects);
   const size_t bytes = Bytes(arrays);
   const std::string figurePath = lumbench::ScratchPath("scene-write.hf");
@@ -328,10 +339,13 @@ void BM_SceneExchange_Write(benchmark::State& state) {
   state.counters["file_bytes"] = double(FileBytes(figurePath));
   state.counters["peak_vs_geometry"] = peak / double(bytes);
 }
-BENCHMARK(BM_SceneExchange_Write)->UseManualTime()->Iterations(lumbench::Pairs(10))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SceneExchange_Write)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SceneExchange_Read(benchmark::State& state) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const Arrays arrays = GeometryOf(scene.objects);
   const size_t bytes = Bytes(arrays);
   const std::string figurePath = lumbench::ScratchPath("scene-read.hf");
@@ -348,7 +362,8 @@ void BM_SceneExchange_Read(benchmark::State& state) {
       if (f == nullptr) Die("fopen");
       for (size_t i = 0; i < arrays.size(); ++i) {
         blocks[i] = std::malloc(arrays[i].second);
-        if (blocks[i] == nullptr || std::fread(blocks[i], 1, arrays[i].second, f) != arrays[i].second)
+        if (blocks[i] == nullptr ||
+            std::fread(blocks[i], 1, arrays[i].second, f) != arrays[i].second)
           Die("fread");
       }
       std::fclose(f);
@@ -369,10 +384,13 @@ void BM_SceneExchange_Read(benchmark::State& state) {
   pair.Report(double(bytes), double(bytes));
   state.counters["peak_vs_geometry"] = peak / double(bytes);
 }
-BENCHMARK(BM_SceneExchange_Read)->UseManualTime()->Iterations(lumbench::Pairs(10))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SceneExchange_Read)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SceneExchange_Copy(benchmark::State& state) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const Arrays arrays = GeometryOf(scene.objects);
   const size_t bytes = Bytes(arrays);
   std::vector<void*> blocks(arrays.size());
@@ -406,20 +424,23 @@ void BM_SceneExchange_Copy(benchmark::State& state) {
   pair.Report(double(bytes), double(bytes));
   state.counters["peak_vs_geometry"] = peak / double(bytes);
 }
-BENCHMARK(BM_SceneExchange_Copy)->UseManualTime()->Iterations(lumbench::Pairs(10))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SceneExchange_Copy)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 #ifdef LUMORA_BENCH_ASSIMP
 
 // The scene's mesh for Assimp: one mesh per polygon object, welded (one vertex per point, with
 // its UV and normal), quads as faces, each mesh on a node under the root.
 aiScene* PeerScene() {
-  Scene& lum = TheScene();
+  BenchScene& lum = TheScene();
   std::vector<Int32> meshes;
   for (Int32 i = 0; i < kObjects; ++i)
     if (IsMesh(i)) meshes.push_back(i);
   aiScene* s = new aiScene;
   s->mNumMaterials = 1;
-  s->mMaterials = new aiMaterial*[1]{new aiMaterial};
+  s->mMaterials = new aiMaterial* [1] { new aiMaterial };
   s->mNumMeshes = unsigned(meshes.size());
   s->mMeshes = new aiMesh*[meshes.size()];
   s->mRootNode = new aiNode("scene");
@@ -450,8 +471,8 @@ aiScene* PeerScene() {
     for (Int32 q = 0; q < kQuads; ++q) {
       aiFace& f = mesh->mFaces[q];
       f.mNumIndices = 4;
-      f.mIndices = new unsigned[4]{unsigned(polys[q].a), unsigned(polys[q].b),
-                                   unsigned(polys[q].c), unsigned(polys[q].d)};
+      f.mIndices = new unsigned[4]{unsigned(polys[q].a), unsigned(polys[q].b), unsigned(polys[q].c),
+                                   unsigned(polys[q].d)};
     }
     mesh->mMaterialIndex = 0;
     s->mMeshes[m] = mesh;
@@ -485,7 +506,7 @@ void CheckPeer(const aiScene* s) {
 }
 
 void BM_SceneExchange_PeerWrite(benchmark::State& state) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const size_t bytes = Bytes(GeometryOf(scene.objects));
   aiScene* peer = PeerScene();
   const std::string figurePath = lumbench::ScratchPath("scene-peer.hf");
@@ -505,10 +526,13 @@ void BM_SceneExchange_PeerWrite(benchmark::State& state) {
   state.counters["peer_file_bytes"] = double(FileBytes(limitPath));
   delete peer;
 }
-BENCHMARK(BM_SceneExchange_PeerWrite)->UseManualTime()->Iterations(lumbench::Pairs(10))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SceneExchange_PeerWrite)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SceneExchange_PeerRead(benchmark::State& state) {
-  Scene& scene = TheScene();
+  BenchScene& scene = TheScene();
   const size_t bytes = Bytes(GeometryOf(scene.objects));
   const std::string figurePath = lumbench::ScratchPath("scene-peer-read.hf");
   const std::string limitPath = lumbench::ScratchPath("scene-peer-read.assbin");
@@ -537,14 +561,81 @@ void BM_SceneExchange_PeerRead(benchmark::State& state) {
   }
   pair.Report(double(bytes), double(bytes));
 }
-BENCHMARK(BM_SceneExchange_PeerRead)->UseManualTime()->Iterations(lumbench::Pairs(10))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SceneExchange_PeerRead)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+#ifdef LUMORA_BENCH_CONVERT
+
+void BM_SceneExchange_ConvertExport(benchmark::State& state) {
+  auto& scene = TheScene();
+  const size_t bytes = Bytes(GeometryOf(scene.objects));
+  aiScene* peer = PeerScene();
+  const std::string figurePath = lumbench::ScratchPath("scene-convert.glb");
+  const std::string limitPath = lumbench::ScratchPath("scene-peer.glb");
+  Pair pair(state);
+  for (auto _ : state) {
+    std::remove(limitPath.c_str());
+    pair.Limit([&] {
+      Assimp::Exporter exporter;
+      if (exporter.Export(peer, "glb2", limitPath.c_str(), 0) != aiReturn_SUCCESS)
+        Die("glb export");
+    });
+    std::remove(figurePath.c_str());
+    pair.Figure([&] {
+      ConvertReport report;
+      if (!ExportObjects(&scene.list, figurePath.c_str(), "glb2", ConvertOptions(), report))
+        Die("convert export");
+    });
+  }
+  pair.Report(double(bytes), double(bytes));
+  delete peer;
+}
+BENCHMARK(BM_SceneExchange_ConvertExport)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+void BM_SceneExchange_ConvertImport(benchmark::State& state) {
+  auto& scene = TheScene();
+  const size_t bytes = Bytes(GeometryOf(scene.objects));
+  const std::string path = lumbench::ScratchPath("scene-convert-read.glb");
+  {
+    ConvertReport report;
+    if (!ExportObjects(&scene.list, path.c_str(), "glb2", ConvertOptions(), report))
+      Die("convert export");
+  }
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Limit([&] {
+      Assimp::Importer importer;
+      if (importer.ReadFile(path.c_str(), 0) == nullptr) Die("glb import");
+    });
+    RootObject* back = RootObject::Alloc();
+    if (back == nullptr) Die("RootObject::Alloc");
+    pair.Figure([&] {
+      ConvertReport report;
+      if (!ImportObjects(path.c_str(), back, ConvertOptions(), report)) Die("convert import");
+    });
+    RootObject::Free(back);
+  }
+  pair.Report(double(bytes), double(bytes));
+}
+BENCHMARK(BM_SceneExchange_ConvertImport)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+#endif
 
 #else
 
 void BM_SceneExchange_PeerWithoutAssimp(benchmark::State& state) {
   for (auto _ : state) {
   }
-  state.SkipWithError("built without Assimp: no peer figures (install libassimp-dev and reconfigure)");
+  state.SkipWithError(
+      "built without Assimp: no peer figures (install libassimp-dev and reconfigure)");
 }
 BENCHMARK(BM_SceneExchange_PeerWithoutAssimp)->Iterations(1);
 

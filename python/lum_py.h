@@ -158,6 +158,7 @@ void RegisterAnimation(py::module_& m);
 void RegisterLights(py::module_& m);
 void RegisterDump(py::module_& m);
 void RegisterScene(py::module_& m);
+void RegisterConvert(py::module_& m);
 
 }  // namespace lumpy
 

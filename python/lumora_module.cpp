@@ -37,6 +37,7 @@ PYBIND11_MODULE(LUMORA_PYTHON_MODULE_NAME, m) {
   lumpy::RegisterDump(m);
   lumpy::RegisterScene(m);
   lumpy::RegisterThumbnail(m);
+  lumpy::RegisterConvert(m);
 #ifdef LUMORA_PYTHON_COUNTING
   m.def("_live_blocks", &lumpy::CountedLiveBlocks,
         "Blocks the library took and has not given back.");

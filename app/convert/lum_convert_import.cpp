@@ -1,0 +1,523 @@
+// From any file Assimp reads to a list of objects.
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "animation/lum_ccurve.h"
+#include "animation/lum_ckey.h"
+#include "animation/lum_ctrack.h"
+#include "convert/lum_convert_internal.h"
+#include "lights/lum_cameraobjectdata.h"
+#include "objects/lum_baseobject_rotation.h"
+#include "objects/lum_normaltag.h"
+#include "objects/lum_polygonobject.h"
+#include "objects/lum_segmenttag.h"
+#include "objects/lum_uvwtag.h"
+#include "objects/lum_vertexcolortag.h"
+#include "values/lum_desclevel.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr Int32 ID_POSITION = 903;
+constexpr Int32 ID_ROTATION = 904;
+constexpr Int32 ID_SCALE = 905;
+constexpr Float kSensorWidth = 36.0;
+
+String Name(const aiString& s) { return String(s.C_Str(), STRINGENCODING_UTF8); }
+
+void FreeObject(BaseObject*& o) { BaseObject::Free(o); }
+
+class Importer {
+ public:
+  Importer(const aiScene* scene, const ConvertOptions& options, ConvertReport& report,
+           const BaseArray<GltfNodeMatrix>& exact)
+      : _scene(scene), _options(options), _report(report), _exact(exact) {}
+
+  bool Build(RootObject* objects);
+
+ private:
+  BaseObject* Node(const aiNode* node, bool& ok);
+  BaseObject* Mesh(const aiMesh* mesh, bool& ok);
+  BaseObject* Lines(const aiMesh* mesh, bool& ok);
+  bool Camera(const aiCamera* camera, const aiNode* node, BaseObject* object);
+  const GltfNodeMatrix* Exact(const aiNode* node) const;
+  bool Animate();
+  Matrix64 LocalMatrix(const aiNode* node) const;
+  void ReportScene();
+
+  const aiScene* _scene;
+  const ConvertOptions& _options;
+  ConvertReport& _report;
+  const BaseArray<GltfNodeMatrix>& _exact;
+  // Every object made for a node, in the order of the nodes, for the animation channels.
+  struct Made {
+    const aiNode* node;
+    BaseObject* object;
+  };
+  BaseArray<Made> _made;
+  Int32 _nodesDone = 0, _nodesTotal = 1;
+};
+
+// The node's local matrix in the file's axes: at double precision from the glTF itself when
+// it names the node once and agrees with what Assimp read.
+const GltfNodeMatrix* Importer::Exact(const aiNode* node) const {
+  const GltfNodeMatrix* found = nullptr;
+  for (const GltfNodeMatrix& e : _exact) {
+    if (std::strcmp(e.name, node->mName.C_Str()) != 0) continue;
+    if (found != nullptr) return nullptr;
+    found = &e;
+  }
+  return found;
+}
+
+Matrix64 Importer::LocalMatrix(const aiNode* node) const {
+  const aiMatrix4x4& a = node->mTransformation;
+  const Matrix64 single(Vector64(a.a4, a.b4, a.c4), Vector64(a.a1, a.b1, a.c1),
+                        Vector64(a.a2, a.b2, a.c2), Vector64(a.a3, a.b3, a.c3));
+  const GltfNodeMatrix* found = Exact(node);
+  if (found == nullptr) return single;
+  const Matrix64& m = found->ml;
+  const Vector64* x[4] = {&m.off, &m.v1, &m.v2, &m.v3};
+  const Vector64* y[4] = {&single.off, &single.v1, &single.v2, &single.v3};
+  for (int i = 0; i < 4; ++i) {
+    const Float scale = std::max({1.0, std::fabs(x[i]->x), std::fabs(x[i]->y), std::fabs(x[i]->z)});
+    if (std::fabs(x[i]->x - y[i]->x) > 1e-5 * scale ||
+        std::fabs(x[i]->y - y[i]->y) > 1e-5 * scale || std::fabs(x[i]->z - y[i]->z) > 1e-5 * scale)
+      return single;
+  }
+  return m;
+}
+
+BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
+  // Consecutive lines that share their ends make one segment.
+  BaseArray<Int32> order;  // point indices, segment after segment
+  BaseArray<Segment> segments;
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    const aiFace& face = mesh->mFaces[f];
+    if (face.mNumIndices != 2) continue;
+    const Int32 a = Int32(face.mIndices[0]), b = Int32(face.mIndices[1]);
+    if (segments.GetCount() > 0 && order[order.GetCount() - 1] == a) {
+      ok = ok && order.Append(b);
+      ++segments[segments.GetCount() - 1].cnt;
+    } else {
+      ok = ok && order.Append(a) && order.Append(b) && segments.Append(Segment{2, false});
+    }
+  }
+  for (Segment& s : segments) (void)s;
+  // A segment that ends where it began is closed.
+  Int32 at = 0;
+  for (Segment& s : segments) {
+    if (s.cnt > 3 && order[at] == order[at + s.cnt - 1]) {
+      s.closed = true;
+      order.Erase(at + s.cnt - 1);
+      --s.cnt;
+    }
+    at += s.cnt;
+  }
+  BaseObject* object = ok ? BaseObject::Alloc(TYPE_SPLINEOBJECT) : nullptr;
+  PointObjectData* data =
+      object != nullptr ? static_cast<PointObjectData*>(object->GetNodeData()) : nullptr;
+  SegmentTag* tag = nullptr;
+  if (data == nullptr || !data->_ResizeObject(order.GetCount()) ||
+      (tag = SegmentTag::Cast(object->MakeTag(TAG_SEGMENT))) == nullptr ||
+      !tag->Resize(segments.GetCount())) {
+    if (object != nullptr) FreeObject(object);
+    ok = false;
+    return nullptr;
+  }
+  Vector64* points = static_cast<PointObject*>(object)->GetPointW();
+  for (Int32 i = 0; i < order.GetCount(); ++i) {
+    const aiVector3D& v = mesh->mVertices[order[i]];
+    points[i] = Vector64(v.x, v.y, -v.z);
+  }
+  for (Int32 i = 0; i < segments.GetCount(); ++i) tag->GetSegmentW()[i] = segments[i];
+  object->SetName(Name(mesh->mName));
+  return object;
+}
+
+BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
+  if ((mesh->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) == 0) {
+    if ((mesh->mPrimitiveTypes & aiPrimitiveType_POINT) != 0)
+      _report.Add(1, "point meshes", "not imported: the scene has no point primitives");
+    if ((mesh->mPrimitiveTypes & aiPrimitiveType_LINE) != 0) return Lines(mesh, ok);
+    return nullptr;
+  }
+  // Faces of five or more corners become a fan of quadrangles (and a last triangle), joined
+  // by an n-gon record.
+  Int32 polys = 0, ngons = 0, skipped = 0;
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    const unsigned n = mesh->mFaces[f].mNumIndices;
+    if (n < 3)
+      ++skipped;
+    else if (n <= 4)
+      ++polys;
+    else {
+      polys += Int32((n - 1) / 2);
+      ++ngons;
+    }
+  }
+  _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
+              "imported without them");
+  PolygonObject* object = PolygonObject::Alloc(Int32(mesh->mNumVertices), polys);
+  if (object == nullptr || !object->ResizeObject(Int32(mesh->mNumVertices), polys, ngons)) {
+    if (object != nullptr) PolygonObject::Free(object);
+    ok = false;
+    return nullptr;
+  }
+  object->SetName(Name(mesh->mName));
+  BaseObject* result = object;
+  Vector64* points = object->GetPointW();
+  for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+    const aiVector3D& p = mesh->mVertices[v];
+    points[v] = Vector64(p.x, p.y, -p.z);
+  }
+  const bool hasUv = mesh->HasTextureCoords(0), hasNormals = mesh->HasNormals();
+  const bool hasColors = mesh->HasVertexColors(0);
+  UVWTag* uvw = hasUv ? UVWTag::Cast(object->MakeTag(TAG_UVW)) : nullptr;
+  NormalTag* normals = hasNormals ? NormalTag::Cast(object->MakeTag(TAG_NORMAL)) : nullptr;
+  VertexColorTag* colors =
+      hasColors ? VertexColorTag::Cast(object->MakeTag(TAG_VERTEXCOLOR)) : nullptr;
+  if ((hasUv && (uvw == nullptr || !uvw->Resize(polys))) ||
+      (hasNormals && (normals == nullptr || !normals->Resize(polys))) ||
+      (hasColors && (colors == nullptr ||
+                     !colors->Resize(Int32(mesh->mNumVertices), VertexColorTag::POINT_BYTES) ||
+                     !colors->SetPerPointColor(true)))) {
+    FreeObject(result);
+    ok = false;
+    return nullptr;
+  }
+  if (hasColors) {
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiColor4D& c = mesh->mColors[0][v];
+      colors->GetColorW()[v] = ColorA32{c.r, c.g, c.b, c.a};
+    }
+  }
+  for (unsigned k = 1; k < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++k)
+    if (mesh->HasTextureCoords(k))
+      _report.Add(1, "further texture coordinate sets", "not imported: one per mesh is carried");
+  for (unsigned k = 1; k < AI_MAX_NUMBER_OF_COLOR_SETS; ++k)
+    if (mesh->HasVertexColors(k))
+      _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
+
+  CPolygon* out = object->GetPolygonW();
+  NgonBase* ngonBase =
+      ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
+  Int32 at = 0, ngon = 0;
+  auto put = [&](const aiFace& face, const unsigned* corner, int n) {
+    // corner: indices into the face, in our order (reversed: the axes are mirrored)
+    Int32 idx[4];
+    for (int i = 0; i < n; ++i) idx[i] = Int32(face.mIndices[corner[i]]);
+    out[at] = n == 3 ? CPolygon(idx[0], idx[1], idx[2], idx[2])
+                     : CPolygon(idx[0], idx[1], idx[2], idx[3]);
+    UVWStruct uv;
+    NormalStruct nm;
+    Vector64* uvs[4] = {&uv.a, &uv.b, &uv.c, &uv.d};
+    Vector64* ns[4] = {&nm.a, &nm.b, &nm.c, &nm.d};
+    for (int i = 0; i < 4; ++i) {
+      const Int32 v = idx[i < n ? i : n - 1];
+      if (hasUv) {
+        const aiVector3D& t = mesh->mTextureCoords[0][v];
+        *uvs[i] = Vector64(t.x, 1.0 - t.y, 0.0);
+      }
+      if (hasNormals) {
+        const aiVector3D& q = mesh->mNormals[v];
+        *ns[i] = Vector64(q.x, q.y, -q.z);
+      }
+    }
+    if (hasUv) uvw->Set(at, uv);
+    if (hasNormals) normals->Set(at, nm);
+    ++at;
+  };
+  BaseArray<UInt32> members;
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    const aiFace& face = mesh->mFaces[f];
+    const unsigned n = face.mNumIndices;
+    if (n < 3) continue;
+    // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
+    auto rev = [n](unsigned i) { return i == 0 ? 0 : n - i; };
+    if (n <= 4) {
+      unsigned c[4] = {rev(0), rev(1), rev(2), n == 4 ? rev(3) : 0};
+      put(face, c, int(n));
+      continue;
+    }
+    members.Flush();
+    for (unsigned i = 1; i + 1 < n; i += 2) {
+      if (!members.Append(UInt32(at))) ok = false;
+      if (i + 2 < n) {
+        unsigned c[4] = {rev(0), rev(i), rev(i + 1), rev(i + 2)};
+        put(face, c, 4);
+      } else {
+        unsigned c[3] = {rev(0), rev(i), rev(i + 1)};
+        put(face, c, 3);
+      }
+    }
+    if (ngonBase != nullptr &&
+        !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
+      ok = false;
+  }
+  if (!ok) FreeObject(result);
+  return result;
+}
+
+bool Importer::Camera(const aiCamera* camera, const aiNode* node, BaseObject* object) {
+  // Assimp gives half the horizontal angle, except from glTF: there the file's own angle and
+  // aspect are taken.
+  Float half = camera->mHorizontalFOV;
+  const GltfNodeMatrix* exact = Exact(node);
+  if (exact != nullptr && exact->yfov > 0.0) {
+    const Float aspect = exact->aspect > 0.0 ? exact->aspect : _options.cameraAspect;
+    half = std::atan(std::tan(exact->yfov * 0.5) * aspect);
+  }
+  if (half <= 0.0) {
+    _report.Add(1, "orthographic cameras", "imported as perspective cameras with the default lens");
+    return true;
+  }
+  const Float focus = kSensorWidth * 0.5 / std::tan(half);
+  return object->SetDParameter(DescID(CAMERAOBJECT_APERTURE), GeData(kSensorWidth)) &&
+         object->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(focus));
+}
+
+// The camera's own frame inside its node (Assimp gives position, look and up there), in the
+// node's axes: it looks along -Z, Y up.
+Matrix64 CameraFrame(const aiCamera* c) {
+  Vector64 z(-c->mLookAt.x, -c->mLookAt.y, -c->mLookAt.z);
+  Vector64 y(c->mUp.x, c->mUp.y, c->mUp.z);
+  const Float lz = std::sqrt(z.x * z.x + z.y * z.y + z.z * z.z);
+  if (lz == 0.0) return Matrix64();
+  z = (1.0 / lz) * z;
+  const Float d = y.x * z.x + y.y * z.y + y.z * z.z;
+  y = y - d * z;
+  const Float ly = std::sqrt(y.x * y.x + y.y * y.y + y.z * y.z);
+  if (ly == 0.0) return Matrix64();
+  y = (1.0 / ly) * y;
+  const Vector64 x(y.y * z.z - y.z * z.y, y.z * z.x - y.x * z.z, y.x * z.y - y.y * z.x);
+  return Matrix64(Vector64(c->mPosition.x, c->mPosition.y, c->mPosition.z), x, y, z);
+}
+
+BaseObject* Importer::Node(const aiNode* node, bool& ok) {
+  const aiCamera* camera = nullptr;
+  for (unsigned i = 0; i < _scene->mNumCameras && camera == nullptr; ++i)
+    if (_scene->mCameras[i]->mName == node->mName) camera = _scene->mCameras[i];
+  const Matrix64 local = LocalMatrix(node);
+
+  // A node with one mesh is that mesh's object; with several, an object holding one per mesh.
+  BaseObject* object = nullptr;
+  Int32 firstChildMesh = 0;
+  if (camera != nullptr) {
+    object = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+    if (object != nullptr && !Camera(camera, node, object)) FreeObject(object);
+  } else if (node->mNumMeshes == 1) {
+    object = Mesh(_scene->mMeshes[node->mMeshes[0]], ok);
+    firstChildMesh = 1;
+    if (object == nullptr && ok) object = BaseObject::Alloc(TYPE_OBJECT);
+  } else {
+    object = BaseObject::Alloc(TYPE_OBJECT);
+  }
+  if (object == nullptr || !ok) {
+    if (object != nullptr) FreeObject(object);
+    ok = false;
+    return nullptr;
+  }
+  object->SetName(Name(node->mName));
+  // A glTF camera looks along -Z of its node (Assimp's importer copies the node's placement
+  // into the camera as well); other formats place the camera inside its node.
+  const GltfNodeMatrix* exact = Exact(node);
+  const bool gltfCamera = exact != nullptr && exact->yfov > 0.0;
+  object->SetMl(_FlipZ(camera != nullptr && !gltfCamera ? local * CameraFrame(camera) : local));
+  if (!_made.Append(Made{node, object})) {
+    FreeObject(object);
+    ok = false;
+    return nullptr;
+  }
+  for (unsigned i = unsigned(firstChildMesh); i < node->mNumMeshes && ok; ++i) {
+    BaseObject* child = Mesh(_scene->mMeshes[node->mMeshes[i]], ok);
+    if (child != nullptr) child->InsertUnderLast(object);
+  }
+  for (unsigned i = 0; i < node->mNumChildren && ok; ++i) {
+    BaseObject* child = Node(node->mChildren[i], ok);
+    if (child != nullptr) child->InsertUnderLast(object);
+  }
+  if (_options.progress != nullptr)
+    _options.progress(_options.progressUser, 0.5 + 0.4 * ++_nodesDone / _nodesTotal);
+  return object;
+}
+
+// One track per component of a vector parameter, its keys linear.
+bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<Float>& times,
+               const BaseArray<Vector64>& values) {
+  static const char* kAxis[3] = {"X", "Y", "Z"};
+  for (Int32 k = 0; k < 3; ++k) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
+    const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
+    CTrack* track = CTrack::Alloc(object, d, String(name));
+    if (track == nullptr) return false;
+    if (!object->InsertTrackSorted(track)) {
+      CTrack::Free(track);
+      return false;
+    }
+    CCurve* curve = track->GetCurve();
+    for (Int32 i = 0; i < times.GetCount(); ++i) {
+      CKey* key = curve->AddKey(BaseTime(times[i]));
+      if (key == nullptr) return false;
+      const Vector64& v = values[i];
+      key->SetValue(curve, k == 0 ? v.x : k == 1 ? v.y : v.z);
+      key->SetInterpolation(curve, CINTERPOLATION_LINEAR);
+    }
+  }
+  return true;
+}
+
+bool Importer::Animate() {
+  if (_scene->mNumAnimations == 0) return true;
+  _report.Add(Int32(_scene->mNumAnimations) - 1, "further animations",
+              "not imported: the scene keeps one");
+  const aiAnimation* anim = _scene->mAnimations[0];
+  const Float ticks = anim->mTicksPerSecond > 0.0 ? anim->mTicksPerSecond : 25.0;
+  _report.Add(Int32(anim->mNumMeshChannels + anim->mNumMorphMeshChannels),
+              "mesh animation channels", "not imported: morph targets are not carried");
+  for (unsigned c = 0; c < anim->mNumChannels; ++c) {
+    const aiNodeAnim* ch = anim->mChannels[c];
+    BaseObject* object = nullptr;
+    for (const Made& m : _made)
+      if (m.node->mName == ch->mNodeName) object = m.object;
+    if (object == nullptr) {
+      _report.Add(1, "animation channels", "not imported: they name no node");
+      continue;
+    }
+    BaseArray<Float> times;
+    BaseArray<Vector64> values;
+    if (ch->mNumPositionKeys > 1) {
+      for (unsigned i = 0; i < ch->mNumPositionKeys; ++i) {
+        const aiVectorKey& k = ch->mPositionKeys[i];
+        if (!times.Append(k.mTime / ticks) ||
+            !values.Append(Vector64(k.mValue.x, k.mValue.y, -k.mValue.z)))
+          return false;
+      }
+      if (!AddTracks(object, ID_POSITION, "Position", times, values)) return false;
+    }
+    if (ch->mNumRotationKeys > 1) {
+      times.Flush();
+      values.Flush();
+      const ROTATIONORDER order = object->GetRotationOrder();
+      Vector64 last = object->GetRelRot();
+      for (unsigned i = 0; i < ch->mNumRotationKeys; ++i) {
+        const aiQuatKey& k = ch->mRotationKeys[i];
+        const aiMatrix3x3 r = k.mValue.GetMatrix();
+        const Matrix64 m = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
+                                           Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
+        last = GetOptimalAngle(last, MatrixToHPB(m, order), order);
+        if (!times.Append(k.mTime / ticks) || !values.Append(last)) return false;
+      }
+      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values)) return false;
+    }
+    if (ch->mNumScalingKeys > 1) {
+      times.Flush();
+      values.Flush();
+      for (unsigned i = 0; i < ch->mNumScalingKeys; ++i) {
+        const aiVectorKey& k = ch->mScalingKeys[i];
+        if (!times.Append(k.mTime / ticks) ||
+            !values.Append(Vector64(k.mValue.x, k.mValue.y, k.mValue.z)))
+          return false;
+      }
+      if (!AddTracks(object, ID_SCALE, "Scale", times, values)) return false;
+    }
+  }
+  return true;
+}
+
+Int32 CountNodes(const aiNode* node) {
+  Int32 n = 1;
+  for (unsigned i = 0; i < node->mNumChildren; ++i) n += CountNodes(node->mChildren[i]);
+  return n;
+}
+
+void Importer::ReportScene() {
+  Int32 bones = 0, morphs = 0;
+  for (unsigned i = 0; i < _scene->mNumMeshes; ++i) {
+    bones += _scene->mMeshes[i]->mNumBones > 0 ? 1 : 0;
+    morphs += _scene->mMeshes[i]->mNumAnimMeshes > 0 ? 1 : 0;
+  }
+  _report.Add(bones, "skinned meshes", "imported without their skins");
+  _report.Add(morphs, "meshes with morph targets", "imported without them");
+  _report.Add(Int32(_scene->mNumTextures), "embedded textures", "not imported");
+  _report.Add(Int32(_scene->mNumLights), "lights", "imported as empty objects");
+  // Assimp adds a default material where the file has none.
+  Int32 materials = 0;
+  for (unsigned i = 0; i < _scene->mNumMaterials; ++i) {
+    aiString name;
+    _scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
+    if (std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) != 0 &&
+        std::strcmp(name.C_Str(), "default") != 0)
+      ++materials;
+  }
+  _report.Add(materials, "materials", "not imported: the scene keeps no materials");
+}
+
+bool Importer::Build(RootObject* objects) {
+  const aiNode* root = _scene->mRootNode;
+  if (root == nullptr) return true;
+  _nodesTotal = CountNodes(root);
+  ReportScene();
+  // A root that only groups (no mesh, no transform, no camera) is not kept: its children are
+  // the scene's top objects.
+  bool plain = root->mNumMeshes == 0 && root->mTransformation.IsIdentity();
+  for (unsigned i = 0; i < _scene->mNumCameras; ++i)
+    if (_scene->mCameras[i]->mName == root->mName) plain = false;
+  for (unsigned i = 0; i < (_scene->mAnimations != nullptr ? _scene->mNumAnimations : 0); ++i)
+    for (unsigned c = 0; c < _scene->mAnimations[i]->mNumChannels; ++c)
+      if (_scene->mAnimations[i]->mChannels[c]->mNodeName == root->mName) plain = false;
+  bool ok = true;
+  RootObject built;
+  if (plain) {
+    for (unsigned i = 0; i < root->mNumChildren && ok; ++i) {
+      BaseObject* o = Node(root->mChildren[i], ok);
+      if (o != nullptr) built.InsertLast(o);
+    }
+  } else {
+    BaseObject* o = Node(root, ok);
+    if (o != nullptr) built.InsertLast(o);
+  }
+  ok = ok && Animate();
+  if (!ok) return false;
+  while (BaseObject* o = built.GetFirst()) {
+    o->Remove();
+    objects->InsertLast(o);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& options,
+                   ConvertReport& report) {
+  Assimp::Importer importer;
+  const unsigned flags = options.triangulate ? aiProcess_Triangulate : 0u;
+  const aiScene* scene = importer.ReadFile(path, flags);
+  if (scene == nullptr) {
+    report.Fail(-3, "%s: %s", path, importer.GetErrorString());
+    return false;
+  }
+  if (options.progress != nullptr) options.progress(options.progressUser, 0.5);
+  BaseArray<GltfNodeMatrix> exact;
+  if (!_ReadGltfMatrices(path, exact)) {
+    report.Fail(-7, "%s: out of memory", path);
+    return false;
+  }
+  Importer builder(scene, options, report, exact);
+  if (!builder.Build(objects)) {
+    report.Fail(-7, "%s: out of memory building the objects", path);
+    return false;
+  }
+  if (options.progress != nullptr) options.progress(options.progressUser, 1.0);
+  return true;
+}
+
+}  // namespace lumora

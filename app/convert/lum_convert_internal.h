@@ -1,0 +1,60 @@
+// What the conversion's parts share: the axis flip between the scene file's left-handed axes
+// and Assimp's right-handed ones, the per-format traits, and the table of exported nodes that
+// the glTF finishing pass completes the written file from.
+#ifndef LUM_CONVERT_INTERNAL_H
+#define LUM_CONVERT_INTERNAL_H
+
+#include <assimp/matrix4x4.h>
+
+#include "convert/lum_convert.h"
+#include "lum_array.h"
+
+namespace lumora {
+
+// The scene file's axes are left-handed (Y up, a camera looking along +Z): its rotations turn
+// X towards +Z about Y. Assimp's are right-handed. Mirroring Z maps one onto the other: points
+// (x, y, -z), matrices F M F with F = diag(1, 1, -1), and the corner order of every face
+// reversed.
+aiMatrix4x4 _ToAssimp(const Matrix64& m);
+Matrix64 _FromAssimp(const aiMatrix4x4& a);
+// The same flip on double matrices only (the glTF pass writes and reads them at full precision).
+Matrix64 _FlipZ(const Matrix64& m);
+
+struct FormatTraits {
+  bool triangles;  // faces must be triangles
+  bool lines;      // line primitives are kept
+  bool cameras;    // cameras are kept (for glTF by the finishing pass)
+  bool animation;  // node animation is kept
+  bool colors;     // vertex colours are kept
+  bool gltf;       // the glTF finishing pass runs on the written file
+};
+FormatTraits _TraitsOf(const char* formatId);
+
+// One exported node as the finishing pass needs it: its unique name, its local matrix in
+// Assimp's axes at double precision, and the camera it carries.
+struct ExportedNode {
+  const char* name = nullptr;  // points into the Assimp scene's node name
+  Matrix64 ml;
+  bool camera = false;
+  Float yfov = 0.0, aspect = 0.0, znear = 0.0, zfar = 0.0;
+};
+
+// Completes a glTF 2.0 file (text or binary) Assimp wrote: node transforms at double precision
+// as translation, rotation and scale, and the cameras. False with the reason in report.
+bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, ConvertReport& report);
+
+// Local matrices of the nodes of a glTF 2.0 file at double precision, by unique node name (in
+// the file's axes), with the field of view of their cameras as the file gives it (Assimp's
+// importer gives no exact angle); empty for other files or when the file's JSON cannot be read.
+struct GltfNodeMatrix {
+  char name[128];
+  Matrix64 ml;
+  Float yfov, aspect;  // the node's perspective camera; yfov 0 without one
+};
+bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out);
+// The same from the bytes of a .gltf or .glb; false only when memory runs out.
+bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
+
+}  // namespace lumora
+
+#endif  // LUM_CONVERT_INTERNAL_H

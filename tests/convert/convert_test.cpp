@@ -1,0 +1,568 @@
+// The converter: scenes through glTF and OBJ and back, Assimp's test models through our scene
+// file and glb against Assimp's own import of them, the glTF validator on everything written,
+// and the command line.
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "animation/lum_ccurve.h"
+#include "animation/lum_ckey.h"
+#include "animation/lum_ctrack.h"
+#include "convert/lum_convert.h"
+#include "lights/lum_cameraobjectdata.h"
+#include "lumora.h"
+#include "test_support.h"
+
+using namespace lumora;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Every glTF file the suite writes, for the validator at the end.
+std::vector<std::string>& Written() {
+  static std::vector<std::string> files;
+  return files;
+}
+
+bool Exists(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0;
+}
+
+// The glTF validator (npm's gltf-validator) finds no error in any file written so far.
+void ExpectValidGltf() {
+  const std::string validator = LUMORA_GLTF_VALIDATOR_DIR;
+  if (!Exists(validator + "/package.json")) {
+    ADD_FAILURE() << "no glTF validator at " << validator << ": scripts/install-deps installs it";
+    return;
+  }
+  std::vector<std::string> args = {
+      "node", std::string(LUMORA_SOURCE_DIR) + "/tests/convert/validate_gltf.js", validator};
+  args.insert(args.end(), Written().begin(), Written().end());
+  Written().clear();
+  const lumtest::ProgramRun run = lumtest::RunProgram("/usr/bin/env", args);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+}
+
+// Our objects -> file -> our objects.
+bool RoundTrip(RootObject& in, RootObject& out, const std::string& name, const char* format,
+               ConvertReport& report, const ConvertOptions& options = ConvertOptions()) {
+  const std::string path = lumtest::TempPath(name);
+  if (!ExportObjects(&in, path.c_str(), format, options, report)) return false;
+  if (std::string(format).rfind("gl", 0) == 0) Written().push_back(path);
+  return ImportObjects(path.c_str(), &out, options, report);
+}
+
+PolygonObject* Mesh(const char* name, std::vector<Vector64> points, std::vector<CPolygon> polys) {
+  PolygonObject* p = PolygonObject::Alloc(Int32(points.size()), Int32(polys.size()));
+  p->SetName(String(name));
+  std::copy(points.begin(), points.end(), p->GetPointW());
+  std::copy(polys.begin(), polys.end(), p->GetPolygonW());
+  return p;
+}
+
+BaseObject* Find(BaseObject* o, const char* name) {
+  for (; o != nullptr; o = o->GetNext()) {
+    char buf[128];
+    o->GetName().GetCString(buf, sizeof buf, STRINGENCODING_UTF8);
+    if (std::string(buf) == name) return o;
+    if (BaseObject* d = Find(o->GetDown(), name)) return d;
+  }
+  return nullptr;
+}
+
+void ExpectMatrixNear(const Matrix64& a, const Matrix64& b, double rel, const char* what) {
+  const Vector64* x[4] = {&a.off, &a.v1, &a.v2, &a.v3};
+  const Vector64* y[4] = {&b.off, &b.v1, &b.v2, &b.v3};
+  for (int i = 0; i < 4; ++i) {
+    const double s = std::max({1.0, std::fabs(x[i]->x), std::fabs(x[i]->y), std::fabs(x[i]->z)});
+    EXPECT_NEAR(x[i]->x, y[i]->x, rel * s) << what << " column " << i;
+    EXPECT_NEAR(x[i]->y, y[i]->y, rel * s) << what << " column " << i;
+    EXPECT_NEAR(x[i]->z, y[i]->z, rel * s) << what << " column " << i;
+  }
+}
+
+// A mesh as triangles of (position, uv, normal) corners, sorted: what survives vertex splitting
+// and triangulation unchanged.
+using Corner = std::array<double, 8>;
+using Triangle = std::array<Corner, 3>;
+// withAttributes false: positions only.
+std::vector<Triangle> Soup(PolygonObject* p, bool withAttributes = true) {
+  const UVWTag* uvw = withAttributes ? UVWTag::Cast(p->GetTag(TAG_UVW)) : nullptr;
+  const NormalTag* nt = withAttributes ? NormalTag::Cast(p->GetTag(TAG_NORMAL)) : nullptr;
+  std::vector<Triangle> out;
+  for (Int32 i = 0; i < p->GetPolygonCount(); ++i) {
+    const CPolygon& c = p->GetPolygonR()[i];
+    const Int32 idx[4] = {c.a, c.b, c.c, c.d};
+    UVWStruct uv{};
+    NormalStruct n{};
+    if (uvw != nullptr) uv = uvw->Get(i);
+    if (nt != nullptr) n = nt->Get(i);
+    const Vector64 uvs[4] = {uv.a, uv.b, uv.c, uv.d}, ns[4] = {n.a, n.b, n.c, n.d};
+    auto corner = [&](int k) {
+      const Vector64& q = p->GetPointR()[idx[k]];
+      return Corner{q.x, q.y, q.z, uvs[k].x, uvs[k].y, ns[k].x, ns[k].y, ns[k].z};
+    };
+    for (int t = 0; t < (c.c == c.d ? 1 : 2); ++t) {
+      Triangle tri{corner(0), corner(t + 1), corner(t + 2)};
+      std::rotate(tri.begin(), std::min_element(tri.begin(), tri.end()), tri.end());
+      out.push_back(tri);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void ExpectSoupNear(const std::vector<Triangle>& a, const std::vector<Triangle>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  // positions in single precision, UVs in the tag's 15-bit packing, normals at 1/32000
+  const double tol[8] = {1e-4, 1e-4, 1e-4, 1e-4, 1e-4, 1e-3, 1e-3, 1e-3};
+  for (size_t t = 0; t < a.size(); ++t)
+    for (int k = 0; k < 3; ++k)
+      for (int c = 0; c < 8; ++c) EXPECT_NEAR(a[t][k][c], b[t][k][c], tol[c]) << "triangle " << t;
+}
+
+CTrack* Animate(BaseObject* o, Int32 param, Int32 component,
+                std::vector<std::array<double, 2>> keys, CINTERPOLATION interpolation) {
+  const DescID id(DescLevel(param, DTYPE_VECTOR, 0), DescLevel(component, VALUETYPE_FLOAT, 0));
+  CTrack* track = CTrack::Alloc(o, id, String("track"));
+  o->InsertTrackSorted(track);
+  CCurve* curve = track->GetCurve();
+  for (auto& k : keys) {
+    CKey* key = curve->AddKey(BaseTime(k[0]));
+    key->SetValue(curve, k[1]);
+    key->SetInterpolation(curve, interpolation);
+  }
+  return track;
+}
+
+// Linear interpolation of a curve whose keys are all linear (what the importer makes).
+double LinearValue(const CCurve* c, double t) {
+  const Int32 n = c->GetKeyCount();
+  if (t <= c->GetKey(0)->GetTime().Get()) return c->GetKey(0)->GetValue();
+  for (Int32 i = 1; i < n; ++i) {
+    const CKey *a = c->GetKey(i - 1), *b = c->GetKey(i);
+    const double t0 = a->GetTime().Get(), t1 = b->GetTime().Get();
+    if (t <= t1) return a->GetValue() + (b->GetValue() - a->GetValue()) * (t - t0) / (t1 - t0);
+  }
+  return c->GetKey(n - 1)->GetValue();
+}
+
+const CCurve* Curve(BaseObject* o, Int32 param, Int32 component) {
+  for (CTrack* t = o->GetFirstCTrack(); t != nullptr; t = t->GetNext())
+    if (t->GetDescriptionID()[0].id == param && t->GetDescriptionID()[1].id == component)
+      return t->GetCurve(CCURVE_CURVE, false);
+  return nullptr;
+}
+
+struct RoundTripCase {
+  const char* name;
+  const char* format;
+  std::function<void(RootObject&)> build;
+  std::function<void(RootObject& in, RootObject& out, ConvertReport&)> check;
+};
+
+const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
+                           {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+
+std::vector<RoundTripCase> RoundTripCases() {
+  return {
+      {"hierarchy, every rotation order and frozen transforms", "glb2",
+       [](RootObject& s) {
+         BaseObject* parent = BaseObject::Alloc(TYPE_OBJECT);
+         parent->SetName(String("parent"));
+         parent->SetRelPos(Vector64(10, -20, 30.5));
+         parent->SetRelScale(Vector64(2, 3, 0.5));
+         s.InsertLast(parent);
+         for (Int32 order = 0; order <= 6; ++order) {
+           BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
+           o->SetName(String(("order" + std::to_string(order)).c_str()));
+           o->SetRotationOrder(ROTATIONORDER(order));
+           o->SetFrozenRot(Vector64(0.1 * order, -0.2, 0.3));
+           o->SetFrozenPos(Vector64(1, 2, 3));
+           o->SetFrozenScale(Vector64(1.5, 1, 1));
+           o->SetRelRot(Vector64(0.4, 0.5 + order, -0.6));
+           o->SetRelPos(Vector64(order, 0.25, -7));
+           o->SetRelScale(Vector64(1, 2, 0.75));
+           o->InsertUnderLast(parent);
+         }
+       },
+       [](RootObject& in, RootObject& out, ConvertReport&) {
+         BaseObject* parent = Find(out.GetFirst(), "parent");
+         ASSERT_NE(parent, nullptr);
+         ExpectMatrixNear(parent->GetMl(), Find(in.GetFirst(), "parent")->GetMl(), 1e-9, "parent");
+         for (Int32 order = 0; order <= 6; ++order) {
+           const std::string name = "order" + std::to_string(order);
+           BaseObject* o = Find(out.GetFirst(), name.c_str());
+           ASSERT_NE(o, nullptr) << name;
+           EXPECT_EQ(o->GetUp(), parent) << name;
+           ExpectMatrixNear(o->GetMl(), Find(in.GetFirst(), name.c_str())->GetMl(), 1e-9,
+                            name.c_str());
+         }
+       }},
+      {"points, triangles, quads, split UVs and normals", "glb2",
+       [](RootObject& s) {
+         PolygonObject* m =
+             Mesh("box", std::vector<Vector64>(kCube, kCube + 8),
+                  {CPolygon(0, 1, 2, 3), CPolygon(5, 4, 7, 6), CPolygon(1, 5, 6, 6)});
+         UVWTag* uvw = UVWTag::Cast(m->MakeTag(TAG_UVW));
+         NormalTag* nt = NormalTag::Cast(m->MakeTag(TAG_NORMAL));
+         uvw->Resize(3);
+         nt->Resize(3);
+         // Point 1, 5 and 6 are corners of two faces with different coordinates: split.
+         uvw->Set(0, UVWStruct{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+         uvw->Set(1, UVWStruct{{0.5, 0, 0}, {0.25, 0.5, 0}, {0.75, 0.5, 0}, {0.5, 1, 0}});
+         uvw->Set(2, UVWStruct{{0.1, 0.2, 0}, {0.3, 0.4, 0}, {0.5, 0.6, 0}, {0.5, 0.6, 0}});
+         const Vector64 a(0, 0, -1), b(0, 0, 1), c(0.6, 0, 0.8);
+         nt->Set(0, NormalStruct{a, a, a, a});
+         nt->Set(1, NormalStruct{b, b, b, b});
+         nt->Set(2, NormalStruct{c, c, c, c});
+         m->SetRelPos(Vector64(5, 6, 7));
+         s.InsertLast(m);
+       },
+       [](RootObject& in, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "box");
+         ASSERT_NE(o, nullptr);
+         ASSERT_EQ(o->GetType(), TYPE_POLYGONOBJECT);
+         ExpectSoupNear(Soup(static_cast<PolygonObject*>(o)),
+                        Soup(static_cast<PolygonObject*>(in.GetFirst())));
+         ExpectMatrixNear(o->GetMl(), in.GetFirst()->GetMl(), 1e-9, "box");
+       }},
+      {"an n-gon keeps its outline where the format has polygons", "obj",
+       [](RootObject& s) {
+         // A hexagon as two quads joined by one n-gon record.
+         PolygonObject* m =
+             Mesh("hexagon", {{0, 0, 0}, {1, 0, 0}, {2, 1, 0}, {1, 2, 0}, {0, 2, 0}, {-1, 1, 0}},
+                  {CPolygon(0, 1, 2, 3), CPolygon(0, 3, 4, 5)});
+         m->ResizeObject(6, 2, 1);
+         const UInt32 members[2] = {0, 1};
+         static_cast<PolygonObjectData*>(m->GetNodeData())
+             ->GetNgonBase()
+             ->GetRecord(0)
+             ->Set(members, 2);
+         s.InsertLast(m);
+       },
+       [](RootObject& in, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "hexagon");
+         ASSERT_NE(o, nullptr);
+         PolygonObject* p = static_cast<PolygonObject*>(o);
+         const NgonBase* ngons = static_cast<PolygonObjectData*>(p->GetNodeData())->GetNgonBase();
+         ASSERT_NE(ngons, nullptr);
+         EXPECT_EQ(ngons->GetCount(), 1);
+         EXPECT_EQ(ngons->GetRecord(0)->count, 2);
+         // The outline comes back, split into pieces of its own choosing: same area, same points.
+         auto area = [](PolygonObject* q) {
+           double a = 0;
+           for (const Triangle& t : Soup(q, false))
+             a += 0.5 * std::fabs((t[1][0] - t[0][0]) * (t[2][1] - t[0][1]) -
+                                  (t[2][0] - t[0][0]) * (t[1][1] - t[0][1]));
+           return a;
+         };
+         auto points = [](PolygonObject* q) {
+           std::vector<std::array<double, 3>> v;
+           for (Int32 i = 0; i < q->GetPointCount(); ++i)
+             v.push_back({q->GetPointR()[i].x, q->GetPointR()[i].y, q->GetPointR()[i].z});
+           std::sort(v.begin(), v.end());
+           v.erase(std::unique(v.begin(), v.end()), v.end());
+           return v;
+         };
+         PolygonObject* original = static_cast<PolygonObject*>(in.GetFirst());
+         EXPECT_NEAR(area(p), area(original), 1e-6);
+         EXPECT_EQ(points(p), points(original));
+       }},
+      {"camera lens and placement", "glb2",
+       [](RootObject& s) {
+         BaseObject* cam = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+         cam->SetName(String("cam"));
+         cam->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(50.0));
+         cam->SetRelPos(Vector64(0, 200, -800));
+         cam->SetRelRot(Vector64(0.3, -0.2, 0));
+         s.InsertLast(cam);
+       },
+       [](RootObject& in, RootObject& out, ConvertReport&) {
+         BaseObject* cam = Find(out.GetFirst(), "cam");
+         ASSERT_NE(cam, nullptr);
+         ASSERT_EQ(cam->GetType(), TYPE_CAMERAOBJECT);
+         GeData focus;
+         cam->GetDParameter(DescID(CAMERAOBJECT_FOCUS), focus);
+         EXPECT_NEAR(focus.GetFloat(), 50.0, 1e-5);
+         ExpectMatrixNear(cam->GetMl(), in.GetFirst()->GetMl(), 1e-9, "cam");
+       }},
+      {"animation sampled within its tolerance", "glb2",
+       [](RootObject& s) {
+         BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
+         o->SetName(String("moving"));
+         s.InsertLast(o);
+         Animate(o, 903, VECTOR_X, {{0, 0}, {1, 300}, {2, 0}}, CINTERPOLATION_LINEAR);
+         Animate(o, 904, VECTOR_X, {{0, 0}, {2, kPi / 2}}, CINTERPOLATION_LINEAR);
+         // An ease from 0 to 100 (flat handles a quarter second long): symmetric about 0.5 s.
+         CCurve* c =
+             Animate(o, 903, VECTOR_Y, {{0, 0}, {1, 100}}, CINTERPOLATION_SPLINE)->GetCurve();
+         c->GetKey(0)->SetTimeRight(c, BaseTime(0.25));
+         c->GetKey(0)->SetValueRight(c, 0.0);
+         c->GetKey(1)->SetTimeLeft(c, BaseTime(-0.25));
+         c->GetKey(1)->SetValueLeft(c, 0.0);
+       },
+       [](RootObject&, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "moving");
+         ASSERT_NE(o, nullptr);
+         const CCurve* x = Curve(o, 903, VECTOR_X);
+         const CCurve* y = Curve(o, 903, VECTOR_Y);
+         const CCurve* h = Curve(o, 904, VECTOR_X);
+         ASSERT_TRUE(x != nullptr && y != nullptr && h != nullptr);
+         const double tolY = 1e-4 * 100 + 1e-5;
+         EXPECT_NEAR(LinearValue(x, 1.0), 300.0, 1e-4);
+         EXPECT_NEAR(LinearValue(x, 1.5), 150.0, 1e-4);
+         EXPECT_NEAR(LinearValue(y, 0.5), 50.0, tolY);
+         EXPECT_GT(y->GetKeyCount(), 8);  // the spline was sampled
+         for (double t = 0.05; t < 1.0; t += 0.1)
+           EXPECT_LT(LinearValue(y, t), LinearValue(y, t + 0.05));
+         EXPECT_NEAR(LinearValue(h, 1.0), kPi / 4, 1e-4);
+         EXPECT_NEAR(LinearValue(h, 2.0), kPi / 2, 1e-4);
+       }},
+  };
+}
+
+TEST(Convert, RoundTripsKeepEachFeature) {
+  const std::vector<RoundTripCase> cases = RoundTripCases();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const RoundTripCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    RootObject in, out;
+    c.build(in);
+    ConvertReport report;
+    const std::string file =
+        "round" + std::to_string(i) + (std::string(c.format) == "obj" ? ".obj" : ".glb");
+    ASSERT_TRUE(RoundTrip(in, out, file, c.format, report)) << report.GetError();
+    c.check(in, out, report);
+  }
+  ExpectValidGltf();
+}
+
+TEST(Convert, ReportsWhatTheFormatCannotCarry) {
+  RootObject in;
+  BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
+  static_cast<PointObjectData*>(spline->GetNodeData())->_ResizeObject(3);
+  in.InsertLast(spline);
+  in.InsertLast(BaseObject::Alloc(TYPE_SPLINEOBJECT));
+  in.InsertLast(BaseObject::Alloc(TYPE_CAMERAOBJECT));
+  PolygonObject* m = Mesh("m", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)});
+  VertexMapTag::Cast(m->MakeTag(TAG_VERTEXMAP))->Resize(3);
+  in.InsertLast(m);
+  ConvertReport report;
+  ASSERT_TRUE(
+      ExportObjects(&in, lumtest::TempPath("report.stl").c_str(), "stl", ConvertOptions(), report));
+  std::vector<std::string> lines;
+  for (Int32 i = 0; i < report.GetLineCount(); ++i) {
+    char line[ConvertReport::LINE_SIZE];
+    report.GetLine(i, line, sizeof line);
+    lines.push_back(line);
+  }
+  auto has = [&](const char* s) { return std::find(lines.begin(), lines.end(), s) != lines.end(); };
+  EXPECT_TRUE(has("2 spline objects not exported: the format has no curves"));
+  EXPECT_TRUE(has("1 cameras not exported: the format has no cameras"));
+  EXPECT_TRUE(has("1 vertex maps not exported: the format has no custom attribute"));
+}
+
+// ---- Assimp's own test models ------------------------------------------------------------------
+
+struct Summary {
+  unsigned cameras = 0, triangles = 0, meshes = 0;
+  std::vector<std::array<double, 6>> boxes;  // world box of every mesh placed by a node
+};
+
+void Walk(const aiScene* s, const aiNode* n, const aiMatrix4x4& up, Summary& out) {
+  const aiMatrix4x4 m = up * n->mTransformation;
+  for (unsigned i = 0; i < n->mNumMeshes; ++i) {
+    const aiMesh* mesh = s->mMeshes[n->mMeshes[i]];
+    unsigned tris = 0;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) tris += mesh->mFaces[f].mNumIndices == 3;
+    if (tris == 0) continue;  // points and lines
+    out.triangles += tris;
+    ++out.meshes;
+    std::array<double, 6> b{1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiVector3D p = m * mesh->mVertices[v];
+      const double q[3] = {p.x, p.y, p.z};
+      for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], q[k]), b[k + 3] = std::max(b[k + 3], q[k]);
+    }
+    out.boxes.push_back(b);
+  }
+  for (unsigned i = 0; i < n->mNumChildren; ++i) Walk(s, n->mChildren[i], m, out);
+}
+
+bool Summarize(const std::string& path, Summary& out, std::string& why) {
+  Assimp::Importer importer;
+  const aiScene* s = importer.ReadFile(path, aiProcess_Triangulate);
+  if (s == nullptr || s->mRootNode == nullptr) {
+    why = importer.GetErrorString();
+    return false;
+  }
+  out.cameras = s->mNumCameras;
+  Walk(s, s->mRootNode, aiMatrix4x4(), out);
+  std::sort(out.boxes.begin(), out.boxes.end());
+  return true;
+}
+
+std::vector<std::string> Models() {
+  std::vector<std::string> out;
+  const char* kinds[][2] = {{"glTF2", ".gltf"}, {"glTF2", ".glb"},   {"OBJ", ".obj"},
+                            {"FBX", ".fbx"},    {"Collada", ".dae"}, {"PLY", ".ply"}};
+  std::function<void(const std::string&, const char*)> scan = [&](const std::string& dir,
+                                                                  const char* ext) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      const std::string path = dir + "/" + name;
+      struct stat st;
+      if (stat(path.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode))
+        scan(path, ext);
+      else if (name.size() > std::strlen(ext) &&
+               strcasecmp(name.c_str() + name.size() - std::strlen(ext), ext) == 0)
+        out.push_back(path);
+    }
+    closedir(d);
+  };
+  for (auto& k : kinds) scan(std::string(LUMORA_ASSIMP_MODELS_DIR) + "/" + k[0], k[1]);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(Convert, AssimpModelsThroughOurSceneFileAndGlb) {
+  std::vector<std::string> models = Models();
+  if (const char* only = std::getenv("LUMORA_CONVERT_MODEL")) models = {only};
+  if (models.empty())
+    GTEST_SKIP() << "no models under " << LUMORA_ASSIMP_MODELS_DIR << " (assimp-testmodels)";
+  int converted = 0;
+  std::vector<std::string> skipped;
+  for (size_t i = 0; i < models.size(); ++i) {
+    const std::string& model = models[i];
+    SCOPED_TRACE(model);
+    Summary original, ours;
+    std::string why;
+    if (!Summarize(model, original, why)) {
+      skipped.push_back(model + ": Assimp cannot import it: " + why);
+      continue;
+    }
+    const std::string lum = lumtest::TempPath("model" + std::to_string(i) + ".lum");
+    const std::string glb = lumtest::TempPath("model" + std::to_string(i) + ".glb");
+    ConvertReport report;
+    ASSERT_TRUE(ConvertFile(model.c_str(), lum.c_str(), nullptr, ConvertOptions(), report))
+        << report.GetError();
+    ASSERT_TRUE(ConvertFile(lum.c_str(), glb.c_str(), nullptr, ConvertOptions(), report))
+        << report.GetError();
+    Written().push_back(glb);
+    ASSERT_TRUE(Summarize(glb, ours, why)) << why;
+    ++converted;
+    EXPECT_EQ(ours.cameras, original.cameras);
+    EXPECT_EQ(ours.triangles, original.triangles);
+    EXPECT_EQ(ours.meshes, original.meshes);
+    if (ours.boxes.size() != original.boxes.size()) continue;
+    // Each original mesh's box against the nearest one of ours not yet taken.
+    std::vector<bool> taken(ours.boxes.size());
+    for (const auto& y : original.boxes) {
+      const double size = std::max({y[3] - y[0], y[4] - y[1], y[5] - y[2], 1e-30});
+      size_t best = 0;
+      double bestError = 1e300;
+      for (size_t b = 0; b < ours.boxes.size(); ++b) {
+        double error = 0;
+        for (int k = 0; k < 6; ++k) error = std::max(error, std::fabs(ours.boxes[b][k] - y[k]));
+        if (!taken[b] && error < bestError) best = b, bestError = error;
+      }
+      taken[best] = true;
+      // Within 1e-5 of the box's size, or for a small mesh far out within what single precision
+      // keeps of its coordinates (both imports compose their transforms in floats).
+      const double far = std::max({std::fabs(y[0]), std::fabs(y[1]), std::fabs(y[2]),
+                                   std::fabs(y[3]), std::fabs(y[4]), std::fabs(y[5])});
+      EXPECT_LE(bestError, std::max(1e-5 * size, 1e-6 * far))
+          << "a mesh of world box size " << size;
+    }
+  }
+  for (const std::string& s : skipped) std::printf("skipped %s\n", s.c_str());
+  std::printf("%d models converted, %zu skipped\n", converted, skipped.size());
+  EXPECT_GT(converted, 20);
+  ExpectValidGltf();
+}
+
+// ---- the command line --------------------------------------------------------------------------
+
+TEST(Convert, CommandLine) {
+  const std::string dir = lumtest::TempDir();
+  const std::string duck = std::string(LUMORA_ASSIMP_MODELS_DIR) + "/Collada/duck.dae";
+  const bool haveDuck = Exists(duck);
+  {
+    Scene s;
+    s.GetObjects()->InsertLast(
+        Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
+    ASSERT_TRUE(s.Write(Filename((dir + "/cli.lum").c_str())));
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* err;     // in stderr
+    const char* out;     // a file that must exist afterwards (or "" for none)
+    const char* absent;  // a file that must not exist afterwards
+    bool needsDuck;
+  };
+  const std::string lum = dir + "/cli.lum";
+  const Case cases[] = {
+      {{lum, dir + "/cli.glb"}, 0, "", "cli.glb", "", false},
+      {{lum, dir + "/cli-copy.lum"}, 0, "", "cli-copy.lum", "", false},
+      {{"--format", "objnomtl", lum, dir + "/cli.mesh"}, 0, "", "cli.mesh", "", false},
+      {{"--triangulate", "--quiet", lum, dir + "/cli.obj"}, 0, "", "cli.obj", "", false},
+      {{duck, dir + "/duck.lum"}, 0, "1 materials not imported", "duck.lum", "", true},
+      {{"--quiet", duck, dir + "/duck-quiet.lum"}, 0, "", "duck-quiet.lum", "", true},
+      {{dir + "/missing.lum", dir + "/x.glb"}, 1, "missing.lum", "", "x.glb", false},
+      {{lum, dir + "/x.unknownext"}, 1, "x.unknownext", "", "x.unknownext", false},
+      {{lum, dir + "/nodir/x.glb"}, 1, "x.glb", "", "nodir/x.glb", false},
+      {{duck, dir + "/x.glb"}, 1, "scene file", "", "x.glb", true},
+      {{lum}, 2, "usage", "", "", false},
+      {{"--format", "nosuch", lum, dir + "/y.glb"}, 2, "unknown format", "", "y.glb", false},
+      {{"--bogus", lum, dir + "/y.glb"}, 2, "unknown option", "", "y.glb", false},
+      {{"--help"}, 0, "", "", "", false},
+      {{"--version"}, 0, "", "", "", false},
+      {{"--list-formats"}, 0, "", "", "", false},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    if (c.needsDuck && !haveDuck) continue;
+    const lumtest::ProgramRun run = lumtest::RunProgram(LUMORA_CONVERT_PATH, c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    if (c.out[0] != 0) {
+      EXPECT_TRUE(Exists(dir + "/" + c.out));
+    }
+    if (c.absent[0] != 0) {
+      EXPECT_FALSE(Exists(dir + "/" + c.absent));
+    }
+  }
+  // Nothing of a failed or finished conversion is left beside the output.
+  DIR* d = opendir(dir.c_str());
+  ASSERT_NE(d, nullptr);
+  while (const dirent* e = readdir(d))
+    EXPECT_EQ(std::string(e->d_name).find(".lumora-convert-"), std::string::npos);
+  closedir(d);
+  const lumtest::ProgramRun formats = lumtest::RunProgram(LUMORA_CONVERT_PATH, {"--list-formats"});
+  EXPECT_NE(formats.out.find("glb2"), std::string::npos);
+  Written().push_back(dir + "/cli.glb");
+  ExpectValidGltf();
+}
+
+}  // namespace
