@@ -1,4 +1,6 @@
-// The umbrella header: a program that uses the library includes only this.
+// The umbrella header: a program that uses the library includes only this. It is the one file
+// that includes every layer, so scripts/check-layers leaves it out of the layer it sits in
+// (doc/architecture.md draws the layers).
 #ifndef LUMORA_H
 #define LUMORA_H
 
