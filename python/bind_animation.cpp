@@ -62,7 +62,8 @@ double ValuesAtCpp(const CCurve& c, const TimeArray& times) {
 py::list SampleTimes(const CCurve& c, Float64 tolerance) {
   if (!(tolerance > 0.0)) throw py::value_error("the tolerance must be positive");
   BaseArray<BaseTime> times;
-  if (!SampleCurve(&c, tolerance, times)) throw std::bad_alloc();
+  if (!SampleCurve(&c, tolerance, times))
+    throw py::value_error("the curve needs more than 2**24 times at that tolerance, or memory ran out");
   py::list out;
   for (const BaseTime& t : times) out.append(t);
   return out;
@@ -136,8 +137,7 @@ CKey* CheckedKey(CCurve& c, Int32 i) {
 void BindAnimation(py::module_& m) {
   py::class_<CTrack, NodeHolder<CTrack>, BaseList2D>(
       m, "CTrack", "The animation of one parameter of a node: node.make_track(id, name).")
-      .def_property_readonly("description_id",
-                             [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
+      .def_property_readonly("description_id", [](const CTrack& t) { return DescID(t.GetDescriptionID()); })
       .def_property_readonly("kind", [](const CTrack& t) { return Int32(t.GetTrackKind()); })
       .def_property_readonly("disk_type", &CTrack::GetDiskType)
       .def_property("synchronized", &CTrack::IsSynchronized, &CTrack::SetSynchronized)
@@ -164,8 +164,8 @@ void BindAnimation(py::module_& m) {
                                                      "The keys of one curve of a track, by time.")
       .def("__len__", &CCurve::GetKeyCount)
       .def_property_readonly("key_count", &CCurve::GetKeyCount)
-      .def("__getitem__", [](py::object self,
-                             Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
+      .def("__getitem__",
+           [](py::object self, Int32 i) { return KeyOut(CheckedKey(self.cast<CCurve&>(), i), self); })
       .def_property_readonly("keys",
                              [](py::object self) {
                                CCurve& c = self.cast<CCurve&>();
@@ -226,11 +226,14 @@ void BindAnimation(py::module_& m) {
           },
           "Keys leave their curve through CCurve.del_key only.")
       .def_property_readonly("time", [](const CKey& k) { return k.GetTime(); })
-      .def_property("value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
-      .def_property("value_left", &CKey::GetValueLeft,
-                    [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
-      .def_property("value_right", &CKey::GetValueRight,
-                    [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
+      .def_property(
+          "value", &CKey::GetValue, [](CKey& k, Float v) { k.SetValue(k.GetCurve(), v); })
+      .def_property(
+          "value_left", &CKey::GetValueLeft,
+          [](CKey& k, Float v) { k.SetValueLeft(k.GetCurve(), v); })
+      .def_property(
+          "value_right", &CKey::GetValueRight,
+          [](CKey& k, Float v) { k.SetValueRight(k.GetCurve(), v); })
       .def_property(
           "time_left", [](const CKey& k) { return k.GetTimeLeft(); },
           [](CKey& k, py::handle t) { k.SetTimeLeft(k.GetCurve(), ToTime(t)); })

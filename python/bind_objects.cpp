@@ -24,6 +24,19 @@ namespace lumpy {
 
 using namespace lumora;
 
+namespace {
+
+static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
+static_assert(sizeof(CPolygon) == 4 * sizeof(Int32), "CPolygon is four Int32");
+
+using PointArray = py::array_t<Float64, py::array::c_style | py::array::forcecast>;
+using PolygonArray = py::array_t<Int32, py::array::c_style | py::array::forcecast>;
+
+}  // namespace
+
+// ---- matrices ----
+
+// Declared in lum_py.h: the animation family returns matrices this way too.
 py::array_t<Float64> MatrixToArray(const Matrix64& m) {
   py::array_t<Float64> out(std::vector<py::ssize_t>{4, 4});
   auto a = out.mutable_unchecked<2>();
@@ -39,14 +52,6 @@ py::array_t<Float64> MatrixToArray(const Matrix64& m) {
 
 namespace {
 
-static_assert(sizeof(Vector64) == 3 * sizeof(Float64), "Vector64 is three doubles");
-static_assert(sizeof(CPolygon) == 4 * sizeof(Int32), "CPolygon is four Int32");
-
-using PointArray = py::array_t<Float64, py::array::c_style | py::array::forcecast>;
-using PolygonArray = py::array_t<Int32, py::array::c_style | py::array::forcecast>;
-
-// ---- matrices ----
-
 // A matrix from a 3 x 4 or 4 x 4 array in homogeneous form (the last row of a 4 x 4 must be
 // 0 0 0 1), or from the value form ((off), (v1), (v2), (v3)).
 Matrix64 MatrixFromPython(py::handle value) {
@@ -61,8 +66,7 @@ Matrix64 MatrixFromPython(py::handle value) {
       return Matrix64(col(3), col(0), col(1), col(2));
     }
     if (!(a.ndim() == 2 && a.shape(0) == 4 && a.shape(1) == 3))
-      throw py::value_error(
-          "a matrix array has shape (3, 4) or (4, 4), or (4, 3) rows off, v1, v2, v3");
+      throw py::value_error("a matrix array has shape (3, 4) or (4, 4), or (4, 3) rows off, v1, v2, v3");
   }
   return ToMatrix(value);
 }
@@ -130,8 +134,7 @@ void SetPoints(PointObject& o, const PointArray& points) {
   }
   ResizePoints(o, n);
   if (o.GetPointCount() != n) throw std::bad_alloc();
-  if (n > 0)
-    std::memcpy(static_cast<void*>(o.GetPointW()), points.data(), size_t(n) * sizeof(Vector64));
+  if (n > 0) std::memcpy(static_cast<void*>(o.GetPointW()), points.data(), size_t(n) * sizeof(Vector64));
 }
 
 // Polygon corners name points of the object: each index lies in 0 .. point count - 1.
@@ -151,8 +154,7 @@ void SetPolygons(PolygonObject& o, const PolygonArray& polygons) {
     throw std::bad_alloc();
   }
   if (o.GetPolygonCount() != n) throw std::bad_alloc();
-  if (n > 0)
-    std::memcpy(static_cast<void*>(o.GetPolygonW()), polygons.data(), size_t(n) * sizeof(CPolygon));
+  if (n > 0) std::memcpy(static_cast<void*>(o.GetPolygonW()), polygons.data(), size_t(n) * sizeof(CPolygon));
 }
 
 // ---- hierarchy ----
@@ -219,10 +221,8 @@ double MeshRoundTripCpp(const PointArray& points, const PolygonArray& polygons, 
     PolygonObject* mesh = PolygonObject::Alloc(np, nq);
     ok = list != nullptr && mesh != nullptr;
     if (ok) {
-      std::memcpy(static_cast<void*>(mesh->GetPointW()), points.data(),
-                  size_t(np) * sizeof(Vector64));
-      std::memcpy(static_cast<void*>(mesh->GetPolygonW()), polygons.data(),
-                  size_t(nq) * sizeof(CPolygon));
+      std::memcpy(static_cast<void*>(mesh->GetPointW()), points.data(), size_t(np) * sizeof(Vector64));
+      std::memcpy(static_cast<void*>(mesh->GetPolygonW()), polygons.data(), size_t(nq) * sizeof(CPolygon));
       list->InsertLast(mesh);
       mesh = nullptr;
       HyperFile out;
@@ -332,8 +332,8 @@ void BindObjects(py::module_& m) {
           },
           py::arg("points"), py::arg("polygons"), "Points, then polygons.");
 
-  py::class_<RootObject, NodeHolder<RootObject>, RootList2D>(
-      m, "RootObject", "A list of objects (a scene's top level).")
+  py::class_<RootObject, NodeHolder<RootObject>, RootList2D>(m, "RootObject",
+                                                            "A list of objects (a scene's top level).")
       .def(py::init(&NewObjectList))
       .def_static("read", &ReadObjects, py::arg("hf"), "Reads a list written by write().");
 
