@@ -174,7 +174,11 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
     DeleteObj(member);
     return false;
   }
-  _InsertNewLast(member);
+  if (!_InsertNewLast(member)) {
+    DeleteObj(member);
+    hf->SetError(FILEERROR_WRONG_VALUE);
+    return false;
+  }
   member->SetDocument(hf->GetDocument());
   return true;
 }

@@ -203,6 +203,25 @@ TEST(Takes, NodesOfOtherClassesWithThePluginNodeKindAreNeitherTakesNorOverrides)
   for (BaseList2D* n : crafted) DeleteObj(n);
 }
 
+// Writes the fuzz seeds of a take whose override list links a shader of the plug-in node's kind
+// (in the take node's own shader list, so that the link reconnects within the list):
+//   take_test --gtest_also_run_disabled_tests --gtest_filter=TakeSeeds.*
+TEST(TakeSeeds, DISABLED_WriteFuzzCorpus) {
+  TakeScene s;
+  ASSERT_TRUE(s.ok);
+  BaseShader* shader = BaseShader::Alloc(TYPE_PLUGINNODE);
+  ASSERT_TRUE(s.c->GetNode()->InsertShader(shader, nullptr));
+  ASSERT_TRUE(s.c->GetTakeData()->GetOverrideList()->InsertObject(shader, 0));
+  const Bytes bytes = scenetest::WriteNode(*s.hook->GetTakeList());
+  for (const char* dir : {"take", "pluginnode"}) {
+    Bytes b = bytes;
+    b.insert(b.begin(), 0x01);  // the level / version byte both targets take first
+    const std::string path =
+        std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/" + dir + "/override-links-a-shader";
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b)) << path;
+  }
+}
+
 TEST(Takes, CameraAndRenderSettingsChoicesReadAndWriteAsIndices) {
   TakeScene s;
   ASSERT_TRUE(s.ok);
