@@ -71,6 +71,8 @@ class CTrack : public BaseList2D {
   explicit CTrack(Int32 nodeId = TYPE_CTRACK);
   // Frees the further curves and removes the track from its list.
   ~CTrack() override;
+  // Its curves hang from it outside any list.
+  bool HoldsNodes() const override { return true; }
 
   // A new track for parameter id of owner, named name (the time track is named "Time Track"
   // whatever name says); not inserted anywhere. Null when owner is null or out of memory.

@@ -163,6 +163,7 @@ GeToolNode2D* GeListNode::Remove() {
   if (prev == nullptr || next == nullptr) return nullptr;
   GeToolNode2D* former = prev;
   GeToolList2D::Unlink(this);
+  if (_listHead != nullptr && _listHead->GetOwner() != nullptr) --_listHead->GetOwner()->_heldMembers;
   _listHead = nullptr;
   SetDocument(nullptr);
   return former;

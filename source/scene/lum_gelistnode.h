@@ -99,6 +99,9 @@ class GeListNode : public PrivateChunk {
   // The node this one hangs from: GetUp, or for a node held outside any list (a track's curve)
   // its holder. Insertions walk it to refuse cycles.
   virtual GeListNode* GetHolder() const { return GetUp(); }
+  // Whether some node hangs from this one (a member of a list it owns, or, for a track, its
+  // curves): only such a node can lie above a place of insertion.
+  virtual bool HoldsNodes() const { return _heldMembers > 0; }
 
   GeAliasGoal& GetAliasGoal() { return _goal; }
   const GeAliasGoal& GetAliasGoal() const { return _goal; }
@@ -130,6 +133,8 @@ class GeListNode : public PrivateChunk {
   UInt32 _nbits[4] = {0, 0, 0, 0};
   RootList2D* _listHead = nullptr;
   RootList2D* _children = nullptr;
+  // Members of the lists this node owns, kept by the lists' insertions and Remove.
+  Int32 _heldMembers = 0;
   BaseDocument* _document = nullptr;
   // The neighbours in the document's registry of its nodes.
   GeListNode* _docPrev = nullptr;

@@ -29,9 +29,26 @@ RootList2D::~RootList2D() {
 bool RootList2D::Accepts(const GeListNode* node) const {
   bool ok = node != nullptr && node != this && !node->IsInList() &&
             (GetMemberClass() == 0 || (node->GetNodeClasses() & GetMemberClass()) != 0);
-  for (const GeListNode* up = _owner; ok && up != nullptr; up = up->GetHolder()) ok = up != node;
+  // Only a node that something hangs from can lie above the owner: a new leaf (every step of
+  // building a chain) needs no walk.
+  if (ok && node == _owner) ok = false;
+  if (ok && _owner != nullptr && node->HoldsNodes())
+    for (const GeListNode* up = _owner->GetHolder(); ok && up != nullptr; up = up->GetHolder())
+      ok = up != node;
   if (!ok) _GeDebugBreak(__LINE__, kFile);
   return ok;
+}
+
+void RootList2D::Adopt(GeListNode* node) {
+  node->_listHead = this;
+  if (_owner != nullptr) ++_owner->_heldMembers;
+}
+
+void RootList2D::SetOwner(GeListNode* owner) {
+  const Int32 count = GetCount();
+  if (_owner != nullptr) _owner->_heldMembers -= count;
+  _owner = owner;
+  if (_owner != nullptr) _owner->_heldMembers += count;
 }
 
 bool RootList2D::_InsertNewLast(GeListNode* node) {
@@ -42,7 +59,7 @@ bool RootList2D::_InsertNewLast(GeListNode* node) {
     return false;
   }
   GeToolList2D::LinkAfter(node, _list.tail.prev);
-  node->_listHead = this;
+  Adopt(node);
   return true;
 }
 
@@ -51,14 +68,14 @@ bool RootList2D::Insert(GeListNode* node) { return InsertAfter(node, nullptr); }
 bool RootList2D::InsertLast(GeListNode* node) {
   if (!Accepts(node)) return false;
   GeToolList2D::LinkAfter(node, _list.tail.prev);
-  node->_listHead = this;
+  Adopt(node);
   return true;
 }
 
 bool RootList2D::InsertAfter(GeListNode* node, GeListNode* pred) {
   if (!Accepts(node) || (pred != nullptr && !IsMember(pred))) return false;
   GeToolList2D::LinkAfter(node, pred != nullptr ? static_cast<GeToolNode2D*>(pred) : &_list.head);
-  node->_listHead = this;
+  Adopt(node);
   return true;
 }
 
@@ -67,7 +84,7 @@ bool RootList2D::InsertBefore(GeListNode* node, GeListNode* succ) {
   GeToolNode2D* pred = succ != nullptr ? succ->prev : nullptr;
   if (pred == nullptr) pred = &_list.head;
   GeToolList2D::LinkAfter(node, pred);
-  node->_listHead = this;
+  Adopt(node);
   return true;
 }
 

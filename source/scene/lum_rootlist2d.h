@@ -68,7 +68,8 @@ class RootList2D : public GeListNode {
   virtual UInt32 GetMemberClass() const { return 0; }
 
   GeListNode* GetOwner() const { return _owner; }
-  void SetOwner(GeListNode* owner) { _owner = owner; }
+  // The members count as held by the new owner from now on.
+  void SetOwner(GeListNode* owner);
 
   // CHUNK_NODELIST holding one chunk per member (its disk type, its Write); nothing for an
   // empty list.
@@ -83,6 +84,9 @@ class RootList2D : public GeListNode {
   // appends it and gives it the file's document; a member that fails is destroyed and the
   // result is false.
   bool AppendRead(HyperFile* hf, GeListNode* member);
+
+  // Makes node, just linked in, a member: its list head, and one more node its owner holds.
+  void Adopt(GeListNode* node);
 
   // Whether node is in this list; raises the debug alert when not.
   bool IsMember(const GeListNode* node) const;
