@@ -185,7 +185,11 @@ bool BaseShader::WritePluginData(HyperFile* hf) {
 bool BaseShader::Write(HyperFile* hf) {
   if (!BaseList4D::Write(hf) || !WritePluginData(hf)) return false;
   RootList2D* children = GetChildren();
-  return children == nullptr || children->WriteNodeList(hf, TYPE_SHADER, false);
+  if (children == nullptr || children->GetFirst() == nullptr) return true;
+  if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
+  for (GeListNode* c = children->GetFirst(); c != nullptr; c = c->GetNext())
+    if (!c->WriteObject(hf, TYPE_SHADER)) return false;
+  return hf->WriteChunkEnd();
 }
 
 // ---- reading ----
@@ -197,9 +201,6 @@ bool BaseShader::ReadChildList(HyperFile* hf) {
     RootShader* children = RootShader::Alloc();
     if (children != nullptr) SetChildren(children);
   }
-  // The chunks kept among the members go with them.
-  if (GetChildren() != nullptr && !GetChildren()->TakeKeptChunks(temp) && ok)
-    ok = Fail(hf, FILEERROR_OUTOFMEMORY);
   while (GeListNode* m = temp.RootList2D::GetFirst()) {
     m->Remove();
     if (GetChildren() == nullptr) {
