@@ -185,6 +185,20 @@ RootObject* NewObjectList() {
 // A new object of type, with the node data BaseObject::Alloc gives it (a camera's
 // CameraObjectData with its defaults, a light's LightObjectData).
 BaseObject* NewObject(Int32 type) {
+  // A type neither the application nor the library knows would give a plain object that stands
+  // for nothing: refused.
+  bool appKnows = false;
+  NodeData* app = AllocAlienObjectData(type, appKnows, nullptr);
+  _FreeNodeData(app);
+  bool libraryKnows = false;
+  NodeData* probe = BaseObject::AllocObjectData(type, libraryKnows);
+  _FreeNodeData(probe);
+  const bool plain = type == TYPE_OBJECT || type == TYPE_POLYGONOBJECTDATA_DISK ||
+                     type == TYPE_SPLINEOBJECT_OLD || type == TYPE_POINTOBJECT;
+  if (!appKnows && !libraryKnows && !plain)
+    throw py::value_error("unknown object type " + std::to_string(type) +
+                          " (TYPE_OBJECT, TYPE_POLYGONOBJECT, TYPE_CAMERAOBJECT ... name the "
+                          "known ones)");
   BaseObject* o = BaseObject::Alloc(type);
   if (o == nullptr) throw std::bad_alloc();
   return o;
