@@ -25,9 +25,9 @@ namespace lumora {
 
 namespace {
 
-constexpr Int32 ID_POSITION = 903;
-constexpr Int32 ID_ROTATION = 904;
-constexpr Int32 ID_SCALE = 905;
+constexpr Int32 ID_POSITION = ID_BASEOBJECT_REL_POSITION;
+constexpr Int32 ID_ROTATION = ID_BASEOBJECT_REL_ROTATION;
+constexpr Int32 ID_SCALE = ID_BASEOBJECT_REL_SCALE;
 constexpr Float kSensorWidth = 36.0;
 
 String Name(const aiString& s) { return String(s.C_Str(), STRINGENCODING_UTF8); }

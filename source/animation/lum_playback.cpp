@@ -7,9 +7,9 @@ namespace lumora {
 
 namespace {
 
-constexpr Int32 kPosition = 903;
-constexpr Int32 kRotation = 904;
-constexpr Int32 kScale = 905;
+constexpr Int32 kPosition = ID_BASEOBJECT_REL_POSITION;
+constexpr Int32 kRotation = ID_BASEOBJECT_REL_ROTATION;
+constexpr Int32 kScale = ID_BASEOBJECT_REL_SCALE;
 constexpr Float kLimit = 1e50;
 
 Float ClampComponent(Float v) { return v < -kLimit ? -kLimit : (v > kLimit ? kLimit : v); }

@@ -61,6 +61,18 @@ bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent) {
   return true;
 }
 
+bool _CloneChildrenUnder(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
+  for (GeListNode* c = src->GetDown(); c != nullptr; c = c->GetNext()) {
+    GeListNode* clone = c->GetClone(flags, trans);
+    if (clone == nullptr) return false;
+    if (!_InsertCloneUnderLast(clone, dest)) {
+      DeleteObj(clone);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool _CopyBranch(BranchCopy copy, GeListNode* src, GeListNode* dest, COPYFLAGS flags,
                  AliasTrans* trans) {
   if (t_copyDepth >= GELISTNODE_STACKED_GENERATIONS) {

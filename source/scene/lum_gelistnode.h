@@ -160,6 +160,10 @@ bool _CopyBranch(BranchCopy copy, GeListNode* src, GeListNode* dest, COPYFLAGS f
 // list or refuses clone. Takes parent's document.
 bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent);
 
+// A BranchCopy: a clone (GetClone) of every child of src put last under dest, each bringing its
+// own children.
+bool _CloneChildrenUnder(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans);
+
 // How many generations destruction and copying handle on the stack before they queue.
 constexpr Int32 GELISTNODE_STACKED_GENERATIONS = 64;
 

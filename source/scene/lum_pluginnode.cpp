@@ -378,30 +378,13 @@ bool PluginNode::CopySlots(PluginNode* dest, COPYFLAGS flags, AliasTrans* trans)
   return true;
 }
 
-namespace {
-
-// A clone of every child of src under dest (each brings its own children).
-bool CopyChildren(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
-  for (GeListNode* c = src->GetDown(); c != nullptr; c = c->GetNext()) {
-    GeListNode* clone = c->GetClone(flags, trans);
-    if (clone == nullptr) return false;
-    if (!_InsertCloneUnderLast(clone, dest)) {
-      DeleteObj(clone);
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 bool PluginNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
   if (!BaseList2D::CopyToX(dest, flags, trans)) return false;
   PluginNode* d = static_cast<PluginNode*>(dest);
   if ((flags & COPYFLAGS_NO_PLUGINDATA) == 0 && !CopySlots(d, flags, trans)) return false;
   if (d != this && !CopyKeptChunks(_kept, d->_kept, flags, trans)) return false;
   if ((flags & COPYFLAGS_NO_CHILDREN) == 0)
-    return _CopyBranch(&CopyChildren, this, d, flags, trans);
+    return _CopyBranch(&_CloneChildrenUnder, this, d, flags, trans);
   return true;
 }
 

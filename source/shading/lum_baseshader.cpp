@@ -259,23 +259,6 @@ bool BaseShader::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   return (flags & COPYFLAGS_NO_PLUGINDATA) != 0 || CopyPluginData(d);
 }
 
-namespace {
-
-// A clone of every child shader of src under dest, each with its children.
-bool CopyChildShaders(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
-  for (GeListNode* c = src->GetDown(); c != nullptr; c = c->GetNext()) {
-    GeListNode* child = c->GetClone(flags, trans);
-    if (child == nullptr) return false;
-    if (!_InsertCloneUnderLast(child, dest)) {
-      DeleteObj(child);
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 GeListNode* BaseShader::GetClone(COPYFLAGS flags, AliasTrans* trans) {
   // One translation for the whole subtree, so that links between the shaders of the subtree
   // point at their copies.
@@ -289,7 +272,7 @@ GeListNode* BaseShader::GetClone(COPYFLAGS flags, AliasTrans* trans) {
   if (clone == nullptr) return nullptr;
   bool ok = CopyTo(clone, flags, t);
   if (ok && (flags & COPYFLAGS_NO_CHILDREN) == 0 && GetChildren() != nullptr)
-    ok = _CopyBranch(&CopyChildShaders, this, clone, flags, t);
+    ok = _CopyBranch(&_CloneChildrenUnder, this, clone, flags, t);
   if (!ok) {
     DeleteObj(clone);
     return nullptr;
