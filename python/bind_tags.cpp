@@ -180,10 +180,22 @@ void InsertTag(BaseObject& o, BaseTag& tag, BaseTag* pred) {
   if (!o.InsertTag(&tag, pred)) throw py::value_error("the object refused the tag");
 }
 
+// A tag of type, refused when neither the library nor the application knows the type: it would
+// be a plug-in tag without data that stands for nothing.
+BaseTag* NewTag(Int32 type) {
+  BaseTag* tag = BaseTag::Alloc(type);
+  if (tag == nullptr) throw std::bad_alloc();
+  if (tag->GetDiskType() == TAG_PLUGIN && tag->GetNodeData() == nullptr) {
+    BaseTag::Free(tag);
+    throw py::value_error("unknown tag type " + std::to_string(type) +
+                          " (TAG_UVW, TAG_NORMAL, TAG_POINTSELECTION ... name the known ones)");
+  }
+  return tag;
+}
+
 BaseTag* MakeTag(BaseObject& o, Int32 type, BaseTag* pred) {
   CheckPred(o, pred);
-  BaseTag* probe = BaseTag::Alloc(type);  // for the kind's info
-  if (probe == nullptr) throw std::bad_alloc();
+  BaseTag* probe = NewTag(type);  // for the kind's info
   const Int32 info = probe->GetInfo();
   BaseTag::Free(probe);
   SpareHeldTags(o, type, info, pred);
@@ -197,11 +209,7 @@ void BindTags(py::module_& m) {
       m, "BaseTag", "A tag: data an object carries. BaseTag.alloc(type) makes one of its kind.")
       .def_static(
           "alloc",
-          [](Int32 type) {
-            BaseTag* tag = BaseTag::Alloc(type);
-            if (tag == nullptr) throw std::bad_alloc();
-            return tag;
-          },
+          [](Int32 type) { return NewTag(type); },
           py::arg("type"), py::return_value_policy::take_ownership)
       .def_property_readonly("disk_type", &BaseTag::GetDiskType)
       .def_property_readonly("info", &BaseTag::GetInfo)

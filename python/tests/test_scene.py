@@ -108,6 +108,10 @@ def unknown_object_type(tmp_path):
     lumora.BaseObject.alloc(123456789)
 
 
+def unknown_tag_type(tmp_path):
+    lumora.BaseObject().make_tag(123456789)
+
+
 @pytest.mark.parametrize("mistake,error,words", [
     (write_into_points, ValueError, "read-only"),
     (close_with_chunk_open, lumora.FileError, "chunk(s) open"),
@@ -116,6 +120,7 @@ def unknown_object_type(tmp_path):
     (uvw_of_wrong_length, ValueError, "3 rows, but the object has 2 polygons"),
     (parameter_of_wrong_kind, TypeError, "not str"),
     (unknown_object_type, ValueError, "unknown object type 123456789"),
+    (unknown_tag_type, ValueError, "unknown tag type 123456789"),
 ])
 def test_mistakes_are_refused_with_a_message_and_leave_no_partial_file(mistake, error, words,
                                                                        tmp_path):
