@@ -226,8 +226,14 @@ bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out) {
   if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
     return true;
   BaseArray<char> bytes;
+  if (!Slurp(path, bytes)) return true;
+  return _ReadGltfMatricesFrom(bytes, out);
+}
+
+bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
+  out.Flush();
   Parts parts;
-  if (!Slurp(path, bytes) || !Parse(bytes, parts)) return true;
+  if (!Parse(bytes, parts)) return true;
   const Json& json = parts.json;
   if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
   for (const Json& n : json["nodes"]) {
