@@ -39,7 +39,7 @@ void Build(CCurve& c, const std::vector<KeySpec>& keys) {
     CKey* k = c.AddKey(s.time);
     if (c.GetKeyCount() == count) {
       // A second key at a time already held, as a file may bring it: a copy of the first put
-      // into the list and indexed; the spec is for the one the index holds later.
+      // into the list and indexed; the values given go to the one the index holds later.
       CKey* twin = static_cast<CKey*>(k->GetClone(COPYFLAGS(0), nullptr));
       c.GetKeyList()->InsertAfter(twin, k);
       ASSERT_TRUE(c._LoadKeysHack());
