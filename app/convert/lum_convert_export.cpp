@@ -60,7 +60,6 @@ namespace {
 constexpr Int32 ID_POSITION = 903;
 constexpr Int32 ID_ROTATION = 904;
 constexpr Int32 ID_SCALE = 905;
-constexpr Float kPi = 3.14159265358979323846;
 
 aiString AiName(const String& s) {
   char buf[MAXLEN];
