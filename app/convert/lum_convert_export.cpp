@@ -57,9 +57,9 @@ FormatTraits _TraitsOf(const char* id) {
 
 namespace {
 
-constexpr Int32 ID_POSITION = 903;
-constexpr Int32 ID_ROTATION = 904;
-constexpr Int32 ID_SCALE = 905;
+constexpr Int32 ID_POSITION = ID_BASEOBJECT_REL_POSITION;
+constexpr Int32 ID_ROTATION = ID_BASEOBJECT_REL_ROTATION;
+constexpr Int32 ID_SCALE = ID_BASEOBJECT_REL_SCALE;
 
 aiString AiName(const String& s) {
   char buf[MAXLEN];
