@@ -1,0 +1,212 @@
+Int32 ElementSize(Int32 type) {
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      return 1;
+    case HYPERFILEARRAY_INT16:
+      return 2;
+    case HYPERFILEARRAY_INT32:
+    case HYPERFILEARRAY_FLOAT32:
+      return 4;
+    case HYPERFILEARRAY_INT64:
+    case HYPERFILEARRAY_FLOAT64:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+inline UInt8 Swap(UInt8 v) { return v; }
+
+// Moves n numbers of type U from src to dst (each stride apart), turning host order into file
+// order (kEncode) or back, with the float rule applied to the value in host order. Packed runs
+// get a loop of their own, which the compiler can vectorise.
+template <typename U, bool kSwap, bool kFloat, bool kEncode>
+inline U Convert(U v) {
+  if (!kEncode && kSwap) v = Swap(v);
+  if (kFloat && IsInfOrNaN(v)) v = 0;
+  if (kEncode && kSwap) v = Swap(v);
+  return v;
+}
+
+#if defined(__SSE2__)
+// Packed 64-bit numbers into the other byte order two at a time, with the float rule applied
+// to the host value first when kFloat: what large Float64 arrays make of Move. Returns how many
+// it did (an even count; the caller does the last one).
+template <bool kFloat>
+Int64 EncodeSwapped64Pairs(const UChar* src, UChar* dst, Int64 n) {
+  const __m128i exponent = _mm_set1_epi32(0x7FF00000);
+  Int64 j = 0;
+  for (; j + 2 <= n; j += 2) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * j));
+    if (kFloat) {
+      // All exponent bits set in a number's high half: infinity or NaN, stored as 0.
+      const __m128i high = _mm_cmpeq_epi32(_mm_and_si128(v, exponent), exponent);
+      v = _mm_andnot_si128(_mm_shuffle_epi32(high, _MM_SHUFFLE(3, 3, 1, 1)), v);
+    }
+    // Bytes swapped within each 16-bit word, then the four words of each number reversed.
+    v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8 * j), v);
+  }
+  return j;
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define LUM_HYPERFILE_AVX2 1
+// The same with AVX2, four numbers at a time, for the processors that have it (one byte shuffle
+// instead of the four steps of SSE2): the bulk of large Float64 and Int64 arrays. Returns how
+// many it did (a multiple of 4).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst, Int64 n) {
+  const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
+  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7,
+                                           6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  Int64 j = 0;
+  for (; j + 4 <= n; j += 4) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j));
+    if (kFloat) {
+      const __m256i special = _mm256_cmpeq_epi64(_mm256_and_si256(v, exponent), exponent);
+      v = _mm256_andnot_si256(special, v);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * j), _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+
+// Asked of the processor on first use, not at start: __builtin_cpu_supports would bring a
+// static initialiser whose CPUID calls every program linking the library pays for at start, and
+// under a hypervisor each costs a trap.
+bool HasAvx2() {
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0)
+      return false;
+    // The system saves the vector registers' upper halves (XCR0 bits 1 and 2).
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    if ((xcr0 & 6u) != 6u) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0;
+  }();
+  return has;
+}
+#endif
+
+#if defined(LUM_HYPERFILE_AVX2)
+// Whole numbers of two or four bytes with their bytes reversed, 32 bytes per step (the UVW
+// words and the normals of a mesh, both ways). Returns how many it did.
+template <typename U>
+__attribute__((target("avx2"))) Int64 SwapSmallWords(const UChar* src, UChar* dst, Int64 n) {
+  const __m256i reverse =
+      sizeof(U) == 4 ? _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2,
+                                        1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
+                     : _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0,
+                                        3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  constexpr Int64 kPerStep = 32 / static_cast<Int64>(sizeof(U));
+  Int64 j = 0;
+  for (; j + kPerStep <= n; j += kPerStep) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + sizeof(U) * j));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + sizeof(U) * j),
+                        _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+#endif
+
+template <typename U, bool kSwap, bool kFloat, bool kEncode>
+void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 n) {
+  constexpr Int64 w = sizeof(U);
+  if (srcStride == w && dstStride == w) {
+    Int64 first = 0;
+#if defined(LUM_HYPERFILE_AVX2)
+    if constexpr ((std::is_same<U, UInt32>::value || std::is_same<U, UInt16>::value) && kSwap &&
+                  !kFloat) {
+      if (HasAvx2()) first = SwapSmallWords<U>(src, dst, n);
+    }
+#endif
+#if defined(__SSE2__)
+    if constexpr (std::is_same<U, UInt64>::value && kSwap && kEncode) {
+#if defined(LUM_HYPERFILE_AVX2)
+      if (HasAvx2()) first = EncodeSwapped64Quads<kFloat>(src, dst, n);
+#endif
+      first += EncodeSwapped64Pairs<kFloat>(src + 8 * first, dst + 8 * first, n - first);
+    }
+#endif
+    for (Int64 j = first; j < n; ++j) {
+      U v;
+      std::memcpy(&v, src + j * w, w);
+      v = Convert<U, kSwap, kFloat, kEncode>(v);
+      std::memcpy(dst + j * w, &v, w);
+    }
+    return;
+  }
+  for (Int64 j = 0; j < n; ++j) {
+    U v;
+    std::memcpy(&v, src + j * srcStride, w);
+    v = Convert<U, kSwap, kFloat, kEncode>(v);
+    std::memcpy(dst + j * dstStride, &v, w);
+  }
+}
+
+template <typename U, bool kFloat, bool kEncode>
+void MoveEither(bool swap, const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride,
+                Int64 n) {
+  if (swap)
+    Move<U, true, kFloat, kEncode>(src, srcStride, dst, dstStride, n);
+  else
+    Move<U, false, kFloat, kEncode>(src, srcStride, dst, dstStride, n);
+}
+
+// Moves n elements of the same type between memory (stride apart) and file order (packed).
+template <bool kEncode>
+void MoveElements(Int32 type, bool swap, const UChar* src, Int64 srcStride, UChar* dst,
+                  Int64 dstStride, Int64 n) {
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      Move<UInt8, false, false, kEncode>(src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT16:
+      MoveEither<UInt16, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT32:
+      MoveEither<UInt32, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_INT64:
+      MoveEither<UInt64, false, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_FLOAT32:
+      MoveEither<UInt32, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    case HYPERFILEARRAY_FLOAT64:
+      MoveEither<UInt64, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
+      return;
+    default:
+      return;
+  }
+}
+
+// Converts n elements of type from src (stride apart) into file order at out.
+void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out) {
+  MoveElements<true>(type, swap, src, stride, out, ElementSize(type), n);
+}
+
+// Converts n stored elements of diskType at src into destType at dst (stride apart). The
+// pairs are the same type, or 32-bit and 64-bit floats either way.
+void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,
+                    UChar* dst, Int64 stride) {
+  if (diskType == HYPERFILEARRAY_FLOAT32 && destType == HYPERFILEARRAY_FLOAT64) {
+    for (Int64 j = 0; j < n; ++j) {
+      Float64 f = F32FromBits(LoadRaw<UInt32>(src + 4 * j, swap));
+      std::memcpy(dst + j * stride, &f, 8);
+    }
+  } else if (diskType == HYPERFILEARRAY_FLOAT64 && destType == HYPERFILEARRAY_FLOAT32) {
+    for (Int64 j = 0; j < n; ++j) {
+      Float32 f = static_cast<Float32>(F64FromBits(LoadRaw<UInt64>(src + 8 * j, swap)));
+      std::memcpy(dst + j * stride, &f, 4);
+    }
+  } else {
+    MoveElements<false>(diskType, swap, src, ElementSize(diskType), dst, stride, n);
+  }
+}
+
