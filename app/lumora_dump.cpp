@@ -836,4 +836,3 @@ int Run(const lumora::Filename& name, const char* label, const Options& options,
 }
 
 }  // namespace lumdump
-

@@ -1,6 +1,13 @@
-// ---- command line ----
+// lumora-dump: the command line, its usage and help texts (see lumora_dump.h).
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include "lumora_dump.h"
 
 namespace lumdump {
+
+using lumora::Int32;
 
 const char* const kUsage =
     "usage: lumora-dump [--json] [--offsets] [--depth N] [--id ID] [--check]\n"

@@ -1,9 +1,9 @@
 // lumora.dump(path): what the inspector lumora-dump shows of a stream, as Python data.
 //
-// The inspector's own sources (app/lumora_dump.cpp, lumora_dump_names.cpp,
-// lumora_dump_check.cpp) are compiled into the module (CMakeLists.txt); this file runs its
-// lumdump::Run with the JSON output into a buffer and hands the buffer to the json module, so
-// that the tool and the module show the same tree.
+// The inspector's own sources (app/lumora_dump.cpp, lumora_dump_cmdline.cpp,
+// lumora_dump_names.cpp, lumora_dump_check.cpp) are compiled into the module (CMakeLists.txt);
+// this file runs its lumdump::Run with the JSON output into a buffer and hands the buffer to the
+// json module, so that the tool and the module show the same tree.
 #include <string>
 
 #include "lum_py.h"

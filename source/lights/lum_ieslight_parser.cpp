@@ -1,3 +1,17 @@
+// IESLightParser (see lum_ieslight.h): reading an IES file, line by line and token by token,
+// and resampling the tables of type A and B files onto the grid of the downward frame.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "lights/lum_ieslight.h"
+#include "lights/lum_ieslight_private.h"
+#include "lum_memory.h"
+
+namespace lumora {
+
+namespace {
+
 struct Keyword {
   const char* text;
   Int32 number;
@@ -18,6 +32,8 @@ constexpr Keyword kKeywords[] = {
 };
 
 bool IsBlank(Char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
 
 // ---- files of photometric type A and B ----
 
@@ -425,3 +441,4 @@ bool IESLightParser::ParseIESFile(BaseFile* file, IESLight* light) {
   return false;
 }
 
+}  // namespace lumora

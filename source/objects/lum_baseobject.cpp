@@ -1,14 +1,14 @@
-// BaseObject and RootObject (see lum_baseobject.h).
+// BaseObject and RootObject (see lum_baseobject.h): life, node data, parameters, copies and
+// tags. The transformation is in lum_baseobject_transform.cpp, the file form in
+// lum_baseobject_file.cpp, the checksum's CRC-32 in lum_baseobject_crc32.cpp.
 #include "objects/lum_baseobject.h"
 
 #include <cmath>
 #include <cstring>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "lum_debug.h"
 #include "lum_memory.h"
+#include "objects/lum_baseobject_private.h"
 #include "objects/lum_polygonobject.h"
 #include "objects/lum_splineobject.h"
 #include "stream/lum_hyperfile.h"

@@ -1,3 +1,15 @@
+// Crc32 (see lum_baseobject.h): the reflected CRC-32 of the geometry checksum, eight bytes at a
+// time from tables, or by carry-less multiplication where the processor has it.
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "objects/lum_baseobject.h"
+
+namespace lumora {
+
+namespace {
+
 // The tables of the reflected CRC-32, eight bytes at a time: t[0] is the byte table, t[k] the
 // same byte k positions further back.
 struct Crc32Table {
@@ -86,6 +98,8 @@ bool HasClmul() {
 }
 #endif
 
+}  // namespace
+
 void Crc32::Update(const void* data, Int64 count) {
   if (data == nullptr || count <= 0) return;
   const UChar* p = static_cast<const UChar*>(data);
@@ -109,3 +123,4 @@ void Crc32::Update(const void* data, Int64 count) {
   _state = s;
 }
 
+}  // namespace lumora

@@ -1,3 +1,14 @@
+// The file form of BaseObject: writing its node data, tags, transform and children, and reading
+// them back through HandleSubChunk (see lum_baseobject.h).
+#include "lum_memory.h"
+#include "objects/lum_baseobject.h"
+#include "objects/lum_baseobject_private.h"
+#include "objects/lum_polygonobject.h"
+#include "objects/lum_splineobject.h"
+#include "stream/lum_hyperfile.h"
+
+namespace lumora {
+
 // ---- writing ----
 
 bool BaseObject::NodeDataWritesLast() const {
@@ -257,3 +268,4 @@ bool BaseObject::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   return false;
 }
 
+}  // namespace lumora

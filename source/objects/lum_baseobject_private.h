@@ -1,3 +1,15 @@
+// The parts of BaseObject its files share: the parameter ids, the object types with special
+// rules, and small helpers. Private to source/objects; file-local and inline, as they were when
+// BaseObject was one file.
+#ifndef LUMORA_OBJECTS_LUM_BASEOBJECT_PRIVATE_H_
+#define LUMORA_OBJECTS_LUM_BASEOBJECT_PRIVATE_H_
+
+#include "objects/lum_baseobject.h"
+#include "stream/lum_hyperfile.h"
+
+namespace lumora {
+namespace {
+
 constexpr const Char* kFile = "source/lum_baseobject";
 constexpr Float64 kLimit = 1e50;
 
@@ -31,13 +43,17 @@ constexpr Int32 kTypeAlwaysEnabled = 5140;
 constexpr Int32 kTypeNeeds5000 = 5116;
 constexpr Int32 kTypePlainDisk = 440000200;
 
-Float64 Clamp(Float64 v) { return v < -kLimit ? -kLimit : (v > kLimit ? kLimit : v); }
-Vector64 Clamp(const Vector64& v) { return Vector64(Clamp(v.x), Clamp(v.y), Clamp(v.z)); }
-Float64 Clamp01(Float64 v) { return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v); }
-Vector64 Mul(const Vector64& a, const Vector64& b) { return Vector64(a.x * b.x, a.y * b.y, a.z * b.z); }
+inline Float64 Clamp(Float64 v) { return v < -kLimit ? -kLimit : (v > kLimit ? kLimit : v); }
+inline Vector64 Clamp(const Vector64& v) { return Vector64(Clamp(v.x), Clamp(v.y), Clamp(v.z)); }
+inline Float64 Clamp01(Float64 v) { return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v); }
+inline Vector64 Mul(const Vector64& a, const Vector64& b) { return Vector64(a.x * b.x, a.y * b.y, a.z * b.z); }
 
-bool Fail(HyperFile* hf, FILEERROR error) {
+inline bool Fail(HyperFile* hf, FILEERROR error) {
   if (hf->GetError() == FILEERROR_NONE) hf->SetError(error);
   return false;
 }
 
+}  // namespace
+}  // namespace lumora
+
+#endif  // LUMORA_OBJECTS_LUM_BASEOBJECT_PRIVATE_H_

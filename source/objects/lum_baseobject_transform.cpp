@@ -1,3 +1,12 @@
+// The transformation of BaseObject: relative, frozen and absolute position, rotation and
+// scale, the local and global matrices (see lum_baseobject.h).
+#include <cmath>
+
+#include "objects/lum_baseobject.h"
+#include "objects/lum_baseobject_private.h"
+
+namespace lumora {
+
 // ---- transformation ----
 
 bool BaseObject::Locked() const { return GetTag(TYPE_TAG_TRANSFORMLOCK, 0) != nullptr; }
@@ -258,3 +267,4 @@ void BaseObject::ClampAll() {
   _absRot = Clamp(_absRot);
 }
 
+}  // namespace lumora

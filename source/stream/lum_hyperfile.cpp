@@ -8,24 +8,13 @@
 #include "stream/lum_hyperfile.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <limits>
-#include <type_traits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#include <immintrin.h>
-#endif
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
 
 #include "lum_debug.h"
 #include "lum_memory.h"
-#include "platform/lum_platform.h"
+#include "stream/lum_hyperfile_private.h"
 
 namespace lumora {
-
 
 // ---- state ----
 

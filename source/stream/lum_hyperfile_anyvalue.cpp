@@ -1,3 +1,11 @@
+// HyperFile: ReadAnyValue, which reads whatever value comes next with its kind, for readers that
+// do not know the stream's layout beforehand (tools that show a stream).
+#include <cstring>
+
+#include "stream/lum_hyperfile_private.h"
+
+namespace lumora {
+
 // ---- any value ----
 
 namespace {
@@ -248,3 +256,4 @@ bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
   return true;
 }
 
+}  // namespace lumora

@@ -1,3 +1,13 @@
+// HyperFile: arrays, written and read in blocks through the element conversions, the arrays
+// that allocate their result (the Ex readers, _HFReadArray), and the counted headers of
+// CDynArray.
+#include <cstring>
+
+#include "lum_memory.h"
+#include "stream/lum_hyperfile_private.h"
+
+namespace lumora {
+
 bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count) {
   if (_error != FILEERROR_NONE) return false;
   Int32 t = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
@@ -420,3 +430,4 @@ bool CDynArrayReadHeader(HyperFile* hf, Int32* count, Int32* elementSize) {
   return hf != nullptr && hf->ReadInt32(count) && hf->ReadInt32(elementSize);
 }
 
+}  // namespace lumora

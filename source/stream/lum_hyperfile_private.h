@@ -1,4 +1,38 @@
+// The parts of HyperFile its files share: the stream's constants, the byte order and float rule
+// of single numbers, the value encoder and decoder, and the inline members the writers and
+// readers of values and arrays call. Private to source/stream.
+//
+// The helpers are file-local (an unnamed namespace) and inline, as they were when HyperFile was
+// one file: every file that calls them still gets them inlined on the paths that read and write
+// one number at a time.
+#ifndef LUMORA_STREAM_LUM_HYPERFILE_PRIVATE_H_
+#define LUMORA_STREAM_LUM_HYPERFILE_PRIVATE_H_
+
+#include <cstring>
+#include <limits>
+
+#include "stream/lum_hyperfile.h"
+
+namespace lumora {
+
+// The element conversions of arrays (lum_hyperfile_swap.cpp): called once per block, so across
+// files.
+namespace hyperfile_internal {
+
+// Converts n elements of type from src (stride apart) into file order at out.
+void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out);
+
+// Converts n stored elements of diskType at src into destType at dst (stride apart). The
+// pairs are the same type, or 32-bit and 64-bit floats either way.
+void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,
+                    UChar* dst, Int64 stride);
+
+}  // namespace hyperfile_internal
+
 namespace {
+
+using hyperfile_internal::DecodeElements;
+using hyperfile_internal::EncodeElements;
 
 const Char* const kFile = "source/lum_hyperfile";
 
@@ -130,6 +164,25 @@ class Decoder {
   const UChar* _p;
   bool _swap;
 };
+
+// The bytes of one element of an array type; 0 for a type no array has.
+inline Int32 ElementSize(Int32 type) {
+  switch (type) {
+    case HYPERFILEARRAY_CHAR:
+      return 1;
+    case HYPERFILEARRAY_INT16:
+      return 2;
+    case HYPERFILEARRAY_INT32:
+    case HYPERFILEARRAY_FLOAT32:
+      return 4;
+    case HYPERFILEARRAY_INT64:
+    case HYPERFILEARRAY_FLOAT64:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
 inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
 
 template <typename T>
@@ -139,7 +192,7 @@ void ClearOutputs(T** data, Int32* count) {
 }
 
 // An old colon-separated path: a ':' and neither '/' nor '\'.
-bool IsColonPath(const String& path) {
+inline bool IsColonPath(const String& path) {
   bool colon = false;
   for (Int32 i = 0; i < path.GetLength(); ++i) {
     UInt16 u = path.GetUnit(i);
@@ -194,7 +247,7 @@ constexpr Int64 FixedPayload(Int32 kind, Int64 f) {
 
 // The payload SkipValue skips for a counted kind (128..140) whose Int32 count is m; kind 140
 // with m = 0 is not handled here (its size follows as an Int64).
-Int64 CountedPayload(Int32 kind, Int64 m, bool oldLayout) {
+inline Int64 CountedPayload(Int32 kind, Int64 m, bool oldLayout) {
   if (kind == HYPERFILEVALUE_VECTORARRAY && oldLayout) return 2 * m;
   if (kind == HYPERFILEVALUE_OLDRECORDARRAY && oldLayout) return (m / 44) * 84;
   return m;
@@ -245,3 +298,7 @@ inline UChar* HyperFile::ReserveValue(Int64 n) {
 inline bool HyperFile::EndValue(UChar* reserved, const UChar* local, Int64 n) {
   return reserved != nullptr || EmitValue(local, n);
 }
+
+}  // namespace lumora
+
+#endif  // LUMORA_STREAM_LUM_HYPERFILE_PRIVATE_H_

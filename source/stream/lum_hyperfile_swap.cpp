@@ -1,19 +1,21 @@
-Int32 ElementSize(Int32 type) {
-  switch (type) {
-    case HYPERFILEARRAY_CHAR:
-      return 1;
-    case HYPERFILEARRAY_INT16:
-      return 2;
-    case HYPERFILEARRAY_INT32:
-    case HYPERFILEARRAY_FLOAT32:
-      return 4;
-    case HYPERFILEARRAY_INT64:
-    case HYPERFILEARRAY_FLOAT64:
-      return 8;
-    default:
-      return 0;
-  }
-}
+// HyperFile: the element conversions of arrays, between the processor's order and the file's,
+// with the float rule, in packed runs that the compiler (or SSE2 and AVX2 where the processor
+// has them) can vectorise.
+#include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <immintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+#include "stream/lum_hyperfile_private.h"
+
+namespace lumora {
+namespace {
 
 inline UInt8 Swap(UInt8 v) { return v; }
 
@@ -186,13 +188,14 @@ void MoveElements(Int32 type, bool swap, const UChar* src, Int64 srcStride, UCha
   }
 }
 
-// Converts n elements of type from src (stride apart) into file order at out.
+}  // namespace
+
+namespace hyperfile_internal {
+
 void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out) {
   MoveElements<true>(type, swap, src, stride, out, ElementSize(type), n);
 }
 
-// Converts n stored elements of diskType at src into destType at dst (stride apart). The
-// pairs are the same type, or 32-bit and 64-bit floats either way.
 void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,
                     UChar* dst, Int64 stride) {
   if (diskType == HYPERFILEARRAY_FLOAT32 && destType == HYPERFILEARRAY_FLOAT64) {
@@ -210,3 +213,5 @@ void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, b
   }
 }
 
+}  // namespace hyperfile_internal
+}  // namespace lumora

@@ -1,5 +1,15 @@
-// ---- writers ----
+// HyperFile: the writers and readers of single values (numbers, vectors, matrices, times,
+// strings, file names and memory blocks).
+#include <cstring>
+#include <initializer_list>
 
+#include "lum_memory.h"
+#include "platform/lum_platform.h"
+#include "stream/lum_hyperfile_private.h"
+
+namespace lumora {
+
+// ---- writers ----
 
 bool HyperFile::WriteUChar(UChar value) {
   if (_error != FILEERROR_NONE) return false;
@@ -456,3 +466,4 @@ bool HyperFile::ReadMemoryHead(void* head, Int64 cap, Int64* size) {
   return true;
 }
 
+}  // namespace lumora

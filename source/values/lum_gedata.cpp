@@ -1,19 +1,24 @@
-// GeData, ByteArray, PriorityData and the custom data-type classes (see lum_gedata.h).
+// GeData and ByteArray (see lum_gedata.h): a value's kind and payload, copies, equality,
+// getters and setters. The file form is in lum_gedata_file.cpp, the custom data types in
+// lum_gedata_custom.cpp.
 #include "values/lum_gedata.h"
 
 #include <cstring>
 
-#include "values/lum_basecontainer.h"
 #include "lum_debug.h"
+#include "lum_memory.h"
+#include "stream/lum_hyperfile.h"
 #include "values/datatypes/lum_gradient.h"
 #include "values/datatypes/lum_inexclude.h"
 #include "values/datatypes/lum_splinedata.h"
+#include "values/lum_basecontainer.h"
 #include "values/lum_descid.h"
+#include "values/lum_gedata_private.h"
 #include "values/lum_gemarker.h"
-#include "stream/lum_hyperfile.h"
-#include "lum_memory.h"
 
 namespace lumora {
+
+using namespace gedata_internal;
 
 namespace {
 
@@ -27,6 +32,7 @@ const String g_emptyString;
 const Matrix64 g_identityMatrix;
 const BaseTime g_defaultTime;
 const Filename g_emptyFilename;
+
 Int32 MapAlias(Int32 type) {
   switch (type) {
     case VALUETYPE_ALIAS_VECTOR:
@@ -40,6 +46,19 @@ Int32 MapAlias(Int32 type) {
       return type;
   }
 }
+
+// Toward zero. A double outside the Int32 range has no Int32 value (converting it would be
+// undefined): it saturates, and NaN gives 0.
+Int32 TruncateToInt32(Float64 f) {
+  if (!(f == f)) return 0;
+  if (f >= 2147483647.0) return 2147483647;
+  if (f <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<Int32>(f);
+}
+
+}  // namespace
+
+namespace gedata_internal {
 
 // A copy of n bytes (null for none); ok is false when the block cannot be allocated.
 void* CopyBytes(const void* src, Int64 n, bool* ok) {
@@ -60,16 +79,7 @@ bool SameBytes(const void* a, const void* b, Int64 n) {
   return std::memcmp(a, b, static_cast<size_t>(n)) == 0;
 }
 
-// Toward zero. A double outside the Int32 range has no Int32 value (converting it would be
-// undefined): it saturates, and NaN gives 0.
-Int32 TruncateToInt32(Float64 f) {
-  if (!(f == f)) return 0;
-  if (f >= 2147483647.0) return 2147483647;
-  if (f <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<Int32>(f);
-}
-
-}  // namespace
+}  // namespace gedata_internal
 
 // ---- ByteArray ----
 

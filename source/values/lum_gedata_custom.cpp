@@ -1,3 +1,22 @@
+// The custom data types a value can hold: the fixed table of known types and the dispatch over
+// their kinds, PriorityData, and the classes of description ids, dates and kept raw chunks.
+#include <cstring>
+
+#include "lum_memory.h"
+#include "stream/lum_hyperfile.h"
+#include "values/datatypes/lum_gradient.h"
+#include "values/datatypes/lum_inexclude.h"
+#include "values/datatypes/lum_splinedata.h"
+#include "values/lum_descid.h"
+#include "values/lum_gedata.h"
+#include "values/lum_gedata_private.h"
+
+namespace lumora {
+
+using namespace gedata_internal;
+
+namespace gedata_internal {
+
 // The fixed dispatch table. Every type whose contents this library does not read is kept as a
 // raw chunk.
 constexpr CustomEntry kCustomTable[] = {
@@ -211,6 +230,7 @@ CustomHolder* NewCustomHolder(const CustomEntry& e) {
   return holder;
 }
 
+}  // namespace gedata_internal
 
 // ---- PriorityData ----
 
@@ -396,3 +416,4 @@ Int32 GeGetCustomDataTypeLevel(Int32 id) {
   return entry != nullptr ? entry->level : -1;
 }
 
+}  // namespace lumora

@@ -1,3 +1,15 @@
+// The file form of GeData: a value's kind and payload, and the chunk of a custom value.
+#include "lum_memory.h"
+#include "stream/lum_hyperfile.h"
+#include "values/lum_basecontainer.h"
+#include "values/lum_gedata.h"
+#include "values/lum_gedata_private.h"
+#include "values/lum_gemarker.h"
+
+namespace lumora {
+
+using namespace gedata_internal;
+
 // ---- GeData: file form ----
 
 bool GeData::Write(HyperFile* hf) const {
@@ -207,3 +219,5 @@ bool GeData::ReadCustom(HyperFile* hf, Int32 type) {
 bool HyperFile::WriteGeData(const GeData& value) { return value.Write(this); }
 
 bool HyperFile::ReadGeData(GeData* value) { return value != nullptr && value->Read(this); }
+
+}  // namespace lumora
