@@ -39,13 +39,14 @@ install-check: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (clang, assertions on, -O1
 # so that the slowest tests stay within a minute or two): every test program stops at its first
 # error, leaks are errors, and so are stack memory used after its function returned and static
-# objects used before they are constructed.
+# objects used before they are constructed. The Python module's misuse rows run there too, in
+# an interpreter with the sanitizers' runtime preloaded.
 SANITIZE_ASAN := detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1
 SANITIZE_UBSAN := halt_on_error=1:print_stacktrace=1
 test-sanitize: deps
 	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-	  -DLUMORA_SANITIZE=ON -DLUMORA_WERROR=$(WERROR) >/dev/null
+	  -DLUMORA_SANITIZE=ON -DLUMORA_PYTHON=ON -DLUMORA_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-sanitize -j $(JOBS)
 	@cd build-sanitize && ASAN_OPTIONS=$(SANITIZE_ASAN) UBSAN_OPTIONS=$(SANITIZE_UBSAN) \
 	  ctest -j $(JOBS) --output-on-failure --timeout 1800

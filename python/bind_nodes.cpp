@@ -47,60 +47,66 @@ bool IsPart(GeListNode* node) {
   return false;
 }
 
-void DetachWrapped(GeListNode* node);
+// The lists beneath a node wait here while a tree is walked, so that the walk needs no
+// recursion however deep the tree is; walkers of the families push through PushList.
+std::vector<RootList2D*>* g_pendingLists = nullptr;
 
-// Takes every wrapped member of list out of it; the members that stay are searched in turn.
-void DetachFromList(RootList2D* list) {
-  if (list == nullptr) return;
-  GeListNode* member = list->GetFirst();
-  while (member != nullptr) {
-    GeListNode* next = member->GetNext();
-    if (IsWrapped(member)) {
-      member->Remove();
-    } else {
-      DetachWrapped(member);
-    }
-    member = next;
-  }
+void PushList(RootList2D* list) {
+  if (list != nullptr) g_pendingLists->push_back(list);
 }
 
-// Before node is freed: every node beneath it that Python holds leaves the tree.
-void DetachWrapped(GeListNode* node) {
-  if (node->IsListHead()) DetachFromList(static_cast<RootList2D*>(node));
-  DetachFromList(node->GetChildren());
+// Pushes the lists node holds: its members when it is a list head, its children, its attached
+// lists and those the families' walkers name.
+void PushListsOf(GeListNode* node) {
+  if (node->IsListHead()) PushList(static_cast<RootList2D*>(node));
+  PushList(node->GetChildren());
   if (node->IsBaseList()) {
     BaseList2D* named = static_cast<BaseList2D*>(node);
     for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)
-      DetachFromList(named->GetAttachedList(ATTACHEDLIST(i), false));
+      PushList(named->GetAttachedList(ATTACHEDLIST(i), false));
   }
-  for (NodeListWalker walker : Walkers()) walker(node, &DetachFromList);
+  for (NodeListWalker walker : Walkers()) walker(node, &PushList);
 }
 
-namespace {
-BaseDocument* g_rehomeTo = nullptr;
-void RehomeList(RootList2D* list);
-}  // namespace
+// Calls visit(member) for every member of every list beneath top, one list at a time; visit
+// says whether to go on beneath that member.
+template <class Visit>
+void WalkBeneath(GeListNode* top, Visit visit) {
+  std::vector<RootList2D*> pending;
+  std::vector<RootList2D*>* outer = g_pendingLists;
+  g_pendingLists = &pending;
+  PushListsOf(top);
+  while (!pending.empty()) {
+    RootList2D* list = pending.back();
+    pending.pop_back();
+    GeListNode* member = list->GetFirst();
+    while (member != nullptr) {
+      GeListNode* next = member->GetNext();
+      if (visit(member)) PushListsOf(member);
+      member = next;
+    }
+  }
+  g_pendingLists = outer;
+}
+
+// Before node is freed: every node beneath it that Python holds leaves the tree (the nodes
+// beneath such a node stay with it).
+void DetachWrapped(GeListNode* node) {
+  WalkBeneath(node, [](GeListNode* member) {
+    if (!IsWrapped(member)) return true;
+    member->Remove();
+    return false;
+  });
+}
 
 // node and every node beneath it belong to doc from now on.
 void RehomeTree(GeListNode* node, BaseDocument* doc) {
-  g_rehomeTo = doc;
   node->SetDocument(doc);
-  if (node->IsListHead()) RehomeList(static_cast<RootList2D*>(node));
-  RehomeList(node->GetChildren());
-  if (node->IsBaseList()) {
-    BaseList2D* named = static_cast<BaseList2D*>(node);
-    for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i)
-      RehomeList(named->GetAttachedList(ATTACHEDLIST(i), false));
-  }
-  for (NodeListWalker walker : Walkers()) walker(node, &RehomeList);
+  WalkBeneath(node, [doc](GeListNode* member) {
+    member->SetDocument(doc);
+    return true;
+  });
 }
-
-namespace {
-void RehomeList(RootList2D* list) {
-  if (list == nullptr) return;
-  for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext()) RehomeTree(m, g_rehomeTo);
-}
-}  // namespace
 
 // Whether the library frees node itself: a member of a list, or a list a node owns.
 bool OwnedByTree(GeListNode* node) {

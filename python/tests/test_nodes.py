@@ -273,6 +273,19 @@ def track_into_its_own_list(path):
     assert t.object is o
 
 
+def deep_chain_released_from_python(path):
+    bottom = node("bottom")
+    top = bottom
+    for _ in range(200000):  # built upwards: each parent is new, so no insertion walks the chain
+        parent = lumora.PluginNode(PLUGIN_TYPE)
+        top.insert_under(parent)
+        top = parent
+    del parent
+    del top  # the release walks all generations down to the one Python still holds
+    gc.collect()
+    assert bottom.name == "bottom" and not bottom.in_list
+
+
 @pytest.mark.parametrize("misuse", [
     track_on_a_curve_outlives_its_node,
     selection_ending_at_the_largest_index,
@@ -280,6 +293,7 @@ def track_into_its_own_list(path):
     key_beyond_the_window_leaves_its_curve,
     reading_into_a_list_python_holds_members_of,
     track_into_its_own_list,
+    deep_chain_released_from_python,
 ])
 def test_misuse_that_crashed_is_refused_or_sound(misuse, path):
     misuse(path)

@@ -267,7 +267,7 @@ RootList2D* BaseList2D::GetAttachedList(ATTACHEDLIST which, bool create) {
     return _lists[which];
   RootList2D* list = g_listAllocators[which]();
   if (list == nullptr) return nullptr;
-  if (which != ATTACHEDLIST_SHADERS2) list->SetOwner(this);
+  list->SetOwner(this);
   _lists[which] = list;
   return list;
 }
@@ -369,7 +369,7 @@ bool BaseList2D::Write(HyperFile* hf) {
   WriteAttachedList(hf, ATTACHEDLIST_SHADERS3);
 
   _bits &= ~BIT_CLEARED_ON_WRITE;
-  const bool goal = _goal.HasLinks();
+  const bool goal = _goal.WritesRecord();
   const bool notify = _notifyList != nullptr && _notifyList->GetCount() > 0;
   if (!hf->WriteChunkStart(CHUNK_BASELIST2D, kNodeChunkLevel) || !hf->WriteInt32(_bits) ||
       !hf->WriteInt32(0) || !hf->WriteContainer(_data) || !hf->WriteUChar(goal ? 1 : 0) ||

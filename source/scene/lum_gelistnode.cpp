@@ -175,7 +175,8 @@ GeToolNode2D* GeListNode::Remove() {
   if (prev == nullptr || next == nullptr) return nullptr;
   GeToolNode2D* former = prev;
   GeToolList2D::Unlink(this);
-  if (_listHead != nullptr && _listHead->GetOwner() != nullptr) --_listHead->GetOwner()->_heldMembers;
+  if (_listHead != nullptr && _listHead->GetOwner() != nullptr)
+    --_listHead->GetOwner()->_heldMembers;
   _listHead = nullptr;
   SetDocument(nullptr);
   return former;
@@ -264,7 +265,7 @@ bool GeListNode::Write(HyperFile* hf) {
   if (!hf->WriteChunkStart(CHUNK_GELISTNODE, kListChunkLevel) || !hf->WriteInt32(4)) return false;
   for (UInt32 word : _nbits)
     if (!hf->WriteInt32(Int32(word))) return false;
-  const bool goal = WritesGoalInListChunk() && _goal.HasLinks();
+  const bool goal = WritesGoalInListChunk() && _goal.WritesRecord();
   if (!hf->WriteUChar(goal ? 1 : 0)) return false;
   if (goal && !_goal.Write(hf)) return false;
   return hf->WriteChunkEnd();
@@ -274,7 +275,10 @@ bool GeListNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   if (!PrivateChunk::CopyToX(dest, flags, trans)) return false;
   GeListNode* d = static_cast<GeListNode*>(dest);
   for (Int32 i = 0; i < 4; ++i) d->_nbits[i] = _nbits[i];
-  if ((flags & COPYFLAGS_NO_GOAL) == 0) _goal.CopyAliasTrans(&d->_goal, trans);
+  if ((flags & COPYFLAGS_NO_GOAL) == 0) {
+    _goal.CopyAliasTrans(&d->_goal, trans);
+    d->_goal.SetKept(_goal.IsKept());
+  }
   return true;
 }
 

@@ -177,7 +177,7 @@ bool RootList2D::TakeKeptChunks(RootList2D& from) {
 }
 
 bool RootList2D::Write(HyperFile* hf) {
-  bool any = GetAliasGoal().HasLinks();
+  bool any = GetAliasGoal().WritesRecord();
   for (Int32 i = 0; i < 4; ++i) any = any || GetNBitWord(i) != 0;
   return !any || GeListNode::Write(hf);
 }

@@ -155,6 +155,7 @@ bool GeAliasGoal::Write(HyperFile* hf) const {
   UChar block[kRecordSize];
   std::memcpy(block, kGoalPrefix, 6);
   GeAliasID id = GetID();
+  if (id == 0 && _kept) id = GeAliasID(reinterpret_cast<uintptr_t>(this));
   std::memcpy(block + 6, &id, 8);
   return hf->WriteMemory(block, kRecordSize);
 }
@@ -164,8 +165,10 @@ bool GeAliasGoal::Read(HyperFile* hf) {
   Int64 size = 0;
   if (!hf->ReadMemory(&bytes, &size)) return false;
   GeAliasID id = 0;
-  if (size == kRecordSize && std::memcmp(bytes, kGoalPrefix, 6) == 0)
+  if (size == kRecordSize && std::memcmp(bytes, kGoalPrefix, 6) == 0) {
     std::memcpy(&id, static_cast<UChar*>(bytes) + 6, 8);
+    _kept = true;
+  }
   MemFree(bytes);
   BaseDocument* doc = hf->GetDocument();
   AliasTrans* trans = doc != nullptr ? doc->GetAliasTrans() : nullptr;

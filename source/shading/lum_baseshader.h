@@ -76,7 +76,13 @@ class BaseShader : public BaseList4D {
 
   BaseShader* GetNext() const { return static_cast<BaseShader*>(GeListNode::GetNext()); }
   BaseShader* GetPred() const { return static_cast<BaseShader*>(GeListNode::GetPred()); }
-  BaseShader* GetUp() const { return static_cast<BaseShader*>(GeListNode::GetUp()); }
+  // The parent shader; null for a shader at the top of a node's shader list (whose owner is
+  // the material or other node, not a shader).
+  BaseShader* GetUp() const {
+    GeListNode* up = GeListNode::GetUp();
+    return up != nullptr && up->IsNodeClass(NODECLASS_SHADER) ? static_cast<BaseShader*>(up)
+                                                              : nullptr;
+  }
   BaseShader* GetDown() const { return static_cast<BaseShader*>(GeListNode::GetDown()); }
 
   // The level of the plug-in data chunk for a shader of the type without kept contents: 5 for

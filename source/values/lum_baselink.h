@@ -120,8 +120,15 @@ class GeAliasGoal {
 
   // The goal's identity: non-zero exactly while links point at it.
   GeAliasID GetID() const;
-  // Whether links point at the goal (the test writers use).
+  // Whether links point at the goal.
   bool HasLinks() const;
+  // Whether the node writes the goal's record (the test writers use): while links point at
+  // the goal, and always once a record was read for it, so that a goal read from a file is
+  // written back even when nothing in this read names it (links elsewhere in the file may).
+  bool WritesRecord() const { return _kept || HasLinks(); }
+  // Whether a record was read for the goal; a copy of the node takes it over.
+  bool IsKept() const { return _kept; }
+  void SetKept(bool kept) { _kept = kept; }
   // Null when no link points at the goal; otherwise the newest link's entry, and browse is set
   // to the next one. The flag is not used.
   GeAliasXLink* GetFirstLink(BrowseGoal& browse, bool = false) const;
@@ -137,8 +144,10 @@ class GeAliasGoal {
   void DetachAll();
 
   // The 14-byte goal record. Read takes the identity (0 for a block that is not exactly 14
-  // bytes starting with "agoal1") and registers this goal under it when the file's document
-  // carries an alias translation. False only when the block cannot be read.
+  // bytes starting with "agoal1"), keeps the goal when the block is a record, and registers this
+  // goal under it when the file's document carries an alias translation. False only when the
+  // block cannot be read. Write gives a kept goal without links its own address as identity
+  // (non-zero and unique among the goals alive, as a record's address is).
   bool Read(HyperFile* hf);
   bool Write(HyperFile* hf) const;
 
@@ -150,6 +159,7 @@ class GeAliasGoal {
 
   void* _owner = nullptr;
   bool _visible = true;
+  bool _kept = false;
   GeAliasGoalRecord* _record = nullptr;
 };
 

@@ -258,6 +258,39 @@ TEST(Links, FileRecordsOfEverySize) {
   }
 }
 
+TEST(Links, GoalsReadFromAFileAreWrittenBackWhenNothingInTheReadNamesThem) {
+  // A list head and its member, named by links outside the list; the list read alone (as a
+  // checker reads one list of a file) and a copy of what was read keep both goal records.
+  RootPluginNode list;
+  PluginNode* member = Node();
+  list.InsertLast(member);
+  BaseLink toMember, toList;
+  toMember.SetLink(member);
+  toList.SetLink(&list);
+  auto written = [](PrivateChunk& node) {
+    const Bytes b = scenetest::MaskIdentities(scenetest::WriteNode(node));
+    return std::string(b.begin(), b.end());
+  };
+  auto goals = [](const std::string& bytes) {
+    size_t n = 0;
+    for (size_t i = bytes.find("agoal1"); i != std::string::npos; i = bytes.find("agoal1", i + 1))
+      ++n;
+    return n;
+  };
+  const std::string first = written(list);
+  ASSERT_EQ(2u, goals(first));
+  RootPluginNode back;
+  ASSERT_TRUE(scenetest::ReadNode(scenetest::WriteNode(list), back));
+  EXPECT_EQ(first, written(back));
+  RootPluginNode copy;
+  ASSERT_TRUE(back.CopyTo(&copy, COPYFLAGS_IDENTITY, nullptr));  // the same markers
+  EXPECT_EQ(first, written(copy));
+  // Without links, what a program built writes no goal record.
+  toMember.SetLink(nullptr);
+  toList.SetLink(nullptr);
+  EXPECT_EQ(0u, goals(written(list)));
+}
+
 TEST(Links, LinkValuesReadCopyAndCompare) {
   // A container with a link, followed by more values: it reads (no -100) and so does the rest.
   BaseList2D target;

@@ -101,27 +101,31 @@ TEST(NodeTree, InsertsAtBothEndsAndWalks) {
 
 TEST(NodeTree, MisusedInsertionsAreRefusedAndLeaveTheTreeWhole) {
   // top: a (child c, grandchild d), b. loose: l with child m; x in no list; plain has no
-  // children list. Every misuse returns false, raises the alert and changes nothing.
+  // children list; shader s with child shader u. Every misuse returns false, raises the alert
+  // and changes nothing.
   struct Tree {
     RootPluginNode top;
     PluginNode *a = Node("a"), *b = Node("b"), *c = Node("c"), *d = Node("d");
     PluginNode *l = Node("l"), *m = Node("m"), *x = Node("x");
     BaseList2D plain;
+    BaseShader *s = BaseShader::Alloc(1011116), *u = BaseShader::Alloc(1011116);
     Tree() {
       top.InsertLast(a);
       top.InsertLast(b);
       c->InsertUnder(a);
       d->InsertUnder(c);
       m->InsertUnder(l);
+      u->InsertUnder(s);
     }
     ~Tree() {
       PluginNode::Free(l);
       PluginNode::Free(x);
+      BaseShader::Free(s);
     }
     std::string Shape() {
       return Order(top) + "/" + Order(*a->GetChildren()) + "/" + Order(*c->GetChildren()) + "/" +
              Order(*b->GetChildren()) + Order(*d->GetChildren()) + "/" + Order(*l->GetChildren()) +
-             (x->IsInList() ? "x!" : "");
+             (x->IsInList() ? "x!" : "") + (s->IsInList() ? "s!" : "");
     }
   };
   struct Case {
@@ -145,6 +149,13 @@ TEST(NodeTree, MisusedInsertionsAreRefusedAndLeaveTheTreeWhole) {
       {"beside a node in no list", [](Tree& t) { return t.x->InsertBefore(t.l); }},
       {"under a node without children", [](Tree& t) { return t.x->InsertUnder(&t.plain); }},
       {"a plain node among plug-in nodes", [](Tree& t) { return t.top.InsertLast(&t.plain); }},
+      {"under its child through each shader list",
+       [](Tree& t) {
+         bool any = false;
+         for (ATTACHEDLIST w : {ATTACHEDLIST_SHADERS, ATTACHEDLIST_SHADERS2, ATTACHEDLIST_SHADERS3})
+           any = t.u->GetAttachedList(w, true)->InsertLast(t.s) || any;
+         return any;
+       }},
   };
   for (const Case& c : cases) {
     Tree t;

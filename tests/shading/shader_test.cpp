@@ -90,6 +90,10 @@ TEST(ShaderFile, AMaterialTreeRoundTripsByteIdentical) {
   ASSERT_EQ(2, layer->GetChildren()->GetCount());
   EXPECT_EQ(TYPE_VARIATIONSHADER, layer->GetDown()->GetNext()->GetType());
   EXPECT_NE(nullptr, layer->GetDown()->GetNext()->GetNodeData());
+  // Above the top shader is its list's owner, which is no shader.
+  EXPECT_EQ(layer, layer->GetDown()->GetUp());
+  EXPECT_EQ(&back, layer->GeListNode::GetUp());
+  EXPECT_EQ(nullptr, layer->GetUp());
   EXPECT_EQ(layer->GetDown(), FirstLayerLink(layer)) << "the stack's link is reconnected";
   EXPECT_TRUE(ShaderList(owner)->GetFirst()->Compare(layer));
 }
