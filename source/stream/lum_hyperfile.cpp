@@ -94,18 +94,6 @@ bool HyperFile::CheckRemaining(Int64 bytes) {
 
 // ---- progress ----
 
-void HyperFile::ReadStep() {
-  if (_readingHook == nullptr) return;
-  if (_progress >= _length / kReadReportParts) {
-    Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
-    if (percent < 0.0) percent = 0.0;
-    if (percent > 100.0) percent = 100.0;
-    _readingHook(static_cast<Int32>(percent), _readingData);
-    _progress = 0;
-  }
-  ++_progress;
-}
-
 // Steps up to and including the next one that reports (callers end a block of elements there,
 // so that the hook sees the position right after the element that reported).
 Int64 HyperFile::WriteStepsBeforeReport() const {
@@ -155,35 +143,6 @@ bool HyperFile::ReadKindByte(UChar* kind) {
   return true;
 }
 
-// The kind byte and the payload in one read. A wrong kind gives back all but the kind byte; a
-// file that ends early fails as reading the two apart would.
-bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
-  if (_error != FILEERROR_NONE) return false;
-  _valueStart = _file.PeekPosition();
-  // The common case, a value of the kind asked for lying whole in the BaseFile's buffer: taken
-  // from there (a value kind is never a chunk's start or end, whose bytes keep the depth).
-  Int64 have = 0;
-  const UChar* at = _file.PeekBuffered(&have);
-  if (at != nullptr && have >= 1 + n && static_cast<Int32>(at[0]) == static_cast<Int32>(kind) &&
-      kind != HYPERFILEVALUE_CHUNKSTART && kind != HYPERFILEVALUE_CHUNKEND) {
-    std::memcpy(payload, at + 1, static_cast<size_t>(n));
-    _file.SkipBuffered(1 + n);
-    return true;
-  }
-  UChar value[1 + 96];
-  const Int64 got = _file.ReadBytes(value, 1 + n, true);
-  if (got < 1) return ShortRead(__LINE__);
-  if (value[0] == HYPERFILEVALUE_CHUNKSTART) ++_depth;
-  if (value[0] == HYPERFILEVALUE_CHUNKEND) --_depth;
-  if (static_cast<Int32>(value[0]) != static_cast<Int32>(kind)) {
-    if (got > 1 && !_file.Seek(1 - got, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
-    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
-  }
-  if (got != 1 + n) return ShortRead(__LINE__);
-  std::memcpy(payload, value + 1, static_cast<size_t>(n));
-  return true;
-}
-
 // After a read with justTry came back short: the BaseFile records why, as a plain read would.
 bool HyperFile::ShortRead(Int32 line) {
   if (_file.GetError() == FILEERROR_NONE) {
@@ -191,13 +150,6 @@ bool HyperFile::ShortRead(Int32 line) {
     _file.ReadBytes(&b, 1, false);
   }
   return FileFailed(line);
-}
-
-bool HyperFile::ReadCountedHeader(HYPERFILEVALUE kind, Int32* n) {
-  UChar p[4];
-  if (!ReadHeaderAndPayload(kind, p, 4)) return false;
-  *n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
-  return true;
 }
 
 bool HyperFile::SkipBytes(Int64 n) {

@@ -215,6 +215,54 @@ bool HyperFile::WriteMemory(const void* data, Int64 size) {
 
 // ---- readers ----
 
+void HyperFile::ReadStep() {
+  if (_readingHook == nullptr) return;
+  if (_progress >= _length / kReadReportParts) {
+    Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
+    if (percent < 0.0) percent = 0.0;
+    if (percent > 100.0) percent = 100.0;
+    _readingHook(static_cast<Int32>(percent), _readingData);
+    _progress = 0;
+  }
+  ++_progress;
+}
+
+// The kind byte and the payload in one read. A wrong kind gives back all but the kind byte; a
+// file that ends early fails as reading the two apart would.
+bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
+  if (_error != FILEERROR_NONE) return false;
+  _valueStart = _file.PeekPosition();
+  // The common case, a value of the kind asked for lying whole in the BaseFile's buffer: taken
+  // from there (a value kind is never a chunk's start or end, whose bytes keep the depth).
+  Int64 have = 0;
+  const UChar* at = _file.PeekBuffered(&have);
+  if (at != nullptr && have >= 1 + n && static_cast<Int32>(at[0]) == static_cast<Int32>(kind) &&
+      kind != HYPERFILEVALUE_CHUNKSTART && kind != HYPERFILEVALUE_CHUNKEND) {
+    std::memcpy(payload, at + 1, static_cast<size_t>(n));
+    _file.SkipBuffered(1 + n);
+    return true;
+  }
+  UChar value[1 + 96];
+  const Int64 got = _file.ReadBytes(value, 1 + n, true);
+  if (got < 1) return ShortRead(__LINE__);
+  if (value[0] == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+  if (value[0] == HYPERFILEVALUE_CHUNKEND) --_depth;
+  if (static_cast<Int32>(value[0]) != static_cast<Int32>(kind)) {
+    if (got > 1 && !_file.Seek(1 - got, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  }
+  if (got != 1 + n) return ShortRead(__LINE__);
+  std::memcpy(payload, value + 1, static_cast<size_t>(n));
+  return true;
+}
+
+bool HyperFile::ReadCountedHeader(HYPERFILEVALUE kind, Int32* n) {
+  UChar p[4];
+  if (!ReadHeaderAndPayload(kind, p, 4)) return false;
+  *n = static_cast<Int32>(LoadRaw<UInt32>(p, SwapNeeded()));
+  return true;
+}
+
 bool HyperFile::ReadUChar(UChar* value) {
   UChar p[1];
   if (!ReadHeaderAndPayload(HYPERFILEVALUE_UCHAR, p, 1)) return false;
