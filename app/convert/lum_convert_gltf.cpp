@@ -32,6 +32,31 @@ bool Slurp(const char* path, BaseArray<char>& bytes) {
   return ok;
 }
 
+UInt32 Le32(const char* p);
+
+// The JSON of a glTF file: the whole of a .gltf, the JSON chunk alone of a .glb (its binary
+// chunk, the bulk of the file, is not read); false when it cannot be read.
+bool SlurpJson(const char* path, BaseArray<char>& bytes) {
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char head[20];
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  long size = -1;
+  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0;
+  if (ok && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
+    const UInt32 length = Le32(head + 12);
+    ok = Le32(head + 16) == 0x4E4F534Au && length <= UInt32(size - 20) &&
+         std::fseek(f, 20, SEEK_SET) == 0 && bytes.Resize(Int32(length)) &&
+         std::fread(bytes.GetArray(), 1, length, f) == length;
+  } else {
+    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 &&
+         bytes.Resize(Int32(size)) &&
+         std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  }
+  std::fclose(f);
+  return ok;
+}
+
 UInt32 Le32(const char* p) {
   return UInt32(UInt8(p[0])) | UInt32(UInt8(p[1])) << 8 | UInt32(UInt8(p[2])) << 16 |
          UInt32(UInt8(p[3])) << 24;
@@ -226,7 +251,7 @@ bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out) {
   if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
     return true;
   BaseArray<char> bytes;
-  if (!Slurp(path, bytes)) return true;
+  if (!SlurpJson(path, bytes)) return true;
   return _ReadGltfMatricesFrom(bytes, out);
 }
 
