@@ -355,8 +355,9 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
       if (uvw != nullptr) cornerUv[i] = pick(uv, c.slot);
       if (normals != nullptr) cornerNormal[i] = pick(nm, c.slot);
       if (colors != nullptr)
-        cornerColor[i] = colors->HoldsPerPointColors() ? colors->GetColorR()[c.point]
-                                                       : colors->GetColorR()[c.polygon * 4 + c.slot];
+        cornerColor[i] = colors->HoldsPerPointColors()
+                             ? colors->GetColorR()[c.point]
+                             : colors->GetColorR()[c.polygon * 4 + c.slot];
     }
   }
   auto same = [&](Int32 x, Int32 y) {

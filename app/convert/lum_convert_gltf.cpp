@@ -49,8 +49,7 @@ bool SlurpJson(const char* path, BaseArray<char>& bytes) {
          std::fseek(f, 20, SEEK_SET) == 0 && bytes.Resize(Int32(length)) &&
          std::fread(bytes.GetArray(), 1, length, f) == length;
   } else {
-    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 &&
-         bytes.Resize(Int32(size)) &&
+    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 && bytes.Resize(Int32(size)) &&
          std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
   }
   std::fclose(f);

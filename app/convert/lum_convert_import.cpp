@@ -36,7 +36,7 @@ void FreeObject(BaseObject*& o) { BaseObject::Free(o); }
 
 class Importer {
  public:
-  Importer(const aiScene* scene, const ConvertOptions& options, ConvertReport& report,
+  Importer(aiScene* scene, const ConvertOptions& options, ConvertReport& report,
            const BaseArray<GltfNodeMatrix>& exact)
       : _scene(scene), _options(options), _report(report), _exact(exact) {}
 
@@ -45,6 +45,8 @@ class Importer {
  private:
   BaseObject* Node(const aiNode* node, bool& ok);
   BaseObject* Mesh(const aiMesh* mesh, bool& ok);
+  BaseObject* MeshAt(unsigned index, bool& ok);
+  void CountUses(const aiNode* node);
   BaseObject* Lines(const aiMesh* mesh, bool& ok);
   bool Camera(const aiCamera* camera, const aiNode* node, BaseObject* object);
   const GltfNodeMatrix* Exact(const aiNode* node) const;
@@ -52,7 +54,8 @@ class Importer {
   Matrix64 LocalMatrix(const aiNode* node) const;
   void ReportScene();
 
-  const aiScene* _scene;
+  aiScene* _scene;         // ours: a mesh is freed once its last node has been converted
+  BaseArray<Int32> _uses;  // per mesh, the nodes still to convert it
   const ConvertOptions& _options;
   ConvertReport& _report;
   const BaseArray<GltfNodeMatrix>& _exact;
@@ -266,6 +269,24 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   return result;
 }
 
+// The nodes naming each mesh, so that a mesh can go as soon as its objects are made: the
+// scene's geometry and ours are not held whole at the same time.
+void Importer::CountUses(const aiNode* node) {
+  for (unsigned i = 0; i < node->mNumMeshes; ++i)
+    if (node->mMeshes[i] < _scene->mNumMeshes) ++_uses[Int32(node->mMeshes[i])];
+  for (unsigned i = 0; i < node->mNumChildren; ++i) CountUses(node->mChildren[i]);
+}
+
+BaseObject* Importer::MeshAt(unsigned index, bool& ok) {
+  aiMesh*& mesh = _scene->mMeshes[index];
+  BaseObject* object = Mesh(mesh, ok);
+  if (--_uses[Int32(index)] == 0) {
+    delete mesh;
+    mesh = nullptr;
+  }
+  return object;
+}
+
 bool Importer::Camera(const aiCamera* camera, const aiNode* node, BaseObject* object) {
   // Assimp gives half the horizontal angle, except from glTF: there the file's own angle and
   // aspect are taken.
@@ -314,7 +335,7 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     object = BaseObject::Alloc(TYPE_CAMERAOBJECT);
     if (object != nullptr && !Camera(camera, node, object)) FreeObject(object);
   } else if (node->mNumMeshes == 1) {
-    object = Mesh(_scene->mMeshes[node->mMeshes[0]], ok);
+    object = MeshAt(node->mMeshes[0], ok);
     firstChildMesh = 1;
     if (object == nullptr && ok) object = BaseObject::Alloc(TYPE_OBJECT);
   } else {
@@ -337,7 +358,7 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     return nullptr;
   }
   for (unsigned i = unsigned(firstChildMesh); i < node->mNumMeshes && ok; ++i) {
-    BaseObject* child = Mesh(_scene->mMeshes[node->mMeshes[i]], ok);
+    BaseObject* child = MeshAt(node->mMeshes[i], ok);
     if (child != nullptr) child->InsertUnderLast(object);
   }
   for (unsigned i = 0; i < node->mNumChildren && ok; ++i) {
@@ -349,11 +370,19 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   return object;
 }
 
-// One track per component of a vector parameter, its keys linear.
+// One track per component of a vector parameter, its keys linear. A component that keeps the
+// object's own value (still) throughout, to single precision, gets no track: the channel gives
+// all three components, most of them often unmoving, and a key is a whole node.
 bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<Float>& times,
-               const BaseArray<Vector64>& values) {
+               const BaseArray<Vector64>& values, const Vector64& still) {
   static const char* kAxis[3] = {"X", "Y", "Z"};
   for (Int32 k = 0; k < 3; ++k) {
+    auto at = [k](const Vector64& v) { return k == 0 ? v.x : k == 1 ? v.y : v.z; };
+    const Float s = at(still);
+    bool moves = false;
+    for (Int32 i = 0; i < values.GetCount() && !moves; ++i)
+      moves = std::fabs(at(values[i]) - s) > 1e-6 * std::max(1.0, std::fabs(s));
+    if (!moves) continue;
     char name[64];
     std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
     const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
@@ -401,7 +430,8 @@ bool Importer::Animate() {
             !values.Append(Vector64(k.mValue.x, k.mValue.y, -k.mValue.z)))
           return false;
       }
-      if (!AddTracks(object, ID_POSITION, "Position", times, values)) return false;
+      if (!AddTracks(object, ID_POSITION, "Position", times, values, object->GetRelPos()))
+        return false;
     }
     if (ch->mNumRotationKeys > 1) {
       times.Flush();
@@ -416,7 +446,8 @@ bool Importer::Animate() {
         last = GetOptimalAngle(last, MatrixToHPB(m, order), order);
         if (!times.Append(k.mTime / ticks) || !values.Append(last)) return false;
       }
-      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values)) return false;
+      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot()))
+        return false;
     }
     if (ch->mNumScalingKeys > 1) {
       times.Flush();
@@ -427,7 +458,7 @@ bool Importer::Animate() {
             !values.Append(Vector64(k.mValue.x, k.mValue.y, k.mValue.z)))
           return false;
       }
-      if (!AddTracks(object, ID_SCALE, "Scale", times, values)) return false;
+      if (!AddTracks(object, ID_SCALE, "Scale", times, values, object->GetRelScale())) return false;
     }
   }
   return true;
@@ -466,6 +497,9 @@ bool Importer::Build(RootObject* objects) {
   if (root == nullptr) return true;
   _nodesTotal = CountNodes(root);
   ReportScene();
+  if (!_uses.Resize(Int32(_scene->mNumMeshes))) return false;
+  std::fill(_uses.begin(), _uses.end(), 0);
+  CountUses(root);
   // A root that only groups (no mesh, no transform, no camera) is not kept: its children are
   // the scene's top objects.
   bool plain = root->mNumMeshes == 0 && root->mTransformation.IsIdentity();
@@ -500,11 +534,16 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
                    ConvertReport& report) {
   Assimp::Importer importer;
   const unsigned flags = options.triangulate ? aiProcess_Triangulate : 0u;
-  const aiScene* scene = importer.ReadFile(path, flags);
-  if (scene == nullptr) {
+  if (importer.ReadFile(path, flags) == nullptr) {
     report.Fail(-3, "%s: %s", path, importer.GetErrorString());
     return false;
   }
+  // Ours from here: the conversion frees each mesh when it has been carried over.
+  aiScene* scene = importer.GetOrphanedScene();
+  struct Owned {
+    aiScene* scene;
+    ~Owned() { delete scene; }
+  } owned{scene};
   if (options.progress != nullptr) options.progress(options.progressUser, 0.5);
   BaseArray<GltfNodeMatrix> exact;
   if (!_ReadGltfMatrices(path, exact)) {
