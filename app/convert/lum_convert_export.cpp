@@ -18,6 +18,7 @@
 #include "objects/lum_segmenttag.h"
 #include "objects/lum_uvwtag.h"
 #include "objects/lum_vertexcolortag.h"
+#include "objects/lum_vertexmaptag.h"
 #include "values/lum_desclevel.h"
 
 namespace lumora {
@@ -158,6 +159,7 @@ class Exporter {
 
   bool Build(RootObject* objects, aiScene* scene);
   const BaseArray<ExportedNode>& Nodes() const { return _nodes; }
+  const ExportedAttributes& Attributes() const { return _attributes; }
 
  private:
   bool Node(BaseObject* object, aiNode* parent, aiNode*& out);
@@ -177,6 +179,7 @@ class Exporter {
   BaseArray<aiCamera*> _cameras;
   BaseArray<aiNodeAnim*> _channels;
   BaseArray<ExportedNode> _nodes;
+  ExportedAttributes _attributes;
   BaseSortArray<UInt64> _names;  // hashes of the names given, sorted
   Float _animationEnd = 0.0;
 };
@@ -439,6 +442,26 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
       mesh->mColors[0][v] = aiColor4D(k.r, k.g, k.b, k.a);
     }
   }
+  // The first vertex map, per vertex from its point, for the glTF pass (Assimp's scene has no
+  // custom attribute); the node's entry is the next in the table.
+  const VertexMapTag* map =
+      _traits.gltf ? VertexMapTag::Cast(object->GetTag(TAG_VERTEXMAP)) : nullptr;
+  if (map != nullptr && map->GetCount() >= pointCount) {
+    ExportedAttribute a;
+    a.node = _nodes.GetCount();
+    map->GetName().GetCString(a.name, sizeof a.name, STRINGENCODING_UTF8);
+    a.offset = _attributes.data.GetCount();
+    a.count = Int32(nv);
+    if (!_attributes.data.Resize(a.offset + a.count) || !_attributes.list.Append(a)) {
+      delete mesh;
+      return false;
+    }
+    for (unsigned v = 0; v < nv; ++v)
+      _attributes.data[a.offset + Int32(v)] =
+          map->GetWeightR()[corners[firstCorner[Int32(v)]].point];
+  } else if (map != nullptr) {
+    _report.Add(1, "vertex maps", "not exported: fewer values than points");
+  }
   const unsigned nf = unsigned(faceStarts.GetCount());
   mesh->mNumFaces = nf;
   mesh->mFaces = new aiFace[nf];
@@ -619,7 +642,7 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
 }
 
 void Exporter::ReportTags(BaseObject* object) {
-  Int32 uvws = 0, normals = 0, colors = 0;
+  Int32 uvws = 0, normals = 0, colors = 0, maps = 0;
   for (BaseTag* tag = object->GetFirstTag(); tag != nullptr; tag = tag->GetNext()) {
     switch (tag->GetType()) {
       case TAG_POINT:
@@ -642,7 +665,10 @@ void Exporter::ReportTags(BaseObject* object) {
           _report.Add(1, "further vertex colour tags", "not exported: one per object is carried");
         break;
       case TAG_VERTEXMAP:
-        _report.Add(1, "vertex maps", "not exported: the format has no custom attribute");
+        if (!_traits.gltf || object->GetType() != TYPE_POLYGONOBJECT)
+          _report.Add(1, "vertex maps", "not exported: the format has no custom attribute");
+        else if (++maps > 1)
+          _report.Add(1, "further vertex maps", "not exported: one per object is carried");
         break;
       case TAG_POINTSELECTION:
       case TAG_POLYGONSELECTION:
@@ -789,7 +815,8 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     return false;
   }
   // The node table names the scene's nodes: the scene goes after the finishing pass.
-  const bool ok = !traits.gltf || _FinishGltf(path, exporter.Nodes(), report);
+  const bool ok =
+      !traits.gltf || _FinishGltf(path, exporter.Nodes(), exporter.Attributes(), report);
   delete scene;
   if (!ok) return false;
   if (options.progress != nullptr) options.progress(options.progressUser, 1.0);

@@ -6,10 +6,13 @@
 // precision for files we wrote.
 #include <strings.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "convert/lum_convert_internal.h"
 
@@ -177,9 +180,298 @@ Matrix64 Compose(const Json& node) {
   return Matrix64(Vector64(t[0], t[1], t[2]), s[0] * c1, s[1] * c2, s[2] * c3);
 }
 
+// The directory part of path, with its slash ("" for none).
+std::string DirOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? std::string(path, size_t(slash - path + 1)) : std::string();
+}
+
+// A buffer's file beside the glTF: a plain relative name (no data URI, no scheme, no "..").
+bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
+  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
+  const std::string uri = buffer["uri"].get<std::string>();
+  if (uri.empty() || uri.find(':') != std::string::npos || uri.find("..") != std::string::npos ||
+      uri[0] == '/')
+    return false;
+  file = DirOf(gltfPath) + uri;
+  return true;
+}
+
+// The vertex maps' values appended to buffer 0 (the binary chunk of a .glb, or the .bin file
+// of a .gltf), each with a buffer view and an accessor, named as "_NAME" attributes of the first
+// primitive of the node's mesh.
+bool AddAttributes(const char* path, Parts& parts, BaseArray<char>& bytes,
+                   const std::vector<Json*>& nodes, const ExportedAttributes& attributes,
+                   ConvertReport& report) {
+  Json& json = parts.json;
+  if (!json.contains("buffers") || !json["buffers"].is_array() || json["buffers"].empty() ||
+      !json.contains("meshes") || !json["meshes"].is_array()) {
+    report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
+    return true;
+  }
+  Json& buffer = json["buffers"][0];
+  std::string binFile;
+  Int64 end = 0;  // where buffer 0's data ends
+  if (parts.binary) {
+    if (bytes.GetCount() < parts.binStart + 8 ||
+        Le32(bytes.GetArray() + parts.binStart + 4) != 0x004E4942u) {
+      report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
+      return true;
+    }
+    end = Le32(bytes.GetArray() + parts.binStart);
+  } else if (!BufferFile(buffer, path, binFile)) {
+    report.Add(attributes.list.GetCount(), "vertex maps",
+               "not exported: the buffer is not a file beside the glTF");
+    return true;
+  }
+  FILE* bin = nullptr;
+  if (!parts.binary) {
+    bin = std::fopen(binFile.c_str(), "ab");
+    if (bin == nullptr || std::fseek(bin, 0, SEEK_END) != 0 || (end = std::ftell(bin)) < 0) {
+      if (bin != nullptr) std::fclose(bin);
+      report.Fail(-4, "%s: cannot add to %s", path, binFile.c_str());
+      return false;
+    }
+  }
+  if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
+  if (!json.contains("accessors")) json["accessors"] = Json::array();
+  bool ok = true;
+  for (const ExportedAttribute& a : attributes.list) {
+    Json* node = nodes[size_t(a.node)];
+    if (node == nullptr || !node->contains("mesh") || !(*node)["mesh"].is_number_unsigned() ||
+        (*node)["mesh"].get<size_t>() >= json["meshes"].size()) {
+      report.Add(1, "vertex maps", "not exported: their object's mesh was not written");
+      continue;
+    }
+    Json& primitives = json["meshes"][(*node)["mesh"].get<size_t>()]["primitives"];
+    if (!primitives.is_array() || primitives.empty()) continue;
+    // The semantic in capitals, other characters than letters and digits as underscores.
+    std::string semantic = "_";
+    for (const char* c = a.name; *c != 0; ++c)
+      semantic += std::isalnum(UInt8(*c)) ? char(std::toupper(UInt8(*c))) : '_';
+    if (semantic == "_") semantic = "_WEIGHT";
+    Json& attrs = primitives[0]["attributes"];
+    for (std::string base = semantic; attrs.contains(semantic);)
+      semantic = base + "_" + std::to_string(attrs.size());
+    const Int64 offset = (end + 3) & ~Int64(3);
+    const Int64 length = Int64(a.count) * 4;
+    char pad[3] = {0, 0, 0};
+    const Float32* values = attributes.data.GetArray() + a.offset;
+    if (parts.binary) {
+      const Int32 at = bytes.GetCount();
+      ok = bytes.Resize(at + Int32(offset - end + length));
+      if (!ok) break;
+      std::memset(bytes.GetArray() + at, 0, size_t(offset - end));
+      for (Int32 i = 0; i < a.count; ++i) {  // little-endian, as the machine's floats
+        UInt32 bits;
+        std::memcpy(&bits, values + i, 4);
+        Put32(bytes.GetArray() + at + (offset - end) + 4 * i, bits);
+      }
+    } else {
+      ok = std::fwrite(pad, 1, size_t(offset - end), bin) == size_t(offset - end) &&
+           std::fwrite(values, 4, size_t(a.count), bin) == size_t(a.count);
+      if (!ok) break;
+    }
+    end = offset + length;
+    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
+    json["accessors"].push_back({{"bufferView", json["bufferViews"].size() - 1},
+                                 {"componentType", 5126},
+                                 {"count", a.count},
+                                 {"type", "SCALAR"},
+                                 {"name", a.name}});
+    attrs[semantic] = json["accessors"].size() - 1;
+  }
+  if (bin != nullptr && std::fclose(bin) != 0) ok = false;
+  if (!ok) {
+    report.Fail(-4, "%s: cannot write the vertex maps", path);
+    return false;
+  }
+  // The binary chunk padded to four bytes, buffer 0 as long as its data.
+  if (parts.binary) {
+    const Int32 padded = (bytes.GetCount() + 3) & ~3;
+    const Int32 at = bytes.GetCount();
+    if (!bytes.Resize(padded)) return false;
+    std::memset(bytes.GetArray() + at, 0, size_t(padded - at));
+    Put32(bytes.GetArray() + parts.binStart, UInt32(padded - parts.binStart - 8));
+  }
+  buffer["byteLength"] = end;
+  return true;
+}
+
+// A buffer's bytes, for the extras: the binary chunk of a .glb (bytes, whole file) or a file
+// beside a .gltf.
+struct Buffers {
+  const char* path = nullptr;  // the .gltf, for its buffer files; null: bytes only
+  const BaseArray<char>* glb = nullptr;
+  Int32 binStart = 0, binLength = 0;
+};
+
+// Accessor index of json as floats (components per element), appended to data. False when it is
+// not a plain float accessor whose bytes can be had.
+bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buffers& buffers,
+                BaseArray<Float32>& data, Int32& count) {
+  if (!index.is_number_unsigned() || !json.contains("accessors") || !json["accessors"].is_array() ||
+      index.get<size_t>() >= json["accessors"].size())
+    return false;
+  const Json& a = json["accessors"][index.get<size_t>()];
+  static const char* kType[4] = {"SCALAR", "VEC2", "VEC3", "VEC4"};
+  auto number = [](const Json& o, const char* key, Int64 fallback) {
+    return o.contains(key) && o[key].is_number_unsigned() ? Int64(o[key].get<UInt64>()) : fallback;
+  };
+  if (!a.is_object() || number(a, "componentType", 0) != 5126 || !a.contains("type") ||
+      a["type"] != kType[components - 1] || a.contains("sparse") || !a.contains("bufferView") ||
+      !a["bufferView"].is_number_unsigned() || !json.contains("bufferViews") ||
+      !json["bufferViews"].is_array() ||
+      a["bufferView"].get<size_t>() >= json["bufferViews"].size())
+    return false;
+  const Json& view = json["bufferViews"][a["bufferView"].get<size_t>()];
+  const Int64 n = number(a, "count", -1), element = 4 * Int64(components);
+  const Int64 stride = number(view, "byteStride", element);
+  const Int64 start = number(view, "byteOffset", 0) + number(a, "byteOffset", 0);
+  const Int64 buffer = number(view, "buffer", -1);
+  if (n <= 0 || n > (Int64(1) << 26) || stride < element || stride > 252 || buffer < 0 ||
+      start < 0 || start > (Int64(1) << 40))
+    return false;
+  const Int64 span = (n - 1) * stride + element;
+  // The bytes, checked against what the buffer holds before anything is allocated.
+  BaseArray<char> file;
+  const char* base = nullptr;
+  Int64 size = 0;
+  if (buffers.glb != nullptr && buffer == 0) {
+    base = buffers.glb->GetArray() + buffers.binStart;
+    size = buffers.binLength;
+  } else {
+    std::string name;
+    if (buffers.path == nullptr || !json.contains("buffers") || !json["buffers"].is_array() ||
+        size_t(buffer) >= json["buffers"].size() ||
+        !BufferFile(json["buffers"][size_t(buffer)], buffers.path, name) ||
+        !Slurp(name.c_str(), file))
+      return false;
+    base = file.GetArray();
+    size = file.GetCount();
+  }
+  if (start + span > size) return false;
+  const Int32 at = data.GetCount();
+  if (!data.Resize(at + Int32(n * components))) return false;
+  for (Int64 i = 0; i < n; ++i)
+    for (Int32 k = 0; k < components; ++k) {
+      const UInt32 bits = Le32(base + start + i * stride + 4 * k);
+      std::memcpy(&data[at + Int32(i * components + k)], &bits, 4);
+    }
+  count = Int32(n);
+  return true;
+}
+
+// The node's name, when it has one that fits.
+bool NodeName(const Json& json, const Json& index, char* out, size_t size) {
+  if (!index.is_number_unsigned() || !json.contains("nodes") || !json["nodes"].is_array() ||
+      index.get<size_t>() >= json["nodes"].size())
+    return false;
+  const Json& n = json["nodes"][index.get<size_t>()];
+  if (!n.is_object() || !n.contains("name") || !n["name"].is_string()) return false;
+  const std::string name = n["name"].get<std::string>();
+  if (name.size() >= size) return false;
+  std::snprintf(out, size, "%s", name.c_str());
+  return true;
+}
+
+// Whether the JSON has anything the extras read: a custom attribute or a cubic-spline sampler.
+bool WantsExtras(const Json& json) {
+  if (json.contains("meshes") && json["meshes"].is_array())
+    for (const Json& m : json["meshes"])
+      if (m.is_object() && m.contains("primitives") && m["primitives"].is_array())
+        for (const Json& p : m["primitives"])
+          if (p.is_object() && p.contains("attributes") && p["attributes"].is_object())
+            for (auto it = p["attributes"].begin(); it != p["attributes"].end(); ++it)
+              if (!it.key().empty() && it.key()[0] == '_') return true;
+  if (json.contains("animations") && json["animations"].is_array())
+    for (const Json& a : json["animations"])
+      if (a.is_object() && a.contains("samplers") && a["samplers"].is_array())
+        for (const Json& s : a["samplers"])
+          if (s.is_object() && s.contains("interpolation") && s["interpolation"] == "CUBICSPLINE")
+            return true;
+  return false;
+}
+
+bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
+  if (json.contains("nodes") && json["nodes"].is_array() && json.contains("meshes") &&
+      json["meshes"].is_array()) {
+    for (size_t i = 0; i < json["nodes"].size(); ++i) {
+      const Json& node = json["nodes"][i];
+      GltfAttribute entry;
+      if (!node.is_object() || !node.contains("mesh") ||
+          !NodeName(json, Json(i), entry.node, sizeof entry.node) ||
+          !node["mesh"].is_number_unsigned() || node["mesh"].get<size_t>() >= json["meshes"].size())
+        continue;
+      const Json& mesh = json["meshes"][node["mesh"].get<size_t>()];
+      if (!mesh.is_object() || !mesh.contains("primitives") || !mesh["primitives"].is_array() ||
+          mesh["primitives"].empty() || !mesh["primitives"][0].is_object() ||
+          !mesh["primitives"][0].contains("attributes") ||
+          !mesh["primitives"][0]["attributes"].is_object())
+        continue;
+      const Json& attrs = mesh["primitives"][0]["attributes"];
+      for (auto it = attrs.begin(); it != attrs.end(); ++it) {
+        if (it.key().empty() || it.key()[0] != '_') continue;
+        // The accessor's name is the map's own; the semantic without its underscore otherwise.
+        std::string name = it.key().substr(1);
+        if (it.value().is_number_unsigned() &&
+            it.value().get<size_t>() < json["accessors"].size()) {
+          const Json& acc = json["accessors"][it.value().get<size_t>()];
+          if (acc.is_object() && acc.contains("name") && acc["name"].is_string())
+            name = acc["name"].get<std::string>();
+        }
+        std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
+        entry.offset = out.data.GetCount();
+        if (ReadFloats(json, it.value(), 1, buffers, out.data, entry.count) &&
+            !out.attributes.Append(entry))
+          return false;
+      }
+    }
+  }
+  if (!json.contains("animations") || !json["animations"].is_array() ||
+      json["animations"].empty() || !json["animations"][0].is_object())
+    return true;
+  const Json& anim = json["animations"][0];
+  if (!anim.contains("channels") || !anim["channels"].is_array() || !anim.contains("samplers") ||
+      !anim["samplers"].is_array())
+    return true;
+  for (const Json& ch : anim["channels"]) {
+    if (!ch.is_object() || !ch.contains("target") || !ch["target"].is_object() ||
+        !ch.contains("sampler") || !ch["sampler"].is_number_unsigned() ||
+        ch["sampler"].get<size_t>() >= anim["samplers"].size())
+      continue;
+    const Json& target = ch["target"];
+    const Json& sampler = anim["samplers"][ch["sampler"].get<size_t>()];
+    GltfCubicChannel entry;
+    if (!target.contains("path") || !target.contains("node") || !sampler.is_object() ||
+        !sampler.contains("interpolation") || sampler["interpolation"] != "CUBICSPLINE" ||
+        !sampler.contains("input") || !sampler.contains("output") ||
+        !NodeName(json, target["node"], entry.node, sizeof entry.node))
+      continue;
+    if (target["path"] != "translation" && target["path"] != "scale") continue;
+    entry.scale = target["path"] == "scale";
+    BaseArray<Float32> times, values;
+    Int32 n = 0, m = 0;
+    if (!ReadFloats(json, sampler["input"], 1, buffers, times, n) ||
+        !ReadFloats(json, sampler["output"], 3, buffers, values, m) || m != 3 * n)
+      continue;
+    entry.offset = out.data.GetCount();
+    entry.keys = n;
+    if (!out.data.Resize(entry.offset + 10 * n)) return false;
+    for (Int32 i = 0; i < n; ++i) {
+      Float32* key = &out.data[entry.offset + 10 * i];
+      key[0] = times[i];
+      for (Int32 k = 0; k < 9; ++k) key[1 + k] = values[9 * i + k];
+    }
+    if (!out.cubics.Append(entry)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, ConvertReport& report) {
+bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
+                 const ExportedAttributes& attributes, ConvertReport& report) {
   BaseArray<char> bytes;
   Parts parts;
   if (!Slurp(path, bytes) || !Parse(bytes, parts)) {
@@ -189,9 +481,10 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
   Json& json = parts.json;
   if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
   Json& list = json["nodes"];
+  std::vector<Json*> found(size_t(nodes.GetCount()), nullptr);
   // By name: our names are unique, and the exporter keeps them.
   for (const ExportedNode& e : nodes) {
-    Json* node = nullptr;
+    Json*& node = found[size_t(&e - nodes.GetArray())];
     for (Json& n : list)
       if (n.contains("name") && n["name"].is_string() && n["name"].get<std::string>() == e.name) {
         node = &n;
@@ -224,6 +517,9 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
       json["cameras"].push_back(camera);
     }
   }
+  if (attributes.list.GetCount() > 0 &&
+      !AddAttributes(path, parts, bytes, found, attributes, report))
+    return false;
   // A scene without geometry: Assimp writes one empty buffer, which glTF forbids.
   if (json.contains("buffers") && json["buffers"].is_array() &&
       (!json.contains("bufferViews") || json["bufferViews"].empty())) {
@@ -282,6 +578,43 @@ bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatri
     if (!out.Append(entry)) return false;
   }
   return true;
+}
+
+}  // namespace lumora
+
+namespace lumora {
+
+bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out) {
+  out.attributes.Flush();
+  out.cubics.Flush();
+  out.data.Flush();
+  Parts parts;
+  if (!Parse(bytes, parts) || !WantsExtras(parts.json)) return true;
+  Buffers buffers;
+  buffers.path = path;
+  if (parts.binary && bytes.GetCount() >= parts.binStart + 8 &&
+      Le32(bytes.GetArray() + parts.binStart + 4) == 0x004E4942u) {
+    const UInt32 length = Le32(bytes.GetArray() + parts.binStart);
+    if (length <= UInt32(bytes.GetCount() - parts.binStart - 8)) {
+      buffers.glb = &bytes;
+      buffers.binStart = parts.binStart + 8;
+      buffers.binLength = Int32(length);
+    }
+  }
+  return Extras(parts.json, buffers, out);
+}
+
+bool _ReadGltfExtras(const char* path, GltfExtras& out) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
+    return true;
+  // The JSON first: the whole file (for a glb, its geometry) only when there is something to
+  // read from it.
+  BaseArray<char> bytes;
+  Parts parts;
+  if (!SlurpJson(path, bytes) || !Parse(bytes, parts) || !WantsExtras(parts.json)) return true;
+  if (!Slurp(path, bytes)) return true;
+  return _ReadGltfExtrasFrom(bytes, path, out);
 }
 
 }  // namespace lumora

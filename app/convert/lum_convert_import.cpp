@@ -19,6 +19,7 @@
 #include "objects/lum_segmenttag.h"
 #include "objects/lum_uvwtag.h"
 #include "objects/lum_vertexcolortag.h"
+#include "objects/lum_vertexmaptag.h"
 #include "values/lum_desclevel.h"
 
 namespace lumora {
@@ -37,8 +38,8 @@ void FreeObject(BaseObject*& o) { BaseObject::Free(o); }
 class Importer {
  public:
   Importer(aiScene* scene, const ConvertOptions& options, ConvertReport& report,
-           const BaseArray<GltfNodeMatrix>& exact)
-      : _scene(scene), _options(options), _report(report), _exact(exact) {}
+           const BaseArray<GltfNodeMatrix>& exact, const GltfExtras& extras)
+      : _scene(scene), _options(options), _report(report), _exact(exact), _extras(extras) {}
 
   bool Build(RootObject* objects);
 
@@ -59,6 +60,9 @@ class Importer {
   const ConvertOptions& _options;
   ConvertReport& _report;
   const BaseArray<GltfNodeMatrix>& _exact;
+  const GltfExtras& _extras;
+  bool VertexMaps(const aiNode* node, BaseObject* object);
+  const GltfCubicChannel* Cubic(const aiString& node, bool scale) const;
   // Every object made for a node, in the order of the nodes, for the animation channels.
   struct Made {
     const aiNode* node;
@@ -347,6 +351,11 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     return nullptr;
   }
   object->SetName(Name(node->mName));
+  if (_extras.attributes.GetCount() > 0 && firstChildMesh == 1 && !VertexMaps(node, object)) {
+    FreeObject(object);
+    ok = false;
+    return nullptr;
+  }
   // A glTF camera looks along -Z of its node (Assimp's importer copies the node's placement
   // into the camera as well); other formats place the camera inside its node.
   const GltfNodeMatrix* exact = Exact(node);
@@ -368,6 +377,74 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   if (_options.progress != nullptr)
     _options.progress(_options.progressUser, 0.5 + 0.4 * ++_nodesDone / _nodesTotal);
   return object;
+}
+
+// The glTF's custom attributes of the node's mesh as vertex maps: the importer keeps a point
+// per vertex, so a value per vertex is a value per point.
+bool Importer::VertexMaps(const aiNode* node, BaseObject* object) {
+  if (object->GetType() != TYPE_POLYGONOBJECT) return true;
+  const Int32 points = static_cast<PolygonObject*>(object)->GetPointCount();
+  for (const GltfAttribute& a : _extras.attributes) {
+    if (std::strcmp(a.node, node->mName.C_Str()) != 0) continue;
+    if (a.count != points) {
+      _report.Add(1, "custom vertex attributes", "not imported: their count is not the mesh's");
+      continue;
+    }
+    VertexMapTag* map = VertexMapTag::Cast(object->MakeTag(TAG_VERTEXMAP));
+    if (map == nullptr || !map->Resize(points)) return false;
+    map->SetName(String(a.name, STRINGENCODING_UTF8));
+    std::memcpy(map->GetWeightW(), _extras.data.GetArray() + a.offset, size_t(points) * 4);
+  }
+  return true;
+}
+
+const GltfCubicChannel* Importer::Cubic(const aiString& node, bool scale) const {
+  for (const GltfCubicChannel& c : _extras.cubics)
+    if (c.scale == scale && std::strcmp(c.node, node.C_Str()) == 0) return &c;
+  return nullptr;
+}
+
+// The keys of a glTF cubic-spline channel as spline keys: key i's tangents (in, out; per
+// second) become handles a third of the neighbouring interval long, which makes the curve's
+// cubic the channel's own. flip mirrors z (positions); still as for AddTracks.
+bool AddSplineTracks(BaseObject* object, Int32 id, const char* label, const Float32* keys, Int32 n,
+                     bool flip, const Vector64& still) {
+  static const char* kAxis[3] = {"X", "Y", "Z"};
+  for (Int32 k = 0; k < 3; ++k) {
+    const Float sign = flip && k == 2 ? -1.0 : 1.0;
+    const Float s = k == 0 ? still.x : k == 1 ? still.y : still.z;
+    bool moves = false;
+    for (Int32 i = 0; i < n && !moves; ++i) {
+      const Float32* key = keys + 10 * i;
+      moves = std::fabs(sign * key[4 + k] - s) > 1e-6 * std::max(1.0, std::fabs(s)) ||
+              key[1 + k] != 0.0f || key[7 + k] != 0.0f;
+    }
+    if (!moves) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
+    const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
+    CTrack* track = CTrack::Alloc(object, d, String(name));
+    if (track == nullptr) return false;
+    if (!object->InsertTrackSorted(track)) {
+      CTrack::Free(track);
+      return false;
+    }
+    CCurve* curve = track->GetCurve();
+    for (Int32 i = 0; i < n; ++i) {
+      const Float32* key = keys + 10 * i;
+      CKey* ck = curve->AddKey(BaseTime(key[0]));
+      if (ck == nullptr) return false;
+      ck->SetValue(curve, sign * key[4 + k]);
+      ck->SetInterpolation(curve, CINTERPOLATION_SPLINE);
+      const Float before = i > 0 ? (key[0] - key[-10]) / 3.0 : 0.0;
+      const Float after = i + 1 < n ? (key[10] - key[0]) / 3.0 : 0.0;
+      ck->SetTimeLeft(curve, BaseTime(-before));
+      ck->SetValueLeft(curve, -sign * key[1 + k] * before);
+      ck->SetTimeRight(curve, BaseTime(after));
+      ck->SetValueRight(curve, sign * key[7 + k] * after);
+    }
+  }
+  return true;
 }
 
 // One track per component of a vector parameter, its keys linear. A component that keeps the
@@ -423,7 +500,14 @@ bool Importer::Animate() {
     }
     BaseArray<Float> times;
     BaseArray<Vector64> values;
-    if (ch->mNumPositionKeys > 1) {
+    const GltfCubicChannel* cubicPosition = Cubic(ch->mNodeName, false);
+    const GltfCubicChannel* cubicScale = Cubic(ch->mNodeName, true);
+    if (cubicPosition != nullptr && cubicPosition->keys > 1) {
+      if (!AddSplineTracks(object, ID_POSITION, "Position",
+                           _extras.data.GetArray() + cubicPosition->offset, cubicPosition->keys,
+                           true, object->GetRelPos()))
+        return false;
+    } else if (ch->mNumPositionKeys > 1) {
       for (unsigned i = 0; i < ch->mNumPositionKeys; ++i) {
         const aiVectorKey& k = ch->mPositionKeys[i];
         if (!times.Append(k.mTime / ticks) ||
@@ -449,7 +533,11 @@ bool Importer::Animate() {
       if (!AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot()))
         return false;
     }
-    if (ch->mNumScalingKeys > 1) {
+    if (cubicScale != nullptr && cubicScale->keys > 1) {
+      if (!AddSplineTracks(object, ID_SCALE, "Scale", _extras.data.GetArray() + cubicScale->offset,
+                           cubicScale->keys, false, object->GetRelScale()))
+        return false;
+    } else if (ch->mNumScalingKeys > 1) {
       times.Flush();
       values.Flush();
       for (unsigned i = 0; i < ch->mNumScalingKeys; ++i) {
@@ -550,7 +638,12 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
     report.Fail(-7, "%s: out of memory", path);
     return false;
   }
-  Importer builder(scene, options, report, exact);
+  GltfExtras extras;
+  if (!_ReadGltfExtras(path, extras)) {
+    report.Fail(-7, "%s: out of memory", path);
+    return false;
+  }
+  Importer builder(scene, options, report, exact, extras);
   if (!builder.Build(objects)) {
     report.Fail(-7, "%s: out of memory building the objects", path);
     return false;
