@@ -479,11 +479,20 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
 
 struct Summary {
   unsigned cameras = 0, triangles = 0, meshes = 0;
+  // Nodes, and for a node of several meshes each with faces or lines one more (ours makes such a
+  // node a group of one object per mesh); and whether the root only groups (ours leaves such a root
+  // out and writes its own "root" above the top objects, so only then do the counts agree exactly).
+  unsigned nodes = 0;
+  bool plainRoot = false;
   std::vector<std::array<double, 6>> boxes;  // world box of every mesh placed by a node
 };
 
 void Walk(const aiScene* s, const aiNode* n, const aiMatrix4x4& up, Summary& out) {
   const aiMatrix4x4 m = up * n->mTransformation;
+  ++out.nodes;
+  for (unsigned i = 0; i < n->mNumMeshes && n->mNumMeshes > 1; ++i)
+    out.nodes += (s->mMeshes[n->mMeshes[i]]->mPrimitiveTypes &
+                  (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON | aiPrimitiveType_LINE)) != 0;
   for (unsigned i = 0; i < n->mNumMeshes; ++i) {
     const aiMesh* mesh = s->mMeshes[n->mMeshes[i]];
     unsigned tris = 0;
@@ -510,7 +519,14 @@ bool Summarize(const std::string& path, Summary& out, std::string& why) {
     return false;
   }
   out.cameras = s->mNumCameras;
-  Walk(s, s->mRootNode, aiMatrix4x4(), out);
+  const aiNode* root = s->mRootNode;
+  out.plainRoot = root->mNumMeshes == 0 && root->mTransformation.IsIdentity();
+  for (unsigned i = 0; i < s->mNumCameras; ++i)
+    out.plainRoot = out.plainRoot && !(s->mCameras[i]->mName == root->mName);
+  for (unsigned a = 0; a < s->mNumAnimations; ++a)
+    for (unsigned c = 0; c < s->mAnimations[a]->mNumChannels; ++c)
+      out.plainRoot = out.plainRoot && !(s->mAnimations[a]->mChannels[c]->mNodeName == root->mName);
+  Walk(s, root, aiMatrix4x4(), out);
   std::sort(out.boxes.begin(), out.boxes.end());
   return true;
 }
@@ -571,6 +587,7 @@ TEST(Convert, AssimpModelsThroughOurSceneFileAndGlb) {
     EXPECT_EQ(ours.cameras, original.cameras);
     EXPECT_EQ(ours.triangles, original.triangles);
     EXPECT_EQ(ours.meshes, original.meshes);
+    EXPECT_EQ(ours.nodes, original.nodes + (original.plainRoot ? 0 : 1));
     if (ours.boxes.size() != original.boxes.size()) continue;
     // Each original mesh's box against the nearest one of ours not yet taken.
     std::vector<bool> taken(ours.boxes.size());
