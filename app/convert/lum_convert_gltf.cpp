@@ -540,21 +540,9 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
   return true;
 }
 
-bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out) {
-  out.Flush();
-  const char* dot = std::strrchr(path, '.');
-  if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
-    return true;
-  BaseArray<char> bytes;
-  if (!SlurpJson(path, bytes)) return true;
-  return _ReadGltfMatricesFrom(bytes, out);
-}
+namespace {
 
-bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
-  out.Flush();
-  Parts parts;
-  if (!Parse(bytes, parts)) return true;
-  const Json& json = parts.json;
+bool Matrices(const Json& json, BaseArray<GltfNodeMatrix>& out) {
   if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
   for (const Json& n : json["nodes"]) {
     if (!n.contains("name") || !n["name"].is_string() || !n.is_object()) continue;
@@ -578,6 +566,15 @@ bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatri
     if (!out.Append(entry)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
+  out.Flush();
+  Parts parts;
+  if (!Parse(bytes, parts)) return true;
+  return Matrices(parts.json, out);
 }
 
 }  // namespace lumora
@@ -604,17 +601,19 @@ bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExt
   return Extras(parts.json, buffers, out);
 }
 
-bool _ReadGltfExtras(const char* path, GltfExtras& out) {
+bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras) {
+  matrices.Flush();
   const char* dot = std::strrchr(path, '.');
   if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
     return true;
-  // The JSON first: the whole file (for a glb, its geometry) only when there is something to
-  // read from it.
+  // The JSON alone, parsed once; the whole file (for a glb, its geometry) only when the extras
+  // need its bytes.
   BaseArray<char> bytes;
   Parts parts;
-  if (!SlurpJson(path, bytes) || !Parse(bytes, parts) || !WantsExtras(parts.json)) return true;
-  if (!Slurp(path, bytes)) return true;
-  return _ReadGltfExtrasFrom(bytes, path, out);
+  if (!SlurpJson(path, bytes) || !Parse(bytes, parts)) return true;
+  if (!Matrices(parts.json, matrices)) return false;
+  if (!WantsExtras(parts.json) || !Slurp(path, bytes)) return true;
+  return _ReadGltfExtrasFrom(bytes, path, extras);
 }
 
 }  // namespace lumora

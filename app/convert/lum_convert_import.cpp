@@ -634,12 +634,8 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
   } owned{scene};
   if (options.progress != nullptr) options.progress(options.progressUser, 0.5);
   BaseArray<GltfNodeMatrix> exact;
-  if (!_ReadGltfMatrices(path, exact)) {
-    report.Fail(-7, "%s: out of memory", path);
-    return false;
-  }
   GltfExtras extras;
-  if (!_ReadGltfExtras(path, extras)) {
+  if (!_ReadGltf(path, exact, extras)) {
     report.Fail(-7, "%s: out of memory", path);
     return false;
   }

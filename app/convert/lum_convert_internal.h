@@ -77,12 +77,11 @@ struct GltfExtras {
   BaseArray<GltfCubicChannel> cubics;
   BaseArray<Float32> data;
 };
-// Reads them from path (a .gltf or .glb; nothing for other files, for buffers that are data
-// URIs or that cannot be read). False only when memory runs out.
-bool _ReadGltfExtras(const char* path, GltfExtras& out);
-// The same from the bytes of a .gltf or .glb (path, which may be null, for a .gltf's buffer
-// files beside it).
+// Read from the bytes of a .gltf or .glb (path, which may be null, for a .gltf's buffer files
+// beside it; buffers that are data URIs or cannot be read give nothing). False only when memory
+// runs out.
 bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out);
+
 
 // Local matrices of the nodes of a glTF 2.0 file at double precision, by unique node name (in
 // the file's axes), with the field of view of their cameras as the file gives it (Assimp's
@@ -92,9 +91,12 @@ struct GltfNodeMatrix {
   Matrix64 ml;
   Float yfov, aspect;  // the node's perspective camera; yfov 0 without one
 };
-bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out);
 // The same from the bytes of a .gltf or .glb; false only when memory runs out.
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
+
+// The matrices and the extras of the file at path (nothing for files other than .gltf and
+// .glb), its JSON parsed once. False only when memory runs out.
+bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras);
 
 }  // namespace lumora
 
