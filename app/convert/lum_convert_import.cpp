@@ -213,6 +213,32 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     if (mesh->HasVertexColors(k))
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
 
+  // Each vertex's UV and normal encoded once (the UV by the tag's packing, the normal through
+  // the tag's own Set on polygon 0, four vertices at a time, before the faces fill it), then
+  // copied into every corner that uses the vertex.
+  const Int32 nv = Int32(mesh->mNumVertices);
+  BaseArray<SmallUVW> uvCode;
+  BaseArray<Int16> normalCode;  // three per vertex
+  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(3 * nv))) {
+    FreeObject(result);
+    ok = false;
+    return nullptr;
+  }
+  for (Int32 v = 0; v < nv && hasUv; ++v) {
+    const aiVector3D& t = mesh->mTextureCoords[0][v];
+    FromVector(Vector64(t.x, 1.0 - t.y, 0.0), uvCode[v]);
+  }
+  for (Int32 v = 0; v < nv && hasNormals && polys > 0; v += 4) {
+    Vector64 n[4];
+    for (Int32 k = 0; k < 4; ++k) {
+      const aiVector3D& q = mesh->mNormals[std::min(v + k, nv - 1)];
+      n[k] = Vector64(q.x, q.y, -q.z);
+    }
+    normals->Set(0, NormalStruct{n[0], n[1], n[2], n[3]});
+    const Int16* code = normals->GetNormalR()[0].v;
+    std::copy(code, code + 3 * std::min(4, nv - v), normalCode.GetArray() + 3 * v);
+  }
+
   CPolygon* out = object->GetPolygonW();
   NgonBase* ngonBase =
       ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
@@ -221,25 +247,16 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     // corner: indices into the face, in our order (reversed: the axes are mirrored)
     Int32 idx[4];
     for (int i = 0; i < n; ++i) idx[i] = Int32(face.mIndices[corner[i]]);
-    out[at] = n == 3 ? CPolygon(idx[0], idx[1], idx[2], idx[2])
-                     : CPolygon(idx[0], idx[1], idx[2], idx[3]);
-    UVWStruct uv;
-    NormalStruct nm;
-    Vector64* uvs[4] = {&uv.a, &uv.b, &uv.c, &uv.d};
-    Vector64* ns[4] = {&nm.a, &nm.b, &nm.c, &nm.d};
-    for (int i = 0; i < 4; ++i) {
-      const Int32 v = idx[i < n ? i : n - 1];
-      if (hasUv) {
-        const aiVector3D& t = mesh->mTextureCoords[0][v];
-        *uvs[i] = Vector64(t.x, 1.0 - t.y, 0.0);
-      }
-      if (hasNormals) {
-        const aiVector3D& q = mesh->mNormals[v];
-        *ns[i] = Vector64(q.x, q.y, -q.z);
-      }
+    if (n == 3) idx[3] = idx[2];
+    out[at] = CPolygon(idx[0], idx[1], idx[2], idx[3]);
+    if (hasUv) {
+      UVWPolygon& p = uvw->GetUVWW()[at];
+      p.a = uvCode[idx[0]], p.b = uvCode[idx[1]], p.c = uvCode[idx[2]], p.d = uvCode[idx[3]];
     }
-    if (hasUv) uvw->Set(at, uv);
-    if (hasNormals) normals->Set(at, nm);
+    if (hasNormals) {
+      Int16* v = normals->GetNormalW()[at].v;
+      for (int k = 0; k < 4; ++k) std::copy_n(normalCode.GetArray() + 3 * idx[k], 3, v + 3 * k);
+    }
     ++at;
   };
   BaseArray<UInt32> members;
