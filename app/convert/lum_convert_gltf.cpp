@@ -414,8 +414,8 @@ bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
         if (it.key().empty() || it.key()[0] != '_') continue;
         // The accessor's name is the map's own; the semantic without its underscore otherwise.
         std::string name = it.key().substr(1);
-        if (it.value().is_number_unsigned() &&
-            it.value().get<size_t>() < json["accessors"].size()) {
+        if (it.value().is_number_unsigned() && json.contains("accessors") &&
+            json["accessors"].is_array() && it.value().get<size_t>() < json["accessors"].size()) {
           const Json& acc = json["accessors"][it.value().get<size_t>()];
           if (acc.is_object() && acc.contains("name") && acc["name"].is_string())
             name = acc["name"].get<std::string>();

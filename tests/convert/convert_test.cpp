@@ -20,6 +20,7 @@
 #include "animation/lum_ckey.h"
 #include "animation/lum_ctrack.h"
 #include "convert/lum_convert.h"
+#include "convert/lum_convert_internal.h"
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
 #include "objects/lum_vertexmaptag.h"
@@ -473,6 +474,79 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   EXPECT_TRUE(has("2 spline objects not exported: the format has no curves"));
   EXPECT_TRUE(has("1 cameras not exported: the format has no cameras"));
   EXPECT_TRUE(has("1 vertex maps not exported: the format has no custom attribute"));
+}
+
+// What a glTF holds beyond Assimp's reading, from bytes: read where the file says it plainly,
+// nothing where an accessor, its view or its bytes are missing or of another kind.
+TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
+  // Buffer 0 as a glb's binary chunk: 3 floats (0, 0.5, 1), 3 times (0, 1, 2), 9 vec3.
+  std::vector<float> bin = {0, 0.5f, 1, 0, 1, 2};
+  for (int i = 0; i < 27; ++i) bin.push_back(float(i));
+  auto glb = [&](const std::string& json) {
+    std::string j = json;
+    while (j.size() % 4 != 0) j += ' ';
+    const uint32_t binBytes = uint32_t(bin.size() * 4);
+    const uint32_t head[5] = {0x46546C67u, 2, uint32_t(20 + j.size() + 8 + binBytes),
+                              uint32_t(j.size()), 0x4E4F534Au};
+    std::string out(reinterpret_cast<const char*>(head), 20);
+    out += j;
+    const uint32_t chunk[2] = {binBytes, 0x004E4942u};
+    out.append(reinterpret_cast<const char*>(chunk), 8);
+    out.append(reinterpret_cast<const char*>(bin.data()), binBytes);
+    return out;
+  };
+  const std::string views =
+      R"("bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":12},
+                        {"buffer":0,"byteOffset":24,"byteLength":108}],)";
+  const std::string mesh =
+      R"("nodes":[{"name":"n","mesh":0}],"meshes":[{"primitives":[{"attributes":{"_HEAT":0}}]}],)";
+  const std::string anim =
+      R"("animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
+                        "samplers":[{"input":1,"output":2,"interpolation":"CUBICSPLINE"}]}],)";
+  const struct {
+    const char* what;
+    std::string json;
+    int attributes, cubics;
+  } cases[] = {
+      {"both read",
+       "{" + mesh + anim + views +
+           R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":9,"type":"VEC3"}]})",
+       1, 1},
+      {"no accessors", "{" + mesh + anim + views + R"("x":0})", 0, 0},
+      {"not floats, outputs not three per key",
+       "{" + mesh + anim + views +
+           R"("accessors":[{"bufferView":0,"componentType":5123,"count":3,"type":"SCALAR"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":8,"type":"VEC3"}]})",
+       0, 0},
+      {"beyond the buffer",
+       "{" + mesh + views +
+           R"("accessors":[{"bufferView":2,"byteOffset":100,"componentType":5126,"count":3,"type":"SCALAR"}]})",
+       0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = glb(c.json);
+    BaseArray<char> in;
+    ASSERT_TRUE(in.Resize(Int32(bytes.size())));
+    std::copy(bytes.begin(), bytes.end(), in.GetArray());
+    GltfExtras extras;
+    ASSERT_TRUE(_ReadGltfExtrasFrom(in, nullptr, extras));
+    ASSERT_EQ(extras.attributes.GetCount(), c.attributes);
+    ASSERT_EQ(extras.cubics.GetCount(), c.cubics);
+    if (c.attributes > 0) {
+      EXPECT_STREQ(extras.attributes[0].name, "heat");
+      EXPECT_EQ(extras.data[extras.attributes[0].offset + 1], 0.5f);
+    }
+    if (c.cubics > 0) {  // key 1: time 1, in (9 10 11), value (12 13 14), out (15 16 17)
+      const Float32* key = &extras.data[extras.cubics[0].offset + 10];
+      EXPECT_EQ(key[0], 1.0f);
+      EXPECT_EQ(key[4], 12.0f);
+      EXPECT_EQ(key[9], 17.0f);
+    }
+  }
 }
 
 // ---- Assimp's own test models ------------------------------------------------------------------
