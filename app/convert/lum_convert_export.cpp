@@ -805,9 +805,23 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     report.Fail(-7, "%s: out of memory building the scene", path);
     return false;
   }
+  // glTF: the animation is written by the finishing pass, not by Assimp.
+  aiAnimation** animations = nullptr;
+  unsigned animationCount = 0;
+  if (traits.gltf) {
+    std::swap(animations, scene->mAnimations);
+    std::swap(animationCount, scene->mNumAnimations);
+  }
+  auto restore = [&] {
+    if (animations != nullptr) {
+      scene->mAnimations = animations;
+      scene->mNumAnimations = animationCount;
+    }
+  };
   Assimp::Exporter writer;
   const aiReturn r = writer.Export(scene, formatId, path, 0);
   if (r != aiReturn_SUCCESS) {
+    restore();
     delete scene;
     const char* why = writer.GetErrorString();
     report.Fail(r == aiReturn_OUTOFMEMORY ? -7 : -4, "%s: cannot export as %s: %s", path, formatId,
@@ -815,8 +829,9 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     return false;
   }
   // The node table names the scene's nodes: the scene goes after the finishing pass.
-  const bool ok =
-      !traits.gltf || _FinishGltf(path, exporter.Nodes(), exporter.Attributes(), report);
+  const bool ok = !traits.gltf || _FinishGltf(path, exporter.Nodes(), exporter.Attributes(),
+                                              animationCount > 0 ? animations[0] : nullptr, report);
+  restore();
   delete scene;
   if (!ok) return false;
   if (options.progress != nullptr) options.progress(options.progressUser, 1.0);

@@ -4,14 +4,17 @@
 // double precision as translation, rotation and scale (a matrix only where it has shear), and
 // every camera a perspective camera. The reader side takes the node matrices back at double
 // precision for files we wrote.
+#include <assimp/anim.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "convert/lum_convert_internal.h"
@@ -197,49 +200,125 @@ bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
   return true;
 }
 
-// The vertex maps' values appended to buffer 0 (the binary chunk of a .glb, or the .bin file
-// of a .gltf), each with a buffer view and an accessor, named as "_NAME" attributes of the first
-// primitive of the node's mesh.
-bool AddAttributes(const char* path, Parts& parts, BaseArray<char>& bytes,
-                   const std::vector<Json*>& nodes, const ExportedAttributes& attributes,
-                   ConvertReport& report) {
-  Json& json = parts.json;
-  if (!json.contains("buffers") || !json["buffers"].is_array() || json["buffers"].empty() ||
-      !json.contains("meshes") || !json["meshes"].is_array()) {
-    report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
-    return true;
+// Data appended to buffer 0 (the binary chunk of a .glb, or the .bin file of a .gltf), each
+// piece at a multiple of four bytes with a buffer view and an accessor of its own.
+class Appender {
+ public:
+  Appender(const char* path, Parts& parts, BaseArray<char>& bytes)
+      : _path(path), _parts(parts), _bytes(bytes) {}
+  ~Appender() {
+    if (_bin != nullptr) std::fclose(_bin);
   }
-  Json& buffer = json["buffers"][0];
-  std::string binFile;
-  Int64 end = 0;  // where buffer 0's data ends
-  if (parts.binary) {
-    if (bytes.GetCount() < parts.binStart + 8 ||
-        Le32(bytes.GetArray() + parts.binStart + 4) != 0x004E4942u) {
-      report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
-      return true;
+
+  // False (with nothing changed) when the file has no buffer 0 to append to.
+  bool Open() {
+    Json& json = _parts.json;
+    // A glb without geometry has no binary chunk: one is begun.
+    if (_parts.binary && _bytes.GetCount() == _parts.binStart) {
+      if (!_bytes.Resize(_parts.binStart + 8)) return false;
+      Put32(_bytes.GetArray() + _parts.binStart, 0);
+      Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
+      if (!json.contains("buffers") || !json["buffers"].is_array()) json["buffers"] = Json::array();
+      if (json["buffers"].empty()) json["buffers"].push_back({{"byteLength", 0}});
     }
-    end = Le32(bytes.GetArray() + parts.binStart);
-  } else if (!BufferFile(buffer, path, binFile)) {
-    report.Add(attributes.list.GetCount(), "vertex maps",
-               "not exported: the buffer is not a file beside the glTF");
-    return true;
-  }
-  FILE* bin = nullptr;
-  if (!parts.binary) {
-    bin = std::fopen(binFile.c_str(), "ab");
-    if (bin == nullptr || std::fseek(bin, 0, SEEK_END) != 0 || (end = std::ftell(bin)) < 0) {
-      if (bin != nullptr) std::fclose(bin);
-      report.Fail(-4, "%s: cannot add to %s", path, binFile.c_str());
+    if (!json.contains("buffers") || !json["buffers"].is_array() || json["buffers"].empty())
       return false;
+    if (_parts.binary) {
+      if (_bytes.GetCount() < _parts.binStart + 8 ||
+          Le32(_bytes.GetArray() + _parts.binStart + 4) != 0x004E4942u)
+        return false;
+      _end = Le32(_bytes.GetArray() + _parts.binStart);
+    } else {
+      std::string file;
+      if (!BufferFile(json["buffers"][0], _path, file)) return false;
+      _bin = std::fopen(file.c_str(), "ab");
+      if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
+        return false;
     }
+    if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
+    if (!json.contains("accessors")) json["accessors"] = Json::array();
+    return true;
   }
-  if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
-  if (!json.contains("accessors")) json["accessors"] = Json::array();
-  bool ok = true;
+
+  // values (count elements of components floats) as a new accessor of type; its index, or -1
+  // when the bytes cannot be written. withRange: its min and max, which animation inputs need.
+  Int64 Add(const Float32* values, Int32 count, Int32 components, const char* type,
+            const char* name, bool withRange) {
+    const Int64 offset = (_end + 3) & ~Int64(3);
+    const Int64 n = Int64(count) * components, length = 4 * n;
+    if (_parts.binary) {
+      const Int32 at = _bytes.GetCount();
+      if (!_bytes.Resize(at + Int32(offset - _end + length))) return -1;
+      char* out = _bytes.GetArray() + at;
+      std::memset(out, 0, size_t(offset - _end));
+      for (Int64 i = 0; i < n; ++i) {  // little-endian, whatever the machine's order
+        UInt32 bits;
+        std::memcpy(&bits, values + i, 4);
+        Put32(out + (offset - _end) + 4 * i, bits);
+      }
+    } else {
+      const char pad[3] = {0, 0, 0};
+      if (std::fwrite(pad, 1, size_t(offset - _end), _bin) != size_t(offset - _end) ||
+          std::fwrite(values, 4, size_t(n), _bin) != size_t(n))
+        return -1;
+    }
+    _end = offset + length;
+    Json& json = _parts.json;
+    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
+    Json accessor = {{"bufferView", json["bufferViews"].size() - 1},
+                     {"componentType", 5126},
+                     {"count", count},
+                     {"type", type}};
+    if (name != nullptr) accessor["name"] = name;
+    if (withRange && count > 0) {
+      Json lo = Json::array(), hi = Json::array();
+      for (Int32 k = 0; k < components; ++k) {
+        Float32 a = values[k], b = values[k];
+        for (Int32 i = 1; i < count; ++i)
+          a = std::min(a, values[i * components + k]), b = std::max(b, values[i * components + k]);
+        lo.push_back(a);
+        hi.push_back(b);
+      }
+      accessor["min"] = lo;
+      accessor["max"] = hi;
+    }
+    json["accessors"].push_back(accessor);
+    return Int64(json["accessors"].size() - 1);
+  }
+
+  // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
+  // .bin cannot be finished.
+  bool Close() {
+    bool ok = true;
+    if (_bin != nullptr) {
+      ok = std::fclose(_bin) == 0;
+      _bin = nullptr;
+    }
+    if (_parts.binary) {
+      const Int32 at = _bytes.GetCount(), padded = (at + 3) & ~3;
+      if (!_bytes.Resize(padded)) return false;
+      std::memset(_bytes.GetArray() + at, 0, size_t(padded - at));
+      Put32(_bytes.GetArray() + _parts.binStart, UInt32(padded - _parts.binStart - 8));
+    }
+    _parts.json["buffers"][0]["byteLength"] = _end;
+    return ok;
+  }
+
+ private:
+  const char* _path;
+  Parts& _parts;
+  BaseArray<char>& _bytes;
+  FILE* _bin = nullptr;
+  Int64 _end = 0;
+};
+
+// The vertex maps as "_NAME" attributes of the first primitive of their node's mesh.
+bool AddAttributes(Appender& out, Json& json, const std::vector<Json*>& nodes,
+                   const ExportedAttributes& attributes, ConvertReport& report) {
   for (const ExportedAttribute& a : attributes.list) {
     Json* node = nodes[size_t(a.node)];
     if (node == nullptr || !node->contains("mesh") || !(*node)["mesh"].is_number_unsigned() ||
-        (*node)["mesh"].get<size_t>() >= json["meshes"].size()) {
+        !json.contains("meshes") || (*node)["mesh"].get<size_t>() >= json["meshes"].size()) {
       report.Add(1, "vertex maps", "not exported: their object's mesh was not written");
       continue;
     }
@@ -253,48 +332,74 @@ bool AddAttributes(const char* path, Parts& parts, BaseArray<char>& bytes,
     Json& attrs = primitives[0]["attributes"];
     for (std::string base = semantic; attrs.contains(semantic);)
       semantic = base + "_" + std::to_string(attrs.size());
-    const Int64 offset = (end + 3) & ~Int64(3);
-    const Int64 length = Int64(a.count) * 4;
-    char pad[3] = {0, 0, 0};
-    const Float32* values = attributes.data.GetArray() + a.offset;
-    if (parts.binary) {
-      const Int32 at = bytes.GetCount();
-      ok = bytes.Resize(at + Int32(offset - end + length));
-      if (!ok) break;
-      std::memset(bytes.GetArray() + at, 0, size_t(offset - end));
-      for (Int32 i = 0; i < a.count; ++i) {  // little-endian, as the machine's floats
-        UInt32 bits;
-        std::memcpy(&bits, values + i, 4);
-        Put32(bytes.GetArray() + at + (offset - end) + 4 * i, bits);
+    const Int64 accessor =
+        out.Add(attributes.data.GetArray() + a.offset, a.count, 1, "SCALAR", a.name, false);
+    if (accessor < 0) return false;
+    attrs[semantic] = accessor;
+  }
+  return true;
+}
+
+// The node animation as the file's one animation, its samplers linear, written here rather than
+// by Assimp's exporter: that exporter copies its whole binary buffer for every accessor it adds,
+// and the animation's accessors come after all the geometry.
+bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
+  std::unordered_map<std::string, size_t> byName;
+  if (json.contains("nodes") && json["nodes"].is_array())
+    for (size_t i = 0; i < json["nodes"].size(); ++i)
+      if (json["nodes"][i].contains("name") && json["nodes"][i]["name"].is_string())
+        byName.emplace(json["nodes"][i]["name"].get<std::string>(), i);
+  Json channels = Json::array(), samplers = Json::array();
+  BaseArray<Float32> times, values;
+  auto sampler = [&](size_t node, const char* path, Int32 components) {
+    const Int32 n = times.GetCount();
+    const Int64 input = out.Add(times.GetArray(), n, 1, "SCALAR", nullptr, true);
+    const Int64 output = out.Add(values.GetArray(), n, components,
+                                 components == 4 ? "VEC4" : "VEC3", nullptr, false);
+    if (input < 0 || output < 0) return false;
+    samplers.push_back({{"input", input}, {"output", output}, {"interpolation", "LINEAR"}});
+    channels.push_back(
+        {{"sampler", samplers.size() - 1}, {"target", {{"node", node}, {"path", path}}}});
+    return true;
+  };
+  const Float ticks = animation.mTicksPerSecond > 0.0 ? animation.mTicksPerSecond : 1.0;
+  for (unsigned c = 0; c < animation.mNumChannels; ++c) {
+    const aiNodeAnim* ch = animation.mChannels[c];
+    const auto at = byName.find(ch->mNodeName.C_Str());
+    if (at == byName.end()) continue;
+    const struct {
+      unsigned count;
+      const char* path;
+      Int32 components;
+    } parts[3] = {{ch->mNumPositionKeys, "translation", 3},
+                  {ch->mNumRotationKeys, "rotation", 4},
+                  {ch->mNumScalingKeys, "scale", 3}};
+    for (Int32 p = 0; p < 3; ++p) {
+      if (parts[p].count == 0) continue;
+      times.Flush();
+      values.Flush();
+      for (unsigned i = 0; i < parts[p].count; ++i) {
+        Float32 v[4];
+        Float t;
+        if (p == 1) {
+          const aiQuatKey& k = ch->mRotationKeys[i];
+          t = k.mTime, v[0] = k.mValue.x, v[1] = k.mValue.y, v[2] = k.mValue.z, v[3] = k.mValue.w;
+        } else {
+          const aiVectorKey& k = p == 0 ? ch->mPositionKeys[i] : ch->mScalingKeys[i];
+          t = k.mTime, v[0] = k.mValue.x, v[1] = k.mValue.y, v[2] = k.mValue.z;
+        }
+        if (!times.Append(Float32(t / ticks))) return false;
+        for (Int32 k = 0; k < parts[p].components; ++k)
+          if (!values.Append(v[k])) return false;
       }
-    } else {
-      ok = std::fwrite(pad, 1, size_t(offset - end), bin) == size_t(offset - end) &&
-           std::fwrite(values, 4, size_t(a.count), bin) == size_t(a.count);
-      if (!ok) break;
+      if (!sampler(at->second, parts[p].path, parts[p].components)) return false;
     }
-    end = offset + length;
-    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
-    json["accessors"].push_back({{"bufferView", json["bufferViews"].size() - 1},
-                                 {"componentType", 5126},
-                                 {"count", a.count},
-                                 {"type", "SCALAR"},
-                                 {"name", a.name}});
-    attrs[semantic] = json["accessors"].size() - 1;
   }
-  if (bin != nullptr && std::fclose(bin) != 0) ok = false;
-  if (!ok) {
-    report.Fail(-4, "%s: cannot write the vertex maps", path);
-    return false;
-  }
-  // The binary chunk padded to four bytes, buffer 0 as long as its data.
-  if (parts.binary) {
-    const Int32 padded = (bytes.GetCount() + 3) & ~3;
-    const Int32 at = bytes.GetCount();
-    if (!bytes.Resize(padded)) return false;
-    std::memset(bytes.GetArray() + at, 0, size_t(padded - at));
-    Put32(bytes.GetArray() + parts.binStart, UInt32(padded - parts.binStart - 8));
-  }
-  buffer["byteLength"] = end;
+  if (channels.empty()) return true;
+  if (!json.contains("animations") || !json["animations"].is_array())
+    json["animations"] = Json::array();
+  json["animations"].push_back(
+      {{"name", animation.mName.C_Str()}, {"channels", channels}, {"samplers", samplers}});
   return true;
 }
 
@@ -471,7 +576,8 @@ bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
 }  // namespace
 
 bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
-                 const ExportedAttributes& attributes, ConvertReport& report) {
+                 const ExportedAttributes& attributes, const aiAnimation* animation,
+                 ConvertReport& report) {
   BaseArray<char> bytes;
   Parts parts;
   if (!Slurp(path, bytes) || !Parse(bytes, parts)) {
@@ -517,9 +623,18 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
       json["cameras"].push_back(camera);
     }
   }
-  if (attributes.list.GetCount() > 0 &&
-      !AddAttributes(path, parts, bytes, found, attributes, report))
-    return false;
+  if (attributes.list.GetCount() > 0 || animation != nullptr) {
+    Appender out(path, parts, bytes);
+    if (!out.Open()) {
+      report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
+      report.Add(animation != nullptr ? 1 : 0, "animations",
+                 "not exported: the file has no buffer");
+    } else if (!AddAttributes(out, json, found, attributes, report) ||
+               (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
+      report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      return false;
+    }
+  }
   // A scene without geometry: Assimp writes one empty buffer, which glTF forbids.
   if (json.contains("buffers") && json["buffers"].is_array() &&
       (!json.contains("bufferViews") || json["bufferViews"].empty())) {

@@ -4,6 +4,7 @@
 #ifndef LUM_CONVERT_INTERNAL_H
 #define LUM_CONVERT_INTERNAL_H
 
+#include <assimp/anim.h>
 #include <assimp/matrix4x4.h>
 
 #include "convert/lum_convert.h"
@@ -53,10 +54,12 @@ struct ExportedAttributes {
 };
 
 // Completes a glTF 2.0 file (text or binary) Assimp wrote: node transforms at double precision
-// as translation, rotation and scale, the cameras and the custom attributes. False with the
-// reason in report.
+// as translation, rotation and scale, the cameras, the custom attributes and, when given, the
+// node animation (kept from Assimp's exporter, which adds accessors at a cost that grows with
+// the buffer). False with the reason in report.
 bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
-                 const ExportedAttributes& attributes, ConvertReport& report);
+                 const ExportedAttributes& attributes, const aiAnimation* animation,
+                 ConvertReport& report);
 
 // What a glTF 2.0 file holds beyond Assimp's reading of it, by node name: the custom float
 // attributes of a node's mesh (its first primitive), and the cubic-spline translation and scale
@@ -81,7 +84,6 @@ struct GltfExtras {
 // beside it; buffers that are data URIs or cannot be read give nothing). False only when memory
 // runs out.
 bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out);
-
 
 // Local matrices of the nodes of a glTF 2.0 file at double precision, by unique node name (in
 // the file's axes), with the field of view of their cameras as the file gives it (Assimp's
