@@ -32,6 +32,12 @@ void Uncount(void* block) {
 std::int64_t LumHeapLiveBytes() { return g_liveBytes; }
 std::int64_t LumHeapPeakBytes() { return g_peakBytes; }
 void LumHeapResetPeak() { g_peakBytes = g_liveBytes; }
+// Bytes taken or given back outside the memory functions (a peer library's operator new, for a
+// benchmark that counts the whole conversion's memory), counted with the library's.
+void LumHeapAddForeign(std::int64_t bytes) {
+  g_liveBytes += bytes;
+  if (g_liveBytes > g_peakBytes) g_peakBytes = g_liveBytes;
+}
 
 namespace lumora {
 

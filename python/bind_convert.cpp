@@ -33,17 +33,18 @@ py::list Lines(const ConvertReport& report) {
   return out;
 }
 
+// The format given, or the one the path's extension names.
+std::string FormatOf(const std::string& p, py::object format) {
+  if (!format.is_none()) return format.cast<std::string>();
+  const char* found = FindExportFormat(p.c_str());
+  if (found == nullptr)
+    throw py::value_error("no export format for " + p + ": give format= (see export_formats())");
+  return found;
+}
+
 py::list Export(RootObject& objects, py::handle path, py::object format, bool triangulate) {
   const std::string p = Utf8(path);
-  std::string id;
-  if (!format.is_none()) {
-    id = format.cast<std::string>();
-  } else {
-    const char* found = FindExportFormat(p.c_str());
-    if (found == nullptr)
-      throw py::value_error("no export format for " + p + ": give format= (see export_formats())");
-    id = found;
-  }
+  const std::string id = FormatOf(p, format);
   ConvertOptions options;
   options.triangulate = triangulate;
   ConvertReport report;
@@ -75,6 +76,26 @@ py::list Formats() {
 }
 
 }  // namespace
+
+py::list ExportWholeScene(const Scene& scene, py::handle path, py::object format,
+                          bool triangulate) {
+  const std::string id = FormatOf(Utf8(path), format);
+  ConvertOptions options;
+  options.triangulate = triangulate;
+  ConvertReport report;
+  if (!ExportScene(scene, ToFilename(path), id.c_str(), options, report))
+    RaiseFileError(report.GetErrorCode(), 0, report.GetError());
+  return Lines(report);
+}
+
+void ImportWholeScene(Scene& scene, py::handle path, py::object report, bool triangulate) {
+  ConvertOptions options;
+  options.triangulate = triangulate;
+  ConvertReport lines;
+  if (!ImportScene(ToFilename(path), scene, options, lines))
+    RaiseFileError(lines.GetErrorCode(), 0, lines.GetError());
+  if (!report.is_none()) report.attr("extend")(Lines(lines));
+}
 
 void RegisterConvert(py::module_& m) {
   auto list = py::reinterpret_borrow<py::class_<RootObject, NodeHolder<RootObject>, RootList2D>>(

@@ -48,6 +48,22 @@ class PyScene {
     if (!ok) Raise(error, "reading " + std::string(py::str(path)));
   }
 
+#ifdef LUMORA_PYTHON_CONVERT
+  // As Read, from any file Assimp reads.
+  void Import(py::handle path, py::object report, bool triangulate) {
+    RootObject* objects = _scene.GetObjects();
+    ReleaseOwnedTree(objects);
+    SceneLists().erase(objects);
+    struct Relist {
+      Scene& scene;
+      ~Relist() {
+        if (scene.GetObjects() != nullptr) SceneLists().insert(scene.GetObjects());
+      }
+    } relist{_scene};
+    ImportWholeScene(_scene, path, report, triangulate);
+  }
+#endif
+
   void Write(py::handle path) const {
     FileErrorInfo error;
     if (!_scene.Write(ToFilename(path), &error))
@@ -122,12 +138,12 @@ void RegisterNames(py::module_& m) {
 void RegisterScene(py::module_& m) {
   RegisterNames(m);
   AddPartRule(&IsSceneList);
-  py::class_<PyScene, std::unique_ptr<PyScene>>(
+  py::class_<PyScene, std::unique_ptr<PyScene>> scene(
       m, "Scene",
       "A whole scene file: its objects, render settings and takes, read and written in one "
       "call. read_scene(path) reads one; write(path) writes through a temporary file renamed "
-      "over path.")
-      .def(py::init<>())
+      "over path.");
+  scene.def(py::init<>())
       .def_property_readonly(
           "objects", [](PyScene& s) { return s.scene().GetObjects(); },
           py::return_value_policy::reference_internal,
@@ -139,6 +155,27 @@ void RegisterScene(py::module_& m) {
       .def(
           "write", [](const PyScene& s, py::handle path) { s.Write(path); }, py::arg("path"),
           "Writes the scene; FileError when it cannot, and path keeps what it held.");
+#ifdef LUMORA_PYTHON_CONVERT
+  scene
+      .def(
+          "export",
+          [](PyScene& s, py::handle path, py::object format, bool triangulate) {
+            return ExportWholeScene(s.scene(), path, format, triangulate);
+          },
+          py::arg("path"), py::arg("format") = py::none(), py::arg("triangulate") = false,
+          "Writes the scene through Assimp, in format (an id of export_formats()) or the one "
+          "path's extension names; returns what could not be carried (takes and render "
+          "settings among it), one string per kind. FileError when it cannot.")
+      .def(
+          "import_file",
+          [](PyScene& s, py::handle path, py::object report, bool triangulate) {
+            s.Import(path, report, triangulate);
+          },
+          py::arg("path"), py::arg("report") = py::none(), py::arg("triangulate") = false,
+          "Replaces the whole content with what Assimp reads from path (any format it "
+          "imports); what could not be carried is appended to report (a list) when given. "
+          "FileError when it cannot (the scene is then empty).");
+#endif
   m.def(
       "read_scene",
       [](py::handle path) {

@@ -116,6 +116,13 @@ void AddMembershipRule(MembershipRule rule);
 // beneath top moves to the module's own document, and those Python holds leave the tree.
 void ReleaseOwnedTree(lumora::GeListNode* top);
 
+// A whole Scene through the conversion library (bind_convert.cpp, built with it only): written
+// in an Assimp format (the report's lines returned), or its content replaced by a foreign
+// file's (the report's lines appended to report when it is a list). FileError on failure.
+py::list ExportWholeScene(const lumora::Scene& scene, py::handle path, py::object format,
+                          bool triangulate);
+void ImportWholeScene(lumora::Scene& scene, py::handle path, py::object report, bool triangulate);
+
 // Whether Python holds a wrapper of node.
 bool IsWrapped(lumora::GeListNode* node);
 

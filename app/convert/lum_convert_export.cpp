@@ -18,6 +18,7 @@
 #include "objects/lum_segmenttag.h"
 #include "objects/lum_uvwtag.h"
 #include "objects/lum_vertexcolortag.h"
+#include "objects/lum_vertexmaptag.h"
 #include "values/lum_desclevel.h"
 
 namespace lumora {
@@ -158,6 +159,7 @@ class Exporter {
 
   bool Build(RootObject* objects, aiScene* scene);
   const BaseArray<ExportedNode>& Nodes() const { return _nodes; }
+  const ExportedAttributes& Attributes() const { return _attributes; }
 
  private:
   bool Node(BaseObject* object, aiNode* parent, aiNode*& out);
@@ -177,6 +179,7 @@ class Exporter {
   BaseArray<aiCamera*> _cameras;
   BaseArray<aiNodeAnim*> _channels;
   BaseArray<ExportedNode> _nodes;
+  ExportedAttributes _attributes;
   BaseSortArray<UInt64> _names;  // hashes of the names given, sorted
   Float _animationEnd = 0.0;
 };
@@ -330,51 +333,74 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
   }
   if (corners.GetCount() == 0) return true;
 
-  // Corners of one point share a vertex unless their attributes differ.
-  auto uvOf = [&](const Corner& c) {
-    const UVWStruct s = uvw->Get(c.polygon);
-    return c.slot == 0 ? s.a : c.slot == 1 ? s.b : c.slot == 2 ? s.c : s.d;
-  };
-  auto normalOf = [&](const Corner& c) {
-    const NormalStruct s = normals->Get(c.polygon);
-    return c.slot == 0 ? s.a : c.slot == 1 ? s.b : c.slot == 2 ? s.c : s.d;
-  };
-  auto colorOf = [&](const Corner& c) {
-    return colors->HoldsPerPointColors() ? colors->GetColorR()[c.point]
-                                         : colors->GetColorR()[c.polygon * 4 + c.slot];
-  };
-  auto less = [&](Int32 x, Int32 y) {
-    const Corner &a = corners[x], &b = corners[y];
-    if (a.point != b.point) return a.point < b.point;
-    auto cmp = [](const Vector64& u, const Vector64& v) {
-      return u.x != v.x   ? (u.x < v.x ? -1 : 1)
-             : u.y != v.y ? (u.y < v.y ? -1 : 1)
-             : u.z != v.z ? (u.z < v.z ? -1 : 1)
-                          : 0;
-    };
-    if (uvw != nullptr) {
-      if (const int c = cmp(uvOf(a), uvOf(b))) return c < 0;
-    }
-    if (normals != nullptr) {
-      if (const int c = cmp(normalOf(a), normalOf(b))) return c < 0;
-    }
-    if (colors != nullptr) {
-      const ColorA32 p = colorOf(a), q = colorOf(b);
-      if (const int c = cmp(Vector64(p.r, p.g, p.b), Vector64(q.r, q.g, q.b))) return c < 0;
-      if (p.a != q.a) return p.a < q.a;
-    }
+  // Every corner's attributes, decoded once per polygon (a polygon's corners lie together).
+  BaseArray<Vector64> cornerUv, cornerNormal;
+  BaseArray<ColorA32> cornerColor;
+  const Int32 cornerCount = corners.GetCount();
+  if ((uvw != nullptr && !cornerUv.Resize(cornerCount)) ||
+      (normals != nullptr && !cornerNormal.Resize(cornerCount)) ||
+      (colors != nullptr && !cornerColor.Resize(cornerCount)))
     return false;
-  };
-  BaseArray<Int32> order, vertexOf;
-  if (!order.Resize(corners.GetCount()) || !vertexOf.Resize(corners.GetCount())) return false;
-  for (Int32 i = 0; i < order.GetCount(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), less);
-  BaseArray<Int32> firstCorner;  // per vertex, the corner that gives its attributes
-  for (Int32 i = 0; i < order.GetCount(); ++i) {
-    if (i == 0 || less(order[i - 1], order[i]))
-      if (!firstCorner.Append(order[i])) return false;
-    vertexOf[order[i]] = firstCorner.GetCount() - 1;
+  {
+    Int32 decoded = -1;
+    UVWStruct uv{};
+    NormalStruct nm{};
+    auto pick = [](const auto& s, Int32 slot) {
+      return slot == 0 ? s.a : slot == 1 ? s.b : slot == 2 ? s.c : s.d;
+    };
+    for (Int32 i = 0; i < cornerCount; ++i) {
+      const Corner& c = corners[i];
+      if (c.polygon != decoded) {
+        decoded = c.polygon;
+        if (uvw != nullptr) uv = uvw->Get(c.polygon);
+        if (normals != nullptr) nm = normals->Get(c.polygon);
+      }
+      if (uvw != nullptr) cornerUv[i] = pick(uv, c.slot);
+      if (normals != nullptr) cornerNormal[i] = pick(nm, c.slot);
+      if (colors != nullptr)
+        cornerColor[i] = colors->HoldsPerPointColors()
+                             ? colors->GetColorR()[c.point]
+                             : colors->GetColorR()[c.polygon * 4 + c.slot];
+    }
   }
+  auto same = [&](Int32 x, Int32 y) {
+    if (uvw != nullptr && cornerUv[x] != cornerUv[y]) return false;
+    if (normals != nullptr && cornerNormal[x] != cornerNormal[y]) return false;
+    if (colors != nullptr) {
+      const ColorA32 &p = cornerColor[x], &q = cornerColor[y];
+      if (p.r != q.r || p.g != q.g || p.b != q.b || p.a != q.a) return false;
+    }
+    return true;
+  };
+  // Corners of one point share a vertex unless their attributes differ: each point keeps a
+  // chain of its distinct vertices (usually one), and the vertices are numbered point by point.
+  BaseArray<Int32> head, next, firstCorner, vertexOf;
+  if (!head.Resize(pointCount) || !vertexOf.Resize(cornerCount)) return false;
+  std::fill(head.begin(), head.end(), -1);
+  for (Int32 i = 0; i < cornerCount; ++i) {
+    Int32* link = &head[corners[i].point];
+    while (*link >= 0 && !same(firstCorner[*link], i)) link = &next[*link];
+    if (*link < 0) {
+      *link = firstCorner.GetCount();
+      if (!firstCorner.Append(i) || !next.Append(-1)) return false;
+    }
+    vertexOf[i] = *link;
+  }
+  BaseArray<Int32> number;  // the vertex's place in point order
+  if (!number.Resize(firstCorner.GetCount())) return false;
+  Int32 numbered = 0;
+  for (Int32 p = 0; p < pointCount; ++p)
+    for (Int32 v = head[p]; v >= 0; v = next[v]) number[v] = numbered++;
+  {
+    BaseArray<Int32> byNumber;
+    if (!byNumber.Resize(firstCorner.GetCount())) return false;
+    for (Int32 v = 0; v < firstCorner.GetCount(); ++v) byNumber[number[v]] = firstCorner[v];
+    for (Int32 i = 0; i < cornerCount; ++i) vertexOf[i] = number[vertexOf[i]];
+    firstCorner = std::move(byNumber);
+  }
+  auto uvOf = [&](Int32 corner) { return cornerUv[corner]; };
+  auto normalOf = [&](Int32 corner) { return cornerNormal[corner]; };
+  auto colorOf = [&](Int32 corner) { return cornerColor[corner]; };
 
   aiMesh* mesh = new aiMesh;
   mesh->mName = node->mName;
@@ -388,17 +414,18 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
   if (normals != nullptr) mesh->mNormals = new aiVector3D[nv];
   if (colors != nullptr) mesh->mColors[0] = new aiColor4D[nv];
   for (unsigned v = 0; v < nv; ++v) {
-    const Corner& c = corners[firstCorner[Int32(v)]];
+    const Int32 fc = firstCorner[Int32(v)];
+    const Corner& c = corners[fc];
     const Vector64& p = points[c.point];
     mesh->mVertices[v] = aiVector3D(float(p.x), float(p.y), float(-p.z));
     if (uvw != nullptr) {
-      const Vector64 t = uvOf(c);
+      const Vector64 t = uvOf(fc);
       mesh->mTextureCoords[0][v] = aiVector3D(float(t.x), float(1.0 - t.y), 0.0f);
     }
     if (normals != nullptr) {
       // Unit length, as glTF demands; a zero normal (the tag keeps what it was given) takes
       // the polygon's own.
-      Vector64 n = normalOf(c);
+      Vector64 n = normalOf(fc);
       Float len = std::sqrt(Dot(n, n));
       if (!(len > 1e-12) || !std::isfinite(len)) {
         const CPolygon& p = polys[c.polygon];
@@ -411,9 +438,29 @@ bool Exporter::Mesh(PolygonObject* object, aiNode* node) {
       mesh->mNormals[v] = aiVector3D(float(n.x), float(n.y), float(-n.z));
     }
     if (colors != nullptr) {
-      const ColorA32 k = colorOf(c);
+      const ColorA32 k = colorOf(fc);
       mesh->mColors[0][v] = aiColor4D(k.r, k.g, k.b, k.a);
     }
+  }
+  // The first vertex map, per vertex from its point, for the glTF pass (Assimp's scene has no
+  // custom attribute); the node's entry is the next in the table.
+  const VertexMapTag* map =
+      _traits.gltf ? VertexMapTag::Cast(object->GetTag(TAG_VERTEXMAP)) : nullptr;
+  if (map != nullptr && map->GetCount() >= pointCount) {
+    ExportedAttribute a;
+    a.node = _nodes.GetCount();
+    map->GetName().GetCString(a.name, sizeof a.name, STRINGENCODING_UTF8);
+    a.offset = _attributes.data.GetCount();
+    a.count = Int32(nv);
+    if (!_attributes.data.Resize(a.offset + a.count) || !_attributes.list.Append(a)) {
+      delete mesh;
+      return false;
+    }
+    for (unsigned v = 0; v < nv; ++v)
+      _attributes.data[a.offset + Int32(v)] =
+          map->GetWeightR()[corners[firstCorner[Int32(v)]].point];
+  } else if (map != nullptr) {
+    _report.Add(1, "vertex maps", "not exported: fewer values than points");
   }
   const unsigned nf = unsigned(faceStarts.GetCount());
   mesh->mNumFaces = nf;
@@ -548,11 +595,15 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
       (rot.Any() && !SampleTimes(rot, rt, rotationError, true)) ||
       (scl.Any() && !SampleTimes(scl, st, rotationError, false)))
     return false;
-  // A channel without keys of its own holds the object's value.
+  // A channel without keys of its own holds the object's value: one key, or none for glTF,
+  // whose node keeps its own transform where no channel targets it (each written channel costs
+  // the exporter a copy of its whole binary buffer).
   const Float still = 0.0;
-  if (pt.GetCount() == 0 && !pt.Append(still)) return false;
-  if (rt.GetCount() == 0 && !rt.Append(still)) return false;
-  if (st.GetCount() == 0 && !st.Append(still)) return false;
+  if (!_traits.gltf) {
+    if (pt.GetCount() == 0 && !pt.Append(still)) return false;
+    if (rt.GetCount() == 0 && !rt.Append(still)) return false;
+    if (st.GetCount() == 0 && !st.Append(still)) return false;
+  }
 
   aiNodeAnim* channel = new aiNodeAnim;
   if (!_channels.Append(channel)) {
@@ -561,13 +612,13 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
   }
   channel->mNodeName = node->mName;
   channel->mNumPositionKeys = unsigned(pt.GetCount());
-  channel->mPositionKeys = new aiVectorKey[pt.GetCount()];
+  channel->mPositionKeys = pt.GetCount() > 0 ? new aiVectorKey[pt.GetCount()] : nullptr;
   for (Int32 i = 0; i < pt.GetCount(); ++i) {
     const Vector64 p = position(pt[i]);
     channel->mPositionKeys[i] = aiVectorKey(pt[i], aiVector3D(float(p.x), float(p.y), float(-p.z)));
   }
   channel->mNumRotationKeys = unsigned(rt.GetCount());
-  channel->mRotationKeys = new aiQuatKey[rt.GetCount()];
+  channel->mRotationKeys = rt.GetCount() > 0 ? new aiQuatKey[rt.GetCount()] : nullptr;
   for (Int32 i = 0; i < rt.GetCount(); ++i) {
     aiQuaternion q = quat(rt[i]);
     // Neighbouring keys on the same half of the sphere: the shorter way round is meant.
@@ -579,18 +630,19 @@ bool Exporter::Animate(BaseObject* object, const aiNode* node) {
     channel->mRotationKeys[i] = aiQuatKey(rt[i], q);
   }
   channel->mNumScalingKeys = unsigned(st.GetCount());
-  channel->mScalingKeys = new aiVectorKey[st.GetCount()];
+  channel->mScalingKeys = st.GetCount() > 0 ? new aiVectorKey[st.GetCount()] : nullptr;
   for (Int32 i = 0; i < st.GetCount(); ++i) {
     const Vector64 s = scale(st[i]);
     channel->mScalingKeys[i] = aiVectorKey(st[i], aiVector3D(float(s.x), float(s.y), float(s.z)));
   }
-  _animationEnd = std::max(
-      {_animationEnd, pt[pt.GetCount() - 1], rt[rt.GetCount() - 1], st[st.GetCount() - 1]});
+  for (const BaseArray<Float>* times : {&pt, &rt, &st})
+    if (times->GetCount() > 0)
+      _animationEnd = std::max(_animationEnd, (*times)[times->GetCount() - 1]);
   return true;
 }
 
 void Exporter::ReportTags(BaseObject* object) {
-  Int32 uvws = 0, normals = 0, colors = 0;
+  Int32 uvws = 0, normals = 0, colors = 0, maps = 0;
   for (BaseTag* tag = object->GetFirstTag(); tag != nullptr; tag = tag->GetNext()) {
     switch (tag->GetType()) {
       case TAG_POINT:
@@ -613,7 +665,10 @@ void Exporter::ReportTags(BaseObject* object) {
           _report.Add(1, "further vertex colour tags", "not exported: one per object is carried");
         break;
       case TAG_VERTEXMAP:
-        _report.Add(1, "vertex maps", "not exported: the format has no custom attribute");
+        if (!_traits.gltf || object->GetType() != TYPE_POLYGONOBJECT)
+          _report.Add(1, "vertex maps", "not exported: the format has no custom attribute");
+        else if (++maps > 1)
+          _report.Add(1, "further vertex maps", "not exported: one per object is carried");
         break;
       case TAG_POINTSELECTION:
       case TAG_POLYGONSELECTION:
@@ -750,9 +805,23 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     report.Fail(-7, "%s: out of memory building the scene", path);
     return false;
   }
+  // glTF: the animation is written by the finishing pass, not by Assimp.
+  aiAnimation** animations = nullptr;
+  unsigned animationCount = 0;
+  if (traits.gltf) {
+    std::swap(animations, scene->mAnimations);
+    std::swap(animationCount, scene->mNumAnimations);
+  }
+  auto restore = [&] {
+    if (animations != nullptr) {
+      scene->mAnimations = animations;
+      scene->mNumAnimations = animationCount;
+    }
+  };
   Assimp::Exporter writer;
   const aiReturn r = writer.Export(scene, formatId, path, 0);
   if (r != aiReturn_SUCCESS) {
+    restore();
     delete scene;
     const char* why = writer.GetErrorString();
     report.Fail(r == aiReturn_OUTOFMEMORY ? -7 : -4, "%s: cannot export as %s: %s", path, formatId,
@@ -760,7 +829,9 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     return false;
   }
   // The node table names the scene's nodes: the scene goes after the finishing pass.
-  const bool ok = !traits.gltf || _FinishGltf(path, exporter.Nodes(), report);
+  const bool ok = !traits.gltf || _FinishGltf(path, exporter.Nodes(), exporter.Attributes(),
+                                              animationCount > 0 ? animations[0] : nullptr, report);
+  restore();
   delete scene;
   if (!ok) return false;
   if (options.progress != nullptr) options.progress(options.progressUser, 1.0);

@@ -4,12 +4,18 @@
 // double precision as translation, rotation and scale (a matrix only where it has shear), and
 // every camera a perspective camera. The reader side takes the node matrices back at double
 // precision for files we wrote.
+#include <assimp/anim.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "convert/lum_convert_internal.h"
 
@@ -28,6 +34,30 @@ bool Slurp(const char* path, BaseArray<char>& bytes) {
   ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 &&
        bytes.Resize(Int32(size)) &&
        std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  std::fclose(f);
+  return ok;
+}
+
+UInt32 Le32(const char* p);
+
+// The JSON of a glTF file: the whole of a .gltf, the JSON chunk alone of a .glb (its binary
+// chunk, the bulk of the file, is not read); false when it cannot be read.
+bool SlurpJson(const char* path, BaseArray<char>& bytes) {
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char head[20];
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  long size = -1;
+  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0;
+  if (ok && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
+    const UInt32 length = Le32(head + 12);
+    ok = Le32(head + 16) == 0x4E4F534Au && length <= UInt32(size - 20) &&
+         std::fseek(f, 20, SEEK_SET) == 0 && bytes.Resize(Int32(length)) &&
+         std::fread(bytes.GetArray(), 1, length, f) == length;
+  } else {
+    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 && bytes.Resize(Int32(size)) &&
+         std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  }
   std::fclose(f);
   return ok;
 }
@@ -153,9 +183,401 @@ Matrix64 Compose(const Json& node) {
   return Matrix64(Vector64(t[0], t[1], t[2]), s[0] * c1, s[1] * c2, s[2] * c3);
 }
 
+// The directory part of path, with its slash ("" for none).
+std::string DirOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? std::string(path, size_t(slash - path + 1)) : std::string();
+}
+
+// A buffer's file beside the glTF: a plain relative name (no data URI, no scheme, no "..").
+bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
+  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
+  const std::string uri = buffer["uri"].get<std::string>();
+  if (uri.empty() || uri.find(':') != std::string::npos || uri.find("..") != std::string::npos ||
+      uri[0] == '/')
+    return false;
+  file = DirOf(gltfPath) + uri;
+  return true;
+}
+
+// Data appended to buffer 0 (the binary chunk of a .glb, or the .bin file of a .gltf), each
+// piece at a multiple of four bytes with a buffer view and an accessor of its own.
+class Appender {
+ public:
+  Appender(const char* path, Parts& parts, BaseArray<char>& bytes)
+      : _path(path), _parts(parts), _bytes(bytes) {}
+  ~Appender() {
+    if (_bin != nullptr) std::fclose(_bin);
+  }
+
+  // False (with nothing changed) when the file has no buffer 0 to append to.
+  bool Open() {
+    Json& json = _parts.json;
+    // A glb without geometry has no binary chunk: one is begun.
+    if (_parts.binary && _bytes.GetCount() == _parts.binStart) {
+      if (!_bytes.Resize(_parts.binStart + 8)) return false;
+      Put32(_bytes.GetArray() + _parts.binStart, 0);
+      Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
+      if (!json.contains("buffers") || !json["buffers"].is_array()) json["buffers"] = Json::array();
+      if (json["buffers"].empty()) json["buffers"].push_back({{"byteLength", 0}});
+    }
+    if (!json.contains("buffers") || !json["buffers"].is_array() || json["buffers"].empty())
+      return false;
+    if (_parts.binary) {
+      if (_bytes.GetCount() < _parts.binStart + 8 ||
+          Le32(_bytes.GetArray() + _parts.binStart + 4) != 0x004E4942u)
+        return false;
+      _end = Le32(_bytes.GetArray() + _parts.binStart);
+    } else {
+      std::string file;
+      if (!BufferFile(json["buffers"][0], _path, file)) return false;
+      _bin = std::fopen(file.c_str(), "ab");
+      if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
+        return false;
+    }
+    if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
+    if (!json.contains("accessors")) json["accessors"] = Json::array();
+    return true;
+  }
+
+  // values (count elements of components floats) as a new accessor of type; its index, or -1
+  // when the bytes cannot be written. withRange: its min and max, which animation inputs need.
+  Int64 Add(const Float32* values, Int32 count, Int32 components, const char* type,
+            const char* name, bool withRange) {
+    const Int64 offset = (_end + 3) & ~Int64(3);
+    const Int64 n = Int64(count) * components, length = 4 * n;
+    if (_parts.binary) {
+      const Int32 at = _bytes.GetCount();
+      if (!_bytes.Resize(at + Int32(offset - _end + length))) return -1;
+      char* out = _bytes.GetArray() + at;
+      std::memset(out, 0, size_t(offset - _end));
+      for (Int64 i = 0; i < n; ++i) {  // little-endian, whatever the machine's order
+        UInt32 bits;
+        std::memcpy(&bits, values + i, 4);
+        Put32(out + (offset - _end) + 4 * i, bits);
+      }
+    } else {
+      const char pad[3] = {0, 0, 0};
+      if (std::fwrite(pad, 1, size_t(offset - _end), _bin) != size_t(offset - _end) ||
+          std::fwrite(values, 4, size_t(n), _bin) != size_t(n))
+        return -1;
+    }
+    _end = offset + length;
+    Json& json = _parts.json;
+    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
+    Json accessor = {{"bufferView", json["bufferViews"].size() - 1},
+                     {"componentType", 5126},
+                     {"count", count},
+                     {"type", type}};
+    if (name != nullptr) accessor["name"] = name;
+    if (withRange && count > 0) {
+      Json lo = Json::array(), hi = Json::array();
+      for (Int32 k = 0; k < components; ++k) {
+        Float32 a = values[k], b = values[k];
+        for (Int32 i = 1; i < count; ++i)
+          a = std::min(a, values[i * components + k]), b = std::max(b, values[i * components + k]);
+        lo.push_back(a);
+        hi.push_back(b);
+      }
+      accessor["min"] = lo;
+      accessor["max"] = hi;
+    }
+    json["accessors"].push_back(accessor);
+    return Int64(json["accessors"].size() - 1);
+  }
+
+  // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
+  // .bin cannot be finished.
+  bool Close() {
+    bool ok = true;
+    if (_bin != nullptr) {
+      ok = std::fclose(_bin) == 0;
+      _bin = nullptr;
+    }
+    if (_parts.binary) {
+      const Int32 at = _bytes.GetCount(), padded = (at + 3) & ~3;
+      if (!_bytes.Resize(padded)) return false;
+      std::memset(_bytes.GetArray() + at, 0, size_t(padded - at));
+      Put32(_bytes.GetArray() + _parts.binStart, UInt32(padded - _parts.binStart - 8));
+    }
+    _parts.json["buffers"][0]["byteLength"] = _end;
+    return ok;
+  }
+
+ private:
+  const char* _path;
+  Parts& _parts;
+  BaseArray<char>& _bytes;
+  FILE* _bin = nullptr;
+  Int64 _end = 0;
+};
+
+// The vertex maps as "_NAME" attributes of the first primitive of their node's mesh.
+bool AddAttributes(Appender& out, Json& json, const std::vector<Json*>& nodes,
+                   const ExportedAttributes& attributes, ConvertReport& report) {
+  for (const ExportedAttribute& a : attributes.list) {
+    Json* node = nodes[size_t(a.node)];
+    if (node == nullptr || !node->contains("mesh") || !(*node)["mesh"].is_number_unsigned() ||
+        !json.contains("meshes") || (*node)["mesh"].get<size_t>() >= json["meshes"].size()) {
+      report.Add(1, "vertex maps", "not exported: their object's mesh was not written");
+      continue;
+    }
+    Json& primitives = json["meshes"][(*node)["mesh"].get<size_t>()]["primitives"];
+    if (!primitives.is_array() || primitives.empty()) continue;
+    // The semantic in capitals, other characters than letters and digits as underscores.
+    std::string semantic = "_";
+    for (const char* c = a.name; *c != 0; ++c)
+      semantic += std::isalnum(UInt8(*c)) ? char(std::toupper(UInt8(*c))) : '_';
+    if (semantic == "_") semantic = "_WEIGHT";
+    Json& attrs = primitives[0]["attributes"];
+    for (std::string base = semantic; attrs.contains(semantic);)
+      semantic = base + "_" + std::to_string(attrs.size());
+    const Int64 accessor =
+        out.Add(attributes.data.GetArray() + a.offset, a.count, 1, "SCALAR", a.name, false);
+    if (accessor < 0) return false;
+    attrs[semantic] = accessor;
+  }
+  return true;
+}
+
+// The node animation as the file's one animation, its samplers linear, written here rather than
+// by Assimp's exporter: that exporter copies its whole binary buffer for every accessor it adds,
+// and the animation's accessors come after all the geometry.
+bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
+  std::unordered_map<std::string, size_t> byName;
+  if (json.contains("nodes") && json["nodes"].is_array())
+    for (size_t i = 0; i < json["nodes"].size(); ++i)
+      if (json["nodes"][i].contains("name") && json["nodes"][i]["name"].is_string())
+        byName.emplace(json["nodes"][i]["name"].get<std::string>(), i);
+  Json channels = Json::array(), samplers = Json::array();
+  BaseArray<Float32> times, values;
+  auto sampler = [&](size_t node, const char* path, Int32 components) {
+    const Int32 n = times.GetCount();
+    const Int64 input = out.Add(times.GetArray(), n, 1, "SCALAR", nullptr, true);
+    const Int64 output = out.Add(values.GetArray(), n, components,
+                                 components == 4 ? "VEC4" : "VEC3", nullptr, false);
+    if (input < 0 || output < 0) return false;
+    samplers.push_back({{"input", input}, {"output", output}, {"interpolation", "LINEAR"}});
+    channels.push_back(
+        {{"sampler", samplers.size() - 1}, {"target", {{"node", node}, {"path", path}}}});
+    return true;
+  };
+  const Float ticks = animation.mTicksPerSecond > 0.0 ? animation.mTicksPerSecond : 1.0;
+  for (unsigned c = 0; c < animation.mNumChannels; ++c) {
+    const aiNodeAnim* ch = animation.mChannels[c];
+    const auto at = byName.find(ch->mNodeName.C_Str());
+    if (at == byName.end()) continue;
+    const struct {
+      unsigned count;
+      const char* path;
+      Int32 components;
+    } parts[3] = {{ch->mNumPositionKeys, "translation", 3},
+                  {ch->mNumRotationKeys, "rotation", 4},
+                  {ch->mNumScalingKeys, "scale", 3}};
+    for (Int32 p = 0; p < 3; ++p) {
+      if (parts[p].count == 0) continue;
+      times.Flush();
+      values.Flush();
+      for (unsigned i = 0; i < parts[p].count; ++i) {
+        Float32 v[4];
+        Float t;
+        if (p == 1) {
+          const aiQuatKey& k = ch->mRotationKeys[i];
+          t = k.mTime, v[0] = k.mValue.x, v[1] = k.mValue.y, v[2] = k.mValue.z, v[3] = k.mValue.w;
+        } else {
+          const aiVectorKey& k = p == 0 ? ch->mPositionKeys[i] : ch->mScalingKeys[i];
+          t = k.mTime, v[0] = k.mValue.x, v[1] = k.mValue.y, v[2] = k.mValue.z;
+        }
+        if (!times.Append(Float32(t / ticks))) return false;
+        for (Int32 k = 0; k < parts[p].components; ++k)
+          if (!values.Append(v[k])) return false;
+      }
+      if (!sampler(at->second, parts[p].path, parts[p].components)) return false;
+    }
+  }
+  if (channels.empty()) return true;
+  if (!json.contains("animations") || !json["animations"].is_array())
+    json["animations"] = Json::array();
+  json["animations"].push_back(
+      {{"name", animation.mName.C_Str()}, {"channels", channels}, {"samplers", samplers}});
+  return true;
+}
+
+// A buffer's bytes, for the extras: the binary chunk of a .glb (bytes, whole file) or a file
+// beside a .gltf.
+struct Buffers {
+  const char* path = nullptr;  // the .gltf, for its buffer files; null: bytes only
+  const BaseArray<char>* glb = nullptr;
+  Int32 binStart = 0, binLength = 0;
+};
+
+// Accessor index of json as floats (components per element), appended to data. False when it is
+// not a plain float accessor whose bytes can be had.
+bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buffers& buffers,
+                BaseArray<Float32>& data, Int32& count) {
+  if (!index.is_number_unsigned() || !json.contains("accessors") || !json["accessors"].is_array() ||
+      index.get<size_t>() >= json["accessors"].size())
+    return false;
+  const Json& a = json["accessors"][index.get<size_t>()];
+  static const char* kType[4] = {"SCALAR", "VEC2", "VEC3", "VEC4"};
+  auto number = [](const Json& o, const char* key, Int64 fallback) {
+    return o.contains(key) && o[key].is_number_unsigned() ? Int64(o[key].get<UInt64>()) : fallback;
+  };
+  if (!a.is_object() || number(a, "componentType", 0) != 5126 || !a.contains("type") ||
+      a["type"] != kType[components - 1] || a.contains("sparse") || !a.contains("bufferView") ||
+      !a["bufferView"].is_number_unsigned() || !json.contains("bufferViews") ||
+      !json["bufferViews"].is_array() ||
+      a["bufferView"].get<size_t>() >= json["bufferViews"].size())
+    return false;
+  const Json& view = json["bufferViews"][a["bufferView"].get<size_t>()];
+  const Int64 n = number(a, "count", -1), element = 4 * Int64(components);
+  const Int64 stride = number(view, "byteStride", element);
+  const Int64 start = number(view, "byteOffset", 0) + number(a, "byteOffset", 0);
+  const Int64 buffer = number(view, "buffer", -1);
+  if (n <= 0 || n > (Int64(1) << 26) || stride < element || stride > 252 || buffer < 0 ||
+      start < 0 || start > (Int64(1) << 40))
+    return false;
+  const Int64 span = (n - 1) * stride + element;
+  // The bytes, checked against what the buffer holds before anything is allocated.
+  BaseArray<char> file;
+  const char* base = nullptr;
+  Int64 size = 0;
+  if (buffers.glb != nullptr && buffer == 0) {
+    base = buffers.glb->GetArray() + buffers.binStart;
+    size = buffers.binLength;
+  } else {
+    std::string name;
+    if (buffers.path == nullptr || !json.contains("buffers") || !json["buffers"].is_array() ||
+        size_t(buffer) >= json["buffers"].size() ||
+        !BufferFile(json["buffers"][size_t(buffer)], buffers.path, name) ||
+        !Slurp(name.c_str(), file))
+      return false;
+    base = file.GetArray();
+    size = file.GetCount();
+  }
+  if (start + span > size) return false;
+  const Int32 at = data.GetCount();
+  if (!data.Resize(at + Int32(n * components))) return false;
+  for (Int64 i = 0; i < n; ++i)
+    for (Int32 k = 0; k < components; ++k) {
+      const UInt32 bits = Le32(base + start + i * stride + 4 * k);
+      std::memcpy(&data[at + Int32(i * components + k)], &bits, 4);
+    }
+  count = Int32(n);
+  return true;
+}
+
+// The node's name, when it has one that fits.
+bool NodeName(const Json& json, const Json& index, char* out, size_t size) {
+  if (!index.is_number_unsigned() || !json.contains("nodes") || !json["nodes"].is_array() ||
+      index.get<size_t>() >= json["nodes"].size())
+    return false;
+  const Json& n = json["nodes"][index.get<size_t>()];
+  if (!n.is_object() || !n.contains("name") || !n["name"].is_string()) return false;
+  const std::string name = n["name"].get<std::string>();
+  if (name.size() >= size) return false;
+  std::snprintf(out, size, "%s", name.c_str());
+  return true;
+}
+
+// Whether the JSON has anything the extras read: a custom attribute or a cubic-spline sampler.
+bool WantsExtras(const Json& json) {
+  if (json.contains("meshes") && json["meshes"].is_array())
+    for (const Json& m : json["meshes"])
+      if (m.is_object() && m.contains("primitives") && m["primitives"].is_array())
+        for (const Json& p : m["primitives"])
+          if (p.is_object() && p.contains("attributes") && p["attributes"].is_object())
+            for (auto it = p["attributes"].begin(); it != p["attributes"].end(); ++it)
+              if (!it.key().empty() && it.key()[0] == '_') return true;
+  if (json.contains("animations") && json["animations"].is_array())
+    for (const Json& a : json["animations"])
+      if (a.is_object() && a.contains("samplers") && a["samplers"].is_array())
+        for (const Json& s : a["samplers"])
+          if (s.is_object() && s.contains("interpolation") && s["interpolation"] == "CUBICSPLINE")
+            return true;
+  return false;
+}
+
+bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
+  if (json.contains("nodes") && json["nodes"].is_array() && json.contains("meshes") &&
+      json["meshes"].is_array()) {
+    for (size_t i = 0; i < json["nodes"].size(); ++i) {
+      const Json& node = json["nodes"][i];
+      GltfAttribute entry;
+      if (!node.is_object() || !node.contains("mesh") ||
+          !NodeName(json, Json(i), entry.node, sizeof entry.node) ||
+          !node["mesh"].is_number_unsigned() || node["mesh"].get<size_t>() >= json["meshes"].size())
+        continue;
+      const Json& mesh = json["meshes"][node["mesh"].get<size_t>()];
+      if (!mesh.is_object() || !mesh.contains("primitives") || !mesh["primitives"].is_array() ||
+          mesh["primitives"].empty() || !mesh["primitives"][0].is_object() ||
+          !mesh["primitives"][0].contains("attributes") ||
+          !mesh["primitives"][0]["attributes"].is_object())
+        continue;
+      const Json& attrs = mesh["primitives"][0]["attributes"];
+      for (auto it = attrs.begin(); it != attrs.end(); ++it) {
+        if (it.key().empty() || it.key()[0] != '_') continue;
+        // The accessor's name is the map's own; the semantic without its underscore otherwise.
+        std::string name = it.key().substr(1);
+        if (it.value().is_number_unsigned() && json.contains("accessors") &&
+            json["accessors"].is_array() && it.value().get<size_t>() < json["accessors"].size()) {
+          const Json& acc = json["accessors"][it.value().get<size_t>()];
+          if (acc.is_object() && acc.contains("name") && acc["name"].is_string())
+            name = acc["name"].get<std::string>();
+        }
+        std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
+        entry.offset = out.data.GetCount();
+        if (ReadFloats(json, it.value(), 1, buffers, out.data, entry.count) &&
+            !out.attributes.Append(entry))
+          return false;
+      }
+    }
+  }
+  if (!json.contains("animations") || !json["animations"].is_array() ||
+      json["animations"].empty() || !json["animations"][0].is_object())
+    return true;
+  const Json& anim = json["animations"][0];
+  if (!anim.contains("channels") || !anim["channels"].is_array() || !anim.contains("samplers") ||
+      !anim["samplers"].is_array())
+    return true;
+  for (const Json& ch : anim["channels"]) {
+    if (!ch.is_object() || !ch.contains("target") || !ch["target"].is_object() ||
+        !ch.contains("sampler") || !ch["sampler"].is_number_unsigned() ||
+        ch["sampler"].get<size_t>() >= anim["samplers"].size())
+      continue;
+    const Json& target = ch["target"];
+    const Json& sampler = anim["samplers"][ch["sampler"].get<size_t>()];
+    GltfCubicChannel entry;
+    if (!target.contains("path") || !target.contains("node") || !sampler.is_object() ||
+        !sampler.contains("interpolation") || sampler["interpolation"] != "CUBICSPLINE" ||
+        !sampler.contains("input") || !sampler.contains("output") ||
+        !NodeName(json, target["node"], entry.node, sizeof entry.node))
+      continue;
+    if (target["path"] != "translation" && target["path"] != "scale") continue;
+    entry.scale = target["path"] == "scale";
+    BaseArray<Float32> times, values;
+    Int32 n = 0, m = 0;
+    if (!ReadFloats(json, sampler["input"], 1, buffers, times, n) ||
+        !ReadFloats(json, sampler["output"], 3, buffers, values, m) || m != 3 * n)
+      continue;
+    entry.offset = out.data.GetCount();
+    entry.keys = n;
+    if (!out.data.Resize(entry.offset + 10 * n)) return false;
+    for (Int32 i = 0; i < n; ++i) {
+      Float32* key = &out.data[entry.offset + 10 * i];
+      key[0] = times[i];
+      for (Int32 k = 0; k < 9; ++k) key[1 + k] = values[9 * i + k];
+    }
+    if (!out.cubics.Append(entry)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, ConvertReport& report) {
+bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
+                 const ExportedAttributes& attributes, const aiAnimation* animation,
+                 ConvertReport& report) {
   BaseArray<char> bytes;
   Parts parts;
   if (!Slurp(path, bytes) || !Parse(bytes, parts)) {
@@ -165,9 +587,10 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
   Json& json = parts.json;
   if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
   Json& list = json["nodes"];
+  std::vector<Json*> found(size_t(nodes.GetCount()), nullptr);
   // By name: our names are unique, and the exporter keeps them.
   for (const ExportedNode& e : nodes) {
-    Json* node = nullptr;
+    Json*& node = found[size_t(&e - nodes.GetArray())];
     for (Json& n : list)
       if (n.contains("name") && n["name"].is_string() && n["name"].get<std::string>() == e.name) {
         node = &n;
@@ -200,6 +623,18 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
       json["cameras"].push_back(camera);
     }
   }
+  if (attributes.list.GetCount() > 0 || animation != nullptr) {
+    Appender out(path, parts, bytes);
+    if (!out.Open()) {
+      report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
+      report.Add(animation != nullptr ? 1 : 0, "animations",
+                 "not exported: the file has no buffer");
+    } else if (!AddAttributes(out, json, found, attributes, report) ||
+               (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
+      report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      return false;
+    }
+  }
   // A scene without geometry: Assimp writes one empty buffer, which glTF forbids.
   if (json.contains("buffers") && json["buffers"].is_array() &&
       (!json.contains("bufferViews") || json["bufferViews"].empty())) {
@@ -220,21 +655,9 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, Convert
   return true;
 }
 
-bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out) {
-  out.Flush();
-  const char* dot = std::strrchr(path, '.');
-  if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
-    return true;
-  BaseArray<char> bytes;
-  if (!Slurp(path, bytes)) return true;
-  return _ReadGltfMatricesFrom(bytes, out);
-}
+namespace {
 
-bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
-  out.Flush();
-  Parts parts;
-  if (!Parse(bytes, parts)) return true;
-  const Json& json = parts.json;
+bool Matrices(const Json& json, BaseArray<GltfNodeMatrix>& out) {
   if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
   for (const Json& n : json["nodes"]) {
     if (!n.contains("name") || !n["name"].is_string() || !n.is_object()) continue;
@@ -258,6 +681,54 @@ bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatri
     if (!out.Append(entry)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
+  out.Flush();
+  Parts parts;
+  if (!Parse(bytes, parts)) return true;
+  return Matrices(parts.json, out);
+}
+
+}  // namespace lumora
+
+namespace lumora {
+
+bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out) {
+  out.attributes.Flush();
+  out.cubics.Flush();
+  out.data.Flush();
+  Parts parts;
+  if (!Parse(bytes, parts) || !WantsExtras(parts.json)) return true;
+  Buffers buffers;
+  buffers.path = path;
+  if (parts.binary && bytes.GetCount() >= parts.binStart + 8 &&
+      Le32(bytes.GetArray() + parts.binStart + 4) == 0x004E4942u) {
+    const UInt32 length = Le32(bytes.GetArray() + parts.binStart);
+    if (length <= UInt32(bytes.GetCount() - parts.binStart - 8)) {
+      buffers.glb = &bytes;
+      buffers.binStart = parts.binStart + 8;
+      buffers.binLength = Int32(length);
+    }
+  }
+  return Extras(parts.json, buffers, out);
+}
+
+bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras) {
+  matrices.Flush();
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
+    return true;
+  // The JSON alone, parsed once; the whole file (for a glb, its geometry) only when the extras
+  // need its bytes.
+  BaseArray<char> bytes;
+  Parts parts;
+  if (!SlurpJson(path, bytes) || !Parse(bytes, parts)) return true;
+  if (!Matrices(parts.json, matrices)) return false;
+  if (!WantsExtras(parts.json) || !Slurp(path, bytes)) return true;
+  return _ReadGltfExtrasFrom(bytes, path, extras);
 }
 
 }  // namespace lumora

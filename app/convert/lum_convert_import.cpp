@@ -19,6 +19,7 @@
 #include "objects/lum_segmenttag.h"
 #include "objects/lum_uvwtag.h"
 #include "objects/lum_vertexcolortag.h"
+#include "objects/lum_vertexmaptag.h"
 #include "values/lum_desclevel.h"
 
 namespace lumora {
@@ -36,15 +37,17 @@ void FreeObject(BaseObject*& o) { BaseObject::Free(o); }
 
 class Importer {
  public:
-  Importer(const aiScene* scene, const ConvertOptions& options, ConvertReport& report,
-           const BaseArray<GltfNodeMatrix>& exact)
-      : _scene(scene), _options(options), _report(report), _exact(exact) {}
+  Importer(aiScene* scene, const ConvertOptions& options, ConvertReport& report,
+           const BaseArray<GltfNodeMatrix>& exact, const GltfExtras& extras)
+      : _scene(scene), _options(options), _report(report), _exact(exact), _extras(extras) {}
 
   bool Build(RootObject* objects);
 
  private:
   BaseObject* Node(const aiNode* node, bool& ok);
   BaseObject* Mesh(const aiMesh* mesh, bool& ok);
+  BaseObject* MeshAt(unsigned index, bool& ok);
+  void CountUses(const aiNode* node);
   BaseObject* Lines(const aiMesh* mesh, bool& ok);
   bool Camera(const aiCamera* camera, const aiNode* node, BaseObject* object);
   const GltfNodeMatrix* Exact(const aiNode* node) const;
@@ -52,10 +55,14 @@ class Importer {
   Matrix64 LocalMatrix(const aiNode* node) const;
   void ReportScene();
 
-  const aiScene* _scene;
+  aiScene* _scene;         // ours: a mesh is freed once its last node has been converted
+  BaseArray<Int32> _uses;  // per mesh, the nodes still to convert it
   const ConvertOptions& _options;
   ConvertReport& _report;
   const BaseArray<GltfNodeMatrix>& _exact;
+  const GltfExtras& _extras;
+  bool VertexMaps(const aiNode* node, BaseObject* object);
+  const GltfCubicChannel* Cubic(const aiString& node, bool scale) const;
   // Every object made for a node, in the order of the nodes, for the animation channels.
   struct Made {
     const aiNode* node;
@@ -206,6 +213,32 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     if (mesh->HasVertexColors(k))
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
 
+  // Each vertex's UV and normal encoded once (the UV by the tag's packing, the normal through
+  // the tag's own Set on polygon 0, four vertices at a time, before the faces fill it), then
+  // copied into every corner that uses the vertex.
+  const Int32 nv = Int32(mesh->mNumVertices);
+  BaseArray<SmallUVW> uvCode;
+  BaseArray<Int16> normalCode;  // three per vertex
+  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(3 * nv))) {
+    FreeObject(result);
+    ok = false;
+    return nullptr;
+  }
+  for (Int32 v = 0; v < nv && hasUv; ++v) {
+    const aiVector3D& t = mesh->mTextureCoords[0][v];
+    FromVector(Vector64(t.x, 1.0 - t.y, 0.0), uvCode[v]);
+  }
+  for (Int32 v = 0; v < nv && hasNormals && polys > 0; v += 4) {
+    Vector64 n[4];
+    for (Int32 k = 0; k < 4; ++k) {
+      const aiVector3D& q = mesh->mNormals[std::min(v + k, nv - 1)];
+      n[k] = Vector64(q.x, q.y, -q.z);
+    }
+    normals->Set(0, NormalStruct{n[0], n[1], n[2], n[3]});
+    const Int16* code = normals->GetNormalR()[0].v;
+    std::copy(code, code + 3 * std::min(4, nv - v), normalCode.GetArray() + 3 * v);
+  }
+
   CPolygon* out = object->GetPolygonW();
   NgonBase* ngonBase =
       ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
@@ -214,25 +247,16 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     // corner: indices into the face, in our order (reversed: the axes are mirrored)
     Int32 idx[4];
     for (int i = 0; i < n; ++i) idx[i] = Int32(face.mIndices[corner[i]]);
-    out[at] = n == 3 ? CPolygon(idx[0], idx[1], idx[2], idx[2])
-                     : CPolygon(idx[0], idx[1], idx[2], idx[3]);
-    UVWStruct uv;
-    NormalStruct nm;
-    Vector64* uvs[4] = {&uv.a, &uv.b, &uv.c, &uv.d};
-    Vector64* ns[4] = {&nm.a, &nm.b, &nm.c, &nm.d};
-    for (int i = 0; i < 4; ++i) {
-      const Int32 v = idx[i < n ? i : n - 1];
-      if (hasUv) {
-        const aiVector3D& t = mesh->mTextureCoords[0][v];
-        *uvs[i] = Vector64(t.x, 1.0 - t.y, 0.0);
-      }
-      if (hasNormals) {
-        const aiVector3D& q = mesh->mNormals[v];
-        *ns[i] = Vector64(q.x, q.y, -q.z);
-      }
+    if (n == 3) idx[3] = idx[2];
+    out[at] = CPolygon(idx[0], idx[1], idx[2], idx[3]);
+    if (hasUv) {
+      UVWPolygon& p = uvw->GetUVWW()[at];
+      p.a = uvCode[idx[0]], p.b = uvCode[idx[1]], p.c = uvCode[idx[2]], p.d = uvCode[idx[3]];
     }
-    if (hasUv) uvw->Set(at, uv);
-    if (hasNormals) normals->Set(at, nm);
+    if (hasNormals) {
+      Int16* v = normals->GetNormalW()[at].v;
+      for (int k = 0; k < 4; ++k) std::copy_n(normalCode.GetArray() + 3 * idx[k], 3, v + 3 * k);
+    }
     ++at;
   };
   BaseArray<UInt32> members;
@@ -264,6 +288,24 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   }
   if (!ok) FreeObject(result);
   return result;
+}
+
+// The nodes naming each mesh, so that a mesh can go as soon as its objects are made: the
+// scene's geometry and ours are not held whole at the same time.
+void Importer::CountUses(const aiNode* node) {
+  for (unsigned i = 0; i < node->mNumMeshes; ++i)
+    if (node->mMeshes[i] < _scene->mNumMeshes) ++_uses[Int32(node->mMeshes[i])];
+  for (unsigned i = 0; i < node->mNumChildren; ++i) CountUses(node->mChildren[i]);
+}
+
+BaseObject* Importer::MeshAt(unsigned index, bool& ok) {
+  aiMesh*& mesh = _scene->mMeshes[index];
+  BaseObject* object = Mesh(mesh, ok);
+  if (--_uses[Int32(index)] == 0) {
+    delete mesh;
+    mesh = nullptr;
+  }
+  return object;
 }
 
 bool Importer::Camera(const aiCamera* camera, const aiNode* node, BaseObject* object) {
@@ -314,7 +356,7 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     object = BaseObject::Alloc(TYPE_CAMERAOBJECT);
     if (object != nullptr && !Camera(camera, node, object)) FreeObject(object);
   } else if (node->mNumMeshes == 1) {
-    object = Mesh(_scene->mMeshes[node->mMeshes[0]], ok);
+    object = MeshAt(node->mMeshes[0], ok);
     firstChildMesh = 1;
     if (object == nullptr && ok) object = BaseObject::Alloc(TYPE_OBJECT);
   } else {
@@ -326,6 +368,11 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     return nullptr;
   }
   object->SetName(Name(node->mName));
+  if (_extras.attributes.GetCount() > 0 && firstChildMesh == 1 && !VertexMaps(node, object)) {
+    FreeObject(object);
+    ok = false;
+    return nullptr;
+  }
   // A glTF camera looks along -Z of its node (Assimp's importer copies the node's placement
   // into the camera as well); other formats place the camera inside its node.
   const GltfNodeMatrix* exact = Exact(node);
@@ -337,7 +384,7 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
     return nullptr;
   }
   for (unsigned i = unsigned(firstChildMesh); i < node->mNumMeshes && ok; ++i) {
-    BaseObject* child = Mesh(_scene->mMeshes[node->mMeshes[i]], ok);
+    BaseObject* child = MeshAt(node->mMeshes[i], ok);
     if (child != nullptr) child->InsertUnderLast(object);
   }
   for (unsigned i = 0; i < node->mNumChildren && ok; ++i) {
@@ -349,11 +396,87 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   return object;
 }
 
-// One track per component of a vector parameter, its keys linear.
-bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<Float>& times,
-               const BaseArray<Vector64>& values) {
+// The glTF's custom attributes of the node's mesh as vertex maps: the importer keeps a point
+// per vertex, so a value per vertex is a value per point.
+bool Importer::VertexMaps(const aiNode* node, BaseObject* object) {
+  if (object->GetType() != TYPE_POLYGONOBJECT) return true;
+  const Int32 points = static_cast<PolygonObject*>(object)->GetPointCount();
+  for (const GltfAttribute& a : _extras.attributes) {
+    if (std::strcmp(a.node, node->mName.C_Str()) != 0) continue;
+    if (a.count != points) {
+      _report.Add(1, "custom vertex attributes", "not imported: their count is not the mesh's");
+      continue;
+    }
+    VertexMapTag* map = VertexMapTag::Cast(object->MakeTag(TAG_VERTEXMAP));
+    if (map == nullptr || !map->Resize(points)) return false;
+    map->SetName(String(a.name, STRINGENCODING_UTF8));
+    std::memcpy(map->GetWeightW(), _extras.data.GetArray() + a.offset, size_t(points) * 4);
+  }
+  return true;
+}
+
+const GltfCubicChannel* Importer::Cubic(const aiString& node, bool scale) const {
+  for (const GltfCubicChannel& c : _extras.cubics)
+    if (c.scale == scale && std::strcmp(c.node, node.C_Str()) == 0) return &c;
+  return nullptr;
+}
+
+// The keys of a glTF cubic-spline channel as spline keys: key i's tangents (in, out; per
+// second) become handles a third of the neighbouring interval long, which makes the curve's
+// cubic the channel's own. flip mirrors z (positions); still as for AddTracks.
+bool AddSplineTracks(BaseObject* object, Int32 id, const char* label, const Float32* keys, Int32 n,
+                     bool flip, const Vector64& still) {
   static const char* kAxis[3] = {"X", "Y", "Z"};
   for (Int32 k = 0; k < 3; ++k) {
+    const Float sign = flip && k == 2 ? -1.0 : 1.0;
+    const Float s = k == 0 ? still.x : k == 1 ? still.y : still.z;
+    bool moves = false;
+    for (Int32 i = 0; i < n && !moves; ++i) {
+      const Float32* key = keys + 10 * i;
+      moves = std::fabs(sign * key[4 + k] - s) > 1e-6 * std::max(1.0, std::fabs(s)) ||
+              key[1 + k] != 0.0f || key[7 + k] != 0.0f;
+    }
+    if (!moves) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
+    const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
+    CTrack* track = CTrack::Alloc(object, d, String(name));
+    if (track == nullptr) return false;
+    if (!object->InsertTrackSorted(track)) {
+      CTrack::Free(track);
+      return false;
+    }
+    CCurve* curve = track->GetCurve();
+    for (Int32 i = 0; i < n; ++i) {
+      const Float32* key = keys + 10 * i;
+      CKey* ck = curve->AddKey(BaseTime(key[0]));
+      if (ck == nullptr) return false;
+      ck->SetValue(curve, sign * key[4 + k]);
+      ck->SetInterpolation(curve, CINTERPOLATION_SPLINE);
+      const Float before = i > 0 ? (key[0] - key[-10]) / 3.0 : 0.0;
+      const Float after = i + 1 < n ? (key[10] - key[0]) / 3.0 : 0.0;
+      ck->SetTimeLeft(curve, BaseTime(-before));
+      ck->SetValueLeft(curve, -sign * key[1 + k] * before);
+      ck->SetTimeRight(curve, BaseTime(after));
+      ck->SetValueRight(curve, sign * key[7 + k] * after);
+    }
+  }
+  return true;
+}
+
+// One track per component of a vector parameter, its keys linear. A component that keeps the
+// object's own value (still) throughout, to single precision, gets no track: the channel gives
+// all three components, most of them often unmoving, and a key is a whole node.
+bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<Float>& times,
+               const BaseArray<Vector64>& values, const Vector64& still) {
+  static const char* kAxis[3] = {"X", "Y", "Z"};
+  for (Int32 k = 0; k < 3; ++k) {
+    auto at = [k](const Vector64& v) { return k == 0 ? v.x : k == 1 ? v.y : v.z; };
+    const Float s = at(still);
+    bool moves = false;
+    for (Int32 i = 0; i < values.GetCount() && !moves; ++i)
+      moves = std::fabs(at(values[i]) - s) > 1e-6 * std::max(1.0, std::fabs(s));
+    if (!moves) continue;
     char name[64];
     std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
     const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
@@ -394,14 +517,22 @@ bool Importer::Animate() {
     }
     BaseArray<Float> times;
     BaseArray<Vector64> values;
-    if (ch->mNumPositionKeys > 1) {
+    const GltfCubicChannel* cubicPosition = Cubic(ch->mNodeName, false);
+    const GltfCubicChannel* cubicScale = Cubic(ch->mNodeName, true);
+    if (cubicPosition != nullptr && cubicPosition->keys > 1) {
+      if (!AddSplineTracks(object, ID_POSITION, "Position",
+                           _extras.data.GetArray() + cubicPosition->offset, cubicPosition->keys,
+                           true, object->GetRelPos()))
+        return false;
+    } else if (ch->mNumPositionKeys > 1) {
       for (unsigned i = 0; i < ch->mNumPositionKeys; ++i) {
         const aiVectorKey& k = ch->mPositionKeys[i];
         if (!times.Append(k.mTime / ticks) ||
             !values.Append(Vector64(k.mValue.x, k.mValue.y, -k.mValue.z)))
           return false;
       }
-      if (!AddTracks(object, ID_POSITION, "Position", times, values)) return false;
+      if (!AddTracks(object, ID_POSITION, "Position", times, values, object->GetRelPos()))
+        return false;
     }
     if (ch->mNumRotationKeys > 1) {
       times.Flush();
@@ -416,9 +547,14 @@ bool Importer::Animate() {
         last = GetOptimalAngle(last, MatrixToHPB(m, order), order);
         if (!times.Append(k.mTime / ticks) || !values.Append(last)) return false;
       }
-      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values)) return false;
+      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot()))
+        return false;
     }
-    if (ch->mNumScalingKeys > 1) {
+    if (cubicScale != nullptr && cubicScale->keys > 1) {
+      if (!AddSplineTracks(object, ID_SCALE, "Scale", _extras.data.GetArray() + cubicScale->offset,
+                           cubicScale->keys, false, object->GetRelScale()))
+        return false;
+    } else if (ch->mNumScalingKeys > 1) {
       times.Flush();
       values.Flush();
       for (unsigned i = 0; i < ch->mNumScalingKeys; ++i) {
@@ -427,7 +563,7 @@ bool Importer::Animate() {
             !values.Append(Vector64(k.mValue.x, k.mValue.y, k.mValue.z)))
           return false;
       }
-      if (!AddTracks(object, ID_SCALE, "Scale", times, values)) return false;
+      if (!AddTracks(object, ID_SCALE, "Scale", times, values, object->GetRelScale())) return false;
     }
   }
   return true;
@@ -466,6 +602,9 @@ bool Importer::Build(RootObject* objects) {
   if (root == nullptr) return true;
   _nodesTotal = CountNodes(root);
   ReportScene();
+  if (!_uses.Resize(Int32(_scene->mNumMeshes))) return false;
+  std::fill(_uses.begin(), _uses.end(), 0);
+  CountUses(root);
   // A root that only groups (no mesh, no transform, no camera) is not kept: its children are
   // the scene's top objects.
   bool plain = root->mNumMeshes == 0 && root->mTransformation.IsIdentity();
@@ -500,18 +639,24 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
                    ConvertReport& report) {
   Assimp::Importer importer;
   const unsigned flags = options.triangulate ? aiProcess_Triangulate : 0u;
-  const aiScene* scene = importer.ReadFile(path, flags);
-  if (scene == nullptr) {
+  if (importer.ReadFile(path, flags) == nullptr) {
     report.Fail(-3, "%s: %s", path, importer.GetErrorString());
     return false;
   }
+  // Ours from here: the conversion frees each mesh when it has been carried over.
+  aiScene* scene = importer.GetOrphanedScene();
+  struct Owned {
+    aiScene* scene;
+    ~Owned() { delete scene; }
+  } owned{scene};
   if (options.progress != nullptr) options.progress(options.progressUser, 0.5);
   BaseArray<GltfNodeMatrix> exact;
-  if (!_ReadGltfMatrices(path, exact)) {
+  GltfExtras extras;
+  if (!_ReadGltf(path, exact, extras)) {
     report.Fail(-7, "%s: out of memory", path);
     return false;
   }
-  Importer builder(scene, options, report, exact);
+  Importer builder(scene, options, report, exact, extras);
   if (!builder.Build(objects)) {
     report.Fail(-7, "%s: out of memory building the objects", path);
     return false;

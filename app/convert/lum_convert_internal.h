@@ -4,6 +4,7 @@
 #ifndef LUM_CONVERT_INTERNAL_H
 #define LUM_CONVERT_INTERNAL_H
 
+#include <assimp/anim.h>
 #include <assimp/matrix4x4.h>
 
 #include "convert/lum_convert.h"
@@ -39,9 +40,50 @@ struct ExportedNode {
   Float yfov = 0.0, aspect = 0.0, znear = 0.0, zfar = 0.0;
 };
 
+// Per-vertex scalars beyond what Assimp's scene carries (a vertex map): written by the glTF
+// pass as an application-specific attribute "_NAME" of the node's mesh, the map's own name in
+// its accessor's name. values: one per vertex of the node's mesh, in data.
+struct ExportedAttribute {
+  Int32 node;  // index into the node table
+  char name[64];
+  Int32 offset, count;
+};
+struct ExportedAttributes {
+  BaseArray<ExportedAttribute> list;
+  BaseArray<Float32> data;
+};
+
 // Completes a glTF 2.0 file (text or binary) Assimp wrote: node transforms at double precision
-// as translation, rotation and scale, and the cameras. False with the reason in report.
-bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes, ConvertReport& report);
+// as translation, rotation and scale, the cameras, the custom attributes and, when given, the
+// node animation (kept from Assimp's exporter, which adds accessors at a cost that grows with
+// the buffer). False with the reason in report.
+bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
+                 const ExportedAttributes& attributes, const aiAnimation* animation,
+                 ConvertReport& report);
+
+// What a glTF 2.0 file holds beyond Assimp's reading of it, by node name: the custom float
+// attributes of a node's mesh (its first primitive), and the cubic-spline translation and scale
+// channels of the first animation with their tangents. Floats in data: an attribute's values
+// one per vertex; a channel's keys as (time, in-tangent xyz, value xyz, out-tangent xyz).
+struct GltfAttribute {
+  char node[128];
+  char name[64];
+  Int32 offset, count;
+};
+struct GltfCubicChannel {
+  char node[128];
+  bool scale;  // translation otherwise
+  Int32 offset, keys;
+};
+struct GltfExtras {
+  BaseArray<GltfAttribute> attributes;
+  BaseArray<GltfCubicChannel> cubics;
+  BaseArray<Float32> data;
+};
+// Read from the bytes of a .gltf or .glb (path, which may be null, for a .gltf's buffer files
+// beside it; buffers that are data URIs or cannot be read give nothing). False only when memory
+// runs out.
+bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out);
 
 // Local matrices of the nodes of a glTF 2.0 file at double precision, by unique node name (in
 // the file's axes), with the field of view of their cameras as the file gives it (Assimp's
@@ -51,9 +93,12 @@ struct GltfNodeMatrix {
   Matrix64 ml;
   Float yfov, aspect;  // the node's perspective camera; yfov 0 without one
 };
-bool _ReadGltfMatrices(const char* path, BaseArray<GltfNodeMatrix>& out);
 // The same from the bytes of a .gltf or .glb; false only when memory runs out.
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
+
+// The matrices and the extras of the file at path (nothing for files other than .gltf and
+// .glb), its JSON parsed once. False only when memory runs out.
+bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras);
 
 }  // namespace lumora
 

@@ -27,19 +27,43 @@ def scene():
     return lst
 
 
+def whole_scene():
+    """The objects of scene() in a lumora.Scene, which also holds render settings."""
+    s = lumora.Scene()
+    objects = scene()
+    while objects.first is not None:
+        o = objects.first
+        o.remove()
+        s.objects.append(o)
+    return s
+
+
+def import_into_scene(path):
+    s = lumora.Scene()
+    s.import_file(path, triangulate=True)
+    return s.objects
+
+
+# Each row: what is exported (a list of objects or a whole Scene), how it comes back, the file,
+# the format given, and report lines that must be there.
 @pytest.mark.skipif(not hasattr(lumora.RootObject, "export"), reason="built without Assimp")
-@pytest.mark.parametrize("name, fmt, expect", [
-    ("s.glb", None, []),
-    ("s.obj", None, ["1 cameras not exported: the format has no cameras"]),
-    ("s.stl", "stlb", ["1 spline objects not exported: the format has no curves",
-                       "1 cameras not exported: the format has no cameras"]),
+@pytest.mark.parametrize("make, read, name, fmt, expect", [
+    (scene, None, "s.glb", None, []),
+    (scene, None, "s.obj", None, ["1 cameras not exported: the format has no cameras"]),
+    (scene, None, "s.stl", "stlb", ["1 spline objects not exported: the format has no curves",
+                                    "1 cameras not exported: the format has no cameras"]),
+    (whole_scene, None, "w.glb", None, []),
+    (whole_scene, import_into_scene, "w.gltf", "gltf2", []),
+    (whole_scene, import_into_scene, "w.obj", None,
+     ["1 cameras not exported: the format has no cameras"]),
 ])
-def test_export_and_import_back(tmp_path, name, fmt, expect):
+def test_export_and_import_back(tmp_path, make, read, name, fmt, expect):
     path = tmp_path / name
-    report = scene().export(path, format=fmt)
+    source = make()
+    report = source.export(path, format=fmt)
     for line in expect:
         assert line in report
-    back = lumora.import_scene(path, triangulate=True)
+    back = (read or (lambda p: lumora.import_scene(p, triangulate=True)))(path)
     meshes = []
 
     def walk(o):
@@ -69,4 +93,13 @@ def test_import_reports_and_fails_as_file_error(tmp_path):
         lumora.import_scene(tmp_path / "missing.obj")
     with pytest.raises(ValueError):
         scene().export(tmp_path / "x.unknown")
+    # A scene whose import fails is left empty, and what Python held of it lives on.
+    s = lumora.Scene()
+    s.objects.append(lumora.BaseObject.alloc(lumora.TYPE_OBJECT))
+    held = s.objects.first
+    with pytest.raises(lumora.FileError):
+        s.import_file(tmp_path / "missing.obj")
+    assert s.objects.first is None and held is not None
+    with pytest.raises(ValueError):
+        s.export(tmp_path / "x.unknown")
     assert ("glb2", "glb", "GL Transmission Format v. 2 (binary)") in lumora.export_formats()

@@ -20,8 +20,10 @@
 #include "animation/lum_ckey.h"
 #include "animation/lum_ctrack.h"
 #include "convert/lum_convert.h"
+#include "convert/lum_convert_internal.h"
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
+#include "objects/lum_vertexmaptag.h"
 #include "test_support.h"
 
 using namespace lumora;
@@ -172,7 +174,45 @@ struct RoundTripCase {
   const char* format;
   std::function<void(RootObject&)> build;
   std::function<void(RootObject& in, RootObject& out, ConvertReport&)> check;
+  // A file written by hand instead of the export (what our exporter does not write), as .gltf
+  // at the path given.
+  std::function<void(const std::string& path)> foreign = nullptr;
 };
+
+// A .gltf of one node "bouncing" whose translation is a cubic-spline channel of three keys at
+// 0, 1 and 2 s, each (in-tangent, value, out-tangent); its buffer in a .bin beside it.
+const float kCubicKeys[3][3][3] = {{{0, 0, 0}, {0, 0, 0}, {30, 0, 6}},
+                                   {{-10, 5, 0}, {10, 20, -4}, {0, 5, 0}},
+                                   {{0, 0, 0}, {0, 0, 4}, {0, 0, 0}}};
+void WriteCubicGltf(const std::string& path) {
+  const std::string bin = path + ".bin";
+  FILE* f = std::fopen(bin.c_str(), "wb");
+  const float times[3] = {0, 1, 2};
+  std::fwrite(times, 4, 3, f);
+  std::fwrite(kCubicKeys, 4, 27, f);
+  std::fclose(f);
+  const std::string name = bin.substr(bin.rfind('/') + 1);
+  f = std::fopen(path.c_str(), "wb");
+  std::fprintf(f, R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+    "nodes":[{"name":"bouncing"}],"buffers":[{"uri":"%s","byteLength":120}],
+    "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":108}],
+    "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","min":[0],"max":[2]},
+                 {"bufferView":1,"componentType":5126,"count":9,"type":"VEC3"}],
+    "animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
+                   "samplers":[{"input":0,"output":1,"interpolation":"CUBICSPLINE"}]}]})",
+               name.c_str());
+  std::fclose(f);
+}
+
+// The channel's own curve (glTF's cubic Hermite) at t, component k, in the file's axes.
+double CubicValue(int k, double t) {
+  const int i = t < 1 ? 0 : 1;
+  const double s = t - i, d = 1.0;
+  const double v0 = kCubicKeys[i][1][k], b0 = kCubicKeys[i][2][k];
+  const double v1 = kCubicKeys[i + 1][1][k], a1 = kCubicKeys[i + 1][0][k];
+  return (2 * s * s * s - 3 * s * s + 1) * v0 + (s * s * s - 2 * s * s + s) * d * b0 +
+         (-2 * s * s * s + 3 * s * s) * v1 + (s * s * s - s * s) * d * a1;
+}
 
 const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
@@ -332,6 +372,57 @@ std::vector<RoundTripCase> RoundTripCases() {
          EXPECT_NEAR(LinearValue(h, 1.0), kPi / 4, 1e-4);
          EXPECT_NEAR(LinearValue(h, 2.0), kPi / 2, 1e-4);
        }},
+      {"a vertex map as a custom attribute", "glb2",
+       [](RootObject& s) {
+         PolygonObject* m =
+             Mesh("weighted", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}},
+                  {CPolygon(0, 1, 2, 3), CPolygon(1, 4, 2, 2)});
+         VertexMapTag* map = VertexMapTag::Cast(m->MakeTag(TAG_VERTEXMAP));
+         map->Resize(5);
+         map->SetName(String("heat map"));
+         const Float32 w[5] = {0.0f, 0.25f, 0.5f, 1.0f, 0.125f};
+         std::copy(w, w + 5, map->GetWeightW());
+         s.InsertLast(m);
+       },
+       [](RootObject& in, RootObject& out, ConvertReport& report) {
+         PolygonObject* o = static_cast<PolygonObject*>(Find(out.GetFirst(), "weighted"));
+         ASSERT_NE(o, nullptr);
+         const VertexMapTag* map = VertexMapTag::Cast(o->GetTag(TAG_VERTEXMAP));
+         ASSERT_NE(map, nullptr);
+         EXPECT_EQ(map->GetName(), String("heat map"));
+         ASSERT_EQ(map->GetCount(), o->GetPointCount());
+         // Each point's weight is the original point's at the same place.
+         PolygonObject* original = static_cast<PolygonObject*>(in.GetFirst());
+         const VertexMapTag* had = VertexMapTag::Cast(original->GetTag(TAG_VERTEXMAP));
+         for (Int32 i = 0; i < o->GetPointCount(); ++i) {
+           Int32 j = 0;
+           while (j < 5 && !(original->GetPointR()[j] - o->GetPointR()[i] == Vector64())) ++j;
+           ASSERT_LT(j, 5) << "point " << i;
+           EXPECT_EQ(map->GetWeightR()[i], had->GetWeightR()[j]) << "point " << i;
+         }
+         for (Int32 i = 0; i < report.GetLineCount(); ++i) {
+           char line[ConvertReport::LINE_SIZE];
+           report.GetLine(i, line, sizeof line);
+           EXPECT_EQ(std::string(line).find("vertex"), std::string::npos) << line;
+         }
+       }},
+      {"a cubic-spline channel becomes spline keys with its tangents", "gltf2", [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "bouncing");
+         ASSERT_NE(o, nullptr);
+         for (int k = 0; k < 3; ++k) {
+           const CCurve* c = Curve(o, 903, VECTOR_X + k);
+           ASSERT_NE(c, nullptr) << "component " << k;
+           EXPECT_EQ(c->GetKeyCount(), 3);  // the keys themselves, not samples
+           const double sign = k == 2 ? -1.0 : 1.0;
+           // Within 2.5e-4 of the values' range (20): the playback's spline evaluation is
+           // itself approximate by about that much (2.3e-3 measured).
+           for (double t = 0.0; t <= 2.0; t += 0.125)
+             EXPECT_NEAR(c->GetValue(BaseTime(t)), sign * CubicValue(k, t), 5e-3)
+                 << "component " << k << " at " << t;
+         }
+       },
+       WriteCubicGltf},
   };
 }
 
@@ -343,9 +434,18 @@ TEST(Convert, RoundTripsKeepEachFeature) {
     RootObject in, out;
     c.build(in);
     ConvertReport report;
-    const std::string file =
-        "round" + std::to_string(i) + (std::string(c.format) == "obj" ? ".obj" : ".glb");
-    ASSERT_TRUE(RoundTrip(in, out, file, c.format, report)) << report.GetError();
+    const std::string format = c.format;
+    const std::string file = "round" + std::to_string(i) +
+                             (format == "obj"     ? ".obj"
+                              : format == "gltf2" ? ".gltf"
+                                                  : ".glb");
+    if (c.foreign) {
+      const std::string path = lumtest::TempPath(file);
+      c.foreign(path);
+      ASSERT_TRUE(ImportObjects(path.c_str(), &out, ConvertOptions(), report)) << report.GetError();
+    } else {
+      ASSERT_TRUE(RoundTrip(in, out, file, c.format, report)) << report.GetError();
+    }
     c.check(in, out, report);
   }
   ExpectValidGltf();
@@ -376,15 +476,97 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   EXPECT_TRUE(has("1 vertex maps not exported: the format has no custom attribute"));
 }
 
+// What a glTF holds beyond Assimp's reading, from bytes: read where the file says it plainly,
+// nothing where an accessor, its view or its bytes are missing or of another kind.
+TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
+  // Buffer 0 as a glb's binary chunk: 3 floats (0, 0.5, 1), 3 times (0, 1, 2), 9 vec3.
+  std::vector<float> bin = {0, 0.5f, 1, 0, 1, 2};
+  for (int i = 0; i < 27; ++i) bin.push_back(float(i));
+  auto glb = [&](const std::string& json) {
+    std::string j = json;
+    while (j.size() % 4 != 0) j += ' ';
+    const uint32_t binBytes = uint32_t(bin.size() * 4);
+    const uint32_t head[5] = {0x46546C67u, 2, uint32_t(20 + j.size() + 8 + binBytes),
+                              uint32_t(j.size()), 0x4E4F534Au};
+    std::string out(reinterpret_cast<const char*>(head), 20);
+    out += j;
+    const uint32_t chunk[2] = {binBytes, 0x004E4942u};
+    out.append(reinterpret_cast<const char*>(chunk), 8);
+    out.append(reinterpret_cast<const char*>(bin.data()), binBytes);
+    return out;
+  };
+  const std::string views =
+      R"("bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":12},
+                        {"buffer":0,"byteOffset":24,"byteLength":108}],)";
+  const std::string mesh =
+      R"("nodes":[{"name":"n","mesh":0}],"meshes":[{"primitives":[{"attributes":{"_HEAT":0}}]}],)";
+  const std::string anim =
+      R"("animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
+                        "samplers":[{"input":1,"output":2,"interpolation":"CUBICSPLINE"}]}],)";
+  const struct {
+    const char* what;
+    std::string json;
+    int attributes, cubics;
+  } cases[] = {
+      {"both read",
+       "{" + mesh + anim + views +
+           R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":9,"type":"VEC3"}]})",
+       1, 1},
+      {"no accessors", "{" + mesh + anim + views + R"("x":0})", 0, 0},
+      {"not floats, outputs not three per key",
+       "{" + mesh + anim + views +
+           R"("accessors":[{"bufferView":0,"componentType":5123,"count":3,"type":"SCALAR"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":8,"type":"VEC3"}]})",
+       0, 0},
+      {"beyond the buffer",
+       "{" + mesh + views +
+           R"("accessors":[{"bufferView":2,"byteOffset":100,"componentType":5126,"count":3,"type":"SCALAR"}]})",
+       0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = glb(c.json);
+    BaseArray<char> in;
+    ASSERT_TRUE(in.Resize(Int32(bytes.size())));
+    std::copy(bytes.begin(), bytes.end(), in.GetArray());
+    GltfExtras extras;
+    ASSERT_TRUE(_ReadGltfExtrasFrom(in, nullptr, extras));
+    ASSERT_EQ(extras.attributes.GetCount(), c.attributes);
+    ASSERT_EQ(extras.cubics.GetCount(), c.cubics);
+    if (c.attributes > 0) {
+      EXPECT_STREQ(extras.attributes[0].name, "heat");
+      EXPECT_EQ(extras.data[extras.attributes[0].offset + 1], 0.5f);
+    }
+    if (c.cubics > 0) {  // key 1: time 1, in (9 10 11), value (12 13 14), out (15 16 17)
+      const Float32* key = &extras.data[extras.cubics[0].offset + 10];
+      EXPECT_EQ(key[0], 1.0f);
+      EXPECT_EQ(key[4], 12.0f);
+      EXPECT_EQ(key[9], 17.0f);
+    }
+  }
+}
+
 // ---- Assimp's own test models ------------------------------------------------------------------
 
 struct Summary {
   unsigned cameras = 0, triangles = 0, meshes = 0;
+  // Nodes, and for a node of several meshes each with faces or lines one more (ours makes such a
+  // node a group of one object per mesh); and whether the root only groups (ours leaves such a root
+  // out and writes its own "root" above the top objects, so only then do the counts agree exactly).
+  unsigned nodes = 0;
+  bool plainRoot = false;
   std::vector<std::array<double, 6>> boxes;  // world box of every mesh placed by a node
 };
 
 void Walk(const aiScene* s, const aiNode* n, const aiMatrix4x4& up, Summary& out) {
   const aiMatrix4x4 m = up * n->mTransformation;
+  ++out.nodes;
+  for (unsigned i = 0; i < n->mNumMeshes && n->mNumMeshes > 1; ++i)
+    out.nodes += (s->mMeshes[n->mMeshes[i]]->mPrimitiveTypes &
+                  (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON | aiPrimitiveType_LINE)) != 0;
   for (unsigned i = 0; i < n->mNumMeshes; ++i) {
     const aiMesh* mesh = s->mMeshes[n->mMeshes[i]];
     unsigned tris = 0;
@@ -411,7 +593,14 @@ bool Summarize(const std::string& path, Summary& out, std::string& why) {
     return false;
   }
   out.cameras = s->mNumCameras;
-  Walk(s, s->mRootNode, aiMatrix4x4(), out);
+  const aiNode* root = s->mRootNode;
+  out.plainRoot = root->mNumMeshes == 0 && root->mTransformation.IsIdentity();
+  for (unsigned i = 0; i < s->mNumCameras; ++i)
+    out.plainRoot = out.plainRoot && !(s->mCameras[i]->mName == root->mName);
+  for (unsigned a = 0; a < s->mNumAnimations; ++a)
+    for (unsigned c = 0; c < s->mAnimations[a]->mNumChannels; ++c)
+      out.plainRoot = out.plainRoot && !(s->mAnimations[a]->mChannels[c]->mNodeName == root->mName);
+  Walk(s, root, aiMatrix4x4(), out);
   std::sort(out.boxes.begin(), out.boxes.end());
   return true;
 }
@@ -472,6 +661,7 @@ TEST(Convert, AssimpModelsThroughOurSceneFileAndGlb) {
     EXPECT_EQ(ours.cameras, original.cameras);
     EXPECT_EQ(ours.triangles, original.triangles);
     EXPECT_EQ(ours.meshes, original.meshes);
+    EXPECT_EQ(ours.nodes, original.nodes + (original.plainRoot ? 0 : 1));
     if (ours.boxes.size() != original.boxes.size()) continue;
     // Each original mesh's box against the nearest one of ours not yet taken.
     std::vector<bool> taken(ours.boxes.size());
