@@ -156,6 +156,7 @@ void CopyThumbnailToBitmap(const UChar* pixels, lumora::BaseBitmap* bitmap) {
 
 #ifndef KLAYMO_THUMBNAIL_NO_ENTRY
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,21 +222,26 @@ Request ParseCommandLine(int argc, char** argv, CommandLine* line) {
 
 // Reads up to kKlaymoHeadSize bytes of the document into head (already zeroed) and tells which
 // file it is. False, with a message on stderr, when the document cannot be opened or read.
+// The descriptor is read directly: a stream would add a buffer, a second fstat and a second
+// read for the bytes past its first block.
 bool ReadHead(const char* path, UChar* head, struct stat* document) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot open %s: %s\n", path, std::strerror(errno));
     return false;
   }
-  bool failed = fstat(fileno(file), document) != 0;
+  bool failed = fstat(fd, document) != 0;
   int err = errno;
-  if (!failed) {
-    size_t got = std::fread(head, 1, kKlaymoHeadSize, file);
-    (void)got;  // a short document is fine
-    failed = std::ferror(file) != 0;
+  // A short document is fine: read until the head is full or the file ends.
+  for (size_t got = 0; !failed && got < static_cast<size_t>(kKlaymoHeadSize);) {
+    const ssize_t n = read(fd, head + got, static_cast<size_t>(kKlaymoHeadSize) - got);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    failed = n < 0;
     err = errno;
+    if (n > 0) got += static_cast<size_t>(n);
   }
-  std::fclose(file);
+  close(fd);
   if (failed) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot read %s: %s\n", path, std::strerror(err));
     return false;
@@ -243,11 +249,28 @@ bool ReadHead(const char* path, UChar* head, struct stat* document) {
   return true;
 }
 
+// What is at OUTPUT before the picture is written: whether a file is there (through a symbolic
+// link: the file the link leads to) and its status, and whether OUTPUT itself is a link. One
+// lstat answers all of it unless OUTPUT is a link.
+struct OutputState {
+  bool exists = false;
+  bool link = false;
+  struct stat st {};
+};
+
+OutputState ExamineOutput(const char* output) {
+  OutputState state;
+  if (lstat(output, &state.st) != 0) return state;
+  state.link = S_ISLNK(state.st.st_mode);
+  state.exists = !state.link || stat(output, &state.st) == 0;
+  return state;
+}
+
 // Whether output names the document that was read: the same file by device and inode, whatever
 // the spelling of the path, through a symbolic link or by another hard link.
-bool NamesTheDocument(const char* output, const struct stat& document) {
-  struct stat st;
-  return stat(output, &st) == 0 && st.st_dev == document.st_dev && st.st_ino == document.st_ino;
+bool NamesTheDocument(const OutputState& output, const struct stat& document) {
+  return output.exists && output.st.st_dev == document.st_dev &&
+         output.st.st_ino == document.st_ino;
 }
 
 // Saves bitmap with the JPEG saver to name; false, with errno describing a file failure where
@@ -364,10 +387,10 @@ bool ReplaceThroughTemporary(lumora::BaseBitmap* bitmap, const char* output, con
 // the file it names is the one written, as shell redirection does. Anything else that exists at
 // output (a device such as /dev/stdout, a pipe) cannot be renamed over and is written in place.
 // False, with a message on stderr, when the picture was not written.
-bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
+bool WritePicture(lumora::BaseBitmap* bitmap, const char* output, const OutputState& state) {
   Int32 result = 0;
-  struct stat st;
-  const bool exists = stat(output, &st) == 0;
+  const struct stat& st = state.st;
+  const bool exists = state.exists;
   // Opened by its own name: the links of /dev/stdout lead to names such as "pipe:[1234]".
   if (exists && !S_ISREG(st.st_mode)) {
     if (SaveJpeg(bitmap, output, &result)) return true;
@@ -375,7 +398,7 @@ bool WritePicture(lumora::BaseBitmap* bitmap, const char* output) {
     return false;
   }
 
-  char* target = FollowLinks(output);
+  char* target = state.link ? FollowLinks(output) : strdup(output);
   if (target == nullptr) {
     std::fprintf(stderr, "klaymo-thumbnail: cannot write %s: %s\n", output, std::strerror(errno));
     return false;
@@ -418,7 +441,8 @@ int main(int argc, char** argv) {
   // A document shorter than the head leaves the rest zero: no thumbnail, a black picture.
   struct stat document;
   if (!ReadHead(line.document, head, &document)) return 1;
-  if (NamesTheDocument(line.output, document)) {
+  const OutputState output = ExamineOutput(line.output);
+  if (NamesTheDocument(output, document)) {
     std::fprintf(stderr, "klaymo-thumbnail: %s names the document %s: not overwriting it\n",
                  line.output, line.document);
     return 1;
@@ -432,7 +456,7 @@ int main(int argc, char** argv) {
   lumora::BaseBitmap bitmap;
   bitmap.Init(kThumbnailSize, kThumbnailSize, 24, lumora::INITBITMAPFLAGS_NONE);
   CopyThumbnailToBitmap(pixels, &bitmap);
-  return WritePicture(&bitmap, line.output) ? 0 : 1;
+  return WritePicture(&bitmap, line.output, output) ? 0 : 1;
 }
 
 #endif  // KLAYMO_THUMBNAIL_NO_ENTRY

@@ -264,21 +264,39 @@ BENCHMARK(BM_CCurve_GetValue_1M)
     ->Unit(benchmark::kMillisecond);
 
 // The same 1,000,000 random evaluations (in the curve's time span) on a curve of n keys and on
-// one of n / 10: growth is the time per evaluation at n over that at n / 10.
+// one of n / 10: growth is the time per evaluation at n over that at n / 10. In the same turn the
+// plain loop (PlainCurve) evaluates the same times on the same two curves: plain_growth is what
+// the machine's caches give the plainest layout, the floor of any layout of the keys.
 void GetValueGrowth(benchmark::State& state, Int32 n) {
   constexpr Int32 kTimes = 1000000;
   CCurve* big = SplineCurve(n, 5);
   CCurve* small = SplineCurve(n / 10, 6);
   std::vector<BaseTime> bigTimes, smallTimes;
-  std::vector<double> unused;
-  RandomTimes(n, kTimes, 7, bigTimes, unused);
-  RandomTimes(n / 10, kTimes, 8, smallTimes, unused);
-  Pair pair(state);
-  for (auto _ : state) {
-    pair.Limit([&] { benchmark::DoNotOptimize(Evaluate(small, smallTimes)); });
-    pair.Figure([&] { benchmark::DoNotOptimize(Evaluate(big, bigTimes)); });
+  std::vector<double> bigSeconds, smallSeconds;
+  RandomTimes(n, kTimes, 7, bigTimes, bigSeconds);
+  RandomTimes(n / 10, kTimes, 8, smallTimes, smallSeconds);
+  std::vector<double> plainGrowth;
+  {
+    const PlainCurve plainBig(big), plainSmall(small);
+    Pair pair(state);
+    for (auto _ : state) {
+      pair.Limit([&] { benchmark::DoNotOptimize(Evaluate(small, smallTimes)); });
+      pair.Figure([&] { benchmark::DoNotOptimize(Evaluate(big, bigTimes)); });
+      const double t0 = lumbench::Now(lumbench::Clock::kThreadCpu);
+      benchmark::DoNotOptimize(EvaluatePlain(plainSmall, smallSeconds));
+      const double t1 = lumbench::Now(lumbench::Clock::kThreadCpu);
+      benchmark::DoNotOptimize(EvaluatePlain(plainBig, bigSeconds));
+      const double t2 = lumbench::Now(lumbench::Clock::kThreadCpu);
+      if (t1 > t0) plainGrowth.push_back((t2 - t1) / (t1 - t0));
+    }
+    pair.ReportGrowth(kTimes, kTimes);
   }
-  pair.ReportGrowth(kTimes, kTimes);
+  if (plainGrowth.size() > 1) {
+    plainGrowth.erase(plainGrowth.begin());  // the warm-up turn
+    state.counters["plain_growth"] = Pair::Median(plainGrowth);
+    state.counters["plain_growth_min"] = *std::min_element(plainGrowth.begin(), plainGrowth.end());
+    state.counters["plain_growth_max"] = *std::max_element(plainGrowth.begin(), plainGrowth.end());
+  }
   DeleteObj(big);
   DeleteObj(small);
 }

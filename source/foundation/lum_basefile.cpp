@@ -231,6 +231,9 @@ bool BaseFile::OpenDisk(const Filename& name, FILEOPEN fileopen, Int32 type, Int
     SetError(FILEERROR_OPEN);
     return false;
   }
+  // Every mode but read-write has the file's own buffer: a second one in the stream would only
+  // copy the bytes once more and split a flush into a block-sized write and the rest.
+  if (_mode != FILEOPEN_READWRITE) std::setvbuf(_stream, nullptr, _IONBF, 0);
   switch (_mode) {
     case FILEOPEN_READWRITE:
       std::setvbuf(_stream, nullptr, _IOFBF, kReadWriteStreamBuffer);

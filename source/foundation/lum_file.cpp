@@ -87,10 +87,11 @@ FILE* CallFileOpen(const char* path, FILEMODE mode, OPENSTREAMFLAGSF flags) {
     return nullptr;
   }
   // Truncation comes after the lock, so that a file another process holds is never cut.
-  // Devices and pipes have no length to cut; only regular files are truncated.
+  // Devices and pipes have no length to cut; only regular files are truncated, and an empty one
+  // (a file just made) needs no cut.
   if (truncate) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size > 0 && ftruncate(fd, 0) != 0)) {
       close(fd);
       return nullptr;
     }

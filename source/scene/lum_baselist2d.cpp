@@ -185,7 +185,12 @@ bool NotifyList::Read(HyperFile* hf) {
 
 // ---- BaseList2D: life ----
 
-BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) { GeGetNewMarker(_marker); }
+BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) {}
+
+void BaseList2D::DrawMarker() const {
+  GeGetNewMarker(_marker);
+  _markerSet = true;
+}
 
 BaseList2D::~BaseList2D() {
   DeleteObj(_uniqueIds);
@@ -382,7 +387,7 @@ bool BaseList2D::Write(HyperFile* hf) {
     return false;
   }
   if (!hf->WriteInt32(1) || !hf->WriteInt32(0) || !_nodeLink.Write(hf) || !hf->WriteUChar(1) ||
-      !hf->WriteMemory(_marker.GetBytes(), GeMarker::SIZE) || !hf->WriteBool(notify) ||
+      !hf->WriteMemory(GetMarker().GetBytes(), GeMarker::SIZE) || !hf->WriteBool(notify) ||
       (notify && !_notifyList->Write(hf)) || !DescIdStore_Write(_savedStore, hf, true) ||
       !hf->WriteChunkEnd()) {
     return false;
@@ -458,6 +463,7 @@ bool BaseList2D::Read110050(HyperFile* hf, Int32 level) {
     if (!hf->ReadUChar(nullptr) || !hf->ReadMemoryHead(marker, GeMarker::SIZE, nullptr))
       return false;
     _marker.SetBytes(marker);
+    _markerSet = true;
   }
   if (level >= 7) {
     bool notify = false;
@@ -579,7 +585,7 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   if ((flags & COPYFLAGS_NO_BITS) == 0) d->_bits = _bits;
   if (!_data.CopyTo(&d->_data, flags, trans)) return false;
   if ((flags & COPYFLAGS_IDENTITY) != 0) {
-    d->_marker = _marker;
+    d->SetMarker(GetMarker());
     if (_uniqueIds == nullptr) {
       DeleteObj(d->_uniqueIds);
     } else {
@@ -587,7 +593,7 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       if (d->_uniqueIds == nullptr || !_uniqueIds->CopyTo(d->_uniqueIds)) return false;
     }
   } else {
-    GeGetNewMarker(d->_marker);
+    d->_markerSet = false;  // a new one, drawn when it is first asked for
   }
   if (!_nodeLink.CopyData(&d->_nodeLink, trans)) return false;
   d->_name = _name;

@@ -173,8 +173,16 @@ class BaseList2D : public GeListNode {
   void SetName(const String& name) { _name = name; }
   const String& GetName() const { return _name; }
   void SetID(Int32 typeId) { _typeId = typeId; }
-  const GeMarker& GetMarker() const { return _marker; }
-  void SetMarker(const GeMarker& marker) { _marker = marker; }
+  // A node's marker is drawn when it is first asked for: a node read from a file takes the
+  // file's marker instead and never draws one.
+  const GeMarker& GetMarker() const {
+    if (!_markerSet) DrawMarker();
+    return _marker;
+  }
+  void SetMarker(const GeMarker& marker) {
+    _marker = marker;
+    _markerSet = true;
+  }
   void SetBit(Int32 mask) { _bits |= mask; }
   void DelBit(Int32 mask) { _bits &= ~mask; }
   bool GetBit(Int32 mask) const { return (_bits & mask) != 0; }
@@ -262,7 +270,10 @@ class BaseList2D : public GeListNode {
 
   String _name;
   BaseLink _nodeLink;
-  GeMarker _marker;
+  void DrawMarker() const;
+
+  mutable GeMarker _marker;
+  mutable bool _markerSet = false;
   UniqueIDArray* _uniqueIds = nullptr;
   BaseContainer _description;
   Int32 _typeId = 0;

@@ -106,6 +106,8 @@ class GeListNode : public PrivateChunk {
   GeAliasGoal& GetAliasGoal() { return _goal; }
   const GeAliasGoal& GetAliasGoal() const { return _goal; }
   UInt32 GetNBitWord(Int32 word) const { return word >= 0 && word < 4 ? _nbits[word] : 0; }
+  // Where the bit words lie, for a hot loop that fetches them ahead of use.
+  const void* GetNBitWords() const { return _nbits; }
 
   // ---- plug-in type and raw plug-in data ----
 

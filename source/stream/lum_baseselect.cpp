@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "stream/lum_hyperfile.h"
 #include "lum_memory.h"
+#include "stream/lum_hyperfile.h"
 
 namespace lumora {
 
@@ -432,6 +432,7 @@ bool SelectBlockArray::Select(Int32 index) {
     // Below the first run, or empty.
     if (_runs.GetCount() > 0 && RunAt(0).first == next) {
       RunAt(0).first = index;
+      Stored(0);
       _cursor = 0;
     } else {
       Int32 where = 0;
@@ -449,12 +450,15 @@ bool SelectBlockArray::Select(Int32 index) {
   if (Int64(r.last) + 1 == index) {
     if (touchesNext) {
       r.last = RunAt(np).last;
+      Stored(p);
       _runs.Remove(np / 512, np % 512);  // p is before np and stays valid
     } else {
       r.last = index;
+      Stored(p);
     }
   } else if (touchesNext) {
     RunAt(np).first = index;
+    Stored(np);
     _cursor = np;
   } else {
     Int32 where = 0;
@@ -476,8 +480,10 @@ bool SelectBlockArray::Deselect(Int32 index) {
     _cursor = 0;
   } else if (index == r.first) {
     ++r.first;
+    Stored(p);
   } else if (index == r.last) {
     --r.last;
+    Stored(p);
   } else {
     Int32 oldLast = r.last, where = 0;
     if (!_runs.InsertData(p / 512, p % 512 + 1, BaseSelectData{index + 1, oldLast}, &where))
@@ -485,6 +491,7 @@ bool SelectBlockArray::Deselect(Int32 index) {
     // The split run is the one right before the new one, wherever the insertion moved it.
     Int32 before = PreviousPosition(where);
     RunAt(before).last = index - 1;
+    Stored(before);
     _cursor = before;
   }
   Changed(-1);
@@ -556,6 +563,7 @@ bool SelectBlockArray::CopyFrom(const BaseSelect* src) {
   for (Int32 b = 0; b < _runs.GetBlockCount(); ++b) {
     Int32 used = _runs.GetUsed(b);
     std::memcpy(&_runs.At(b, 0), in, size_t(used) * sizeof(BaseSelectData));
+    _runs.RefreshHead(b);
     in += used;
   }
   _count = src->GetCount();

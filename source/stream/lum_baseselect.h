@@ -169,6 +169,10 @@ class SelectBlockArray {
   Int32 PreviousPosition(Int32 pos) const;
   BaseSelectData& RunAt(Int32 pos) { return _runs.At(pos / 512, pos % 512); }
   const BaseSelectData& RunAt(Int32 pos) const { return _runs.At(pos / 512, pos % 512); }
+  // After an in-place edit of the run at pos: a block's first run is also its head.
+  void Stored(Int32 pos) {
+    if (pos % 512 == 0) _runs.RefreshHead(pos / 512);
+  }
   void Changed(Int64 delta) { _count += delta; }
 
   SelectArrayData _runs;

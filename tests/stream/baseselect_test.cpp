@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <set>
@@ -54,6 +55,9 @@ std::string BlockProblems(const A& a) {
     if (used < 1 || used > cap)
       return "block " + std::to_string(b) + " used " + std::to_string(used);
     if (a.GetGap(b) != gap) return "block " + std::to_string(b) + " gap";
+    // The head is what the search over the blocks compares: a stale one misplaces lookups.
+    if (std::memcmp(&a.GetHead(b), &a.At(b, 0), sizeof(a.At(b, 0))) != 0)
+      return "block " + std::to_string(b) + " head";
     gap += 512 - used;
     total += used;
   }
@@ -327,8 +331,16 @@ TEST(BaseSelect, InOrderBuildingReallocatesRarely) {
     for (Int32 i = 29999; i >= 10; --i) ASSERT_TRUE(sel.FlushData(i));
   }
   EXPECT_EQ(10, sel.GetSegments());
-  EXPECT_EQ(RunsOf(sel), (Runs{{0, 2}, {4, 6}, {8, 10}, {12, 14}, {16, 18}, {20, 22}, {24, 26},
-                               {28, 30}, {32, 34}, {36, 38}}));
+  EXPECT_EQ(RunsOf(sel), (Runs{{0, 2},
+                               {4, 6},
+                               {8, 10},
+                               {12, 14},
+                               {16, 18},
+                               {20, 22},
+                               {24, 26},
+                               {28, 30},
+                               {32, 34},
+                               {36, 38}}));
   for (Int32 i = 0; i < 10; ++i) ASSERT_TRUE(sel.FlushData(0));
   EXPECT_EQ(nullptr, sel.GetData());
 }
