@@ -339,9 +339,9 @@ struct Samples {
   DescIdStore* store = nullptr;
   GeData storeValue{U("value")};
   GeData addressValue;
-  GeData unknownValue;  // a custom type this library does not know
-  GeData rawValue;      // a known custom type it keeps uninterpreted
-  RootPluginNode tree;  // a tree of nodes
+  GeData unknownValue;   // a custom type this library does not know
+  GeData rawValue;       // a known custom type it keeps uninterpreted
+  RootPluginNode tree;   // a tree of nodes
   GeData gradientValue;  // with a grey child
   GeData splineValue;
   BaseList2D listed[2];  // the nodes the include/exclude list links
@@ -351,11 +351,11 @@ struct Samples {
   BaseList2D animated{1};   // a node with tracks, curves and keys
   RootObject objects;       // polygon, plain and spline objects with tags
   BaseList2D meshOwner{tagtest::kPolygonObject};
-  RootTag mesh{&meshOwner};      // a tag of every kind, every variable tag filled
+  RootTag mesh{&meshOwner};       // a tag of every kind, every variable tag filled
   PluginNode shaderOwner{12345};  // a layer shader tree in a node's shader list
   taketest::TakeScene takeScene;  // a take tree with overrides and groups
-  ItemSet current;          // the current layouts
-  ItemSet older;            // the layouts of older files
+  ItemSet current;                // the current layouts
+  ItemSet older;                  // the layouts of older files
 
  private:
   void MakeItems();
@@ -416,8 +416,8 @@ Samples::Samples() {
            hf.WriteChunkEnd();
   });
   rawValue = ReadBack([](HyperFile& hf) {
-    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
-           hf.WriteFloat(0.5) && hf.WriteChunkEnd();
+    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) && hf.WriteFloat(0.5) &&
+           hf.WriteChunkEnd();
   });
 }
 
@@ -593,8 +593,7 @@ void Samples::MakeItems() {
           }),
       Value("spline value", d->splineValue),
       Value(
-          "include/exclude value",
-          [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
+          "include/exclude value", [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
           [](const GeData& v) {
             // Read without a document, the links find no nodes.
             const InExcludeData* l =
@@ -1022,9 +1021,9 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  static const std::set<std::string> nodes = {"node tree",        "tag list",    "animated node",
-                                               "object hierarchy", "mesh tag list", "shader tree",
-                                               "take tree"};
+  static const std::set<std::string> nodes = {"node tree",        "tag list",      "animated node",
+                                              "object hierarchy", "mesh tag list", "shader tree",
+                                              "take tree"};
   const FILEERROR expected = failed && nodes.count(set.items[stopped].name) != 0
                                  ? FILEERROR_CHUNKEND_MISSING
                                  : FILEERROR_OUTOFMEMORY;
@@ -1087,7 +1086,7 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
   };
   const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
   STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
-  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue,    &marker,
+  std::vector<const GeData*> values = {&d.unknownValue,  &d.rawValue,    &marker,
                                        &d.gradientValue, &d.splineValue, &d.inexcludeValue};
   for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
   for (const GeData* v : values) {
@@ -1293,8 +1292,8 @@ bool IesLights(std::int64_t n, void* ctx) {
   {
     IESLight light;
     HyperFile out;
-    STEP(light.ImportFromFile(name) == 1 && out.Open(record, FILEOPEN_WRITE) &&
-         light.Write(&out) && out.Close());
+    STEP(light.ImportFromFile(name) == 1 && out.Open(record, FILEOPEN_WRITE) && light.Write(&out) &&
+         out.Close());
   }
   const void* bytes = nullptr;
   Int64 size = 0;
@@ -1717,6 +1716,61 @@ bool ShaderTrees(std::int64_t n, void*) {
   return true;
 }
 
+// An object and a shader tree read with chunks no class takes: in the object, in the shader and
+// among the shader's children.
+const char* const kKeptInObject =
+    "01 00000000 00000000 01 0001ae14 00000000 01 0000141a 00000000"
+    "01 00001092 00000003 0f00000007 02 02 02 02";
+const char* const kKeptInShaders =
+    "01 00000000 00000000 01 0001ae14 00000000 01 0000164b 00000000"
+    "01 0001ae14 00000000 01 00001093 00000001 0f00000008 02 01 0000164b 00000000 02 02"
+    "01 00001092 00000003 0f00000007 02 02 02 02";
+
+// The copies the library makes, under one COPYFLAGS value (ctx): object hierarchies with tags,
+// tracks and shader trees, an object and shaders with kept chunks, and plug-in node trees;
+// copied as lists, cloned as nodes, and copied through a translation of the caller's.
+bool CopiesUnderFlags(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const COPYFLAGS flags = COPYFLAGS(*static_cast<const Int32*>(ctx));
+  RootObject objects;
+  STEP(BuildObjects(objects));
+  BuildAnimatedNode(*objects.GetFirst());
+  BuildShaderTree(*objects.GetFirst());
+  RootObject kept;
+  RootShader shaders;
+  {
+    lumtest::MemReader r(lumtest::FromHex(kKeptInObject));
+    lumtest::MemReader rs(lumtest::FromHex(kKeptInShaders));
+    STEP(kept.ReadObject(&r.hf, true) && kept.GetFirst()->GetKeptChunkCount() == 1 &&
+         shaders.ReadObject(&rs.hf, true) && shaders.GetFirst()->GetKeptChunkCount() == 1);
+  }
+  RootPluginNode tree;
+  BuildNodeTree(tree);
+  Arm(n);
+  Fault f;
+  for (RootList2D* list : {static_cast<RootList2D*>(&objects), static_cast<RootList2D*>(&kept),
+                           static_cast<RootList2D*>(&shaders), static_cast<RootList2D*>(&tree)}) {
+    RootObject objectCopy;
+    RootShader shaderCopy;
+    RootPluginNode nodeCopy;
+    RootList2D* into = &objectCopy;
+    if (list == &shaders) into = &shaderCopy;
+    if (list == &tree) into = &nodeCopy;
+    const bool copied = list->CopyTo(into, flags, nullptr);
+    STEP(Ended(f, copied, !copied));
+    GeListNode* node = list->GetFirst()->GetClone(flags, nullptr);
+    const bool cloned = node != nullptr;
+    DeleteObj(node);
+    STEP(Ended(f, cloned, !cloned));
+  }
+  AliasTrans trans;
+  RootObject into;
+  const bool copied = trans.Init() && objects.CopyTo(&into, flags, &trans);
+  trans.Zap(true);
+  STEP(Ended(f, copied, !copied));
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1754,6 +1808,17 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
     EXPECT_GE(failing, s.atLeast) << s.name;
+  }
+  // Copies under each COPYFLAGS bit.
+  static const Int32 kCopyFlags[] = {
+      COPYFLAGS_NONE,         COPYFLAGS_IDENTITY,         COPYFLAGS_NO_CHILDREN,
+      COPYFLAGS_NO_TRACKS,    COPYFLAGS_NO_BITS,          COPYFLAGS_NO_BRANCHES,
+      COPYFLAGS_NO_GOAL,      COPYFLAGS_NO_PLUGINDATA,    COPYFLAGS_TRANSLATE_TAKES,
+      COPYFLAGS_NO_NGONS,     COPYFLAGS_NOTIFY_ALTERNATE, COPYFLAGS_NOTIFY_MARKED,
+      COPYFLAGS_NO_OVERRIDES, COPYFLAGS_NO_TAGS};
+  for (Int32 flags : kCopyFlags) {
+    const std::string name = "copies under flags " + std::to_string(flags);
+    EXPECT_GE(lumtest::SweepAllocationFailures(name.c_str(), CopiesUnderFlags, &flags), 30) << name;
   }
 }
 
@@ -1819,8 +1884,7 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
   struct Case {
     std::string name;
     // Makes the roots in a holder, built (or empty, to read into), and returns them.
-    std::function<std::vector<PrivateChunk*>(std::vector<Owned>&, bool)>
-        make;
+    std::function<std::vector<PrivateChunk*>(std::vector<Owned>&, bool)> make;
   };
   using Holder = std::vector<Owned>;
   auto one = [](Holder& h, PrivateChunk* root) {
@@ -1883,8 +1947,8 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
          auto roots = one(h, tags);
          h.emplace_back(owner);  // after the tags, which it outlives
          if (full) {
-        EXPECT_TRUE(tagtest::BuildMesh(*tags));
-      }
+           EXPECT_TRUE(tagtest::BuildMesh(*tags));
+         }
          return roots;
        }},
   };
@@ -1896,8 +1960,8 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
                          auto* list = NewObj<RootPluginNode>();
                          auto roots = one(h, list);
                          if (full) {
-        EXPECT_TRUE(BuildPluginNode(*list, type, slot));
-      }
+                           EXPECT_TRUE(BuildPluginNode(*list, type, slot));
+                         }
                          return roots;
                        }});
     }
