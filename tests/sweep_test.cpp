@@ -3,6 +3,7 @@
 // every buffer flush (a full device, a file size limit, a memory file that cannot grow). Each
 // step must end as its contract says (the result, the error code, the object's stated state),
 // and nothing may leak.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -1771,6 +1772,145 @@ bool CopiesUnderFlags(std::int64_t n, void* ctx) {
   return true;
 }
 
+// ---- the fuzz corpus as rows ---------------------------------------------------------------
+
+// The node readers' seeds (fuzz/corpus) hold every chunk level the readers accept, old and new:
+// each entry is read as its fuzz target reads it, in the stream its layout byte picks.
+enum CorpusKind { kCorpusObjects, kCorpusTags, kCorpusPlugins, kCorpusShaders, kCorpusTracks };
+
+struct CorpusRow {
+  const char* dir;
+  CorpusKind kind;
+  bool layoutFirst;  // the layout byte leads the entry, else it ends it (counted from 2)
+};
+
+const CorpusRow kCorpusRows[] = {
+    {"object", kCorpusObjects, true},     {"tag", kCorpusTags, true},
+    {"pluginnode", kCorpusPlugins, true}, {"shader", kCorpusShaders, true},
+    {"node", kCorpusPlugins, false},      {"track", kCorpusTracks, false},
+};
+
+// One entry: its stream and the layout it is read in.
+struct CorpusEntry {
+  std::string name;
+  CorpusKind kind;
+  Bytes stream;
+  Int32 version = HYPERFILE_CURRENT_VERSION;
+  bool float32 = false;
+  BYTEORDER order = BYTEORDER_MOTOROLA;
+  bool readsWhole = false;  // without injected failures
+  Int64 readTo = 0;         // where that read stopped
+};
+
+// The names in a directory, sorted.
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<CorpusEntry> CorpusEntries() {
+  static const Int32 kVersions[8] = {
+      HYPERFILE_CURRENT_VERSION, 12000, 11924, 11903, 11700, 11004, 10001, 7000};
+  std::vector<CorpusEntry> entries;
+  for (const CorpusRow& row : kCorpusRows) {
+    const std::string dir = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/" + row.dir;
+    for (const std::string& name : ListDir(dir)) {
+      Bytes b = lumtest::ReadFileBytes(dir + "/" + name);
+      if (b.empty()) continue;
+      CorpusEntry e;
+      e.name = std::string(row.dir) + "/" + name;
+      e.kind = row.kind;
+      const UChar layout = row.layoutFirst ? b.front() : UChar(b.back() - 2);
+      e.stream = row.layoutFirst ? Bytes(b.begin() + 1, b.end()) : b;
+      e.version = kVersions[layout & 7];
+      e.float32 = (layout & 8) != 0;
+      e.order = (layout & 16) != 0 ? BYTEORDER_INTEL : BYTEORDER_MOTOROLA;
+      entries.push_back(std::move(e));
+    }
+  }
+  return entries;
+}
+
+// A list of the entry's kind, read from its first `length` bytes through a document's
+// translation; written back into memory when write is set.
+struct CorpusList {
+  explicit CorpusList(CorpusKind kind) {
+    switch (kind) {
+      case kCorpusObjects:
+        list = NewObj<RootObject>();
+        break;
+      case kCorpusTags:
+        list = NewObj<RootTag>(&owner);
+        break;
+      case kCorpusPlugins:
+        list = NewObj<RootPluginNode>();
+        break;
+      case kCorpusShaders:
+        list = NewObj<RootShader>();
+        break;
+      case kCorpusTracks:
+        list = NewObj<RootCTrack>();
+        break;
+    }
+  }
+  ~CorpusList() { DeleteObj(list); }
+  CorpusList(const CorpusList&) = delete;
+  CorpusList& operator=(const CorpusList&) = delete;
+  bool Read(const CorpusEntry& e, size_t length, Int64* stopped) {
+    if (list == nullptr) return false;
+    Filename name;
+    if (!name.SetMemoryData(e.stream.data(), Int64(length), false)) return false;
+    HyperFile hf;
+    hf.SetFileVersion(e.version);
+    hf.SetFloat32Mode(e.float32);
+    if (!hf.Open(name, FILEOPEN_READ)) return false;
+    hf.SetByteOrder(e.order);
+    BaseDocument doc;
+    AliasTrans trans;
+    if (!trans.Init()) return false;
+    doc.SetAliasTrans(&trans);
+    hf.SetDocument(&doc);
+    const bool ok = list->ReadObject(&hf, true) && hf.GetError() == FILEERROR_NONE;
+    trans.Zap(true);
+    hf.SetDocument(nullptr);
+    if (stopped != nullptr) *stopped = hf.GetPosition();
+    return ok;
+  }
+  bool Write() {
+    Filename name;
+    name.SetMemoryTarget();
+    HyperFile hf;
+    const bool ok = hf.Open(name, FILEOPEN_WRITE) && list->WriteObject(&hf, 1);
+    return hf.Close() && ok;
+  }
+
+  BaseList2D owner{5100};
+  RootList2D* list = nullptr;
+};
+
+// Reads and writes one corpus entry: a failure met makes the step fail, never a different
+// success.
+bool CorpusReads(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const CorpusEntry& e = *static_cast<const CorpusEntry*>(ctx);
+  Arm(n);
+  Fault f;
+  CorpusList l(e.kind);
+  const bool ok = l.Read(e, e.stream.size(), nullptr);
+  STEP(Ended(f, ok == e.readsWhole, !ok));
+  if (ok) {
+    const bool wrote = l.Write();
+    STEP(Ended(f, wrote, !wrote));
+  }
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1819,6 +1959,13 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   for (Int32 flags : kCopyFlags) {
     const std::string name = "copies under flags " + std::to_string(flags);
     EXPECT_GE(lumtest::SweepAllocationFailures(name.c_str(), CopiesUnderFlags, &flags), 30) << name;
+  }
+  // Reading and writing every chunk level of the node readers' seeds.
+  std::vector<CorpusEntry> corpus = CorpusEntries();
+  ASSERT_GE(corpus.size(), 30u);
+  for (CorpusEntry& e : corpus) {
+    e.readsWhole = CorpusList(e.kind).Read(e, e.stream.size(), nullptr);
+    lumtest::SweepAllocationFailures(e.name.c_str(), CorpusReads, &e);
   }
 }
 
@@ -2044,6 +2191,20 @@ TEST(IoSweep, EveryPrefixOfAValidStreamFailsWhereItIsCut) {
     }
     for (size_t length = 0; length < d->bytes.size(); ++length)
       if (!ReadPrefix(*d, length, false) || !ReadPrefix(*d, length, true)) return;  // one will do
+  }
+}
+
+TEST(IoSweep, EveryPrefixOfEveryNodeSeedFailsCleanly) {
+  for (CorpusEntry& e : CorpusEntries()) {
+    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo) || e.stream.size() > 4096) continue;
+    for (size_t length = 0; length < size_t(e.readTo); ++length) {
+      const std::int64_t live = lumtest::LiveBlocks();
+      {
+        CorpusList l(e.kind);
+        EXPECT_FALSE(l.Read(e, length, nullptr)) << e.name << " cut at " << length;
+      }
+      ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " cut at " << length;
+    }
   }
 }
 
