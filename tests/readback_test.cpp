@@ -32,26 +32,37 @@ struct TagList : RootTag {
   TagList() { SetOwner(&owner); }
 };
 
-// One value or one tag list, read and written as a whole.
+// What a row reads and writes as a whole: one value, or a list of one kind.
+enum Kind { kValue, kTags, kObjects, kShaders };
+
 struct Subject {
-  explicit Subject(bool tagList) : tags(tagList) {}
+  explicit Subject(Kind k) : kind(k) {}
+  RootList2D& List() {
+    if (kind == kObjects) return objects;
+    if (kind == kShaders) return shaders;
+    return tags;
+  }
   bool Read(HyperFile& hf) {
-    if (!tags) return hf.ReadGeData(&value);
+    if (kind == kValue) return hf.ReadGeData(&value);
     BaseDocument doc;
     AliasTrans trans;
     if (!trans.Init()) return false;
     doc.SetAliasTrans(&trans);
     hf.SetDocument(&doc);
-    const bool ok = list.ReadObject(&hf, true);
+    const bool ok = List().ReadObject(&hf, true);
     trans.Zap(true);
     hf.SetDocument(nullptr);
     return ok;
   }
-  bool Write(HyperFile& hf) { return tags ? list.WriteObject(&hf, 1) : hf.WriteGeData(value); }
+  bool Write(HyperFile& hf) {
+    return kind == kValue ? hf.WriteGeData(value) : List().WriteObject(&hf, 1);
+  }
 
-  bool tags;
+  Kind kind;
   GeData value;
-  TagList list;
+  TagList tags;
+  RootObject objects;
+  RootShader shaders;
 };
 
 // Writes subject into a stream of layout; reports what the stream dropped.
@@ -64,9 +75,9 @@ Bytes WriteIn(Subject& subject, const Layout& layout, Int32* dropped) {
 }
 
 // True when a fresh subject of the kind reads bytes whole.
-bool ReadsWhole(bool tags, const Bytes& bytes, const Layout& layout) {
+bool ReadsWhole(Kind kind, const Bytes& bytes, const Layout& layout) {
   lumtest::MemReader r(bytes, layout.version, layout.float32, layout.order);
-  Subject fresh(tags);
+  Subject fresh(kind);
   return fresh.Read(r.hf) && r.hf.GetError() == FILEERROR_NONE && r.AtEnd();
 }
 
@@ -79,32 +90,46 @@ TEST(ReadBack, RawBytesReachOnlyAStreamThatReadsThemAlike) {
   const Layout intel = {HYPERFILE_CURRENT_VERSION, false, BYTEORDER_INTEL};
   struct Row {
     const char* name;
-    bool tags;  // a tag list, else one value
+    Kind kind;
     Layout layout;
     const char* hex;
     Int32 droppedInDefault;
+    const char* kept;  // a chunk the write in the row's own layout holds, if any
   } rows[] = {
       // An unknown custom value holding an array in the header layout of its version.
-      {"value 11700", false, v11700, "0f0012d687 01 00000000 00000000 8c03 00000004 00000007 02",
-       1},
-      {"value current", false, kDefault, "0f0012d687 01 00000000 00000000 13 3ff0000000000000 02",
-       0},
-      {"value float32", false, float32, "0f0012d687 01 00000000 00000000 13 3f800000 02", 1},
-      {"value intel", false, intel, "0f 87d61200 01 00000000 00000000 13 000000000000f03f 02", 1},
+      {"value 11700", kValue, v11700, "0f0012d687 01 00000000 00000000 8c03 00000004 00000007 02",
+       1, nullptr},
+      {"value current", kValue, kDefault, "0f0012d687 01 00000000 00000000 13 3ff0000000000000 02",
+       0, nullptr},
+      {"value float32", kValue, float32, "0f0012d687 01 00000000 00000000 13 3f800000 02", 1,
+       nullptr},
+      {"value intel", kValue, intel, "0f 87d61200 01 00000000 00000000 13 000000000000f03f 02", 1,
+       nullptr},
       // An id kept even from files before 11600.
-      {"value kept from old files", false, v11000,
-       "0f000f465d 01 00000000 00000000 13 3ff0000000000000 02", 1},
+      {"value kept from old files", kValue, v11000,
+       "0f000f465d 01 00000000 00000000 13 3ff0000000000000 02", 1, nullptr},
       // A tag whose track list has no class here, kept from a file of version 11900.
       {"tag track list 11900",
-       true,
+       kTags,
        {11900, false, BYTEORDER_MOTOROLA},
        "0100000001000000ae010100001400000000010001af510000000001000015e000000000850000000c3ff0000"
        "00000000040000000000000004008000000000000020202023a",
-       1},
+       1,
+       nullptr},
+      // An object, a shader and a shader's child list, each with a chunk no class takes.
+      {"object 11700", kObjects, v11700,
+       "01 00000000 00000000 01 0001ae14 00000000 01 0000141a 00000000"
+       "01 00001092 00000003 0f00000007 02 02 02 02",
+       1, "01 00001092 00000003 0f00000007 02"},
+      {"shader and its children 11700", kShaders, v11700,
+       "01 00000000 00000000 01 0001ae14 00000000 01 0000164b 00000000"
+       "01 0001ae14 00000000 01 00001093 00000001 0f00000008 02 01 0000164b 00000000 02 02"
+       "01 00001092 00000003 0f00000007 02 02 02 02",
+       2, "01 0001ae14 00000000 01 00001093 00000001 0f00000008 02 01 0000164b"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Subject subject(row.tags);
+    Subject subject(row.kind);
     {
       lumtest::MemReader r(FromHex(row.hex), row.layout.version, row.layout.float32,
                            row.layout.order);
@@ -113,10 +138,22 @@ TEST(ReadBack, RawBytesReachOnlyAStreamThatReadsThemAlike) {
     Int32 dropped = -1;
     const Bytes same = WriteIn(subject, row.layout, &dropped);
     EXPECT_EQ(dropped, 0);
-    EXPECT_TRUE(ReadsWhole(row.tags, same, row.layout));
+    EXPECT_TRUE(ReadsWhole(row.kind, same, row.layout));
+    if (row.kept != nullptr)
+      EXPECT_NE(lumtest::ToHex(same).find(lumtest::NormHex(row.kept)), std::string::npos);
     const Bytes current = WriteIn(subject, kDefault, &dropped);
     EXPECT_EQ(dropped, row.droppedInDefault);
-    EXPECT_TRUE(ReadsWhole(row.tags, current, kDefault));
+    EXPECT_TRUE(ReadsWhole(row.kind, current, kDefault));
+    // A copy of a list carries the kept chunks in their places too.
+    if (row.kind != kValue) {
+      Subject copy(row.kind);
+      ASSERT_TRUE(subject.List().CopyTo(&copy.List(), COPYFLAGS_IDENTITY, nullptr));
+      // (After the first write: an object's first write adds its checksum to its container.)
+      const Bytes again = WriteIn(subject, row.layout, &dropped);
+      EXPECT_EQ("equal", scenetest::FirstDifference(
+                             scenetest::MaskIdentities(again),
+                             scenetest::MaskIdentities(WriteIn(copy, row.layout, &dropped))));
+    }
   }
 }
 

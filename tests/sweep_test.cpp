@@ -3,6 +3,7 @@
 // every buffer flush (a full device, a file size limit, a memory file that cannot grow). Each
 // step must end as its contract says (the result, the error code, the object's stated state),
 // and nothing may leak.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -339,9 +340,9 @@ struct Samples {
   DescIdStore* store = nullptr;
   GeData storeValue{U("value")};
   GeData addressValue;
-  GeData unknownValue;  // a custom type this library does not know
-  GeData rawValue;      // a known custom type it keeps uninterpreted
-  RootPluginNode tree;  // a tree of nodes
+  GeData unknownValue;   // a custom type this library does not know
+  GeData rawValue;       // a known custom type it keeps uninterpreted
+  RootPluginNode tree;   // a tree of nodes
   GeData gradientValue;  // with a grey child
   GeData splineValue;
   BaseList2D listed[2];  // the nodes the include/exclude list links
@@ -351,11 +352,11 @@ struct Samples {
   BaseList2D animated{1};   // a node with tracks, curves and keys
   RootObject objects;       // polygon, plain and spline objects with tags
   BaseList2D meshOwner{tagtest::kPolygonObject};
-  RootTag mesh{&meshOwner};      // a tag of every kind, every variable tag filled
+  RootTag mesh{&meshOwner};       // a tag of every kind, every variable tag filled
   PluginNode shaderOwner{12345};  // a layer shader tree in a node's shader list
   taketest::TakeScene takeScene;  // a take tree with overrides and groups
-  ItemSet current;          // the current layouts
-  ItemSet older;            // the layouts of older files
+  ItemSet current;                // the current layouts
+  ItemSet older;                  // the layouts of older files
 
  private:
   void MakeItems();
@@ -416,8 +417,8 @@ Samples::Samples() {
            hf.WriteChunkEnd();
   });
   rawValue = ReadBack([](HyperFile& hf) {
-    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) &&
-           hf.WriteFloat(0.5) && hf.WriteChunkEnd();
+    return hf.WriteInt32(CUSTOMDATATYPE_FONT) && hf.WriteChunkStart(0, 1) && hf.WriteFloat(0.5) &&
+           hf.WriteChunkEnd();
   });
 }
 
@@ -593,8 +594,7 @@ void Samples::MakeItems() {
           }),
       Value("spline value", d->splineValue),
       Value(
-          "include/exclude value",
-          [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
+          "include/exclude value", [d](HyperFile& hf) { return hf.WriteGeData(d->inexcludeValue); },
           [](const GeData& v) {
             // Read without a document, the links find no nodes.
             const InExcludeData* l =
@@ -1022,9 +1022,9 @@ bool StreamReads(std::int64_t n, void* ctx) {
   // Every item read back; or the one that met the failure said so, and the stream stays failed.
   const bool failed = stopped < static_cast<int>(set.items.size());
   // A node's chunk loop reports an error met inside it as the missing end of the node's chunk.
-  static const std::set<std::string> nodes = {"node tree",        "tag list",    "animated node",
-                                               "object hierarchy", "mesh tag list", "shader tree",
-                                               "take tree"};
+  static const std::set<std::string> nodes = {"node tree",        "tag list",      "animated node",
+                                              "object hierarchy", "mesh tag list", "shader tree",
+                                              "take tree"};
   const FILEERROR expected = failed && nodes.count(set.items[stopped].name) != 0
                                  ? FILEERROR_CHUNKEND_MISSING
                                  : FILEERROR_OUTOFMEMORY;
@@ -1087,7 +1087,7 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
   };
   const GeData marker{GeMarker(reinterpret_cast<const UChar*>("0123456789abcdef"))};
   STEP(Ended(f, marker.GetMarker() != nullptr, marker.GetType() == VALUETYPE_NIL));
-  std::vector<const GeData*> values = {&d.unknownValue, &d.rawValue,    &marker,
+  std::vector<const GeData*> values = {&d.unknownValue,  &d.rawValue,    &marker,
                                        &d.gradientValue, &d.splineValue, &d.inexcludeValue};
   for (Int32 id = 1; id <= 13; ++id) values.push_back(sample.GetData(id));
   for (const GeData* v : values) {
@@ -1293,8 +1293,8 @@ bool IesLights(std::int64_t n, void* ctx) {
   {
     IESLight light;
     HyperFile out;
-    STEP(light.ImportFromFile(name) == 1 && out.Open(record, FILEOPEN_WRITE) &&
-         light.Write(&out) && out.Close());
+    STEP(light.ImportFromFile(name) == 1 && out.Open(record, FILEOPEN_WRITE) && light.Write(&out) &&
+         out.Close());
   }
   const void* bytes = nullptr;
   Int64 size = 0;
@@ -1717,6 +1717,200 @@ bool ShaderTrees(std::int64_t n, void*) {
   return true;
 }
 
+// An object and a shader tree read with chunks no class takes: in the object, in the shader and
+// among the shader's children.
+const char* const kKeptInObject =
+    "01 00000000 00000000 01 0001ae14 00000000 01 0000141a 00000000"
+    "01 00001092 00000003 0f00000007 02 02 02 02";
+const char* const kKeptInShaders =
+    "01 00000000 00000000 01 0001ae14 00000000 01 0000164b 00000000"
+    "01 0001ae14 00000000 01 00001093 00000001 0f00000008 02 01 0000164b 00000000 02 02"
+    "01 00001092 00000003 0f00000007 02 02 02 02";
+
+// The copies the library makes, under one COPYFLAGS value (ctx): object hierarchies with tags,
+// tracks and shader trees, an object and shaders with kept chunks, and plug-in node trees;
+// copied as lists, cloned as nodes, and copied through a translation of the caller's.
+bool CopiesUnderFlags(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const COPYFLAGS flags = COPYFLAGS(*static_cast<const Int32*>(ctx));
+  RootObject objects;
+  STEP(BuildObjects(objects));
+  BuildAnimatedNode(*objects.GetFirst());
+  BuildShaderTree(*objects.GetFirst());
+  RootObject kept;
+  RootShader shaders;
+  {
+    lumtest::MemReader r(lumtest::FromHex(kKeptInObject));
+    lumtest::MemReader rs(lumtest::FromHex(kKeptInShaders));
+    STEP(kept.ReadObject(&r.hf, true) && kept.GetFirst()->GetKeptChunkCount() == 1 &&
+         shaders.ReadObject(&rs.hf, true) && shaders.GetFirst()->GetKeptChunkCount() == 1);
+  }
+  RootPluginNode tree;
+  BuildNodeTree(tree);
+  Arm(n);
+  Fault f;
+  for (RootList2D* list : {static_cast<RootList2D*>(&objects), static_cast<RootList2D*>(&kept),
+                           static_cast<RootList2D*>(&shaders), static_cast<RootList2D*>(&tree)}) {
+    RootObject objectCopy;
+    RootShader shaderCopy;
+    RootPluginNode nodeCopy;
+    RootList2D* into = &objectCopy;
+    if (list == &shaders) into = &shaderCopy;
+    if (list == &tree) into = &nodeCopy;
+    const bool copied = list->CopyTo(into, flags, nullptr);
+    STEP(Ended(f, copied, !copied));
+    GeListNode* node = list->GetFirst()->GetClone(flags, nullptr);
+    const bool cloned = node != nullptr;
+    DeleteObj(node);
+    STEP(Ended(f, cloned, !cloned));
+  }
+  AliasTrans trans;
+  RootObject into;
+  const bool copied = trans.Init() && objects.CopyTo(&into, flags, &trans);
+  trans.Zap(true);
+  STEP(Ended(f, copied, !copied));
+  return true;
+}
+
+// ---- the fuzz corpus as rows ---------------------------------------------------------------
+
+// The node readers' seeds (fuzz/corpus) hold every chunk level the readers accept, old and new:
+// each entry is read as its fuzz target reads it, in the stream its layout byte picks.
+enum CorpusKind { kCorpusObjects, kCorpusTags, kCorpusPlugins, kCorpusShaders, kCorpusTracks };
+
+struct CorpusRow {
+  const char* dir;
+  CorpusKind kind;
+  bool layoutFirst;  // the layout byte leads the entry, else it ends it (counted from 2)
+};
+
+const CorpusRow kCorpusRows[] = {
+    {"object", kCorpusObjects, true},     {"tag", kCorpusTags, true},
+    {"pluginnode", kCorpusPlugins, true}, {"shader", kCorpusShaders, true},
+    {"node", kCorpusPlugins, false},      {"track", kCorpusTracks, false},
+};
+
+// One entry: its stream and the layout it is read in.
+struct CorpusEntry {
+  std::string name;
+  CorpusKind kind;
+  Bytes stream;
+  Int32 version = HYPERFILE_CURRENT_VERSION;
+  bool float32 = false;
+  BYTEORDER order = BYTEORDER_MOTOROLA;
+  bool readsWhole = false;  // without injected failures
+  Int64 readTo = 0;         // where that read stopped
+};
+
+// The names in a directory, sorted.
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<CorpusEntry> CorpusEntries() {
+  static const Int32 kVersions[8] = {
+      HYPERFILE_CURRENT_VERSION, 12000, 11924, 11903, 11700, 11004, 10001, 7000};
+  std::vector<CorpusEntry> entries;
+  for (const CorpusRow& row : kCorpusRows) {
+    const std::string dir = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/" + row.dir;
+    for (const std::string& name : ListDir(dir)) {
+      Bytes b = lumtest::ReadFileBytes(dir + "/" + name);
+      if (b.empty()) continue;
+      CorpusEntry e;
+      e.name = std::string(row.dir) + "/" + name;
+      e.kind = row.kind;
+      const UChar layout = row.layoutFirst ? b.front() : UChar(b.back() - 2);
+      e.stream = row.layoutFirst ? Bytes(b.begin() + 1, b.end()) : b;
+      e.version = kVersions[layout & 7];
+      e.float32 = (layout & 8) != 0;
+      e.order = (layout & 16) != 0 ? BYTEORDER_INTEL : BYTEORDER_MOTOROLA;
+      entries.push_back(std::move(e));
+    }
+  }
+  return entries;
+}
+
+// A list of the entry's kind, read from its first `length` bytes through a document's
+// translation; written back into memory when write is set.
+struct CorpusList {
+  explicit CorpusList(CorpusKind kind) {
+    switch (kind) {
+      case kCorpusObjects:
+        list = NewObj<RootObject>();
+        break;
+      case kCorpusTags:
+        list = NewObj<RootTag>(&owner);
+        break;
+      case kCorpusPlugins:
+        list = NewObj<RootPluginNode>();
+        break;
+      case kCorpusShaders:
+        list = NewObj<RootShader>();
+        break;
+      case kCorpusTracks:
+        list = NewObj<RootCTrack>();
+        break;
+    }
+  }
+  ~CorpusList() { DeleteObj(list); }
+  CorpusList(const CorpusList&) = delete;
+  CorpusList& operator=(const CorpusList&) = delete;
+  bool Read(const CorpusEntry& e, size_t length, Int64* stopped) {
+    if (list == nullptr) return false;
+    Filename name;
+    if (!name.SetMemoryData(e.stream.data(), Int64(length), false)) return false;
+    HyperFile hf;
+    hf.SetFileVersion(e.version);
+    hf.SetFloat32Mode(e.float32);
+    if (!hf.Open(name, FILEOPEN_READ)) return false;
+    hf.SetByteOrder(e.order);
+    BaseDocument doc;
+    AliasTrans trans;
+    if (!trans.Init()) return false;
+    doc.SetAliasTrans(&trans);
+    hf.SetDocument(&doc);
+    const bool ok = list->ReadObject(&hf, true) && hf.GetError() == FILEERROR_NONE;
+    trans.Zap(true);
+    hf.SetDocument(nullptr);
+    if (stopped != nullptr) *stopped = hf.GetPosition();
+    return ok;
+  }
+  bool Write() {
+    Filename name;
+    name.SetMemoryTarget();
+    HyperFile hf;
+    const bool ok = hf.Open(name, FILEOPEN_WRITE) && list->WriteObject(&hf, 1);
+    return hf.Close() && ok;
+  }
+
+  BaseList2D owner{5100};
+  RootList2D* list = nullptr;
+};
+
+// Reads and writes one corpus entry: a failure met makes the step fail, never a different
+// success.
+bool CorpusReads(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const CorpusEntry& e = *static_cast<const CorpusEntry*>(ctx);
+  Arm(n);
+  Fault f;
+  CorpusList l(e.kind);
+  const bool ok = l.Read(e, e.stream.size(), nullptr);
+  STEP(Ended(f, ok == e.readsWhole, !ok));
+  if (ok) {
+    const bool wrote = l.Write();
+    STEP(Ended(f, wrote, !wrote));
+  }
+  return true;
+}
+
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
@@ -1754,6 +1948,24 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
     EXPECT_GE(failing, s.atLeast) << s.name;
+  }
+  // Copies under each COPYFLAGS bit.
+  static const Int32 kCopyFlags[] = {
+      COPYFLAGS_NONE,         COPYFLAGS_IDENTITY,         COPYFLAGS_NO_CHILDREN,
+      COPYFLAGS_NO_TRACKS,    COPYFLAGS_NO_BITS,          COPYFLAGS_NO_BRANCHES,
+      COPYFLAGS_NO_GOAL,      COPYFLAGS_NO_PLUGINDATA,    COPYFLAGS_TRANSLATE_TAKES,
+      COPYFLAGS_NO_NGONS,     COPYFLAGS_NOTIFY_ALTERNATE, COPYFLAGS_NOTIFY_MARKED,
+      COPYFLAGS_NO_OVERRIDES, COPYFLAGS_NO_TAGS};
+  for (Int32 flags : kCopyFlags) {
+    const std::string name = "copies under flags " + std::to_string(flags);
+    EXPECT_GE(lumtest::SweepAllocationFailures(name.c_str(), CopiesUnderFlags, &flags), 30) << name;
+  }
+  // Reading and writing every chunk level of the node readers' seeds.
+  std::vector<CorpusEntry> corpus = CorpusEntries();
+  ASSERT_GE(corpus.size(), 30u);
+  for (CorpusEntry& e : corpus) {
+    e.readsWhole = CorpusList(e.kind).Read(e, e.stream.size(), nullptr);
+    lumtest::SweepAllocationFailures(e.name.c_str(), CorpusReads, &e);
   }
 }
 
@@ -1819,8 +2031,7 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
   struct Case {
     std::string name;
     // Makes the roots in a holder, built (or empty, to read into), and returns them.
-    std::function<std::vector<PrivateChunk*>(std::vector<Owned>&, bool)>
-        make;
+    std::function<std::vector<PrivateChunk*>(std::vector<Owned>&, bool)> make;
   };
   using Holder = std::vector<Owned>;
   auto one = [](Holder& h, PrivateChunk* root) {
@@ -1883,8 +2094,8 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
          auto roots = one(h, tags);
          h.emplace_back(owner);  // after the tags, which it outlives
          if (full) {
-        EXPECT_TRUE(tagtest::BuildMesh(*tags));
-      }
+           EXPECT_TRUE(tagtest::BuildMesh(*tags));
+         }
          return roots;
        }},
   };
@@ -1896,8 +2107,8 @@ TEST(FirstWrites, WhatIsBuiltReadsBackAndWritesTheSameBytes) {
                          auto* list = NewObj<RootPluginNode>();
                          auto roots = one(h, list);
                          if (full) {
-        EXPECT_TRUE(BuildPluginNode(*list, type, slot));
-      }
+                           EXPECT_TRUE(BuildPluginNode(*list, type, slot));
+                         }
                          return roots;
                        }});
     }
@@ -1980,6 +2191,20 @@ TEST(IoSweep, EveryPrefixOfAValidStreamFailsWhereItIsCut) {
     }
     for (size_t length = 0; length < d->bytes.size(); ++length)
       if (!ReadPrefix(*d, length, false) || !ReadPrefix(*d, length, true)) return;  // one will do
+  }
+}
+
+TEST(IoSweep, EveryPrefixOfEveryNodeSeedFailsCleanly) {
+  for (CorpusEntry& e : CorpusEntries()) {
+    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo) || e.stream.size() > 4096) continue;
+    for (size_t length = 0; length < size_t(e.readTo); ++length) {
+      const std::int64_t live = lumtest::LiveBlocks();
+      {
+        CorpusList l(e.kind);
+        EXPECT_FALSE(l.Read(e, length, nullptr)) << e.name << " cut at " << length;
+      }
+      ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " cut at " << length;
+    }
   }
 }
 

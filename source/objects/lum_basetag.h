@@ -76,6 +76,8 @@ class BaseTag : public BaseList2D {
   // The named node's chunks, the plug-in data chunk, the class's own chunk (ReadData), and
   // otherwise the chunk is kept.
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) final;
+  // The node keeps its chunks itself (HandleSubChunk); what it skips stays skipped.
+  bool KeepUnknownChunk(HyperFile*, Int32, Int32) override { return false; }
   // The named node's chunks; the plug-in data chunk for plug-in tags and tags that carry node
   // data or kept plug-in bytes; the class's own chunk (WriteData); the kept chunks.
   bool Write(HyperFile* hf) final;

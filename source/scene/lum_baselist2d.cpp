@@ -406,7 +406,7 @@ bool BaseList2D::Write(HyperFile* hf) {
     if (!hf->WriteChunkEnd()) return false;
   }
 
-  if (!GeListNode::Write(hf)) return false;
+  if (!GeListNode::Write(hf) || !_keptChunks.Write(hf, 0, true)) return false;
 
   // Plug-in nodes write the chunk even without children.
   if (IsNodeClass(NODECLASS_PLUGINNODE) && GetChildren() != nullptr)
@@ -532,6 +532,10 @@ bool BaseList2D::ReadAttachedList(HyperFile* hf, ATTACHEDLIST which, Int32 level
   return true;
 }
 
+bool BaseList2D::KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) {
+  return _keptChunks.Keep(hf, id, level, 0);
+}
+
 bool BaseList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (GeListNode::HandleSubChunk(hf, id, level)) return true;
   switch (id) {
@@ -597,7 +601,8 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   }
   if (!_nodeLink.CopyData(&d->_nodeLink, trans)) return false;
   d->_name = _name;
-  if (d->_name.GetLength() != _name.GetLength()) return false;
+  if (d->_name.GetLength() != _name.GetLength() || !_keptChunks.CopyTo(&d->_keptChunks))
+    return false;
   if (!GeListNode::CopyToX(dest, flags, trans)) return false;
   if (!_description.CopyTo(&d->_description, flags, trans)) return false;
   if (!DescIdStore_CopyTo(_runtimeStore, d->_runtimeStore, trans) ||

@@ -19,6 +19,7 @@
 
 #include "lum_array.h"
 #include "scene/lum_gelistnode.h"
+#include "scene/lum_keptchunks.h"
 #include "values/lum_descidstore.h"
 #include "values/lum_gemarker.h"
 
@@ -141,6 +142,8 @@ class BaseList2D : public GeListNode {
   // True for 0, 110050 and the node's own type id.
   bool IsInstanceOf(Int32 id) const override;
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
+  // Keeps the chunk as it stands; Write puts it back after the node's list-node chunk.
+  bool KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) override;
   Int32 GetType() const override { return _typeId; }
   Int32 GetInstanceType() const override { return TYPE_BASELIST2D; }
   bool Write(HyperFile* hf) override;
@@ -248,6 +251,9 @@ class BaseList2D : public GeListNode {
   // when Init or the merge fails.
   bool InitDataKeepingContainer(NodeData* data);
 
+  // The chunks of the node no class took.
+  Int32 GetKeptChunkCount() const { return _keptChunks.GetCount(); }
+
   BaseList2D* GetNext() const { return static_cast<BaseList2D*>(GeListNode::GetNext()); }
   BaseList2D* GetPred() const { return static_cast<BaseList2D*>(GeListNode::GetPred()); }
 
@@ -279,6 +285,7 @@ class BaseList2D : public GeListNode {
   Int32 _typeId = 0;
   RootList2D* _lists[ATTACHEDLIST_COUNT] = {};
   RawList _rawLists[ATTACHEDLIST_COUNT];
+  KeptChunks _keptChunks;
   Int32 _bits = 0;
   NotifyList* _notifyList = nullptr;
   DescIdStore* _runtimeStore = nullptr;

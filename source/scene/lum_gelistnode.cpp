@@ -62,6 +62,11 @@ bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent) {
 }
 
 bool _CloneChildrenUnder(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
+  // The chunks kept among the children go along, in their places.
+  RootList2D* children = src->GetChildren();
+  if (children != nullptr && children->GetKeptChunkCount() > 0 &&
+      (dest->GetChildren() == nullptr || !children->CopyKeptChunksTo(dest->GetChildren())))
+    return false;
   for (GeListNode* c = src->GetDown(); c != nullptr; c = c->GetNext()) {
     GeListNode* clone = c->GetClone(flags, trans);
     if (clone == nullptr) return false;

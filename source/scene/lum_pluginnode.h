@@ -40,6 +40,8 @@ class PluginNode : public BaseList2D {
   // True for 0, 110050 and 110062.
   bool IsInstanceOf(Int32 id) const override;
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
+  // The node keeps its chunks itself (HandleSubChunk); what it skips stays skipped.
+  bool KeepUnknownChunk(HyperFile*, Int32, Int32) override { return false; }
   // The plug-in type while the type id is 110062.
   Int32 GetType() const override;
   bool Write(HyperFile* hf) override;

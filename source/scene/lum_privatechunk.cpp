@@ -83,8 +83,11 @@ bool PrivateChunk::ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless) {
     Int32 id = 0;
     Int32 level = 0;
     if (!hf->ReadChunkStart(&id, &level)) break;
+    const Int64 contents = hf->GetPosition();
     bool taken = HandleSubChunk(hf, id, level);
-    if (!taken && hf->GetError() == FILEERROR_NONE) taken = KeepUnknownChunk(hf, id, level);
+    // Only a chunk no class has begun to read is kept: the rest of one would not stand alone.
+    if (!taken && hf->GetError() == FILEERROR_NONE && hf->GetPosition() == contents)
+      taken = KeepUnknownChunk(hf, id, level);
     if (!taken) {
       bool skipped = hf->SkipToEndChunk();
       if (!skipUnknown) return skipped;

@@ -1,8 +1,6 @@
 // RootList2D: list heads (see lum_rootlist2d.h).
 #include "scene/lum_rootlist2d.h"
 
-#include <cstring>
-
 #include "lum_debug.h"
 #include "lum_memory.h"
 #include "stream/lum_hyperfile.h"
@@ -142,39 +140,14 @@ bool RootList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool RootList2D::KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) {
-  KeptChunk k;
-  k.id = id;
-  k.level = level;
-  k.layout = hf->GetRawLayout();
-  k.before = GetCount();
-  if (!hf->ReadUnknownChunk(&k.bytes, &k.size, true)) return false;
-  if (!_kept.Append(k)) {
-    MemFree(k.bytes);
-    hf->SetError(FILEERROR_OUTOFMEMORY);
-    return false;
-  }
-  return true;
+  return _kept.Keep(hf, id, level, GetCount());
 }
 
-void RootList2D::FreeKeptChunks() {
-  for (KeptChunk& k : _kept) MemFree(k.bytes);
-  _kept.Flush();
-}
+void RootList2D::FreeKeptChunks() { _kept.Free(); }
 
-bool RootList2D::TakeKeptChunks(RootList2D& from) {
-  const Int32 count = GetCount();
-  for (KeptChunk& k : from._kept) {
-    KeptChunk moved = k;
-    moved.before += count;
-    if (!_kept.Append(moved)) {
-      from.FreeKeptChunks();
-      return false;
-    }
-    k.bytes = nullptr;
-  }
-  from.FreeKeptChunks();
-  return true;
-}
+bool RootList2D::TakeKeptChunks(RootList2D& from) { return _kept.TakeFrom(from._kept, GetCount()); }
+
+bool RootList2D::CopyKeptChunksTo(RootList2D* dest) const { return _kept.CopyTo(&dest->_kept); }
 
 bool RootList2D::Write(HyperFile* hf) {
   bool any = GetAliasGoal().WritesRecord();
@@ -200,45 +173,17 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
   return true;
 }
 
-bool RootList2D::WriteKept(HyperFile* hf, Int32 index, bool rest) {
-  for (const KeptChunk& k : _kept) {
-    if (k.before != index && !(rest && k.before > index)) continue;
-    if (!hf->WriteChunkStart(k.id, k.level) ||
-        !hf->WriteKeptChunk(k.bytes, k.size, true, k.layout) || !hf->WriteChunkEnd())
-      return false;
-  }
-  return true;
-}
-
 bool RootList2D::WriteNodeList(HyperFile* hf, Int32 memberId, bool evenEmpty) {
   if (GetFirst() == nullptr && _kept.GetCount() == 0 && !evenEmpty) return true;
   if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
   Int32 index = 0;
   for (GeListNode* m = GetFirst(); m != nullptr; m = m->GetNext(), ++index) {
-    if (!WriteKept(hf, index, false) ||
+    if (!_kept.Write(hf, index, false) ||
         !m->WriteObject(hf, memberId != 0 ? memberId : m->GetDiskType()))
       return false;
   }
   // Those kept after the last member, and those whose members have gone since.
-  return WriteKept(hf, index, true) && hf->WriteChunkEnd();
-}
-
-bool RootList2D::CopyKept(RootList2D* dest) const {
-  dest->FreeKeptChunks();
-  for (const KeptChunk& k : _kept) {
-    KeptChunk c = k;
-    c.bytes = nullptr;
-    if (k.bytes != nullptr && k.size > 0) {
-      c.bytes = MemAllocNC(k.size);
-      if (c.bytes == nullptr) return false;
-      std::memcpy(c.bytes, k.bytes, size_t(k.size));
-    }
-    if (!dest->_kept.Append(c)) {
-      MemFree(c.bytes);
-      return false;
-    }
-  }
-  return true;
+  return _kept.Write(hf, index, true) && hf->WriteChunkEnd();
 }
 
 bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
@@ -258,9 +203,8 @@ bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       return false;
     }
   }
-  if (d != this && !CopyKept(d)) {
+  if (!_kept.CopyTo(&d->_kept)) {
     d->FlushAll();
-    d->FreeKeptChunks();
     return false;
   }
   return GeListNode::CopyToX(dest, flags, trans);

@@ -9,13 +9,13 @@
 //
 // A CHUNK_NODELIST nested among the members adds its members to those read before it. Chunks of
 // the list that no class takes are kept with the number of members read before them, and
-// WriteNodeList writes each back before the member that followed it. The list's own CHUNK_GELISTNODE (bits and goal) is written only
-// when it carries something.
+// WriteNodeList writes each back before the member that followed it. The list's own
+// CHUNK_GELISTNODE (bits and goal) is written only when it carries something.
 #ifndef LUM_ROOTLIST2D_H
 #define LUM_ROOTLIST2D_H
 
-#include "lum_array.h"
 #include "scene/lum_gelistnode.h"
+#include "scene/lum_keptchunks.h"
 
 namespace lumora {
 
@@ -57,6 +57,9 @@ class RootList2D : public GeListNode {
   void FreeKeptChunks();
   // Appends from's kept chunks, after the members this list has now, and empties from's.
   bool TakeKeptChunks(RootList2D& from);
+  // Replaces dest's kept chunks with copies of these (their places kept); false when out of
+  // memory.
+  bool CopyKeptChunksTo(RootList2D* dest) const;
 
   // Whether node may be inserted (see Insert); raises the debug alert when not.
   bool Accepts(const GeListNode* node) const;
@@ -95,18 +98,7 @@ class RootList2D : public GeListNode {
   GeListNode* _owner = nullptr;
 
  private:
-  struct KeptChunk {
-    Int32 id = 0;
-    Int32 level = 0;
-    Int32 layout = 0;  // HyperFile::GetRawLayout of the stream read
-    Int32 before = 0;  // members read before it
-    Int64 size = 0;
-    void* bytes = nullptr;  // owned; without the chunk's end byte
-  };
-  bool WriteKept(HyperFile* hf, Int32 index, bool rest);
-  bool CopyKept(RootList2D* dest) const;
-
-  BaseArray<KeptChunk> _kept;
+  KeptChunks _kept;              // placed by the members read before them
   bool _readingMembers = false;  // inside the list's CHUNK_NODELIST
 };
 

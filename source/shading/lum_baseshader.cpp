@@ -185,11 +185,7 @@ bool BaseShader::WritePluginData(HyperFile* hf) {
 bool BaseShader::Write(HyperFile* hf) {
   if (!BaseList4D::Write(hf) || !WritePluginData(hf)) return false;
   RootList2D* children = GetChildren();
-  if (children == nullptr || children->GetFirst() == nullptr) return true;
-  if (!hf->WriteChunkStart(CHUNK_NODELIST, 0)) return false;
-  for (GeListNode* c = children->GetFirst(); c != nullptr; c = c->GetNext())
-    if (!c->WriteObject(hf, TYPE_SHADER)) return false;
-  return hf->WriteChunkEnd();
+  return children == nullptr || children->WriteNodeList(hf, TYPE_SHADER, false);
 }
 
 // ---- reading ----
@@ -201,6 +197,9 @@ bool BaseShader::ReadChildList(HyperFile* hf) {
     RootShader* children = RootShader::Alloc();
     if (children != nullptr) SetChildren(children);
   }
+  // The chunks kept among the children go with them, after the children already there.
+  if (GetChildren() != nullptr && !GetChildren()->TakeKeptChunks(temp) && ok)
+    ok = Fail(hf, FILEERROR_OUTOFMEMORY);
   while (GeListNode* m = temp.RootList2D::GetFirst()) {
     m->Remove();
     if (GetChildren() == nullptr) {
