@@ -139,8 +139,9 @@ TEST(ReadBack, RawBytesReachOnlyAStreamThatReadsThemAlike) {
     const Bytes same = WriteIn(subject, row.layout, &dropped);
     EXPECT_EQ(dropped, 0);
     EXPECT_TRUE(ReadsWhole(row.kind, same, row.layout));
-    if (row.kept != nullptr)
+    if (row.kept != nullptr) {
       EXPECT_NE(lumtest::ToHex(same).find(lumtest::NormHex(row.kept)), std::string::npos);
+    }
     const Bytes current = WriteIn(subject, kDefault, &dropped);
     EXPECT_EQ(dropped, row.droppedInDefault);
     EXPECT_TRUE(ReadsWhole(row.kind, current, kDefault));
