@@ -185,12 +185,7 @@ bool NotifyList::Read(HyperFile* hf) {
 
 // ---- BaseList2D: life ----
 
-BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) {}
-
-void BaseList2D::DrawMarker() const {
-  GeGetNewMarker(_marker);
-  _markerSet = true;
-}
+BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) { GeGetNewMarker(_marker); }
 
 BaseList2D::~BaseList2D() {
   DeleteObj(_uniqueIds);
@@ -387,7 +382,7 @@ bool BaseList2D::Write(HyperFile* hf) {
     return false;
   }
   if (!hf->WriteInt32(1) || !hf->WriteInt32(0) || !_nodeLink.Write(hf) || !hf->WriteUChar(1) ||
-      !hf->WriteMemory(GetMarker().GetBytes(), GeMarker::SIZE) || !hf->WriteBool(notify) ||
+      !hf->WriteMemory(_marker.GetBytes(), GeMarker::SIZE) || !hf->WriteBool(notify) ||
       (notify && !_notifyList->Write(hf)) || !DescIdStore_Write(_savedStore, hf, true) ||
       !hf->WriteChunkEnd()) {
     return false;
@@ -463,7 +458,6 @@ bool BaseList2D::Read110050(HyperFile* hf, Int32 level) {
     if (!hf->ReadUChar(nullptr) || !hf->ReadMemoryHead(marker, GeMarker::SIZE, nullptr))
       return false;
     _marker.SetBytes(marker);
-    _markerSet = true;
   }
   if (level >= 7) {
     bool notify = false;
@@ -589,7 +583,7 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   if ((flags & COPYFLAGS_NO_BITS) == 0) d->_bits = _bits;
   if (!_data.CopyTo(&d->_data, flags, trans)) return false;
   if ((flags & COPYFLAGS_IDENTITY) != 0) {
-    d->SetMarker(GetMarker());
+    d->_marker = _marker;
     if (_uniqueIds == nullptr) {
       DeleteObj(d->_uniqueIds);
     } else {
@@ -597,7 +591,7 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       if (d->_uniqueIds == nullptr || !_uniqueIds->CopyTo(d->_uniqueIds)) return false;
     }
   } else {
-    d->_markerSet = false;  // a new one, drawn when it is first asked for
+    GeGetNewMarker(d->_marker);
   }
   if (!_nodeLink.CopyData(&d->_nodeLink, trans)) return false;
   d->_name = _name;

@@ -176,16 +176,8 @@ class BaseList2D : public GeListNode {
   void SetName(const String& name) { _name = name; }
   const String& GetName() const { return _name; }
   void SetID(Int32 typeId) { _typeId = typeId; }
-  // A node's marker is drawn when it is first asked for: a node read from a file takes the
-  // file's marker instead and never draws one.
-  const GeMarker& GetMarker() const {
-    if (!_markerSet) DrawMarker();
-    return _marker;
-  }
-  void SetMarker(const GeMarker& marker) {
-    _marker = marker;
-    _markerSet = true;
-  }
+  const GeMarker& GetMarker() const { return _marker; }
+  void SetMarker(const GeMarker& marker) { _marker = marker; }
   void SetBit(Int32 mask) { _bits |= mask; }
   void DelBit(Int32 mask) { _bits &= ~mask; }
   bool GetBit(Int32 mask) const { return (_bits & mask) != 0; }
@@ -276,10 +268,7 @@ class BaseList2D : public GeListNode {
 
   String _name;
   BaseLink _nodeLink;
-  void DrawMarker() const;
-
-  mutable GeMarker _marker;
-  mutable bool _markerSet = false;
+  GeMarker _marker;
   UniqueIDArray* _uniqueIds = nullptr;
   BaseContainer _description;
   Int32 _typeId = 0;
