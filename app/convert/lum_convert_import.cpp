@@ -421,12 +421,27 @@ const GltfCubicChannel* Importer::Cubic(const aiString& node, bool scale) const 
   return nullptr;
 }
 
+// The curve of a new track on component k of vector parameter id, named "label . X" and so on,
+// inserted among the object's tracks in order; null when it cannot be made.
+CCurve* AddComponentCurve(BaseObject* object, Int32 id, const char* label, Int32 k) {
+  static const char* kAxis[3] = {"X", "Y", "Z"};
+  char name[64];
+  std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
+  const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
+  CTrack* track = CTrack::Alloc(object, d, String(name));
+  if (track == nullptr) return nullptr;
+  if (!object->InsertTrackSorted(track)) {
+    CTrack::Free(track);
+    return nullptr;
+  }
+  return track->GetCurve();
+}
+
 // The keys of a glTF cubic-spline channel as spline keys: key i's tangents (in, out; per
 // second) become handles a third of the neighbouring interval long, which makes the curve's
 // cubic the channel's own. flip mirrors z (positions); still as for AddTracks.
 bool AddSplineTracks(BaseObject* object, Int32 id, const char* label, const Float32* keys, Int32 n,
                      bool flip, const Vector64& still) {
-  static const char* kAxis[3] = {"X", "Y", "Z"};
   for (Int32 k = 0; k < 3; ++k) {
     const Float sign = flip && k == 2 ? -1.0 : 1.0;
     const Float s = k == 0 ? still.x : k == 1 ? still.y : still.z;
@@ -437,16 +452,8 @@ bool AddSplineTracks(BaseObject* object, Int32 id, const char* label, const Floa
               key[1 + k] != 0.0f || key[7 + k] != 0.0f;
     }
     if (!moves) continue;
-    char name[64];
-    std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
-    const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
-    CTrack* track = CTrack::Alloc(object, d, String(name));
-    if (track == nullptr) return false;
-    if (!object->InsertTrackSorted(track)) {
-      CTrack::Free(track);
-      return false;
-    }
-    CCurve* curve = track->GetCurve();
+    CCurve* curve = AddComponentCurve(object, id, label, k);
+    if (curve == nullptr) return false;
     for (Int32 i = 0; i < n; ++i) {
       const Float32* key = keys + 10 * i;
       CKey* ck = curve->AddKey(BaseTime(key[0]));
@@ -469,7 +476,6 @@ bool AddSplineTracks(BaseObject* object, Int32 id, const char* label, const Floa
 // all three components, most of them often unmoving, and a key is a whole node.
 bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<Float>& times,
                const BaseArray<Vector64>& values, const Vector64& still) {
-  static const char* kAxis[3] = {"X", "Y", "Z"};
   for (Int32 k = 0; k < 3; ++k) {
     auto at = [k](const Vector64& v) { return k == 0 ? v.x : k == 1 ? v.y : v.z; };
     const Float s = at(still);
@@ -477,16 +483,8 @@ bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<
     for (Int32 i = 0; i < values.GetCount() && !moves; ++i)
       moves = std::fabs(at(values[i]) - s) > 1e-6 * std::max(1.0, std::fabs(s));
     if (!moves) continue;
-    char name[64];
-    std::snprintf(name, sizeof name, "%s . %s", label, kAxis[k]);
-    const DescID d(DescLevel(id, DTYPE_VECTOR, 0), DescLevel(VECTOR_X + k, VALUETYPE_FLOAT, 0));
-    CTrack* track = CTrack::Alloc(object, d, String(name));
-    if (track == nullptr) return false;
-    if (!object->InsertTrackSorted(track)) {
-      CTrack::Free(track);
-      return false;
-    }
-    CCurve* curve = track->GetCurve();
+    CCurve* curve = AddComponentCurve(object, id, label, k);
+    if (curve == nullptr) return false;
     for (Int32 i = 0; i < times.GetCount(); ++i) {
       CKey* key = curve->AddKey(BaseTime(times[i]));
       if (key == nullptr) return false;
