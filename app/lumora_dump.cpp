@@ -90,7 +90,7 @@ inline char* Put(char* w, const char* s, size_t n) {
 }
 inline char* Put(char* w, const char* s) { return Put(w, s, std::strlen(s)); }
 inline char* Spaces(char* w, Int64 n) {
-  for (Int64 i = 0; i < n; ++i) w[i] = ' ';
+  std::memset(w, ' ', static_cast<size_t>(n));
   return w + n;
 }
 inline char* Int(char* w, Int64 v) {
@@ -160,8 +160,8 @@ struct Word {
 #define LUMDUMP_TEXT(literal) \
   Word { literal, sizeof literal - 1 }
 
-Word KindText(const HyperFileAnyValue& v) {
-  switch (v.kind) {
+constexpr Word KindText(Int32 kind) {
+  switch (kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART:
       return LUMDUMP_TEXT("chunk");
     case lumora::HYPERFILEVALUE_CHUNKEND:
@@ -231,7 +231,28 @@ Word KindText(const HyperFileAnyValue& v) {
   }
 }
 
-const char* KindName(const HyperFileAnyValue& v) { return KindText(v).s; }
+const char* KindName(const HyperFileAnyValue& v) { return KindText(v.kind).s; }
+
+// The kind names, each padded to 16 bytes so that a line takes one in a single move.
+struct KindNames {
+  char text[256][16] = {};
+  unsigned char size[256] = {};
+  constexpr KindNames() {
+    for (Int32 k = 0; k < 256; ++k) {
+      const Word t = KindText(k);
+      for (size_t i = 0; i < t.n; ++i) text[k][i] = t.s[i];
+      size[k] = static_cast<unsigned char>(t.n);
+    }
+  }
+};
+constexpr KindNames kKindNames;
+static_assert(sizeof "oldrecordarray" <= 16, "a kind name fits its slot");
+
+inline char* PutKind(char* w, const HyperFileAnyValue& v) {
+  const unsigned k = static_cast<unsigned>(v.kind) & 255;  // a kind is a byte
+  std::memcpy(w, kKindNames.text[k], 16);
+  return w + kKindNames.size[k];
+}
 
 const char* ArrayTypeName(Int32 type) {
   switch (type) {
@@ -444,8 +465,7 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
       *w++ = ',';
     }
     w = Put(w, "\"kind\":\"");
-    const Word kind = KindText(v);
-    w = Put(w, kind.s, kind.n);
+    w = PutKind(w, v);
     *w++ = '"';
     w = Json(w, v);
     if (role != nullptr) {
@@ -479,8 +499,7 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
     w = Int(w, shown);
     w = Put(w, ") ");
   }
-  const Word kind = KindText(v);
-  w = Put(w, kind.s, kind.n);
+  w = PutKind(w, v);
   w = Text(w, v);
   if (role != nullptr) {
     w = Put(w, "  [");
@@ -760,6 +779,8 @@ int Dumper::Run() {
   if (_options.json) _out.Char('[');
   const Int64 length = _hf->GetLength();
   HyperFileAnyValue v;
+  static_assert(kShownElements <= kShownBytes, "the heads kept cover what is shown");
+  v.headLimit = kShownBytes;
   for (;;) {
     const Int64 d = _hf->GetChunkDepth();
     if (_hf->GetPosition() >= length) {

@@ -52,8 +52,6 @@ void HyperFile::SetError(FILEERROR error) {
   if (error != FILEERROR_NONE) _GeDebugBreak(__LINE__, kFile);
 }
 
-Int64 HyperFile::GetPosition() { return _file.IsOpen() ? _file.GetPosition() : 0; }
-
 void HyperFile::SetReadingHook(HyperFileReadingHook hook, void* data) {
   _readingHook = hook;
   _readingData = data;

@@ -126,7 +126,7 @@ class HyperFile {
   // The length taken when the stream was opened for reading (0 otherwise).
   Int64 GetLength() const { return _length; }
   // The BaseFile's position.
-  Int64 GetPosition();
+  Int64 GetPosition() { return _file.IsOpen() ? _file.GetPosition() : 0; }
   FILEOPEN GetOpenMode() const { return _mode; }
   // +1 for every chunk start read or written, -1 for every chunk end.
   Int32 GetChunkDepth() const { return _depth; }
@@ -385,6 +385,9 @@ struct HyperFileAnyValue {
   Int64 elements = 0;
   Int32 elementType = 0;
   Int32 headCount = 0;
+  // Set by the caller: the most elements of a memory block or array kept (strings and file
+  // names keep up to kHeadCount units whatever it is); at most kHeadCount.
+  Int32 headLimit = kHeadCount;
   Int64 heads[kHeadCount] = {};
   Float64 headFloats[kHeadCount] = {};
 };
