@@ -262,6 +262,10 @@ class HyperFile {
   // The same value without a block of its own: its first bytes, up to cap, go to head and the
   // rest is skipped; *size (may be null) gets the stored size. For fixed-size records.
   bool ReadMemoryHead(void* head, Int64 cap, Int64* size);
+  // The same value into head when it holds at most cap bytes (*data = head, or null when it is
+  // empty), otherwise into a block of its own that the caller releases with MemFree. For
+  // records that are mostly small.
+  bool ReadMemoryInto(void* head, Int64 cap, void** data, Int64* size);
   // Reads count elements into data + i * stride. The stored count must equal count and the
   // stored element type the requested one, except that 32-bit and 64-bit floats convert into
   // each other; otherwise FILEERROR_WRONG_VALUE.
