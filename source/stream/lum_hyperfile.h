@@ -20,6 +20,8 @@
 #ifndef LUM_HYPERFILE_H
 #define LUM_HYPERFILE_H
 
+#include <cstring>
+
 #include "foundation/lum_basefile.h"
 #include "foundation/lum_basetime.h"
 #include "foundation/lum_file.h"
@@ -320,8 +322,25 @@ class HyperFile {
   bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
   bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value);
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
-  bool Take(void* bytes, Int64 n);
-  bool ReadKindByte(UChar* kind);
+  // The next n bytes, from the BaseFile's buffer where they lie whole in it (most values).
+  bool Take(void* bytes, Int64 n) {
+    Int64 have = 0;
+    const UChar* at = _file.PeekBuffered(&have);
+    if (n <= 0 || at == nullptr || have < n) return TakeSlow(bytes, n);
+    std::memcpy(bytes, at, static_cast<size_t>(n));
+    _file.SkipBuffered(n);
+    return true;
+  }
+  bool TakeSlow(void* bytes, Int64 n);
+  bool ReadKindByte(UChar* kind) {
+    _valueStart = _file.PeekPosition();
+    UChar b = 0;
+    if (!Take(&b, 1)) return false;
+    if (b == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+    if (b == HYPERFILEVALUE_CHUNKEND) --_depth;
+    *kind = b;
+    return true;
+  }
   // The header of a memory value (kind 128 or 139): *n gets the checked size of its payload.
   bool ReadMemoryHeader(Int64* n);
   bool ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n);
@@ -338,7 +357,11 @@ class HyperFile {
   bool FinishArrayEx(T* block, Int32 n, bool ok, T** data, Int32* count);
   template <typename Store>
   bool ReadElements(Int64 count, Int32 diskSize, Store&& store);
-  void ReadStep();
+  // After each value read: the reading hook's progress, when there is one.
+  void ReadStep() {
+    if (_readingHook != nullptr) ReportReadStep();
+  }
+  void ReportReadStep();
   void WriteSteps(Int64 n);
   Int64 WriteStepsBeforeReport() const;
 

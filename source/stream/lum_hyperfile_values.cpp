@@ -215,8 +215,7 @@ bool HyperFile::WriteMemory(const void* data, Int64 size) {
 
 // ---- readers ----
 
-void HyperFile::ReadStep() {
-  if (_readingHook == nullptr) return;
+void HyperFile::ReportReadStep() {
   if (_progress >= _length / kReadReportParts) {
     Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
     if (percent < 0.0) percent = 0.0;
