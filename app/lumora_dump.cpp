@@ -90,7 +90,7 @@ inline char* Put(char* w, const char* s, size_t n) {
 }
 inline char* Put(char* w, const char* s) { return Put(w, s, std::strlen(s)); }
 inline char* Spaces(char* w, Int64 n) {
-  for (Int64 i = 0; i < n; ++i) w[i] = ' ';
+  std::memset(w, ' ', static_cast<size_t>(n));
   return w + n;
 }
 inline char* Int(char* w, Int64 v) {
@@ -101,14 +101,45 @@ inline char* Int(char* w, Int64 v) {
   return std::to_chars(w, w + 24, v).ptr;
 }
 inline char* UInt(char* w, UInt64 v) { return std::to_chars(w, w + 24, v).ptr; }
-// The shortest text that reads back as v; whole numbers below 10^15 in plain digits.
-inline char* Float(char* w, Float64 v) {
-  if (v < 1e15 && v > -1e15) {
+}  // namespace
+
+char* Float(char* w, Float64 v) {
+  static constexpr Float64 kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                       1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+  const Float64 a = v < 0 ? -v : v;
+  if (a < 1e15) {
     const Int64 i = static_cast<Int64>(v);
     if (static_cast<Float64>(i) == v && !(i == 0 && std::signbit(v))) return Int(w, i);
   }
+  // Between 10^-3 and 10^15 the fixed form is never longer than the exponent form, and a
+  // decimal of at most 15 significant digits is the only one of its length that rounds to v
+  // (such decimals lie more than an ulp apart). So the fewest fraction digits k for which
+  // round(a * 10^k) / 10^k == a give the digits the general conversion would give.
+  if (a >= 1e-3 && a < 1e15) {
+    for (Int32 k = 1; k < 18; ++k) {
+      const Float64 scaled = a * kPow10[k];
+      if (scaled >= 1e15) break;
+      const UInt64 m = static_cast<UInt64>(scaled + 0.5);
+      if (static_cast<Float64>(m) / kPow10[k] != a) continue;
+      char digits[24];
+      const Int32 n =
+          static_cast<Int32>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+      if (v < 0) *w++ = '-';
+      if (n <= k) {
+        w = Put(w, "0.", 2);
+        for (Int32 i = n; i < k; ++i) *w++ = '0';
+        return Put(w, digits, static_cast<size_t>(n));
+      }
+      w = Put(w, digits, static_cast<size_t>(n - k));
+      *w++ = '.';
+      return Put(w, digits + (n - k), static_cast<size_t>(k));
+    }
+  }
   return std::to_chars(w, w + 32, v).ptr;
 }
+
+namespace {
+
 inline char* Hex2(char* w, unsigned v) {
   static const char kDigits[] = "0123456789abcdef";
   w[0] = kDigits[(v >> 4) & 15];
@@ -129,8 +160,8 @@ struct Word {
 #define LUMDUMP_TEXT(literal) \
   Word { literal, sizeof literal - 1 }
 
-Word KindText(const HyperFileAnyValue& v) {
-  switch (v.kind) {
+constexpr Word KindText(Int32 kind) {
+  switch (kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART:
       return LUMDUMP_TEXT("chunk");
     case lumora::HYPERFILEVALUE_CHUNKEND:
@@ -200,7 +231,28 @@ Word KindText(const HyperFileAnyValue& v) {
   }
 }
 
-const char* KindName(const HyperFileAnyValue& v) { return KindText(v).s; }
+const char* KindName(const HyperFileAnyValue& v) { return KindText(v.kind).s; }
+
+// The kind names, each padded to 16 bytes so that a line takes one in a single move.
+struct KindNames {
+  char text[256][16] = {};
+  unsigned char size[256] = {};
+  constexpr KindNames() {
+    for (Int32 k = 0; k < 256; ++k) {
+      const Word t = KindText(k);
+      for (size_t i = 0; i < t.n; ++i) text[k][i] = t.s[i];
+      size[k] = static_cast<unsigned char>(t.n);
+    }
+  }
+};
+constexpr KindNames kKindNames;
+static_assert(sizeof "oldrecordarray" <= 16, "a kind name fits its slot");
+
+inline char* PutKind(char* w, const HyperFileAnyValue& v) {
+  const unsigned k = static_cast<unsigned>(v.kind) & 255;  // a kind is a byte
+  std::memcpy(w, kKindNames.text[k], 16);
+  return w + kKindNames.size[k];
+}
 
 const char* ArrayTypeName(Int32 type) {
   switch (type) {
@@ -413,8 +465,7 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
       *w++ = ',';
     }
     w = Put(w, "\"kind\":\"");
-    const Word kind = KindText(v);
-    w = Put(w, kind.s, kind.n);
+    w = PutKind(w, v);
     *w++ = '"';
     w = Json(w, v);
     if (role != nullptr) {
@@ -448,8 +499,7 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
     w = Int(w, shown);
     w = Put(w, ") ");
   }
-  const Word kind = KindText(v);
-  w = Put(w, kind.s, kind.n);
+  w = PutKind(w, v);
   w = Text(w, v);
   if (role != nullptr) {
     w = Put(w, "  [");
@@ -729,6 +779,8 @@ int Dumper::Run() {
   if (_options.json) _out.Char('[');
   const Int64 length = _hf->GetLength();
   HyperFileAnyValue v;
+  static_assert(kShownElements <= kShownBytes, "the heads kept cover what is shown");
+  v.headLimit = kShownBytes;
   for (;;) {
     const Int64 d = _hf->GetChunkDepth();
     if (_hf->GetPosition() >= length) {

@@ -54,6 +54,10 @@ int Run(const lumora::Filename& name, const char* label, const Options& options,
 int Check(const lumora::Filename& name, const char* label, const Options& options, Sink out,
           Sink err);
 
+// The shortest text that reads back as v, as std::to_chars gives it, except that whole numbers
+// below 10^15 are written in plain digits; at most 32 bytes at w. Returns the end.
+char* Float(char* w, lumora::Float64 v);
+
 // ---- names (app/lumora_dump_names.cpp) ----
 
 // The name of a known chunk or node id, or null.

@@ -584,14 +584,6 @@ bool BaseFile::Seek(Int64 offset, FILESEEK how) {
   return true;
 }
 
-Int64 BaseFile::GetPosition() {
-  if (!IsOpen()) {
-    SetError(FILEERROR_INVALID);
-    return 0;
-  }
-  return _position;
-}
-
 Int64 BaseFile::GetLength() {
   if (!IsOpen()) {
     SetError(FILEERROR_INVALID);

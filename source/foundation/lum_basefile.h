@@ -88,7 +88,11 @@ class BaseFile {
   // the buffer only moves the cursor; writing, pending bytes are flushed first.
   bool Seek(Int64 offset, FILESEEK how = FILESEEK_START);
   // The logical position; no file records FILEERROR_INVALID and returns 0.
-  Int64 GetPosition();
+  Int64 GetPosition() {
+    if (IsOpen()) return _position;
+    SetError(FILEERROR_INVALID);
+    return 0;
+  }
   // The length of the file (cached once known). Only when reading or reading and writing;
   // otherwise FILEERROR_INVALID and 0.
   Int64 GetLength();

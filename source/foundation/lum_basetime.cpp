@@ -183,6 +183,19 @@ BaseTime::BaseTime(Float64 seconds) {
 
 BaseTime::BaseTime(Float64 numerator, Float64 denominator) {
   const bool negative = (numerator < 0.0) != (denominator < 0.0);
+  // Whole members of a few digits, as files and frame counts hold them: nothing to round, and
+  // a denominator of 1 nothing to reduce.
+  const Float64 wholeN = std::fabs(numerator), wholeD = std::fabs(denominator);
+  if (wholeN < kIntegerLimit && wholeD >= 1.0 && wholeD < kIntegerLimit) {
+    const Int64 in = static_cast<Int64>(wholeN), id = static_cast<Int64>(wholeD);
+    if (static_cast<Float64>(in) == wholeN && static_cast<Float64>(id) == wholeD) {
+      if (in == 0) return;
+      const Int64 g = id == 1 ? 1 : IntegerGcd(in, id);
+      _numerator = static_cast<Float64>(negative ? -(in / g) : in / g);
+      _denominator = static_cast<Float64>(id / g);
+      return;
+    }
+  }
   Float64 n = WholeMagnitude(numerator);
   Float64 d = WholeMagnitude(denominator);
   if (d < 1.0) {

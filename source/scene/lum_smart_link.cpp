@@ -355,9 +355,10 @@ bool BaseLink::Write(HyperFile* hf) const {
 }
 
 bool BaseLink::Read(HyperFile* hf) {
+  UChar record[128];  // a link's record and a short text: no block of its own
   void* bytes = nullptr;
   Int64 size = 0;
-  if (!hf->ReadMemory(&bytes, &size)) return false;
+  if (!hf->ReadMemoryInto(record, sizeof record, &bytes, &size)) return false;
   const UChar* b = static_cast<const UChar*>(bytes);
   bool ok = true;
   if (size >= kRecordSize && std::memcmp(b, kLinkPrefix, 6) == 0) {
@@ -384,7 +385,7 @@ bool BaseLink::Read(HyperFile* hf) {
     }
     if (!ok) hf->SetError(FILEERROR_OUTOFMEMORY);
   }
-  MemFree(bytes);
+  if (bytes != record) MemFree(bytes);
   return ok;
 }
 

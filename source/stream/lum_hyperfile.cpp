@@ -52,8 +52,6 @@ void HyperFile::SetError(FILEERROR error) {
   if (error != FILEERROR_NONE) _GeDebugBreak(__LINE__, kFile);
 }
 
-Int64 HyperFile::GetPosition() { return _file.IsOpen() ? _file.GetPosition() : 0; }
-
 void HyperFile::SetReadingHook(HyperFileReadingHook hook, void* data) {
   _readingHook = hook;
   _readingData = data;
@@ -120,26 +118,9 @@ void HyperFile::WriteSteps(Int64 n) {
 // Bytes that lie whole in the BaseFile's buffer are copied from there: the small values of a
 // stream, read one after another, would otherwise each pay for a call of ReadBytes and its
 // checks.
-bool HyperFile::Take(void* bytes, Int64 n) {
+bool HyperFile::TakeSlow(void* bytes, Int64 n) {
   if (n <= 0) return true;
-  Int64 have = 0;
-  const UChar* at = _file.PeekBuffered(&have);
-  if (at != nullptr && have >= n) {
-    std::memcpy(bytes, at, static_cast<size_t>(n));
-    _file.SkipBuffered(n);
-    return true;
-  }
   if (_file.ReadBytes(bytes, n, false) != n) return FileFailed(__LINE__);
-  return true;
-}
-
-bool HyperFile::ReadKindByte(UChar* kind) {
-  _valueStart = _file.PeekPosition();
-  UChar b = 0;
-  if (!Take(&b, 1)) return false;
-  if (b == HYPERFILEVALUE_CHUNKSTART) ++_depth;
-  if (b == HYPERFILEVALUE_CHUNKEND) --_depth;
-  *kind = b;
   return true;
 }
 

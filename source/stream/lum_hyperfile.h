@@ -20,6 +20,8 @@
 #ifndef LUM_HYPERFILE_H
 #define LUM_HYPERFILE_H
 
+#include <cstring>
+
 #include "foundation/lum_basefile.h"
 #include "foundation/lum_basetime.h"
 #include "foundation/lum_file.h"
@@ -126,7 +128,7 @@ class HyperFile {
   // The length taken when the stream was opened for reading (0 otherwise).
   Int64 GetLength() const { return _length; }
   // The BaseFile's position.
-  Int64 GetPosition();
+  Int64 GetPosition() { return _file.IsOpen() ? _file.GetPosition() : 0; }
   FILEOPEN GetOpenMode() const { return _mode; }
   // +1 for every chunk start read or written, -1 for every chunk end.
   Int32 GetChunkDepth() const { return _depth; }
@@ -262,6 +264,10 @@ class HyperFile {
   // The same value without a block of its own: its first bytes, up to cap, go to head and the
   // rest is skipped; *size (may be null) gets the stored size. For fixed-size records.
   bool ReadMemoryHead(void* head, Int64 cap, Int64* size);
+  // The same value into head when it holds at most cap bytes (*data = head, or null when it is
+  // empty), otherwise into a block of its own that the caller releases with MemFree. For
+  // records that are mostly small.
+  bool ReadMemoryInto(void* head, Int64 cap, void** data, Int64* size);
   // Reads count elements into data + i * stride. The stored count must equal count and the
   // stored element type the requested one, except that 32-bit and 64-bit floats convert into
   // each other; otherwise FILEERROR_WRONG_VALUE.
@@ -316,8 +322,25 @@ class HyperFile {
   bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
   bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value);
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
-  bool Take(void* bytes, Int64 n);
-  bool ReadKindByte(UChar* kind);
+  // The next n bytes, from the BaseFile's buffer where they lie whole in it (most values).
+  bool Take(void* bytes, Int64 n) {
+    Int64 have = 0;
+    const UChar* at = _file.PeekBuffered(&have);
+    if (n <= 0 || at == nullptr || have < n) return TakeSlow(bytes, n);
+    std::memcpy(bytes, at, static_cast<size_t>(n));
+    _file.SkipBuffered(n);
+    return true;
+  }
+  bool TakeSlow(void* bytes, Int64 n);
+  bool ReadKindByte(UChar* kind) {
+    _valueStart = _file.PeekPosition();
+    UChar b = 0;
+    if (!Take(&b, 1)) return false;
+    if (b == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+    if (b == HYPERFILEVALUE_CHUNKEND) --_depth;
+    *kind = b;
+    return true;
+  }
   // The header of a memory value (kind 128 or 139): *n gets the checked size of its payload.
   bool ReadMemoryHeader(Int64* n);
   bool ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n);
@@ -334,7 +357,11 @@ class HyperFile {
   bool FinishArrayEx(T* block, Int32 n, bool ok, T** data, Int32* count);
   template <typename Store>
   bool ReadElements(Int64 count, Int32 diskSize, Store&& store);
-  void ReadStep();
+  // After each value read: the reading hook's progress, when there is one.
+  void ReadStep() {
+    if (_readingHook != nullptr) ReportReadStep();
+  }
+  void ReportReadStep();
   void WriteSteps(Int64 n);
   Int64 WriteStepsBeforeReport() const;
 
@@ -385,6 +412,9 @@ struct HyperFileAnyValue {
   Int64 elements = 0;
   Int32 elementType = 0;
   Int32 headCount = 0;
+  // Set by the caller: the most elements of a memory block or array kept (strings and file
+  // names keep up to kHeadCount units whatever it is); at most kHeadCount.
+  Int32 headLimit = kHeadCount;
   Int64 heads[kHeadCount] = {};
   Float64 headFloats[kHeadCount] = {};
 };

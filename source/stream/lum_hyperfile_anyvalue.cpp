@@ -87,6 +87,13 @@ void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool sw
   }
 }
 
+// How many of a counted value's elements are kept in its heads.
+Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
+  Int64 n = Min(v->elements, HyperFileAnyValue::kHeadCount);
+  if (k != HYPERFILEVALUE_STRING && k != HYPERFILEVALUE_FILENAME) n = Min(n, v->headLimit);
+  return n > 0 ? static_cast<Int32>(n) : 0;
+}
+
 // The first elements of a string, memory block or array (type: its element type) at p, n of
 // them.
 void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n, bool swap) {
@@ -175,7 +182,7 @@ bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
   v->size = size;
   if (elementSize > 0) {
     v->elements = size / elementSize;
-    const Int32 n = static_cast<Int32>(Min(v->elements, HyperFileAnyValue::kHeadCount));
+    const Int32 n = HeadsKept(v, k);
     UChar head[HyperFileAnyValue::kHeadCount * 8];
     const Int64 headBytes = static_cast<Int64>(n) * elementSize;
     if (!Take(head, headBytes)) return false;
@@ -246,8 +253,7 @@ bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
     v->size = size;
     v->elements = size / elementSize;
     v->elementType = k == HYPERFILEVALUE_ARRAY ? type : 0;
-    StoreHeads(v, k, type, p + header,
-               static_cast<Int32>(Min(v->elements, HyperFileAnyValue::kHeadCount)), swap);
+    StoreHeads(v, k, type, p + header, HeadsKept(v, k), swap);
     used = header + size;
   }
   v->kind = static_cast<HYPERFILEVALUE>(k);

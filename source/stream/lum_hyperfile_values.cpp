@@ -215,8 +215,7 @@ bool HyperFile::WriteMemory(const void* data, Int64 size) {
 
 // ---- readers ----
 
-void HyperFile::ReadStep() {
-  if (_readingHook == nullptr) return;
+void HyperFile::ReportReadStep() {
   if (_progress >= _length / kReadReportParts) {
     Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
     if (percent < 0.0) percent = 0.0;
@@ -481,25 +480,36 @@ bool HyperFile::ReadMemoryHeader(Int64* n) {
   return *n == 0 || CheckRemaining(*n);
 }
 
-bool HyperFile::ReadMemory(void** data, Int64* size) {
-  if (data != nullptr) *data = nullptr;
-  if (size != nullptr) *size = 0;
+bool HyperFile::ReadMemoryInto(void* head, Int64 cap, void** data, Int64* size) {
+  *data = nullptr;
+  *size = 0;
   Int64 n;
   if (!ReadMemoryHeader(&n)) return false;
   if (n != 0) {
-    void* block = MemAllocNC(n);
+    void* block = n <= cap ? head : MemAllocNC(n);
     if (block == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);
     if (!Take(block, n)) {
-      MemFree(block);
+      if (block != head) MemFree(block);
       return false;
     }
-    if (data != nullptr)
-      *data = block;
-    else
-      MemFree(block);
-    if (size != nullptr) *size = n;
+    *data = block;
+    *size = n;
   }
   ReadStep();
+  return true;
+}
+
+bool HyperFile::ReadMemory(void** data, Int64* size) {
+  if (data != nullptr) *data = nullptr;
+  if (size != nullptr) *size = 0;
+  void* block;
+  Int64 n;
+  if (!ReadMemoryInto(nullptr, 0, &block, &n)) return false;
+  if (data != nullptr)
+    *data = block;
+  else
+    MemFree(block);
+  if (size != nullptr) *size = n;
   return true;
 }
 

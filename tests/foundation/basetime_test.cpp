@@ -63,6 +63,7 @@ TEST(BaseTime, FractionRoundsBothPartsAndCarriesTheSign) {
   ExpectFraction(BaseTime(-3, 6), -1, 2, "-3/6");
   ExpectFraction(BaseTime(3, -6), -1, 2, "3/-6");
   ExpectFraction(BaseTime(-3, -6), 1, 2, "-3/-6");
+  ExpectFraction(BaseTime(-7, 1), -7, 1, "-7/1");
   ExpectFraction(BaseTime(1.4, 2.6), 1, 3, "rounded parts");
   ExpectFraction(BaseTime(2.5, 1), 3, 1, "half rounds away from zero in magnitude");
   ExpectFraction(BaseTime(-2.5, 1), -3, 1, "also when negative");

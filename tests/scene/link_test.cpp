@@ -213,9 +213,13 @@ TEST(Links, FileRecordsOfEverySize) {
       {"616C69617332 0000000000000000 00000002 646E", true, "dn"},
       {"616C69617332 0000000000000000 000000FF 646E", true, "dn"},  // length beyond the block
       {"616C69617332 0000000000000000 0000", false, ""},            // 16 bytes: no whole length
+      {"616C69617332 0000000000000000 00000080", true, ""},         // 128 bytes of text
   };
+  const std::string longText(128, 'n');
   for (const Case& c : cases) {
     Bytes block = H(c.block);
+    const bool isLong = c.hasText && c.text[0] == 0;
+    if (isLong) block.insert(block.end(), longText.begin(), longText.end());
     char head[32];
     snprintf(head, sizeof head, "80 %08zX", block.size());
     Bytes all = H(head);
@@ -226,7 +230,7 @@ TEST(Links, FileRecordsOfEverySize) {
     EXPECT_TRUE(r.AtEnd());
     EXPECT_EQ(c.hasText, link.GetText() != nullptr) << c.block;
     if (c.hasText) {
-      EXPECT_EQ(String(c.text), *link.GetText()) << c.block;
+      EXPECT_EQ(String(isLong ? longText.c_str() : c.text), *link.GetText()) << c.block;
     }
   }
   // Written: 14 bytes, or 18 + the text's bytes.
