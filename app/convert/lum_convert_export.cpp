@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <assimp/Exporter.hpp>
+#include <assimp/ProgressHandler.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -793,6 +794,26 @@ bool Exporter::Build(RootObject* objects, aiScene* scene) {
   return ok;
 }
 
+// Assimp's exporter works on a copy of the scene it is given and says so when the copy is made
+// (the first write step): our meshes then go, so that the geometry is not held three times (ours,
+// the copy, the file's buffer) while the file is built.
+class FreeMeshesOnceCopied : public Assimp::ProgressHandler {
+ public:
+  explicit FreeMeshesOnceCopied(aiScene* scene) : _scene(scene) {}
+  bool Update(float) override { return true; }
+  void UpdateFileWrite(int step, int) override {
+    if (step < 1 || _scene == nullptr) return;
+    for (unsigned i = 0; i < _scene->mNumMeshes; ++i) {
+      delete _scene->mMeshes[i];
+      _scene->mMeshes[i] = nullptr;
+    }
+    _scene = nullptr;
+  }
+
+ private:
+  aiScene* _scene;
+};
+
 }  // namespace
 
 bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
@@ -819,7 +840,10 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     }
   };
   Assimp::Exporter writer;
+  FreeMeshesOnceCopied freeMeshes(scene);
+  writer.SetProgressHandler(&freeMeshes);
   const aiReturn r = writer.Export(scene, formatId, path, 0);
+  writer.SetProgressHandler(nullptr);
   if (r != aiReturn_SUCCESS) {
     restore();
     delete scene;

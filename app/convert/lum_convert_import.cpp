@@ -149,6 +149,25 @@ BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
   return object;
 }
 
+// Two faces one after the other that are the halves of one quadrangle as our export splits it:
+// (a, d, c) then (a, c, b) in the file's corner order, four distinct points. Joined again, the
+// quadrangle (a, b, c, d) is split along the same diagonal wherever it is drawn or exported.
+bool Halves(const aiFace& f, const aiFace& g) {
+  if (f.mNumIndices != 3 || g.mNumIndices != 3) return false;
+  const unsigned *x = f.mIndices, *y = g.mIndices;
+  return x[0] == y[0] && x[2] == y[1] && x[0] != x[1] && x[0] != x[2] && x[1] != x[2] &&
+         y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
+}
+
+// A unit component as the normal tag stores it: the nearest Int16 to c x 32000 (halves away
+// from zero), c clamped to [-1, 1] and NaN as 0. c x 32000 of a float is exact in a double, so
+// adding a half before truncating rounds as the tag does.
+Int16 NormalCode(float c) {
+  const Float x = !(c >= -1.0f) ? (c != c ? 0.0 : -1.0) : c > 1.0f ? 1.0 : c;
+  const Float y = x * NormalTag::SCALE;
+  return Int16(y >= 0.0 ? Int32(y + 0.5) : -Int32(-y + 0.5));
+}
+
 BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   if ((mesh->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) == 0) {
     if ((mesh->mPrimitiveTypes & aiPrimitiveType_POINT) != 0)
@@ -157,29 +176,31 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     return nullptr;
   }
   // Faces of five or more corners become a fan of quadrangles (and a last triangle), joined
-  // by an n-gon record.
+  // by an n-gon record; the two halves of a split quadrangle become that quadrangle.
+  const unsigned faces = mesh->mNumFaces;
   Int32 polys = 0, ngons = 0, skipped = 0;
-  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+  for (unsigned f = 0; f < faces; ++f) {
     const unsigned n = mesh->mFaces[f].mNumIndices;
-    if (n < 3)
+    if (n < 3) {
       ++skipped;
-    else if (n <= 4)
+    } else if (n <= 4) {
       ++polys;
-    else {
+      if (f + 1 < faces && Halves(mesh->mFaces[f], mesh->mFaces[f + 1])) ++f;
+    } else {
       polys += Int32((n - 1) / 2);
       ++ngons;
     }
   }
   _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
               "imported without them");
-  PolygonObject* object = PolygonObject::Alloc(Int32(mesh->mNumVertices), polys);
+  BaseObject* result = BaseObject::Alloc(TYPE_POLYGONOBJECT);
+  PolygonObject* object = static_cast<PolygonObject*>(result);
   if (object == nullptr || !object->ResizeObject(Int32(mesh->mNumVertices), polys, ngons)) {
-    if (object != nullptr) PolygonObject::Free(object);
+    if (result != nullptr) FreeObject(result);
     ok = false;
     return nullptr;
   }
   object->SetName(Name(mesh->mName));
-  BaseObject* result = object;
   Vector64* points = object->GetPointW();
   for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
     const aiVector3D& p = mesh->mVertices[v];
@@ -213,13 +234,14 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     if (mesh->HasVertexColors(k))
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
 
-  // Each vertex's UV and normal encoded once (the UV by the tag's packing, the normal through
-  // the tag's own Set on polygon 0, four vertices at a time, before the faces fill it), then
-  // copied into every corner that uses the vertex.
+  // Each vertex's UV and normal encoded once, then copied into every corner that uses it.
+  struct NormalCodes {
+    Int16 v[3];
+  };
   const Int32 nv = Int32(mesh->mNumVertices);
   BaseArray<SmallUVW> uvCode;
-  BaseArray<Int16> normalCode;  // three per vertex
-  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(3 * nv))) {
+  BaseArray<NormalCodes> normalCode;
+  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(nv))) {
     FreeObject(result);
     ok = false;
     return nullptr;
@@ -228,63 +250,60 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     const aiVector3D& t = mesh->mTextureCoords[0][v];
     FromVector(Vector64(t.x, 1.0 - t.y, 0.0), uvCode[v]);
   }
-  for (Int32 v = 0; v < nv && hasNormals && polys > 0; v += 4) {
-    Vector64 n[4];
-    for (Int32 k = 0; k < 4; ++k) {
-      const aiVector3D& q = mesh->mNormals[std::min(v + k, nv - 1)];
-      n[k] = Vector64(q.x, q.y, -q.z);
-    }
-    normals->Set(0, NormalStruct{n[0], n[1], n[2], n[3]});
-    const Int16* code = normals->GetNormalR()[0].v;
-    std::copy(code, code + 3 * std::min(4, nv - v), normalCode.GetArray() + 3 * v);
+  for (Int32 v = 0; v < nv && hasNormals; ++v) {
+    const aiVector3D& q = mesh->mNormals[v];
+    normalCode[v] = NormalCodes{{NormalCode(q.x), NormalCode(q.y), NormalCode(-q.z)}};
   }
 
   CPolygon* out = object->GetPolygonW();
+  UVWPolygon* outUv = hasUv ? uvw->GetUVWW() : nullptr;
+  NormalPolygon* outNormal = hasNormals ? normals->GetNormalW() : nullptr;
   NgonBase* ngonBase =
       ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
   Int32 at = 0, ngon = 0;
-  auto put = [&](const aiFace& face, const unsigned* corner, int n) {
-    // corner: indices into the face, in our order (reversed: the axes are mirrored)
-    Int32 idx[4];
-    for (int i = 0; i < n; ++i) idx[i] = Int32(face.mIndices[corner[i]]);
-    if (n == 3) idx[3] = idx[2];
-    out[at] = CPolygon(idx[0], idx[1], idx[2], idx[3]);
-    if (hasUv) {
-      UVWPolygon& p = uvw->GetUVWW()[at];
-      p.a = uvCode[idx[0]], p.b = uvCode[idx[1]], p.c = uvCode[idx[2]], p.d = uvCode[idx[3]];
+  // A polygon of our corners a, b, c, d (d = c for a triangle).
+  auto put = [&](Int32 a, Int32 b, Int32 c, Int32 d) {
+    out[at] = CPolygon(a, b, c, d);
+    if (outUv != nullptr) {
+      UVWPolygon& p = outUv[at];
+      p.a = uvCode[a], p.b = uvCode[b], p.c = uvCode[c], p.d = uvCode[d];
     }
-    if (hasNormals) {
-      Int16* v = normals->GetNormalW()[at].v;
-      for (int k = 0; k < 4; ++k) std::copy_n(normalCode.GetArray() + 3 * idx[k], 3, v + 3 * k);
+    if (outNormal != nullptr) {
+      Int16* v = outNormal[at].v;
+      const Int32 idx[4] = {a, b, c, d};
+      for (int k = 0; k < 4; ++k) {
+        const NormalCodes& n = normalCode[idx[k]];
+        v[3 * k] = n.v[0], v[3 * k + 1] = n.v[1], v[3 * k + 2] = n.v[2];
+      }
     }
     ++at;
   };
   BaseArray<UInt32> members;
-  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+  for (unsigned f = 0; f < faces; ++f) {
     const aiFace& face = mesh->mFaces[f];
     const unsigned n = face.mNumIndices;
+    const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
     if (n < 3) continue;
     // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
-    auto rev = [n](unsigned i) { return i == 0 ? 0 : n - i; };
-    if (n <= 4) {
-      unsigned c[4] = {rev(0), rev(1), rev(2), n == 4 ? rev(3) : 0};
-      put(face, c, int(n));
-      continue;
-    }
-    members.Flush();
-    for (unsigned i = 1; i + 1 < n; i += 2) {
-      if (!members.Append(UInt32(at))) ok = false;
-      if (i + 2 < n) {
-        unsigned c[4] = {rev(0), rev(i), rev(i + 1), rev(i + 2)};
-        put(face, c, 4);
-      } else {
-        unsigned c[3] = {rev(0), rev(i), rev(i + 1)};
-        put(face, c, 3);
+    if (n == 3 && f + 1 < faces && Halves(face, mesh->mFaces[f + 1])) {
+      const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
+      put(y[0], y[2], y[1], x[1]);
+    } else if (n == 3) {
+      put(x[0], x[2], x[1], x[1]);
+    } else if (n == 4) {
+      put(x[0], x[3], x[2], x[1]);
+    } else {
+      members.Flush();
+      for (unsigned i = 1; i + 1 < n; i += 2) {
+        if (!members.Append(UInt32(at))) ok = false;
+        const Int32 b = x[n - i], c = x[n - i - 1];
+        const Int32 d = i + 2 < n ? x[n - i - 2] : c;
+        put(x[0], b, c, d);
       }
+      if (ngonBase != nullptr &&
+          !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
+        ok = false;
     }
-    if (ngonBase != nullptr &&
-        !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
-      ok = false;
   }
   if (!ok) FreeObject(result);
   return result;

@@ -278,6 +278,8 @@ std::vector<RoundTripCase> RoundTripCases() {
          ASSERT_EQ(o->GetType(), TYPE_POLYGONOBJECT);
          ExpectSoupNear(Soup(static_cast<PolygonObject*>(o)),
                         Soup(static_cast<PolygonObject*>(in.GetFirst())));
+         // The halves of each quadrangle the export split come back as the quadrangle.
+         EXPECT_EQ(static_cast<PolygonObject*>(o)->GetPolygonCount(), 3);
          ExpectMatrixNear(o->GetMl(), in.GetFirst()->GetMl(), 1e-9, "box");
        }},
       {"an n-gon keeps its outline where the format has polygons", "obj",
