@@ -24,6 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (a.offset < 0 || a.count <= 0 || a.offset + a.count > extras.data.GetCount())
       __builtin_trap();
   for (const GltfCubicChannel& c : extras.cubics)
-    if (c.offset < 0 || c.offset + 10 * c.keys > extras.data.GetCount()) __builtin_trap();
+    if (c.offset < 0 || c.offset + c.Stride() * c.keys > extras.data.GetCount()) __builtin_trap();
   return 0;
 }

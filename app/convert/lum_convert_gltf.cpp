@@ -553,20 +553,28 @@ bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
         !sampler.contains("input") || !sampler.contains("output") ||
         !NodeName(json, target["node"], entry.node, sizeof entry.node))
       continue;
-    if (target["path"] != "translation" && target["path"] != "scale") continue;
-    entry.scale = target["path"] == "scale";
+    if (target["path"] == "translation")
+      entry.path = GltfPath::TRANSLATION;
+    else if (target["path"] == "rotation")
+      entry.path = GltfPath::ROTATION;
+    else if (target["path"] == "scale")
+      entry.path = GltfPath::SCALE;
+    else
+      continue;
+    const Int32 components = entry.path == GltfPath::ROTATION ? 4 : 3;
+    const Int32 stride = entry.Stride();
     BaseArray<Float32> times, values;
     Int32 n = 0, m = 0;
     if (!ReadFloats(json, sampler["input"], 1, buffers, times, n) ||
-        !ReadFloats(json, sampler["output"], 3, buffers, values, m) || m != 3 * n)
+        !ReadFloats(json, sampler["output"], components, buffers, values, m) || m != 3 * n)
       continue;
     entry.offset = out.data.GetCount();
     entry.keys = n;
-    if (!out.data.Resize(entry.offset + 10 * n)) return false;
+    if (!out.data.Resize(entry.offset + stride * n)) return false;
     for (Int32 i = 0; i < n; ++i) {
-      Float32* key = &out.data[entry.offset + 10 * i];
+      Float32* key = &out.data[entry.offset + stride * i];
       key[0] = times[i];
-      for (Int32 k = 0; k < 9; ++k) key[1 + k] = values[9 * i + k];
+      for (Int32 k = 0; k < stride - 1; ++k) key[1 + k] = values[(stride - 1) * i + k];
     }
     if (!out.cubics.Append(entry)) return false;
   }

@@ -179,40 +179,52 @@ struct RoundTripCase {
   std::function<void(const std::string& path)> foreign = nullptr;
 };
 
-// A .gltf of one node "bouncing" whose translation is a cubic-spline channel of three keys at
-// 0, 1 and 2 s, each (in-tangent, value, out-tangent); its buffer in a .bin beside it.
+// A .gltf of one node "bouncing" whose target (translation or rotation) is a cubic-spline
+// channel of three keys at 0, 1 and 2 s, each (in-tangent, value, out-tangent) of components
+// floats; its buffer in a .bin beside it.
 const float kCubicKeys[3][3][3] = {{{0, 0, 0}, {0, 0, 0}, {30, 0, 6}},
                                    {{-10, 5, 0}, {10, 20, -4}, {0, 5, 0}},
                                    {{0, 0, 0}, {0, 0, 4}, {0, 0, 0}}};
-void WriteCubicGltf(const std::string& path) {
+// Quaternions (x, y, z, w): none, a quarter turn about Y, then a third of a turn about X, with
+// tangents that take the rotation well off the plain interpolation of its keys.
+const float kCubicTurns[3][3][4] = {
+    {{0, 0, 0, 0}, {0, 0, 0, 1}, {0.9f, 0.6f, 0, 0}},
+    {{0, 0.4f, -0.8f, 0}, {0, 0.70710678f, 0, 0.70710678f}, {0.6f, 0, 0.3f, -0.2f}},
+    {{-0.5f, 0, 0, 0.2f}, {0.5f, 0, 0, 0.8660254f}, {0, 0, 0, 0}}};
+void WriteCubic(const std::string& path, const char* target, const float* keys, int components) {
   const std::string bin = path + ".bin";
   FILE* f = std::fopen(bin.c_str(), "wb");
   const float times[3] = {0, 1, 2};
   std::fwrite(times, 4, 3, f);
-  std::fwrite(kCubicKeys, 4, 27, f);
+  std::fwrite(keys, 4, size_t(9 * components), f);
   std::fclose(f);
   const std::string name = bin.substr(bin.rfind('/') + 1);
   f = std::fopen(path.c_str(), "wb");
   std::fprintf(f, R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
-    "nodes":[{"name":"bouncing"}],"buffers":[{"uri":"%s","byteLength":120}],
-    "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":108}],
+    "nodes":[{"name":"bouncing"}],"buffers":[{"uri":"%s","byteLength":%d}],
+    "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":%d}],
     "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","min":[0],"max":[2]},
-                 {"bufferView":1,"componentType":5126,"count":9,"type":"VEC3"}],
-    "animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
+                 {"bufferView":1,"componentType":5126,"count":9,"type":"VEC%d"}],
+    "animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"%s"}}],
                    "samplers":[{"input":0,"output":1,"interpolation":"CUBICSPLINE"}]}]})",
-               name.c_str());
+               name.c_str(), 12 + 36 * components, 36 * components, components, target);
   std::fclose(f);
+}
+void WriteCubicGltf(const std::string& path) {
+  WriteCubic(path, "translation", &kCubicKeys[0][0][0], 3);
 }
 
 // The channel's own curve (glTF's cubic Hermite) at t, component k, in the file's axes.
-double CubicValue(int k, double t) {
+template <int N>
+double Hermite(const float (&keys)[3][3][N], int k, double t) {
   const int i = t < 1 ? 0 : 1;
   const double s = t - i, d = 1.0;
-  const double v0 = kCubicKeys[i][1][k], b0 = kCubicKeys[i][2][k];
-  const double v1 = kCubicKeys[i + 1][1][k], a1 = kCubicKeys[i + 1][0][k];
+  const double v0 = keys[i][1][k], b0 = keys[i][2][k];
+  const double v1 = keys[i + 1][1][k], a1 = keys[i + 1][0][k];
   return (2 * s * s * s - 3 * s * s + 1) * v0 + (s * s * s - 2 * s * s + s) * d * b0 +
          (-2 * s * s * s + 3 * s * s) * v1 + (s * s * s - s * s) * d * a1;
 }
+double CubicValue(int k, double t) { return Hermite(kCubicKeys, k, t); }
 
 const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
@@ -425,6 +437,37 @@ std::vector<RoundTripCase> RoundTripCases() {
          }
        },
        WriteCubicGltf},
+      {"a cubic-spline rotation channel becomes angle keys that follow it", "gltf2",
+       [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "bouncing");
+         ASSERT_NE(o, nullptr);
+         const CCurve* c[3] = {Curve(o, 904, VECTOR_X), Curve(o, 904, VECTOR_Y),
+                               Curve(o, 904, VECTOR_Z)};
+         for (double t = 0.0; t <= 2.0; t += 0.0625) {
+           double q[4], n = 0;
+           for (int k = 0; k < 4; ++k) {
+             q[k] = Hermite(kCubicTurns, k, t);
+             n += q[k] * q[k];
+           }
+           n = std::sqrt(n);
+           const double x = q[0] / n, y = q[1] / n, z = q[2] / n, w = q[3] / n;
+           // The channel's rotation in our axes (z mirrored: F R F).
+           const Matrix64 want(
+               Vector64(),
+               Vector64(1 - 2 * (y * y + z * z), 2 * (x * y + z * w), -2 * (x * z - y * w)),
+               Vector64(2 * (x * y - z * w), 1 - 2 * (x * x + z * z), -2 * (y * z + x * w)),
+               Vector64(-2 * (x * z + y * w), -2 * (y * z - x * w), 1 - 2 * (x * x + y * y)));
+           Vector64 hpb;
+           for (int k = 0; k < 3; ++k)
+             (k == 0   ? hpb.x
+              : k == 1 ? hpb.y
+                       : hpb.z) = c[k] != nullptr ? LinearValue(c[k], t) : 0.0;
+           ExpectMatrixNear(HPBToMatrix(hpb, o->GetRotationOrder()), want, 1e-3,
+                            ("t = " + std::to_string(t)).c_str());
+         }
+       },
+       [](const std::string& path) { WriteCubic(path, "rotation", &kCubicTurns[0][0][0], 4); }},
   };
 }
 
@@ -447,6 +490,12 @@ TEST(Convert, RoundTripsKeepEachFeature) {
       ASSERT_TRUE(ImportObjects(path.c_str(), &out, ConvertOptions(), report)) << report.GetError();
     } else {
       ASSERT_TRUE(RoundTrip(in, out, file, c.format, report)) << report.GetError();
+      // Our own default material is no loss.
+      for (Int32 l = 0; l < report.GetLineCount(); ++l) {
+        char line[ConvertReport::LINE_SIZE];
+        report.GetLine(l, line, sizeof line);
+        EXPECT_EQ(std::string(line).find("materials"), std::string::npos) << line;
+      }
     }
     c.check(in, out, report);
   }
