@@ -200,6 +200,34 @@ bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
   return true;
 }
 
+// A buffer given as a base64 data URI, decoded; false for any other buffer or a malformed one.
+bool DataUri(const Json& buffer, BaseArray<char>& bytes) {
+  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
+  const std::string& uri = buffer["uri"].get_ref<const std::string&>();
+  const size_t comma = uri.find(',');
+  if (uri.compare(0, 5, "data:") != 0 || comma == std::string::npos || comma < 12 ||
+      uri.compare(comma - 7, 7, ";base64") != 0)
+    return false;
+  // At most three bytes for every four characters: bounded by the text already read.
+  if (!bytes.Resize(Int32(std::min<size_t>((uri.size() - comma) / 4 * 3 + 3, 0x7fffffff))))
+    return false;
+  UInt32 bits = 0;
+  Int32 held = 0, n = 0;
+  for (size_t i = comma + 1; i < uri.size() && uri[i] != '='; ++i) {
+    const char c = uri[i];
+    const char* at =
+        std::strchr("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", c);
+    if (c == 0 || at == nullptr) return false;
+    bits =
+        bits << 6 | UInt32(at - "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+    if ((held += 6) >= 8) {
+      held -= 8;
+      bytes[n++] = char(bits >> held);
+    }
+  }
+  return bytes.Resize(n);
+}
+
 // Data appended to buffer 0 (the binary chunk of a .glb, or the .bin file of a .gltf), each
 // piece at a multiple of four bytes with a buffer view and an accessor of its own.
 class Appender {
@@ -447,10 +475,12 @@ bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buf
     size = buffers.binLength;
   } else {
     std::string name;
-    if (buffers.path == nullptr || !json.contains("buffers") || !json["buffers"].is_array() ||
-        size_t(buffer) >= json["buffers"].size() ||
-        !BufferFile(json["buffers"][size_t(buffer)], buffers.path, name) ||
-        !Slurp(name.c_str(), file))
+    if (!json.contains("buffers") || !json["buffers"].is_array() ||
+        size_t(buffer) >= json["buffers"].size())
+      return false;
+    const Json& b = json["buffers"][size_t(buffer)];
+    if (!DataUri(b, file) && (buffers.path == nullptr || !BufferFile(b, buffers.path, name) ||
+                              !Slurp(name.c_str(), file)))
       return false;
     base = file.GetArray();
     size = file.GetCount();

@@ -572,6 +572,19 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
            {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
            {"bufferView":2,"componentType":5126,"count":8,"type":"VEC3"}]})",
        0, 0},
+      // 0, 0.5, 1 as a data URI; a URI that is not base64 gives nothing.
+      {"a buffer given as a data URI",
+       "{" + mesh +
+           R"("buffers":[{"byteLength":132},{"uri":"data:application/octet-stream;base64,AAAAAAAAAD8AAIA/","byteLength":12}],
+           "bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"}]})",
+       1, 0},
+      {"a data URI that is not base64",
+       "{" + mesh +
+           R"("buffers":[{"byteLength":132},{"uri":"data:application/octet-stream,AAAAAAAAAD8AAIA/","byteLength":12}],
+           "bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"}]})",
+       0, 0},
       {"beyond the buffer",
        "{" + mesh + views +
            R"("accessors":[{"bufferView":2,"byteOffset":100,"componentType":5126,"count":3,"type":"SCALAR"}]})",
