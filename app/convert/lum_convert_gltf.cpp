@@ -78,7 +78,9 @@ struct Parts {
   bool binary = false;
 };
 
-bool Parse(const BaseArray<char>& bytes, Parts& out) {
+// lean: without the top-level lists the node matrices, the cameras and the test for extras never
+// read (the accessors above all, most of a large file's JSON); they are read but not kept.
+bool Parse(const BaseArray<char>& bytes, Parts& out, bool lean = false) {
   const char* p = bytes.GetArray();
   const Int32 n = bytes.GetCount();
   const char* text = p;
@@ -92,7 +94,14 @@ bool Parse(const BaseArray<char>& bytes, Parts& out) {
     out.binary = true;
     out.binStart = 20 + length;
   }
-  out.json = Json::parse(text, text + length, nullptr, false);
+  const Json::parser_callback_t skip = [](int depth, Json::parse_event_t event, Json& parsed) {
+    if (depth != 1 || event != Json::parse_event_t::key) return true;
+    for (const char* list : {"accessors", "bufferViews", "buffers", "materials", "images",
+                             "textures", "samplers", "skins"})
+      if (parsed == list) return false;
+    return true;
+  };
+  out.json = Json::parse(text, text + length, lean ? skip : nullptr, false);
   return !out.json.is_discarded() && out.json.is_object();
 }
 
@@ -763,7 +772,7 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   // need its bytes.
   BaseArray<char> bytes;
   Parts parts;
-  if (!SlurpJson(path, bytes) || !Parse(bytes, parts)) return true;
+  if (!SlurpJson(path, bytes) || !Parse(bytes, parts, true)) return true;
   if (!Matrices(parts.json, matrices)) return false;
   if (!WantsExtras(parts.json) || !Slurp(path, bytes)) return true;
   return _ReadGltfExtrasFrom(bytes, path, extras);
