@@ -25,15 +25,19 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The whole file; false when it cannot be read.
-bool Slurp(const char* path, BaseArray<char>& bytes) {
+// The whole file; false when it cannot be read (with *noMemory set when that is for want of
+// memory).
+bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   bool ok = std::fseek(f, 0, SEEK_END) == 0;
   const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 &&
-       bytes.Resize(Int32(size)) &&
-       std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok && !bytes.Resize(Int32(size))) {
+    if (noMemory != nullptr) *noMemory = true;
+    ok = false;
+  }
+  ok = ok && std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
   std::fclose(f);
   return ok;
 }
@@ -296,8 +300,10 @@ class Appender {
     } else {
       const char pad[3] = {0, 0, 0};
       if (std::fwrite(pad, 1, size_t(offset - _end), _bin) != size_t(offset - _end) ||
-          std::fwrite(values, 4, size_t(n), _bin) != size_t(n))
+          std::fwrite(values, 4, size_t(n), _bin) != size_t(n)) {
+        _writeFailed = true;
         return -1;
+      }
     }
     _end = offset + length;
     Json& json = _parts.json;
@@ -323,12 +329,16 @@ class Appender {
     return Int64(json["accessors"].size() - 1);
   }
 
+  // Whether the .bin could not be written; every other failure is for want of memory.
+  bool WriteFailed() const { return _writeFailed; }
+
   // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
   // .bin cannot be finished.
   bool Close() {
     bool ok = true;
     if (_bin != nullptr) {
       ok = std::fclose(_bin) == 0;
+      _writeFailed = _writeFailed || !ok;
       _bin = nullptr;
     }
     if (_parts.binary) {
@@ -346,6 +356,7 @@ class Appender {
   Parts& _parts;
   BaseArray<char>& _bytes;
   FILE* _bin = nullptr;
+  bool _writeFailed = false;
   Int64 _end = 0;
 };
 
@@ -627,8 +638,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
                  ConvertReport& report) {
   BaseArray<char> bytes;
   Parts parts;
-  if (!Slurp(path, bytes) || !Parse(bytes, parts)) {
-    report.Fail(-3, "%s: cannot read back the glTF the exporter wrote", path);
+  bool noMemory = false;
+  if (!Slurp(path, bytes, &noMemory) || !Parse(bytes, parts)) {
+    if (noMemory)
+      report.Fail(-7, "%s: out of memory reading back the glTF the exporter wrote", path);
+    else
+      report.Fail(-3, "%s: cannot read back the glTF the exporter wrote", path);
     return false;
   }
   Json& json = parts.json;
@@ -678,7 +693,10 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
                  "not exported: the file has no buffer");
     } else if (!AddAttributes(out, json, found, attributes, report) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
-      report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      if (out.WriteFailed())
+        report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      else
+        report.Fail(-7, "%s: out of memory writing the vertex maps and the animation", path);
       return false;
     }
   }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -500,6 +501,54 @@ TEST(Convert, RoundTripsKeepEachFeature) {
     c.check(in, out, report);
   }
   ExpectValidGltf();
+}
+
+// Every feature of the round-trip table at once, exported and read back, and the foreign files
+// read, with the library's allocation 1, 2, 3 ... failing in turn: each run succeeds or fails
+// as out of memory (no other failure, no crash), and leaks nothing.
+struct SweepInput {
+  RootObject scene;
+  const char* format;
+  std::string path;
+  bool foreign;
+};
+bool ConvertUnderFailure(std::int64_t, void* ctx) {
+  SweepInput& in = *static_cast<SweepInput*>(ctx);
+  ConvertReport report;
+  RootObject out;
+  const bool ok = (in.foreign || ExportObjects(&in.scene, in.path.c_str(), in.format,
+                                               ConvertOptions(), report)) &&
+                  ImportObjects(in.path.c_str(), &out, ConvertOptions(), report);
+  if (ok) return true;
+  if (!lumtest::InjectedFailureHappened() || report.GetErrorCode() != -7) {
+    ADD_FAILURE() << in.format << ": " << report.GetError();
+    return false;
+  }
+  return true;
+}
+
+TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
+  std::vector<std::unique_ptr<SweepInput>> inputs;
+  for (const char* format : {"glb2", "obj"}) {
+    inputs.push_back(std::make_unique<SweepInput>());
+    SweepInput& in = *inputs.back();
+    for (const RoundTripCase& c : RoundTripCases()) c.build(in.scene);
+    in.format = format;
+    in.path = lumtest::TempPath(std::string("sweep.") + (format[0] == 'o' ? "obj" : "glb"));
+    in.foreign = false;
+  }
+  for (const RoundTripCase& c : RoundTripCases()) {
+    if (!c.foreign) continue;
+    inputs.push_back(std::make_unique<SweepInput>());
+    SweepInput& in = *inputs.back();
+    in.format = "gltf2";
+    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + ".gltf");
+    in.foreign = true;
+    c.foreign(in.path);
+  }
+  for (auto& in : inputs)
+    EXPECT_GT(lumtest::SweepAllocationFailures(in->path.c_str(), ConvertUnderFailure, in.get()), 5)
+        << in->path;
 }
 
 TEST(Convert, ReportsWhatTheFormatCannotCarry) {
