@@ -1,7 +1,7 @@
 // Reads the node transforms and cameras of a glTF file (text or binary) from arbitrary bytes,
 // as the converter does for every glTF it imports, and the extras (custom attributes and
-// cubic-spline channels, from a glb's binary chunk): no crash, no read outside the bytes, and
-// every entry within the data read.
+// cubic-spline channels, from a glb's binary chunk or a data URI): no crash, no read outside the
+// bytes, and every entry within the data read.
 #include <cstdint>
 #include <cstring>
 

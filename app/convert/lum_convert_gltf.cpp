@@ -100,8 +100,8 @@ bool Parse(const BaseArray<char>& bytes, Parts& out, bool lean = false) {
   }
   const Json::parser_callback_t skip = [](int depth, Json::parse_event_t event, Json& parsed) {
     if (depth != 1 || event != Json::parse_event_t::key) return true;
-    for (const char* list : {"accessors", "bufferViews", "buffers", "materials", "images",
-                             "textures", "samplers", "skins"})
+    for (const char* list :
+         {"accessors", "bufferViews", "buffers", "images", "textures", "samplers", "skins"})
       if (parsed == list) return false;
     return true;
   };
@@ -792,8 +792,14 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   Parts parts;
   if (!SlurpJson(path, bytes) || !Parse(bytes, parts, true)) return true;
   if (!Matrices(parts.json, matrices)) return false;
-  if (!WantsExtras(parts.json) || !Slurp(path, bytes)) return true;
-  return _ReadGltfExtrasFrom(bytes, path, extras);
+  Int32 materials = 0;
+  if (parts.json.contains("materials") && parts.json["materials"].is_array())
+    for (const Json& m : parts.json["materials"])
+      materials += m.is_object() && m.contains("name") && m["name"] == "default" ? 0 : 1;
+  if (WantsExtras(parts.json) && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
+    return false;
+  extras.materials = materials;
+  return true;
 }
 
 }  // namespace lumora

@@ -692,9 +692,10 @@ void Importer::ReportScene() {
   _report.Add(Int32(_scene->mNumTextures), "embedded textures", "not imported");
   _report.Add(Int32(_scene->mNumLights), "lights", "imported as empty objects");
   // Assimp adds a default material where the file has none (the glTF importer an unnamed one
-  // that no mesh uses), and our export writes one named "default": neither is lost.
-  Int32 materials = 0;
-  for (unsigned i = 0; i < _scene->mNumMaterials; ++i) {
+  // after the file's), and our export writes one named "default": neither is lost. A glTF's
+  // own are counted from the file.
+  Int32 materials = std::max(_extras.materials, Int32(0));
+  for (unsigned i = 0; i < _scene->mNumMaterials && _extras.materials < 0; ++i) {
     aiString name;
     _scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
     bool used = false;

@@ -80,6 +80,8 @@ struct GltfCubicChannel {
   Int32 Stride() const { return path == GltfPath::ROTATION ? 13 : 10; }
 };
 struct GltfExtras {
+  // The file's own materials, less the one our export writes ("default"); -1 for other files.
+  Int32 materials = -1;
   BaseArray<GltfAttribute> attributes;
   BaseArray<GltfCubicChannel> cubics;
   BaseArray<Float32> data;
