@@ -24,6 +24,7 @@
 #include "convert/lum_convert_internal.h"
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
+#include "objects/lum_vertexcolortag.h"
 #include "objects/lum_vertexmaptag.h"
 #include "test_support.h"
 
@@ -551,29 +552,61 @@ TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
         << in->path;
 }
 
+// Per format, what it cannot carry is reported and what it can is not; the file is written.
 TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   RootObject in;
   BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
   static_cast<PointObjectData*>(spline->GetNodeData())->_ResizeObject(3);
   in.InsertLast(spline);
   in.InsertLast(BaseObject::Alloc(TYPE_SPLINEOBJECT));
-  in.InsertLast(BaseObject::Alloc(TYPE_CAMERAOBJECT));
+  BaseObject* camera = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+  camera->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(35.0));
+  in.InsertLast(camera);
+  Animate(camera, 903, VECTOR_Y, {{0, 0}, {1, 10}}, CINTERPOLATION_LINEAR);
   PolygonObject* m = Mesh("m", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)});
   VertexMapTag::Cast(m->MakeTag(TAG_VERTEXMAP))->Resize(3);
+  VertexColorTag* colors = VertexColorTag::Cast(m->MakeTag(TAG_VERTEXCOLOR));
+  colors->Resize(3, VertexColorTag::POINT_BYTES);
+  colors->SetPerPointColor(true);
   in.InsertLast(m);
-  ConvertReport report;
-  ASSERT_TRUE(
-      ExportObjects(&in, lumtest::TempPath("report.stl").c_str(), "stl", ConvertOptions(), report));
-  std::vector<std::string> lines;
-  for (Int32 i = 0; i < report.GetLineCount(); ++i) {
-    char line[ConvertReport::LINE_SIZE];
-    report.GetLine(i, line, sizeof line);
-    lines.push_back(line);
+  const char* kNoCurves = "2 spline objects not exported: the format has no curves";
+  const char* kLines = "1 spline objects exported as lines through their points";
+  const char* kNoCameras = "1 cameras not exported: the format has no cameras";
+  const char* kNoMaps = "1 vertex maps not exported: the format has no custom attribute";
+  const char* kNoColors = "1 vertex colour tags not exported: the format has no vertex colours";
+  const char* kNoAnimation =
+      "1 animated objects not animated in the export: the format keeps no animation";
+  const struct {
+    const char* format;
+    const char* file;
+    std::vector<const char*> reported, kept;
+  } cases[] = {
+      {"stl", "report.stl", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"collada", "report.dae", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"ply", "report.ply", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
+      {"assbin", "report.assbin", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"x", "report.x", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"glb2", "report.glb", {kLines}, {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    ConvertReport report;
+    const std::string path = lumtest::TempPath(c.file);
+    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, ConvertOptions(), report))
+        << report.GetError();
+    EXPECT_TRUE(Exists(path));
+    std::vector<std::string> lines;
+    for (Int32 i = 0; i < report.GetLineCount(); ++i) {
+      char line[ConvertReport::LINE_SIZE];
+      report.GetLine(i, line, sizeof line);
+      lines.push_back(line);
+    }
+    auto has = [&](const char* s) {
+      return std::find(lines.begin(), lines.end(), s) != lines.end();
+    };
+    for (const char* line : c.reported) EXPECT_TRUE(has(line)) << line;
+    for (const char* line : c.kept) EXPECT_FALSE(has(line)) << line;
   }
-  auto has = [&](const char* s) { return std::find(lines.begin(), lines.end(), s) != lines.end(); };
-  EXPECT_TRUE(has("2 spline objects not exported: the format has no curves"));
-  EXPECT_TRUE(has("1 cameras not exported: the format has no cameras"));
-  EXPECT_TRUE(has("1 vertex maps not exported: the format has no custom attribute"));
 }
 
 // What a glTF holds beyond Assimp's reading, from bytes: read where the file says it plainly,
