@@ -179,6 +179,8 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   }
   // Faces of five or more corners become a fan of quadrangles (and a last triangle), joined
   // by an n-gon record; the two halves of a split quadrangle become that quadrangle.
+  // Not when triangles were asked for.
+  const bool join = !_options.triangulate;
   const unsigned faces = mesh->mNumFaces;
   Int32 polys = 0, ngons = 0, skipped = 0;
   for (unsigned f = 0; f < faces; ++f) {
@@ -187,7 +189,7 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
       ++skipped;
     } else if (n <= 4) {
       ++polys;
-      if (f + 1 < faces && Halves(mesh->mFaces[f], mesh->mFaces[f + 1])) ++f;
+      if (join && f + 1 < faces && Halves(mesh->mFaces[f], mesh->mFaces[f + 1])) ++f;
     } else {
       polys += Int32((n - 1) / 2);
       ++ngons;
@@ -287,7 +289,7 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
     if (n < 3) continue;
     // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
-    if (n == 3 && f + 1 < faces && Halves(face, mesh->mFaces[f + 1])) {
+    if (n == 3 && join && f + 1 < faces && Halves(face, mesh->mFaces[f + 1])) {
       const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
       put(y[0], y[2], y[1], x[1]);
     } else if (n == 3) {
