@@ -1,5 +1,6 @@
 // From a list of objects to an Assimp scene and through Assimp's exporter to a file.
 #include <assimp/scene.h>
+#include <assimp/version.h>
 
 #include <algorithm>
 #include <assimp/Exporter.hpp>
@@ -782,10 +783,12 @@ bool Exporter::Build(RootObject* objects, aiScene* scene) {
 
 // Assimp's exporter works on a copy of the scene it is given and says so when the copy is made
 // (the first write step): our meshes then go, so that the geometry is not held three times (ours,
-// the copy, the file's buffer) while the file is built.
+// the copy, the file's buffer) while the file is built. That order is the exporter's own, checked
+// for its version 5 only: with any other the meshes stay until the end.
 class FreeMeshesOnceCopied : public Assimp::ProgressHandler {
  public:
-  explicit FreeMeshesOnceCopied(aiScene* scene) : _scene(scene) {}
+  explicit FreeMeshesOnceCopied(aiScene* scene)
+      : _scene(aiGetVersionMajor() == 5 ? scene : nullptr) {}
   bool Update(float) override { return true; }
   void UpdateFileWrite(int step, int) override {
     if (step < 1 || _scene == nullptr) return;

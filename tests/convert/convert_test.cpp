@@ -22,6 +22,7 @@
 #include "animation/lum_ctrack.h"
 #include "convert/lum_convert.h"
 #include "convert/lum_convert_internal.h"
+#include "gltf_fuzz_support.h"
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
 #include "objects/lum_vertexcolortag.h"
@@ -693,6 +694,23 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
       EXPECT_EQ(key[9], 17.0f);
     }
   }
+}
+
+// The glTF fuzz corpus (hand-made seeds and what fuzzing kept: damaged JSON, wrong kinds,
+// entries beyond their buffers) read as the fuzz target reads it.
+TEST(Convert, GltfReadersKeepInsideWhatTheyReadForEveryCorpusEntry) {
+  const std::string dir = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/gltf";
+  DIR* d = opendir(dir.c_str());
+  ASSERT_NE(d, nullptr) << dir;
+  int entries = 0;
+  while (const dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::vector<unsigned char> bytes = lumtest::ReadFileBytes(dir + "/" + e->d_name);
+    EXPECT_TRUE(gltffuzz::ReadStaysInside(bytes.data(), bytes.size())) << e->d_name;
+    ++entries;
+  }
+  closedir(d);
+  EXPECT_GE(entries, 100);
 }
 
 // ---- Assimp's own test models ------------------------------------------------------------------
