@@ -1,8 +1,10 @@
 // From a list of objects to an Assimp scene and through Assimp's exporter to a file.
 #include <assimp/scene.h>
+#include <assimp/version.h>
 
 #include <algorithm>
 #include <assimp/Exporter.hpp>
+#include <assimp/ProgressHandler.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -108,20 +110,6 @@ Vector64 ChannelValue(const Channel& c, const Vector64& still, Float t) {
   return Vector64(v[0], v[1], v[2]);
 }
 
-// Adds the times between t0 and t1 at which a linear interpolation of the samples stays within
-// each curve's tolerance (rotation: within the angle tolerance of the matrices); depth-limited.
-template <typename Err>
-bool Refine(BaseArray<Float>& times, Float t0, Float t1, Int32 depth, const Err& err) {
-  if (depth == 0) return true;
-  bool split = false;
-  for (const Float f : {0.25, 0.5, 0.75})
-    if (err(t0, t1, t0 + f * (t1 - t0))) split = true;
-  if (!split) return true;
-  const Float mid = 0.5 * (t0 + t1);
-  return Refine(times, t0, mid, depth - 1, err) && times.Append(mid) &&
-         Refine(times, mid, t1, depth - 1, err);
-}
-
 // The key times of the channel, refined where it does not interpolate linearly: for vector
 // parameters each curve's own samples within its tolerance (the union keeps every curve within
 // it); for rotations every key interval refined until the quaternions' interpolation follows.
@@ -143,7 +131,7 @@ bool SampleTimes(const Channel& c, BaseArray<Float>& times, const Err& err, bool
   std::sort(keys.begin(), keys.end());
   for (Int32 i = 0; i < keys.GetCount(); ++i) {
     if (i > 0 && keys[i] == keys[i - 1]) continue;
-    if (i > 0 && rotation && !Refine(times, keys[i - 1], keys[i], 10, err)) return false;
+    if (i > 0 && rotation && !_Refine(times, keys[i - 1], keys[i], 10, err)) return false;
     if (!times.Append(keys[i])) return false;
   }
   std::sort(times.begin(), times.end());
@@ -793,6 +781,28 @@ bool Exporter::Build(RootObject* objects, aiScene* scene) {
   return ok;
 }
 
+// Assimp's exporter works on a copy of the scene it is given and says so when the copy is made
+// (the first write step): our meshes then go, so that the geometry is not held three times (ours,
+// the copy, the file's buffer) while the file is built. That order is the exporter's own, checked
+// for its version 5 only: with any other the meshes stay until the end.
+class FreeMeshesOnceCopied : public Assimp::ProgressHandler {
+ public:
+  explicit FreeMeshesOnceCopied(aiScene* scene)
+      : _scene(aiGetVersionMajor() == 5 ? scene : nullptr) {}
+  bool Update(float) override { return true; }
+  void UpdateFileWrite(int step, int) override {
+    if (step < 1 || _scene == nullptr) return;
+    for (unsigned i = 0; i < _scene->mNumMeshes; ++i) {
+      delete _scene->mMeshes[i];
+      _scene->mMeshes[i] = nullptr;
+    }
+    _scene = nullptr;
+  }
+
+ private:
+  aiScene* _scene;
+};
+
 }  // namespace
 
 bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
@@ -819,7 +829,10 @@ bool ExportObjects(RootObject* objects, const char* path, const char* formatId,
     }
   };
   Assimp::Exporter writer;
+  FreeMeshesOnceCopied freeMeshes(scene);
+  writer.SetProgressHandler(&freeMeshes);
   const aiReturn r = writer.Export(scene, formatId, path, 0);
+  writer.SetProgressHandler(nullptr);
   if (r != aiReturn_SUCCESS) {
     restore();
     delete scene;

@@ -25,15 +25,19 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The whole file; false when it cannot be read.
-bool Slurp(const char* path, BaseArray<char>& bytes) {
+// The whole file; false when it cannot be read (with *noMemory set when that is for want of
+// memory).
+bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   bool ok = std::fseek(f, 0, SEEK_END) == 0;
   const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 &&
-       bytes.Resize(Int32(size)) &&
-       std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok && !bytes.Resize(Int32(size))) {
+    if (noMemory != nullptr) *noMemory = true;
+    ok = false;
+  }
+  ok = ok && std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
   std::fclose(f);
   return ok;
 }
@@ -78,7 +82,9 @@ struct Parts {
   bool binary = false;
 };
 
-bool Parse(const BaseArray<char>& bytes, Parts& out) {
+// lean: without the top-level lists the node matrices, the cameras and the test for extras never
+// read (the accessors above all, most of a large file's JSON); they are read but not kept.
+bool Parse(const BaseArray<char>& bytes, Parts& out, bool lean = false) {
   const char* p = bytes.GetArray();
   const Int32 n = bytes.GetCount();
   const char* text = p;
@@ -92,7 +98,14 @@ bool Parse(const BaseArray<char>& bytes, Parts& out) {
     out.binary = true;
     out.binStart = 20 + length;
   }
-  out.json = Json::parse(text, text + length, nullptr, false);
+  const Json::parser_callback_t skip = [](int depth, Json::parse_event_t event, Json& parsed) {
+    if (depth != 1 || event != Json::parse_event_t::key) return true;
+    for (const char* list :
+         {"accessors", "bufferViews", "buffers", "images", "textures", "samplers", "skins"})
+      if (parsed == list) return false;
+    return true;
+  };
+  out.json = Json::parse(text, text + length, lean ? skip : nullptr, false);
   return !out.json.is_discarded() && out.json.is_object();
 }
 
@@ -200,6 +213,34 @@ bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
   return true;
 }
 
+// A buffer given as a base64 data URI, decoded; false for any other buffer or a malformed one.
+bool DataUri(const Json& buffer, BaseArray<char>& bytes) {
+  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
+  const std::string& uri = buffer["uri"].get_ref<const std::string&>();
+  const size_t comma = uri.find(',');
+  if (uri.compare(0, 5, "data:") != 0 || comma == std::string::npos || comma < 12 ||
+      uri.compare(comma - 7, 7, ";base64") != 0)
+    return false;
+  // At most three bytes for every four characters: bounded by the text already read.
+  if (!bytes.Resize(Int32(std::min<size_t>((uri.size() - comma) / 4 * 3 + 3, 0x7fffffff))))
+    return false;
+  UInt32 bits = 0;
+  Int32 held = 0, n = 0;
+  for (size_t i = comma + 1; i < uri.size() && uri[i] != '='; ++i) {
+    const char c = uri[i];
+    const char* at =
+        std::strchr("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", c);
+    if (c == 0 || at == nullptr) return false;
+    bits =
+        bits << 6 | UInt32(at - "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+    if ((held += 6) >= 8) {
+      held -= 8;
+      bytes[n++] = char(bits >> held);
+    }
+  }
+  return bytes.Resize(n);
+}
+
 // Data appended to buffer 0 (the binary chunk of a .glb, or the .bin file of a .gltf), each
 // piece at a multiple of four bytes with a buffer view and an accessor of its own.
 class Appender {
@@ -259,8 +300,10 @@ class Appender {
     } else {
       const char pad[3] = {0, 0, 0};
       if (std::fwrite(pad, 1, size_t(offset - _end), _bin) != size_t(offset - _end) ||
-          std::fwrite(values, 4, size_t(n), _bin) != size_t(n))
+          std::fwrite(values, 4, size_t(n), _bin) != size_t(n)) {
+        _writeFailed = true;
         return -1;
+      }
     }
     _end = offset + length;
     Json& json = _parts.json;
@@ -286,12 +329,16 @@ class Appender {
     return Int64(json["accessors"].size() - 1);
   }
 
+  // Whether the .bin could not be written; every other failure is for want of memory.
+  bool WriteFailed() const { return _writeFailed; }
+
   // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
   // .bin cannot be finished.
   bool Close() {
     bool ok = true;
     if (_bin != nullptr) {
       ok = std::fclose(_bin) == 0;
+      _writeFailed = _writeFailed || !ok;
       _bin = nullptr;
     }
     if (_parts.binary) {
@@ -309,6 +356,7 @@ class Appender {
   Parts& _parts;
   BaseArray<char>& _bytes;
   FILE* _bin = nullptr;
+  bool _writeFailed = false;
   Int64 _end = 0;
 };
 
@@ -447,10 +495,12 @@ bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buf
     size = buffers.binLength;
   } else {
     std::string name;
-    if (buffers.path == nullptr || !json.contains("buffers") || !json["buffers"].is_array() ||
-        size_t(buffer) >= json["buffers"].size() ||
-        !BufferFile(json["buffers"][size_t(buffer)], buffers.path, name) ||
-        !Slurp(name.c_str(), file))
+    if (!json.contains("buffers") || !json["buffers"].is_array() ||
+        size_t(buffer) >= json["buffers"].size())
+      return false;
+    const Json& b = json["buffers"][size_t(buffer)];
+    if (!DataUri(b, file) && (buffers.path == nullptr || !BufferFile(b, buffers.path, name) ||
+                              !Slurp(name.c_str(), file)))
       return false;
     base = file.GetArray();
     size = file.GetCount();
@@ -553,20 +603,28 @@ bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
         !sampler.contains("input") || !sampler.contains("output") ||
         !NodeName(json, target["node"], entry.node, sizeof entry.node))
       continue;
-    if (target["path"] != "translation" && target["path"] != "scale") continue;
-    entry.scale = target["path"] == "scale";
+    if (target["path"] == "translation")
+      entry.path = GltfPath::TRANSLATION;
+    else if (target["path"] == "rotation")
+      entry.path = GltfPath::ROTATION;
+    else if (target["path"] == "scale")
+      entry.path = GltfPath::SCALE;
+    else
+      continue;
+    const Int32 components = entry.path == GltfPath::ROTATION ? 4 : 3;
+    const Int32 stride = entry.Stride();
     BaseArray<Float32> times, values;
     Int32 n = 0, m = 0;
     if (!ReadFloats(json, sampler["input"], 1, buffers, times, n) ||
-        !ReadFloats(json, sampler["output"], 3, buffers, values, m) || m != 3 * n)
+        !ReadFloats(json, sampler["output"], components, buffers, values, m) || m != 3 * n)
       continue;
     entry.offset = out.data.GetCount();
     entry.keys = n;
-    if (!out.data.Resize(entry.offset + 10 * n)) return false;
+    if (!out.data.Resize(entry.offset + stride * n)) return false;
     for (Int32 i = 0; i < n; ++i) {
-      Float32* key = &out.data[entry.offset + 10 * i];
+      Float32* key = &out.data[entry.offset + stride * i];
       key[0] = times[i];
-      for (Int32 k = 0; k < 9; ++k) key[1 + k] = values[9 * i + k];
+      for (Int32 k = 0; k < stride - 1; ++k) key[1 + k] = values[(stride - 1) * i + k];
     }
     if (!out.cubics.Append(entry)) return false;
   }
@@ -580,8 +638,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
                  ConvertReport& report) {
   BaseArray<char> bytes;
   Parts parts;
-  if (!Slurp(path, bytes) || !Parse(bytes, parts)) {
-    report.Fail(-3, "%s: cannot read back the glTF the exporter wrote", path);
+  bool noMemory = false;
+  if (!Slurp(path, bytes, &noMemory) || !Parse(bytes, parts)) {
+    if (noMemory)
+      report.Fail(-7, "%s: out of memory reading back the glTF the exporter wrote", path);
+    else
+      report.Fail(-3, "%s: cannot read back the glTF the exporter wrote", path);
     return false;
   }
   Json& json = parts.json;
@@ -631,7 +693,10 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
                  "not exported: the file has no buffer");
     } else if (!AddAttributes(out, json, found, attributes, report) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
-      report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      if (out.WriteFailed())
+        report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
+      else
+        report.Fail(-7, "%s: out of memory writing the vertex maps and the animation", path);
       return false;
     }
   }
@@ -725,10 +790,16 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   // need its bytes.
   BaseArray<char> bytes;
   Parts parts;
-  if (!SlurpJson(path, bytes) || !Parse(bytes, parts)) return true;
+  if (!SlurpJson(path, bytes) || !Parse(bytes, parts, true)) return true;
   if (!Matrices(parts.json, matrices)) return false;
-  if (!WantsExtras(parts.json) || !Slurp(path, bytes)) return true;
-  return _ReadGltfExtrasFrom(bytes, path, extras);
+  Int32 materials = 0;
+  if (parts.json.contains("materials") && parts.json["materials"].is_array())
+    for (const Json& m : parts.json["materials"])
+      materials += m.is_object() && m.contains("name") && m["name"] == "default" ? 0 : 1;
+  if (WantsExtras(parts.json) && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
+    return false;
+  extras.materials = materials;
+  return true;
 }
 
 }  // namespace lumora

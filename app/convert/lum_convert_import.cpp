@@ -62,7 +62,9 @@ class Importer {
   const BaseArray<GltfNodeMatrix>& _exact;
   const GltfExtras& _extras;
   bool VertexMaps(const aiNode* node, BaseObject* object);
-  const GltfCubicChannel* Cubic(const aiString& node, bool scale) const;
+  const GltfCubicChannel* Cubic(const aiString& node, GltfPath path) const;
+  bool Channel(const aiNodeAnim* ch, Float ticks);
+  bool CubicRotation(BaseObject* object, const GltfCubicChannel& channel);
   // Every object made for a node, in the order of the nodes, for the animation channels.
   struct Made {
     const aiNode* node;
@@ -149,6 +151,25 @@ BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
   return object;
 }
 
+// Two faces one after the other that are the halves of one quadrangle as our export splits it:
+// (a, d, c) then (a, c, b) in the file's corner order, four distinct points. Joined again, the
+// quadrangle (a, b, c, d) is split along the same diagonal wherever it is drawn or exported.
+bool Halves(const aiFace& f, const aiFace& g) {
+  if (f.mNumIndices != 3 || g.mNumIndices != 3) return false;
+  const unsigned *x = f.mIndices, *y = g.mIndices;
+  return x[0] == y[0] && x[2] == y[1] && x[0] != x[1] && x[0] != x[2] && x[1] != x[2] &&
+         y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
+}
+
+// A unit component as the normal tag stores it: the nearest Int16 to c x 32000 (halves away
+// from zero), c clamped to [-1, 1] and NaN as 0. c x 32000 of a float is exact in a double, so
+// adding a half before truncating rounds as the tag does.
+Int16 NormalCode(float c) {
+  const Float x = !(c >= -1.0f) ? (c != c ? 0.0 : -1.0) : c > 1.0f ? 1.0 : c;
+  const Float y = x * NormalTag::SCALE;
+  return Int16(y >= 0.0 ? Int32(y + 0.5) : -Int32(-y + 0.5));
+}
+
 BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   if ((mesh->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) == 0) {
     if ((mesh->mPrimitiveTypes & aiPrimitiveType_POINT) != 0)
@@ -157,29 +178,33 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     return nullptr;
   }
   // Faces of five or more corners become a fan of quadrangles (and a last triangle), joined
-  // by an n-gon record.
+  // by an n-gon record; the two halves of a split quadrangle become that quadrangle.
+  // Not when triangles were asked for.
+  const bool join = !_options.triangulate;
+  const unsigned faces = mesh->mNumFaces;
   Int32 polys = 0, ngons = 0, skipped = 0;
-  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+  for (unsigned f = 0; f < faces; ++f) {
     const unsigned n = mesh->mFaces[f].mNumIndices;
-    if (n < 3)
+    if (n < 3) {
       ++skipped;
-    else if (n <= 4)
+    } else if (n <= 4) {
       ++polys;
-    else {
+      if (join && f + 1 < faces && Halves(mesh->mFaces[f], mesh->mFaces[f + 1])) ++f;
+    } else {
       polys += Int32((n - 1) / 2);
       ++ngons;
     }
   }
   _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
               "imported without them");
-  PolygonObject* object = PolygonObject::Alloc(Int32(mesh->mNumVertices), polys);
+  BaseObject* result = BaseObject::Alloc(TYPE_POLYGONOBJECT);
+  PolygonObject* object = static_cast<PolygonObject*>(result);
   if (object == nullptr || !object->ResizeObject(Int32(mesh->mNumVertices), polys, ngons)) {
-    if (object != nullptr) PolygonObject::Free(object);
+    if (result != nullptr) FreeObject(result);
     ok = false;
     return nullptr;
   }
   object->SetName(Name(mesh->mName));
-  BaseObject* result = object;
   Vector64* points = object->GetPointW();
   for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
     const aiVector3D& p = mesh->mVertices[v];
@@ -213,13 +238,14 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     if (mesh->HasVertexColors(k))
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
 
-  // Each vertex's UV and normal encoded once (the UV by the tag's packing, the normal through
-  // the tag's own Set on polygon 0, four vertices at a time, before the faces fill it), then
-  // copied into every corner that uses the vertex.
+  // Each vertex's UV and normal encoded once, then copied into every corner that uses it.
+  struct NormalCodes {
+    Int16 v[3];
+  };
   const Int32 nv = Int32(mesh->mNumVertices);
   BaseArray<SmallUVW> uvCode;
-  BaseArray<Int16> normalCode;  // three per vertex
-  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(3 * nv))) {
+  BaseArray<NormalCodes> normalCode;
+  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(nv))) {
     FreeObject(result);
     ok = false;
     return nullptr;
@@ -228,63 +254,60 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     const aiVector3D& t = mesh->mTextureCoords[0][v];
     FromVector(Vector64(t.x, 1.0 - t.y, 0.0), uvCode[v]);
   }
-  for (Int32 v = 0; v < nv && hasNormals && polys > 0; v += 4) {
-    Vector64 n[4];
-    for (Int32 k = 0; k < 4; ++k) {
-      const aiVector3D& q = mesh->mNormals[std::min(v + k, nv - 1)];
-      n[k] = Vector64(q.x, q.y, -q.z);
-    }
-    normals->Set(0, NormalStruct{n[0], n[1], n[2], n[3]});
-    const Int16* code = normals->GetNormalR()[0].v;
-    std::copy(code, code + 3 * std::min(4, nv - v), normalCode.GetArray() + 3 * v);
+  for (Int32 v = 0; v < nv && hasNormals; ++v) {
+    const aiVector3D& q = mesh->mNormals[v];
+    normalCode[v] = NormalCodes{{NormalCode(q.x), NormalCode(q.y), NormalCode(-q.z)}};
   }
 
   CPolygon* out = object->GetPolygonW();
+  UVWPolygon* outUv = hasUv ? uvw->GetUVWW() : nullptr;
+  NormalPolygon* outNormal = hasNormals ? normals->GetNormalW() : nullptr;
   NgonBase* ngonBase =
       ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
   Int32 at = 0, ngon = 0;
-  auto put = [&](const aiFace& face, const unsigned* corner, int n) {
-    // corner: indices into the face, in our order (reversed: the axes are mirrored)
-    Int32 idx[4];
-    for (int i = 0; i < n; ++i) idx[i] = Int32(face.mIndices[corner[i]]);
-    if (n == 3) idx[3] = idx[2];
-    out[at] = CPolygon(idx[0], idx[1], idx[2], idx[3]);
-    if (hasUv) {
-      UVWPolygon& p = uvw->GetUVWW()[at];
-      p.a = uvCode[idx[0]], p.b = uvCode[idx[1]], p.c = uvCode[idx[2]], p.d = uvCode[idx[3]];
+  // A polygon of our corners a, b, c, d (d = c for a triangle).
+  auto put = [&](Int32 a, Int32 b, Int32 c, Int32 d) {
+    out[at] = CPolygon(a, b, c, d);
+    if (outUv != nullptr) {
+      UVWPolygon& p = outUv[at];
+      p.a = uvCode[a], p.b = uvCode[b], p.c = uvCode[c], p.d = uvCode[d];
     }
-    if (hasNormals) {
-      Int16* v = normals->GetNormalW()[at].v;
-      for (int k = 0; k < 4; ++k) std::copy_n(normalCode.GetArray() + 3 * idx[k], 3, v + 3 * k);
+    if (outNormal != nullptr) {
+      Int16* v = outNormal[at].v;
+      const Int32 idx[4] = {a, b, c, d};
+      for (int k = 0; k < 4; ++k) {
+        const NormalCodes& n = normalCode[idx[k]];
+        v[3 * k] = n.v[0], v[3 * k + 1] = n.v[1], v[3 * k + 2] = n.v[2];
+      }
     }
     ++at;
   };
   BaseArray<UInt32> members;
-  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+  for (unsigned f = 0; f < faces; ++f) {
     const aiFace& face = mesh->mFaces[f];
     const unsigned n = face.mNumIndices;
+    const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
     if (n < 3) continue;
     // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
-    auto rev = [n](unsigned i) { return i == 0 ? 0 : n - i; };
-    if (n <= 4) {
-      unsigned c[4] = {rev(0), rev(1), rev(2), n == 4 ? rev(3) : 0};
-      put(face, c, int(n));
-      continue;
-    }
-    members.Flush();
-    for (unsigned i = 1; i + 1 < n; i += 2) {
-      if (!members.Append(UInt32(at))) ok = false;
-      if (i + 2 < n) {
-        unsigned c[4] = {rev(0), rev(i), rev(i + 1), rev(i + 2)};
-        put(face, c, 4);
-      } else {
-        unsigned c[3] = {rev(0), rev(i), rev(i + 1)};
-        put(face, c, 3);
+    if (n == 3 && join && f + 1 < faces && Halves(face, mesh->mFaces[f + 1])) {
+      const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
+      put(y[0], y[2], y[1], x[1]);
+    } else if (n == 3) {
+      put(x[0], x[2], x[1], x[1]);
+    } else if (n == 4) {
+      put(x[0], x[3], x[2], x[1]);
+    } else {
+      members.Flush();
+      for (unsigned i = 1; i + 1 < n; i += 2) {
+        if (!members.Append(UInt32(at))) ok = false;
+        const Int32 b = x[n - i], c = x[n - i - 1];
+        const Int32 d = i + 2 < n ? x[n - i - 2] : c;
+        put(x[0], b, c, d);
       }
+      if (ngonBase != nullptr &&
+          !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
+        ok = false;
     }
-    if (ngonBase != nullptr &&
-        !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
-      ok = false;
   }
   if (!ok) FreeObject(result);
   return result;
@@ -415,9 +438,9 @@ bool Importer::VertexMaps(const aiNode* node, BaseObject* object) {
   return true;
 }
 
-const GltfCubicChannel* Importer::Cubic(const aiString& node, bool scale) const {
+const GltfCubicChannel* Importer::Cubic(const aiString& node, GltfPath path) const {
   for (const GltfCubicChannel& c : _extras.cubics)
-    if (c.scale == scale && std::strcmp(c.node, node.C_Str()) == 0) return &c;
+    if (c.path == path && c.keys > 1 && std::strcmp(c.node, node.C_Str()) == 0) return &c;
   return nullptr;
 }
 
@@ -496,73 +519,160 @@ bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<
   return true;
 }
 
+// A rotation (in the file's axes) as angles of order near last (in ours).
+Vector64 Angles(const aiQuaternion& q, ROTATIONORDER order, const Vector64& last) {
+  const aiMatrix3x3 r = q.GetMatrix();
+  const Matrix64 m = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
+                                     Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
+  return GetOptimalAngle(last, MatrixToHPB(m, order), order);
+}
+
+// A cubic-spline rotation channel at t: glTF's cubic Hermite of the quaternion's components
+// between the keys around t (keys of time, in-tangent, value, out-tangent), normalised.
+aiQuaternion CubicQuaternion(const Float32* keys, Int32 n, Float t) {
+  Int32 lo = 0, hi = n - 1;  // the interval: keys lo and lo + 1
+  while (hi - lo > 1) {
+    const Int32 mid = (lo + hi) / 2;
+    (t < keys[13 * mid] ? hi : lo) = mid;
+  }
+  const Float32 *a = keys + 13 * lo, *b = a + 13;
+  const Float d = Float(b[0]) - a[0];
+  const Float s = d > 0.0 ? std::min(1.0, std::max(0.0, (t - a[0]) / d)) : 0.0;
+  const Float s2 = s * s, s3 = s2 * s;
+  Float q[4], length = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    q[k] = (2 * s3 - 3 * s2 + 1) * a[5 + k] + (s3 - 2 * s2 + s) * d * a[9 + k] +
+           (-2 * s3 + 3 * s2) * b[5 + k] + (s3 - s2) * d * b[1 + k];
+    length += q[k] * q[k];
+  }
+  length = length > 0.0 ? std::sqrt(length) : 1.0;
+  return aiQuaternion(float(q[3] / length), float(q[0] / length), float(q[1] / length),
+                      float(q[2] / length));
+}
+
+// A cubic-spline rotation channel as linear keys on the angle curves: its quaternions' tangents
+// do not map onto the angles' handles, so the channel is sampled at its keys and between them
+// until the angles' linear interpolation stays within the tolerance of each angle's range.
+bool Importer::CubicRotation(BaseObject* object, const GltfCubicChannel& channel) {
+  const Float32* keys = _extras.data.GetArray() + channel.offset;
+  const Int32 n = channel.keys;
+  const ROTATIONORDER order = object->GetRotationOrder();
+  Vector64 lo, hi, last = object->GetRelRot();
+  for (Int32 i = 0; i < n; ++i) {
+    last = Angles(CubicQuaternion(keys, n, keys[13 * i]), order, last);
+    lo = i == 0 ? last
+                : Vector64(std::min(lo.x, last.x), std::min(lo.y, last.y), std::min(lo.z, last.z));
+    hi = i == 0 ? last
+                : Vector64(std::max(hi.x, last.x), std::max(hi.y, last.y), std::max(hi.z, last.z));
+  }
+  // The rotation's error as the largest difference of the matrices' entries, within the
+  // tolerance of the largest angle's range (as the export's rotations are sampled).
+  const Vector64 range = hi - lo;
+  const Float tolerance =
+      _options.animationTolerance * std::max({range.x, range.y, range.z, Float(1e-2)});
+  auto strays = [&](Float t0, Float t1, Float t) {
+    const Vector64 a = Angles(CubicQuaternion(keys, n, t0), order, object->GetRelRot());
+    const Vector64 b = Angles(CubicQuaternion(keys, n, t1), order, a);
+    const Matrix64 m = HPBToMatrix(a + (t - t0) / (t1 - t0) * (b - a), order);
+    const aiMatrix3x3 r = CubicQuaternion(keys, n, t).GetMatrix();
+    const Matrix64 v = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
+                                       Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
+    const Vector64 e[3] = {m.v1 - v.v1, m.v2 - v.v2, m.v3 - v.v3};
+    for (const Vector64& d : e)
+      if (std::fabs(d.x) > tolerance || std::fabs(d.y) > tolerance || std::fabs(d.z) > tolerance)
+        return true;
+    return false;
+  };
+  BaseArray<Float> times;
+  BaseArray<Vector64> values;
+  for (Int32 i = 0; i < n; ++i) {
+    if (!times.Append(keys[13 * i])) return false;
+    if (i + 1 < n && !_Refine(times, keys[13 * i], keys[13 * (i + 1)], 10, strays)) return false;
+  }
+  // Keys lie on whole milliseconds: each takes the rotation at its own time.
+  Int32 kept = 0;
+  last = object->GetRelRot();
+  for (const Float t : times) {
+    const Float at = BaseTime(t).Get();
+    if (kept > 0 && at == times[kept - 1]) continue;
+    times[kept++] = at;
+    if (!values.Append(last = Angles(CubicQuaternion(keys, n, at), order, last))) return false;
+  }
+  times.Resize(kept);
+  return AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot());
+}
+
+// One channel of the animation as tracks of its node's object.
+bool Importer::Channel(const aiNodeAnim* ch, Float ticks) {
+  BaseObject* object = nullptr;
+  for (const Made& m : _made)
+    if (m.node->mName == ch->mNodeName) object = m.object;
+  if (object == nullptr) {
+    _report.Add(1, "animation channels", "not imported: they name no node");
+    return true;
+  }
+  BaseArray<Float> times;
+  BaseArray<Vector64> values;
+  auto vectorKeys = [&](const aiVectorKey* keys, unsigned count, Float flip) {
+    times.Flush();
+    values.Flush();
+    for (unsigned i = 0; i < count; ++i) {
+      const aiVectorKey& k = keys[i];
+      if (!times.Append(k.mTime / ticks) ||
+          !values.Append(Vector64(k.mValue.x, k.mValue.y, flip * k.mValue.z)))
+        return false;
+    }
+    return true;
+  };
+  if (const GltfCubicChannel* c = Cubic(ch->mNodeName, GltfPath::TRANSLATION)) {
+    if (!AddSplineTracks(object, ID_POSITION, "Position", _extras.data.GetArray() + c->offset,
+                         c->keys, true, object->GetRelPos()))
+      return false;
+  } else if (ch->mNumPositionKeys > 1) {
+    if (!vectorKeys(ch->mPositionKeys, ch->mNumPositionKeys, -1.0) ||
+        !AddTracks(object, ID_POSITION, "Position", times, values, object->GetRelPos()))
+      return false;
+  }
+  if (const GltfCubicChannel* c = Cubic(ch->mNodeName, GltfPath::ROTATION)) {
+    if (!CubicRotation(object, *c)) return false;
+  } else if (ch->mNumRotationKeys > 1) {
+    times.Flush();
+    values.Flush();
+    const ROTATIONORDER order = object->GetRotationOrder();
+    Vector64 last = object->GetRelRot();
+    for (unsigned i = 0; i < ch->mNumRotationKeys; ++i) {
+      const aiQuatKey& k = ch->mRotationKeys[i];
+      if (!times.Append(k.mTime / ticks) || !values.Append(last = Angles(k.mValue, order, last)))
+        return false;
+    }
+    if (!AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot()))
+      return false;
+  }
+  if (const GltfCubicChannel* c = Cubic(ch->mNodeName, GltfPath::SCALE)) {
+    if (!AddSplineTracks(object, ID_SCALE, "Scale", _extras.data.GetArray() + c->offset, c->keys,
+                         false, object->GetRelScale()))
+      return false;
+  } else if (ch->mNumScalingKeys > 1) {
+    if (!vectorKeys(ch->mScalingKeys, ch->mNumScalingKeys, 1.0) ||
+        !AddTracks(object, ID_SCALE, "Scale", times, values, object->GetRelScale()))
+      return false;
+  }
+  return true;
+}
+
 bool Importer::Animate() {
   if (_scene->mNumAnimations == 0) return true;
   _report.Add(Int32(_scene->mNumAnimations) - 1, "further animations",
               "not imported: the scene keeps one");
-  const aiAnimation* anim = _scene->mAnimations[0];
+  aiAnimation* anim = _scene->mAnimations[0];
   const Float ticks = anim->mTicksPerSecond > 0.0 ? anim->mTicksPerSecond : 25.0;
   _report.Add(Int32(anim->mNumMeshChannels + anim->mNumMorphMeshChannels),
               "mesh animation channels", "not imported: morph targets are not carried");
+  // Each channel goes once its tracks are made: its keys and ours are not held whole together.
   for (unsigned c = 0; c < anim->mNumChannels; ++c) {
-    const aiNodeAnim* ch = anim->mChannels[c];
-    BaseObject* object = nullptr;
-    for (const Made& m : _made)
-      if (m.node->mName == ch->mNodeName) object = m.object;
-    if (object == nullptr) {
-      _report.Add(1, "animation channels", "not imported: they name no node");
-      continue;
-    }
-    BaseArray<Float> times;
-    BaseArray<Vector64> values;
-    const GltfCubicChannel* cubicPosition = Cubic(ch->mNodeName, false);
-    const GltfCubicChannel* cubicScale = Cubic(ch->mNodeName, true);
-    if (cubicPosition != nullptr && cubicPosition->keys > 1) {
-      if (!AddSplineTracks(object, ID_POSITION, "Position",
-                           _extras.data.GetArray() + cubicPosition->offset, cubicPosition->keys,
-                           true, object->GetRelPos()))
-        return false;
-    } else if (ch->mNumPositionKeys > 1) {
-      for (unsigned i = 0; i < ch->mNumPositionKeys; ++i) {
-        const aiVectorKey& k = ch->mPositionKeys[i];
-        if (!times.Append(k.mTime / ticks) ||
-            !values.Append(Vector64(k.mValue.x, k.mValue.y, -k.mValue.z)))
-          return false;
-      }
-      if (!AddTracks(object, ID_POSITION, "Position", times, values, object->GetRelPos()))
-        return false;
-    }
-    if (ch->mNumRotationKeys > 1) {
-      times.Flush();
-      values.Flush();
-      const ROTATIONORDER order = object->GetRotationOrder();
-      Vector64 last = object->GetRelRot();
-      for (unsigned i = 0; i < ch->mNumRotationKeys; ++i) {
-        const aiQuatKey& k = ch->mRotationKeys[i];
-        const aiMatrix3x3 r = k.mValue.GetMatrix();
-        const Matrix64 m = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
-                                           Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
-        last = GetOptimalAngle(last, MatrixToHPB(m, order), order);
-        if (!times.Append(k.mTime / ticks) || !values.Append(last)) return false;
-      }
-      if (!AddTracks(object, ID_ROTATION, "Rotation", times, values, object->GetRelRot()))
-        return false;
-    }
-    if (cubicScale != nullptr && cubicScale->keys > 1) {
-      if (!AddSplineTracks(object, ID_SCALE, "Scale", _extras.data.GetArray() + cubicScale->offset,
-                           cubicScale->keys, false, object->GetRelScale()))
-        return false;
-    } else if (ch->mNumScalingKeys > 1) {
-      times.Flush();
-      values.Flush();
-      for (unsigned i = 0; i < ch->mNumScalingKeys; ++i) {
-        const aiVectorKey& k = ch->mScalingKeys[i];
-        if (!times.Append(k.mTime / ticks) ||
-            !values.Append(Vector64(k.mValue.x, k.mValue.y, k.mValue.z)))
-          return false;
-      }
-      if (!AddTracks(object, ID_SCALE, "Scale", times, values, object->GetRelScale())) return false;
-    }
+    if (!Channel(anim->mChannels[c], ticks)) return false;
+    delete anim->mChannels[c];
+    anim->mChannels[c] = nullptr;
   }
   return true;
 }
@@ -583,12 +693,17 @@ void Importer::ReportScene() {
   _report.Add(morphs, "meshes with morph targets", "imported without them");
   _report.Add(Int32(_scene->mNumTextures), "embedded textures", "not imported");
   _report.Add(Int32(_scene->mNumLights), "lights", "imported as empty objects");
-  // Assimp adds a default material where the file has none.
-  Int32 materials = 0;
-  for (unsigned i = 0; i < _scene->mNumMaterials; ++i) {
+  // Assimp adds a default material where the file has none (the glTF importer an unnamed one
+  // after the file's), and our export writes one named "default": neither is lost. A glTF's
+  // own are counted from the file.
+  Int32 materials = std::max(_extras.materials, Int32(0));
+  for (unsigned i = 0; i < _scene->mNumMaterials && _extras.materials < 0; ++i) {
     aiString name;
     _scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-    if (std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) != 0 &&
+    bool used = false;
+    for (unsigned m = 0; m < _scene->mNumMeshes && !used; ++m)
+      used = _scene->mMeshes[m]->mMaterialIndex == i;
+    if ((used || name.length > 0) && std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) != 0 &&
         std::strcmp(name.C_Str(), "default") != 0)
       ++materials;
   }

@@ -62,20 +62,26 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
                  ConvertReport& report);
 
 // What a glTF 2.0 file holds beyond Assimp's reading of it, by node name: the custom float
-// attributes of a node's mesh (its first primitive), and the cubic-spline translation and scale
-// channels of the first animation with their tangents. Floats in data: an attribute's values
-// one per vertex; a channel's keys as (time, in-tangent xyz, value xyz, out-tangent xyz).
+// attributes of a node's mesh (its first primitive), and the cubic-spline channels of the first
+// animation with their tangents. Floats in data: an attribute's values one per vertex; a
+// channel's keys as (time, in-tangent, value, out-tangent), each of three components (xyz) or,
+// for a rotation, four (a quaternion's xyzw).
 struct GltfAttribute {
   char node[128];
   char name[64];
   Int32 offset, count;
 };
+enum class GltfPath { TRANSLATION, ROTATION, SCALE };
 struct GltfCubicChannel {
   char node[128];
-  bool scale;  // translation otherwise
+  GltfPath path;
   Int32 offset, keys;
+  // Floats per key.
+  Int32 Stride() const { return path == GltfPath::ROTATION ? 13 : 10; }
 };
 struct GltfExtras {
+  // The file's own materials, less the one our export writes ("default"); -1 for other files.
+  Int32 materials = -1;
   BaseArray<GltfAttribute> attributes;
   BaseArray<GltfCubicChannel> cubics;
   BaseArray<Float32> data;
@@ -99,6 +105,21 @@ bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatri
 // The matrices and the extras of the file at path (nothing for files other than .gltf and
 // .glb), its JSON parsed once. False only when memory runs out.
 bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras);
+
+// Adds the times between t0 and t1 (in order, neither of them) at which a linear interpolation
+// of the samples stays within tolerance: err(t0, t1, t) says whether the interpolation between
+// t0 and t1 strays at t. Depth-limited halving.
+template <typename Err>
+bool _Refine(BaseArray<Float>& times, Float t0, Float t1, Int32 depth, const Err& err) {
+  if (depth == 0) return true;
+  bool split = false;
+  for (const Float f : {0.25, 0.5, 0.75})
+    if (err(t0, t1, t0 + f * (t1 - t0))) split = true;
+  if (!split) return true;
+  const Float mid = 0.5 * (t0 + t1);
+  return _Refine(times, t0, mid, depth - 1, err) && times.Append(mid) &&
+         _Refine(times, mid, t1, depth - 1, err);
+}
 
 }  // namespace lumora
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,10 @@
 #include "animation/lum_ctrack.h"
 #include "convert/lum_convert.h"
 #include "convert/lum_convert_internal.h"
+#include "gltf_fuzz_support.h"
 #include "lights/lum_cameraobjectdata.h"
 #include "lumora.h"
+#include "objects/lum_vertexcolortag.h"
 #include "objects/lum_vertexmaptag.h"
 #include "test_support.h"
 
@@ -179,40 +182,52 @@ struct RoundTripCase {
   std::function<void(const std::string& path)> foreign = nullptr;
 };
 
-// A .gltf of one node "bouncing" whose translation is a cubic-spline channel of three keys at
-// 0, 1 and 2 s, each (in-tangent, value, out-tangent); its buffer in a .bin beside it.
+// A .gltf of one node "bouncing" whose target (translation or rotation) is a cubic-spline
+// channel of three keys at 0, 1 and 2 s, each (in-tangent, value, out-tangent) of components
+// floats; its buffer in a .bin beside it.
 const float kCubicKeys[3][3][3] = {{{0, 0, 0}, {0, 0, 0}, {30, 0, 6}},
                                    {{-10, 5, 0}, {10, 20, -4}, {0, 5, 0}},
                                    {{0, 0, 0}, {0, 0, 4}, {0, 0, 0}}};
-void WriteCubicGltf(const std::string& path) {
+// Quaternions (x, y, z, w): none, a quarter turn about Y, then a third of a turn about X, with
+// tangents that take the rotation well off the plain interpolation of its keys.
+const float kCubicTurns[3][3][4] = {
+    {{0, 0, 0, 0}, {0, 0, 0, 1}, {0.9f, 0.6f, 0, 0}},
+    {{0, 0.4f, -0.8f, 0}, {0, 0.70710678f, 0, 0.70710678f}, {0.6f, 0, 0.3f, -0.2f}},
+    {{-0.5f, 0, 0, 0.2f}, {0.5f, 0, 0, 0.8660254f}, {0, 0, 0, 0}}};
+void WriteCubic(const std::string& path, const char* target, const float* keys, int components) {
   const std::string bin = path + ".bin";
   FILE* f = std::fopen(bin.c_str(), "wb");
   const float times[3] = {0, 1, 2};
   std::fwrite(times, 4, 3, f);
-  std::fwrite(kCubicKeys, 4, 27, f);
+  std::fwrite(keys, 4, size_t(9 * components), f);
   std::fclose(f);
   const std::string name = bin.substr(bin.rfind('/') + 1);
   f = std::fopen(path.c_str(), "wb");
   std::fprintf(f, R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
-    "nodes":[{"name":"bouncing"}],"buffers":[{"uri":"%s","byteLength":120}],
-    "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":108}],
+    "nodes":[{"name":"bouncing"}],"buffers":[{"uri":"%s","byteLength":%d}],
+    "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteOffset":12,"byteLength":%d}],
     "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","min":[0],"max":[2]},
-                 {"bufferView":1,"componentType":5126,"count":9,"type":"VEC3"}],
-    "animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
+                 {"bufferView":1,"componentType":5126,"count":9,"type":"VEC%d"}],
+    "animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"%s"}}],
                    "samplers":[{"input":0,"output":1,"interpolation":"CUBICSPLINE"}]}]})",
-               name.c_str());
+               name.c_str(), 12 + 36 * components, 36 * components, components, target);
   std::fclose(f);
+}
+void WriteCubicGltf(const std::string& path) {
+  WriteCubic(path, "translation", &kCubicKeys[0][0][0], 3);
 }
 
 // The channel's own curve (glTF's cubic Hermite) at t, component k, in the file's axes.
-double CubicValue(int k, double t) {
+template <int N>
+double Hermite(const float (&keys)[3][3][N], int k, double t) {
   const int i = t < 1 ? 0 : 1;
   const double s = t - i, d = 1.0;
-  const double v0 = kCubicKeys[i][1][k], b0 = kCubicKeys[i][2][k];
-  const double v1 = kCubicKeys[i + 1][1][k], a1 = kCubicKeys[i + 1][0][k];
+  const double v0 = keys[i][1][k], b0 = keys[i][2][k];
+  const double v1 = keys[i + 1][1][k], a1 = keys[i + 1][0][k];
   return (2 * s * s * s - 3 * s * s + 1) * v0 + (s * s * s - 2 * s * s + s) * d * b0 +
          (-2 * s * s * s + 3 * s * s) * v1 + (s * s * s - s * s) * d * a1;
 }
+double CubicValue(int k, double t) { return Hermite(kCubicKeys, k, t); }
 
 const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
@@ -278,6 +293,8 @@ std::vector<RoundTripCase> RoundTripCases() {
          ASSERT_EQ(o->GetType(), TYPE_POLYGONOBJECT);
          ExpectSoupNear(Soup(static_cast<PolygonObject*>(o)),
                         Soup(static_cast<PolygonObject*>(in.GetFirst())));
+         // The halves of each quadrangle the export split come back as the quadrangle.
+         EXPECT_EQ(static_cast<PolygonObject*>(o)->GetPolygonCount(), 3);
          ExpectMatrixNear(o->GetMl(), in.GetFirst()->GetMl(), 1e-9, "box");
        }},
       {"an n-gon keeps its outline where the format has polygons", "obj",
@@ -423,6 +440,37 @@ std::vector<RoundTripCase> RoundTripCases() {
          }
        },
        WriteCubicGltf},
+      {"a cubic-spline rotation channel becomes angle keys that follow it", "gltf2",
+       [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport&) {
+         BaseObject* o = Find(out.GetFirst(), "bouncing");
+         ASSERT_NE(o, nullptr);
+         const CCurve* c[3] = {Curve(o, 904, VECTOR_X), Curve(o, 904, VECTOR_Y),
+                               Curve(o, 904, VECTOR_Z)};
+         for (double t = 0.0; t <= 2.0; t += 0.0625) {
+           double q[4], n = 0;
+           for (int k = 0; k < 4; ++k) {
+             q[k] = Hermite(kCubicTurns, k, t);
+             n += q[k] * q[k];
+           }
+           n = std::sqrt(n);
+           const double x = q[0] / n, y = q[1] / n, z = q[2] / n, w = q[3] / n;
+           // The channel's rotation in our axes (z mirrored: F R F).
+           const Matrix64 want(
+               Vector64(),
+               Vector64(1 - 2 * (y * y + z * z), 2 * (x * y + z * w), -2 * (x * z - y * w)),
+               Vector64(2 * (x * y - z * w), 1 - 2 * (x * x + z * z), -2 * (y * z + x * w)),
+               Vector64(-2 * (x * z + y * w), -2 * (y * z - x * w), 1 - 2 * (x * x + y * y)));
+           Vector64 hpb;
+           for (int k = 0; k < 3; ++k)
+             (k == 0   ? hpb.x
+              : k == 1 ? hpb.y
+                       : hpb.z) = c[k] != nullptr ? LinearValue(c[k], t) : 0.0;
+           ExpectMatrixNear(HPBToMatrix(hpb, o->GetRotationOrder()), want, 1e-3,
+                            ("t = " + std::to_string(t)).c_str());
+         }
+       },
+       [](const std::string& path) { WriteCubic(path, "rotation", &kCubicTurns[0][0][0], 4); }},
   };
 }
 
@@ -445,35 +493,121 @@ TEST(Convert, RoundTripsKeepEachFeature) {
       ASSERT_TRUE(ImportObjects(path.c_str(), &out, ConvertOptions(), report)) << report.GetError();
     } else {
       ASSERT_TRUE(RoundTrip(in, out, file, c.format, report)) << report.GetError();
+      // Our own default material is no loss.
+      for (Int32 l = 0; l < report.GetLineCount(); ++l) {
+        char line[ConvertReport::LINE_SIZE];
+        report.GetLine(l, line, sizeof line);
+        EXPECT_EQ(std::string(line).find("materials"), std::string::npos) << line;
+      }
     }
     c.check(in, out, report);
   }
   ExpectValidGltf();
 }
 
+// Every feature of the round-trip table at once, exported and read back, and the foreign files
+// read, with the library's allocation 1, 2, 3 ... failing in turn: each run succeeds or fails
+// as out of memory (no other failure, no crash), and leaks nothing.
+struct SweepInput {
+  RootObject scene;
+  const char* format;
+  std::string path;
+  bool foreign;
+};
+bool ConvertUnderFailure(std::int64_t, void* ctx) {
+  SweepInput& in = *static_cast<SweepInput*>(ctx);
+  ConvertReport report;
+  RootObject out;
+  const bool ok = (in.foreign || ExportObjects(&in.scene, in.path.c_str(), in.format,
+                                               ConvertOptions(), report)) &&
+                  ImportObjects(in.path.c_str(), &out, ConvertOptions(), report);
+  if (ok) return true;
+  if (!lumtest::InjectedFailureHappened() || report.GetErrorCode() != -7) {
+    ADD_FAILURE() << in.format << ": " << report.GetError();
+    return false;
+  }
+  return true;
+}
+
+TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
+  std::vector<std::unique_ptr<SweepInput>> inputs;
+  for (const char* format : {"glb2", "obj"}) {
+    inputs.push_back(std::make_unique<SweepInput>());
+    SweepInput& in = *inputs.back();
+    for (const RoundTripCase& c : RoundTripCases()) c.build(in.scene);
+    in.format = format;
+    in.path = lumtest::TempPath(std::string("sweep.") + (format[0] == 'o' ? "obj" : "glb"));
+    in.foreign = false;
+  }
+  for (const RoundTripCase& c : RoundTripCases()) {
+    if (!c.foreign) continue;
+    inputs.push_back(std::make_unique<SweepInput>());
+    SweepInput& in = *inputs.back();
+    in.format = "gltf2";
+    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + ".gltf");
+    in.foreign = true;
+    c.foreign(in.path);
+  }
+  for (auto& in : inputs)
+    EXPECT_GT(lumtest::SweepAllocationFailures(in->path.c_str(), ConvertUnderFailure, in.get()), 5)
+        << in->path;
+}
+
+// Per format, what it cannot carry is reported and what it can is not; the file is written.
 TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   RootObject in;
   BaseObject* spline = BaseObject::Alloc(TYPE_SPLINEOBJECT);
   static_cast<PointObjectData*>(spline->GetNodeData())->_ResizeObject(3);
   in.InsertLast(spline);
   in.InsertLast(BaseObject::Alloc(TYPE_SPLINEOBJECT));
-  in.InsertLast(BaseObject::Alloc(TYPE_CAMERAOBJECT));
+  BaseObject* camera = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+  camera->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(35.0));
+  in.InsertLast(camera);
+  Animate(camera, 903, VECTOR_Y, {{0, 0}, {1, 10}}, CINTERPOLATION_LINEAR);
   PolygonObject* m = Mesh("m", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)});
   VertexMapTag::Cast(m->MakeTag(TAG_VERTEXMAP))->Resize(3);
+  VertexColorTag* colors = VertexColorTag::Cast(m->MakeTag(TAG_VERTEXCOLOR));
+  colors->Resize(3, VertexColorTag::POINT_BYTES);
+  colors->SetPerPointColor(true);
   in.InsertLast(m);
-  ConvertReport report;
-  ASSERT_TRUE(
-      ExportObjects(&in, lumtest::TempPath("report.stl").c_str(), "stl", ConvertOptions(), report));
-  std::vector<std::string> lines;
-  for (Int32 i = 0; i < report.GetLineCount(); ++i) {
-    char line[ConvertReport::LINE_SIZE];
-    report.GetLine(i, line, sizeof line);
-    lines.push_back(line);
+  const char* kNoCurves = "2 spline objects not exported: the format has no curves";
+  const char* kLines = "1 spline objects exported as lines through their points";
+  const char* kNoCameras = "1 cameras not exported: the format has no cameras";
+  const char* kNoMaps = "1 vertex maps not exported: the format has no custom attribute";
+  const char* kNoColors = "1 vertex colour tags not exported: the format has no vertex colours";
+  const char* kNoAnimation =
+      "1 animated objects not animated in the export: the format keeps no animation";
+  const struct {
+    const char* format;
+    const char* file;
+    std::vector<const char*> reported, kept;
+  } cases[] = {
+      {"stl", "report.stl", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"collada", "report.dae", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"ply", "report.ply", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
+      {"assbin", "report.assbin", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"x", "report.x", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"glb2", "report.glb", {kLines}, {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    ConvertReport report;
+    const std::string path = lumtest::TempPath(c.file);
+    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, ConvertOptions(), report))
+        << report.GetError();
+    EXPECT_TRUE(Exists(path));
+    std::vector<std::string> lines;
+    for (Int32 i = 0; i < report.GetLineCount(); ++i) {
+      char line[ConvertReport::LINE_SIZE];
+      report.GetLine(i, line, sizeof line);
+      lines.push_back(line);
+    }
+    auto has = [&](const char* s) {
+      return std::find(lines.begin(), lines.end(), s) != lines.end();
+    };
+    for (const char* line : c.reported) EXPECT_TRUE(has(line)) << line;
+    for (const char* line : c.kept) EXPECT_FALSE(has(line)) << line;
   }
-  auto has = [&](const char* s) { return std::find(lines.begin(), lines.end(), s) != lines.end(); };
-  EXPECT_TRUE(has("2 spline objects not exported: the format has no curves"));
-  EXPECT_TRUE(has("1 cameras not exported: the format has no cameras"));
-  EXPECT_TRUE(has("1 vertex maps not exported: the format has no custom attribute"));
 }
 
 // What a glTF holds beyond Assimp's reading, from bytes: read where the file says it plainly,
@@ -521,6 +655,19 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
            {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
            {"bufferView":2,"componentType":5126,"count":8,"type":"VEC3"}]})",
        0, 0},
+      // 0, 0.5, 1 as a data URI; a URI that is not base64 gives nothing.
+      {"a buffer given as a data URI",
+       "{" + mesh +
+           R"("buffers":[{"byteLength":132},{"uri":"data:application/octet-stream;base64,AAAAAAAAAD8AAIA/","byteLength":12}],
+           "bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"}]})",
+       1, 0},
+      {"a data URI that is not base64",
+       "{" + mesh +
+           R"("buffers":[{"byteLength":132},{"uri":"data:application/octet-stream,AAAAAAAAAD8AAIA/","byteLength":12}],
+           "bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"}]})",
+       0, 0},
       {"beyond the buffer",
        "{" + mesh + views +
            R"("accessors":[{"bufferView":2,"byteOffset":100,"componentType":5126,"count":3,"type":"SCALAR"}]})",
@@ -547,6 +694,23 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
       EXPECT_EQ(key[9], 17.0f);
     }
   }
+}
+
+// The glTF fuzz corpus (hand-made seeds and what fuzzing kept: damaged JSON, wrong kinds,
+// entries beyond their buffers) read as the fuzz target reads it.
+TEST(Convert, GltfReadersKeepInsideWhatTheyReadForEveryCorpusEntry) {
+  const std::string dir = std::string(LUMORA_SOURCE_DIR) + "/fuzz/corpus/gltf";
+  DIR* d = opendir(dir.c_str());
+  ASSERT_NE(d, nullptr) << dir;
+  int entries = 0;
+  while (const dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::vector<unsigned char> bytes = lumtest::ReadFileBytes(dir + "/" + e->d_name);
+    EXPECT_TRUE(gltffuzz::ReadStaysInside(bytes.data(), bytes.size())) << e->d_name;
+    ++entries;
+  }
+  closedir(d);
+  EXPECT_GE(entries, 100);
 }
 
 // ---- Assimp's own test models ------------------------------------------------------------------
