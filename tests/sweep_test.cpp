@@ -674,6 +674,12 @@ void Samples::MakeItems() {
          const bool ok = back.ReadObject(&hf, true);
          return Judge(ok, CountNodes(back) == CountNodes(*d->takeScene.hook->GetTakeList()));
        }},
+      {"take system links", [d](HyperFile& hf) { return d->takeScene.hook->WriteLinks(&hf); },
+       [](HyperFile& hf) {
+         TakeSystemHook back;
+         const bool ok = back.ReadLinks(&hf);
+         return Judge(ok, back.GetCameraCount() == 2 && back.GetRenderDataCount() == 2);
+       }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
          BaseContainer bc;
