@@ -807,6 +807,10 @@ TEST(DumpTest, CommandLine) {
       {{"--bogus", file}, 2, "", "unknown option --bogus"},
       {{file, file}, 2, "", "more than one FILE"},
       {{"--check", "--json", file}, 2, "", "--check takes none of"},
+      {{"--check", "--depth", "1", file}, 2, "", "--check takes none of"},
+      {{"--check", "--id", "+5", file}, 2, "", "--check takes none of"},
+      {{"--id", "4294967296", file}, 2, "", "not a valid number: 4294967296"},
+      {{"-"}, 1, "", "cannot open -"},
       {{lumtest::TempPath("missing.hf")}, 1, "", "cannot open"},
       {{"--check", file}, 0, "0 node lists checked", ""},
       // Each reading option takes effect: an offset column, or the stream read another way
