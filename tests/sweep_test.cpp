@@ -1806,6 +1806,7 @@ const CorpusRow kCorpusRows[] = {
     {"object", kCorpusObjects, true},     {"tag", kCorpusTags, true},
     {"pluginnode", kCorpusPlugins, true}, {"shader", kCorpusShaders, true},
     {"node", kCorpusPlugins, false},      {"track", kCorpusTracks, false},
+    {"take", kCorpusPlugins, false},
 };
 
 // One entry: its stream and the layout it is read in.
