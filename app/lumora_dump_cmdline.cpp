@@ -53,8 +53,8 @@ bool ParseInt32(const char* s, Int32* out) {
   if (*s == '+') ++s;
   long long v = 0;
   auto r = std::from_chars(s, end, v);
-  if (r.ec != std::errc() || r.ptr != end || s == end || v < INT32_MIN || v > INT32_MAX)
-    return false;
+  // No digits at all is an error of from_chars.
+  if (r.ec != std::errc() || r.ptr != end || v < INT32_MIN || v > INT32_MAX) return false;
   *out = static_cast<Int32>(v);
   return true;
 }

@@ -355,6 +355,7 @@ struct Samples {
   RootTag mesh{&meshOwner};       // a tag of every kind, every variable tag filled
   PluginNode shaderOwner{12345};  // a layer shader tree in a node's shader list
   taketest::TakeScene takeScene;  // a take tree with overrides and groups
+  IESLight ies;                   // a photometric record with tables and texts
   ItemSet current;                // the current layouts
   ItemSet older;                  // the layouts of older files
 
@@ -407,6 +408,8 @@ Samples::Samples() {
   EXPECT_TRUE(tagtest::BuildMesh(mesh));
   BuildShaderTree(shaderOwner);
   EXPECT_TRUE(takeScene.ok);
+  const std::string iesPath = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/7.ies";
+  EXPECT_EQ(1, ies.ImportFromFile(Filename(iesPath.c_str())));
   MakeItems();
   MakeOlderItems();
   current.Write();
@@ -673,6 +676,21 @@ void Samples::MakeItems() {
          RootPluginNode back;
          const bool ok = back.ReadObject(&hf, true);
          return Judge(ok, CountNodes(back) == CountNodes(*d->takeScene.hook->GetTakeList()));
+       }},
+      {"take system links", [d](HyperFile& hf) { return d->takeScene.hook->WriteLinks(&hf); },
+       [](HyperFile& hf) {
+         TakeSystemHook back;
+         const bool ok = back.ReadLinks(&hf);
+         return Judge(ok, back.GetCameraCount() == 2 && back.GetRenderDataCount() == 2);
+       }},
+      {"IES record", [d](HyperFile& hf) { return d->ies.Write(&hf); },
+       [d](HyperFile& hf) {
+         IESLight back;
+         const bool ok = back.Read(&hf);
+         return Judge(ok,
+                      back.GetVerticalCount() == d->ies.GetVerticalCount() &&
+                          back.GetHorizontalCount() == d->ies.GetHorizontalCount(),
+                      back.GetVerticalCount() == 0);
        }},
       {"container", [d](HyperFile& hf) { return hf.WriteContainer(d->sample); },
        [d](HyperFile& hf) {
@@ -1788,6 +1806,7 @@ const CorpusRow kCorpusRows[] = {
     {"object", kCorpusObjects, true},     {"tag", kCorpusTags, true},
     {"pluginnode", kCorpusPlugins, true}, {"shader", kCorpusShaders, true},
     {"node", kCorpusPlugins, false},      {"track", kCorpusTracks, false},
+    {"take", kCorpusPlugins, false},
 };
 
 // One entry: its stream and the layout it is read in.

@@ -457,8 +457,8 @@ bool CKey::SetDParameter(const DescID& id, const GeData& value) {
       if (fresh.GetType() != VALUETYPE_CONTAINER) return false;
       _data = std::move(fresh);
     }
-    BaseContainer* bc = _data.GetContainer();
-    return bc != nullptr && bc->SetData(first, value) != nullptr;
+    // A container value always holds its container.
+    return _data.GetContainer()->SetData(first, value) != nullptr;
   }
   const Int32 bit = BitOfParam(first);
   if (bit >= 0) return SetBitParameter(bit, value);

@@ -260,11 +260,11 @@ bool BaseObject::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
     default:
       break;
   }
+  // Chunks of a polygon object's geometry go to its data (a joint with that data reads none).
   NodeData* data = GetNodeData();
-  if (data != nullptr && data->GetDiskType() == TYPE_POLYGONOBJECTDATA_DISK) {
-    if (GetType() == TYPE_POLYGONOBJECT) return data->Read(hf, id, level);
-    if (GetType() == TYPE_JOINTOBJECT) return false;
-  }
+  if (data != nullptr && data->GetDiskType() == TYPE_POLYGONOBJECTDATA_DISK &&
+      GetType() == TYPE_POLYGONOBJECT)
+    return data->Read(hf, id, level);
   return false;
 }
 

@@ -319,10 +319,11 @@ bool MatCompareContainer(BaseDocument*, BaseDocument*, const BaseContainer* a,
       pushB = vb->GetContainer();
     } else if (va->GetType() == VALUETYPE_LINK) {
       if (vb->GetType() != VALUETYPE_LINK) return false;
+      // A link value always holds its link record (a value that cannot get one is nil).
       const BaseLink* la = va->GetBaseLink();
       const BaseLink* lb = vb->GetBaseLink();
-      BaseList2D* na = la != nullptr ? la->GetLink() : nullptr;
-      BaseList2D* nb = lb != nullptr ? lb->GetLink() : nullptr;
+      BaseList2D* na = la->GetLink();
+      BaseList2D* nb = lb->GetLink();
       if (na != nb) {
         if (na != nullptr && !IsShader(na)) return false;
         if (nb != nullptr) {
@@ -334,7 +335,7 @@ bool MatCompareContainer(BaseDocument*, BaseDocument*, const BaseContainer* a,
           }
         }
       } else if (na == nullptr) {
-        if (la != nullptr && lb != nullptr && la->GetLinkGoal() != lb->GetLinkGoal()) return false;
+        if (la->GetLinkGoal() != lb->GetLinkGoal()) return false;
       } else if (IsShader(na) && !seen.Contains(na)) {
         if (!visit(na)) return false;
         pushA = pushB = na->GetDataInstance();

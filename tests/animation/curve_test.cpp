@@ -580,6 +580,13 @@ TEST(KeyFile, EveryLevelReads) {
       EXPECT_EQ(level == 0 ? 0.0 : -1.0, k.GetValueLeft()) << level;
       EXPECT_EQ(level == 0 ? BaseTime() : Sec(0.25), k.GetTimeRight()) << level;
       EXPECT_FALSE(k.GetNBit(48) || k.GetNBit(49));
+      // Every cut of the chunk fails.
+      const Bytes whole = KeyChunk(level, quat, level == 0);
+      for (size_t n = 1; n < whole.size(); ++n) {
+        CKey cut;
+        lumtest::MemReader p(Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+        EXPECT_FALSE(cut.ReadObject(&p.hf, true)) << level << " cut at " << n;
+      }
     }
   }
 }

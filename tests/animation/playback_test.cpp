@@ -290,6 +290,17 @@ TEST(AnimatedMl, QuaternionObjectsTurnAlongTheShortestArc) {
   o->GetFirstCTrack()->GetCurve()->GetKey(0)->SetInterpolation(nullptr, CINTERPOLATION_STEP);
   ExpectMatrixNear(Matrix64(), GetAnimatedMl(o, BaseTime(1.0)), 0.0);
   BaseObject::Free(o);
+  // Turns near half a circle about each axis, where a different axis dominates the rotation.
+  for (const Vector64& turn : {Vector64(3.0, 0, 0), Vector64(0, 3.0, 0), Vector64(0, 0, 3.0)}) {
+    BaseObject* q = BaseObject::Alloc(TYPE_OBJECT);
+    ASSERT_TRUE(q->SetParameter(929, GeData(Int32(1))));
+    const double e[3] = {turn.x, turn.y, turn.z};
+    for (Int32 k = 0; k < 3; ++k)
+      animtest::AddKeys(*AddComponentTrack(q, 904, k)->GetCurve(), {{0.0, 0.0}, {2.0, e[k]}});
+    const Matrix64 m = GetAnimatedMl(q, BaseTime(1.0));
+    ExpectMatrixNear(HPBToMatrix(turn, ROTATIONORDER_HPB), m * m, 1e-9);
+    BaseObject::Free(q);
+  }
 }
 
 }  // namespace

@@ -408,6 +408,22 @@ TEST(DumpTest, OlderAndRareLayouts) {
        "float64 1e+300\nfloat64 -0\nfloat64 123456789012345\n"},
       {"82 00000004 d83d de00", HYPERFILE_CURRENT_VERSION, "string \"\xF0\x9F\x98\x80\"\n"},
       {"82 00000002 d83d", HYPERFILE_CURRENT_VERSION, "string \"\\ud83d\"\n"},
+      {"82 00000002 0009 15 00", HYPERFILE_CURRENT_VERSION, "string \"\\t\"\nbool false\n"},
+      // Matrices of both float sizes, the older counted kinds and those no writer uses.
+      {"1a 3ff0000000000000 0000000000000000 0000000000000000 0000000000000000"
+       " 4000000000000000 0000000000000000 0000000000000000 0000000000000000"
+       " 0000000000000000 0000000000000000 0000000000000000 bff0000000000000",
+       HYPERFILE_CURRENT_VERSION, "matrix64 (1, 0, 0) (0, 2, 0) (0, 0, 0) (0, 0, -1)\n"},
+      {"1c 3f800000 00000000 00000000 00000000 40000000 00000000 00000000 00000000"
+       " 00000000 00000000 00000000 bf800000",
+       HYPERFILE_CURRENT_VERSION, "matrix32 (1, 0, 0) (0, 2, 0) (0, 0, 0) (0, 0, -1)\n"},
+      {"84 00000002 abcd 86 00000000 87 00000002 0001 88 00000000 81 00000000 8a 00000000", 11903,
+       "oldcontainer count 2, 2 bytes\npolygonarray count 0, 0 bytes\n"
+       "uint16array count 2, 2 bytes\noldrecordarray count 0, 0 bytes\n"
+       "value count 0, 0 bytes\nvalue count 0, 0 bytes\n"},
+      {"8c 00000000 01 0000000000000002 01ff 8c 00000000 04 0000000000000008 0000000000000005"
+       " 8c 00000000 05 0000000000000004 bf800000",
+       HYPERFILE_CURRENT_VERSION, "array int8 x2: 1 -1\narray int64 x1: 5\narray float32 x1: -1\n"},
   };
   for (const Case& c : cases) {
     lumdump::Options o;
@@ -415,6 +431,9 @@ TEST(DumpTest, OlderAndRareLayouts) {
     Result r = Dump(lumtest::FromHex(c.hex), o);
     EXPECT_EQ(0, r.status) << c.hex << r.err;
     EXPECT_EQ(c.text, r.out) << c.hex;
+    o.json = true;
+    JValue parsed;
+    EXPECT_TRUE(JsonReader(Dump(lumtest::FromHex(c.hex), o).out).Parse(&parsed)) << c.hex;
   }
 }
 
@@ -474,7 +493,7 @@ TEST(DumpTest, MalformedBytesNameWhatWasExpected) {
 // A list of plug-in nodes of types without a class, with a time in each container, as the
 // library writes it back after reading it (the second generation of a file: what the classes
 // write the way they read it).
-Bytes PluginNodeList(int count) {
+Bytes PluginNodeList(int count, BYTEORDER order = BYTEORDER_MOTOROLA) {
   RootPluginNode* list = RootPluginNode::Alloc();
   for (int i = 0; i < count; ++i) {
     PluginNode* n = PluginNode::Alloc(999001 + i);
@@ -483,10 +502,10 @@ Bytes PluginNodeList(int count) {
     n->GetDataInstance()->SetTime(2, BaseTime(1, 30));
     list->InsertLast(n);
   }
-  lumtest::MemWriter w;
+  lumtest::MemWriter w(false, order);
   EXPECT_TRUE(list->WriteObject(&w.hf, 1));
   RootPluginNode::Free(list);
-  lumtest::MemReader r(w.Finish());
+  lumtest::MemReader r(w.Finish(), HYPERFILE_CURRENT_VERSION, false, order);
   BaseDocument document;
   AliasTrans trans;
   EXPECT_TRUE(trans.Init());
@@ -495,7 +514,7 @@ Bytes PluginNodeList(int count) {
   RootPluginNode* read = RootPluginNode::Alloc();
   EXPECT_TRUE(read->ReadObject(&r.hf, true));
   trans.Zap(false);
-  lumtest::MemWriter again;
+  lumtest::MemWriter again(false, order);
   EXPECT_TRUE(read->WriteObject(&again.hf, 1));
   RootPluginNode::Free(read);
   return again.Finish();
@@ -542,6 +561,39 @@ TEST(DumpTest, CheckFindsWrittenListsIdenticalAndAlteredOnesAtTheirByte) {
   r = Dump(Bytes(b.begin(), b.end() - 3), CheckOptions());
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("offset 9: expected the end of the node list")) << r.err;
+}
+
+// Every cut of a list, in both byte orders, and every allocation of a check failing in turn:
+// the check reports a fault on stderr (or, for an allocation the classes' read met, names the
+// list it could not read), never a clean result, and nothing leaks.
+TEST(DumpTest, CheckFailsCleanlyAtEveryCutAndEveryAllocation) {
+  for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+    lumdump::Options o = CheckOptions();
+    o.littleEndian = order == BYTEORDER_INTEL;
+    const Bytes b = PluginNodeList(2, order);
+    EXPECT_EQ(0, Dump(b, o).status);
+    for (size_t n = 1; n < b.size(); ++n) {
+      const Result r = Dump(Bytes(b.begin(), b.begin() + static_cast<long>(n)), o);
+      EXPECT_EQ(1, r.status) << n;
+      EXPECT_NE(std::string::npos, r.err.find("expected")) << n << ": " << r.err;
+    }
+    for (std::int64_t n = 1;; ++n) {
+      lumtest::FailNthAllocation(n);
+      const Result r = Dump(b, o);
+      const bool met = lumtest::InjectedFailureHappened();
+      lumtest::StopFailing();
+      if (!met) break;
+      EXPECT_EQ(1, r.status) << n;
+      EXPECT_TRUE(!r.err.empty() || r.out.find("cannot read it") != std::string::npos)
+          << n << ": " << r.out;
+    }
+  }
+  lumdump::Options missing = CheckOptions();
+  Result r{0, "", ""};
+  r.status = lumdump::Check(Filename("/nonexistent/lumora-dump-input"), "gone", missing,
+                            {Append, &r.out}, {Append, &r.err});
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("cannot open gone")) << r.err;
 }
 
 TEST(DumpTest, CheckReadsNamedNodeLists) {
@@ -781,6 +833,10 @@ TEST(DumpTest, CommandLine) {
       {{"--bogus", file}, 2, "", "unknown option --bogus"},
       {{file, file}, 2, "", "more than one FILE"},
       {{"--check", "--json", file}, 2, "", "--check takes none of"},
+      {{"--check", "--depth", "1", file}, 2, "", "--check takes none of"},
+      {{"--check", "--id", "+5", file}, 2, "", "--check takes none of"},
+      {{"--id", "4294967296", file}, 2, "", "not a valid number: 4294967296"},
+      {{"-"}, 1, "", "cannot open -"},
       {{lumtest::TempPath("missing.hf")}, 1, "", "cannot open"},
       {{"--check", file}, 0, "0 node lists checked", ""},
       // Each reading option takes effect: an offset column, or the stream read another way

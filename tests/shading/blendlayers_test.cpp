@@ -351,6 +351,16 @@ TEST(BlendLayersFile, FolderNestingIsBoundedLikeContainers) {
   FILEERROR error = FILEERROR_NONE;
   EXPECT_FALSE(ReadList(NestedFolders(PRIVATECHUNK_MAX_NESTING + 1), &deeper, &error));
   EXPECT_EQ(FILEERROR_WRONG_VALUE, error);
+  // So does a layer of a kind no layer class has.
+  for (Int32 kind : {LAYERTYPE_FOLDER - 1, LAYERTYPE_TRANSFORM + 1}) {
+    CBlendLayers unknown;
+    error = FILEERROR_NONE;
+    EXPECT_FALSE(ReadList(lumtest::WriteStream([&](HyperFile& hf) {
+                            return hf.WriteInt32(1) && hf.WriteInt32(3) && hf.WriteInt32(kind);
+                          }),
+                          &unknown, &error));
+    EXPECT_EQ(FILEERROR_WRONG_VALUE, error) << kind;
+  }
 }
 
 TEST(BlendLayersFile, TheCustomValueRoundTripsThroughGeData) {
