@@ -1772,6 +1772,50 @@ bool CopiesUnderFlags(std::int64_t n, void* ctx) {
   return true;
 }
 
+// Whole scene files: a scene is made, read from memory (objects, two render settings, a take
+// with an override, a top-level chunk no part takes), and written into memory and beside a
+// file on disk. A scene that could not be made has no parts and reads nothing.
+bool SceneFiles(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const Filename disk(static_cast<const std::string*>(ctx)->c_str());
+  Bytes file;
+  Int32 objects = 0;
+  {
+    Scene source;
+    STEP(BuildObjects(*source.GetObjects()));
+    objects = CountObjects(*source.GetObjects());
+    source.AddRenderData();
+    STEP(source.GetDocument()->SetActiveRenderData(source.AddRenderData()));
+    BaseTake* take = taketest::NewTake(source.GetTakeData()->GetMainTake(), "t");
+    STEP(take != nullptr && take->GetTakeData()->AddOverride(source.GetFirstObject()) != nullptr);
+    file = WriteStream([&](HyperFile& hf) {
+      return source.WriteTo(&hf) && hf.WriteChunkStart(424242, 3) && hf.WriteString(U("future")) &&
+             hf.WriteChunkEnd();
+    });
+  }
+  Filename readName;
+  readName.SetMemoryData(file.data(), Int64(file.size()), false);
+  Filename writeName;
+  writeName.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  Scene scene;
+  const bool made = scene.GetTakeSystem() != nullptr;
+  STEP(Ended(f, made, scene.GetDocument() == nullptr && scene.GetObjects() == nullptr));
+  FileErrorInfo err;
+  const bool read = scene.Read(readName, &err);
+  STEP(Ended(f,
+             read && CountObjects(*scene.GetObjects()) == objects && scene.GetKeptChunkCount() == 1,
+             !read && err.code != FILEERROR_NONE && scene.GetFirstObject() == nullptr));
+  if (!read) return true;
+  const Filename* targets[] = {&writeName, &disk};
+  for (const Filename* to : targets) {
+    const bool wrote = scene.Write(*to, &err);
+    STEP(Ended(f, wrote, !wrote && err.code != FILEERROR_NONE));
+  }
+  return true;
+}
+
 // ---- the fuzz corpus as rows ---------------------------------------------------------------
 
 // The node readers' seeds (fuzz/corpus) hold every chunk level the readers accept, old and new:
@@ -1914,6 +1958,7 @@ bool CorpusReads(std::int64_t n, void* ctx) {
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
+  std::string scenePath = lumtest::TempPath("sweep.lum");
   Samples samples;
   const std::string ies = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/";
   IesFile iesFile = {lumtest::ReadFileBytes(ies + "5.ies"), 37};
@@ -1944,6 +1989,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"IES lights of type B", IesLights, &floodFile, 11},
       {"camera defaults", CameraDefaults, nullptr, 99},
       {"shader trees", ShaderTrees, nullptr, 100},
+      {"scene files", SceneFiles, &scenePath, 100},
   };
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
@@ -2268,24 +2314,33 @@ TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
     ASSERT_TRUE(hf.WriteMemory(zeros, 0));
     header = hf.GetPosition() - start;
   }
+  // The items, and a whole scene with every part.
+  std::vector<Item> writers = set.items;
+  std::vector<size_t> sizes;
+  for (size_t i = 0; i < set.items.size(); ++i) sizes.push_back(set.starts[i + 1] - set.starts[i]);
+  Scene scene;
+  ASSERT_TRUE(BuildObjects(*scene.GetObjects()));
+  ASSERT_TRUE(scene.GetDocument()->SetActiveRenderData(scene.AddRenderData()));
+  ASSERT_NE(nullptr, taketest::NewTake(scene.GetTakeData()->GetMainTake(), "t"));
+  writers.push_back({"scene", [&](HyperFile& hf) { return scene.WriteTo(&hf); }, nullptr});
+  sizes.push_back(WriteStream(writers.back().write).size());
   int failed = 0, runs = 0;
-  for (size_t i = 0; i < set.items.size(); ++i) {
-    const Int64 size = Int64(set.starts[i + 1] - set.starts[i]);
-    for (Int64 at = 1; at <= size; ++at) {  // the buffer ends `at` bytes into the item
+  for (size_t i = 0; i < writers.size(); ++i) {
+    for (Int64 at = 1; at <= Int64(sizes[i]); ++at) {  // the buffer ends `at` bytes into it
       const std::int64_t live = lumtest::LiveBlocks();
       {
         HyperFile hf;
         ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
         ASSERT_TRUE(hf.WriteMemory(zeros, 16384 - at - start - header));
-        const bool ok = set.items[i].write(hf);
+        const bool ok = writers[i].write(hf);
         const FILEERROR error = hf.GetError();
-        EXPECT_FALSE(ok && error != FILEERROR_NONE) << set.items[i].name << " at " << at;
-        EXPECT_FALSE(hf.Close()) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(ok && error != FILEERROR_NONE) << writers[i].name << " at " << at;
+        EXPECT_FALSE(hf.Close()) << writers[i].name << " at " << at;
         EXPECT_FALSE(hf.WriteInt32(1));
         failed += ok ? 0 : 1;
         ++runs;
       }
-      EXPECT_EQ(live, lumtest::LiveBlocks()) << set.items[i].name << " at " << at;
+      EXPECT_EQ(live, lumtest::LiveBlocks()) << writers[i].name << " at " << at;
       if (testing::Test::HasFailure()) return;
     }
   }
