@@ -2322,8 +2322,17 @@ TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
   ASSERT_TRUE(BuildObjects(*scene.GetObjects()));
   ASSERT_TRUE(scene.GetDocument()->SetActiveRenderData(scene.AddRenderData()));
   ASSERT_NE(nullptr, taketest::NewTake(scene.GetTakeData()->GetMainTake(), "t"));
-  writers.push_back({"scene", [&](HyperFile& hf) { return scene.WriteTo(&hf); }, nullptr});
+  writers.push_back({"scene", [&](HyperFile& hf) { return scene.WriteTo(&hf); }, {}});
   sizes.push_back(WriteStream(writers.back().write).size());
+  // And the lists read from the node readers' seeds, with every chunk level they hold.
+  std::vector<std::unique_ptr<CorpusList>> lists;
+  for (const CorpusEntry& e : CorpusEntries()) {
+    lists.push_back(std::make_unique<CorpusList>(e.kind));
+    CorpusList* l = lists.back().get();
+    if (!l->Read(e, e.stream.size(), nullptr)) continue;
+    writers.push_back({e.name, [l](HyperFile& hf) { return l->list->WriteObject(&hf, 1); }, {}});
+    sizes.push_back(WriteStream(writers.back().write).size());
+  }
   int failed = 0, runs = 0;
   for (size_t i = 0; i < writers.size(); ++i) {
     for (Int64 at = 1; at <= Int64(sizes[i]); ++at) {  // the buffer ends `at` bytes into it
