@@ -286,6 +286,9 @@ TEST(Scene, FailuresSayWhatAndWhereAndAFailedWriteKeepsTheOldFile) {
   EXPECT_STREQ(named.Describe(), "in.lum: No such file or directory");
   named.Set(FILEERROR_CHUNKEND_MISSING, 997, 0, Filename("in.lum"));
   EXPECT_STREQ(named.Describe(), "in.lum: chunk end missing at byte 997");
+  named.Set(99, 5, 0, Filename());  // a code of no kind, and no name
+  EXPECT_STREQ(named.Describe(), "(no file): error 99 at byte 5");
+  EXPECT_STREQ(FileErrorName(99), "UNKNOWN");
 
   // Cut anywhere, a file fails inside its last value, never at byte 0.
   for (size_t cut : {size_t(1), size_t(20), size_t(997), whole.size() / 2, whole.size() - 1}) {
