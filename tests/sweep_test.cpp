@@ -539,7 +539,9 @@ void Samples::MakeItems() {
        [d](HyperFile& hf) {
          return hf.WriteChunkStart(7, 1) && hf.WriteString(d->shortText) &&
                 hf.WriteChunkStart(8, 0) && hf.WriteVector(Vector64()) && hf.WriteChunkEnd() &&
-                hf.WriteMemory("xy", 2) && hf.WriteChunkEnd();
+                hf.WriteMemory("xy", 2) &&
+                Raw(hf, "8b 0000000000000002 abcd 8c 00000000 01 0000000000000002 0102") &&
+                hf.WriteChunkEnd();  // a block with a 64-bit size, an array with a 64-bit count
        },
        [](HyperFile& hf) {
          Int32 id = 0, level = 0;
@@ -819,8 +821,10 @@ void Samples::MakeOlderItems() {
       {"older kinds skipped",
        [](HyperFile& hf) {
          // Kind 133 holds two bytes for every counted one, kind 136 84 for every 44.
+         // An array then held a type byte and its size.
          return hf.WriteChunkStart(3, 0) && Raw(hf, "85 00000004 0000000000000000 88 0000002c") &&
-                Raw(hf, std::string(168, '0').c_str()) && hf.WriteChunkEnd();
+                Raw(hf, std::string(168, '0').c_str()) && Raw(hf, "8c 03 00000004 01020304") &&
+                hf.WriteChunkEnd();
        },
        [](HyperFile& hf) {
          const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
@@ -1030,6 +1034,39 @@ bool StreamReads(std::int64_t n, void* ctx) {
                                  : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
   if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
+  return true;
+}
+
+// Every item written under the failing allocation: the writer that meets it says so, and what
+// a run that succeeds writes is what the items write without failures. (The reference is
+// written anew: writing an object stores its checksum in its container, which the next write
+// of the object holds.)
+bool WriteItems(const ItemSet& set, HyperFile& hf) {
+  bool ok = true;
+  for (const Item& item : set.items) ok = ok && item.write(hf);
+  return ok;
+}
+
+bool StreamWrites(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const ItemSet& set = *static_cast<const ItemSet*>(ctx);
+  const Bytes reference = WriteStream([&](HyperFile& hf) { return WriteItems(set, hf); });
+  Filename name;
+  name.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  bool ok;
+  {
+    HyperFile hf;
+    ok = hf.Open(name, FILEOPEN_WRITE) && WriteItems(set, hf);
+    ok = hf.Close() && ok;
+  }
+  STEP(Ended(f, ok, !ok));
+  lumtest::StopFailing();
+  const void* p = nullptr;
+  Int64 size = 0;
+  const UChar* b = ok && name.CollectMemoryData(&p, &size) ? static_cast<const UChar*>(p) : nullptr;
+  STEP(!ok || (b != nullptr && Bytes(b, b + size) == reference));
   return true;
 }
 
@@ -1975,6 +2012,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"memory files", MemoryFiles, nullptr, 8},
       {"stream reads", StreamReads, &samples.current, 100},
       {"older stream reads", StreamReads, &samples.older, 10},
+      {"stream writes", StreamWrites, &samples.current, 50},
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
       {"lists with kept chunks", KeptListChunks, nullptr, 8},
@@ -2013,6 +2051,78 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
     e.readsWhole = CorpusList(e.kind).Read(e, e.stream.size(), nullptr);
     lumtest::SweepAllocationFailures(e.name.c_str(), CorpusReads, &e);
   }
+}
+
+// ---- misuse ------------------------------------------------------------------------------------
+
+// The public copy and stream calls refuse a null target or stream (false, or nothing done), and
+// a copy onto itself is done at once and changes nothing.
+TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
+  BaseSelect runs;
+  runs.Select(3);
+  SelectBlockArray blocks;
+  blocks.Select(4);
+  SelectBitArray bits;
+  DescIdStore store;
+  DescIdStore* noStore = nullptr;
+  GeData value(Int32(5)), read;
+  BaseLink link;
+  UniqueIDArray ids;
+  NotifyList notify;
+  KeptChunks kept;
+  MemoryFileStruct memory;
+  iGradient gradient;
+  iSpline spline;
+  CustomDataType* custom = GradientDataTypeClass::AllocData();
+  BaseList2D node(5100);
+  DescID id(903);
+  Vector64* vectors = nullptr;
+  Int32 count = 0;
+  const struct {
+    const char* what;
+    bool ok;  // the call kept its contract
+  } cases[] = {
+      {"selection onto null", !runs.CopyTo(nullptr)},
+      {"selection onto itself", runs.CopyTo(&runs) && runs.IsSelected(3)},
+      {"block selection onto null", !blocks.CopyTo(static_cast<SelectBlockArray*>(nullptr))},
+      {"block selection onto itself", blocks.CopyTo(&blocks) && blocks.IsSelected(4)},
+      {"block selection into null runs", !blocks.CopyTo(static_cast<BaseSelect*>(nullptr))},
+      {"block selection from null", !blocks.CopyFrom(nullptr) && blocks.IsSelected(4)},
+      {"bit array onto null", !bits.CopyTo(nullptr)},
+      {"bit array onto itself", bits.CopyTo(&bits)},
+      {"store onto null", !store.CopyTo(nullptr, nullptr)},
+      {"store onto itself", store.CopyTo(&store, nullptr)},
+      {"link onto null", !link.CopyData(nullptr, nullptr)},
+      {"link onto itself", link.CopyData(&link, nullptr)},
+      {"unique ids onto itself", ids.CopyTo(&ids)},
+      {"notify list onto null", !notify.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"notify list onto itself", notify.CopyTo(&notify, COPYFLAGS_NONE, nullptr)},
+      {"kept chunks onto itself", kept.CopyTo(&kept)},
+      {"memory file from itself", memory.CopyFrom(memory)},
+      {"gradient from itself", gradient.CopyFrom(gradient)},
+      {"spline from itself", spline.Assign(spline)},
+      {"gradient value from null", !GradientDataTypeClass::CopyData(nullptr, custom, nullptr)},
+      {"spline value into null", !SplineDataTypeClass::CopyData(custom, nullptr, nullptr)},
+      {"list value from null", !InExcludeDataTypeClass::CopyData(nullptr, custom, nullptr)},
+      {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
+      {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
+                                       !runs.Read_API(nullptr) && runs.IsSelected(3)},
+      {"block selection and no stream",
+       !WriteSelectBlock(nullptr, &blocks) && !ReadSelectBlock(nullptr, &blocks)},
+      {"bit array to no stream", !bits.Write(nullptr)},
+      {"address and no stream", !id.Write(nullptr) && !id.Read(nullptr)},
+      {"store and no stream",
+       !DescIdStore_Write(noStore, nullptr, true) && !DescIdStore_Read(noStore, nullptr, true)},
+      {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
+      {"vectors and no stream",
+       !_HFWriteArray(nullptr, vectors, 0) && !_HFReadMemoryVectorArray(nullptr, &vectors, &count)},
+  };
+  value.CopyData(nullptr, nullptr);  // nothing to do: no crash, the value stays
+  value.CopyData(&value, nullptr);
+  for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.what;
+  EXPECT_EQ(5, value.GetInt32());
+  GradientDataTypeClass::FreeData(custom);
 }
 
 // ---- first writes ----------------------------------------------------------------------------
