@@ -2074,6 +2074,7 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   iGradient gradient;
   iSpline spline;
   CustomDataType* custom = GradientDataTypeClass::AllocData();
+  CustomDataType* raw = RawCustomDataTypeClass::AllocData();
   BaseList2D node(5100);
   DescID id(903);
   Vector64* vectors = nullptr;
@@ -2101,9 +2102,9 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"memory file from itself", memory.CopyFrom(memory)},
       {"gradient from itself", gradient.CopyFrom(gradient)},
       {"spline from itself", spline.Assign(spline)},
-      {"gradient value from null", !GradientDataTypeClass::CopyData(nullptr, custom, nullptr)},
-      {"spline value into null", !SplineDataTypeClass::CopyData(custom, nullptr, nullptr)},
-      {"list value from null", !InExcludeDataTypeClass::CopyData(nullptr, custom, nullptr)},
+      {"raw value onto itself", RawCustomDataTypeClass::CopyData(raw, raw, nullptr)},
+      {"raw values beside null", RawCustomDataTypeClass::Compare(nullptr, nullptr) == 0 &&
+                                     RawCustomDataTypeClass::Compare(raw, nullptr) == 1},
       {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
       {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
       {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
@@ -2122,7 +2123,13 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   value.CopyData(&value, nullptr);
   for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.what;
   EXPECT_EQ(5, value.GetInt32());
+  using CopyData = bool (*)(const CustomDataType*, CustomDataType*, AliasTrans*);
+  for (CopyData copy : {&GradientDataTypeClass::CopyData, &SplineDataTypeClass::CopyData,
+                        &InExcludeDataTypeClass::CopyData, &RawCustomDataTypeClass::CopyData,
+                        &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData})
+    EXPECT_FALSE(copy(nullptr, custom, nullptr) || copy(custom, nullptr, nullptr));
   GradientDataTypeClass::FreeData(custom);
+  RawCustomDataTypeClass::FreeData(raw);
 }
 
 // ---- first writes ----------------------------------------------------------------------------
