@@ -1378,6 +1378,15 @@ std::string LongPath() {
   return p + "/sweep.bin";
 }
 
+// A scenario's stream to read (its bytes, not copied) and the memory target it writes into.
+struct MemoryNames {
+  explicit MemoryNames(const Bytes& bytes) {
+    read.SetMemoryData(bytes.data(), Int64(bytes.size()), false);
+    write.SetMemoryTarget();
+  }
+  Filename read, write;
+};
+
 // The write step of the scenarios below: node into the memory target name, under the armed
 // failures; true when the write and the close succeeded.
 bool WriteUnderFailures(const Filename& name, PrivateChunk& node) {
@@ -1406,19 +1415,16 @@ bool NodeTrees(std::int64_t n, void*) {
   BuildNodeTree(tree);
   const Bytes written = WriteStream([&](HyperFile& hf) { return tree.WriteObject(&hf, 1); });
   const int nodes = CountNodes(tree);
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, tree);
+    const bool ok = WriteUnderFailures(names.write, tree);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootPluginNode back;
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && CountNodes(back) == nodes, !ok));
   }
   RootPluginNode copy;
@@ -1442,21 +1448,18 @@ bool KeptListChunks(std::int64_t n, void*) {
   firstName.SetMemoryData(file.data(), Int64(file.size()), false);
   RootPluginNode list;
   STEP(ReadThroughDocument(firstName, list) && list.GetKeptChunkCount() == 1);
-  Filename readName;
-  readName.SetMemoryData(file.data(), Int64(file.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(file);
   Arm(n);
   Fault f;
   {
     RootPluginNode back;
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && back.GetKeptChunkCount() == 1, !ok));
   }
   RootPluginNode copy;
   const bool copied = list.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
   STEP(Ended(f, copied && copy.GetKeptChunkCount() == 1, !copied));
-  const bool wrote = WriteUnderFailures(writeName, list);
+  const bool wrote = WriteUnderFailures(names.write, list);
   STEP(Ended(f, wrote, !wrote));
   return true;
 }
@@ -1470,10 +1473,7 @@ bool TagLists(std::int64_t n, void*) {
   STEP(tagtest::BuildMesh(tags));
   const Bytes written = WriteStream([&](HyperFile& hf) { return tags.WriteObject(&hf, 1); });
   const Int32 count = tags.GetCount();
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
@@ -1482,13 +1482,13 @@ bool TagLists(std::int64_t n, void*) {
     STEP(Ended(f, ok && built.GetCount() == count, !ok));
   }
   {
-    const bool ok = WriteUnderFailures(writeName, tags);
+    const bool ok = WriteUnderFailures(names.write, tags);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootTag back(&owner);
     HyperFile hf;
-    const bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    const bool ok = hf.Open(names.read, FILEOPEN_READ) && back.ReadObject(&hf, true);
     STEP(Ended(f, ok && back.GetCount() == count,
                !ok && back.GetCount() < count && hf.GetError() != FILEERROR_NONE));
   }
@@ -1554,20 +1554,17 @@ bool ObjectHierarchies(std::int64_t n, void*) {
   STEP(BuildObjects(list));
   const Bytes written = WriteStream([&](HyperFile& hf) { return list.WriteObject(&hf, 1); });
   const int count = CountObjects(list);
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, list);
+    const bool ok = WriteUnderFailures(names.write, list);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootObject back;
     HyperFile hf;
-    bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    bool ok = hf.Open(names.read, FILEOPEN_READ) && back.ReadObject(&hf, true);
     STEP(Ended(f, ok && CountObjects(back) == count, !ok));
   }
   RootObject copy;
@@ -1587,19 +1584,16 @@ bool Tracks(std::int64_t n, void*) {
   BuildAnimatedNode(node);
   const int keys = CountKeys(node);
   const Bytes written = WriteStream([&](HyperFile& hf) { return node.WriteObject(&hf, 1); });
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, node);
+    const bool ok = WriteUnderFailures(names.write, node);
     STEP(Ended(f, ok, !ok));
   }
   {
     BaseList2D back(1);
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && CountKeys(back) == keys, !ok));
   }
   BaseList2D copy(1);
@@ -1830,22 +1824,19 @@ bool SceneFiles(std::int64_t n, void* ctx) {
              hf.WriteChunkEnd();
     });
   }
-  Filename readName;
-  readName.SetMemoryData(file.data(), Int64(file.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(file);
   Arm(n);
   Fault f;
   Scene scene;
   const bool made = scene.GetTakeSystem() != nullptr;
   STEP(Ended(f, made, scene.GetDocument() == nullptr && scene.GetObjects() == nullptr));
   FileErrorInfo err;
-  const bool read = scene.Read(readName, &err);
+  const bool read = scene.Read(names.read, &err);
   STEP(Ended(f,
              read && CountObjects(*scene.GetObjects()) == objects && scene.GetKeptChunkCount() == 1,
              !read && err.code != FILEERROR_NONE && scene.GetFirstObject() == nullptr));
   if (!read) return true;
-  const Filename* targets[] = {&writeName, &disk};
+  const Filename* targets[] = {&names.write, &disk};
   for (const Filename* to : targets) {
     const bool wrote = scene.Write(*to, &err);
     STEP(Ended(f, wrote, !wrote && err.code != FILEERROR_NONE));
