@@ -230,7 +230,8 @@ class DefaultsData : public NodeData {
 NodeData* AllocDefaults(Int32) { return NewObj<DefaultsData>(); }
 
 TEST(PluginFile, ContainerValuesWinOverInitDefaults) {
-  ASSERT_TRUE(GeRegisterPluginData(999001, AllocDefaults));
+  // Registered again, a type takes the later function.
+  ASSERT_TRUE(GeRegisterPluginData(999001, nullptr) && GeRegisterPluginData(999001, AllocDefaults));
   // The node chunk stores entry 1 = 7; the data chunk follows it.
   RootPluginNode list;
   PluginNode* n = PluginNode::Alloc(999001);
