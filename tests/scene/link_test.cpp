@@ -370,6 +370,9 @@ TEST(Links, LinkAtomWalksThePathOfObjects) {
   BaseLink link;
   link.SetLink(a);
   ASSERT_TRUE(link.SetText(String("dn")));
+  BaseLink copied;  // a copy takes the text along
+  ASSERT_TRUE(link.CopyData(&copied, nullptr) && copied.GetText() != nullptr);
+  EXPECT_EQ(String("dn"), *copied.GetText());
   lumtest::MemWriter w;
   ASSERT_TRUE(a->GetAliasGoal().Write(&w.hf));
   ASSERT_TRUE(link.Write(&w.hf));
