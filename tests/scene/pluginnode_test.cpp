@@ -100,6 +100,10 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
     ASSERT_TRUE(node.SetDParameter(DescID(4711), GeData(Int32(set.types.size()))));
     ASSERT_TRUE(node.GetDParameter(DescID(4711), v));
     EXPECT_EQ(Int32(set.types.size()), v.GetInt32());
+    // Nor does any translate it.
+    DescID out;
+    GeListNode* to = nullptr;
+    EXPECT_FALSE(node.TranslateDescID(DescID(4711), out, to));
   }
 }
 
