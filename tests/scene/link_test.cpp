@@ -333,6 +333,12 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   v.SetBaseLink(lo);
   EXPECT_EQ(before, v.GetBaseLink());
   EXPECT_EQ(&other, v.GetLink());
+  v.SetBaseLink(*v.GetBaseLink());  // its own link: nothing changes
+  EXPECT_EQ(&other, v.GetLink());
+  GeData number(Int32(3));  // a value of another kind becomes the link
+  number.SetBaseLink(lo);
+  EXPECT_EQ(VALUETYPE_LINK, number.GetType());
+  EXPECT_EQ(&other, number.GetLink());
 }
 
 // A stand-in object: instance of 5155, with children and a cache.
