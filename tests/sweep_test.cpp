@@ -542,7 +542,9 @@ void Samples::MakeItems() {
        [d](HyperFile& hf) {
          return hf.WriteChunkStart(7, 1) && hf.WriteString(d->shortText) &&
                 hf.WriteChunkStart(8, 0) && hf.WriteVector(Vector64()) && hf.WriteChunkEnd() &&
-                hf.WriteMemory("xy", 2) && hf.WriteChunkEnd();
+                hf.WriteMemory("xy", 2) &&
+                Raw(hf, "8b 0000000000000002 abcd 8c 00000000 01 0000000000000002 0102") &&
+                hf.WriteChunkEnd();  // a block with a 64-bit size, an array with a 64-bit count
        },
        [](HyperFile& hf) {
          Int32 id = 0, level = 0;
@@ -837,8 +839,10 @@ void Samples::MakeOlderItems() {
       {"older kinds skipped",
        [](HyperFile& hf) {
          // Kind 133 holds two bytes for every counted one, kind 136 84 for every 44.
+         // An array then held a type byte and its size.
          return hf.WriteChunkStart(3, 0) && Raw(hf, "85 00000004 0000000000000000 88 0000002c") &&
-                Raw(hf, std::string(168, '0').c_str()) && hf.WriteChunkEnd();
+                Raw(hf, std::string(168, '0').c_str()) && Raw(hf, "8c 03 00000004 01020304") &&
+                hf.WriteChunkEnd();
        },
        [](HyperFile& hf) {
          const bool ok = hf.CheckIt(HYPERFILEVALUE_CHUNKSTART) &&
@@ -1048,6 +1052,39 @@ bool StreamReads(std::int64_t n, void* ctx) {
                                  : FILEERROR_OUTOFMEMORY;
   STEP(Ended(f, !failed, hf.GetError() == expected || hf.GetError() == FILEERROR_OUTOFMEMORY));
   if (failed) STEP(!hf.ReadInt32(nullptr) && hf.GetError() == expected);
+  return true;
+}
+
+// Every item written under the failing allocation: the writer that meets it says so, and what
+// a run that succeeds writes is what the items write without failures. (The reference is
+// written anew: writing an object stores its checksum in its container, which the next write
+// of the object holds.)
+bool WriteItems(const ItemSet& set, HyperFile& hf) {
+  bool ok = true;
+  for (const Item& item : set.items) ok = ok && item.write(hf);
+  return ok;
+}
+
+bool StreamWrites(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const ItemSet& set = *static_cast<const ItemSet*>(ctx);
+  const Bytes reference = WriteStream([&](HyperFile& hf) { return WriteItems(set, hf); });
+  Filename name;
+  name.SetMemoryTarget();
+  Arm(n);
+  Fault f;
+  bool ok;
+  {
+    HyperFile hf;
+    ok = hf.Open(name, FILEOPEN_WRITE) && WriteItems(set, hf);
+    ok = hf.Close() && ok;
+  }
+  STEP(Ended(f, ok, !ok));
+  lumtest::StopFailing();
+  const void* p = nullptr;
+  Int64 size = 0;
+  const UChar* b = ok && name.CollectMemoryData(&p, &size) ? static_cast<const UChar*>(p) : nullptr;
+  STEP(!ok || (b != nullptr && Bytes(b, b + size) == reference));
   return true;
 }
 
@@ -1359,6 +1396,15 @@ std::string LongPath() {
   return p + "/sweep.bin";
 }
 
+// A scenario's stream to read (its bytes, not copied) and the memory target it writes into.
+struct MemoryNames {
+  explicit MemoryNames(const Bytes& bytes) {
+    read.SetMemoryData(bytes.data(), Int64(bytes.size()), false);
+    write.SetMemoryTarget();
+  }
+  Filename read, write;
+};
+
 // The write step of the scenarios below: node into the memory target name, under the armed
 // failures; true when the write and the close succeeded.
 bool WriteUnderFailures(const Filename& name, PrivateChunk& node) {
@@ -1387,19 +1433,16 @@ bool NodeTrees(std::int64_t n, void*) {
   BuildNodeTree(tree);
   const Bytes written = WriteStream([&](HyperFile& hf) { return tree.WriteObject(&hf, 1); });
   const int nodes = CountNodes(tree);
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, tree);
+    const bool ok = WriteUnderFailures(names.write, tree);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootPluginNode back;
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && CountNodes(back) == nodes, !ok));
   }
   RootPluginNode copy;
@@ -1423,21 +1466,18 @@ bool KeptListChunks(std::int64_t n, void*) {
   firstName.SetMemoryData(file.data(), Int64(file.size()), false);
   RootPluginNode list;
   STEP(ReadThroughDocument(firstName, list) && list.GetKeptChunkCount() == 1);
-  Filename readName;
-  readName.SetMemoryData(file.data(), Int64(file.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(file);
   Arm(n);
   Fault f;
   {
     RootPluginNode back;
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && back.GetKeptChunkCount() == 1, !ok));
   }
   RootPluginNode copy;
   const bool copied = list.CopyTo(&copy, COPYFLAGS_NONE, nullptr);
   STEP(Ended(f, copied && copy.GetKeptChunkCount() == 1, !copied));
-  const bool wrote = WriteUnderFailures(writeName, list);
+  const bool wrote = WriteUnderFailures(names.write, list);
   STEP(Ended(f, wrote, !wrote));
   return true;
 }
@@ -1451,10 +1491,7 @@ bool TagLists(std::int64_t n, void*) {
   STEP(tagtest::BuildMesh(tags));
   const Bytes written = WriteStream([&](HyperFile& hf) { return tags.WriteObject(&hf, 1); });
   const Int32 count = tags.GetCount();
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
@@ -1463,13 +1500,13 @@ bool TagLists(std::int64_t n, void*) {
     STEP(Ended(f, ok && built.GetCount() == count, !ok));
   }
   {
-    const bool ok = WriteUnderFailures(writeName, tags);
+    const bool ok = WriteUnderFailures(names.write, tags);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootTag back(&owner);
     HyperFile hf;
-    const bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    const bool ok = hf.Open(names.read, FILEOPEN_READ) && back.ReadObject(&hf, true);
     STEP(Ended(f, ok && back.GetCount() == count,
                !ok && back.GetCount() < count && hf.GetError() != FILEERROR_NONE));
   }
@@ -1535,20 +1572,17 @@ bool ObjectHierarchies(std::int64_t n, void*) {
   STEP(BuildObjects(list));
   const Bytes written = WriteStream([&](HyperFile& hf) { return list.WriteObject(&hf, 1); });
   const int count = CountObjects(list);
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, list);
+    const bool ok = WriteUnderFailures(names.write, list);
     STEP(Ended(f, ok, !ok));
   }
   {
     RootObject back;
     HyperFile hf;
-    bool ok = hf.Open(readName, FILEOPEN_READ) && back.ReadObject(&hf, true);
+    bool ok = hf.Open(names.read, FILEOPEN_READ) && back.ReadObject(&hf, true);
     STEP(Ended(f, ok && CountObjects(back) == count, !ok));
   }
   RootObject copy;
@@ -1568,19 +1602,16 @@ bool Tracks(std::int64_t n, void*) {
   BuildAnimatedNode(node);
   const int keys = CountKeys(node);
   const Bytes written = WriteStream([&](HyperFile& hf) { return node.WriteObject(&hf, 1); });
-  Filename readName;
-  readName.SetMemoryData(written.data(), Int64(written.size()), false);
-  Filename writeName;
-  writeName.SetMemoryTarget();
+  const MemoryNames names(written);
   Arm(n);
   Fault f;
   {
-    const bool ok = WriteUnderFailures(writeName, node);
+    const bool ok = WriteUnderFailures(names.write, node);
     STEP(Ended(f, ok, !ok));
   }
   {
     BaseList2D back(1);
-    const bool ok = ReadThroughDocument(readName, back);
+    const bool ok = ReadThroughDocument(names.read, back);
     STEP(Ended(f, ok && CountKeys(back) == keys, !ok));
   }
   BaseList2D copy(1);
@@ -1790,6 +1821,47 @@ bool CopiesUnderFlags(std::int64_t n, void* ctx) {
   return true;
 }
 
+// Whole scene files: a scene is made, read from memory (objects, two render settings, a take
+// with an override, a top-level chunk no part takes), and written into memory and beside a
+// file on disk. A scene that could not be made has no parts and reads nothing.
+bool SceneFiles(std::int64_t n, void* ctx) {
+  lumtest::StopFailing();
+  const Filename disk(static_cast<const std::string*>(ctx)->c_str());
+  Bytes file;
+  Int32 objects = 0;
+  {
+    Scene source;
+    STEP(BuildObjects(*source.GetObjects()));
+    objects = CountObjects(*source.GetObjects());
+    source.AddRenderData();
+    STEP(source.GetDocument()->SetActiveRenderData(source.AddRenderData()));
+    BaseTake* take = taketest::NewTake(source.GetTakeData()->GetMainTake(), "t");
+    STEP(take != nullptr && take->GetTakeData()->AddOverride(source.GetFirstObject()) != nullptr);
+    file = WriteStream([&](HyperFile& hf) {
+      return source.WriteTo(&hf) && hf.WriteChunkStart(424242, 3) && hf.WriteString(U("future")) &&
+             hf.WriteChunkEnd();
+    });
+  }
+  const MemoryNames names(file);
+  Arm(n);
+  Fault f;
+  Scene scene;
+  const bool made = scene.GetTakeSystem() != nullptr;
+  STEP(Ended(f, made, scene.GetDocument() == nullptr && scene.GetObjects() == nullptr));
+  FileErrorInfo err;
+  const bool read = scene.Read(names.read, &err);
+  STEP(Ended(f,
+             read && CountObjects(*scene.GetObjects()) == objects && scene.GetKeptChunkCount() == 1,
+             !read && err.code != FILEERROR_NONE && scene.GetFirstObject() == nullptr));
+  if (!read) return true;
+  const Filename* targets[] = {&names.write, &disk};
+  for (const Filename* to : targets) {
+    const bool wrote = scene.Write(*to, &err);
+    STEP(Ended(f, wrote, !wrote && err.code != FILEERROR_NONE));
+  }
+  return true;
+}
+
 // ---- the fuzz corpus as rows ---------------------------------------------------------------
 
 // The node readers' seeds (fuzz/corpus) hold every chunk level the readers accept, old and new:
@@ -1933,6 +2005,7 @@ bool CorpusReads(std::int64_t n, void* ctx) {
 TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   std::string longPath = LongPath();
   std::string dir = lumtest::TempDir();
+  std::string scenePath = lumtest::TempPath("sweep.lum");
   Samples samples;
   const std::string ies = std::string(LUMORA_SHARED_DATA_DIR) + "/ies/";
   IesFile iesFile = {lumtest::ReadFileBytes(ies + "5.ies"), 37};
@@ -1949,6 +2022,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"memory files", MemoryFiles, nullptr, 8},
       {"stream reads", StreamReads, &samples.current, 100},
       {"older stream reads", StreamReads, &samples.older, 10},
+      {"stream writes", StreamWrites, &samples.current, 50},
       {"container copies", ContainerCopies, &samples, 160},
       {"node trees", NodeTrees, nullptr, 100},
       {"lists with kept chunks", KeptListChunks, nullptr, 8},
@@ -1963,6 +2037,7 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
       {"IES lights of type B", IesLights, &floodFile, 11},
       {"camera defaults", CameraDefaults, nullptr, 99},
       {"shader trees", ShaderTrees, nullptr, 100},
+      {"scene files", SceneFiles, &scenePath, 100},
   };
   for (const Scenario& s : scenarios) {
     const int failing = lumtest::SweepAllocationFailures(s.name, s.run, s.ctx);
@@ -1986,6 +2061,85 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
     e.readsWhole = CorpusList(e.kind).Read(e, e.stream.size(), nullptr);
     lumtest::SweepAllocationFailures(e.name.c_str(), CorpusReads, &e);
   }
+}
+
+// ---- misuse ------------------------------------------------------------------------------------
+
+// The public copy and stream calls refuse a null target or stream (false, or nothing done), and
+// a copy onto itself is done at once and changes nothing.
+TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
+  BaseSelect runs;
+  runs.Select(3);
+  SelectBlockArray blocks;
+  blocks.Select(4);
+  SelectBitArray bits;
+  DescIdStore store;
+  DescIdStore* noStore = nullptr;
+  GeData value(Int32(5)), read;
+  BaseLink link;
+  UniqueIDArray ids;
+  NotifyList notify;
+  KeptChunks kept;
+  MemoryFileStruct memory;
+  iGradient gradient;
+  iSpline spline;
+  CustomDataType* custom = GradientDataTypeClass::AllocData();
+  CustomDataType* raw = RawCustomDataTypeClass::AllocData();
+  BaseList2D node(5100);
+  DescID id(903);
+  Vector64* vectors = nullptr;
+  Int32 count = 0;
+  const struct {
+    const char* what;
+    bool ok;  // the call kept its contract
+  } cases[] = {
+      {"selection onto null", !runs.CopyTo(nullptr)},
+      {"selection onto itself", runs.CopyTo(&runs) && runs.IsSelected(3)},
+      {"block selection onto null", !blocks.CopyTo(static_cast<SelectBlockArray*>(nullptr))},
+      {"block selection onto itself", blocks.CopyTo(&blocks) && blocks.IsSelected(4)},
+      {"block selection into null runs", !blocks.CopyTo(static_cast<BaseSelect*>(nullptr))},
+      {"block selection from null", !blocks.CopyFrom(nullptr) && blocks.IsSelected(4)},
+      {"bit array onto null", !bits.CopyTo(nullptr)},
+      {"bit array onto itself", bits.CopyTo(&bits)},
+      {"store onto null", !store.CopyTo(nullptr, nullptr)},
+      {"store onto itself", store.CopyTo(&store, nullptr)},
+      {"link onto null", !link.CopyData(nullptr, nullptr)},
+      {"link onto itself", link.CopyData(&link, nullptr)},
+      {"unique ids onto itself", ids.CopyTo(&ids)},
+      {"notify list onto null", !notify.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"notify list onto itself", notify.CopyTo(&notify, COPYFLAGS_NONE, nullptr)},
+      {"kept chunks onto itself", kept.CopyTo(&kept)},
+      {"memory file from itself", memory.CopyFrom(memory)},
+      {"gradient from itself", gradient.CopyFrom(gradient)},
+      {"spline from itself", spline.Assign(spline)},
+      {"raw value onto itself", RawCustomDataTypeClass::CopyData(raw, raw, nullptr)},
+      {"raw values beside null", RawCustomDataTypeClass::Compare(nullptr, nullptr) == 0 &&
+                                     RawCustomDataTypeClass::Compare(raw, nullptr) == 1},
+      {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
+      {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
+                                       !runs.Read_API(nullptr) && runs.IsSelected(3)},
+      {"block selection and no stream",
+       !WriteSelectBlock(nullptr, &blocks) && !ReadSelectBlock(nullptr, &blocks)},
+      {"bit array to no stream", !bits.Write(nullptr)},
+      {"address and no stream", !id.Write(nullptr) && !id.Read(nullptr)},
+      {"store and no stream",
+       !DescIdStore_Write(noStore, nullptr, true) && !DescIdStore_Read(noStore, nullptr, true)},
+      {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
+      {"vectors and no stream",
+       !_HFWriteArray(nullptr, vectors, 0) && !_HFReadMemoryVectorArray(nullptr, &vectors, &count)},
+  };
+  value.CopyData(nullptr, nullptr);  // nothing to do: no crash, the value stays
+  value.CopyData(&value, nullptr);
+  for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.what;
+  EXPECT_EQ(5, value.GetInt32());
+  using CopyData = bool (*)(const CustomDataType*, CustomDataType*, AliasTrans*);
+  for (CopyData copy : {&GradientDataTypeClass::CopyData, &SplineDataTypeClass::CopyData,
+                        &InExcludeDataTypeClass::CopyData, &RawCustomDataTypeClass::CopyData,
+                        &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData})
+    EXPECT_FALSE(copy(nullptr, custom, nullptr) || copy(custom, nullptr, nullptr));
+  GradientDataTypeClass::FreeData(custom);
+  RawCustomDataTypeClass::FreeData(raw);
 }
 
 // ---- first writes ----------------------------------------------------------------------------
@@ -2287,24 +2441,42 @@ TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
     ASSERT_TRUE(hf.WriteMemory(zeros, 0));
     header = hf.GetPosition() - start;
   }
+  // The items, and a whole scene with every part.
+  std::vector<Item> writers = set.items;
+  std::vector<size_t> sizes;
+  for (size_t i = 0; i < set.items.size(); ++i) sizes.push_back(set.starts[i + 1] - set.starts[i]);
+  Scene scene;
+  ASSERT_TRUE(BuildObjects(*scene.GetObjects()));
+  ASSERT_TRUE(scene.GetDocument()->SetActiveRenderData(scene.AddRenderData()));
+  ASSERT_NE(nullptr, taketest::NewTake(scene.GetTakeData()->GetMainTake(), "t"));
+  writers.push_back({"scene", [&](HyperFile& hf) { return scene.WriteTo(&hf); }, {}});
+  sizes.push_back(WriteStream(writers.back().write).size());
+  // And the lists read from the node readers' seeds, with every chunk level they hold.
+  std::vector<std::unique_ptr<CorpusList>> lists;
+  for (const CorpusEntry& e : CorpusEntries()) {
+    lists.push_back(std::make_unique<CorpusList>(e.kind));
+    CorpusList* l = lists.back().get();
+    if (!l->Read(e, e.stream.size(), nullptr)) continue;
+    writers.push_back({e.name, [l](HyperFile& hf) { return l->list->WriteObject(&hf, 1); }, {}});
+    sizes.push_back(WriteStream(writers.back().write).size());
+  }
   int failed = 0, runs = 0;
-  for (size_t i = 0; i < set.items.size(); ++i) {
-    const Int64 size = Int64(set.starts[i + 1] - set.starts[i]);
-    for (Int64 at = 1; at <= size; ++at) {  // the buffer ends `at` bytes into the item
+  for (size_t i = 0; i < writers.size(); ++i) {
+    for (Int64 at = 1; at <= Int64(sizes[i]); ++at) {  // the buffer ends `at` bytes into it
       const std::int64_t live = lumtest::LiveBlocks();
       {
         HyperFile hf;
         ASSERT_TRUE(hf.Open(full, FILEOPEN_WRITE));
         ASSERT_TRUE(hf.WriteMemory(zeros, 16384 - at - start - header));
-        const bool ok = set.items[i].write(hf);
+        const bool ok = writers[i].write(hf);
         const FILEERROR error = hf.GetError();
-        EXPECT_FALSE(ok && error != FILEERROR_NONE) << set.items[i].name << " at " << at;
-        EXPECT_FALSE(hf.Close()) << set.items[i].name << " at " << at;
+        EXPECT_FALSE(ok && error != FILEERROR_NONE) << writers[i].name << " at " << at;
+        EXPECT_FALSE(hf.Close()) << writers[i].name << " at " << at;
         EXPECT_FALSE(hf.WriteInt32(1));
         failed += ok ? 0 : 1;
         ++runs;
       }
-      EXPECT_EQ(live, lumtest::LiveBlocks()) << set.items[i].name << " at " << at;
+      EXPECT_EQ(live, lumtest::LiveBlocks()) << writers[i].name << " at " << at;
       if (testing::Test::HasFailure()) return;
     }
   }

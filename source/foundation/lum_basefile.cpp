@@ -24,32 +24,32 @@ constexpr Int32 kLocalPathLimit = 2043;
 
 constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-// The stream mode and flags each FILEOPEN opens with; false for an unknown FILEOPEN.
-bool StreamModeOf(FILEOPEN fileopen, FILEMODE* mode, OPENSTREAMFLAGSF* flags) {
+// The stream mode and flags each FILEOPEN opens with (Open has refused any other value).
+void StreamModeOf(FILEOPEN fileopen, FILEMODE* mode, OPENSTREAMFLAGSF* flags) {
   switch (fileopen) {
     case FILEOPEN_APPEND:
       *mode = FILEMODE_WRITE;
       *flags = static_cast<OPENSTREAMFLAGSF>(OPENSTREAMFLAGSF_KEEP | OPENSTREAMFLAGSF_APPEND);
-      return true;
+      return;
     case FILEOPEN_READ:
     case FILEOPEN_READ_ALT:
       *mode = FILEMODE_READ;
       *flags = OPENSTREAMFLAGSF_NONE;
-      return true;
+      return;
     case FILEOPEN_WRITE:
       *mode = FILEMODE_WRITE;
       *flags = OPENSTREAMFLAGSF_NONE;
-      return true;
+      return;
     case FILEOPEN_READWRITE:
       *mode = FILEMODE_READWRITE;
       *flags = OPENSTREAMFLAGSF_KEEP;
-      return true;
+      return;
     case FILEOPEN_READ_SHARED:
+    default:
       *mode = FILEMODE_READ;
       *flags = OPENSTREAMFLAGSF_SHARED;
-      return true;
+      return;
   }
-  return false;
 }
 
 void Reverse(UChar* bytes, Int64 width) {
@@ -268,10 +268,7 @@ bool BaseFile::OpenDisk(const Filename& name, FILEOPEN fileopen, Int32 type, Int
 FILE* BaseFile::Gefopen(const Filename& name, FILEOPEN fileopen) {
   FILEMODE mode;
   OPENSTREAMFLAGSF flags;
-  if (!StreamModeOf(fileopen, &mode, &flags)) {
-    _GeDebugBreak(__LINE__, "source/lum_basefile");
-    return nullptr;
-  }
+  StreamModeOf(fileopen, &mode, &flags);
   char local[kLocalPathSize];
   char* heap = nullptr;
   char* path = local;

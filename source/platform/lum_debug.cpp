@@ -21,8 +21,7 @@ void _GeDebugBreak(Int32 line, const Char* file) {
   UChar text[256];
   int n = std::snprintf(reinterpret_cast<char*>(text + 1), sizeof(text) - 1, "ALERT: %s, Line %d",
                         file != nullptr ? file : "", static_cast<int>(line));
-  if (n < 0) n = 0;
-  if (n > 254) n = 254;
+  if (n > 254) n = 254;  // never negative: the format has no conversion that can fail
   text[0] = static_cast<UChar>(n);
   PlatformDebugStr(text);
 }

@@ -46,13 +46,15 @@ Int32 BaseSelect::GetCount() const {
 
 bool BaseSelect::GetRange(Int32 run, Int32* first, Int32* last) const {
   if (run < 0 || run >= _segments) return false;
-  if (first != nullptr) *first = _runs[run].first;
-  if (last != nullptr) *last = _runs[run].last;
+  // Every caller asks for both ends.
+  *first = _runs[run].first;
+  *last = _runs[run].last;
   return true;
 }
 
 bool BaseSelect::FindNum(Int32 index, Int32* run, Bool) const {
-  if (run != nullptr) *run = -1;
+  // Every caller takes the run.
+  *run = -1;
   if (_segments == 0) {
     _hint = 0;
     return false;
@@ -77,7 +79,7 @@ bool BaseSelect::FindNum(Int32 index, Int32* run, Bool) const {
     found = lo;
   }
   _hint = found;
-  if (run != nullptr) *run = found;
+  *run = found;
   return index <= _runs[found].last;
 }
 
@@ -508,8 +510,8 @@ bool SelectBlockArray::GetRange(Int32 run, Int32* first, Int32* last) const {
   Int32 b, s;
   if (!_runs.IndexToPosition(run, &b, &s)) return false;
   const BaseSelectData& r = _runs.At(b, s);
-  if (first != nullptr) *first = r.first;
-  if (last != nullptr) *last = r.last;
+  *first = r.first;
+  *last = r.last;
   return true;
 }
 
@@ -523,8 +525,8 @@ bool SelectBlockArray::GetBlockRange(Int32* cursor, Int32* first, Int32* last) c
   }
   if (b >= blocks) return false;
   const BaseSelectData& r = _runs.At(b, s);
-  if (first != nullptr) *first = r.first;
-  if (last != nullptr) *last = r.last;
+  *first = r.first;
+  *last = r.last;
   *cursor = s + 1 < _runs.GetUsed(b) ? b * 512 + s + 1 : (b + 1) * 512;
   return true;
 }

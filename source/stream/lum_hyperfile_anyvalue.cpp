@@ -33,10 +33,9 @@ void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool
         v->headFloats[i] = F32FromBits(LoadRaw<UInt32>(p + 4 * i, swap));
       return;
     case HYPERFILEARRAY_FLOAT64:
+    default:  // the last type: the caller has checked it is one (ElementSize > 0)
       for (Int32 i = 0; i < n; ++i)
         v->headFloats[i] = F64FromBits(LoadRaw<UInt64>(p + 8 * i, swap));
-      return;
-    default:
       return;
   }
 }

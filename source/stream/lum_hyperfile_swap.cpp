@@ -181,9 +181,8 @@ void MoveElements(Int32 type, bool swap, const UChar* src, Int64 srcStride, UCha
       MoveEither<UInt32, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
       return;
     case HYPERFILEARRAY_FLOAT64:
+    default:  // the last type: callers have checked it is one (ElementSize > 0)
       MoveEither<UInt64, true, kEncode>(swap, src, srcStride, dst, dstStride, n);
-      return;
-    default:
       return;
   }
 }

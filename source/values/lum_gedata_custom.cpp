@@ -81,13 +81,13 @@ CustomDataType* CustomAlloc(const CustomEntry& e) {
       return InExcludeDataTypeClass::AllocData();
     case CustomKind::BLEND:
       return BlendDataTypeClass::AllocData();
-    case CustomKind::RAW: {
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default: {
       CustomDataType* data = RawCustomDataTypeClass::AllocData();
       if (data != nullptr) As<RawCustomData>(data)->level = e.level;
       return data;
     }
   }
-  return nullptr;
 }
 
 void CustomFree(const CustomEntry& e, CustomDataType* data) {
@@ -115,7 +115,8 @@ void CustomFree(const CustomEntry& e, CustomDataType* data) {
     case CustomKind::BLEND:
       BlendDataTypeClass::FreeData(data);
       break;
-    case CustomKind::RAW:
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default:
       RawCustomDataTypeClass::FreeData(data);
       break;
   }
@@ -140,10 +141,10 @@ bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType*
       return InExcludeDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::BLEND:
       return BlendDataTypeClass::CopyData(src, dest, trans);
-    case CustomKind::RAW:
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default:
       return RawCustomDataTypeClass::CopyData(src, dest, trans);
   }
-  return false;
 }
 
 bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomDataType* b) {
@@ -162,10 +163,10 @@ bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomData
       return InExcludeDataTypeClass::Compare(a, b) == 0;
     case CustomKind::BLEND:
       return BlendDataTypeClass::Compare(a, b) == 0;
-    case CustomKind::RAW:
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default:
       return RawCustomDataTypeClass::Compare(a, b) == 0;
   }
-  return false;
 }
 
 bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf) {
@@ -184,10 +185,10 @@ bool CustomWrite(const CustomEntry& e, const CustomDataType* data, HyperFile* hf
       return InExcludeDataTypeClass::WriteData(data, hf);
     case CustomKind::BLEND:
       return BlendDataTypeClass::WriteData(data, hf);
-    case CustomKind::RAW:
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default:
       return RawCustomDataTypeClass::WriteData(data, hf);
   }
-  return false;
 }
 
 bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32 level) {
@@ -206,10 +207,10 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
       return InExcludeDataTypeClass::ReadData(data, hf, level);
     case CustomKind::BLEND:
       return BlendDataTypeClass::ReadData(data, hf, level);
-    case CustomKind::RAW:
+    case CustomKind::RAW:  // the last kind: every value is one of them
+    default:
       return RawCustomDataTypeClass::ReadData(data, hf, level);
   }
-  return false;
 }
 
 // The chunk level a custom value is written under: raw values keep the level they were read

@@ -183,6 +183,9 @@ Bytes EveryValue(bool float32 = false, BYTEORDER order = BYTEORDER_MOTOROLA) {
   std::vector<UChar> large(100);
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<UChar>(i);
   const Int16 shorts[3] = {1, -2, 3};
+  const Char bytes[2] = {-1, 2};
+  const Int64 longs[2] = {-9000000000ll, 5};
+  const Float32 singles[2] = {0.5f, -2.0f};
   std::vector<Float64> floats(300);
   for (size_t i = 0; i < floats.size(); ++i) floats[i] = 0.5 * static_cast<double>(i);
   Matrix64 m;
@@ -205,7 +208,10 @@ Bytes EveryValue(bool float32 = false, BYTEORDER order = BYTEORDER_MOTOROLA) {
               hf.WriteFilename(Filename("/tmp/a b")) && hf.WriteMemory(small.data(), 4) &&
               hf.WriteMemory(large.data(), 100) &&
               hf.WriteArray(shorts, HYPERFILEARRAY_INT16, 2, 3) &&
-              hf.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 300) && hf.WriteChunkEnd());
+              hf.WriteArray(floats.data(), HYPERFILEARRAY_FLOAT64, 8, 300) &&
+              hf.WriteArray(bytes, HYPERFILEARRAY_CHAR, 1, 2) &&
+              hf.WriteArray(longs, HYPERFILEARRAY_INT64, 8, 2) &&
+              hf.WriteArray(singles, HYPERFILEARRAY_FLOAT32, 4, 2) && hf.WriteChunkEnd());
   EXPECT_TRUE(hf.WriteContainer(bc));
   EXPECT_TRUE(hf.WriteChunkStart(123456789, -3) && hf.WriteChunkStart(0, 0) && hf.WriteChunkEnd() &&
               hf.WriteChunkEnd());
@@ -232,6 +238,9 @@ const char kEveryValueText[] = R"(chunk 5100 (polygon object) level 0
   memory 100 bytes: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f ...
   array int16 x3: 1 -2 3
   array float64 x300: 0 0.5 1 1.5 2 2.5 3 3.5 ...
+  array int8 x2: -1 2
+  array int64 x2: -9000000000 5
+  array float32 x2: 0.5 -2
 chunk 132 (container) level 1
   int32 7  [container id]
   int32 1000  [entry id]
@@ -321,7 +330,7 @@ TEST(DumpTest, JsonReadsBackAsTheTree) {
     EXPECT_EQ("polygon object", object["name"].text);
     EXPECT_EQ(offsets, object.Has("offset"));
     const std::vector<JValue>& v = object["items"].items;
-    ASSERT_EQ(19u, v.size());
+    ASSERT_EQ(22u, v.size());
     EXPECT_EQ(200, v[0]["value"].number);
     EXPECT_EQ(4000000000.0, v[2]["value"].number);
     EXPECT_EQ(-9000000000.0, v[3]["value"].number);
@@ -841,7 +850,7 @@ TEST(DumpTest, CommandLine) {
       {{"--check", file}, 0, "0 node lists checked", ""},
       // Each reading option takes effect: an offset column, or the stream read another way
       // (a kind older files lack, 32-bit floats, the other byte order) fails where it differs.
-      {{"--offsets", "--depth", "0", file}, 0, "      2935 chunk 123456789 level -3\n", ""},
+      {{"--offsets", "--depth", "0", file}, 0, "      2979 chunk 123456789 level -3\n", ""},
       {{"--file-version", "11000", file}, 1, "", "offset 2188: expected a value"},
       {{"--float32", file}, 1, "", "offset 40: expected a value"},
       {{"--little-endian", file}, 1, "", "offset 223: expected a whole string value"},

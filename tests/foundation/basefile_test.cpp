@@ -437,6 +437,18 @@ TEST(BaseFile, InvalidOperationsRecordInvalidCloseAndRaiseAlerts) {
     EXPECT_EQ(FILEERROR_INVALID, f.GetError());
     EXPECT_FALSE(f.Close());
   }
+  // With the debug flag set an alert is also told on stderr, cut to the length byte's 254.
+  const std::string longName(300, 'n');
+  GeSetDebugFlag(true);
+  testing::internal::CaptureStderr();
+  _GeDebugBreak(12, "source/lum_x");
+  _GeDebugBreak(7, nullptr);
+  _GeDebugBreak(1, longName.c_str());
+  const std::string told = testing::internal::GetCapturedStderr();
+  GeSetDebugFlag(false);
+  EXPECT_EQ(
+      "ALERT: source/lum_x, Line 12\nALERT: , Line 7\nALERT: " + longName.substr(0, 247) + "\n",
+      told);
 }
 
 TEST(BaseFile, OpenFailuresRecordOpenError) {

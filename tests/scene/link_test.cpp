@@ -337,6 +337,12 @@ TEST(Links, LinkValuesReadCopyAndCompare) {
   v.SetBaseLink(lo);
   EXPECT_EQ(before, v.GetBaseLink());
   EXPECT_EQ(&other, v.GetLink());
+  v.SetBaseLink(*v.GetBaseLink());  // its own link: nothing changes
+  EXPECT_EQ(&other, v.GetLink());
+  GeData number(Int32(3));  // a value of another kind becomes the link
+  number.SetBaseLink(lo);
+  EXPECT_EQ(VALUETYPE_LINK, number.GetType());
+  EXPECT_EQ(&other, number.GetLink());
 }
 
 // A stand-in object: instance of 5155, with children and a cache.
@@ -374,6 +380,9 @@ TEST(Links, LinkAtomWalksThePathOfObjects) {
   BaseLink link;
   link.SetLink(a);
   ASSERT_TRUE(link.SetText(String("dn")));
+  BaseLink copied;  // a copy takes the text along
+  ASSERT_TRUE(link.CopyData(&copied, nullptr) && copied.GetText() != nullptr);
+  EXPECT_EQ(String("dn"), *copied.GetText());
   lumtest::MemWriter w;
   ASSERT_TRUE(a->GetAliasGoal().Write(&w.hf));
   ASSERT_TRUE(link.Write(&w.hf));

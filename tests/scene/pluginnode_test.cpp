@@ -100,6 +100,10 @@ TEST(AllocationHooks, TablesAnswerAsListed) {
     ASSERT_TRUE(node.SetDParameter(DescID(4711), GeData(Int32(set.types.size()))));
     ASSERT_TRUE(node.GetDParameter(DescID(4711), v));
     EXPECT_EQ(Int32(set.types.size()), v.GetInt32());
+    // Nor does any translate it.
+    DescID out;
+    GeListNode* to = nullptr;
+    EXPECT_FALSE(node.TranslateDescID(DescID(4711), out, to));
   }
 }
 
@@ -230,7 +234,8 @@ class DefaultsData : public NodeData {
 NodeData* AllocDefaults(Int32) { return NewObj<DefaultsData>(); }
 
 TEST(PluginFile, ContainerValuesWinOverInitDefaults) {
-  ASSERT_TRUE(GeRegisterPluginData(999001, AllocDefaults));
+  // Registered again, a type takes the later function.
+  ASSERT_TRUE(GeRegisterPluginData(999001, nullptr) && GeRegisterPluginData(999001, AllocDefaults));
   // The node chunk stores entry 1 = 7; the data chunk follows it.
   RootPluginNode list;
   PluginNode* n = PluginNode::Alloc(999001);
