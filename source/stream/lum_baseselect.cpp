@@ -46,15 +46,13 @@ Int32 BaseSelect::GetCount() const {
 
 bool BaseSelect::GetRange(Int32 run, Int32* first, Int32* last) const {
   if (run < 0 || run >= _segments) return false;
-  // Every caller asks for both ends.
-  *first = _runs[run].first;
-  *last = _runs[run].last;
+  if (first != nullptr) *first = _runs[run].first;
+  if (last != nullptr) *last = _runs[run].last;
   return true;
 }
 
 bool BaseSelect::FindNum(Int32 index, Int32* run, Bool) const {
-  // Every caller takes the run.
-  *run = -1;
+  if (run != nullptr) *run = -1;
   if (_segments == 0) {
     _hint = 0;
     return false;
@@ -79,7 +77,7 @@ bool BaseSelect::FindNum(Int32 index, Int32* run, Bool) const {
     found = lo;
   }
   _hint = found;
-  *run = found;
+  if (run != nullptr) *run = found;
   return index <= _runs[found].last;
 }
 
@@ -510,8 +508,8 @@ bool SelectBlockArray::GetRange(Int32 run, Int32* first, Int32* last) const {
   Int32 b, s;
   if (!_runs.IndexToPosition(run, &b, &s)) return false;
   const BaseSelectData& r = _runs.At(b, s);
-  *first = r.first;
-  *last = r.last;
+  if (first != nullptr) *first = r.first;
+  if (last != nullptr) *last = r.last;
   return true;
 }
 
@@ -525,8 +523,8 @@ bool SelectBlockArray::GetBlockRange(Int32* cursor, Int32* first, Int32* last) c
   }
   if (b >= blocks) return false;
   const BaseSelectData& r = _runs.At(b, s);
-  *first = r.first;
-  *last = r.last;
+  if (first != nullptr) *first = r.first;
+  if (last != nullptr) *last = r.last;
   *cursor = s + 1 < _runs.GetUsed(b) ? b * 512 + s + 1 : (b + 1) * 512;
   return true;
 }
