@@ -227,7 +227,8 @@ void HyperFile::ReportReadStep() {
 }
 
 // The kind byte and the payload in one read. A wrong kind gives back all but the kind byte; a
-// file that ends early fails as reading the two apart would.
+// file that ends early fails as reading the two apart would. Every failure returns a plain false,
+// so that where this is inlined the optimiser sees the payload is filled whenever true comes back.
 bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 n) {
   if (_error != FILEERROR_NONE) return false;
   _valueStart = _file.PeekPosition();
@@ -243,14 +244,23 @@ bool HyperFile::ReadHeaderAndPayload(HYPERFILEVALUE kind, UChar* payload, Int64 
   }
   UChar value[1 + 96];
   const Int64 got = _file.ReadBytes(value, 1 + n, true);
-  if (got < 1) return ShortRead(__LINE__);
+  if (got < 1) {
+    ShortRead(__LINE__);
+    return false;
+  }
   if (value[0] == HYPERFILEVALUE_CHUNKSTART) ++_depth;
   if (value[0] == HYPERFILEVALUE_CHUNKEND) --_depth;
   if (static_cast<Int32>(value[0]) != static_cast<Int32>(kind)) {
-    if (got > 1 && !_file.Seek(1 - got, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
-    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    if (got > 1 && !_file.Seek(1 - got, FILESEEK_RELATIVE))
+      FileFailed(__LINE__);
+    else
+      Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    return false;
   }
-  if (got != 1 + n) return ShortRead(__LINE__);
+  if (got != 1 + n) {
+    ShortRead(__LINE__);
+    return false;
+  }
   std::memcpy(payload, value + 1, static_cast<size_t>(n));
   return true;
 }
@@ -475,7 +485,8 @@ bool HyperFile::ReadMemoryHeader(Int64* n) {
     if (!Take(p, 8)) return false;
     *n = static_cast<Int64>(LoadRaw<UInt64>(p, SwapNeeded()));
   } else {
-    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    return false;  // plainly false: callers read *n whenever true comes back
   }
   return *n == 0 || CheckRemaining(*n);
 }
