@@ -104,13 +104,21 @@ Matrix64 Importer::LocalMatrix(const aiNode* node) const {
   return m;
 }
 
+// Whether every corner of face names a vertex of a mesh of nv vertices (a damaged file's may
+// not).
+bool Inside(const aiFace& face, unsigned nv) {
+  for (unsigned i = 0; i < face.mNumIndices; ++i)
+    if (face.mIndices[i] >= nv) return false;
+  return true;
+}
+
 BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
   // Consecutive lines that share their ends make one segment.
   BaseArray<Int32> order;  // point indices, segment after segment
   BaseArray<Segment> segments;
   for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
     const aiFace& face = mesh->mFaces[f];
-    if (face.mNumIndices != 2) continue;
+    if (face.mNumIndices != 2 || !Inside(face, mesh->mNumVertices)) continue;
     const Int32 a = Int32(face.mIndices[0]), b = Int32(face.mIndices[1]);
     if (segments.GetCount() > 0 && order[order.GetCount() - 1] == a) {
       ok = ok && order.Append(b);
@@ -182,14 +190,21 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   // Not when triangles were asked for.
   const bool join = !_options.triangulate;
   const unsigned faces = mesh->mNumFaces;
-  Int32 polys = 0, ngons = 0, skipped = 0;
+  const unsigned vertices = mesh->mNumVertices;
+  auto joins = [&](unsigned f) {
+    return join && f + 1 < faces && Inside(mesh->mFaces[f + 1], vertices) &&
+           Halves(mesh->mFaces[f], mesh->mFaces[f + 1]);
+  };
+  Int32 polys = 0, ngons = 0, skipped = 0, outside = 0;
   for (unsigned f = 0; f < faces; ++f) {
     const unsigned n = mesh->mFaces[f].mNumIndices;
     if (n < 3) {
       ++skipped;
+    } else if (!Inside(mesh->mFaces[f], vertices)) {
+      ++outside;
     } else if (n <= 4) {
       ++polys;
-      if (join && f + 1 < faces && Halves(mesh->mFaces[f], mesh->mFaces[f + 1])) ++f;
+      if (joins(f)) ++f;
     } else {
       polys += Int32((n - 1) / 2);
       ++ngons;
@@ -197,6 +212,7 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   }
   _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
               "imported without them");
+  _report.Add(outside, "faces naming vertices their mesh does not have", "not imported");
   BaseObject* result = BaseObject::Alloc(TYPE_POLYGONOBJECT);
   PolygonObject* object = static_cast<PolygonObject*>(result);
   if (object == nullptr || !object->ResizeObject(Int32(mesh->mNumVertices), polys, ngons)) {
@@ -287,9 +303,9 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     const aiFace& face = mesh->mFaces[f];
     const unsigned n = face.mNumIndices;
     const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
-    if (n < 3) continue;
+    if (n < 3 || !Inside(face, vertices)) continue;
     // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
-    if (n == 3 && join && f + 1 < faces && Halves(face, mesh->mFaces[f + 1])) {
+    if (n == 3 && joins(f)) {
       const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
       put(y[0], y[2], y[1], x[1]);
     } else if (n == 3) {

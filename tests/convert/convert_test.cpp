@@ -172,13 +172,18 @@ const CCurve* Curve(BaseObject* o, Int32 param, Int32 component) {
   return nullptr;
 }
 
+// The file name extension of a format's files in these tests.
+std::string Extension(const std::string& format) {
+  return format == "obj" ? ".obj" : format == "gltf2" ? ".gltf" : format == "ply" ? ".ply" : ".glb";
+}
+
 struct RoundTripCase {
   const char* name;
   const char* format;
   std::function<void(RootObject&)> build;
   std::function<void(RootObject& in, RootObject& out, ConvertReport&)> check;
-  // A file written by hand instead of the export (what our exporter does not write), as .gltf
-  // at the path given.
+  // A file written by hand instead of the export (what our exporter does not write, or what a
+  // damaged file holds), in the case's format at the path given.
   std::function<void(const std::string& path)> foreign = nullptr;
 };
 
@@ -471,6 +476,29 @@ std::vector<RoundTripCase> RoundTripCases() {
          }
        },
        [](const std::string& path) { WriteCubic(path, "rotation", &kCubicTurns[0][0][0], 4); }},
+      {"faces naming vertices their mesh lacks are left out and reported", "ply",
+       [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport& report) {
+         const BaseObject* o = out.GetFirst();
+         ASSERT_NE(o, nullptr);
+         while (o->GetType() != TYPE_POLYGONOBJECT && o->GetDown() != nullptr) o = o->GetDown();
+         ASSERT_EQ(o->GetType(), TYPE_POLYGONOBJECT);
+         EXPECT_EQ(static_cast<const PolygonObject*>(o)->GetPolygonCount(), 1);
+         bool said = false;
+         for (Int32 i = 0; i < report.GetLineCount(); ++i) {
+           char line[ConvertReport::LINE_SIZE];
+           report.GetLine(i, line, sizeof line);
+           said = said || std::string(line).find("faces naming vertices") != std::string::npos;
+         }
+         EXPECT_TRUE(said);
+       },
+       [](const std::string& path) {
+         const std::string ply =
+             "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+             "property float z\nelement face 2\nproperty list uchar int vertex_indices\n"
+             "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n3 0 1 2000000\n";
+         ASSERT_TRUE(lumtest::WriteFileBytes(path, {ply.begin(), ply.end()}));
+       }},
   };
 }
 
@@ -483,10 +511,7 @@ TEST(Convert, RoundTripsKeepEachFeature) {
     c.build(in);
     ConvertReport report;
     const std::string format = c.format;
-    const std::string file = "round" + std::to_string(i) +
-                             (format == "obj"     ? ".obj"
-                              : format == "gltf2" ? ".gltf"
-                                                  : ".glb");
+    const std::string file = "round" + std::to_string(i) + Extension(format);
     if (c.foreign) {
       const std::string path = lumtest::TempPath(file);
       c.foreign(path);
@@ -543,8 +568,8 @@ TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
     if (!c.foreign) continue;
     inputs.push_back(std::make_unique<SweepInput>());
     SweepInput& in = *inputs.back();
-    in.format = "gltf2";
-    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + ".gltf");
+    in.format = c.format;
+    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + Extension(c.format));
     in.foreign = true;
     c.foreign(in.path);
   }
