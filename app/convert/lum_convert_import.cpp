@@ -169,15 +169,6 @@ bool Halves(const aiFace& f, const aiFace& g) {
          y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
 }
 
-// A unit component as the normal tag stores it: the nearest Int16 to c x 32000 (halves away
-// from zero), c clamped to [-1, 1] and NaN as 0. c x 32000 of a float is exact in a double, so
-// adding a half before truncating rounds as the tag does.
-Int16 NormalCode(float c) {
-  const Float x = !(c >= -1.0f) ? (c != c ? 0.0 : -1.0) : c > 1.0f ? 1.0 : c;
-  const Float y = x * NormalTag::SCALE;
-  return Int16(y >= 0.0 ? Int32(y + 0.5) : -Int32(-y + 0.5));
-}
-
 BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   if ((mesh->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) == 0) {
     if ((mesh->mPrimitiveTypes & aiPrimitiveType_POINT) != 0)
@@ -272,7 +263,8 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   }
   for (Int32 v = 0; v < nv && hasNormals; ++v) {
     const aiVector3D& q = mesh->mNormals[v];
-    normalCode[v] = NormalCodes{{NormalCode(q.x), NormalCode(q.y), NormalCode(-q.z)}};
+    normalCode[v] =
+        NormalCodes{{NormalTag::Pack(q.x), NormalTag::Pack(q.y), NormalTag::Pack(-q.z)}};
   }
 
   CPolygon* out = object->GetPolygonW();
@@ -535,12 +527,16 @@ bool AddTracks(BaseObject* object, Int32 id, const char* label, const BaseArray<
   return true;
 }
 
+// A rotation in the file's axes as a matrix in ours.
+Matrix64 Rotation(const aiQuaternion& q) {
+  const aiMatrix3x3 r = q.GetMatrix();
+  return _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1), Vector64(r.a2, r.b2, r.c2),
+                         Vector64(r.a3, r.b3, r.c3)));
+}
+
 // A rotation (in the file's axes) as angles of order near last (in ours).
 Vector64 Angles(const aiQuaternion& q, ROTATIONORDER order, const Vector64& last) {
-  const aiMatrix3x3 r = q.GetMatrix();
-  const Matrix64 m = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
-                                     Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
-  return GetOptimalAngle(last, MatrixToHPB(m, order), order);
+  return GetOptimalAngle(last, MatrixToHPB(Rotation(q), order), order);
 }
 
 // A cubic-spline rotation channel at t: glTF's cubic Hermite of the quaternion's components
@@ -590,9 +586,7 @@ bool Importer::CubicRotation(BaseObject* object, const GltfCubicChannel& channel
     const Vector64 a = Angles(CubicQuaternion(keys, n, t0), order, object->GetRelRot());
     const Vector64 b = Angles(CubicQuaternion(keys, n, t1), order, a);
     const Matrix64 m = HPBToMatrix(a + (t - t0) / (t1 - t0) * (b - a), order);
-    const aiMatrix3x3 r = CubicQuaternion(keys, n, t).GetMatrix();
-    const Matrix64 v = _FlipZ(Matrix64(Vector64(), Vector64(r.a1, r.b1, r.c1),
-                                       Vector64(r.a2, r.b2, r.c2), Vector64(r.a3, r.b3, r.c3)));
+    const Matrix64 v = Rotation(CubicQuaternion(keys, n, t));
     const Vector64 e[3] = {m.v1 - v.v1, m.v2 - v.v2, m.v3 - v.v3};
     for (const Vector64& d : e)
       if (std::fabs(d.x) > tolerance || std::fabs(d.y) > tolerance || std::fabs(d.z) > tolerance)

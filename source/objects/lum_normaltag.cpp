@@ -14,17 +14,17 @@ namespace {
 constexpr Int32 kLastUInt16ArrayVersion = 11924;
 constexpr Int32 kValues = 12;
 
-Int16 Pack(Float64 c) {
-  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
-  if (c > 1.0) c = 1.0;
-  return static_cast<Int16>(std::lround(c * NormalTag::SCALE));
-}
-
 Vector64 Unpack(const Int16* v) {
   return Vector64(v[0] / NormalTag::SCALE, v[1] / NormalTag::SCALE, v[2] / NormalTag::SCALE);
 }
 
 }  // namespace
+
+Int16 NormalTag::Pack(Float64 c) {
+  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
+  if (c > 1.0) c = 1.0;
+  return static_cast<Int16>(std::lround(c * SCALE));
+}
 
 NormalStruct NormalTag::Get(Int32 i) const {
   NormalStruct s;

@@ -22,6 +22,9 @@ struct NormalStruct {
 class NormalTag : public VariableTag {
  public:
   static constexpr Float64 SCALE = 32000.0;
+  // A unit component as the tag stores it: the Int16 nearest to c x SCALE, c clamped to [-1, 1]
+  // and NaN as 0.
+  static Int16 Pack(Float64 c);
 
   NormalTag() : VariableTag(TAG_NORMAL, Int32(sizeof(NormalPolygon))) {}
 
