@@ -80,8 +80,13 @@ void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool sw
       for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
       return;
     default:  // Float, Time, Vector, Matrix: the stream's Float
-      v->numberCount = static_cast<Int32>(n / (float32 ? 4 : 8));
-      for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.Flt(float32);
+      if (float32) {
+        v->numberCount = static_cast<Int32>(n >> 2);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F32();
+      } else {
+        v->numberCount = static_cast<Int32>(n >> 3);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
+      }
       return;
   }
 }
@@ -211,12 +216,12 @@ bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
   static constexpr Payloads kPayloads;
   Int64 avail = 0;
   const UChar* p = _file.PeekBuffered(&avail);
-  if (p == nullptr || avail < 1) return false;
+  if (p == nullptr) return false;  // otherwise at least one byte
   const Int32 k = p[0];
   Int64 used;
   if (k < HYPERFILEVALUE_MEMORY) {
     const Int64 n = kPayloads.size[_float32 ? 1 : 0][k];
-    if (n < 0 || 1 + n > avail) return false;
+    if (n < 0 || n >= avail) return false;
     if (k == HYPERFILEVALUE_CHUNKSTART) {
       v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
       v->level = static_cast<Int32>(LoadRaw<UInt32>(p + 5, swap));
@@ -232,25 +237,26 @@ bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
     Int64 header;
     Int64 size;
     Int32 type = HYPERFILEARRAY_CHAR;
-    Int32 elementSize = 1;
+    Int32 shift = 0;  // log2 of the element size
     if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
       if (avail < 5) return false;
       header = 5;
       size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
-      if (k != HYPERFILEVALUE_MEMORY) elementSize = 2;
+      if (k != HYPERFILEVALUE_MEMORY) shift = 1;
     } else if (k == HYPERFILEVALUE_ARRAY && _version > kLastOldArrayVersion) {
       if (avail < 6) return false;
       header = 6;
       size = static_cast<Int64>(static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap))) - 1;
       type = p[5];
-      elementSize = ElementSize(type);
+      const Int32 elementSize = ElementSize(type);
       if (elementSize == 0) return false;
+      shift = __builtin_ctz(static_cast<unsigned>(elementSize));
     } else {
       return false;
     }
     if (size < 0 || header + size > avail) return false;
     v->size = size;
-    v->elements = size / elementSize;
+    v->elements = size >> shift;
     v->elementType = k == HYPERFILEVALUE_ARRAY ? type : 0;
     StoreHeads(v, k, type, p + header, HeadsKept(v, k), swap);
     used = header + size;
