@@ -171,14 +171,33 @@ char* Float(char* w, Float64 v) {
 
 namespace {
 
-// Float, with its commonest case, a whole number, taken without the call.
-inline char* Number(char* w, Float64 v) {
-  if (std::fabs(v) < 1e15) {
-    const Int64 i = static_cast<Int64>(v);
-    if (static_cast<Float64>(i) == v && !(i == 0 && std::signbit(v))) return Int(w, i);
+// Numbers formatted lately, by their bits: the numbers of a stream repeat (0, 1, the axes of
+// matrices, the same coordinates, times and key values), and copying their text is cheaper
+// than formatting it again. Every slot starts as +0, whose text is "0".
+class NumberCache {
+ public:
+  char* Put(char* w, Float64 v) {
+    UInt64 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    Slot& slot = _slots[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
+    if (slot.bits != bits) {
+      char* end = Float(slot.text, v);  // at most 24 bytes: the slot holds 32
+      slot.bits = bits;
+      slot.size = static_cast<UInt32>(end - slot.text);
+    }
+    std::memcpy(w, slot.text, sizeof slot.text);
+    return w + slot.size;
   }
-  return Float(w, v);
-}
+
+ private:
+  static constexpr int kSlotBits = 7;
+  struct Slot {
+    UInt64 bits = 0;
+    UInt32 size = 1;
+    char text[32] = {'0'};
+  };
+  Slot _slots[1 << kSlotBits];
+};
 
 inline char* Hex2(char* w, unsigned v) {
   static const char kDigits[] = "0123456789abcdef";
@@ -464,6 +483,7 @@ class Dumper {
     const char* name = nullptr;
   };
   NameSlot _names[kNameSlots];
+  NumberCache _numbers;
 };
 
 const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
@@ -504,7 +524,8 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
   return w;
 }
 
-void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
+[[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
+                                                const char* role, Int32 roleType) {
   char* w = OpenItem(_out.Reserve(kLineRoom), shown);
   if (_options.json) {
     *w++ = '{';
@@ -564,7 +585,7 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
   _out.Commit(w);
 }
 
-char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
+[[gnu::always_inline]] inline char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
       *w++ = ' ';
@@ -588,9 +609,9 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       return w;
     case lumora::HYPERFILEVALUE_TIME:
       *w++ = ' ';
-      w = Number(w, v.numbers[0]);
+      w = _numbers.Put(w, v.numbers[0]);
       *w++ = '/';
-      w = Number(w, v.numbers[1]);
+      w = _numbers.Put(w, v.numbers[1]);
       return w;
     case lumora::HYPERFILEVALUE_MEMORY:
     case lumora::HYPERFILEVALUE_MEMORY64: {
@@ -634,7 +655,7 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       for (Int32 i = 0; i < n; ++i) {
         *w++ = ' ';
         if (IsFloatArray(v.elementType))
-          w = Number(w, v.headFloats[i]);
+          w = _numbers.Put(w, v.headFloats[i]);
         else
           w = Int(w, v.heads[i]);
       }
@@ -664,14 +685,14 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
   }
   if (v.numberCount == 1) {
     *w++ = ' ';
-    w = Number(w, v.numbers[0]);
+    w = _numbers.Put(w, v.numbers[0]);
     return w;
   }
   for (Int32 i = 0; i < v.numberCount; i += 3) {
     w = Lit(w, " (");
     for (Int32 j = i; j < i + 3; ++j) {
       if (j > i) w = Lit(w, ", ");
-      w = Number(w, v.numbers[j]);
+      w = _numbers.Put(w, v.numbers[j]);
     }
     *w++ = ')';
   }
@@ -744,7 +765,7 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
       for (Int32 i = 0; i < n; ++i) {
         if (i > 0) *w++ = ',';
         if (IsFloatArray(v.elementType))
-          w = Number(w, v.headFloats[i]);
+          w = _numbers.Put(w, v.headFloats[i]);
         else
           w = Int(w, v.heads[i]);
       }
@@ -767,13 +788,13 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
     return w;
   }
   if (v.numberCount == 1) {
-    w = Number(w, v.numbers[0]);
+    w = _numbers.Put(w, v.numbers[0]);
     return w;
   }
   *w++ = '[';
   for (Int32 i = 0; i < v.numberCount; ++i) {
     if (i > 0) *w++ = ',';
-    w = Number(w, v.numbers[i]);
+    w = _numbers.Put(w, v.numbers[i]);
   }
   *w++ = ']';
   return w;
