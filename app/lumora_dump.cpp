@@ -103,7 +103,10 @@ inline char* Spaces(char* w, Int64 n) {
   static const char kSpaces[kMaxSpaces + 1] =
       "                                                                "
       "                                                                ";
-  std::memcpy(w, kSpaces, kMaxSpaces);
+  if (n <= 16)
+    std::memcpy(w, kSpaces, 16);  // the usual indentation: one move
+  else
+    std::memcpy(w, kSpaces, kMaxSpaces);
   return w + n;
 }
 // "00" .. "99".
@@ -117,6 +120,49 @@ struct DigitPairs {
   }
 };
 constexpr DigitPairs kDigitPairs;
+// The digits of u; returns the end.
+inline char* UDigits(char* w, UInt64 u) {
+  static constexpr UInt64 kPow10[] = {1ull,
+                                      10ull,
+                                      100ull,
+                                      1000ull,
+                                      10000ull,
+                                      100000ull,
+                                      1000000ull,
+                                      10000000ull,
+                                      100000000ull,
+                                      1000000000ull,
+                                      10000000000ull,
+                                      100000000000ull,
+                                      1000000000000ull,
+                                      10000000000000ull,
+                                      100000000000000ull,
+                                      1000000000000000ull,
+                                      10000000000000000ull,
+                                      100000000000000000ull,
+                                      1000000000000000000ull,
+                                      10000000000000000000ull};
+  // The count of digits from the bit length (1233 / 4096 ~ log10(2)), set right by a comparison
+  // either way; then the digits two at a time, back to front.
+  const Int32 bits = 64 - __builtin_clzll(u | 1);
+  Int32 n = ((bits * 1233) >> 12) + 1;
+  if (n < 20 && u >= kPow10[n]) ++n;
+  if (n > 1 && u < kPow10[n - 1]) --n;
+  char* end = w + n;
+  char* p = end;
+  while (u >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * (u % 100), 2);
+    u /= 100;
+  }
+  if (u >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * u, 2);
+  } else {
+    *--p = static_cast<char>('0' + u);
+  }
+  return end;
+}
 inline char* Int(char* w, Int64 v) {
   if (static_cast<UInt64>(v) < 10) {
     *w = static_cast<char>('0' + v);
@@ -126,9 +172,13 @@ inline char* Int(char* w, Int64 v) {
     std::memcpy(w, kDigitPairs.text + 2 * v, 2);
     return w + 2;
   }
-  return std::to_chars(w, w + 24, v).ptr;
+  if (v < 0) {
+    *w++ = '-';
+    return UDigits(w, 0 - static_cast<UInt64>(v));
+  }
+  return UDigits(w, static_cast<UInt64>(v));
 }
-inline char* UInt(char* w, UInt64 v) { return std::to_chars(w, w + 24, v).ptr; }
+inline char* UInt(char* w, UInt64 v) { return UDigits(w, v); }
 }  // namespace
 
 char* Float(char* w, Float64 v) {
@@ -198,6 +248,24 @@ class NumberCache {
   };
   Slot _slots[1 << kSlotBits];
 };
+
+// " 00" .. " ff", each in 4 bytes so that one store writes it (and one byte more).
+struct SpacedHexTable {
+  char text[256][4] = {};
+  constexpr SpacedHexTable() {
+    const char digits[] = "0123456789abcdef";
+    for (Int32 i = 0; i < 256; ++i) {
+      text[i][0] = ' ';
+      text[i][1] = digits[i >> 4];
+      text[i][2] = digits[i & 15];
+    }
+  }
+};
+constexpr SpacedHexTable kSpacedHex;
+inline char* SpacedHex(char* w, unsigned byte) {
+  std::memcpy(w, kSpacedHex.text[byte], 4);
+  return w + 3;
+}
 
 inline char* Hex2(char* w, unsigned v) {
   static const char kDigits[] = "0123456789abcdef";
@@ -464,7 +532,7 @@ class Dumper {
 
   HyperFile* _hf;
   const char* _label;
-  const Options& _options;
+  const Options _options;  // a copy: read for every value, kept beside the rest
   Out _out;
   Sink _err;
   Int64 _matchDepth = -1;
@@ -490,6 +558,7 @@ const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
   *type = 0;
   if (d > kTracked) return nullptr;
   signed char& role = _roles[d];
+  if (role == kRoleNone || role == kRoleValueChunk) return nullptr;  // most values
   const bool isInt32 = v.kind == lumora::HYPERFILEVALUE_INT32;
   switch (role) {
     case kRoleContainerId:
@@ -620,10 +689,7 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
       w = Put(w, v.size == 1 ? " byte" : " bytes");
       const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
       if (n > 0) *w++ = ':';
-      for (Int32 i = 0; i < n; ++i) {
-        *w++ = ' ';
-        w = Hex2(w, static_cast<unsigned>(v.heads[i]));
-      }
+      for (Int32 i = 0; i < n; ++i) w = SpacedHex(w, static_cast<unsigned>(v.heads[i]) & 255);
       if (v.elements > n) w = Lit(w, " ...");
       return w;
     }

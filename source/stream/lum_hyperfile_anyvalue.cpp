@@ -41,7 +41,8 @@ inline void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 typ
 }
 
 // The payload p (n bytes) of a value of kind k below 128 other than the chunk kinds.
-inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap, bool float32) {
+inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap,
+                        bool float32) {
   Decoder d(p, swap);
   switch (k) {
     case HYPERFILEVALUE_CHAR:
@@ -100,7 +101,8 @@ inline Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
 
 // The first elements of a string, memory block or array (type: its element type) at p, n of
 // them.
-inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n, bool swap) {
+inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n,
+                       bool swap) {
   if (k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
     for (Int32 i = 0; i < n; ++i) v->heads[i] = LoadRaw<UInt16>(p + 2 * i, kHostLittle);
   } else if (k != HYPERFILEVALUE_ARRAY) {
