@@ -15,6 +15,7 @@ using lumora::HyperFileAnyValue;
 using lumora::Int32;
 using lumora::Int64;
 using lumora::UInt16;
+using lumora::UInt32;
 using lumora::UInt64;
 
 namespace {
@@ -89,18 +90,95 @@ inline char* Put(char* w, const char* s, size_t n) {
   return w + n;
 }
 inline char* Put(char* w, const char* s) { return Put(w, s, std::strlen(s)); }
+// A literal: its length is known, so it is stored in a few moves.
+template <size_t N>
+inline char* Lit(char* w, const char (&s)[N]) {
+  std::memcpy(w, s, N - 1);
+  return w + (N - 1);
+}
+// The most spaces one line starts with (2 * kMaxIndent).
+constexpr Int64 kMaxSpaces = 128;
+// n <= kMaxSpaces spaces; all kMaxSpaces are stored (the reserved region holds them).
 inline char* Spaces(char* w, Int64 n) {
-  std::memset(w, ' ', static_cast<size_t>(n));
+  static const char kSpaces[kMaxSpaces + 1] =
+      "                                                                "
+      "                                                                ";
+  if (n <= 16)
+    std::memcpy(w, kSpaces, 16);  // the usual indentation: one move
+  else
+    std::memcpy(w, kSpaces, kMaxSpaces);
   return w + n;
 }
+// "00" .. "99".
+struct DigitPairs {
+  char text[200] = {};
+  constexpr DigitPairs() {
+    for (Int32 i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
+// The digits of u; returns the end.
+inline char* UDigits(char* w, UInt64 u) {
+  static constexpr UInt64 kPow10[] = {1ull,
+                                      10ull,
+                                      100ull,
+                                      1000ull,
+                                      10000ull,
+                                      100000ull,
+                                      1000000ull,
+                                      10000000ull,
+                                      100000000ull,
+                                      1000000000ull,
+                                      10000000000ull,
+                                      100000000000ull,
+                                      1000000000000ull,
+                                      10000000000000ull,
+                                      100000000000000ull,
+                                      1000000000000000ull,
+                                      10000000000000000ull,
+                                      100000000000000000ull,
+                                      1000000000000000000ull,
+                                      10000000000000000000ull};
+  // The count of digits from the bit length (1233 / 4096 ~ log10(2)), set right by a comparison
+  // either way; then the digits two at a time, back to front.
+  const Int32 bits = 64 - __builtin_clzll(u | 1);
+  Int32 n = ((bits * 1233) >> 12) + 1;
+  if (n < 20 && u >= kPow10[n]) ++n;
+  if (n > 1 && u < kPow10[n - 1]) --n;
+  char* end = w + n;
+  char* p = end;
+  while (u >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * (u % 100), 2);
+    u /= 100;
+  }
+  if (u >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * u, 2);
+  } else {
+    *--p = static_cast<char>('0' + u);
+  }
+  return end;
+}
 inline char* Int(char* w, Int64 v) {
-  if (v >= 0 && v < 10) {
+  if (static_cast<UInt64>(v) < 10) {
     *w = static_cast<char>('0' + v);
     return w + 1;
   }
-  return std::to_chars(w, w + 24, v).ptr;
+  if (static_cast<UInt64>(v) < 100) {
+    std::memcpy(w, kDigitPairs.text + 2 * v, 2);
+    return w + 2;
+  }
+  if (v < 0) {
+    *w++ = '-';
+    return UDigits(w, 0 - static_cast<UInt64>(v));
+  }
+  return UDigits(w, static_cast<UInt64>(v));
 }
-inline char* UInt(char* w, UInt64 v) { return std::to_chars(w, w + 24, v).ptr; }
+inline char* UInt(char* w, UInt64 v) { return UDigits(w, v); }
 }  // namespace
 
 char* Float(char* w, Float64 v) {
@@ -115,18 +193,21 @@ char* Float(char* w, Float64 v) {
   // decimal of at most 15 significant digits is the only one of its length that rounds to v
   // (such decimals lie more than an ulp apart). So the fewest fraction digits k for which
   // round(a * 10^k) / 10^k == a give the digits the general conversion would give.
+  // A k whose m lies further from a * 10^k than two roundings can take it is passed over
+  // without the division: m / 10^k would not round to a.
   if (a >= 1e-3 && a < 1e15) {
     for (Int32 k = 1; k < 18; ++k) {
       const Float64 scaled = a * kPow10[k];
       if (scaled >= 1e15) break;
       const UInt64 m = static_cast<UInt64>(scaled + 0.5);
-      if (static_cast<Float64>(m) / kPow10[k] != a) continue;
+      const Float64 fm = static_cast<Float64>(m);
+      if (std::fabs(scaled - fm) > fm * 1e-15 || fm / kPow10[k] != a) continue;
       char digits[24];
       const Int32 n =
           static_cast<Int32>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
       if (v < 0) *w++ = '-';
       if (n <= k) {
-        w = Put(w, "0.", 2);
+        w = Lit(w, "0.");
         for (Int32 i = n; i < k; ++i) *w++ = '0';
         return Put(w, digits, static_cast<size_t>(n));
       }
@@ -139,6 +220,52 @@ char* Float(char* w, Float64 v) {
 }
 
 namespace {
+
+// Numbers formatted lately, by their bits: the numbers of a stream repeat (0, 1, the axes of
+// matrices, the same coordinates, times and key values), and copying their text is cheaper
+// than formatting it again. Every slot starts as +0, whose text is "0".
+class NumberCache {
+ public:
+  char* Put(char* w, Float64 v) {
+    UInt64 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    Slot& slot = _slots[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
+    if (slot.bits != bits) {
+      char* end = Float(slot.text, v);  // at most 24 bytes: the slot holds 32
+      slot.bits = bits;
+      slot.size = static_cast<UInt32>(end - slot.text);
+    }
+    std::memcpy(w, slot.text, sizeof slot.text);
+    return w + slot.size;
+  }
+
+ private:
+  static constexpr int kSlotBits = 7;
+  struct Slot {
+    UInt64 bits = 0;
+    UInt32 size = 1;
+    char text[32] = {'0'};
+  };
+  Slot _slots[1 << kSlotBits];
+};
+
+// " 00" .. " ff", each in 4 bytes so that one store writes it (and one byte more).
+struct SpacedHexTable {
+  char text[256][4] = {};
+  constexpr SpacedHexTable() {
+    const char digits[] = "0123456789abcdef";
+    for (Int32 i = 0; i < 256; ++i) {
+      text[i][0] = ' ';
+      text[i][1] = digits[i >> 4];
+      text[i][2] = digits[i & 15];
+    }
+  }
+};
+constexpr SpacedHexTable kSpacedHex;
+inline char* SpacedHex(char* w, unsigned byte) {
+  std::memcpy(w, kSpacedHex.text[byte], 4);
+  return w + 3;
+}
 
 inline char* Hex2(char* w, unsigned v) {
   static const char kDigits[] = "0123456789abcdef";
@@ -302,6 +429,10 @@ char* PutQuoted(char* w, const Int64* units, Int32 n) {
   *w++ = '"';
   for (Int32 i = 0; i < n; ++i) {
     const UInt64 u = static_cast<UInt16>(units[i]);
+    if (u >= 0x20 && u < 0x7F && u != '"' && u != '\\') {
+      *w++ = static_cast<char>(u);
+      continue;
+    }
     if (u >= 0xD800 && u < 0xDC00 && i + 1 < n) {
       const UInt64 low = static_cast<UInt16>(units[i + 1]);
       if (low >= 0xDC00 && low < 0xE000) {
@@ -314,11 +445,11 @@ char* PutQuoted(char* w, const Int64* units, Int32 n) {
       *w++ = '\\';
       *w++ = static_cast<char>(u);
     } else if (u == '\n') {
-      w = Put(w, "\\n", 2);
+      w = Lit(w, "\\n");
     } else if (u == '\t') {
-      w = Put(w, "\\t", 2);
+      w = Lit(w, "\\t");
     } else if (u < 0x20 || (u >= 0xD800 && u < 0xE000) || u == 0x7F) {
-      w = Put(w, "\\u", 2);
+      w = Lit(w, "\\u");
       w = Hex2(w, static_cast<unsigned>(u >> 8));
       w = Hex2(w, static_cast<unsigned>(u & 0xFF));
     } else {
@@ -385,14 +516,15 @@ class Dumper {
   void CloseChunk(Int64 shown);
   void Fault(Int64 offset, const char* expected);
   void ValueFault(const HyperFileAnyValue& v);
-  // ChunkName, remembered for the last id asked (the ids of a stream repeat).
+  // ChunkName, remembered for the ids last asked (the ids of a stream repeat).
   const char* CachedChunkName(Int32 id) {
-    if (id != _lastId || !_lastKnown) {
-      _lastId = id;
-      _lastName = ChunkName(id);
-      _lastKnown = true;
+    NameSlot& slot = _names[static_cast<UInt32>(id) % kNameSlots];
+    if (!slot.known || slot.id != id) {
+      slot.id = id;
+      slot.name = ChunkName(id);
+      slot.known = true;
     }
-    return _lastName;
+    return slot.name;
   }
   static size_t Slot(Int64 shown) {
     return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
@@ -400,7 +532,7 @@ class Dumper {
 
   HyperFile* _hf;
   const char* _label;
-  const Options& _options;
+  const Options _options;  // a copy: read for every value, kept beside the rest
   Out _out;
   Sink _err;
   Int64 _matchDepth = -1;
@@ -412,15 +544,21 @@ class Dumper {
   // JSON: whether an item was written at each shown depth (for the commas).
   bool _first[kTracked + 2];
   Int64 _jsonOpen = 0;  // chunks whose "items" array is open
-  Int32 _lastId = 0;
-  bool _lastKnown = false;
-  const char* _lastName = nullptr;
+  static constexpr UInt32 kNameSlots = 64;
+  struct NameSlot {
+    Int32 id = 0;
+    bool known = false;
+    const char* name = nullptr;
+  };
+  NameSlot _names[kNameSlots];
+  NumberCache _numbers;
 };
 
 const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
   *type = 0;
   if (d > kTracked) return nullptr;
   signed char& role = _roles[d];
+  if (role == kRoleNone || role == kRoleValueChunk) return nullptr;  // most values
   const bool isInt32 = v.kind == lumora::HYPERFILEVALUE_INT32;
   switch (role) {
     case kRoleContainerId:
@@ -455,27 +593,28 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
   return w;
 }
 
-void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType) {
+[[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
+                                                const char* role, Int32 roleType) {
   char* w = OpenItem(_out.Reserve(kLineRoom), shown);
   if (_options.json) {
     *w++ = '{';
     if (_options.offsets) {
-      w = Put(w, "\"offset\":");
+      w = Lit(w, "\"offset\":");
       w = Int(w, v.offset);
       *w++ = ',';
     }
-    w = Put(w, "\"kind\":\"");
+    w = Lit(w, "\"kind\":\"");
     w = PutKind(w, v);
     *w++ = '"';
     w = Json(w, v);
     if (role != nullptr) {
-      w = Put(w, ",\"role\":\"");
+      w = Lit(w, ",\"role\":\"");
       w = Put(w, role);
       *w++ = '"';
       if (roleType != 0 || std::strcmp(role, "type") == 0) {
         const char* name = ValueTypeName(roleType);
         if (name != nullptr) {
-          w = Put(w, ",\"type\":\"");
+          w = Lit(w, ",\"type\":\"");
           w = Put(w, name);
           *w++ = '"';
         }
@@ -495,14 +634,14 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
   }
   w = Spaces(w, 2 * Min(shown, kMaxIndent));
   if (shown > kMaxIndent) {
-    w = Put(w, "(depth ");
+    w = Lit(w, "(depth ");
     w = Int(w, shown);
-    w = Put(w, ") ");
+    w = Lit(w, ") ");
   }
   w = PutKind(w, v);
   w = Text(w, v);
   if (role != nullptr) {
-    w = Put(w, "  [");
+    w = Lit(w, "  [");
     w = Put(w, role);
     const char* name = std::strcmp(role, "type") == 0 ? ValueTypeName(roleType) : nullptr;
     if (name != nullptr) {
@@ -515,18 +654,18 @@ void Dumper::Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int
   _out.Commit(w);
 }
 
-char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
+[[gnu::always_inline]] inline char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
       *w++ = ' ';
       w = Int(w, v.id);
       const char* name = CachedChunkName(v.id);
       if (name != nullptr) {
-        w = Put(w, " (");
+        w = Lit(w, " (");
         w = Put(w, name);
         *w++ = ')';
       }
-      w = Put(w, " level ");
+      w = Lit(w, " level ");
       w = Int(w, v.level);
       return w;
     }
@@ -539,9 +678,9 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       return w;
     case lumora::HYPERFILEVALUE_TIME:
       *w++ = ' ';
-      w = Float(w, v.numbers[0]);
+      w = _numbers.Put(w, v.numbers[0]);
       *w++ = '/';
-      w = Float(w, v.numbers[1]);
+      w = _numbers.Put(w, v.numbers[1]);
       return w;
     case lumora::HYPERFILEVALUE_MEMORY:
     case lumora::HYPERFILEVALUE_MEMORY64: {
@@ -550,11 +689,8 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       w = Put(w, v.size == 1 ? " byte" : " bytes");
       const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
       if (n > 0) *w++ = ':';
-      for (Int32 i = 0; i < n; ++i) {
-        *w++ = ' ';
-        w = Hex2(w, static_cast<unsigned>(v.heads[i]));
-      }
-      if (v.elements > n) w = Put(w, " ...");
+      for (Int32 i = 0; i < n; ++i) w = SpacedHex(w, static_cast<unsigned>(v.heads[i]) & 255);
+      if (v.elements > n) w = Lit(w, " ...");
       return w;
     }
     case lumora::HYPERFILEVALUE_STRING:
@@ -563,9 +699,9 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       *w++ = ' ';
       w = PutQuoted(w, v.heads, n);
       if (v.elements > n) {
-        w = Put(w, "... (");
+        w = Lit(w, "... (");
         w = Int(w, v.elements);
-        w = Put(w, " units)");
+        w = Lit(w, " units)");
       }
       return w;
     }
@@ -575,25 +711,25 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       if (type != nullptr) {
         w = Put(w, type);
       } else {
-        w = Put(w, "type ");
+        w = Lit(w, "type ");
         w = Int(w, v.elementType);
       }
-      w = Put(w, " x");
+      w = Lit(w, " x");
       w = Int(w, v.elements);
       const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
       if (n > 0) *w++ = ':';
       for (Int32 i = 0; i < n; ++i) {
         *w++ = ' ';
         if (IsFloatArray(v.elementType))
-          w = Float(w, v.headFloats[i]);
+          w = _numbers.Put(w, v.headFloats[i]);
         else
           w = Int(w, v.heads[i]);
       }
-      if (v.elements > n) w = Put(w, " ...");
+      if (v.elements > n) w = Lit(w, " ...");
       if (type == nullptr) {
-        w = Put(w, ", ");
+        w = Lit(w, ", ");
         w = Int(w, v.size);
-        w = Put(w, " bytes");
+        w = Lit(w, " bytes");
       }
       return w;
     }
@@ -601,11 +737,11 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
       break;
   }
   if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {  // older arrays and unused counted kinds
-    w = Put(w, " count ");
+    w = Lit(w, " count ");
     w = Int(w, v.elements);
-    w = Put(w, ", ");
+    w = Lit(w, ", ");
     w = Int(w, v.size);
-    w = Put(w, " bytes");
+    w = Lit(w, " bytes");
     return w;
   }
   if (v.numberCount == 0) {
@@ -615,14 +751,14 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
   }
   if (v.numberCount == 1) {
     *w++ = ' ';
-    w = Float(w, v.numbers[0]);
+    w = _numbers.Put(w, v.numbers[0]);
     return w;
   }
   for (Int32 i = 0; i < v.numberCount; i += 3) {
-    w = Put(w, " (");
+    w = Lit(w, " (");
     for (Int32 j = i; j < i + 3; ++j) {
-      if (j > i) w = Put(w, ", ");
-      w = Float(w, v.numbers[j]);
+      if (j > i) w = Lit(w, ", ");
+      w = _numbers.Put(w, v.numbers[j]);
     }
     *w++ = ')';
   }
@@ -632,15 +768,15 @@ char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
 char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
-      w = Put(w, ",\"id\":");
+      w = Lit(w, ",\"id\":");
       w = Int(w, v.id);
       const char* name = CachedChunkName(v.id);
       if (name != nullptr) {
-        w = Put(w, ",\"name\":\"");
+        w = Lit(w, ",\"name\":\"");
         w = Put(w, name);
         *w++ = '"';
       }
-      w = Put(w, ",\"level\":");
+      w = Lit(w, ",\"level\":");
       w = Int(w, v.level);
       return w;
     }
@@ -648,14 +784,14 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
       w = Put(w, v.integer != 0 ? ",\"value\":true" : ",\"value\":false");
       return w;
     case lumora::HYPERFILEVALUE_UINT64:
-      w = Put(w, ",\"value\":");
+      w = Lit(w, ",\"value\":");
       w = UInt(w, static_cast<UInt64>(v.integer));
       return w;
     case lumora::HYPERFILEVALUE_MEMORY:
     case lumora::HYPERFILEVALUE_MEMORY64: {
-      w = Put(w, ",\"size\":");
+      w = Lit(w, ",\"size\":");
       w = Int(w, v.size);
-      w = Put(w, ",\"first\":[");
+      w = Lit(w, ",\"first\":[");
       const Int32 n = v.headCount < kShownBytes ? v.headCount : kShownBytes;
       for (Int32 i = 0; i < n; ++i) {
         if (i > 0) *w++ = ',';
@@ -667,17 +803,17 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
     case lumora::HYPERFILEVALUE_STRING:
     case lumora::HYPERFILEVALUE_FILENAME: {
       const Int32 n = v.headCount < kShownUnits ? v.headCount : kShownUnits;
-      w = Put(w, ",\"value\":");
+      w = Lit(w, ",\"value\":");
       w = PutQuoted(w, v.heads, n);
       if (v.elements > n) {
-        w = Put(w, ",\"units\":");
+        w = Lit(w, ",\"units\":");
         w = Int(w, v.elements);
-        w = Put(w, ",\"cut\":true");
+        w = Lit(w, ",\"cut\":true");
       }
       return w;
     }
     case lumora::HYPERFILEVALUE_ARRAY: {
-      w = Put(w, ",\"type\":");
+      w = Lit(w, ",\"type\":");
       const char* type = ArrayTypeName(v.elementType);
       if (type != nullptr) {
         *w++ = '"';
@@ -686,16 +822,16 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
       } else {
         w = Int(w, v.elementType);
       }
-      w = Put(w, ",\"count\":");
+      w = Lit(w, ",\"count\":");
       w = Int(w, v.elements);
-      w = Put(w, ",\"size\":");
+      w = Lit(w, ",\"size\":");
       w = Int(w, v.size);
-      w = Put(w, ",\"first\":[");
+      w = Lit(w, ",\"first\":[");
       const Int32 n = v.headCount < kShownElements ? v.headCount : kShownElements;
       for (Int32 i = 0; i < n; ++i) {
         if (i > 0) *w++ = ',';
         if (IsFloatArray(v.elementType))
-          w = Float(w, v.headFloats[i]);
+          w = _numbers.Put(w, v.headFloats[i]);
         else
           w = Int(w, v.heads[i]);
       }
@@ -706,25 +842,25 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
       break;
   }
   if (v.kind >= lumora::HYPERFILEVALUE_MEMORY) {
-    w = Put(w, ",\"count\":");
+    w = Lit(w, ",\"count\":");
     w = Int(w, v.elements);
-    w = Put(w, ",\"size\":");
+    w = Lit(w, ",\"size\":");
     w = Int(w, v.size);
     return w;
   }
-  w = Put(w, ",\"value\":");
+  w = Lit(w, ",\"value\":");
   if (v.numberCount == 0) {
     w = Int(w, v.integer);
     return w;
   }
   if (v.numberCount == 1) {
-    w = Float(w, v.numbers[0]);
+    w = _numbers.Put(w, v.numbers[0]);
     return w;
   }
   *w++ = '[';
   for (Int32 i = 0; i < v.numberCount; ++i) {
     if (i > 0) *w++ = ',';
-    w = Float(w, v.numbers[i]);
+    w = _numbers.Put(w, v.numbers[i]);
   }
   *w++ = ']';
   return w;
@@ -737,7 +873,7 @@ void Dumper::CloseChunk(Int64 shown) {
     *w++ = '\n';
     w = Spaces(w, 2 * Min(shown + 1, kMaxIndent));
   }
-  w = Put(w, "]}");
+  w = Lit(w, "]}");
   _out.Commit(w);
   --_jsonOpen;
 }

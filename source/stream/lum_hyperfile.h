@@ -348,6 +348,7 @@ class HyperFile {
   bool SkipBytes(Int64 n);
   Int32 SkipBufferedValues(Int32* nested);
   bool ReadBufferedAnyValue(HyperFileAnyValue* value, bool swap);
+  bool ReadAnyValueInParts(HyperFileAnyValue* value);
   bool OldSkipLayout() const;
   Int64 BytesLeft();
   bool ReadCountedHeader(HYPERFILEVALUE kind, Int32* n);

@@ -11,7 +11,7 @@ namespace lumora {
 namespace {
 
 // The first n elements of a typed array of type at p, into the value's heads.
-void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool swap) {
+inline void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool swap) {
   switch (type) {
     case HYPERFILEARRAY_CHAR:
       for (Int32 i = 0; i < n; ++i) v->heads[i] = static_cast<Int8>(p[i]);
@@ -41,7 +41,8 @@ void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool
 }
 
 // The payload p (n bytes) of a value of kind k below 128 other than the chunk kinds.
-void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap, bool float32) {
+inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap,
+                        bool float32) {
   Decoder d(p, swap);
   switch (k) {
     case HYPERFILEVALUE_CHAR:
@@ -80,14 +81,19 @@ void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool sw
       for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
       return;
     default:  // Float, Time, Vector, Matrix: the stream's Float
-      v->numberCount = static_cast<Int32>(n / (float32 ? 4 : 8));
-      for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.Flt(float32);
+      if (float32) {
+        v->numberCount = static_cast<Int32>(n >> 2);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F32();
+      } else {
+        v->numberCount = static_cast<Int32>(n >> 3);
+        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
+      }
       return;
   }
 }
 
 // How many of a counted value's elements are kept in its heads.
-Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
+inline Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
   Int64 n = Min(v->elements, HyperFileAnyValue::kHeadCount);
   if (k != HYPERFILEVALUE_STRING && k != HYPERFILEVALUE_FILENAME) n = Min(n, v->headLimit);
   return n > 0 ? static_cast<Int32>(n) : 0;
@@ -95,7 +101,8 @@ Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
 
 // The first elements of a string, memory block or array (type: its element type) at p, n of
 // them.
-void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n, bool swap) {
+inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n,
+                       bool swap) {
   if (k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
     for (Int32 i = 0; i < n; ++i) v->heads[i] = LoadRaw<UInt16>(p + 2 * i, kHostLittle);
   } else if (k != HYPERFILEVALUE_ARRAY) {
@@ -108,6 +115,74 @@ void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32
 
 }  // namespace
 
+// ReadAnyValue for a value that lies whole in the BaseFile's buffer, read where it lies (most
+// values of a stream): false, with nothing read, for any other, which the caller then reads
+// piece by piece.
+inline bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
+  // FixedPayload of every kind below 128, for either width of Float (-1: no such kind).
+  struct Payloads {
+    Int8 size[2][128];
+    constexpr Payloads() : size() {
+      for (Int32 k = 0; k < 128; ++k) {
+        size[0][k] = static_cast<Int8>(FixedPayload(k, 8));
+        size[1][k] = static_cast<Int8>(FixedPayload(k, 4));
+      }
+    }
+  };
+  static constexpr Payloads kPayloads;
+  Int64 avail = 0;
+  const UChar* p = _file.PeekBuffered(&avail);
+  if (p == nullptr) return false;  // otherwise at least one byte
+  const Int32 k = p[0];
+  Int64 used;
+  if (k < HYPERFILEVALUE_MEMORY) {
+    const Int64 n = kPayloads.size[_float32 ? 1 : 0][k];
+    if (n < 0 || n >= avail) return false;
+    if (k == HYPERFILEVALUE_CHUNKSTART) {
+      v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
+      v->level = static_cast<Int32>(LoadRaw<UInt32>(p + 5, swap));
+      ++_depth;
+    } else if (k == HYPERFILEVALUE_CHUNKEND) {
+      --_depth;
+    } else {
+      DecodeFixed(v, k, p + 1, n, swap, _float32);
+    }
+    used = 1 + n;
+  } else {
+    // Memory, strings, file names and current arrays of the small form only.
+    Int64 header;
+    Int64 size;
+    Int32 type = HYPERFILEARRAY_CHAR;
+    Int32 shift = 0;  // log2 of the element size
+    if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
+      if (avail < 5) return false;
+      header = 5;
+      size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
+      if (k != HYPERFILEVALUE_MEMORY) shift = 1;
+    } else if (k == HYPERFILEVALUE_ARRAY && _version > kLastOldArrayVersion) {
+      if (avail < 6) return false;
+      header = 6;
+      size = static_cast<Int64>(static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap))) - 1;
+      type = p[5];
+      const Int32 elementSize = ElementSize(type);
+      if (elementSize == 0) return false;
+      shift = __builtin_ctz(static_cast<unsigned>(elementSize));
+    } else {
+      return false;
+    }
+    if (size < 0 || header + size > avail) return false;
+    v->size = size;
+    v->elements = size >> shift;
+    v->elementType = k == HYPERFILEVALUE_ARRAY ? type : 0;
+    StoreHeads(v, k, type, p + header, HeadsKept(v, k), swap);
+    used = header + size;
+  }
+  v->kind = static_cast<HYPERFILEVALUE>(k);
+  _file.SkipBuffered(used);
+  ReadStep();
+  return true;
+}
+
 bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
   v->kind = HYPERFILEVALUE_NONE;
   v->numberCount = 0;
@@ -117,8 +192,14 @@ bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
   v->headCount = 0;
   v->offset = GetPosition();
   if (_error != FILEERROR_NONE) return false;
+  if (ReadBufferedAnyValue(v, SwapNeeded())) return true;
+  return ReadAnyValueInParts(v);
+}
+
+// ReadAnyValue for a value that does not lie whole in the buffer, read piece by piece (the
+// outputs are reset and the error checked already).
+bool HyperFile::ReadAnyValueInParts(HyperFileAnyValue* v) {
   const bool swap = SwapNeeded();
-  if (ReadBufferedAnyValue(v, swap)) return true;
   UChar kind;
   if (!ReadKindByte(&kind)) return false;
   v->kind = static_cast<HYPERFILEVALUE>(kind);
@@ -190,73 +271,6 @@ bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
   } else if (!SkipBytes(size)) {
     return false;
   }
-  ReadStep();
-  return true;
-}
-
-// ReadAnyValue for a value that lies whole in the BaseFile's buffer, read where it lies (most
-// values of a stream): false, with nothing read, for any other, which the caller then reads
-// piece by piece.
-bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
-  // FixedPayload of every kind below 128, for either width of Float (-1: no such kind).
-  struct Payloads {
-    Int8 size[2][128];
-    constexpr Payloads() : size() {
-      for (Int32 k = 0; k < 128; ++k) {
-        size[0][k] = static_cast<Int8>(FixedPayload(k, 8));
-        size[1][k] = static_cast<Int8>(FixedPayload(k, 4));
-      }
-    }
-  };
-  static constexpr Payloads kPayloads;
-  Int64 avail = 0;
-  const UChar* p = _file.PeekBuffered(&avail);
-  if (p == nullptr || avail < 1) return false;
-  const Int32 k = p[0];
-  Int64 used;
-  if (k < HYPERFILEVALUE_MEMORY) {
-    const Int64 n = kPayloads.size[_float32 ? 1 : 0][k];
-    if (n < 0 || 1 + n > avail) return false;
-    if (k == HYPERFILEVALUE_CHUNKSTART) {
-      v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
-      v->level = static_cast<Int32>(LoadRaw<UInt32>(p + 5, swap));
-      ++_depth;
-    } else if (k == HYPERFILEVALUE_CHUNKEND) {
-      --_depth;
-    } else {
-      DecodeFixed(v, k, p + 1, n, swap, _float32);
-    }
-    used = 1 + n;
-  } else {
-    // Memory, strings, file names and current arrays of the small form only.
-    Int64 header;
-    Int64 size;
-    Int32 type = HYPERFILEARRAY_CHAR;
-    Int32 elementSize = 1;
-    if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
-      if (avail < 5) return false;
-      header = 5;
-      size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
-      if (k != HYPERFILEVALUE_MEMORY) elementSize = 2;
-    } else if (k == HYPERFILEVALUE_ARRAY && _version > kLastOldArrayVersion) {
-      if (avail < 6) return false;
-      header = 6;
-      size = static_cast<Int64>(static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap))) - 1;
-      type = p[5];
-      elementSize = ElementSize(type);
-      if (elementSize == 0) return false;
-    } else {
-      return false;
-    }
-    if (size < 0 || header + size > avail) return false;
-    v->size = size;
-    v->elements = size / elementSize;
-    v->elementType = k == HYPERFILEVALUE_ARRAY ? type : 0;
-    StoreHeads(v, k, type, p + header, HeadsKept(v, k), swap);
-    used = header + size;
-  }
-  v->kind = static_cast<HYPERFILEVALUE>(k);
-  _file.SkipBuffered(used);
   ReadStep();
   return true;
 }

@@ -812,6 +812,13 @@ TEST(DumpTest, NumbersAreTheShortestThatReadBack) {
       EXPECT_EQ(std::string(want, std::to_chars(want, want + 32, v).ptr), text) << i;
     }
   }
+  // Whole numbers on both sides of every count of digits.
+  for (long long p = 10; p <= 100000000000000ll; p *= 10) {
+    for (long long n : {p - 1, p, -(p - 1), -p}) {
+      char got[32];
+      EXPECT_EQ(std::to_string(n), std::string(got, lumdump::Float(got, static_cast<double>(n))));
+    }
+  }
 }
 
 // ---- the program ----
