@@ -249,6 +249,20 @@ class BaseList2D : public GeListNode {
   BaseList2D* GetNext() const { return static_cast<BaseList2D*>(GeListNode::GetNext()); }
   BaseList2D* GetPred() const { return static_cast<BaseList2D*>(GeListNode::GetPred()); }
 
+  // The header chunks (CHUNK_BASELIST2D, then CHUNK_GELISTNODE) as the current version writes
+  // them for a node with no container entries, name, link, goal, description, notify entries
+  // or stored ids (a key, mostly): what a node as constructed does not have already.
+  struct PlainHeader {
+    Int32 bits;
+    Int32 containerId;
+    UChar marker[GeMarker::SIZE];
+    UInt32 nbits[4];
+  };
+  // Reads such chunks from span into *header; false for anything else (see HyperFileSpan).
+  static bool ReadPlainHeader(HyperFile* hf, HyperFileSpan* span, PlainHeader* header);
+  // Gives a node as constructed what the general reader gives it for those chunks.
+  void TakePlainHeader(const PlainHeader& header);
+
  private:
   struct RawList {
     void* bytes = nullptr;
