@@ -65,9 +65,13 @@ const AnimationDocumentHooks& GetAnimationDocumentHooks() { return g_hooks; }
 
 CKey::CKey() : BaseList2D(TYPE_CKEY) {}
 
+CKey::CKey(NoMarker none) : BaseList2D(TYPE_CKEY, none) {}
+
 CKey::~CKey() { _data.Free(); }
 
 CKey* CKey::Alloc() { return NewObj<CKey>(); }
+
+CKey* CKey::AllocToRead() { return NewObj<CKey>(NoMarker()); }
 
 GeToolNode2D* CKey::Remove() {
   if (_curve != nullptr && _curve->FindKey(_time, nullptr, FINDANIM_EXACT) != this)

@@ -22,12 +22,14 @@ bool RootCKey::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   if (RootList2D::HandleSubChunk(hf, id, level)) return true;
   if (id != TYPE_CKEY) return false;
   do {
-    CKey* key = CKey::Alloc();
+    CKey* key = CKey::AllocToRead();
     if (key == nullptr) {
       hf->SetError(FILEERROR_OUTOFMEMORY);
       return false;
     }
-    if (!AppendRead(hf, key, key->ReadPlain(hf))) {
+    const bool plain = key->ReadPlain(hf);
+    if (!plain) key->DrawMarker();
+    if (!AppendRead(hf, key, plain)) {
       if (hf->GetError() == FILEERROR_NONE) hf->SetError(FILEERROR_READ);
       return false;
     }

@@ -187,6 +187,8 @@ bool NotifyList::Read(HyperFile* hf) {
 
 BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) { GeGetNewMarker(_marker); }
 
+BaseList2D::BaseList2D(Int32 typeId, NoMarker) : _typeId(typeId) {}
+
 BaseList2D::~BaseList2D() {
   DeleteObj(_uniqueIds);
   _FreeNodeData(_nodeData);

@@ -137,6 +137,11 @@ class NotifyList {
 class BaseList2D : public GeListNode {
  public:
   explicit BaseList2D(Int32 typeId = 0);
+  // For a node whose marker a file is about to give: none is drawn (the marker stays zero)
+  // until DrawMarker.
+  struct NoMarker {};
+  BaseList2D(Int32 typeId, NoMarker);
+  void DrawMarker() { GeGetNewMarker(_marker); }
   ~BaseList2D() override;
 
   // True for 0, 110050 and the node's own type id.

@@ -424,40 +424,24 @@ class HyperFileSpan {
     return true;
   }
   bool Int32Value(Int32* value) {
-    const UChar* v = Value(HYPERFILEVALUE_INT32, 4);
-    if (v == nullptr) return false;
-    *value = Int32(Load<UInt32>(v));
-    _p = v + 4;
-    return true;
+    return Fixed(HYPERFILEVALUE_INT32, 4, value,
+                 [this](const UChar* v) { return Int32(Load<UInt32>(v)); });
   }
   bool UCharValue(UChar* value) {
-    const UChar* v = Value(HYPERFILEVALUE_UCHAR, 1);
-    if (v == nullptr) return false;
-    *value = v[0];
-    _p = v + 1;
-    return true;
+    return Fixed(HYPERFILEVALUE_UCHAR, 1, value, [](const UChar* v) { return v[0]; });
   }
   bool BoolValue(bool* value) {
-    const UChar* v = Value(HYPERFILEVALUE_BOOL, 1);
-    if (v == nullptr) return false;
-    *value = v[0] != 0;
-    _p = v + 1;
-    return true;
+    return Fixed(HYPERFILEVALUE_BOOL, 1, value, [](const UChar* v) { return v[0] != 0; });
   }
   bool FloatValue(Float* value) {
-    const UChar* v = Value(HYPERFILEVALUE_FLOAT, FloatBytes());
-    if (v == nullptr) return false;
-    *value = LoadFloat(v);
-    _p = v + FloatBytes();
-    return true;
+    return Fixed(HYPERFILEVALUE_FLOAT, FloatBytes(), value,
+                 [this](const UChar* v) { return LoadFloat(v); });
   }
   // As HyperFile::ReadTime, reduced by the two-number BaseTime constructor.
   bool TimeValue(BaseTime* value) {
-    const UChar* v = Value(HYPERFILEVALUE_TIME, 2 * FloatBytes());
-    if (v == nullptr) return false;
-    *value = BaseTime(LoadFloat(v), LoadFloat(v + FloatBytes()));
-    _p = v + 2 * FloatBytes();
-    return true;
+    return Fixed(HYPERFILEVALUE_TIME, 2 * FloatBytes(), value, [this](const UChar* v) {
+      return BaseTime(LoadFloat(v), LoadFloat(v + FloatBytes()));
+    });
   }
   // An empty string.
   bool EmptyString() {
@@ -489,6 +473,15 @@ class HyperFileSpan {
   const UChar* Value(HYPERFILEVALUE kind, Int64 n) const {
     if (_end - _p < 1 + n || _p[0] != UChar(kind)) return nullptr;
     return _p + 1;
+  }
+  // A value of kind with n payload bytes, decoded by decode(payload) into *value.
+  template <typename T, typename Decode>
+  bool Fixed(HYPERFILEVALUE kind, Int64 n, T* value, Decode decode) {
+    const UChar* v = Value(kind, n);
+    if (v == nullptr) return false;
+    *value = decode(v);
+    _p = v + n;
+    return true;
   }
   template <typename U>
   U Load(const UChar* at) const {

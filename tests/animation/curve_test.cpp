@@ -659,6 +659,18 @@ TEST(CurveFile, KeysReadAlikeWhereverTheyLieAndWhateverTheyHold) {
         << pad;
     ASSERT_EQ(written, scenetest::WriteNode(back)) << pad;
   }
+  // A key whose node chunk is of a level without a marker still gets one of its own.
+  CCurve one;
+  AddKeys(one, {{1, 1}});
+  Bytes old = scenetest::WriteNode(one);
+  const Bytes nodeChunk = {0x01, 0x00, 0x01, 0xAD, 0xE2, 0x00, 0x00, 0x00, 0x08};
+  auto at = std::find_end(old.begin(), old.end(), nodeChunk.begin(), nodeChunk.end());
+  ASSERT_NE(old.end(), at);
+  at[8] = 5;
+  CCurve back;
+  ASSERT_TRUE(scenetest::ReadNode(old, back));
+  ASSERT_EQ(1, back.GetKeyCount());
+  EXPECT_FALSE(back.GetKey(0)->GetMarker().IsNull());
 }
 
 // Replaces the time numerator `from` (whole seconds, denominator 1) by `to` in written bytes.
