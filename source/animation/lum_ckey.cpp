@@ -65,9 +65,13 @@ const AnimationDocumentHooks& GetAnimationDocumentHooks() { return g_hooks; }
 
 CKey::CKey() : BaseList2D(TYPE_CKEY) {}
 
+CKey::CKey(NoMarker none) : BaseList2D(TYPE_CKEY, none) {}
+
 CKey::~CKey() { _data.Free(); }
 
 CKey* CKey::Alloc() { return NewObj<CKey>(); }
+
+CKey* CKey::AllocToRead() { return NewObj<CKey>(NoMarker()); }
 
 GeToolNode2D* CKey::Remove() {
   if (_curve != nullptr && _curve->FindKey(_time, nullptr, FINDANIM_EXACT) != this)
@@ -476,6 +480,42 @@ bool CKey::Write(HyperFile* hf) {
          hf->WriteInt32(_quatInterpolation) && hf->WriteChunkEnd();
 }
 
+namespace {
+
+ROTATIONINTERPOLATION QuatFromFile(Int32 quat) {
+  return quat == ROTATIONINTERPOLATION_QUATERNION_CUBIC ? ROTATIONINTERPOLATION_QUATERNION_CUBIC
+                                                        : ROTATIONINTERPOLATION_QUATERNION_SLERP;
+}
+
+}  // namespace
+
+bool CKey::ReadPlain(HyperFile* hf) {
+  if (!MayReadNested(hf)) return false;
+  HyperFileSpan span(hf);
+  PlainHeader header;
+  BaseTime time, timeLeft, timeRight;
+  Float value = 0.0, valueLeft = 0.0, valueRight = 0.0;
+  Int32 inter = 0, dataType = 0, mode = 0, quat = 0;
+  if (!ReadPlainHeader(hf, &span, &header) || !span.ChunkStart(CHUNK_CKEY, kKeyChunkLevel) ||
+      !span.TimeValue(&time) || !span.TimeValue(&timeLeft) || !span.TimeValue(&timeRight) ||
+      !span.FloatValue(&value) || !span.FloatValue(&valueLeft) || !span.FloatValue(&valueRight) ||
+      !span.Int32Value(&inter) || !span.Int32Value(&dataType) || dataType != VALUETYPE_NIL ||
+      !span.Int32Value(&mode) || !span.Int32Value(&quat) || !span.ChunkEnd() || !span.ChunkEnd())
+    return false;
+  span.Commit();
+  TakePlainHeader(header);
+  _time = time;
+  _timeLeft = timeLeft;
+  _timeRight = timeRight;
+  _value = value;
+  _valueLeft = valueLeft;
+  _valueRight = valueRight;
+  _interpolation = CINTERPOLATION(inter);
+  _autoMode = CAUTOMODE(mode);
+  _quatInterpolation = QuatFromFile(quat);
+  return true;
+}
+
 bool CKey::ReadKeyChunk(HyperFile* hf, Int32 level) {
   Int32 inter = 0;
   if (!hf->ReadTime(&_time) || !hf->ReadTime(&_timeLeft) || !hf->ReadTime(&_timeRight) ||
@@ -493,9 +533,7 @@ bool CKey::ReadKeyChunk(HyperFile* hf, Int32 level) {
     if (level >= 4) {
       Int32 quat = 0;
       if (!hf->ReadInt32(&quat)) return false;
-      _quatInterpolation = quat == ROTATIONINTERPOLATION_QUATERNION_CUBIC
-                               ? ROTATIONINTERPOLATION_QUATERNION_CUBIC
-                               : ROTATIONINTERPOLATION_QUATERNION_SLERP;
+      _quatInterpolation = QuatFromFile(quat);
     }
   }
   _autoMode = CAUTOMODE(mode);

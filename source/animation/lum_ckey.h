@@ -111,8 +111,18 @@ class CKey : public BaseList2D {
   CKey();
   ~CKey() override;
 
+  explicit CKey(NoMarker);
+
   static CKey* Alloc();
   static void Free(CKey*& key);
+  // For readers: a key without a marker (see BaseList2D::NoMarker), which ReadPlain gives it
+  // or DrawMarker draws.
+  static CKey* AllocToRead();
+  // Reads the key's chunk contents, up to and including its end, as the current version writes
+  // them for a key with no data and no more than BaseList2D::ReadPlainHeader takes, straight
+  // from the stream's buffer (see HyperFileSpan), into a key as constructed. False, with nothing
+  // read and the key unchanged, for anything else: the caller then reads it with ReadChunk.
+  bool ReadPlain(HyperFile* hf);
 
   // True for 0, 110050 and 5352.
   bool IsInstanceOf(Int32 id) const override;

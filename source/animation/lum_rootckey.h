@@ -13,7 +13,8 @@ class RootCKey : public RootList2D {
   ~RootCKey() override = default;
 
   // CHUNK_NODELIST (RootList2D), and each member chunk 5352 as a key (out of memory:
-  // FILEERROR_OUTOFMEMORY; a failed key read: FILEERROR_READ unless an error is recorded).
+  // FILEERROR_OUTOFMEMORY; a failed key read: FILEERROR_READ unless an error is recorded). The
+  // key chunks (level 0) that follow it are read in the same call, as the loop would read them.
   bool HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) override;
   // CHUNK_NODELIST with chunk 5352 per key; nothing for an empty list.
   bool Write(HyperFile* hf) override;

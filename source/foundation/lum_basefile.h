@@ -134,6 +134,22 @@ class BaseFile {
     _position += n;
     _cursor = _position - _bufferStart;
   }
+  // PeekBuffered, and for a memory file being read, its readable bytes from the position on;
+  // SkipReadable steps over n of them.
+  const UChar* PeekReadable(Int64* count) const {
+    if (!_memoryMode) return PeekBuffered(count);
+    *count = 0;
+    if (_mode != FILEOPEN_READ || _memoryData == nullptr || _position >= _memoryLength)
+      return nullptr;
+    *count = _memoryLength - _position;
+    return _memoryData + _position;
+  }
+  void SkipReadable(Int64 n) {
+    if (_memoryMode)
+      _position += n;
+    else
+      SkipBuffered(n);
+  }
   // Writing a disk file: room for count more bytes at the end of the own buffer, taken at once
   // (the caller fills all of them before the next operation), or null and nothing taken when
   // they do not fit in what the buffer has left; WriteBytes is the way then. For writers of

@@ -187,6 +187,8 @@ bool NotifyList::Read(HyperFile* hf) {
 
 BaseList2D::BaseList2D(Int32 typeId) : _typeId(typeId) { GeGetNewMarker(_marker); }
 
+BaseList2D::BaseList2D(Int32 typeId, NoMarker) : _typeId(typeId) {}
+
 BaseList2D::~BaseList2D() {
   DeleteObj(_uniqueIds);
   _FreeNodeData(_nodeData);
@@ -469,6 +471,41 @@ bool BaseList2D::Read110050(HyperFile* hf, Int32 level) {
   }
   if (level >= 8 && !DescIdStore_Read(_savedStore, hf, true)) return false;
   return true;
+}
+
+bool BaseList2D::ReadPlainHeader(HyperFile* hf, HyperFileSpan* span, PlainHeader* header) {
+  if (hf->Before12()) return false;
+  Int32 ignored = 0, flag = 0, version = 0, legacy = 0, storeVersion = 0, count = 0, words = 0;
+  UChar goal = 0, hasMarker = 0;
+  UChar link[BaseLink::RECORD_SIZE];
+  bool notify = false;
+  if (!span->ChunkStart(CHUNK_BASELIST2D, kNodeChunkLevel) || !span->Int32Value(&header->bits) ||
+      !span->Int32Value(&ignored) || !span->ChunkStart(CONTAINER_CHUNK_ID, CONTAINER_CHUNK_LEVEL) ||
+      !span->Int32Value(&header->containerId) || !span->ChunkEnd() || !span->UCharValue(&goal) ||
+      goal != 0 || !span->EmptyString() || !span->Int32Value(&flag) || flag > 0 ||
+      !span->Int32Value(&version) || (version == 1 && (!span->Int32Value(&legacy) || legacy > 0)) ||
+      !span->Memory(link, BaseLink::RECORD_SIZE) || !BaseLink::IsEmptyRecord(link) ||
+      !span->UCharValue(&hasMarker) || !span->Memory(header->marker, GeMarker::SIZE) ||
+      !span->BoolValue(&notify) || notify || !span->Int32Value(&storeVersion) ||
+      storeVersion != DESCIDSTORE_VERSION || !span->Int32Value(&count) || count > 0 ||
+      !span->ChunkEnd())
+    return false;
+  if (!span->ChunkStart(CHUNK_GELISTNODE, GELISTNODE_CHUNK_LEVEL) || !span->Int32Value(&words) ||
+      words != 4)
+    return false;
+  for (UInt32& word : header->nbits) {
+    Int32 w = 0;
+    if (!span->Int32Value(&w)) return false;
+    word = UInt32(w);
+  }
+  return span->UCharValue(&goal) && goal == 0 && span->ChunkEnd();
+}
+
+void BaseList2D::TakePlainHeader(const PlainHeader& header) {
+  _bits = header.bits;
+  _data.SetId(header.containerId);
+  _marker.SetBytes(header.marker);
+  for (Int32 i = 0; i < 4; ++i) _nbits[i] = header.nbits[i];
 }
 
 bool BaseList2D::ReadUniqueIDs(HyperFile* hf) {

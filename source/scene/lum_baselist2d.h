@@ -137,6 +137,11 @@ class NotifyList {
 class BaseList2D : public GeListNode {
  public:
   explicit BaseList2D(Int32 typeId = 0);
+  // For a node whose marker a file is about to give: none is drawn (the marker stays zero)
+  // until DrawMarker.
+  struct NoMarker {};
+  BaseList2D(Int32 typeId, NoMarker);
+  void DrawMarker() { GeGetNewMarker(_marker); }
   ~BaseList2D() override;
 
   // True for 0, 110050 and the node's own type id.
@@ -248,6 +253,20 @@ class BaseList2D : public GeListNode {
 
   BaseList2D* GetNext() const { return static_cast<BaseList2D*>(GeListNode::GetNext()); }
   BaseList2D* GetPred() const { return static_cast<BaseList2D*>(GeListNode::GetPred()); }
+
+  // The header chunks (CHUNK_BASELIST2D, then CHUNK_GELISTNODE) as the current version writes
+  // them for a node with no container entries, name, link, goal, description, notify entries
+  // or stored ids (a key, mostly): what a node as constructed does not have already.
+  struct PlainHeader {
+    Int32 bits;
+    Int32 containerId;
+    UChar marker[GeMarker::SIZE];
+    UInt32 nbits[4];
+  };
+  // Reads such chunks from span into *header; false for anything else (see HyperFileSpan).
+  static bool ReadPlainHeader(HyperFile* hf, HyperFileSpan* span, PlainHeader* header);
+  // Gives a node as constructed what the general reader gives it for those chunks.
+  void TakePlainHeader(const PlainHeader& header);
 
  private:
   struct RawList {

@@ -12,7 +12,6 @@ namespace lumora {
 namespace {
 
 constexpr const Char* kFile = "source/lum_gelistnode";
-constexpr Int32 kListChunkLevel = 2;
 
 // A sentinel is the node whose outer link is null.
 inline bool IsTailSentinel(const GeToolNode2D* n) { return n == nullptr || n->next == nullptr; }
@@ -267,7 +266,7 @@ bool GeListNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 
 bool GeListNode::Write(HyperFile* hf) {
   if (!PrivateChunk::Write(hf)) return false;
-  if (!hf->WriteChunkStart(CHUNK_GELISTNODE, kListChunkLevel) || !hf->WriteInt32(4)) return false;
+  if (!hf->WriteChunkStart(CHUNK_GELISTNODE, GELISTNODE_CHUNK_LEVEL) || !hf->WriteInt32(4)) return false;
   for (UInt32 word : _nbits)
     if (!hf->WriteInt32(Int32(word))) return false;
   const bool goal = WritesGoalInListChunk() && _goal.WritesRecord();

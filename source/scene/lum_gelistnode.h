@@ -27,8 +27,9 @@ enum NBITCONTROL : Int32 {
   NBITCONTROL_TOGGLE = 3,
 };
 
-// The chunk of a node's list-node part.
+// The chunk of a node's list-node part, and the level the library writes it at.
 constexpr Int32 CHUNK_GELISTNODE = 110069;
+constexpr Int32 GELISTNODE_CHUNK_LEVEL = 2;
 // The chunk of a list of nodes.
 constexpr Int32 CHUNK_NODELIST = 110100;
 

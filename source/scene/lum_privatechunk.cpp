@@ -62,10 +62,14 @@ bool PrivateChunk::ReadObject(HyperFile* hf, bool readHeader) {
   return ReadChunk(hf, true, false);
 }
 
+bool PrivateChunk::MayReadNested(HyperFile* hf) {
+  return g_chunkNesting < PRIVATECHUNK_MAX_NESTING &&
+         hf->GetChunkDepth() <= HYPERFILE_MAX_CHUNK_DEPTH;
+}
+
 bool PrivateChunk::ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless) {
   if (hf->GetError() != FILEERROR_NONE) return false;
-  if (g_chunkNesting >= PRIVATECHUNK_MAX_NESTING ||
-      hf->GetChunkDepth() > HYPERFILE_MAX_CHUNK_DEPTH) {
+  if (!MayReadNested(hf)) {
     hf->SetError(FILEERROR_TOO_DEEP);
     return false;
   }

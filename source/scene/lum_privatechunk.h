@@ -58,6 +58,8 @@ class PrivateChunk : public GeToolNode2D {
   bool ReadObject(HyperFile* hf, bool readHeader);
   // The generic loop over the sub-chunks up to the node's chunk end.
   bool ReadChunk(HyperFile* hf, bool skipUnknown, bool headerless);
+  // Whether ReadChunk may begin one more node here, or refuses with FILEERROR_TOO_DEEP.
+  static bool MayReadNested(HyperFile* hf);
 
   // With trans or COPYFLAGS_IDENTITY: CopyToX. Otherwise through a temporary translation that
   // is resolved (Zap(true)) when the copy succeeded.

@@ -155,12 +155,12 @@ bool RootList2D::Write(HyperFile* hf) {
   return !any || GeListNode::Write(hf);
 }
 
-bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member) {
+bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member, bool read) {
   if (member == nullptr) {
     hf->SetError(FILEERROR_OUTOFMEMORY);
     return false;
   }
-  if (!member->ReadChunk(hf, true, false)) {
+  if (!read && !member->ReadChunk(hf, true, false)) {
     DeleteObj(member);
     return false;
   }

@@ -85,8 +85,8 @@ class RootList2D : public GeListNode {
  protected:
   // For subclasses' HandleSubChunk: reads member (just allocated, in no list) with ReadChunk,
   // appends it and gives it the file's document; a member that fails is destroyed and the
-  // result is false.
-  bool AppendRead(HyperFile* hf, GeListNode* member);
+  // result is false. With read set the member was read already, by a reader of its own.
+  bool AppendRead(HyperFile* hf, GeListNode* member, bool read = false);
 
   // Makes node, just linked in, a member: its list head, and one more node its owner holds.
   void Adopt(GeListNode* node);

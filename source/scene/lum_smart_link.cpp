@@ -31,7 +31,7 @@ struct TransEntry {
 namespace {
 
 constexpr const Char* kFile = "source/lum_smart_link";
-constexpr Int32 kRecordSize = 14;
+constexpr Int32 kRecordSize = BaseLink::RECORD_SIZE;
 const char kGoalPrefix[6] = {'a', 'g', 'o', 'a', 'l', '1'};
 const char kLinkPrefix[6] = {'a', 'l', 'i', 'a', 's', '2'};
 
@@ -352,6 +352,12 @@ bool BaseLink::Write(HyperFile* hf) const {
   bool ok = hf->WriteMemory(block, size);
   DeleteMem(block);
   return ok;
+}
+
+bool BaseLink::IsEmptyRecord(const UChar* record) {
+  GeAliasID id = 0;
+  std::memcpy(&id, record + 6, 8);
+  return std::memcmp(record, kLinkPrefix, 6) == 0 && id == 0;
 }
 
 bool BaseLink::Read(HyperFile* hf) {

@@ -34,6 +34,7 @@ namespace lumora {
 
 class BaseContainer;
 class BaseDocument;
+class HyperFileSpan;
 struct HyperFileAnyValue;
 
 // The kind byte in front of every value. The numbers are stored in files.
@@ -310,6 +311,7 @@ class HyperFile {
   bool ReadAnyValue(HyperFileAnyValue* value);
 
  private:
+  friend class HyperFileSpan;
   bool SwapNeeded() const { return (_file.GetOrder() == BYTEORDER_MOTOROLA) == kHostIsLittle; }
   void NoteErrorPosition();
   bool Fail(FILEERROR error, Int32 line);
@@ -384,6 +386,136 @@ class HyperFile {
   HyperFileWritingHook _writingHook = nullptr;
   void* _readingData = nullptr;
   void* _writingData = nullptr;
+};
+
+// Reads values straight from the stream's buffer, for the readers of records the current
+// version always writes the same way (a key, a node's header): each call checks the value's
+// kind byte (a chunk's id and level too) and that the value lies whole in the buffer, and
+// nothing else, and the stream moves only at Commit. A call that meets anything else (another
+// kind, id or level, a value cut by the buffer's end) returns false; the caller then drops the
+// span uncommitted and reads the same bytes with the stream's own readers, which give the
+// general result, errors included. A stream in error, not reading, with a reading
+// hook (whose steps the span would not count) or without a buffer (or the bytes of a memory
+// file) gives an empty span.
+class HyperFileSpan {
+ public:
+  explicit HyperFileSpan(HyperFile* hf) : _hf(hf) {
+    Int64 have = 0;
+    const UChar* at = nullptr;
+    if (hf->_error == FILEERROR_NONE && hf->_readingHook == nullptr)
+      at = hf->_file.PeekReadable(&have);
+    _start = _p = at;
+    _end = at != nullptr ? at + have : nullptr;
+    _swap = hf->SwapNeeded();
+    _float32 = hf->_float32;
+  }
+
+  bool ChunkStart(Int32 id, Int32 level) {
+    const UChar* v = Value(HYPERFILEVALUE_CHUNKSTART, 8);
+    if (v == nullptr || Load<UInt32>(v) != UInt32(id) || Load<UInt32>(v + 4) != UInt32(level))
+      return false;
+    _p = v + 8;
+    ++_depth;
+    return true;
+  }
+  bool ChunkEnd() {
+    if (Value(HYPERFILEVALUE_CHUNKEND, 0) == nullptr) return false;
+    ++_p;
+    --_depth;
+    return true;
+  }
+  bool Int32Value(Int32* value) {
+    return Fixed(HYPERFILEVALUE_INT32, 4, value,
+                 [this](const UChar* v) { return Int32(Load<UInt32>(v)); });
+  }
+  bool UCharValue(UChar* value) {
+    return Fixed(HYPERFILEVALUE_UCHAR, 1, value, [](const UChar* v) { return v[0]; });
+  }
+  bool BoolValue(bool* value) {
+    return Fixed(HYPERFILEVALUE_BOOL, 1, value, [](const UChar* v) { return v[0] != 0; });
+  }
+  bool FloatValue(Float* value) {
+    return Fixed(HYPERFILEVALUE_FLOAT, FloatBytes(), value,
+                 [this](const UChar* v) { return LoadFloat(v); });
+  }
+  // As HyperFile::ReadTime, reduced by the two-number BaseTime constructor.
+  bool TimeValue(BaseTime* value) {
+    return Fixed(HYPERFILEVALUE_TIME, 2 * FloatBytes(), value, [this](const UChar* v) {
+      return BaseTime(LoadFloat(v), LoadFloat(v + FloatBytes()));
+    });
+  }
+  // An empty string.
+  bool EmptyString() {
+    const UChar* v = Value(HYPERFILEVALUE_STRING, 4);
+    if (v == nullptr || Load<UInt32>(v) != 0) return false;
+    _p = v + 4;
+    return true;
+  }
+  // A memory value (kind 128) of exactly size bytes, copied to bytes.
+  bool Memory(void* bytes, Int32 size) {
+    const UChar* v = Value(HYPERFILEVALUE_MEMORY, 4 + Int64(size));
+    if (v == nullptr || Load<UInt32>(v) != UInt32(size)) return false;
+    std::memcpy(bytes, v + 4, size_t(size));
+    _p = v + 4 + size;
+    return true;
+  }
+
+  // Moves the stream over the bytes read, with the chunk depth they hold.
+  void Commit() {
+    if (_p == _start) return;
+    _hf->_file.SkipReadable(_p - _start);
+    _hf->_depth += _depth;
+    _start = _p;
+    _depth = 0;
+  }
+
+ private:
+  // The payload of a value of kind and n bytes at the span's place, or null.
+  const UChar* Value(HYPERFILEVALUE kind, Int64 n) const {
+    if (_end - _p < 1 + n || _p[0] != UChar(kind)) return nullptr;
+    return _p + 1;
+  }
+  // A value of kind with n payload bytes, decoded by decode(payload) into *value.
+  template <typename T, typename Decode>
+  bool Fixed(HYPERFILEVALUE kind, Int64 n, T* value, Decode decode) {
+    const UChar* v = Value(kind, n);
+    if (v == nullptr) return false;
+    *value = decode(v);
+    _p = v + n;
+    return true;
+  }
+  template <typename U>
+  U Load(const UChar* at) const {
+    U v;
+    std::memcpy(&v, at, sizeof v);
+    return _swap ? Swap(v) : v;
+  }
+  static UInt32 Swap(UInt32 v) { return __builtin_bswap32(v); }
+  static UInt64 Swap(UInt64 v) { return __builtin_bswap64(v); }
+  Int64 FloatBytes() const { return _float32 ? 4 : 8; }
+  // The stream's Float, with the float rule (infinity and NaN read as 0).
+  Float LoadFloat(const UChar* at) const {
+    if (_float32) {
+      UInt32 b = Load<UInt32>(at);
+      if ((b & 0x7F800000u) == 0x7F800000u) b = 0;
+      Float32 f;
+      std::memcpy(&f, &b, 4);
+      return f;
+    }
+    UInt64 b = Load<UInt64>(at);
+    if ((b & 0x7FF0000000000000ull) == 0x7FF0000000000000ull) b = 0;
+    Float64 f;
+    std::memcpy(&f, &b, 8);
+    return f;
+  }
+
+  HyperFile* _hf;
+  const UChar* _start;
+  const UChar* _p;
+  const UChar* _end;
+  bool _swap;
+  bool _float32;
+  Int32 _depth = 0;
 };
 
 // One value as ReadAnyValue gives it.

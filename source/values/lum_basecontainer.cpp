@@ -13,9 +13,6 @@ namespace {
 
 const Char* const kFile = "source/lum_basecontainer";
 
-// Chunk id and level of the container's file form.
-constexpr Int32 kContainerChunkId = 132;
-constexpr Int32 kContainerChunkLevel = 1;
 // Type byte that ends a container of the older form.
 constexpr Int32 kOldFormEnd = 3;
 // Containers nested deeper than this in a file are refused: the reader recurses once per level
@@ -656,7 +653,7 @@ bool BrowseContainer::GetNext(Int32* id, GeData** data) {
 // ---- file forms ----
 
 bool HyperFile::WriteContainer(const BaseContainer& bc) {
-  if (!WriteChunkStart(kContainerChunkId, kContainerChunkLevel)) return false;
+  if (!WriteChunkStart(CONTAINER_CHUNK_ID, CONTAINER_CHUNK_LEVEL)) return false;
   if (!WriteInt32(bc.GetId())) return false;
   BrowseContainer browse(&bc);
   Int32 id = 0;
@@ -772,7 +769,7 @@ bool HyperFile::ReadContainer(BaseContainer* bc, bool flush) {
   if (kind == HYPERFILEVALUE_CHUNKSTART) {
     Int32 chunkId = 0, level = 0;
     if (!ReadChunkStart(&chunkId, &level)) return false;
-    if (chunkId != kContainerChunkId) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+    if (chunkId != CONTAINER_CHUNK_ID) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
     if (level < 1) return true;
     Int32 id = 0;
     if (!ReadInt32(&id)) return false;

@@ -29,6 +29,10 @@
 
 namespace lumora {
 
+// Chunk id and level of the container's file form (HyperFile::WriteContainer).
+constexpr Int32 CONTAINER_CHUNK_ID = 132;
+constexpr Int32 CONTAINER_CHUNK_LEVEL = 1;
+
 class AliasTrans;
 class BaseContainer;
 class BaseList2D;

@@ -217,6 +217,10 @@ class BaseLink {
   // the link unchanged. False only when the block cannot be read.
   bool Read(HyperFile* hf);
   bool Write(HyperFile* hf) const;
+  // The bytes of a record without text.
+  static constexpr Int32 RECORD_SIZE = 14;
+  // Whether such a record names no node: read into an empty link it changes nothing.
+  static bool IsEmptyRecord(const UChar* record);
 
  private:
   friend class GeAliasXTrans;

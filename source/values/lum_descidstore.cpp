@@ -10,7 +10,6 @@ namespace lumora {
 namespace {
 
 // The version number in front of a stored store.
-constexpr Int32 kStoreVersion = 1;
 
 // Builds a complete entry from copies of id and value; false when either copy runs out of
 // memory.
@@ -99,7 +98,7 @@ bool DescIdStore_Read(DescIdStore*& store, HyperFile* hf, bool withValues) {
   if (hf == nullptr) return false;
   Int32 version = 0, count = 0;
   if (!hf->ReadInt32(&version)) return false;
-  if (version != kStoreVersion) {
+  if (version != DESCIDSTORE_VERSION) {
     hf->SetError(FILEERROR_WRONG_VALUE);
     return false;
   }
@@ -128,7 +127,7 @@ bool DescIdStore_Read(DescIdStore*& store, HyperFile* hf, bool withValues) {
 }
 
 bool DescIdStore_Write(DescIdStore*& store, HyperFile* hf, bool withValues) {
-  if (hf == nullptr || !hf->WriteInt32(kStoreVersion)) return false;
+  if (hf == nullptr || !hf->WriteInt32(DESCIDSTORE_VERSION)) return false;
   Int32 count = 0;
   if (store != nullptr) {
     for (Int32 i = 0; i < store->GetCount(); ++i)

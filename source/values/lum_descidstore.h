@@ -23,6 +23,9 @@ namespace lumora {
 class AliasTrans;
 class HyperFile;
 
+// The format version a store's file form begins with.
+constexpr Int32 DESCIDSTORE_VERSION = 1;
+
 // One entry of a store.
 struct DescIdStoreEntry {
   DescID id;

@@ -605,6 +605,74 @@ TEST(CurveFile, RoundTripsKeysAndKeepsKeysBeyondTheWindow) {
   EXPECT_EQ(written, scenetest::WriteNode(back));
 }
 
+// Keys read from every layout, through memory and through a file whose buffer ends at each
+// place of a key, and without the span (a reading hook), write back the bytes they were read
+// from: keys in the layout the library writes are taken from the buffer whole, the others (data,
+// a name, a container entry, cut by the buffer's end) by the general reader.
+TEST(CurveFile, KeysReadAlikeWhereverTheyLieAndWhateverTheyHold) {
+  CCurve c;
+  for (Int32 i = 0; i < 120; ++i) {
+    CKey* k = c.AddKey(BaseTime(i, 30.0));
+    ASSERT_NE(nullptr, k);
+    k->SetValue(&c, std::sin(0.1 * i));
+    if (i % 7 == 3) k->SetGeData(&c, GeData(String("d")));
+    if (i % 11 == 5) k->SetName(String("k"));
+    if (i % 13 == 6) k->GetDataInstance()->SetInt32(4, i);
+    if (i % 5 == 1) k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+    if (i % 9 == 2) k->SetBit(0x40);
+  }
+  const struct {
+    bool float32;
+    BYTEORDER order;
+  } layouts[] = {{false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
+  for (const auto& l : layouts) {
+    lumtest::MemWriter w(l.float32, l.order);
+    ASSERT_TRUE(c.WriteObject(&w.hf, 1));
+    const Bytes written = w.Finish();
+    for (bool hook : {false, true}) {
+      lumtest::MemReader r(written, HYPERFILE_CURRENT_VERSION, l.float32, l.order);
+      if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
+      CCurve back;
+      ASSERT_TRUE(back.ReadObject(&r.hf, true));
+      EXPECT_EQ(120, back.GetKeyCount());
+      lumtest::MemWriter again(l.float32, l.order);
+      ASSERT_TRUE(back.WriteObject(&again.hf, 1));
+      EXPECT_EQ(written, again.Finish()) << l.float32 << l.order << hook;
+    }
+  }
+  // Behind a padding of 0 .. 299 bytes, the file buffer's first end falls at every place of a
+  // key (a key is 266 bytes here).
+  const Bytes written = scenetest::WriteNode(c);
+  const std::string path = lumtest::TempPath("keys-padded.lum");
+  const std::vector<UChar> padding(300, 0);
+  for (Int32 pad = 0; pad < 300; ++pad) {
+    HyperFile out;
+    ASSERT_TRUE(out.Open(Filename(path.c_str()), FILEOPEN_WRITE) && out.WriteChunkStart(7, 0) &&
+                out.WriteMemory(padding.data(), pad) && out.WriteChunkEnd() &&
+                c.WriteObject(&out, 1) && out.Close());
+    HyperFile in;
+    HYPERFILEVALUE kind = HYPERFILEVALUE_NONE;
+    CCurve back;
+    ASSERT_TRUE(in.Open(Filename(path.c_str()), FILEOPEN_READ) && in.ReadValueHeader(&kind) &&
+                in.ReadChunkStart(nullptr, nullptr) && in.SkipToEndChunk() &&
+                back.ReadObject(&in, true))
+        << pad;
+    ASSERT_EQ(written, scenetest::WriteNode(back)) << pad;
+  }
+  // A key whose node chunk is of a level without a marker still gets one of its own.
+  CCurve one;
+  AddKeys(one, {{1, 1}});
+  Bytes old = scenetest::WriteNode(one);
+  const Bytes nodeChunk = {0x01, 0x00, 0x01, 0xAD, 0xE2, 0x00, 0x00, 0x00, 0x08};
+  auto at = std::find_end(old.begin(), old.end(), nodeChunk.begin(), nodeChunk.end());
+  ASSERT_NE(old.end(), at);
+  at[8] = 5;
+  CCurve back;
+  ASSERT_TRUE(scenetest::ReadNode(old, back));
+  ASSERT_EQ(1, back.GetKeyCount());
+  EXPECT_FALSE(back.GetKey(0)->GetMarker().IsNull());
+}
+
 // Replaces the time numerator `from` (whole seconds, denominator 1) by `to` in written bytes.
 Bytes PatchTime(Bytes b, double from, double to) {
   auto be = [](double d) {
