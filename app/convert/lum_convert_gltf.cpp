@@ -82,30 +82,32 @@ struct Parts {
   bool binary = false;
 };
 
-// lean: without the top-level lists the node matrices, the cameras and the test for extras never
-// read (the accessors above all, most of a large file's JSON); they are read but not kept.
-bool Parse(const BaseArray<char>& bytes, Parts& out, bool lean = false) {
+// Where the JSON text of a glTF's bytes lies: all of a .gltf, the JSON chunk of a .glb (and
+// its binary chunk's start in parts); false for a damaged glb header.
+bool JsonText(const BaseArray<char>& bytes, const char*& text, Int32& length, Parts* parts) {
   const char* p = bytes.GetArray();
   const Int32 n = bytes.GetCount();
-  const char* text = p;
-  Int32 length = n;
+  text = p;
+  length = n;
   if (n >= 20 && std::memcmp(p, "glTF", 4) == 0) {
     const UInt32 total = Le32(p + 8), jsonLength = Le32(p + 12);
     if (total > UInt32(n) || Le32(p + 16) != 0x4E4F534Au || jsonLength > UInt32(n) - 20)
       return false;
     text = p + 20;
     length = Int32(jsonLength);
-    out.binary = true;
-    out.binStart = 20 + length;
+    if (parts != nullptr) {
+      parts->binary = true;
+      parts->binStart = 20 + length;
+    }
   }
-  const Json::parser_callback_t skip = [](int depth, Json::parse_event_t event, Json& parsed) {
-    if (depth != 1 || event != Json::parse_event_t::key) return true;
-    for (const char* list :
-         {"accessors", "bufferViews", "buffers", "images", "textures", "samplers", "skins"})
-      if (parsed == list) return false;
-    return true;
-  };
-  out.json = Json::parse(text, text + length, lean ? skip : nullptr, false);
+  return true;
+}
+
+bool Parse(const BaseArray<char>& bytes, Parts& out) {
+  const char* text;
+  Int32 length;
+  if (!JsonText(bytes, text, length, &out)) return false;
+  out.json = Json::parse(text, text + length, nullptr, false);
   return !out.json.is_discarded() && out.json.is_object();
 }
 
@@ -169,31 +171,6 @@ bool Decompose(const Matrix64& m, Float t[3], Float r[4], Float s[3]) {
   const Float n = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
   for (int i = 0; i < 4; ++i) r[i] /= n;
   return true;
-}
-
-Matrix64 Compose(const Json& node) {
-  if (node.contains("matrix") && node["matrix"].is_array() && node["matrix"].size() == 16) {
-    const Json& a = node["matrix"];  // column-major
-    auto v = [&](int i) { return a[size_t(i)].is_number() ? a[size_t(i)].get<double>() : 0.0; };
-    return Matrix64(Vector64(v(12), v(13), v(14)), Vector64(v(0), v(1), v(2)),
-                    Vector64(v(4), v(5), v(6)), Vector64(v(8), v(9), v(10)));
-  }
-  auto get = [&](const char* key, int n, const double* fallback, double* out) {
-    for (int i = 0; i < n; ++i) out[i] = fallback[i];
-    if (!node.contains(key) || !node[key].is_array() || node[key].size() != size_t(n)) return;
-    for (int i = 0; i < n; ++i)
-      if (node[key][size_t(i)].is_number()) out[i] = node[key][size_t(i)].get<double>();
-  };
-  static const double zero[3] = {0, 0, 0}, one[3] = {1, 1, 1}, unit[4] = {0, 0, 0, 1};
-  double t[3], r[4], s[3];
-  get("translation", 3, zero, t);
-  get("rotation", 4, unit, r);
-  get("scale", 3, one, s);
-  const double x = r[0], y = r[1], z = r[2], w = r[3];
-  const Vector64 c1(1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w));
-  const Vector64 c2(2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w));
-  const Vector64 c3(2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y));
-  return Matrix64(Vector64(t[0], t[1], t[2]), s[0] * c1, s[1] * c2, s[2] * c3);
 }
 
 // The directory part of path, with its slash ("" for none).
@@ -720,46 +697,13 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
   return true;
 }
 
-namespace {
-
-bool Matrices(const Json& json, BaseArray<GltfNodeMatrix>& out) {
-  if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
-  for (const Json& n : json["nodes"]) {
-    if (!n.contains("name") || !n["name"].is_string() || !n.is_object()) continue;
-    const std::string name = n["name"].get<std::string>();
-    if (name.size() >= sizeof(GltfNodeMatrix::name)) continue;
-    GltfNodeMatrix entry;
-    std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-    entry.ml = Compose(n);
-    entry.yfov = 0.0;
-    entry.aspect = 0.0;
-    if (n.contains("camera") && n["camera"].is_number_unsigned() && json.contains("cameras") &&
-        json["cameras"].is_array() && n["camera"].get<size_t>() < json["cameras"].size()) {
-      const Json& c = json["cameras"][n["camera"].get<size_t>()];
-      if (c.contains("perspective") && c["perspective"].is_object()) {
-        const Json& p = c["perspective"];
-        if (p.contains("yfov") && p["yfov"].is_number()) entry.yfov = p["yfov"].get<double>();
-        if (p.contains("aspectRatio") && p["aspectRatio"].is_number())
-          entry.aspect = p["aspectRatio"].get<double>();
-      }
-    }
-    if (!out.Append(entry)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
   out.Flush();
-  Parts parts;
-  if (!Parse(bytes, parts)) return true;
-  return Matrices(parts.json, out);
+  const char* text;
+  Int32 length;
+  GltfSummary summary;
+  return !JsonText(bytes, text, length, nullptr) || _ScanGltfJson(text, length, out, summary);
 }
-
-}  // namespace lumora
-
-namespace lumora {
 
 bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out) {
   out.attributes.Flush();
@@ -786,19 +730,16 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   const char* dot = std::strrchr(path, '.');
   if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
     return true;
-  // The JSON alone, parsed once; the whole file (for a glb, its geometry) only when the extras
-  // need its bytes.
+  // The JSON alone, scanned once; the whole file (for a glb, its geometry) parsed only when the
+  // extras need its bytes.
   BaseArray<char> bytes;
-  Parts parts;
-  if (!SlurpJson(path, bytes) || !Parse(bytes, parts, true)) return true;
-  if (!Matrices(parts.json, matrices)) return false;
-  Int32 materials = 0;
-  if (parts.json.contains("materials") && parts.json["materials"].is_array())
-    for (const Json& m : parts.json["materials"])
-      materials += m.is_object() && m.contains("name") && m["name"] == "default" ? 0 : 1;
-  if (WantsExtras(parts.json) && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
+  GltfSummary summary;
+  if (!SlurpJson(path, bytes)) return true;
+  if (!_ScanGltfJson(bytes.GetArray(), bytes.GetCount(), matrices, summary)) return false;
+  if (!summary.readable) return true;
+  if (summary.wantsExtras && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
     return false;
-  extras.materials = materials;
+  extras.materials = summary.materials;
   return true;
 }
 

@@ -102,6 +102,20 @@ struct GltfNodeMatrix {
 // The same from the bytes of a .gltf or .glb; false only when memory runs out.
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
 
+// What else the importer's first look at the JSON finds: the file's own materials (less the
+// one our export writes, "default"), and whether it has anything the extras read (a custom
+// attribute or a cubic-spline sampler).
+struct GltfSummary {
+  bool readable = false;  // the text is JSON with an object at its top
+  Int32 materials = 0;
+  bool wantsExtras = false;
+};
+// The node matrices and the summary from the JSON text alone, scanned once without a document
+// built from it; out empty and summary unreadable for text that is not JSON. False only when
+// memory runs out.
+bool _ScanGltfJson(const char* text, Int32 length, BaseArray<GltfNodeMatrix>& out,
+                   GltfSummary& summary);
+
 // The matrices and the extras of the file at path (nothing for files other than .gltf and
 // .glb), its JSON parsed once. False only when memory runs out.
 bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras);
