@@ -9,6 +9,7 @@
 
 #include "convert/lum_convert.h"
 #include "lum_array.h"
+#include "objects/lum_normaltag.h"
 
 namespace lumora {
 
@@ -20,6 +21,18 @@ aiMatrix4x4 _ToAssimp(const Matrix64& m);
 Matrix64 _FromAssimp(const aiMatrix4x4& a);
 // The same flip on double matrices only (the glTF pass writes and reads them at full precision).
 Matrix64 _FlipZ(const Matrix64& m);
+
+// NormalTag::Pack's rounding to the nearest, halves away from zero, without its call into the
+// C library for every component of every imported vertex: c x SCALE lies within +-32000, where
+// what truncation takes off is exact.
+inline Int16 _PackNormal(Float64 c) {
+  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
+  if (c > 1.0) c = 1.0;
+  const Float64 x = c * NormalTag::SCALE;
+  const Int32 t = Int32(x);
+  const Float64 f = x - t;
+  return Int16(f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t);
+}
 
 struct FormatTraits {
   bool triangles;  // faces must be triangles

@@ -721,6 +721,20 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
   }
 }
 
+// The importer's own packing of normal components gives what the normal tag's encoder gives:
+// every half-way point between two codes, its neighbours a step of a double away, values
+// beyond the unit range, infinities and NaN.
+TEST(Convert, NormalsPackAsTheNormalTagPacksThem) {
+  std::vector<double> values = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5, -1.5, 1.0, -1.0, 0.0};
+  for (int k = -32000; k < 32000; ++k)
+    for (const double c : {(k + 0.5) / 32000, k / 32000.0}) {
+      values.push_back(c);
+      values.push_back(std::nextafter(c, 2.0));
+      values.push_back(std::nextafter(c, -2.0));
+    }
+  for (const double c : values) ASSERT_EQ(_PackNormal(c), NormalTag::Pack(c)) << c;
+}
+
 // The glTF fuzz corpus (hand-made seeds and what fuzzing kept: damaged JSON, wrong kinds,
 // entries beyond their buffers) read as the fuzz target reads it.
 TEST(Convert, GltfReadersKeepInsideWhatTheyReadForEveryCorpusEntry) {
