@@ -107,8 +107,9 @@ class Scanner {
     return true;
   }
 
-  // A number as JSON writes them; whole says it is a plain non-negative integer (an index).
-  bool Number(Float64& value, bool& whole) {
+  // A number as JSON writes them, converted into value when given; whole says it is a plain
+  // non-negative integer (an index).
+  bool Number(Float64* value, bool& whole) {
     Space();
     const char* start = _p;
     if (_p < _end && *_p == '-') ++_p;
@@ -121,17 +122,22 @@ class Scanner {
       if (++_p == _end || !Digit(*_p)) return false;
       while (_p < _end && Digit(*_p)) ++_p;
     }
-    if (_p < _end && (*_p == 'e' || *_p == 'E')) {
+    const bool exponent = _p < _end && (*_p == 'e' || *_p == 'E');
+    if (exponent) {
       whole = false;
       if (++_p < _end && (*_p == '+' || *_p == '-')) ++_p;
       if (_p == _end || !Digit(*_p)) return false;
       while (_p < _end && Digit(*_p)) ++_p;
     }
-    const std::from_chars_result r = std::from_chars(start, _p, value);
-    if (r.ec != std::errc::result_out_of_range) return r.ptr == _p;
-    // Beyond a double's range: too small is zero, too large makes the text one no reader takes.
-    value = 0.0;
-    return Magnitude(start, _p) < 0;
+    // Beyond a double's range, too small is zero and too large makes the text one no reader
+    // takes. A number passed over is converted only when it may be that large.
+    const Int64 magnitude = exponent || _p - start > 300 ? Magnitude(start, _p) : 0;
+    if (value == nullptr && magnitude < 309) return true;
+    Float64 v;
+    const std::from_chars_result r = std::from_chars(start, _p, v);
+    if (r.ec == std::errc::result_out_of_range) v = 0.0;
+    if (value != nullptr) *value = v;
+    return r.ec == std::errc::result_out_of_range ? Magnitude(start, _p) < 0 : r.ptr == _p;
   }
 
   // An index: a plain integer that fits; anything else is consumed and gives false in ok.
@@ -142,10 +148,10 @@ class Scanner {
       return Value();
     }
     const char* start = _p;
-    Float64 v;
     bool whole;
-    if (!Number(v, whole)) return false;
-    ok = whole && std::from_chars(start, _p, index).ptr == _p;
+    if (!Number(nullptr, whole)) return false;
+    const std::from_chars_result r = std::from_chars(start, _p, index);
+    ok = whole && r.ec == std::errc() && r.ptr == _p;
     return true;
   }
 
@@ -270,9 +276,8 @@ class Scanner {
     if (c == 't') return Word("true");
     if (c == 'f') return Word("false");
     if (c == 'n') return Word("null");
-    Float64 v;
     bool whole;
-    return Number(v, whole);
+    return Number(nullptr, whole);
   }
 
   const char* _p;
@@ -291,7 +296,7 @@ bool Numbers(Scanner& s, Float64* out, size_t n, size_t& count) {
     const char c = s.Peek();
     if (i >= n || !(c == '-' || (c >= '0' && c <= '9'))) return s.Value();
     bool whole;
-    return s.Number(out[i], whole);
+    return s.Number(&out[i], whole);
   });
 }
 
@@ -370,7 +375,7 @@ bool ReadCamera(Scanner& s, CameraRead& c) {
       const char p = s.Peek();
       bool whole;
       if (to == nullptr || !(p == '-' || (p >= '0' && p <= '9'))) return s.Value();
-      return s.Number(*to, whole);
+      return s.Number(to, whole);
     });
   });
 }

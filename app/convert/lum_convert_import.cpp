@@ -289,7 +289,11 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     const NormalCodes* code = _normalCodes.GetArray();
     for (Int32 i = 0; i < polys; ++i) {
       const Int32 idx[4] = {in[i].a, in[i].b, in[i].c, in[i].d};
-      for (int k = 0; k < 4; ++k) std::copy(code[idx[k]].v, code[idx[k]].v + 3, out[i].v + 3 * k);
+      Int16* v = out[i].v;
+      for (int k = 0; k < 4; ++k, v += 3) {
+        const Int16* c = code[idx[k]].v;
+        v[0] = c[0], v[1] = c[1], v[2] = c[2];
+      }
     }
   }
   if (ngons > 0) {
