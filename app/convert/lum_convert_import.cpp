@@ -1,6 +1,7 @@
 // From any file Assimp reads to a list of objects.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
@@ -744,6 +745,24 @@ bool Importer::Build(RootObject* objects) {
   return true;
 }
 
+// Whether the file's format keeps no materials, so that the one Assimp's importer makes from its
+// defaults (unnamed) stands for none: OFF has none, a PLY file only what a material element of
+// its header declares.
+bool HasNoMaterials(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr || strcasecmp(dot, ".ply") != 0)
+    return dot != nullptr && strcasecmp(dot, ".off") == 0;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char head[8192];
+  const size_t n = std::fread(head, 1, sizeof head - 1, f);
+  std::fclose(f);
+  head[n] = 0;
+  const char* end = std::strstr(head, "end_header");
+  const char* material = std::strstr(head, "element material");
+  return end != nullptr && (material == nullptr || material > end);
+}
+
 }  // namespace
 
 bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& options,
@@ -767,6 +786,7 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
     report.Fail(-7, "%s: out of memory", path);
     return false;
   }
+  if (HasNoMaterials(path)) extras.materials = 0;
   Importer builder(scene, options, report, exact, extras);
   if (!builder.Build(objects)) {
     report.Fail(-7, "%s: out of memory building the objects", path);

@@ -93,7 +93,8 @@ struct GltfCubicChannel {
   Int32 Stride() const { return path == GltfPath::ROTATION ? 13 : 10; }
 };
 struct GltfExtras {
-  // The file's own materials, less the one our export writes ("default"); -1 for other files.
+  // The file's own materials where they are counted from the file (a glTF's, less the one our
+  // export writes, "default"; none for a format without materials); -1 to count Assimp's.
   Int32 materials = -1;
   BaseArray<GltfAttribute> attributes;
   BaseArray<GltfCubicChannel> cubics;
