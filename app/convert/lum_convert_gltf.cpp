@@ -25,43 +25,31 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The whole file; false when it cannot be read (with *noMemory set when that is for want of
-// memory).
-bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr) {
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok && !bytes.Resize(Int32(size))) {
-    if (noMemory != nullptr) *noMemory = true;
-    ok = false;
-  }
-  ok = ok && std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
-  std::fclose(f);
-  return ok;
-}
-
 UInt32 Le32(const char* p);
 
-// The JSON of a glTF file: the whole of a .gltf, the JSON chunk alone of a .glb (its binary
-// chunk, the bulk of the file, is not read); false when it cannot be read.
-bool SlurpJson(const char* path, BaseArray<char>& bytes) {
+// The bytes of the file at path: all of them, or with jsonOnly for a .glb its JSON chunk alone
+// (its binary chunk, the bulk of the file, is not read). False when it cannot be read, with
+// *noMemory set when that is for want of memory.
+bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr,
+           bool jsonOnly = false) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   char head[20];
   const size_t got = std::fread(head, 1, sizeof head, f);
   long size = -1;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0;
-  if (ok && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
-    const UInt32 length = Le32(head + 12);
-    ok = Le32(head + 16) == 0x4E4F534Au && length <= UInt32(size - 20) &&
-         std::fseek(f, 20, SEEK_SET) == 0 && bytes.Resize(Int32(length)) &&
-         std::fread(bytes.GetArray(), 1, length, f) == length;
-  } else {
-    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 && bytes.Resize(Int32(size)) &&
-         std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0 && size < 0x7fffffff;
+  Int64 from = 0, length = size;
+  if (ok && jsonOnly && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
+    from = 20;
+    length = Le32(head + 12);
+    ok = Le32(head + 16) == 0x4E4F534Au && length <= size - 20;
   }
+  ok = ok && std::fseek(f, long(from), SEEK_SET) == 0;
+  if (ok && !bytes.Resize(Int32(length))) {
+    if (noMemory != nullptr) *noMemory = true;
+    ok = false;
+  }
+  ok = ok && std::fread(bytes.GetArray(), 1, size_t(length), f) == size_t(length);
   std::fclose(f);
   return ok;
 }
@@ -228,12 +216,13 @@ class Appender {
     if (_bin != nullptr) std::fclose(_bin);
   }
 
-  // False (with nothing changed) when the file has no buffer 0 to append to.
+  // False when the file has no buffer 0 to append to (nothing changed), or when memory runs
+  // out or the .bin cannot be opened (Failed()).
   bool Open() {
     Json& json = _parts.json;
     // A glb without geometry has no binary chunk: one is begun.
     if (_parts.binary && _bytes.GetCount() == _parts.binStart) {
-      if (!_bytes.Resize(_parts.binStart + 8)) return false;
+      if (!_bytes.Resize(_parts.binStart + 8)) return !(_noMemory = true);
       Put32(_bytes.GetArray() + _parts.binStart, 0);
       Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
       if (!json.contains("buffers") || !json["buffers"].is_array()) json["buffers"] = Json::array();
@@ -251,7 +240,7 @@ class Appender {
       if (!BufferFile(json["buffers"][0], _path, file)) return false;
       _bin = std::fopen(file.c_str(), "ab");
       if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
-        return false;
+        return !(_writeFailed = true);
     }
     if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
     if (!json.contains("accessors")) json["accessors"] = Json::array();
@@ -308,6 +297,7 @@ class Appender {
 
   // Whether the .bin could not be written; every other failure is for want of memory.
   bool WriteFailed() const { return _writeFailed; }
+  bool Failed() const { return _writeFailed || _noMemory; }
 
   // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
   // .bin cannot be finished.
@@ -333,7 +323,7 @@ class Appender {
   Parts& _parts;
   BaseArray<char>& _bytes;
   FILE* _bin = nullptr;
-  bool _writeFailed = false;
+  bool _writeFailed = false, _noMemory = false;
   Int64 _end = 0;
 };
 
@@ -664,11 +654,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
   }
   if (attributes.list.GetCount() > 0 || animation != nullptr) {
     Appender out(path, parts, bytes);
-    if (!out.Open()) {
+    const bool opened = out.Open();
+    if (!opened && !out.Failed()) {
       report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
       report.Add(animation != nullptr ? 1 : 0, "animations",
                  "not exported: the file has no buffer");
-    } else if (!AddAttributes(out, json, found, attributes, report) ||
+    } else if (!opened || !AddAttributes(out, json, found, attributes, report) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
       if (out.WriteFailed())
         report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
@@ -734,10 +725,12 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   // extras need its bytes.
   BaseArray<char> bytes;
   GltfSummary summary;
-  if (!SlurpJson(path, bytes)) return true;
+  bool noMemory = false;
+  if (!Slurp(path, bytes, &noMemory, true)) return !noMemory;
   if (!_ScanGltfJson(bytes.GetArray(), bytes.GetCount(), matrices, summary)) return false;
   if (!summary.readable) return true;
-  if (summary.wantsExtras && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
+  if (summary.wantsExtras &&
+      (Slurp(path, bytes, &noMemory) ? !_ReadGltfExtrasFrom(bytes, path, extras) : noMemory))
     return false;
   extras.materials = summary.materials;
   return true;
