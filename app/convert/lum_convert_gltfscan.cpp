@@ -156,9 +156,10 @@ class Scanner {
   }
 
   // Any value, checked for being well formed and passed; containers are followed with a stack
-  // of their kinds, not by recursion, so that depth costs no stack.
+  // of their kinds, not by recursion, so that depth costs no stack; text nested deeper than
+  // 65,536 levels is taken for one that is not JSON.
   bool Value() {
-    UInt64 kinds[64];  // bit set: an object
+    UInt64 kinds[1024];  // bit set: an object
     Int32 depth = 0;
     for (;;) {
       Space();
@@ -166,7 +167,7 @@ class Scanner {
       const char c = *_p;
       bool closed = false;
       if (c == '{' || c == '[') {
-        if (depth == 64 * 64) return false;
+        if (depth == 64 * 1024) return false;
         const UInt64 bit = UInt64(1) << (depth % 64);
         kinds[depth / 64] = c == '{' ? kinds[depth / 64] | bit : kinds[depth / 64] & ~bit;
         ++depth;
