@@ -139,7 +139,6 @@ BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
       ok = ok && order.Append(a) && order.Append(b) && segments.Append(Segment{2, false});
     }
   }
-  for (Segment& s : segments) (void)s;
   // A segment that ends where it began is closed.
   Int32 at = 0;
   for (Segment& s : segments) {
