@@ -666,6 +666,34 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   }
 }
 
+// The report's own accounting: kinds counted once each, nothing for a count of none, kinds
+// beyond its table on one last line, lines cut to the room given, a failure without a code
+// still a failure, and Clear forgetting all of it.
+TEST(Convert, ReportCountsEachKindOnceAndKeepsItsLinesWithinRoom) {
+  ConvertReport report;
+  report.Add(0, "nothing", "lost");
+  report.Add(2, "spline objects", "not exported");
+  report.Add(3, "spline objects", "not exported");
+  EXPECT_EQ(Lines(report), std::vector<std::string>{"5 spline objects not exported"});
+  for (int k = 0; k < ConvertReport::MAX_KINDS + 2; ++k)
+    report.Add(1, ("kind " + std::to_string(k)).c_str(), "lost");
+  const std::vector<std::string> lines = Lines(report);
+  ASSERT_EQ(lines.size(), size_t(ConvertReport::MAX_KINDS));
+  EXPECT_EQ(lines.back(), "4 further items not carried (too many kinds to list)");
+  char small[8] = "x";
+  EXPECT_EQ(report.GetLine(0, small, sizeof small), 7);
+  EXPECT_STREQ(small, "5 splin");
+  EXPECT_EQ(report.GetLine(-1, small, sizeof small), 0);
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(report.GetLine(0, nullptr, 8) + report.GetLine(0, small, 0), 0);
+  report.Fail(0, "%s", "why");
+  EXPECT_TRUE(report.Failed());
+  EXPECT_EQ(report.GetErrorCode(), -6);
+  report.Clear();
+  EXPECT_FALSE(report.Failed());
+  EXPECT_EQ(report.GetLineCount(), 0);
+}
+
 // What a glTF holds beyond Assimp's reading, from bytes: read where the file says it plainly,
 // nothing where an accessor, its view or its bytes are missing or of another kind.
 TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
