@@ -48,6 +48,10 @@ class Scanner {
       if (_p == _end || UInt8(*_p) < 0x20) return false;
       const char c = *_p++;
       if (c == '"') break;
+      if (UInt8(c) >= 0x80) {
+        if (!Utf8(UInt8(c), put)) return false;
+        continue;
+      }
       if (c != '\\') {
         put(c);
         continue;
@@ -250,6 +254,26 @@ class Scanner {
     return m + (negative ? -e : e);
   }
 
+  // The rest of a UTF-8 sequence that began with lead, each byte given to put; false for bytes
+  // that are no UTF-8 (overlong forms, surrogates and code points beyond U+10FFFF among them).
+  template <typename Put>
+  bool Utf8(UInt8 lead, Put& put) {
+    put(char(lead));
+    Int32 more = lead >= 0xC2 && lead <= 0xDF   ? 1
+                 : lead >= 0xE0 && lead <= 0xEF ? 2
+                 : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                : 0;
+    if (more == 0) return false;
+    // The second byte's range narrows after E0, ED, F0 and F4.
+    UInt8 lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    UInt8 hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    for (; more > 0; --more, lo = 0x80, hi = 0xBF) {
+      if (_p == _end || UInt8(*_p) < lo || UInt8(*_p) > hi) return false;
+      put(*_p++);
+    }
+    return true;
+  }
+
   bool Hex4(UInt32& v) {
     if (_end - _p < 4) return false;
     for (int i = 0; i < 4; ++i) {
@@ -434,7 +458,8 @@ bool _ScanGltfJson(const char* text, Int32 length, BaseArray<GltfNodeMatrix>& ou
       cameras.Flush();
       return s.Array([&](size_t) {
         CameraRead c;
-        memory = memory && ReadCamera(s, c) && cameras.Append(c);
+        if (!ReadCamera(s, c)) return false;
+        memory = cameras.Append(c);
         return memory;
       });
     }
