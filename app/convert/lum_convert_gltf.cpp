@@ -25,43 +25,31 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The whole file; false when it cannot be read (with *noMemory set when that is for want of
-// memory).
-bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr) {
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok && !bytes.Resize(Int32(size))) {
-    if (noMemory != nullptr) *noMemory = true;
-    ok = false;
-  }
-  ok = ok && std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
-  std::fclose(f);
-  return ok;
-}
-
 UInt32 Le32(const char* p);
 
-// The JSON of a glTF file: the whole of a .gltf, the JSON chunk alone of a .glb (its binary
-// chunk, the bulk of the file, is not read); false when it cannot be read.
-bool SlurpJson(const char* path, BaseArray<char>& bytes) {
+// The bytes of the file at path: all of them, or with jsonOnly for a .glb its JSON chunk alone
+// (its binary chunk, the bulk of the file, is not read). False when it cannot be read, with
+// *noMemory set when that is for want of memory.
+bool Slurp(const char* path, BaseArray<char>& bytes, bool* noMemory = nullptr,
+           bool jsonOnly = false) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   char head[20];
   const size_t got = std::fread(head, 1, sizeof head, f);
   long size = -1;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0;
-  if (ok && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
-    const UInt32 length = Le32(head + 12);
-    ok = Le32(head + 16) == 0x4E4F534Au && length <= UInt32(size - 20) &&
-         std::fseek(f, 20, SEEK_SET) == 0 && bytes.Resize(Int32(length)) &&
-         std::fread(bytes.GetArray(), 1, length, f) == length;
-  } else {
-    ok = ok && size < 0x7fffffff && std::fseek(f, 0, SEEK_SET) == 0 && bytes.Resize(Int32(size)) &&
-         std::fread(bytes.GetArray(), 1, size_t(size), f) == size_t(size);
+  bool ok = std::fseek(f, 0, SEEK_END) == 0 && (size = std::ftell(f)) >= 0 && size < 0x7fffffff;
+  Int64 from = 0, length = size;
+  if (ok && jsonOnly && got == sizeof head && std::memcmp(head, "glTF", 4) == 0) {
+    from = 20;
+    length = Le32(head + 12);
+    ok = Le32(head + 16) == 0x4E4F534Au && length <= size - 20;
   }
+  ok = ok && std::fseek(f, long(from), SEEK_SET) == 0;
+  if (ok && !bytes.Resize(Int32(length))) {
+    if (noMemory != nullptr) *noMemory = true;
+    ok = false;
+  }
+  ok = ok && std::fread(bytes.GetArray(), 1, size_t(length), f) == size_t(length);
   std::fclose(f);
   return ok;
 }
@@ -82,30 +70,32 @@ struct Parts {
   bool binary = false;
 };
 
-// lean: without the top-level lists the node matrices, the cameras and the test for extras never
-// read (the accessors above all, most of a large file's JSON); they are read but not kept.
-bool Parse(const BaseArray<char>& bytes, Parts& out, bool lean = false) {
+// Where the JSON text of a glTF's bytes lies: all of a .gltf, the JSON chunk of a .glb (and
+// its binary chunk's start in parts); false for a damaged glb header.
+bool JsonText(const BaseArray<char>& bytes, const char*& text, Int32& length, Parts* parts) {
   const char* p = bytes.GetArray();
   const Int32 n = bytes.GetCount();
-  const char* text = p;
-  Int32 length = n;
+  text = p;
+  length = n;
   if (n >= 20 && std::memcmp(p, "glTF", 4) == 0) {
     const UInt32 total = Le32(p + 8), jsonLength = Le32(p + 12);
     if (total > UInt32(n) || Le32(p + 16) != 0x4E4F534Au || jsonLength > UInt32(n) - 20)
       return false;
     text = p + 20;
     length = Int32(jsonLength);
-    out.binary = true;
-    out.binStart = 20 + length;
+    if (parts != nullptr) {
+      parts->binary = true;
+      parts->binStart = 20 + length;
+    }
   }
-  const Json::parser_callback_t skip = [](int depth, Json::parse_event_t event, Json& parsed) {
-    if (depth != 1 || event != Json::parse_event_t::key) return true;
-    for (const char* list :
-         {"accessors", "bufferViews", "buffers", "images", "textures", "samplers", "skins"})
-      if (parsed == list) return false;
-    return true;
-  };
-  out.json = Json::parse(text, text + length, lean ? skip : nullptr, false);
+  return true;
+}
+
+bool Parse(const BaseArray<char>& bytes, Parts& out) {
+  const char* text;
+  Int32 length;
+  if (!JsonText(bytes, text, length, &out)) return false;
+  out.json = Json::parse(text, text + length, nullptr, false);
   return !out.json.is_discarded() && out.json.is_object();
 }
 
@@ -171,31 +161,6 @@ bool Decompose(const Matrix64& m, Float t[3], Float r[4], Float s[3]) {
   return true;
 }
 
-Matrix64 Compose(const Json& node) {
-  if (node.contains("matrix") && node["matrix"].is_array() && node["matrix"].size() == 16) {
-    const Json& a = node["matrix"];  // column-major
-    auto v = [&](int i) { return a[size_t(i)].is_number() ? a[size_t(i)].get<double>() : 0.0; };
-    return Matrix64(Vector64(v(12), v(13), v(14)), Vector64(v(0), v(1), v(2)),
-                    Vector64(v(4), v(5), v(6)), Vector64(v(8), v(9), v(10)));
-  }
-  auto get = [&](const char* key, int n, const double* fallback, double* out) {
-    for (int i = 0; i < n; ++i) out[i] = fallback[i];
-    if (!node.contains(key) || !node[key].is_array() || node[key].size() != size_t(n)) return;
-    for (int i = 0; i < n; ++i)
-      if (node[key][size_t(i)].is_number()) out[i] = node[key][size_t(i)].get<double>();
-  };
-  static const double zero[3] = {0, 0, 0}, one[3] = {1, 1, 1}, unit[4] = {0, 0, 0, 1};
-  double t[3], r[4], s[3];
-  get("translation", 3, zero, t);
-  get("rotation", 4, unit, r);
-  get("scale", 3, one, s);
-  const double x = r[0], y = r[1], z = r[2], w = r[3];
-  const Vector64 c1(1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w));
-  const Vector64 c2(2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w));
-  const Vector64 c3(2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y));
-  return Matrix64(Vector64(t[0], t[1], t[2]), s[0] * c1, s[1] * c2, s[2] * c3);
-}
-
 // The directory part of path, with its slash ("" for none).
 std::string DirOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -251,12 +216,13 @@ class Appender {
     if (_bin != nullptr) std::fclose(_bin);
   }
 
-  // False (with nothing changed) when the file has no buffer 0 to append to.
+  // False when the file has no buffer 0 to append to (nothing changed), or when memory runs
+  // out or the .bin cannot be opened (Failed()).
   bool Open() {
     Json& json = _parts.json;
     // A glb without geometry has no binary chunk: one is begun.
     if (_parts.binary && _bytes.GetCount() == _parts.binStart) {
-      if (!_bytes.Resize(_parts.binStart + 8)) return false;
+      if (!_bytes.Resize(_parts.binStart + 8)) return !(_noMemory = true);
       Put32(_bytes.GetArray() + _parts.binStart, 0);
       Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
       if (!json.contains("buffers") || !json["buffers"].is_array()) json["buffers"] = Json::array();
@@ -274,7 +240,7 @@ class Appender {
       if (!BufferFile(json["buffers"][0], _path, file)) return false;
       _bin = std::fopen(file.c_str(), "ab");
       if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
-        return false;
+        return !(_writeFailed = true);
     }
     if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
     if (!json.contains("accessors")) json["accessors"] = Json::array();
@@ -331,6 +297,7 @@ class Appender {
 
   // Whether the .bin could not be written; every other failure is for want of memory.
   bool WriteFailed() const { return _writeFailed; }
+  bool Failed() const { return _writeFailed || _noMemory; }
 
   // Pads the binary chunk to four bytes and gives buffer 0 its new length; false when the
   // .bin cannot be finished.
@@ -356,7 +323,7 @@ class Appender {
   Parts& _parts;
   BaseArray<char>& _bytes;
   FILE* _bin = nullptr;
-  bool _writeFailed = false;
+  bool _writeFailed = false, _noMemory = false;
   Int64 _end = 0;
 };
 
@@ -687,11 +654,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
   }
   if (attributes.list.GetCount() > 0 || animation != nullptr) {
     Appender out(path, parts, bytes);
-    if (!out.Open()) {
+    const bool opened = out.Open();
+    if (!opened && !out.Failed()) {
       report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
       report.Add(animation != nullptr ? 1 : 0, "animations",
                  "not exported: the file has no buffer");
-    } else if (!AddAttributes(out, json, found, attributes, report) ||
+    } else if (!opened || !AddAttributes(out, json, found, attributes, report) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
       if (out.WriteFailed())
         report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
@@ -720,46 +688,13 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
   return true;
 }
 
-namespace {
-
-bool Matrices(const Json& json, BaseArray<GltfNodeMatrix>& out) {
-  if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
-  for (const Json& n : json["nodes"]) {
-    if (!n.contains("name") || !n["name"].is_string() || !n.is_object()) continue;
-    const std::string name = n["name"].get<std::string>();
-    if (name.size() >= sizeof(GltfNodeMatrix::name)) continue;
-    GltfNodeMatrix entry;
-    std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-    entry.ml = Compose(n);
-    entry.yfov = 0.0;
-    entry.aspect = 0.0;
-    if (n.contains("camera") && n["camera"].is_number_unsigned() && json.contains("cameras") &&
-        json["cameras"].is_array() && n["camera"].get<size_t>() < json["cameras"].size()) {
-      const Json& c = json["cameras"][n["camera"].get<size_t>()];
-      if (c.contains("perspective") && c["perspective"].is_object()) {
-        const Json& p = c["perspective"];
-        if (p.contains("yfov") && p["yfov"].is_number()) entry.yfov = p["yfov"].get<double>();
-        if (p.contains("aspectRatio") && p["aspectRatio"].is_number())
-          entry.aspect = p["aspectRatio"].get<double>();
-      }
-    }
-    if (!out.Append(entry)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out) {
   out.Flush();
-  Parts parts;
-  if (!Parse(bytes, parts)) return true;
-  return Matrices(parts.json, out);
+  const char* text;
+  Int32 length;
+  GltfSummary summary;
+  return !JsonText(bytes, text, length, nullptr) || _ScanGltfJson(text, length, out, summary);
 }
-
-}  // namespace lumora
-
-namespace lumora {
 
 bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExtras& out) {
   out.attributes.Flush();
@@ -786,19 +721,18 @@ bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras
   const char* dot = std::strrchr(path, '.');
   if (dot == nullptr || (strcasecmp(dot, ".gltf") != 0 && strcasecmp(dot, ".glb") != 0))
     return true;
-  // The JSON alone, parsed once; the whole file (for a glb, its geometry) only when the extras
-  // need its bytes.
+  // The JSON alone, scanned once; the whole file (for a glb, its geometry) parsed only when the
+  // extras need its bytes.
   BaseArray<char> bytes;
-  Parts parts;
-  if (!SlurpJson(path, bytes) || !Parse(bytes, parts, true)) return true;
-  if (!Matrices(parts.json, matrices)) return false;
-  Int32 materials = 0;
-  if (parts.json.contains("materials") && parts.json["materials"].is_array())
-    for (const Json& m : parts.json["materials"])
-      materials += m.is_object() && m.contains("name") && m["name"] == "default" ? 0 : 1;
-  if (WantsExtras(parts.json) && Slurp(path, bytes) && !_ReadGltfExtrasFrom(bytes, path, extras))
+  GltfSummary summary;
+  bool noMemory = false;
+  if (!Slurp(path, bytes, &noMemory, true)) return !noMemory;
+  if (!_ScanGltfJson(bytes.GetArray(), bytes.GetCount(), matrices, summary)) return false;
+  if (!summary.readable) return true;
+  if (summary.wantsExtras &&
+      (Slurp(path, bytes, &noMemory) ? !_ReadGltfExtrasFrom(bytes, path, extras) : noMemory))
     return false;
-  extras.materials = materials;
+  extras.materials = summary.materials;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // From any file Assimp reads to a list of objects.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
@@ -46,6 +47,7 @@ class Importer {
  private:
   BaseObject* Node(const aiNode* node, bool& ok);
   BaseObject* Mesh(const aiMesh* mesh, bool& ok);
+  bool Faces(const aiMesh* mesh);
   BaseObject* MeshAt(unsigned index, bool& ok);
   void CountUses(const aiNode* node);
   BaseObject* Lines(const aiMesh* mesh, bool& ok);
@@ -71,6 +73,16 @@ class Importer {
     BaseObject* object;
   };
   BaseArray<Made> _made;
+  // Kept from mesh to mesh: a mesh's polygons, its n-gons (first polygon, count), an n-gon's
+  // members, and each vertex's UV and normal as the tags store them.
+  struct NormalCodes {
+    Int16 v[3];
+  };
+  BaseArray<CPolygon> _polygons;
+  BaseArray<Int32> _ngons;
+  BaseArray<UInt32> _members;
+  BaseArray<SmallUVW> _uvCodes;
+  BaseArray<NormalCodes> _normalCodes;
   Int32 _nodesDone = 0, _nodesTotal = 1;
 };
 
@@ -127,7 +139,6 @@ BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
       ok = ok && order.Append(a) && order.Append(b) && segments.Append(Segment{2, false});
     }
   }
-  for (Segment& s : segments) (void)s;
   // A segment that ends where it began is closed.
   Int32 at = 0;
   for (Segment& s : segments) {
@@ -169,6 +180,49 @@ bool Halves(const aiFace& f, const aiFace& g) {
          y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
 }
 
+// The polygons of a mesh's faces in our corner order (reversed: face corner i becomes corner
+// n - 1 - i, the first staying first), into _polygons, and each n-gon's first polygon and count
+// into _ngons. Faces of five or more corners become a fan of quadrangles (and a last triangle),
+// the two halves of a split quadrangle that quadrangle (not when triangles were asked for).
+bool Importer::Faces(const aiMesh* mesh) {
+  const unsigned faces = mesh->mNumFaces, vertices = mesh->mNumVertices;
+  Int32 bound = 0;
+  for (unsigned f = 0; f < faces; ++f) {
+    const unsigned n = mesh->mFaces[f].mNumIndices;
+    bound += n < 3 ? 0 : n <= 4 ? 1 : Int32((n - 1) / 2);
+  }
+  _ngons.Flush();
+  if (!_polygons.Resize(bound)) return false;
+  CPolygon* out = _polygons.GetArray();
+  Int32 at = 0, skipped = 0, outside = 0;
+  for (unsigned f = 0; f < faces; ++f) {
+    const aiFace& face = mesh->mFaces[f];
+    const unsigned n = face.mNumIndices;
+    const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
+    if (n < 3) {
+      ++skipped;
+    } else if (!Inside(face, vertices)) {
+      ++outside;
+    } else if (n == 3 && !_options.triangulate && f + 1 < faces &&
+               Halves(face, mesh->mFaces[f + 1]) && Inside(mesh->mFaces[f + 1], vertices)) {
+      const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
+      out[at++] = CPolygon(y[0], y[2], y[1], x[1]);
+    } else if (n == 3) {
+      out[at++] = CPolygon(x[0], x[2], x[1], x[1]);
+    } else if (n == 4) {
+      out[at++] = CPolygon(x[0], x[3], x[2], x[1]);
+    } else {
+      if (!_ngons.Append(at) || !_ngons.Append(Int32((n - 1) / 2))) return false;
+      for (unsigned i = 1; i + 1 < n; i += 2)
+        out[at++] = CPolygon(x[0], x[n - i], x[n - i - 1], i + 2 < n ? x[n - i - 2] : x[n - i - 1]);
+    }
+  }
+  _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
+              "imported without them");
+  _report.Add(outside, "faces naming vertices their mesh does not have", "not imported");
+  return _polygons.Resize(at);
+}
+
 BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   if ((mesh->mPrimitiveTypes & (aiPrimitiveType_TRIANGLE | aiPrimitiveType_POLYGON)) == 0) {
     if ((mesh->mPrimitiveTypes & aiPrimitiveType_POINT) != 0)
@@ -176,67 +230,37 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
     if ((mesh->mPrimitiveTypes & aiPrimitiveType_LINE) != 0) return Lines(mesh, ok);
     return nullptr;
   }
-  // Faces of five or more corners become a fan of quadrangles (and a last triangle), joined
-  // by an n-gon record; the two halves of a split quadrangle become that quadrangle.
-  // Not when triangles were asked for.
-  const bool join = !_options.triangulate;
-  const unsigned faces = mesh->mNumFaces;
-  const unsigned vertices = mesh->mNumVertices;
-  auto joins = [&](unsigned f) {
-    return join && f + 1 < faces && Inside(mesh->mFaces[f + 1], vertices) &&
-           Halves(mesh->mFaces[f], mesh->mFaces[f + 1]);
-  };
-  Int32 polys = 0, ngons = 0, skipped = 0, outside = 0;
-  for (unsigned f = 0; f < faces; ++f) {
-    const unsigned n = mesh->mFaces[f].mNumIndices;
-    if (n < 3) {
-      ++skipped;
-    } else if (!Inside(mesh->mFaces[f], vertices)) {
-      ++outside;
-    } else if (n <= 4) {
-      ++polys;
-      if (joins(f)) ++f;
-    } else {
-      polys += Int32((n - 1) / 2);
-      ++ngons;
-    }
-  }
-  _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
-              "imported without them");
-  _report.Add(outside, "faces naming vertices their mesh does not have", "not imported");
-  BaseObject* result = BaseObject::Alloc(TYPE_POLYGONOBJECT);
+  const Int32 nv = Int32(mesh->mNumVertices);
+  const bool hasUv = mesh->HasTextureCoords(0), hasNormals = mesh->HasNormals();
+  const bool hasColors = mesh->HasVertexColors(0);
+  BaseObject* result = Faces(mesh) ? BaseObject::Alloc(TYPE_POLYGONOBJECT) : nullptr;
   PolygonObject* object = static_cast<PolygonObject*>(result);
-  if (object == nullptr || !object->ResizeObject(Int32(mesh->mNumVertices), polys, ngons)) {
+  const Int32 polys = _polygons.GetCount(), ngons = _ngons.GetCount() / 2;
+  UVWTag* uvw = nullptr;
+  NormalTag* normals = nullptr;
+  VertexColorTag* colors = nullptr;
+  // Each vertex's UV and normal encoded once, then copied into every corner that uses it.
+  if (object == nullptr || !object->ResizeObject(nv, polys, ngons) ||
+      (hasUv && ((uvw = UVWTag::Cast(object->MakeTag(TAG_UVW))) == nullptr || !uvw->Resize(polys) ||
+                 !_uvCodes.Resize(nv))) ||
+      (hasNormals && ((normals = NormalTag::Cast(object->MakeTag(TAG_NORMAL))) == nullptr ||
+                      !normals->Resize(polys) || !_normalCodes.Resize(nv))) ||
+      (hasColors &&
+       ((colors = VertexColorTag::Cast(object->MakeTag(TAG_VERTEXCOLOR))) == nullptr ||
+        !colors->Resize(nv, VertexColorTag::POINT_BYTES) || !colors->SetPerPointColor(true)))) {
     if (result != nullptr) FreeObject(result);
     ok = false;
     return nullptr;
   }
   object->SetName(Name(mesh->mName));
   Vector64* points = object->GetPointW();
-  for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+  for (Int32 v = 0; v < nv; ++v) {
     const aiVector3D& p = mesh->mVertices[v];
     points[v] = Vector64(p.x, p.y, -p.z);
   }
-  const bool hasUv = mesh->HasTextureCoords(0), hasNormals = mesh->HasNormals();
-  const bool hasColors = mesh->HasVertexColors(0);
-  UVWTag* uvw = hasUv ? UVWTag::Cast(object->MakeTag(TAG_UVW)) : nullptr;
-  NormalTag* normals = hasNormals ? NormalTag::Cast(object->MakeTag(TAG_NORMAL)) : nullptr;
-  VertexColorTag* colors =
-      hasColors ? VertexColorTag::Cast(object->MakeTag(TAG_VERTEXCOLOR)) : nullptr;
-  if ((hasUv && (uvw == nullptr || !uvw->Resize(polys))) ||
-      (hasNormals && (normals == nullptr || !normals->Resize(polys))) ||
-      (hasColors && (colors == nullptr ||
-                     !colors->Resize(Int32(mesh->mNumVertices), VertexColorTag::POINT_BYTES) ||
-                     !colors->SetPerPointColor(true)))) {
-    FreeObject(result);
-    ok = false;
-    return nullptr;
-  }
-  if (hasColors) {
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
-      const aiColor4D& c = mesh->mColors[0][v];
-      colors->GetColorW()[v] = ColorA32{c.r, c.g, c.b, c.a};
-    }
+  for (Int32 v = 0; v < nv && hasColors; ++v) {
+    const aiColor4D& c = mesh->mColors[0][v];
+    colors->GetColorW()[v] = ColorA32{c.r, c.g, c.b, c.a};
   }
   for (unsigned k = 1; k < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++k)
     if (mesh->HasTextureCoords(k))
@@ -244,77 +268,41 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   for (unsigned k = 1; k < AI_MAX_NUMBER_OF_COLOR_SETS; ++k)
     if (mesh->HasVertexColors(k))
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
-
-  // Each vertex's UV and normal encoded once, then copied into every corner that uses it.
-  struct NormalCodes {
-    Int16 v[3];
-  };
-  const Int32 nv = Int32(mesh->mNumVertices);
-  BaseArray<SmallUVW> uvCode;
-  BaseArray<NormalCodes> normalCode;
-  if ((hasUv && !uvCode.Resize(nv)) || (hasNormals && !normalCode.Resize(nv))) {
-    FreeObject(result);
-    ok = false;
-    return nullptr;
-  }
   for (Int32 v = 0; v < nv && hasUv; ++v) {
     const aiVector3D& t = mesh->mTextureCoords[0][v];
-    FromVector(Vector64(t.x, 1.0 - t.y, 0.0), uvCode[v]);
+    FromVector(Vector64(t.x, 1.0 - t.y, 0.0), _uvCodes[v]);
   }
   for (Int32 v = 0; v < nv && hasNormals; ++v) {
     const aiVector3D& q = mesh->mNormals[v];
-    normalCode[v] =
-        NormalCodes{{NormalTag::Pack(q.x), NormalTag::Pack(q.y), NormalTag::Pack(-q.z)}};
+    _normalCodes[v] = NormalCodes{{_PackNormal(q.x), _PackNormal(q.y), _PackNormal(-q.z)}};
   }
-
-  CPolygon* out = object->GetPolygonW();
-  UVWPolygon* outUv = hasUv ? uvw->GetUVWW() : nullptr;
-  NormalPolygon* outNormal = hasNormals ? normals->GetNormalW() : nullptr;
-  NgonBase* ngonBase =
-      ngons > 0 ? static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase() : nullptr;
-  Int32 at = 0, ngon = 0;
-  // A polygon of our corners a, b, c, d (d = c for a triangle).
-  auto put = [&](Int32 a, Int32 b, Int32 c, Int32 d) {
-    out[at] = CPolygon(a, b, c, d);
-    if (outUv != nullptr) {
-      UVWPolygon& p = outUv[at];
-      p.a = uvCode[a], p.b = uvCode[b], p.c = uvCode[c], p.d = uvCode[d];
-    }
-    if (outNormal != nullptr) {
-      Int16* v = outNormal[at].v;
-      const Int32 idx[4] = {a, b, c, d};
-      for (int k = 0; k < 4; ++k) {
-        const NormalCodes& n = normalCode[idx[k]];
-        v[3 * k] = n.v[0], v[3 * k + 1] = n.v[1], v[3 * k + 2] = n.v[2];
+  const CPolygon* in = _polygons.GetArray();
+  std::copy(in, in + polys, object->GetPolygonW());
+  if (hasUv) {
+    UVWPolygon* out = uvw->GetUVWW();
+    const SmallUVW* code = _uvCodes.GetArray();
+    for (Int32 i = 0; i < polys; ++i)
+      out[i] = UVWPolygon{code[in[i].a], code[in[i].b], code[in[i].c], code[in[i].d]};
+  }
+  if (hasNormals) {
+    NormalPolygon* out = normals->GetNormalW();
+    const NormalCodes* code = _normalCodes.GetArray();
+    for (Int32 i = 0; i < polys; ++i) {
+      const Int32 idx[4] = {in[i].a, in[i].b, in[i].c, in[i].d};
+      Int16* v = out[i].v;
+      for (int k = 0; k < 4; ++k, v += 3) {
+        const Int16* c = code[idx[k]].v;
+        v[0] = c[0], v[1] = c[1], v[2] = c[2];
       }
     }
-    ++at;
-  };
-  BaseArray<UInt32> members;
-  for (unsigned f = 0; f < faces; ++f) {
-    const aiFace& face = mesh->mFaces[f];
-    const unsigned n = face.mNumIndices;
-    const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
-    if (n < 3 || !Inside(face, vertices)) continue;
-    // Reversed: face corner i becomes corner n - 1 - i (the first stays first).
-    if (n == 3 && joins(f)) {
-      const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
-      put(y[0], y[2], y[1], x[1]);
-    } else if (n == 3) {
-      put(x[0], x[2], x[1], x[1]);
-    } else if (n == 4) {
-      put(x[0], x[3], x[2], x[1]);
-    } else {
-      members.Flush();
-      for (unsigned i = 1; i + 1 < n; i += 2) {
-        if (!members.Append(UInt32(at))) ok = false;
-        const Int32 b = x[n - i], c = x[n - i - 1];
-        const Int32 d = i + 2 < n ? x[n - i - 2] : c;
-        put(x[0], b, c, d);
-      }
-      if (ngonBase != nullptr &&
-          !ngonBase->GetRecord(ngon++)->Set(members.GetArray(), members.GetCount()))
-        ok = false;
+  }
+  if (ngons > 0) {
+    NgonBase* base = static_cast<PolygonObjectData*>(object->GetNodeData())->GetNgonBase();
+    for (Int32 g = 0; g < ngons && ok; ++g) {
+      const Int32 first = _ngons[2 * g], count = _ngons[2 * g + 1];
+      ok = _members.Resize(count);
+      for (Int32 i = 0; i < count && ok; ++i) _members[i] = UInt32(first + i);
+      ok = ok && base->GetRecord(g)->Set(_members.GetArray(), count);
     }
   }
   if (!ok) FreeObject(result);
@@ -756,6 +744,24 @@ bool Importer::Build(RootObject* objects) {
   return true;
 }
 
+// Whether the file's format keeps no materials, so that the one Assimp's importer makes from its
+// defaults (unnamed) stands for none: OFF has none, a PLY file only what a material element of
+// its header declares.
+bool HasNoMaterials(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr || strcasecmp(dot, ".ply") != 0)
+    return dot != nullptr && strcasecmp(dot, ".off") == 0;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  char head[8192];
+  const size_t n = std::fread(head, 1, sizeof head - 1, f);
+  std::fclose(f);
+  head[n] = 0;
+  const char* end = std::strstr(head, "end_header");
+  const char* material = std::strstr(head, "element material");
+  return end != nullptr && (material == nullptr || material > end);
+}
+
 }  // namespace
 
 bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& options,
@@ -779,6 +785,7 @@ bool ImportObjects(const char* path, RootObject* objects, const ConvertOptions& 
     report.Fail(-7, "%s: out of memory", path);
     return false;
   }
+  if (HasNoMaterials(path)) extras.materials = 0;
   Importer builder(scene, options, report, exact, extras);
   if (!builder.Build(objects)) {
     report.Fail(-7, "%s: out of memory building the objects", path);

@@ -9,6 +9,7 @@
 
 #include "convert/lum_convert.h"
 #include "lum_array.h"
+#include "objects/lum_normaltag.h"
 
 namespace lumora {
 
@@ -20,6 +21,18 @@ aiMatrix4x4 _ToAssimp(const Matrix64& m);
 Matrix64 _FromAssimp(const aiMatrix4x4& a);
 // The same flip on double matrices only (the glTF pass writes and reads them at full precision).
 Matrix64 _FlipZ(const Matrix64& m);
+
+// NormalTag::Pack's rounding to the nearest, halves away from zero, without its call into the
+// C library for every component of every imported vertex: c x SCALE lies within +-32000, where
+// what truncation takes off is exact.
+inline Int16 _PackNormal(Float64 c) {
+  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
+  if (c > 1.0) c = 1.0;
+  const Float64 x = c * NormalTag::SCALE;
+  const Int32 t = Int32(x);
+  const Float64 f = x - t;
+  return Int16(f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t);
+}
 
 struct FormatTraits {
   bool triangles;  // faces must be triangles
@@ -80,7 +93,8 @@ struct GltfCubicChannel {
   Int32 Stride() const { return path == GltfPath::ROTATION ? 13 : 10; }
 };
 struct GltfExtras {
-  // The file's own materials, less the one our export writes ("default"); -1 for other files.
+  // The file's own materials where they are counted from the file (a glTF's, less the one our
+  // export writes, "default"; none for a format without materials); -1 to count Assimp's.
   Int32 materials = -1;
   BaseArray<GltfAttribute> attributes;
   BaseArray<GltfCubicChannel> cubics;
@@ -101,6 +115,20 @@ struct GltfNodeMatrix {
 };
 // The same from the bytes of a .gltf or .glb; false only when memory runs out.
 bool _ReadGltfMatricesFrom(const BaseArray<char>& bytes, BaseArray<GltfNodeMatrix>& out);
+
+// What else the importer's first look at the JSON finds: the file's own materials (less the
+// one our export writes, "default"), and whether it has anything the extras read (a custom
+// attribute or a cubic-spline sampler).
+struct GltfSummary {
+  bool readable = false;  // the text is JSON with an object at its top
+  Int32 materials = 0;
+  bool wantsExtras = false;
+};
+// The node matrices and the summary from the JSON text alone, scanned once without a document
+// built from it; out empty and summary unreadable for text that is not JSON. False only when
+// memory runs out.
+bool _ScanGltfJson(const char* text, Int32 length, BaseArray<GltfNodeMatrix>& out,
+                   GltfSummary& summary);
 
 // The matrices and the extras of the file at path (nothing for files other than .gltf and
 // .glb), its JSON parsed once. False only when memory runs out.
