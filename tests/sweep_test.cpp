@@ -2165,6 +2165,14 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"raw values beside null", RawCustomDataTypeClass::Compare(nullptr, nullptr) == 0 &&
                                      RawCustomDataTypeClass::Compare(raw, nullptr) == 1},
       {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"attached lists out of range",
+       node.GetAttachedList(ATTACHEDLIST(-1), true) == nullptr &&
+           node.GetAttachedList(ATTACHEDLIST_COUNT, true) == nullptr &&
+           !node.HasAttachedList(ATTACHEDLIST(-1)) && !node.HasAttachedList(ATTACHEDLIST_COUNT)},
+      {"node bits out of range", !node.ChangeNBit(-1, NBITCONTROL_SET) &&
+                                     !node.ChangeNBit(128, NBITCONTROL_SET) &&
+                                     node.GetNBitWord(-1) == 0 && node.GetNBitWord(4) == 0},
+      {"a null shader", !node.InsertShader(nullptr, nullptr)},
       {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
       {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
                                        !runs.Read_API(nullptr) && runs.IsSelected(3)},

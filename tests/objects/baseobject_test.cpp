@@ -456,6 +456,10 @@ TEST(Parameters, TheTableReadsAndWritesTheFields) {
   EXPECT_LT(MaxDiff(HPBToMatrix(MatrixToHPB(o->GetMg(), o->GetRotationOrder()), o->GetRotationOrder()),
                     HPBToMatrix(Vector64(1.0, 0.2, 0.3), o->GetRotationOrder())),
             1e-9);
+  ASSERT_TRUE(o->GetDParameter(DescID(911), out));
+  EXPECT_LT(MaxDiff(HPBToMatrix(out.GetVector(), o->GetRotationOrder()),
+                    HPBToMatrix(Vector64(1.0, 0.2, 0.3), o->GetRotationOrder())),
+            1e-9);
   // Other ids land in the container; 929 is the quaternion switch.
   EXPECT_FALSE(o->IsQuaternionRotationMode());
   ASSERT_TRUE(o->SetParameter(929, GeData(Int32(1))));
