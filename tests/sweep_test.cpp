@@ -1778,7 +1778,8 @@ const char* const kKeptInShaders =
 
 // The copies the library makes, under one COPYFLAGS value (ctx): object hierarchies with tags,
 // tracks and shader trees, an object and shaders with kept chunks, and plug-in node trees;
-// copied as lists, cloned as nodes, and copied through a translation of the caller's.
+// copied as lists, cloned as nodes (plug-in and shader lists whole as well), and copied through a
+// translation of the caller's.
 bool CopiesUnderFlags(std::int64_t n, void* ctx) {
   lumtest::StopFailing();
   const COPYFLAGS flags = COPYFLAGS(*static_cast<const Int32*>(ctx));
@@ -1812,6 +1813,11 @@ bool CopiesUnderFlags(std::int64_t n, void* ctx) {
     const bool cloned = node != nullptr;
     DeleteObj(node);
     STEP(Ended(f, cloned, !cloned));
+    if (into == &objectCopy) continue;
+    GeListNode* whole = list->GetClone(flags, nullptr);
+    const bool wholeCloned = whole != nullptr;
+    DeleteObj(whole);
+    STEP(Ended(f, wholeCloned, !wholeCloned));
   }
   AliasTrans trans;
   RootObject into;
@@ -1866,7 +1872,17 @@ bool SceneFiles(std::int64_t n, void* ctx) {
 
 // The node readers' seeds (fuzz/corpus) hold every chunk level the readers accept, old and new:
 // each entry is read as its fuzz target reads it, in the stream its layout byte picks.
-enum CorpusKind { kCorpusObjects, kCorpusTags, kCorpusPlugins, kCorpusShaders, kCorpusTracks };
+// The take target's entries are also read as an override's and a take's record, at the level
+// their first byte names.
+enum CorpusKind {
+  kCorpusObjects,
+  kCorpusTags,
+  kCorpusPlugins,
+  kCorpusShaders,
+  kCorpusTracks,
+  kCorpusOverrideRecord,
+  kCorpusTakeRecord
+};
 
 struct CorpusRow {
   const char* dir;
@@ -1889,6 +1905,7 @@ struct CorpusEntry {
   Int32 version = HYPERFILE_CURRENT_VERSION;
   bool float32 = false;
   BYTEORDER order = BYTEORDER_MOTOROLA;
+  Int32 level = 0;          // of a record
   bool readsWhole = false;  // without injected failures
   Int64 readTo = 0;         // where that read stopped
 };
@@ -1922,6 +1939,16 @@ std::vector<CorpusEntry> CorpusEntries() {
       e.version = kVersions[layout & 7];
       e.float32 = (layout & 8) != 0;
       e.order = (layout & 16) != 0 ? BYTEORDER_INTEL : BYTEORDER_MOTOROLA;
+      if (row.kind == kCorpusPlugins && !row.layoutFirst && std::string(row.dir) == "take") {
+        for (CorpusKind record : {kCorpusOverrideRecord, kCorpusTakeRecord}) {
+          CorpusEntry r;
+          r.name = e.name + (record == kCorpusTakeRecord ? " as a take" : " as an override");
+          r.kind = record;
+          r.stream = Bytes(b.begin() + 1, b.end());
+          r.level = record == kCorpusTakeRecord ? (b[0] & 3) % 3 : b[0] & 3;
+          entries.push_back(std::move(r));
+        }
+      }
       entries.push_back(std::move(e));
     }
   }
@@ -1948,13 +1975,25 @@ struct CorpusList {
       case kCorpusTracks:
         list = NewObj<RootCTrack>();
         break;
+      case kCorpusOverrideRecord:
+        record = PluginNode::Alloc(TYPE_OVERRIDE);
+        break;
+      case kCorpusTakeRecord:
+        record = PluginNode::Alloc(TYPE_TAKE);
+        break;
     }
+    bool known = false;
+    if (record != nullptr && record->AddSlot()) record->ValidateNth(0, record->GetType(), known);
   }
-  ~CorpusList() { DeleteObj(list); }
+  ~CorpusList() {
+    DeleteObj(list);
+    PluginNode::Free(record);
+  }
   CorpusList(const CorpusList&) = delete;
   CorpusList& operator=(const CorpusList&) = delete;
   bool Read(const CorpusEntry& e, size_t length, Int64* stopped) {
-    if (list == nullptr) return false;
+    NodeData* data = record != nullptr ? record->GetNthData(0) : nullptr;
+    if (list == nullptr && data == nullptr) return false;
     Filename name;
     if (!name.SetMemoryData(e.stream.data(), Int64(length), false)) return false;
     HyperFile hf;
@@ -1967,7 +2006,9 @@ struct CorpusList {
     if (!trans.Init()) return false;
     doc.SetAliasTrans(&trans);
     hf.SetDocument(&doc);
-    const bool ok = list->ReadObject(&hf, true) && hf.GetError() == FILEERROR_NONE;
+    const bool ok = (data != nullptr ? data->Read(&hf, CHUNK_PLUGINDATA, e.level)
+                                     : list->ReadObject(&hf, true)) &&
+                    hf.GetError() == FILEERROR_NONE;
     trans.Zap(true);
     hf.SetDocument(nullptr);
     if (stopped != nullptr) *stopped = hf.GetPosition();
@@ -1977,12 +2018,16 @@ struct CorpusList {
     Filename name;
     name.SetMemoryTarget();
     HyperFile hf;
-    const bool ok = hf.Open(name, FILEOPEN_WRITE) && list->WriteObject(&hf, 1);
+    const bool ok = hf.Open(name, FILEOPEN_WRITE) && WriteTo(&hf);
     return hf.Close() && ok;
+  }
+  bool WriteTo(HyperFile* hf) {
+    return list != nullptr ? list->WriteObject(hf, 1) : record->GetNthData(0)->Write(hf);
   }
 
   BaseList2D owner{5100};
   RootList2D* list = nullptr;
+  PluginNode* record = nullptr;
 };
 
 // Reads and writes one corpus entry: a failure met makes the step fail, never a different
@@ -2089,6 +2134,10 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   DescID id(903);
   Vector64* vectors = nullptr;
   Int32 count = 0;
+  BaseTake* take = BaseTake::Alloc();
+  BaseOverride* ov = BaseOverride::Alloc();
+  NodeData* takeData = take->GetTakeData();
+  NodeData* ovData = ov->GetOverrideData();
   const struct {
     const char* what;
     bool ok;  // the call kept its contract
@@ -2116,6 +2165,14 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"raw values beside null", RawCustomDataTypeClass::Compare(nullptr, nullptr) == 0 &&
                                      RawCustomDataTypeClass::Compare(raw, nullptr) == 1},
       {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"attached lists out of range",
+       node.GetAttachedList(ATTACHEDLIST(-1), true) == nullptr &&
+           node.GetAttachedList(ATTACHEDLIST_COUNT, true) == nullptr &&
+           !node.HasAttachedList(ATTACHEDLIST(-1)) && !node.HasAttachedList(ATTACHEDLIST_COUNT)},
+      {"node bits out of range", !node.ChangeNBit(-1, NBITCONTROL_SET) &&
+                                     !node.ChangeNBit(128, NBITCONTROL_SET) &&
+                                     node.GetNBitWord(-1) == 0 && node.GetNBitWord(4) == 0},
+      {"a null shader", !node.InsertShader(nullptr, nullptr)},
       {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
       {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
                                        !runs.Read_API(nullptr) && runs.IsSelected(3)},
@@ -2128,7 +2185,15 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
       {"vectors and no stream",
        !_HFWriteArray(nullptr, vectors, 0) && !_HFReadMemoryVectorArray(nullptr, &vectors, &count)},
+      {"take and override data onto themselves",
+       takeData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
+           ovData->CopyToX(ovData, COPYFLAGS_NONE, nullptr)},
+      {"take and override data onto data of another kind",
+       !takeData->CopyToX(ovData, COPYFLAGS_NONE, nullptr) &&
+           !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
   };
+  BaseTake::Free(take);
+  BaseOverride::Free(ov);
   value.CopyData(nullptr, nullptr);  // nothing to do: no crash, the value stays
   value.CopyData(&value, nullptr);
   for (const auto& c : cases) EXPECT_TRUE(c.ok) << c.what;
@@ -2136,7 +2201,8 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   using CopyData = bool (*)(const CustomDataType*, CustomDataType*, AliasTrans*);
   for (CopyData copy : {&GradientDataTypeClass::CopyData, &SplineDataTypeClass::CopyData,
                         &InExcludeDataTypeClass::CopyData, &RawCustomDataTypeClass::CopyData,
-                        &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData})
+                        &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData,
+                        &BlendDataTypeClass::CopyData})
     EXPECT_FALSE(copy(nullptr, custom, nullptr) || copy(custom, nullptr, nullptr));
   GradientDataTypeClass::FreeData(custom);
   RawCustomDataTypeClass::FreeData(raw);
@@ -2457,7 +2523,7 @@ TEST(IoSweep, EveryWriteOfEveryWriterCanMeetAFullDevice) {
     lists.push_back(std::make_unique<CorpusList>(e.kind));
     CorpusList* l = lists.back().get();
     if (!l->Read(e, e.stream.size(), nullptr)) continue;
-    writers.push_back({e.name, [l](HyperFile& hf) { return l->list->WriteObject(&hf, 1); }, {}});
+    writers.push_back({e.name, [l](HyperFile& hf) { return l->WriteTo(&hf); }, {}});
     sizes.push_back(WriteStream(writers.back().write).size());
   }
   int failed = 0, runs = 0;

@@ -207,8 +207,8 @@ void BaseObject::SetRelMl(const Matrix64& m) {
   }
 }
 
+// SetMl and SetMg end in SetRelMl, which refuses a locked transformation.
 void BaseObject::SetMl(const Matrix64& m) {
-  if (Locked()) return;
   if (_frozenFlags == 0) {
     SetRelMl(m);
     return;
@@ -225,7 +225,6 @@ void BaseObject::SetMl(const Matrix64& m) {
 }
 
 void BaseObject::SetMg(const Matrix64& m) {
-  if (Locked()) return;
   if (GetUp() == nullptr) {
     SetMl(m);
     return;

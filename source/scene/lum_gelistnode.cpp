@@ -13,10 +13,6 @@ namespace {
 
 constexpr const Char* kFile = "source/lum_gelistnode";
 
-// A sentinel is the node whose outer link is null.
-inline bool IsTailSentinel(const GeToolNode2D* n) { return n == nullptr || n->next == nullptr; }
-inline bool IsHeadSentinel(const GeToolNode2D* n) { return n == nullptr || n->prev == nullptr; }
-
 // Branch copies waiting for the outermost _CopyBranch (one thread copies at a time per tree;
 // each thread has its own queue).
 struct PendingBranch {
@@ -55,7 +51,7 @@ GeListNode::~GeListNode() {
 
 bool _InsertCloneUnderLast(GeListNode* clone, GeListNode* parent) {
   if (parent == nullptr || parent->GetChildren() == nullptr) return Refuse(__LINE__);
-  if (!parent->GetChildren()->_InsertNewLast(clone)) return false;
+  parent->GetChildren()->_InsertNewLast(clone);
   clone->SetDocument(parent->GetDocument());
   return true;
 }
@@ -129,13 +125,15 @@ BaseDocument::~BaseDocument() {
 
 // ---- tree ----
 
+// A node with a list head is linked (Adopt follows the link): its links are not null, and the
+// sentinels are the nodes whose outer link is.
 GeListNode* GeListNode::GetNext() const {
-  if (_listHead == nullptr || IsTailSentinel(next)) return nullptr;
+  if (_listHead == nullptr || next->next == nullptr) return nullptr;
   return static_cast<GeListNode*>(next);
 }
 
 GeListNode* GeListNode::GetPred() const {
-  if (_listHead == nullptr || IsHeadSentinel(prev)) return nullptr;
+  if (_listHead == nullptr || prev->prev == nullptr) return nullptr;
   return static_cast<GeListNode*>(prev);
 }
 

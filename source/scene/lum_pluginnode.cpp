@@ -143,7 +143,7 @@ NodeData* PluginNode::AllocData(Int32 type, bool& known) {
 }
 
 bool PluginNode::AddSlot() {
-  if (_count == 0x7FFFFFFF) return false;
+  // No count of slots reaches the Int32 limit: the copies of the array would exhaust memory first.
   PluginSlot* grown =
       static_cast<PluginSlot*>(MemAlloc(Int64(_count + 1) * Int64(sizeof(PluginSlot))));
   if (grown == nullptr) return false;
@@ -293,19 +293,14 @@ bool PluginNode::WriteSlots(HyperFile* hf) {
           !s.data->Write(hf) || !hf->WriteChunkEnd()) {
         return false;
       }
-    } else if (s.rawSize >= 1) {
-      // The kept bytes end with the chunk's end byte.
-      if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
-          !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
-          !hf->WriteKeptChunk(s.raw, s.rawSize, false, s.rawLayout)) {
-        return false;
-      }
     } else {
-      // A slot without data or kept bytes (a type without a class, made in a program, or whose
-      // chunk an older file's reader skipped): an empty chunk keeps its type and its place.
+      // Kept bytes end with the chunk's end byte. A slot without data or kept bytes (a type
+      // without a class, made in a program, or whose chunk an older file's reader skipped) writes
+      // an empty chunk that keeps its type and its place.
       if (!hf->WriteChunkStart(CHUNK_PLUGINDATA, s.rawLevel) || !hf->WriteInt32(s.type) ||
           !hf->WriteInt32(s.strayIndex != 0 ? s.strayIndex : i) || !hf->WriteString(empty) ||
-          !hf->WriteChunkEnd()) {
+          !(s.rawSize >= 1 ? hf->WriteKeptChunk(s.raw, s.rawSize, false, s.rawLayout)
+                           : hf->WriteChunkEnd())) {
         return false;
       }
     }

@@ -49,16 +49,9 @@ void RootList2D::SetOwner(GeListNode* owner) {
   if (_owner != nullptr) _owner->_heldMembers += count;
 }
 
-bool RootList2D::_InsertNewLast(GeListNode* node) {
-  const bool ok = node != nullptr && node != this && !node->IsInList() &&
-                  (GetMemberClass() == 0 || (node->GetNodeClasses() & GetMemberClass()) != 0);
-  if (!ok) {
-    _GeDebugBreak(__LINE__, kFile);
-    return false;
-  }
+void RootList2D::_InsertNewLast(GeListNode* node) {
   GeToolList2D::LinkAfter(node, _list.tail.prev);
   Adopt(node);
-  return true;
 }
 
 bool RootList2D::Insert(GeListNode* node) { return InsertAfter(node, nullptr); }
@@ -79,9 +72,8 @@ bool RootList2D::InsertAfter(GeListNode* node, GeListNode* pred) {
 
 bool RootList2D::InsertBefore(GeListNode* node, GeListNode* succ) {
   if (!Accepts(node) || (succ != nullptr && !IsMember(succ))) return false;
-  GeToolNode2D* pred = succ != nullptr ? succ->prev : nullptr;
-  if (pred == nullptr) pred = &_list.head;
-  GeToolList2D::LinkAfter(node, pred);
+  // A member's links are never null: only the sentinels' outer ones are.
+  GeToolList2D::LinkAfter(node, succ != nullptr ? succ->prev : &_list.head);
   Adopt(node);
   return true;
 }
@@ -164,11 +156,7 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member, bool read) {
     DeleteObj(member);
     return false;
   }
-  if (!_InsertNewLast(member)) {
-    DeleteObj(member);
-    hf->SetError(FILEERROR_WRONG_VALUE);
-    return false;
-  }
+  _InsertNewLast(member);
   member->SetDocument(hf->GetDocument());
   return true;
 }
@@ -197,11 +185,7 @@ bool RootList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
       d->FlushAll();
       return false;
     }
-    if (!d->_InsertNewLast(clone)) {
-      DeleteObj(clone);
-      d->FlushAll();
-      return false;
-    }
+    d->_InsertNewLast(clone);
   }
   if (!_kept.CopyTo(&d->_kept)) {
     d->FlushAll();

@@ -63,9 +63,10 @@ class RootList2D : public GeListNode {
 
   // Whether node may be inserted (see Insert); raises the debug alert when not.
   bool Accepts(const GeListNode* node) const;
-  // For readers and copies: appends node, which was just made and so cannot lie above this
-  // list, checking all but the ancestors (whose walk would make deep copies quadratic).
-  bool _InsertNewLast(GeListNode* node);
+  // For readers and copies: appends node, which was just made by this list's reader (of its
+  // member class) or cloned from a member, and so lies in no list and above none: nothing is
+  // checked (the ancestors' walk would make deep copies quadratic).
+  void _InsertNewLast(GeListNode* node);
   // The NODECLASS a member must be of (lists whose members are read back as one class); 0:
   // any node.
   virtual UInt32 GetMemberClass() const { return 0; }

@@ -268,10 +268,10 @@ bool BlendLayer::Write(HyperFile* hf) const {
 }
 
 Int32 BlendLayer::Compare(const BlendLayer* other) const {
+  // Every layer is attached (made by Add or read into a stack), so that flag never differs.
   if (other == nullptr || _kind != other->_kind || _name != other->_name ||
-      _attached != other->_attached || _switch1001 != other->_switch1001 ||
-      _switch1000 != other->_switch1000 || _code != other->_code ||
-      _value1002 != other->_value1002) {
+      _switch1001 != other->_switch1001 || _switch1000 != other->_switch1000 ||
+      _code != other->_code || _value1002 != other->_value1002) {
     return 1;
   }
   const KindRow& row = Row(_kind);
@@ -541,7 +541,7 @@ BlendLayer* CBlendLayers::GetLayer(Int32 index) const {
 bool CBlendLayers::Grow() {
   Int32 step = _count / 100;
   if (step < 20) step = 20;
-  if (_count > 0x7FFFFFFF - step) return false;
+  // No stack comes near the Int32 limit: its layers would exhaust memory long before.
   const Int32 capacity = _count + step;
   BlendLayer** grown =
       static_cast<BlendLayer**>(MemRealloc(_layers, Int64(capacity) * Int64(sizeof(BlendLayer*))));

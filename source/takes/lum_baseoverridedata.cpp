@@ -134,8 +134,9 @@ bool BaseOverrideData::AddArrayLink(BaseList2D* node) {
 
 // ---- questions ----
 
+// Override data lives only in an override node's slot: GetNode() is never null here.
 BaseList2D* BaseOverrideData::GetMainNode() const {
-  GeListNode* up = GetNode() != nullptr ? GetNode()->GetUp() : nullptr;
+  GeListNode* up = GetNode()->GetUp();
   return up != nullptr && up->IsBaseList() ? static_cast<BaseList2D*>(up) : nullptr;
 }
 
@@ -184,7 +185,7 @@ bool BaseOverrideData::IsTakeAffected(BaseDocument* doc, BaseTake* take, const D
 
 bool BaseOverrideData::TranslateDescID(GeListNode*, const DescID& id, DescID& outId,
                                        GeListNode*& outNode) {
-  BaseDocument* doc = GetNode() != nullptr ? GetNode()->GetDocument() : nullptr;
+  BaseDocument* doc = GetNode()->GetDocument();
   TakeData* takeData = doc != nullptr ? doc->GetTakeData() : nullptr;
   BaseTake* current = takeData != nullptr ? takeData->GetCurrentTake() : nullptr;
   if (current == nullptr) return false;

@@ -267,6 +267,13 @@ TEST(Transform, FrozenValuesAndExactAbsoluteSetters) {
   BaseObject::Free(o);
 }
 
+// The relative, frozen and absolute position, rotation and scale setters, in that order.
+using VectorSetter = void (BaseObject::*)(const Vector64&);
+const VectorSetter kVectorSetters[] = {
+    &BaseObject::SetRelPos,    &BaseObject::SetRelRot,    &BaseObject::SetRelScale,
+    &BaseObject::SetFrozenPos, &BaseObject::SetFrozenRot, &BaseObject::SetFrozenScale,
+    &BaseObject::SetAbsPos,    &BaseObject::SetAbsRot,    &BaseObject::SetAbsScale};
+
 TEST(Transform, RandomSetterSequencesKeepTheInvariants) {
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<double> u(-3, 3);
@@ -320,6 +327,11 @@ TEST(Transform, RandomSetterSequencesKeepTheInvariants) {
         EXPECT_LT(MaxDiff(o->GetRotationMatrix(), before), 1e-8);
         break;
       }
+    }
+    if (kind <= 7) {  // the same value again changes nothing
+      o->_GetMl();
+      (o->*kVectorSetters[kind])(kind % 3 == 2 ? s : v);
+      EXPECT_FALSE(o->IsMatrixDirty()) << i;
     }
     ExpectInvariants(o, 1e-8);
     if (HasFailure()) break;
@@ -442,6 +454,10 @@ TEST(Parameters, TheTableReadsAndWritesTheFields) {
   parent->SetRelRot(Vector64(0.4, 0, 0));
   o->SetParameter(911, GeData(Vector64(1.0, 0.2, 0.3)));
   EXPECT_LT(MaxDiff(HPBToMatrix(MatrixToHPB(o->GetMg(), o->GetRotationOrder()), o->GetRotationOrder()),
+                    HPBToMatrix(Vector64(1.0, 0.2, 0.3), o->GetRotationOrder())),
+            1e-9);
+  ASSERT_TRUE(o->GetDParameter(DescID(911), out));
+  EXPECT_LT(MaxDiff(HPBToMatrix(out.GetVector(), o->GetRotationOrder()),
                     HPBToMatrix(Vector64(1.0, 0.2, 0.3), o->GetRotationOrder())),
             1e-9);
   // Other ids land in the container; 929 is the quaternion switch.
@@ -839,9 +855,9 @@ TEST(ObjectTags, TransformLockAndTextureDefaults) {
   const Matrix64 before = o->GetMg();
   Matrix64 m = HPBToMatrix(Vector64(0.5, 0, 0), ROTATIONORDER_HPB);
   m.off = Vector64(9, 9, 9);
+  const Vector64 v(5, 5, 5);
   o->SetMg(m);
-  o->SetRelPos(Vector64(5, 5, 5));
-  o->SetFrozenRot(Vector64(1, 0, 0));
+  for (VectorSetter set : kVectorSetters) (o->*set)(v);
   o->SetRotationOrder(ROTATIONORDER_XYZ);
   o->SetParameter(903, GeData(Vector64(7, 7, 7)));
   EXPECT_EQ(before, o->GetMg());

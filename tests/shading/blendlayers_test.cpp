@@ -416,6 +416,31 @@ TEST(BlendLayersCompare, FoldersAndShaderLinks) {
   BaseShader::Free(t);
 }
 
+// Two one-layer stacks that differ in one common member of the layer, or in their count.
+TEST(BlendLayersCompare, EachCommonMemberOnItsOwnMakesStacksDiffer) {
+  const struct {
+    const char* what;
+    void (*change)(CBlendLayers&);
+  } rows[] = {
+      {"name", [](CBlendLayers& l) { l.GetLayer(0)->SetName(Str("other")); }},
+      {"switch 1000", [](CBlendLayers& l) { l.GetLayer(0)->SetParameter(1000, GeData(Int32(0))); }},
+      {"switch 1001", [](CBlendLayers& l) { l.GetLayer(0)->SetParameter(1001, GeData(Int32(1))); }},
+      {"creation code", [](CBlendLayers& l) { l.Remove(0), l.Add(LAYERTYPE_CLAMP, 2, true); }},
+      {"kind", [](CBlendLayers& l) { l.Remove(0), l.Add(LAYERTYPE_CLIP, 1, true); }},
+      {"count", [](CBlendLayers& l) { l.Add(LAYERTYPE_CLAMP, 1, true); }},
+  };
+  for (const auto& r : rows) {
+    CBlendLayers a, b;
+    a.Add(LAYERTYPE_CLAMP, 1, true);
+    b.Add(LAYERTYPE_CLAMP, 1, true);
+    ASSERT_EQ(0, a.Compare(&b));
+    r.change(b);
+    EXPECT_EQ(1, a.Compare(&b)) << r.what;
+    EXPECT_EQ(1, a.GetLayer(0)->Compare(nullptr));
+    EXPECT_EQ(1, a.GetLayer(0)->CompareStructure(nullptr, false));
+  }
+}
+
 // A shader whose container holds a stack with one shader layer linking to next.
 void LinkThroughStack(BaseShader* from, BaseShader* next) {
   GeData value(CUSTOMDATATYPE_BLEND, DEFAULTVALUE);
