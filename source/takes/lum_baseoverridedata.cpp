@@ -134,9 +134,8 @@ bool BaseOverrideData::AddArrayLink(BaseList2D* node) {
 
 // ---- questions ----
 
-// Override data lives only in an override node's slot: GetNode() is never null here.
 BaseList2D* BaseOverrideData::GetMainNode() const {
-  GeListNode* up = GetNode()->GetUp();
+  GeListNode* up = GetNode() != nullptr ? GetNode()->GetUp() : nullptr;
   return up != nullptr && up->IsBaseList() ? static_cast<BaseList2D*>(up) : nullptr;
 }
 
@@ -185,7 +184,7 @@ bool BaseOverrideData::IsTakeAffected(BaseDocument* doc, BaseTake* take, const D
 
 bool BaseOverrideData::TranslateDescID(GeListNode*, const DescID& id, DescID& outId,
                                        GeListNode*& outNode) {
-  BaseDocument* doc = GetNode()->GetDocument();
+  BaseDocument* doc = GetNode() != nullptr ? GetNode()->GetDocument() : nullptr;
   TakeData* takeData = doc != nullptr ? doc->GetTakeData() : nullptr;
   BaseTake* current = takeData != nullptr ? takeData->GetCurrentTake() : nullptr;
   if (current == nullptr) return false;

@@ -46,10 +46,9 @@ bool SetLinkEntry(BaseContainer* bc, Int32 id, BaseList2D* node) {
 
 // ---- OverrideGroupData ----
 
-// The data of takes, folders and groups is made only in a plug-in node's slot, which attaches it
-// before Init: GetNode() is never null here.
 bool OverrideGroupData::Init() {
-  return SetEmptyInExclude(GetNode()->GetDataInstance(), OVERRIDEGROUP_MEMBERS);
+  BaseList2D* node = GetNode();
+  return node != nullptr && SetEmptyInExclude(node->GetDataInstance(), OVERRIDEGROUP_MEMBERS);
 }
 
 bool OverrideGroupData::Read(HyperFile* hf, Int32 id, Int32 level) {
@@ -88,8 +87,11 @@ bool BaseTakeData::MakeLists() {
 }
 
 bool BaseTakeData::Init() {
-  if (!SetEmptyInExclude(GetNode()->GetDataInstance(), TAKE_OVERRIDES) || !MakeLists())
+  BaseList2D* node = GetNode();
+  if (node == nullptr || !SetEmptyInExclude(node->GetDataInstance(), TAKE_OVERRIDES) ||
+      !MakeLists()) {
     return false;
+  }
   _folders->FlushAll();
   _groups->FlushAll();
   for (Int32 kind = TAKEFOLDER_NONE; kind <= TAKEFOLDER_OTHER; ++kind)
@@ -97,9 +99,12 @@ bool BaseTakeData::Init() {
   return true;
 }
 
-BaseDocument* BaseTakeData::GetDocument() const { return GetNode()->GetDocument(); }
+BaseDocument* BaseTakeData::GetDocument() const {
+  return GetNode() != nullptr ? GetNode()->GetDocument() : nullptr;
+}
 
 InExcludeData* BaseTakeData::GetOverrideList() const {
+  if (GetNode() == nullptr) return nullptr;
   return InExcludeData::From(GetNode()->GetDataInstance()->GetCustomDataType(
       TAKE_OVERRIDES, CUSTOMDATATYPE_INEXCLUDE_LIST));
 }
@@ -243,13 +248,17 @@ void BaseTakeData::Propagate(TakeData* takeData, bool camera) {
 }
 
 bool BaseTakeData::SetCamera(TakeData* takeData, BaseList2D* camera) {
-  if (!SetLinkEntry(GetNode()->GetDataInstance(), TAKE_CAMERA_LINK, camera)) return false;
+  if (GetNode() == nullptr ||
+      !SetLinkEntry(GetNode()->GetDataInstance(), TAKE_CAMERA_LINK, camera)) {
+    return false;
+  }
   Propagate(takeData, true);
   return true;
 }
 
 bool BaseTakeData::SetRenderData(TakeData* takeData, BaseList2D* rd) {
-  if (!SetLinkEntry(GetNode()->GetDataInstance(), TAKE_RENDERDATA_LINK, rd)) return false;
+  if (GetNode() == nullptr || !SetLinkEntry(GetNode()->GetDataInstance(), TAKE_RENDERDATA_LINK, rd))
+    return false;
   Propagate(takeData, false);
   return true;
 }
@@ -271,7 +280,7 @@ BaseOverride* BaseTakeData::FindOverride(BaseDocument* doc, BaseList2D* node) co
 }
 
 BaseOverride* BaseTakeData::AddOverride(BaseList2D* node) {
-  if (node == nullptr) return nullptr;
+  if (node == nullptr || GetNode() == nullptr) return nullptr;
   for (GeListNode* m = node->GetFirstOverride(); m != nullptr; m = m->GetNext()) {
     BaseOverride* ov = BaseOverride::From(m);
     if (ov != nullptr && ov->GetOverrideData()->GetTakeLink().GetLink() == GetNode()) return ov;
