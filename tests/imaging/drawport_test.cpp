@@ -223,6 +223,15 @@ TEST(DrawPort, SameModeTransfersMoveTheTransferFormatAndKeepTheRowOrder) {
       EXPECT_EQ(Hex(&in[i * inc], s.transferBytes), Hex(&out[i * inc], s.transferBytes)) << s.name;
       EXPECT_EQ("ee ee", Hex(&out[i * inc + s.transferBytes], 2)) << s.name;
     }
+    // A transfer of no pixels leaves the storage and the caller's buffer alone.
+    const std::vector<UChar> stored(port->GetBuffer(),
+                                    port->GetBuffer() + 3 * port->GetBytesPerRow());
+    const std::vector<UChar> given = out;
+    EXPECT_TRUE(port->SetPixelCntP(0, 0, 0, given.data(), inc, PIXELCNT_NONE)) << s.name;
+    port->GetPixelCntP(0, 0, 0, out.data(), inc, PIXELCNT_NONE);
+    EXPECT_EQ(stored, std::vector<UChar>(port->GetBuffer(),
+                                         port->GetBuffer() + 3 * port->GetBytesPerRow()));
+    EXPECT_EQ(given, out) << s.name;
   }
 }
 
