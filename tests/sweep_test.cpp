@@ -2138,6 +2138,35 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
                         &InExcludeDataTypeClass::CopyData, &RawCustomDataTypeClass::CopyData,
                         &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData})
     EXPECT_FALSE(copy(nullptr, custom, nullptr) || copy(custom, nullptr, nullptr));
+  // Nor do their stream calls and comparisons touch a missing value or the stream.
+  const struct {
+    bool (*write)(const CustomDataType*, HyperFile*);
+    bool (*read)(CustomDataType*, HyperFile*, Int32);
+    Int32 (*compare)(const CustomDataType*, const CustomDataType*);
+  } classes[] = {
+      {&GradientDataTypeClass::WriteData, &GradientDataTypeClass::ReadData,
+       &GradientDataTypeClass::Compare},
+      {&SplineDataTypeClass::WriteData, &SplineDataTypeClass::ReadData,
+       &SplineDataTypeClass::Compare},
+      {&InExcludeDataTypeClass::WriteData, &InExcludeDataTypeClass::ReadData,
+       &InExcludeDataTypeClass::Compare},
+      {&DescIDDataTypeClass::WriteData, &DescIDDataTypeClass::ReadData,
+       &DescIDDataTypeClass::Compare},
+      {&DateTimeDataTypeClass::WriteData, &DateTimeDataTypeClass::ReadData,
+       &DateTimeDataTypeClass::Compare},
+      {&BlendDataTypeClass::WriteData, &BlendDataTypeClass::ReadData, &BlendDataTypeClass::Compare},
+  };
+  const Bytes four = lumtest::FromHex("0f00000001");
+  for (const auto& k : classes) {
+    EXPECT_TRUE(WriteStream([&](HyperFile& hf) { return k.write(nullptr, &hf) || true; }).empty());
+    Filename name;
+    name.SetMemoryData(four.data(), 5, false);
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(name, FILEOPEN_READ));
+    k.read(nullptr, &hf, 1);
+    EXPECT_EQ(0, hf.GetPosition());
+    EXPECT_EQ(k.compare(nullptr, custom), k.compare(custom, nullptr));
+  }
   GradientDataTypeClass::FreeData(custom);
   RawCustomDataTypeClass::FreeData(raw);
 }
