@@ -211,7 +211,7 @@ bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
   static constexpr Payloads kPayloads;
   Int64 avail = 0;
   const UChar* p = _file.PeekBuffered(&avail);
-  if (p == nullptr || avail < 1) return false;
+  if (p == nullptr) return false;  // else at least one byte
   const Int32 k = p[0];
   Int64 used;
   if (k < HYPERFILEVALUE_MEMORY) {
