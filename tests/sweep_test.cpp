@@ -2089,6 +2089,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   DescID id(903);
   Vector64* vectors = nullptr;
   Int32 count = 0;
+  BaseBitmap empty, pic;
+  ASSERT_EQ(BITMAPRESULT_OK, pic.Init(2, 2, 24, INITBITMAPFLAGS_NONE));
+  UChar px[4] = {7, 7, 7, 7};
+  UInt16 alpha = 9;
+  Filename memoryName;
   const struct {
     const char* what;
     bool ok;  // the call kept its contract
@@ -2116,6 +2121,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"raw values beside null", RawCustomDataTypeClass::Compare(nullptr, nullptr) == 0 &&
                                      RawCustomDataTypeClass::Compare(raw, nullptr) == 1},
       {"node onto null", !node.CopyTo(nullptr, COPYFLAGS_NONE, nullptr)},
+      {"selection ranges into no outputs",
+       runs.GetRange(0, nullptr, nullptr) && runs.FindNum(3, nullptr) &&
+           !runs.FindNum(-5, nullptr) && blocks.GetRange(0, nullptr, nullptr) &&
+           blocks.GetBlockRange(&count, nullptr, nullptr) &&
+           !blocks.GetBlockRange(nullptr, nullptr, nullptr)},
       {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
       {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
                                        !runs.Read_API(nullptr) && runs.IsSelected(3)},
@@ -2123,6 +2133,23 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
        !WriteSelectBlock(nullptr, &blocks) && !ReadSelectBlock(nullptr, &blocks)},
       {"bit array to no stream", !bits.Write(nullptr)},
       {"address and no stream", !id.Write(nullptr) && !id.Read(nullptr)},
+      {"bitmap transfers without storage or buffer",
+       (empty.GetPixelCnt(0, 0, 1, px, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr), px[0] == 7) &&
+           (pic.GetPixelCnt(0, 0, 1, nullptr, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr), true) &&
+           !pic.SetAlphaPixelCnt(0, 0, 1, px, 1, &empty) &&
+           (pic.GetAlphaPixel(&empty, 0, 0, &alpha), alpha == 0) &&
+           (pic.GetAlphaPixel(&pic, 0, 0, nullptr), true) &&
+           (empty.GetAlphaPixelCnt(0, 0, 1, px, 1, &pic), px[0] == 7)},
+      {"file calls without a path or data",
+       CallFileOpen(nullptr, FILEMODE_READ, OPENSTREAMFLAGSF_NONE) == nullptr &&
+           (wMotor(nullptr, 3), lMotor(nullptr, 3), true) &&
+           (memoryName.SetMemoryTarget(), memoryName.CollectMemoryData(nullptr, nullptr))},
+      {"memory file calls without bytes or outside the written",
+       !memory.WriteBytes(nullptr, 3) && !memory.SetReadable(nullptr, 3, true) &&
+           memory.WriteBytes(px, 2) && !memory.WriteBytesAt(3, px, 1) &&
+           !memory.WriteBytesAt(-1, px, 1) && memory.ReadWritten(0, nullptr, 1) == 0 &&
+           memory.ReadWritten(-1, px, 1) == 0 && memory.GetWrittenSize() == 2},
+      {"IES record and no stream", !IESLight().Write(nullptr) && !IESLight().Read(nullptr)},
       {"store and no stream",
        !DescIdStore_Write(noStore, nullptr, true) && !DescIdStore_Read(noStore, nullptr, true)},
       {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
@@ -2452,6 +2479,11 @@ TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
   EXPECT_FALSE(file.WriteBytes(big, sizeof big));
   EXPECT_EQ(FILEERROR_WRITE, file.GetError());
   EXPECT_FALSE(file.Close());
+  // Read-write files write through the system's buffer, which meets the device at the close.
+  ASSERT_TRUE(file.Open(Filename("/dev/full"), FILEOPEN_READWRITE));
+  EXPECT_TRUE(file.WriteInt32(7));
+  EXPECT_FALSE(file.Close());
+  EXPECT_EQ(FILEERROR_CLOSE, file.GetError());
 }
 
 // Every write call of every writer meets a full device once: padding puts the end of the
