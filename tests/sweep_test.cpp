@@ -2138,6 +2138,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   BaseOverride* ov = BaseOverride::Alloc();
   NodeData* takeData = take->GetTakeData();
   NodeData* ovData = ov->GetOverrideData();
+  BaseBitmap empty, pic;
+  ASSERT_EQ(BITMAPRESULT_OK, pic.Init(2, 2, 24, INITBITMAPFLAGS_NONE));
+  UChar px[4] = {7, 7, 7, 7};
+  UInt16 alpha = 9;
+  Filename memoryName;
   const struct {
     const char* what;
     bool ok;  // the call kept its contract
@@ -2173,6 +2178,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
                                      !node.ChangeNBit(128, NBITCONTROL_SET) &&
                                      node.GetNBitWord(-1) == 0 && node.GetNBitWord(4) == 0},
       {"a null shader", !node.InsertShader(nullptr, nullptr)},
+      {"selection ranges into no outputs",
+       runs.GetRange(0, nullptr, nullptr) && runs.FindNum(3, nullptr) &&
+           !runs.FindNum(-5, nullptr) && blocks.GetRange(0, nullptr, nullptr) &&
+           blocks.GetBlockRange(&count, nullptr, nullptr) &&
+           !blocks.GetBlockRange(nullptr, nullptr, nullptr)},
       {"selection to no stream", !runs.Write(nullptr) && !runs.Write_API(nullptr)},
       {"selection from no stream", !runs.Read(nullptr, BaseSelect::kChunkId, 1) &&
                                        !runs.Read_API(nullptr) && runs.IsSelected(3)},
@@ -2180,6 +2190,23 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
        !WriteSelectBlock(nullptr, &blocks) && !ReadSelectBlock(nullptr, &blocks)},
       {"bit array to no stream", !bits.Write(nullptr)},
       {"address and no stream", !id.Write(nullptr) && !id.Read(nullptr)},
+      {"bitmap transfers without storage or buffer",
+       (empty.GetPixelCnt(0, 0, 1, px, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr), px[0] == 7) &&
+           (pic.GetPixelCnt(0, 0, 1, nullptr, 3, COLORMODE_RGB, PIXELCNT_NONE, nullptr), true) &&
+           !pic.SetAlphaPixelCnt(0, 0, 1, px, 1, &empty) &&
+           (pic.GetAlphaPixel(&empty, 0, 0, &alpha), alpha == 0) &&
+           (pic.GetAlphaPixel(&pic, 0, 0, nullptr), true) &&
+           (empty.GetAlphaPixelCnt(0, 0, 1, px, 1, &pic), px[0] == 7)},
+      {"file calls without a path or data",
+       CallFileOpen(nullptr, FILEMODE_READ, OPENSTREAMFLAGSF_NONE) == nullptr &&
+           (wMotor(nullptr, 3), lMotor(nullptr, 3), true) &&
+           (memoryName.SetMemoryTarget(), memoryName.CollectMemoryData(nullptr, nullptr))},
+      {"memory file calls without bytes or outside the written",
+       !memory.WriteBytes(nullptr, 3) && !memory.SetReadable(nullptr, 3, true) &&
+           memory.WriteBytes(px, 2) && !memory.WriteBytesAt(3, px, 1) &&
+           !memory.WriteBytesAt(-1, px, 1) && memory.ReadWritten(0, nullptr, 1) == 0 &&
+           memory.ReadWritten(-1, px, 1) == 0 && memory.GetWrittenSize() == 2},
+      {"IES record and no stream", !IESLight().Write(nullptr) && !IESLight().Read(nullptr)},
       {"store and no stream",
        !DescIdStore_Write(noStore, nullptr, true) && !DescIdStore_Read(noStore, nullptr, true)},
       {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
@@ -2204,6 +2231,35 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
                         &DescIDDataTypeClass::CopyData, &DateTimeDataTypeClass::CopyData,
                         &BlendDataTypeClass::CopyData})
     EXPECT_FALSE(copy(nullptr, custom, nullptr) || copy(custom, nullptr, nullptr));
+  // Nor do their stream calls and comparisons touch a missing value or the stream.
+  const struct {
+    bool (*write)(const CustomDataType*, HyperFile*);
+    bool (*read)(CustomDataType*, HyperFile*, Int32);
+    Int32 (*compare)(const CustomDataType*, const CustomDataType*);
+  } classes[] = {
+      {&GradientDataTypeClass::WriteData, &GradientDataTypeClass::ReadData,
+       &GradientDataTypeClass::Compare},
+      {&SplineDataTypeClass::WriteData, &SplineDataTypeClass::ReadData,
+       &SplineDataTypeClass::Compare},
+      {&InExcludeDataTypeClass::WriteData, &InExcludeDataTypeClass::ReadData,
+       &InExcludeDataTypeClass::Compare},
+      {&DescIDDataTypeClass::WriteData, &DescIDDataTypeClass::ReadData,
+       &DescIDDataTypeClass::Compare},
+      {&DateTimeDataTypeClass::WriteData, &DateTimeDataTypeClass::ReadData,
+       &DateTimeDataTypeClass::Compare},
+      {&BlendDataTypeClass::WriteData, &BlendDataTypeClass::ReadData, &BlendDataTypeClass::Compare},
+  };
+  const Bytes four = lumtest::FromHex("0f00000001");
+  for (const auto& k : classes) {
+    EXPECT_TRUE(WriteStream([&](HyperFile& hf) { return k.write(nullptr, &hf) || true; }).empty());
+    Filename name;
+    name.SetMemoryData(four.data(), 5, false);
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(name, FILEOPEN_READ));
+    k.read(nullptr, &hf, 1);
+    EXPECT_EQ(0, hf.GetPosition());
+    EXPECT_EQ(k.compare(nullptr, custom), k.compare(custom, nullptr));
+  }
   GradientDataTypeClass::FreeData(custom);
   RawCustomDataTypeClass::FreeData(raw);
 }
@@ -2489,6 +2545,11 @@ TEST(IoSweep, AFullDeviceLeavesTheStickyWriteError) {
   EXPECT_FALSE(file.WriteBytes(big, sizeof big));
   EXPECT_EQ(FILEERROR_WRITE, file.GetError());
   EXPECT_FALSE(file.Close());
+  // Read-write files write through the system's buffer, which meets the device at the close.
+  ASSERT_TRUE(file.Open(Filename("/dev/full"), FILEOPEN_READWRITE));
+  EXPECT_TRUE(file.WriteInt32(7));
+  EXPECT_FALSE(file.Close());
+  EXPECT_EQ(FILEERROR_CLOSE, file.GetError());
 }
 
 // Every write call of every writer meets a full device once: padding puts the end of the

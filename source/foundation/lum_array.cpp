@@ -16,7 +16,7 @@ bool GeToolDynArray::Insert(void* p, Int32 position) {
       next = Int64(_count) + _step;
     else
       next = Int64(_count) * 2;
-    if (next <= _count || !arraydetail::SizeFits(next, Int64(sizeof(void*)))) return false;
+    if (next <= _count || !arraydetail::CountFits(next)) return false;
     void* block = MemRealloc(_array, next * Int64(sizeof(void*)));
     if (block == nullptr) return false;
     _array = static_cast<void**>(block);

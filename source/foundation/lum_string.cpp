@@ -49,7 +49,8 @@ const UInt16 utable[255] = {
 };
 
 // S2U: code page code -> Unicode (index lead byte * 256 + trail byte for two-byte codes).
-// U2S: Unicode -> code page code; >= 256 is a two-byte code, 0 means no mapping.
+// U2S: Unicode -> code page code, one byte (the code page here has no two-byte codes); 0 means
+// no mapping.
 Int16 S2U[65536];
 UInt16 U2S[65536];
 bool unicode_init = false;
@@ -385,15 +386,7 @@ Int32 String::GetCString(char* dest, Int32 size, STRINGENCODING encoding) const 
   switch (encoding) {
     case STRINGENCODING_CODEPAGE:
       for (Int32 i = 0; i < _length && w < last; ++i) {
-        UInt16 v = U2S[_units[i]];
-        if (v >= 256) {
-          if (w + 2 < size) {
-            dest[w++] = static_cast<char>(v >> 8);
-            v &= 0xFF;
-          } else {
-            v = '_';
-          }
-        }
+        const UInt16 v = U2S[_units[i]];
         dest[w++] = static_cast<char>(v != 0 ? v : '_');
       }
       break;
@@ -476,8 +469,8 @@ Int32 String::GetCString(char* dest, Int32 size, STRINGENCODING encoding) const 
     }
     default:  // STRINGENCODING_CODEPAGE_1BYTE and unknown values
       for (; w < _length && w < last; ++w) {
-        UInt16 v = U2S[_units[w]];
-        dest[w] = static_cast<char>(v >= 1 && v <= 255 ? v : '_');
+        const UInt16 v = U2S[_units[w]];
+        dest[w] = static_cast<char>(v != 0 ? v : '_');
       }
       break;
   }
@@ -489,9 +482,6 @@ Int32 String::GetCStringLen(STRINGENCODING encoding) const {
   if (!unicode_init) return _length;
   Int64 n = 0;
   switch (encoding) {
-    case STRINGENCODING_CODEPAGE:
-      for (Int32 i = 0; i < _length; ++i) n += U2S[_units[i]] >= 256 ? 2 : 1;
-      break;
     case STRINGENCODING_ASCII_UESCAPE:
       for (Int32 i = 0; i < _length; ++i) n += _units[i] >= 0x80 ? 6 : 1;
       break;
@@ -501,7 +491,7 @@ Int32 String::GetCStringLen(STRINGENCODING encoding) const {
     case STRINGENCODING_UTF8:
       for (Int32 i = 0; i < _length; ++i) n += _units[i] < 0x80 ? 1 : (_units[i] < 0x800 ? 2 : 3);
       break;
-    default:
+    default:  // the code pages and ASCII: a byte a unit
       n = _length;
       break;
   }

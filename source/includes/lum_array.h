@@ -35,10 +35,9 @@ namespace arraydetail {
 
 constexpr Int32 kMaxCount = 0x7FFFFFFF;
 
-// True when n elements of `size` bytes can be addressed by an Int64 byte count.
-inline bool SizeFits(Int64 n, Int64 size) {
-  return n >= 0 && size > 0 && n <= kMaxCount && n <= (Int64(0x7FFFFFFFFFFFFFFF) / size);
-}
+// True when a positive element count fits an Int32 count. Its byte count then fits an Int64:
+// no element is anywhere near 4 GiB.
+inline bool CountFits(Int64 n) { return n <= kMaxCount; }
 
 // Moves n elements from src into the uninitialised storage at dst and destroys the originals.
 template <typename T>
@@ -117,15 +116,10 @@ class ArrayCore {
   }
 
  protected:
-  // Moves the elements into a block of exactly newCapacity slots (>= count).
+  // Moves the elements into a block of exactly newCapacity slots. Callers ask only for a
+  // capacity other than the present one and above 0 and the count.
   bool Reallocate(Int64 newCapacity) {
-    if (newCapacity < _count || !SizeFits(newCapacity, Int64(sizeof(T)))) return false;
-    if (newCapacity == _capacity) return true;
-    if (newCapacity == 0) {
-      DeleteMem(_data);
-      _capacity = 0;
-      return true;
-    }
+    if (!CountFits(newCapacity)) return false;
     Int64 bytes = newCapacity * Int64(sizeof(T));
     if constexpr (std::is_trivially_copyable<T>::value) {
       void* block = MemRealloc(_data, bytes);
@@ -440,12 +434,9 @@ class CDynArray {
     Int64 next = _count == 0 ? _initial : (_step > 0 ? Int64(_count) + _step : Int64(_count) * 2);
     return next > _count && Reallocate(next);
   }
+  // Callers ask only for a capacity above the count and above 0.
   bool Reallocate(Int64 capacity) {
-    if (capacity < _count || !arraydetail::SizeFits(capacity, Int64(sizeof(T)))) return false;
-    if (capacity == 0) {
-      FlushThis();
-      return true;
-    }
+    if (!arraydetail::CountFits(capacity)) return false;
     void* block = MemRealloc(_data, capacity * Int64(sizeof(T)));
     if (block == nullptr) return false;
     _data = static_cast<T*>(block);

@@ -18,8 +18,9 @@ namespace lumora {
 
 namespace {
 
+// A light's table is null only for a count of 0 (see AdoptTables).
 Float* DuplicateFloats(const Float* src, Int64 count, bool* ok) {
-  if (count <= 0 || src == nullptr) return nullptr;
+  if (count <= 0) return nullptr;
   Float* copy = AllocFloats(count);
   if (copy == nullptr) {
     *ok = false;
@@ -163,7 +164,7 @@ Float IESLight::ComputeLightIntensity(const Vector64& direction) const {
 void IESLight::ComputePowerRatio() {
   const Int64 n = static_cast<Int64>(_nv) * _nh;
   _maxCandela = 0.0;
-  if (n > 0 && _candela != nullptr) {
+  if (n > 0) {
     _maxCandela = _candela[0];
     for (Int64 i = 1; i < n; ++i) _maxCandela = std::max(_maxCandela, _candela[i]);
   }

@@ -143,7 +143,8 @@ class IESLight {
  private:
   friend class IESLightParser;
 
-  // Takes over the arrays (freeing the old ones) and notes whether the grids ascend.
+  // Takes over the arrays (freeing the old ones) and notes whether the grids ascend. Each holds
+  // its count of values (nv, nh, nv x nh) and is null only for a count of 0.
   void AdoptTables(Int32 nv, Float* vertical, Int32 nh, Float* horizontal, Float* candela);
   Float RowValue(const Float* row, Int32 i0, Int32 i1, Float t) const;
 

@@ -8,6 +8,8 @@
 
 namespace lumora {
 
+// The library is the only caller: pointers are never null unless a function says otherwise.
+
 // Hands a length-prefixed message to the debugger hook (stderr here).
 void PlatformDebugStr(const UChar* pascalText);
 

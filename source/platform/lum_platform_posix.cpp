@@ -1,6 +1,4 @@
 // POSIX implementation of the platform layer.
-#include "platform/lum_platform.h"
-
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -10,11 +8,11 @@
 #include <cstring>
 
 #include "lum_memory.h"
+#include "platform/lum_platform.h"
 
 namespace lumora {
 
 void PlatformDebugStr(const UChar* pascalText) {
-  if (pascalText == nullptr) return;
   std::fprintf(stderr, "%.*s\n", static_cast<int>(pascalText[0]),
                reinterpret_cast<const char*>(pascalText + 1));
 }
@@ -73,19 +71,18 @@ Int32 GetCode(const UChar* at) {
 }  // namespace
 
 bool PlatformGetFSRef(const char* utf8Path, FSRef* ref) {
-  if (ref == nullptr) return false;
   ref->device = 0;
   ref->node = 0;
   struct stat st;
-  if (utf8Path == nullptr || utf8Path[0] == 0 || stat(utf8Path, &st) != 0) return false;
+  if (stat(utf8Path, &st) != 0) return false;
   ref->device = static_cast<UInt64>(st.st_dev);
   ref->node = static_cast<UInt64>(st.st_ino);
   return true;
 }
 
 bool PlatformSetFinderInfo(int fd, Int32 type, Int32 creator) {
-  if (fd < 0 || (type == 0 && creator == 0)) return false;
-  struct stat st;
+  if (type == 0 && creator == 0) return false;
+  struct stat st;  // fstat also refuses a descriptor that is not open
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   UChar info[kFinderInfoSize];
   std::memset(info, 0, sizeof info);
@@ -97,11 +94,10 @@ bool PlatformSetFinderInfo(int fd, Int32 type, Int32 creator) {
 }
 
 bool PlatformGetFinderInfo(const char* utf8Path, Int32* type, Int32* creator) {
-  if (utf8Path == nullptr) return false;
   UChar info[kFinderInfoSize];
   if (GetAttr(utf8Path, info, sizeof info) != kFinderInfoSize) return false;
-  if (type != nullptr) *type = GetCode(info);
-  if (creator != nullptr) *creator = GetCode(info + 4);
+  *type = GetCode(info);
+  *creator = GetCode(info + 4);
   return true;
 }
 
@@ -179,9 +175,9 @@ UInt32 NextUtf8(const UChar* bytes, Int64 count, Int64* i) {
   } else if ((b & 0xF8) == 0xF0) {
     extra = 3;
   }
-  if (extra < 0 || *i + extra >= count) {
+  if (extra < 0 || *i + extra >= count) {  // a lead byte alone, or a sequence cut by the end
     *i += 1;
-    return extra == 0 ? b : 0xFFFD;
+    return 0xFFFD;
   }
   static const UInt32 kMin[4] = {0, 0x80, 0x800, 0x10000};
   UInt32 c = extra == 0 ? b : (b & (0x3F >> extra));
@@ -212,7 +208,6 @@ void PlatformTextCreateNoCopy(const UInt16* units, Int32 count, PlatformText* te
 }
 
 bool PlatformTextCreateWithUTF8(const char* bytes, Int64 count, PlatformText* text) {
-  if (text == nullptr) return false;
   text->units = nullptr;
   text->length = 0;
   text->owned = false;
@@ -241,16 +236,14 @@ bool PlatformTextCreateWithUTF8(const char* bytes, Int64 count, PlatformText* te
   return true;
 }
 
-Int32 PlatformTextGetLength(const PlatformText* text) { return text != nullptr ? text->length : 0; }
+Int32 PlatformTextGetLength(const PlatformText* text) { return text->length; }
 
 const UInt16* PlatformTextGetCharactersPtr(const PlatformText* text) {
-  return (text != nullptr && !text->owned) ? text->units : nullptr;
+  return text->owned ? nullptr : text->units;
 }
 
 Int32 PlatformTextGetCharacters(const PlatformText* text, Int32 start, Int32 count, UInt16* dest) {
-  if (text == nullptr || dest == nullptr || start < 0 || count <= 0 || start >= text->length) {
-    return 0;
-  }
+  if (start < 0 || count <= 0 || start >= text->length) return 0;
   Int32 n = count < text->length - start ? count : text->length - start;
   std::memcpy(dest, text->units + start, static_cast<size_t>(n) * sizeof(UInt16));
   return n;
@@ -259,7 +252,7 @@ Int32 PlatformTextGetCharacters(const PlatformText* text, Int32 start, Int32 cou
 Int64 PlatformTextGetUTF8(const PlatformText* text, char* dest, Int64 size) {
   Int64 need = 0, w = 0;
   bool full = false;
-  const Int32 len = text != nullptr ? text->length : 0;
+  const Int32 len = text->length;
   for (Int32 i = 0; i < len; ++i) {
     UInt32 c = text->units[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < len && text->units[i + 1] >= 0xDC00 &&
@@ -298,7 +291,6 @@ Int64 PlatformTextGetUTF8(const PlatformText* text, char* dest, Int64 size) {
 }
 
 void PlatformTextRelease(PlatformText* text) {
-  if (text == nullptr) return;
   if (text->owned) {
     void* block = const_cast<UInt16*>(text->units);
     MemFree(block);
@@ -314,7 +306,6 @@ bool PlatformGetLocalDateNow(PlatformGregorianDate* date) {
   // The zone is read once; later changes of TZ do not move the clock of a running process.
   static const bool zoneRead = (tzset(), true);
   (void)zoneRead;
-  if (date == nullptr) return false;
   timespec now{};
   if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
   time_t seconds = now.tv_sec;

@@ -135,14 +135,12 @@ bool HyperFile::ShortRead(Int32 line) {
 
 bool HyperFile::SkipBytes(Int64 n) {
   if (n <= 0) return true;
-  Int64 left = BytesLeft();
-  if (left >= 0) {
-    if (n <= left) {
-      if (!_file.Seek(n, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
-      return true;
-    }
-    if (left > 0 && !_file.Seek(left, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+  const Int64 left = BytesLeft();  // -1 for a stream that is not read: it skips nothing
+  if (n <= left) {
+    if (!_file.Seek(n, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+    return true;
   }
+  if (left > 0 && !_file.Seek(left, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
   // The payload runs past the end: the next byte cannot be read, and the BaseFile says why.
   UChar b;
   _file.ReadBytes(&b, 1, false);
@@ -205,7 +203,7 @@ bool HyperFile::NextIsChunkEnd() {
   if (_error != FILEERROR_NONE || _mode != FILEOPEN_READ) return false;
   Int64 have = 0;
   const UChar* at = _file.PeekBuffered(&have);
-  if (at != nullptr && have >= 1) return at[0] == HYPERFILEVALUE_CHUNKEND;
+  if (at != nullptr) return at[0] == HYPERFILEVALUE_CHUNKEND;  // never with 0 bytes
   const Int64 position = GetPosition();
   UChar b = 0;
   const bool got = _file.ReadBytes(&b, 1, true) == 1;
@@ -355,8 +353,8 @@ bool HyperFile::ReadUnknownChunk(void** bytes, Int64* size, bool withoutEnd) {
   const Int64 start = GetPosition();
   // A chunk whose end is missing is not kept: its last byte would be taken for the end byte.
   if (!SkipToEndChunk()) return false;
-  Int64 n = GetPosition() - start;
-  if (withoutEnd && n > 0) --n;
+  Int64 n = GetPosition() - start;  // at least the end byte
+  if (withoutEnd) --n;
   if (n < 1) return true;
   void* block = MemAllocNC(n);
   if (block == nullptr) return Fail(FILEERROR_OUTOFMEMORY, __LINE__);

@@ -451,6 +451,15 @@ TEST(KeyParameters, BitsValuesAndData) {
   EXPECT_EQ(ROTATIONINTERPOLATION_QUATERNION_CUBIC, k->GetQuatInterpolation());
   CKey* plain = c.GetKey(1);
   EXPECT_EQ(VALUETYPE_NIL, Get(plain, 10003).GetType());
+  // Any other id is a parameter of the key as a node: keys and curves are named nodes of
+  // their own kinds, a loose curve with no holder.
+  ASSERT_TRUE(plain->SetDParameter(DescID(77), GeData(Int32(4))));
+  EXPECT_EQ(4, Get(plain, 77).GetInt32());
+  EXPECT_EQ(4, plain->GetDataInstance()->GetInt32(77));
+  for (Int32 id : {0, TYPE_BASELIST2D}) EXPECT_TRUE(plain->IsInstanceOf(id) && c.IsInstanceOf(id));
+  EXPECT_TRUE(plain->IsInstanceOf(TYPE_CKEY) && c.IsInstanceOf(TYPE_CCURVE));
+  EXPECT_FALSE(plain->IsInstanceOf(TYPE_CCURVE) || c.IsInstanceOf(TYPE_CKEY));
+  EXPECT_EQ(nullptr, c.GetHolder());
   // The time parameter moves the key, but not onto another key.
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME), GeData(Sec(5))));
   EXPECT_EQ(k, c.GetKey(1));

@@ -107,9 +107,13 @@ TEST(TrackParameters, BitsSettingsLinkAndTheDocument) {
   t.SetObject(&owner);
   EXPECT_TRUE(t.SetDParameter(DescID(CTRACK_SOLO), GeData(Int32(0))));
   EXPECT_FALSE(t.GetBit(CTRACK_BIT_SOLO));
+  ASSERT_TRUE(t.GetDParameter(DescID(CTRACK_SOLO), v));
+  EXPECT_EQ(0, v.GetInt32());
   EXPECT_EQ(62, notified);
-  ASSERT_TRUE(t.SetDParameter(DescID(CTRACK_LOCKED), GeData(Int32(1))));
-  EXPECT_TRUE(t.GetBit(CTRACK_BIT_LOCKED));
+  for (Int32 on : {1, 0}) {
+    ASSERT_TRUE(t.SetDParameter(DescID(CTRACK_LOCKED), GeData(on)));
+    EXPECT_EQ(on == 1, t.GetBit(CTRACK_BIT_LOCKED));
+  }
   for (Int32 id : {CTRACK_SETTING_A, CTRACK_SETTING_B}) {
     ASSERT_TRUE(t.GetDParameter(DescID(id), v));
     EXPECT_EQ(1, v.GetInt32());

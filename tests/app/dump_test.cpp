@@ -480,6 +480,7 @@ TEST(DumpTest, MalformedBytesNameWhatWasExpected) {
   struct Case {
     const char* hex;
     const char* err;
+    Int32 version = HYPERFILE_CURRENT_VERSION;
   } cases[] = {
       {"0f00000001 07", "offset 5: expected a value, found byte 0x07"},
       {"02", "offset 0: expected a value or a chunk start, found a chunk end with no chunk open"},
@@ -489,9 +490,30 @@ TEST(DumpTest, MalformedBytesNameWhatWasExpected) {
       {"80 ffffffff", "offset 0: expected a whole memory value"},
       {"8c 00000000 03 7fffffffffffffff", "offset 0: expected a whole array value"},
       {"8d 00000000", "offset 0: expected a value, found byte 0x8d"},
+      // A value of every other kind cut short, named by its kind.
+      {"0b", "offset 0: expected a whole char value"},
+      {"0d 00", "offset 0: expected a whole int16 value"},
+      {"0e 00", "offset 0: expected a whole uint16 value"},
+      {"12 00", "offset 0: expected a whole uint64 value"},
+      {"14 00", "offset 0: expected a whole float64 value"},
+      {"1a 00", "offset 0: expected a whole matrix64 value"},
+      {"1c 00", "offset 0: expected a whole matrix32 value"},
+      {"8b 0000000000000009 00", "offset 0: expected a whole memory64 value"},
+      {"8b 00000000", "offset 0: expected a whole memory64 value"},
+      {"8c 00000000 02 0000", "offset 0: expected a whole array value"},
+      {"8c 03 0000", "offset 0: expected a whole array value", 11903},
+      {"89 00000009 00", "offset 0: expected a whole float32array value"},
+      {"84 00000009 00", "offset 0: expected a whole oldcontainer value", 11903},
+      {"85 00000009 00", "offset 0: expected a whole vectorarray value", 11903},
+      {"86 00000009 00", "offset 0: expected a whole polygonarray value", 11903},
+      {"87 00000009 00", "offset 0: expected a whole uint16array value", 11903},
+      {"88 0000002c 00", "offset 0: expected a whole oldrecordarray value", 11903},
+      {"81 00000009 00", "offset 0: expected a whole value value", 11903},
   };
   for (const Case& c : cases) {
-    Result r = Dump(lumtest::FromHex(c.hex));
+    lumdump::Options o;
+    o.fileVersion = c.version;
+    Result r = Dump(lumtest::FromHex(c.hex), o);
     EXPECT_EQ(1, r.status) << c.hex;
     EXPECT_NE(std::string::npos, r.err.find(c.err)) << c.hex << ": " << r.err;
   }

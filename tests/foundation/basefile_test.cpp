@@ -744,7 +744,8 @@ TEST(BaseFile, FinderInformationIsOnlyGivenToRegularFilesAndNeverFailsAnOpen) {
     BaseFile f;
     ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));  // no codes: nothing stored
   }
-  EXPECT_FALSE(PlatformGetFinderInfo(path.c_str(), nullptr, nullptr));
+  Int32 type = 0, creator = 0;
+  EXPECT_FALSE(PlatformGetFinderInfo(path.c_str(), &type, &creator));
   // A device no other test writes to: a write open takes an exclusive lock on it, and the
   // tests of other programs run at the same time.
   int fd = open("/dev/zero", O_WRONLY);

@@ -156,15 +156,15 @@ TEST(DrawPort, FloatSamplesReadBackClampedOnlyThroughGetPixel) {
   for (int storage : {3, 6}) {
     const Storage& s = kStorages[storage];
     BaseBitmap bmp;
-    ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(4, 1, s.depth, s.flags));
+    ASSERT_EQ(BITMAPRESULT_OK, bmp.Init(6, 1, s.depth, s.flags));
     DrawPort* port = bmp.GetDrawPort();
-    const float values[4] = {1.5f, -0.2f, 0.5f, NAN};
-    for (int x = 0; x < 4; ++x) {
+    const float values[6] = {1.5f, -0.2f, 0.5f, NAN, 1e30f, -1e30f};
+    for (int x = 0; x < 6; ++x) {
       UChar* p = port->GetBuffer() + x * s.pixelBytes;
       for (int k = 0; k < s.pixelBytes / 4; ++k) WriteFloats(p + 4 * k, {values[x]});
     }
-    const int want[4] = {255, 0, 127, 0};
-    for (int x = 0; x < 4; ++x) {
+    const int want[6] = {255, 0, 127, 0, 255, 0};
+    for (int x = 0; x < 6; ++x) {
       UInt16 r = 1, g = 1, b = 1;
       port->GetPixel(x, 0, &r, &g, &b);
       EXPECT_EQ(want[x], r) << s.name << " " << x;
@@ -172,8 +172,13 @@ TEST(DrawPort, FloatSamplesReadBackClampedOnlyThroughGetPixel) {
     }
     EXPECT_FLOAT_EQ(1.5f * 255, port->GetPixelDirect(0, 0).x);
     EXPECT_FLOAT_EQ(-0.2f * 255, port->GetPixelDirect(1, 0).z);
-    // The float reader truncates toward zero without clamping; NaN reads as 0.
+    // The float reader truncates toward zero without clamping but to the Int32 range; NaN reads
+    // as 0.
     Int32 r, g, b;
+    GetPixelWrapperFloat(port, 4, 0, &r, &g, &b, nullptr);
+    EXPECT_EQ(2147483647, r);
+    GetPixelWrapperFloat(port, 5, 0, &r, &g, &b, nullptr);
+    EXPECT_EQ(-2147483647 - 1, b);
     GetPixelWrapperFloat(port, 1, 0, &r, &g, &b, nullptr);
     EXPECT_EQ(-51, r);
     GetPixelWrapperFloat(port, 0, 0, &r, &g, &b, nullptr);
@@ -223,6 +228,15 @@ TEST(DrawPort, SameModeTransfersMoveTheTransferFormatAndKeepTheRowOrder) {
       EXPECT_EQ(Hex(&in[i * inc], s.transferBytes), Hex(&out[i * inc], s.transferBytes)) << s.name;
       EXPECT_EQ("ee ee", Hex(&out[i * inc + s.transferBytes], 2)) << s.name;
     }
+    // A transfer of no pixels leaves the storage and the caller's buffer alone.
+    const std::vector<UChar> stored(port->GetBuffer(),
+                                    port->GetBuffer() + 3 * port->GetBytesPerRow());
+    const std::vector<UChar> given = out;
+    EXPECT_TRUE(port->SetPixelCntP(0, 0, 0, given.data(), inc, PIXELCNT_NONE)) << s.name;
+    port->GetPixelCntP(0, 0, 0, out.data(), inc, PIXELCNT_NONE);
+    EXPECT_EQ(stored, std::vector<UChar>(port->GetBuffer(),
+                                         port->GetBuffer() + 3 * port->GetBytesPerRow()));
+    EXPECT_EQ(given, out) << s.name;
   }
 }
 
