@@ -60,11 +60,10 @@ Int32 TruncateToInt32(Float64 f) {
 
 namespace gedata_internal {
 
-// A copy of n bytes (null for none); ok is false when the block cannot be allocated. Here and
-// in SameBytes a byte record holds a block exactly when its size is above 0.
+// A copy of n bytes (null for none); ok is false when the block cannot be allocated.
 void* CopyBytes(const void* src, Int64 n, bool* ok) {
   *ok = true;
-  if (n <= 0) return nullptr;
+  if (n <= 0 || src == nullptr) return nullptr;
   void* block = MemAllocNC(n);
   if (block == nullptr) {
     *ok = false;
@@ -76,6 +75,7 @@ void* CopyBytes(const void* src, Int64 n, bool* ok) {
 
 bool SameBytes(const void* a, const void* b, Int64 n) {
   if (n <= 0 || a == b) return true;
+  if (a == nullptr || b == nullptr) return false;
   return std::memcmp(a, b, static_cast<size_t>(n)) == 0;
 }
 
@@ -525,7 +525,7 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       rec->originalType = s->originalType;
       rec->level = s->level;
       rec->layout = s->layout;
-      rec->size = s->size;
+      rec->size = rec->bytes != nullptr ? s->size : 0;
       payload = rec;
       break;
     }

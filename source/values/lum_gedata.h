@@ -106,7 +106,7 @@ class ByteArray {
   bool Init(const void* src, Int64 len);
   void Free();
 
-  Int64 length = 0;  // above 0 exactly when data holds that many bytes
+  Int64 length = 0;
   void* data = nullptr;
 };
 
@@ -116,7 +116,7 @@ struct UnknownCustomData {
   Int32 originalType = 0;  // the custom id as read
   Int32 level = 0;         // the chunk level read with it; -1 when the contents were dropped
   Int32 layout = 0;        // HyperFile::GetRawLayout of the stream read
-  Int64 size = 0;          // above 0 exactly when bytes holds that many
+  Int64 size = 0;
   void* bytes = nullptr;
 };
 
@@ -307,7 +307,7 @@ class BlendDataTypeClass {
 struct RawCustomData {
   Int32 level = 0;
   Int32 layout = 0;  // HyperFile::GetRawLayout of the stream read
-  Int64 size = 0;    // above 0 exactly when bytes holds that many
+  Int64 size = 0;
   void* bytes = nullptr;
 };
 

@@ -378,7 +378,7 @@ bool RawCustomDataTypeClass::CopyData(const CustomDataType* src, CustomDataType*
   if (!ok) return false;
   MemFree(d->bytes);
   d->bytes = bytes;
-  d->size = s->size;
+  d->size = bytes != nullptr ? s->size : 0;
   d->level = s->level;
   d->layout = s->layout;
   return true;
@@ -395,7 +395,7 @@ Int32 RawCustomDataTypeClass::Compare(const CustomDataType* a, const CustomDataT
 bool RawCustomDataTypeClass::WriteData(const CustomDataType* data, HyperFile* hf) {
   const RawCustomData* raw = As<RawCustomData>(data);
   if (raw == nullptr) return hf->WriteChunkEnd();
-  return hf->WriteKeptChunk(raw->bytes, raw->size, false, raw->layout);
+  return hf->WriteKeptChunk(raw->bytes, raw->bytes != nullptr ? raw->size : 0, false, raw->layout);
 }
 
 bool RawCustomDataTypeClass::ReadData(CustomDataType* data, HyperFile* hf, Int32 level) {

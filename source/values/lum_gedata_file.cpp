@@ -118,7 +118,7 @@ bool GeData::Read(HyperFile* hf) {
         return OutOfMemory(hf);
       }
       b->data = bytes;  // the block read becomes the array's buffer
-      b->length = n;
+      b->length = bytes != nullptr ? n : 0;
       _type = VALUETYPE_BYTEARRAY;
       _payload.pointer = b;
       return true;
