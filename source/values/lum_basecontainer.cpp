@@ -47,6 +47,8 @@ bool CopySucceeded(const GeData& src, const GeData& dst) {
   if (src.GetUnknownCustomData() != nullptr) return dst.GetUnknownCustomData() != nullptr;
   const Int32 kind = src.GetType();
   switch (kind) {
+    case VALUETYPE_NIL:
+      return true;
     case VALUETYPE_VOID:
     case VALUETYPE_INT32:
     case VALUETYPE_FLOAT:
@@ -62,7 +64,7 @@ bool CopySucceeded(const GeData& src, const GeData& dst) {
     case VALUETYPE_MARKER:
       return dst.GetType() == kind;
     default:
-      // Nil, and ids below the custom range that are no kind, carry no payload and copy as nil.
+      // Ids below the custom range that are no kind carry no payload and copy as nil.
       return kind < VALUETYPE_CUSTOMFIRST || dst.GetType() == kind;
   }
 }

@@ -147,6 +147,7 @@ bool iGradient::CopyFrom(const iGradient& src) {
 }
 
 bool iGradient::GradientToContainer(const iGradient& gradient, BaseContainer* result) {
+  if (result == nullptr) return false;
   result->FlushAll();
   result->SetId(-1);
   BaseContainer* knotsBc = result->InsContainer(GRADIENT_KNOT, BaseContainer());
@@ -171,6 +172,7 @@ bool iGradient::GradientToContainer(const iGradient& gradient, BaseContainer* re
 }
 
 bool iGradient::ContainerToGradient(const BaseContainer& bc, iGradient* gradient, bool& flag) {
+  if (gradient == nullptr) return false;
   const BaseContainer* knotsBc = bc.GetContainerInstance(GRADIENT_KNOT);
   if (knotsBc == nullptr) return true;
   flag = false;
@@ -179,7 +181,7 @@ bool iGradient::ContainerToGradient(const BaseContainer& bc, iGradient* gradient
 }
 
 bool iGradient::CheckContainer(BaseContainer* bc, bool isChild, bool oldFile) {
-  BaseContainer* knotsBc = bc->GetContainerInstance(GRADIENT_KNOT);
+  BaseContainer* knotsBc = bc != nullptr ? bc->GetContainerInstance(GRADIENT_KNOT) : nullptr;
   if (knotsBc == nullptr) return true;
   Int32 top = 0;
   BrowseContainer browse(knotsBc);

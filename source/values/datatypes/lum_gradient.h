@@ -92,7 +92,6 @@ class iGradient : public Gradient {
   // of src.
   bool CopyFrom(const iGradient& src);
 
-  // These three take non-null pointers.
   // The container form of gradient into *result (emptied first): id 1001 the knots, id 1000 the
   // dominant interpolation. In value-only mode every colour is written white. False when
   // memory runs out (the result is then incomplete).
