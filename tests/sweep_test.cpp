@@ -2143,6 +2143,13 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   UChar px[4] = {7, 7, 7, 7};
   UInt16 alpha = 9;
   Filename memoryName;
+  // Take, group and override data made on their own, in no node's slot.
+  BaseTakeData looseTake;
+  OverrideGroupData looseGroup;
+  BaseOverrideData looseOverride;
+  DescID translated;
+  GeListNode* translatedNode = nullptr;
+  bool flag = false;
   const struct {
     const char* what;
     bool ok;  // the call kept its contract
@@ -2215,6 +2222,15 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"take and override data onto themselves",
        takeData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
            ovData->CopyToX(ovData, COPYFLAGS_NONE, nullptr)},
+      {"gradient containers and null",
+       !iGradient::GradientToContainer(gradient, nullptr) &&
+           !iGradient::ContainerToGradient(BaseContainer(), nullptr, flag) &&
+           iGradient::CheckContainer(nullptr, false, false)},
+      {"take, group and override data in no node",
+       !looseTake.Init() && !looseGroup.Init() && looseTake.GetOverrideList() == nullptr &&
+           !looseTake.SetCamera(nullptr, &node) && !looseTake.SetRenderData(nullptr, &node) &&
+           looseTake.AddOverride(&node) == nullptr && looseOverride.GetMainNode() == nullptr &&
+           !looseOverride.TranslateDescID(nullptr, id, translated, translatedNode)},
       {"take and override data onto data of another kind",
        !takeData->CopyToX(ovData, COPYFLAGS_NONE, nullptr) &&
            !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
