@@ -29,6 +29,7 @@
 #include "foundation/lum_string.h"
 #include "lum_math.h"
 #include "lum_types.h"
+#include "stream/lum_hyperfile_bytes.h"
 
 namespace lumora {
 
@@ -486,27 +487,13 @@ class HyperFileSpan {
   }
   template <typename U>
   U Load(const UChar* at) const {
-    U v;
-    std::memcpy(&v, at, sizeof v);
-    return _swap ? Swap(v) : v;
+    return hyperfile_bytes::LoadRaw<U>(at, _swap);
   }
-  static UInt32 Swap(UInt32 v) { return __builtin_bswap32(v); }
-  static UInt64 Swap(UInt64 v) { return __builtin_bswap64(v); }
   Int64 FloatBytes() const { return _float32 ? 4 : 8; }
   // The stream's Float, with the float rule (infinity and NaN read as 0).
   Float LoadFloat(const UChar* at) const {
-    if (_float32) {
-      UInt32 b = Load<UInt32>(at);
-      if ((b & 0x7F800000u) == 0x7F800000u) b = 0;
-      Float32 f;
-      std::memcpy(&f, &b, 4);
-      return f;
-    }
-    UInt64 b = Load<UInt64>(at);
-    if ((b & 0x7FF0000000000000ull) == 0x7FF0000000000000ull) b = 0;
-    Float64 f;
-    std::memcpy(&f, &b, 8);
-    return f;
+    return _float32 ? Float(hyperfile_bytes::F32FromBits(Load<UInt32>(at)))
+                    : hyperfile_bytes::F64FromBits(Load<UInt64>(at));
   }
 
   HyperFile* _hf;
