@@ -553,8 +553,9 @@ TEST(Convert, RoundTripsKeepEachFeature) {
   ExpectValidGltf();
 }
 
-// Every feature of the round-trip table at once, exported and read back, an animated object
-// alone (its glb has no binary chunk until the animation's is begun), and the foreign files
+// Every feature of the round-trip table at once, exported and read back as a glb, an OBJ and a
+// text glTF, an animated object alone (its glb has no binary chunk until the animation's is
+// begun), and the foreign files
 // read, with the library's allocation 1, 2, 3 ... failing in turn: each run fails as out of
 // memory or succeeds reporting what a run without failure reports (no other failure, no
 // failed allocation passed off as a loss, no crash), and leaks nothing.
@@ -587,15 +588,14 @@ bool ConvertUnderFailure(std::int64_t, void* ctx) {
 
 TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
   std::vector<std::unique_ptr<SweepInput>> inputs;
-  for (const char* format : {"glb2", "obj", "glb2"}) {
+  for (const char* format : {"glb2", "obj", "glb2", "gltf2"}) {
     const bool animated = inputs.size() == 2;
     inputs.push_back(std::make_unique<SweepInput>());
     SweepInput& in = *inputs.back();
     for (const RoundTripCase& c : RoundTripCases())
       if (!animated || std::string(c.name).find("animation") == 0) c.build(in.scene);
     in.format = format;
-    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) +
-                                (format[0] == 'o' ? ".obj" : ".glb"));
+    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + Extension(format));
     in.foreign = false;
   }
   for (const RoundTripCase& c : RoundTripCases()) {
@@ -631,6 +631,24 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   colors->Resize(3, VertexColorTag::POINT_BYTES);
   colors->SetPerPointColor(true);
   in.InsertLast(m);
+  // What no format carries, reported alike by each.
+  BaseObject* light = BaseObject::Alloc(TYPE_LIGHTOBJECT);
+  for (Int32 tag :
+       {TAG_UVW, TAG_UVW, TAG_NORMAL, TAG_NORMAL, TAG_POINTSELECTION, TAG_TEXTURE, TAG_DISPLAY})
+    light->MakeTag(tag);
+  Animate(light, 1000, VECTOR_X, {{0, 1}}, CINTERPOLATION_LINEAR);
+  ASSERT_TRUE(light->AddUniqueID(7, "id", 2));
+  in.InsertLast(light);
+  in.InsertLast(BaseObject::Alloc(TYPE_POINTOBJECT));
+  const std::vector<const char*> kEveryFormat = {
+      "1 further UVW tags not exported: one per object is carried",
+      "1 selection tags not exported: the format has no selections",
+      "1 texture tags not exported: materials and shaders are not carried",
+      "1 tags of other kinds not exported: the format has no such data",
+      "1 lights exported as empty nodes: lights are not carried",
+      "1 objects of other kinds exported as empty nodes",
+      "1 parameter tracks not exported: only position, rotation and scale are animated",
+      "1 objects with custom data exported without it: the format has no place for it"};
   const char* kNoCurves = "2 spline objects not exported: the format has no curves";
   const char* kLines = "1 spline objects exported as lines through their points";
   const char* kNoCameras = "1 cameras not exported: the format has no cameras";
@@ -649,6 +667,14 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
       {"assbin", "report.assbin", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
       {"x", "report.x", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
       {"glb2", "report.glb", {kLines}, {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+      {"3ds", "report.3ds", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"fbx", "report.fbx", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
+      // A buffer file name that is not a plain relative one ("..") is not appended to.
+      {"gltf2",
+       "report..dots.gltf",
+       {kLines, "1 vertex maps not exported: the file has no buffer",
+        "1 animations not exported: the file has no buffer"},
+       {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -662,7 +688,39 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
       return std::find(lines.begin(), lines.end(), s) != lines.end();
     };
     for (const char* line : c.reported) EXPECT_TRUE(has(line)) << line;
+    for (const char* line : kEveryFormat) EXPECT_TRUE(has(line)) << line;
     for (const char* line : c.kept) EXPECT_FALSE(has(line)) << line;
+  }
+}
+
+// The scene-level calls fail with the report's code also in the file error they are given.
+TEST(Convert, SceneCallsGiveTheirFailureAsAFileError) {
+  const std::string dir = lumtest::TempDir();
+  const std::string tooLong = dir + "/" + std::string(5000, 'n') + ".obj";
+  Scene scene;
+  scene.GetObjects()->InsertLast(
+      Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
+  const struct {
+    std::string path;
+    const char* format;  // null: an import
+    Int32 code;
+  } cases[] = {
+      {tooLong, "obj", -6},   {dir + "/nodir/x.obj", "obj", -4},   {dir + "/x.obj", "nosuch", -4},
+      {tooLong, nullptr, -6}, {dir + "/missing.obj", nullptr, -3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 80) + (c.format != nullptr ? " export" : " import"));
+    ConvertReport report;
+    FileErrorInfo error;
+    Scene read;
+    const bool ok = c.format != nullptr ? ExportScene(scene, Filename(c.path.c_str()), c.format,
+                                                      ConvertOptions(), report, &error)
+                                        : ImportScene(Filename(c.path.c_str()), read,
+                                                      ConvertOptions(), report, &error);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(report.GetErrorCode(), c.code) << report.GetError();
+    EXPECT_EQ(error.code, c.code);
+    EXPECT_EQ(read.GetObjects()->GetFirst(), nullptr);
   }
 }
 
