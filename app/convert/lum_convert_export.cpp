@@ -33,11 +33,6 @@ aiMatrix4x4 _ToAssimp(const Matrix64& m) {
                      0.0f, 0.0f, 0.0f, 1.0f);
 }
 
-Matrix64 _FromAssimp(const aiMatrix4x4& a) {
-  return _FlipZ(Matrix64(Vector64(a.a4, a.b4, a.c4), Vector64(a.a1, a.b1, a.c1),
-                         Vector64(a.a2, a.b2, a.c2), Vector64(a.a3, a.b3, a.c3)));
-}
-
 Matrix64 _FlipZ(const Matrix64& m) {
   // F M F: the z row and the z column change sign (their shared entry keeps it).
   return Matrix64(Vector64(m.off.x, m.off.y, -m.off.z), Vector64(m.v1.x, m.v1.y, -m.v1.z),

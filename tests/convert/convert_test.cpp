@@ -633,13 +633,24 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   in.InsertLast(m);
   // What no format carries, reported alike by each.
   BaseObject* light = BaseObject::Alloc(TYPE_LIGHTOBJECT);
-  for (Int32 tag :
-       {TAG_UVW, TAG_UVW, TAG_NORMAL, TAG_NORMAL, TAG_POINTSELECTION, TAG_TEXTURE, TAG_DISPLAY})
+  for (Int32 tag : {TAG_UVW, TAG_UVW, TAG_POINTSELECTION, TAG_TEXTURE, TAG_DISPLAY})
     light->MakeTag(tag);
   Animate(light, 1000, VECTOR_X, {{0, 1}}, CINTERPOLATION_LINEAR);
   ASSERT_TRUE(light->AddUniqueID(7, "id", 2));
   in.InsertLast(light);
   in.InsertLast(BaseObject::Alloc(TYPE_POINTOBJECT));
+  // A polygon naming no point, a camera without a lens, and tags too short for their mesh
+  // (left out, the vertex map with a word).
+  PolygonObject* flawed = Mesh("flawed", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+                               {CPolygon(0, 1, 2, 2), CPolygon(0, 1, 9, 9)});
+  VertexMapTag::Cast(flawed->MakeTag(TAG_VERTEXMAP))->Resize(2);
+  UVWTag::Cast(flawed->MakeTag(TAG_UVW))->Resize(1);
+  NormalTag::Cast(flawed->MakeTag(TAG_NORMAL))->Resize(1);
+  VertexColorTag::Cast(flawed->MakeTag(TAG_VERTEXCOLOR))->Resize(1, VertexColorTag::POINT_BYTES);
+  in.InsertLast(flawed);
+  BaseObject* blind = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+  blind->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(0.0));
+  in.InsertLast(blind);
   const std::vector<const char*> kEveryFormat = {
       "1 further UVW tags not exported: one per object is carried",
       "1 selection tags not exported: the format has no selections",
@@ -648,12 +659,15 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
       "1 lights exported as empty nodes: lights are not carried",
       "1 objects of other kinds exported as empty nodes",
       "1 parameter tracks not exported: only position, rotation and scale are animated",
-      "1 objects with custom data exported without it: the format has no place for it"};
+      "1 objects with custom data exported without it: the format has no place for it",
+      "1 polygons not exported: a corner names no point"};
   const char* kNoCurves = "2 spline objects not exported: the format has no curves";
   const char* kLines = "1 spline objects exported as lines through their points";
-  const char* kNoCameras = "1 cameras not exported: the format has no cameras";
-  const char* kNoMaps = "1 vertex maps not exported: the format has no custom attribute";
-  const char* kNoColors = "1 vertex colour tags not exported: the format has no vertex colours";
+  const char* kNoCameras = "2 cameras not exported: the format has no cameras";
+  const char* kNoLens = "1 cameras not exported: no focal length or sensor width";
+  const char* kNoMaps = "2 vertex maps not exported: the format has no custom attribute";
+  const char* kShortMap = "1 vertex maps not exported: fewer values than points";
+  const char* kNoColors = "2 vertex colour tags not exported: the format has no vertex colours";
   const char* kNoAnimation =
       "1 animated objects not animated in the export: the format keeps no animation";
   const struct {
@@ -662,17 +676,23 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
     std::vector<const char*> reported, kept;
   } cases[] = {
       {"stl", "report.stl", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
-      {"collada", "report.dae", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"collada", "report.dae", {kLines, kNoMaps, kNoLens}, {kNoCameras, kNoColors, kNoAnimation}},
       {"ply", "report.ply", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
-      {"assbin", "report.assbin", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"assbin",
+       "report.assbin",
+       {kLines, kNoMaps, kNoLens},
+       {kNoCameras, kNoColors, kNoAnimation}},
       {"x", "report.x", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
-      {"glb2", "report.glb", {kLines}, {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+      {"glb2",
+       "report.glb",
+       {kLines, kNoLens, kShortMap},
+       {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
       {"3ds", "report.3ds", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
       {"fbx", "report.fbx", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
       // A buffer file name that is not a plain relative one ("..") is not appended to.
       {"gltf2",
        "report..dots.gltf",
-       {kLines, "1 vertex maps not exported: the file has no buffer",
+       {kLines, kNoLens, kShortMap, "1 vertex maps not exported: the file has no buffer",
         "1 animations not exported: the file has no buffer"},
        {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
   };
