@@ -259,7 +259,7 @@ class Appender {
         if (!_bytes.Resize(_parts.binStart + 8)) return !(_noMemory = true);
         Put32(_bytes.GetArray() + _parts.binStart, 0);
         Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
-        if (buffers.empty()) buffers.push_back({{"byteLength", 0}});
+        if (buffers.empty()) buffers.emplace_back()["byteLength"] = 0;
       }
       _end = Le32(_bytes.GetArray() + _parts.binStart);
       return true;
@@ -298,11 +298,15 @@ class Appender {
     }
     _end = offset + length;
     Json& json = _parts.json;
-    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
-    Json accessor = {{"bufferView", json["bufferViews"].size() - 1},
-                     {"componentType", 5126},
-                     {"count", count},
-                     {"type", type}};
+    Json& view = json["bufferViews"].emplace_back();
+    view["buffer"] = 0;
+    view["byteOffset"] = offset;
+    view["byteLength"] = length;
+    Json& accessor = json["accessors"].emplace_back();
+    accessor["bufferView"] = json["bufferViews"].size() - 1;
+    accessor["componentType"] = 5126;
+    accessor["count"] = count;
+    accessor["type"] = type;
     if (name != nullptr) accessor["name"] = name;
     if (withRange && count > 0) {
       Json lo = Json::array(), hi = Json::array();
@@ -316,7 +320,6 @@ class Appender {
       accessor["min"] = lo;
       accessor["max"] = hi;
     }
-    json["accessors"].push_back(accessor);
     return Int64(json["accessors"].size() - 1);
   }
 
@@ -352,24 +355,27 @@ class Appender {
   Int64 _end = 0;
 };
 
+// node[key] as the n numbers at v, left out when they are the default d.
+void PutNumbers(Json& node, const char* key, const Float* v, const Float* d, int n) {
+  if (std::equal(v, v + n, d)) return;
+  Json& list = node[key];
+  for (int i = 0; i < n; ++i) list.push_back(v[i]);
+}
+
 // The vertex maps as "_NAME" attributes of the first primitive of their node's mesh.
 bool AddAttributes(Appender& out, Json& json, const std::vector<Json*>& nodes,
-                   const ExportedAttributes& attributes, ConvertReport& report) {
+                   const ExportedAttributes& attributes) {
   for (const ExportedAttribute& a : attributes.list) {
-    // A map is listed with its object's mesh, which the exporter writes as the node's.
-    Json* node = nodes[size_t(a.node)];
-    Json* mesh = Item(json, "meshes", node != nullptr ? Number(*node, "mesh", -1) : -1);
-    Json* first = mesh != nullptr ? Item(*mesh, "primitives", 0) : nullptr;
-    if (first == nullptr) {
-      report.Add(1, "vertex maps", "not exported: their object's mesh was not written");
-      continue;
-    }
+    // A map is listed only with its object's mesh, which the exporter writes as its node's
+    // (found by its name) with one primitive at least.
+    Json& node = *nodes[size_t(a.node)];
+    Json& first = json["meshes"][node["mesh"].get<size_t>()]["primitives"][0];
     // The semantic in capitals, other characters than letters and digits as underscores.
     std::string semantic = "_";
     for (const char* c = a.name; *c != 0; ++c)
       semantic += std::isalnum(UInt8(*c)) ? char(std::toupper(UInt8(*c))) : '_';
     if (semantic == "_") semantic = "_WEIGHT";
-    Json& attrs = (*first)["attributes"];
+    Json& attrs = first["attributes"];
     for (std::string base = semantic; attrs.contains(semantic);)
       semantic = base + "_" + std::to_string(attrs.size());
     const Int64 accessor =
@@ -638,16 +644,18 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
     node->erase("translation");
     node->erase("rotation");
     node->erase("scale");
+    static const Float kNoTurn[4] = {0, 0, 0, 1}, kOnes[3] = {1, 1, 1};
+    static const Float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     double t[3], r[4], s[3];
     const Matrix64& m = e.ml;
     if (Decompose(m, t, r, s)) {
-      if (t[0] != 0 || t[1] != 0 || t[2] != 0) (*node)["translation"] = {t[0], t[1], t[2]};
-      if (r[0] != 0 || r[1] != 0 || r[2] != 0 || r[3] != 1)
-        (*node)["rotation"] = {r[0], r[1], r[2], r[3]};
-      if (s[0] != 1 || s[1] != 1 || s[2] != 1) (*node)["scale"] = {s[0], s[1], s[2]};
-    } else if (m != Matrix64()) {
-      (*node)["matrix"] = {m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x,  m.v2.y,  m.v2.z,  0.0,
-                           m.v3.x, m.v3.y, m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0};
+      PutNumbers(*node, "translation", t, kNoTurn, 3);
+      PutNumbers(*node, "rotation", r, kNoTurn, 4);
+      PutNumbers(*node, "scale", s, kOnes, 3);
+    } else {
+      const Float matrix[16] = {m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x,  m.v2.y,  m.v2.z,  0.0,
+                                m.v3.x, m.v3.y, m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0};
+      PutNumbers(*node, "matrix", matrix, kIdentity, 16);
     }
     if (e.camera) {  // the exporter writes no cameras
       Json& cameras = json["cameras"];
@@ -669,7 +677,7 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
       report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
       report.Add(animation != nullptr ? 1 : 0, "animations",
                  "not exported: the file has no buffer");
-    } else if (!opened || !AddAttributes(out, json, found, attributes, report) ||
+    } else if (!opened || !AddAttributes(out, json, found, attributes) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
       if (out.WriteFailed())
         report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);

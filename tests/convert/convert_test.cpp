@@ -387,6 +387,7 @@ std::vector<RoundTripCase> RoundTripCases() {
          s.InsertLast(o);
          Animate(o, 903, VECTOR_X, {{0, 0}, {1, 300}, {2, 0}}, CINTERPOLATION_LINEAR);
          Animate(o, 904, VECTOR_X, {{0, 0}, {2, kPi / 2}}, CINTERPOLATION_LINEAR);
+         Animate(o, 905, VECTOR_Z, {{0, 1}, {2, 3}}, CINTERPOLATION_LINEAR);
          // An ease from 0 to 100 (flat handles a quarter second long): symmetric about 0.5 s.
          CCurve* c =
              Animate(o, 903, VECTOR_Y, {{0, 0}, {1, 100}}, CINTERPOLATION_SPLINE)->GetCurve();
@@ -411,6 +412,9 @@ std::vector<RoundTripCase> RoundTripCases() {
            EXPECT_LT(LinearValue(y, t), LinearValue(y, t + 0.05));
          EXPECT_NEAR(LinearValue(h, 1.0), kPi / 4, 1e-4);
          EXPECT_NEAR(LinearValue(h, 2.0), kPi / 2, 1e-4);
+         const CCurve* depth = Curve(o, 905, VECTOR_Z);
+         ASSERT_NE(depth, nullptr);
+         EXPECT_NEAR(LinearValue(depth, 1.0), 2.0, 1e-4);
        }},
       {"a vertex map as a custom attribute", "glb2",
        [](RootObject& s) {
@@ -799,11 +803,39 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
   const std::string anim =
       R"("animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
                         "samplers":[{"input":1,"output":2,"interpolation":"CUBICSPLINE"}]}],)";
+  std::string scale = anim;
+  scale.replace(scale.find("translation"), 11, "scale");
+  const std::string floats =
+      R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":9,"type":"VEC3"}]})";
+  // Buffer 1 as a data URI.
+  auto dataUri = [&](const std::string& uri) {
+    return "{" + mesh + R"("buffers":[{"byteLength":132},{"uri":")" + uri +
+           R"(","byteLength":12}],"bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR"}]})";
+  };
   const struct {
     const char* what;
     std::string json;
     int attributes, cubics;
   } cases[] = {
+      {"a scale channel", "{" + mesh + scale + views + floats, 1, 1},
+      {"accessors sparse, strided too far, too long, beyond reach, of another type or view",
+       R"({"nodes":[{"name":"n","mesh":0}],"meshes":[{"primitives":[{"attributes":
+           {"_A":0,"_B":1,"_C":2,"_D":3,"_E":4,"_F":5,"_G":6,"_H":"0"}}]}],
+           "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteLength":12,"byteStride":256}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","sparse":{}},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":134217728,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","byteOffset":2199023255552},
+           {"bufferView":0,"componentType":5126,"count":3,"type":"VEC2"},
+           {"bufferView":7,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":0,"type":"SCALAR"}]})",
+       0, 0},
+      {"a data URI with a character outside base64", dataUri("data:x/y;base64,AAAA!AAA"), 0, 0},
+      {"a data URI with a NUL", dataUri("data:x/y;base64,AAAA\\u0000AAA"), 0, 0},
+      {"a data URI too short to be one", dataUri("data:base64,AAAA"), 0, 0},
       {"both read",
        "{" + mesh + anim + views +
            R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
