@@ -640,6 +640,9 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   for (Int32 tag : {TAG_UVW, TAG_UVW, TAG_POINTSELECTION, TAG_TEXTURE, TAG_DISPLAY})
     light->MakeTag(tag);
   Animate(light, 1000, VECTOR_X, {{0, 1}}, CINTERPOLATION_LINEAR);
+  // Neither a position track without keys nor one of no component animates it.
+  Animate(light, 903, VECTOR_Z, {}, CINTERPOLATION_LINEAR);
+  Animate(light, 903, VECTOR_X - 1, {{0, 1}}, CINTERPOLATION_LINEAR);
   ASSERT_TRUE(light->AddUniqueID(7, "id", 2));
   in.InsertLast(light);
   in.InsertLast(BaseObject::Alloc(TYPE_POINTOBJECT));
@@ -655,6 +658,16 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   BaseObject* blind = BaseObject::Alloc(TYPE_CAMERAOBJECT);
   blind->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(0.0));
   in.InsertLast(blind);
+  // Colours per polygon corner, and zero normals: the polygon's own, or for one without area
+  // the default.
+  PolygonObject* painted = Mesh("painted", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+                                {CPolygon(0, 1, 2, 3), CPolygon(0, 1, 1, 1)});
+  VertexColorTag* corners = VertexColorTag::Cast(painted->MakeTag(TAG_VERTEXCOLOR));
+  corners->Resize(2, VertexColorTag::POLYGON_BYTES);
+  corners->SetPerPointColor(false);
+  corners->GetColorW()[1].r = 1.0f;
+  NormalTag::Cast(painted->MakeTag(TAG_NORMAL))->Resize(2);
+  in.InsertLast(painted);
   const std::vector<const char*> kEveryFormat = {
       "1 further UVW tags not exported: one per object is carried",
       "1 selection tags not exported: the format has no selections",
@@ -671,7 +684,7 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   const char* kNoLens = "1 cameras not exported: no focal length or sensor width";
   const char* kNoMaps = "2 vertex maps not exported: the format has no custom attribute";
   const char* kShortMap = "1 vertex maps not exported: fewer values than points";
-  const char* kNoColors = "2 vertex colour tags not exported: the format has no vertex colours";
+  const char* kNoColors = "3 vertex colour tags not exported: the format has no vertex colours";
   const char* kNoAnimation =
       "1 animated objects not animated in the export: the format keeps no animation";
   const struct {
@@ -704,9 +717,16 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
     SCOPED_TRACE(c.format);
     ConvertReport report;
     const std::string path = lumtest::TempPath(c.file);
-    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, ConvertOptions(), report))
-        << report.GetError();
+    std::vector<Float> progress;  // rises to 1, the end
+    ConvertOptions options;
+    options.progress = [](void* user, Float done) {
+      static_cast<std::vector<Float>*>(user)->push_back(done);
+    };
+    options.progressUser = &progress;
+    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, options, report)) << report.GetError();
     EXPECT_TRUE(Exists(path));
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1.0);
     const std::vector<std::string> lines = Lines(report);
     auto has = [&](const char* s) {
       return std::find(lines.begin(), lines.end(), s) != lines.end();
@@ -1073,6 +1093,8 @@ TEST(Convert, CommandLine) {
         Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
     ASSERT_TRUE(s.Write(Filename((dir + "/cli.lum").c_str())));
   }
+  ASSERT_TRUE(lumtest::WriteFileBytes(dir + "/bad.ply", {'p', 'l', 'y', '\n', '?'}));
+  ASSERT_EQ(mkdir((dir + "/taken.glb").c_str(), 0755), 0);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -1094,6 +1116,11 @@ TEST(Convert, CommandLine) {
       {{lum, dir + "/nodir/x.glb"}, 1, "x.glb", "", "nodir/x.glb", false},
       {{duck, dir + "/x.glb"}, 1, "scene file", "", "x.glb", true},
       {{"--", lum, dir + "/dashes.glb"}, 0, "", "dashes.glb", "", false},
+      {{lum, dir + "/text.gltf"}, 0, "", "text.gltf", "", false},
+      {{lum, dir + "/noextension"}, 1, "no export format", "", "noextension", false},
+      {{dir + "/noextension", dir + "/n.lum"}, 1, "not a format", "", "n.lum", false},
+      {{dir + "/bad.ply", dir + "/bad.lum"}, 1, "bad.ply", "", "bad.lum", false},
+      {{lum, dir + "/taken.glb"}, 1, "cannot put the file in place", "", "", false},
       {{lum, lum}, 1, "names the input", "", "", false},
       {{dir + "/cli.txt", dir + "/text.lum"}, 1, "not a format", "", "text.lum", false},
       {{lum}, 2, "usage", "", "", false},
