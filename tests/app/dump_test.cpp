@@ -682,9 +682,9 @@ Bytes SecondGeneration(List* list, List* (*alloc)(), void (*free)(List*)) {
 }
 
 CTrack* PositionTrack(BaseList2D* owner) {
-  CTrack* t = CTrack::Alloc(
-      owner, DescID(DescLevel(903, VALUETYPE_VECTOR, 0), DescLevel(VECTOR_X, VALUETYPE_FLOAT, 0)),
-      String("x"));
+  CTrack* t = CTrack::Alloc(owner, DescID(DescLevel(903, VALUETYPE_VECTOR, 0),
+                                          DescLevel(VECTOR_X, VALUETYPE_FLOAT, 0)),
+                            String("x"));
   CCurve* curve = t->GetCurve();
   for (int i = 0; i < 3; ++i) {
     CKey* k = curve->AddKey(BaseTime(i, 30));
@@ -765,8 +765,9 @@ TEST(DumpTest, CheckReadsObjectTagAndTrackLists) {
     std::copy(twoSixtieths.begin(), twoSixtieths.end(), altered.begin() + static_cast<long>(pos));
     r = Dump(altered, CheckOptions());
     EXPECT_EQ(1, r.status) << c.what;
-    EXPECT_NE(std::string::npos, r.out.find(std::string(c.members) + ": differs at offset " +
-                                            std::to_string(pos) + " "))
+    EXPECT_NE(std::string::npos,
+              r.out.find(std::string(c.members) + ": differs at offset " + std::to_string(pos) +
+                         " "))
         << c.what << ": " << r.out;
   }
 
@@ -799,8 +800,8 @@ TEST(DumpSeeds, DISABLED_WriteFuzzCorpus) {
   const struct {
     const char* name;
     Bytes bytes;
-  } seeds[] = {
-      {"check-objects", ObjectList()}, {"check-tags", TagList()}, {"check-tracks", TrackList()}};
+  } seeds[] = {{"check-objects", ObjectList()}, {"check-tags", TagList()},
+               {"check-tracks", TrackList()}};
   for (const auto& s : seeds) {
     Bytes b = s.bytes;
     b.insert(b.begin(), 0x30);
@@ -815,46 +816,15 @@ TEST(DumpTest, NameTablesAreOrderedForTheirSearch) {
   EXPECT_STREQ("key", lumdump::ChunkName(5352));
   EXPECT_EQ(nullptr, lumdump::ChunkName(4));
   // Every disk type the families write has a name.
-  for (Int32 id : {TYPE_POLYGONOBJECT,
-                   TYPE_SPLINEOBJECT,
-                   TYPE_LIGHTOBJECT,
-                   TYPE_CAMERAOBJECT,
-                   TYPE_SPLINEOBJECT_OLD,
-                   TYPE_OBJECT,
-                   TYPE_ANYOBJECT,
-                   TYPE_POINTOBJECTDATA_DISK,
-                   TYPE_POLYGONOBJECTDATA_DISK,
-                   TYPE_JOINTOBJECT,
-                   TYPE_CTRACK,
-                   TYPE_CTRACK_SPECIAL,
-                   TYPE_CCURVE,
-                   TYPE_CKEY,
-                   TAG_ANY,
-                   TAG_PLUGIN,
-                   TAG_POINT,
-                   TAG_POLYGON,
-                   TAG_DISPLAY,
-                   TAG_TEXTURE,
-                   TAG_TANGENT,
-                   TAG_PROTECTION,
-                   TAG_COMPOSITING,
-                   TAG_UVW,
-                   TAG_SEGMENT,
-                   TAG_POINTSELECTION,
-                   TAG_POLYGONSELECTION,
-                   TAG_TARGETLINKS,
-                   TAG_VERTEXMAP,
-                   TAG_EDGESELECTION,
-                   TAG_OLDVERTEXMAP,
-                   TAG_NORMAL,
-                   TAG_SELECTIONSET,
-                   TAG_POSEMORPH,
-                   TAG_VERTEXCOLOR,
-                   TYPE_TAKE,
-                   TYPE_OVERRIDE,
-                   TYPE_TAKEFOLDER,
-                   TYPE_OVERRIDEGROUP,
-                   ID_TAKESYSTEMHOOK})
+  for (Int32 id : {TYPE_POLYGONOBJECT, TYPE_SPLINEOBJECT, TYPE_LIGHTOBJECT, TYPE_CAMERAOBJECT,
+                   TYPE_SPLINEOBJECT_OLD, TYPE_OBJECT, TYPE_ANYOBJECT, TYPE_POINTOBJECTDATA_DISK,
+                   TYPE_POLYGONOBJECTDATA_DISK, TYPE_JOINTOBJECT, TYPE_CTRACK, TYPE_CTRACK_SPECIAL,
+                   TYPE_CCURVE, TYPE_CKEY, TAG_ANY, TAG_PLUGIN, TAG_POINT, TAG_POLYGON, TAG_DISPLAY,
+                   TAG_TEXTURE, TAG_TANGENT, TAG_PROTECTION, TAG_COMPOSITING, TAG_UVW, TAG_SEGMENT,
+                   TAG_POINTSELECTION, TAG_POLYGONSELECTION, TAG_TARGETLINKS, TAG_VERTEXMAP,
+                   TAG_EDGESELECTION, TAG_OLDVERTEXMAP, TAG_NORMAL, TAG_SELECTIONSET,
+                   TAG_POSEMORPH, TAG_VERTEXCOLOR, TYPE_TAKE, TYPE_OVERRIDE, TYPE_TAKEFOLDER,
+                   TYPE_OVERRIDEGROUP, ID_TAKESYSTEMHOOK})
     EXPECT_NE(nullptr, lumdump::ChunkName(id)) << id;
   EXPECT_STREQ("custom", lumdump::ValueTypeName(1234567));
   EXPECT_STREQ("gradient", lumdump::ValueTypeName(1000481));
