@@ -404,10 +404,9 @@ bool IsFloatArray(Int32 type) {
   return type == lumora::HYPERFILEARRAY_FLOAT32 || type == lumora::HYPERFILEARRAY_FLOAT64;
 }
 
+// c from 0x80 up: PutQuoted writes the ASCII range itself.
 char* PutUtf8(char* w, UInt64 c) {
-  if (c < 0x80) {
-    *w++ = static_cast<char>(c);
-  } else if (c < 0x800) {
+  if (c < 0x800) {
     *w++ = static_cast<char>(0xC0 | (c >> 6));
     *w++ = static_cast<char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {

@@ -33,11 +33,6 @@ aiMatrix4x4 _ToAssimp(const Matrix64& m) {
                      0.0f, 0.0f, 0.0f, 1.0f);
 }
 
-Matrix64 _FromAssimp(const aiMatrix4x4& a) {
-  return _FlipZ(Matrix64(Vector64(a.a4, a.b4, a.c4), Vector64(a.a1, a.b1, a.c1),
-                         Vector64(a.a2, a.b2, a.c2), Vector64(a.a3, a.b3, a.c3)));
-}
-
 Matrix64 _FlipZ(const Matrix64& m) {
   // F M F: the z row and the z column change sign (their shared entry keeps it).
   return Matrix64(Vector64(m.off.x, m.off.y, -m.off.z), Vector64(m.v1.x, m.v1.y, -m.v1.z),
@@ -45,16 +40,31 @@ Matrix64 _FlipZ(const Matrix64& m) {
 }
 
 FormatTraits _TraitsOf(const char* id) {
-  auto is = [id](const char* a) { return std::strcmp(id, a) == 0; };
-  if (is("gltf2") || is("glb2")) return {true, true, true, true, true, true};
-  if (is("gltf") || is("glb")) return {true, true, false, false, true, false};
-  if (is("collada")) return {false, true, true, true, true, false};
-  if (is("assbin") || is("assxml") || is("assjson")) return {false, true, true, true, true, false};
-  if (is("obj") || is("objnomtl")) return {false, true, false, false, false, false};
-  if (is("stl") || is("stlb")) return {true, false, false, false, false, false};
-  if (is("ply") || is("plyb")) return {false, false, false, false, true, false};
-  if (is("x") || is("3ds")) return {true, false, false, false, false, false};
-  if (is("fbx") || is("fbxa")) return {false, false, false, false, true, false};
+  static const struct {
+    const char* id;
+    FormatTraits traits;
+  } kFormats[] = {
+      {"gltf2", {true, true, true, true, true, true}},
+      {"glb2", {true, true, true, true, true, true}},
+      {"gltf", {true, true, false, false, true, false}},
+      {"glb", {true, true, false, false, true, false}},
+      {"collada", {false, true, true, true, true, false}},
+      {"assbin", {false, true, true, true, true, false}},
+      {"assxml", {false, true, true, true, true, false}},
+      {"assjson", {false, true, true, true, true, false}},
+      {"obj", {false, true, false, false, false, false}},
+      {"objnomtl", {false, true, false, false, false, false}},
+      {"stl", {true, false, false, false, false, false}},
+      {"stlb", {true, false, false, false, false, false}},
+      {"ply", {false, false, false, false, true, false}},
+      {"plyb", {false, false, false, false, true, false}},
+      {"x", {true, false, false, false, false, false}},
+      {"3ds", {true, false, false, false, false, false}},
+      {"fbx", {false, false, false, false, true, false}},
+      {"fbxa", {false, false, false, false, true, false}},
+  };
+  for (const auto& f : kFormats)
+    if (std::strcmp(id, f.id) == 0) return f.traits;
   return {false, false, false, false, false, false};
 }
 

@@ -167,10 +167,41 @@ std::string DirOf(const char* path) {
   return slash != nullptr ? std::string(path, size_t(slash - path + 1)) : std::string();
 }
 
+// o[key] when o is an object holding key as a value of that kind; null otherwise.
+template <typename J>
+J* Member(J& o, const char* key, Json::value_t kind) {
+  const auto it = o.find(key);
+  return it != o.end() && it->type() == kind ? &*it : nullptr;
+}
+
+// o[key] as a count or index, fallback when it is not an unsigned number.
+Int64 Number(const Json& o, const char* key, Int64 fallback) {
+  const Json* n = Member(o, key, Json::value_t::number_unsigned);
+  return n != nullptr ? Int64(n->get<UInt64>()) : fallback;
+}
+
+// Element i of list (an array or null); null when there is no such element.
+template <typename J>
+J* At(J* list, Int64 i) {
+  return list != nullptr && i >= 0 && UInt64(i) < list->size() ? &(*list)[size_t(i)] : nullptr;
+}
+
+// Element i of the array o[key].
+template <typename J>
+J* Item(J& o, const char* key, Int64 i) {
+  return At(Member(o, key, Json::value_t::array), i);
+}
+
+// o[key] when it is a string, "" otherwise (Json::value throws on a value of another kind).
+const std::string& Text(const Json& o, const char* key) {
+  static const std::string kNone;
+  const Json* s = Member(o, key, Json::value_t::string);
+  return s != nullptr ? s->get_ref<const std::string&>() : kNone;
+}
+
 // A buffer's file beside the glTF: a plain relative name (no data URI, no scheme, no "..").
 bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
-  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
-  const std::string uri = buffer["uri"].get<std::string>();
+  const std::string& uri = Text(buffer, "uri");
   if (uri.empty() || uri.find(':') != std::string::npos || uri.find("..") != std::string::npos ||
       uri[0] == '/')
     return false;
@@ -180,8 +211,7 @@ bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
 
 // A buffer given as a base64 data URI, decoded; false for any other buffer or a malformed one.
 bool DataUri(const Json& buffer, BaseArray<char>& bytes) {
-  if (!buffer.contains("uri") || !buffer["uri"].is_string()) return false;
-  const std::string& uri = buffer["uri"].get_ref<const std::string&>();
+  const std::string& uri = Text(buffer, "uri");
   const size_t comma = uri.find(',');
   if (uri.compare(0, 5, "data:") != 0 || comma == std::string::npos || comma < 12 ||
       uri.compare(comma - 7, 7, ";base64") != 0)
@@ -219,31 +249,26 @@ class Appender {
   // False when the file has no buffer 0 to append to (nothing changed), or when memory runs
   // out or the .bin cannot be opened (Failed()).
   bool Open() {
-    Json& json = _parts.json;
-    // A glb without geometry has no binary chunk: one is begun.
-    if (_parts.binary && _bytes.GetCount() == _parts.binStart) {
-      if (!_bytes.Resize(_parts.binStart + 8)) return !(_noMemory = true);
-      Put32(_bytes.GetArray() + _parts.binStart, 0);
-      Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
-      if (!json.contains("buffers") || !json["buffers"].is_array()) json["buffers"] = Json::array();
-      if (json["buffers"].empty()) json["buffers"].push_back({{"byteLength", 0}});
-    }
-    if (!json.contains("buffers") || !json["buffers"].is_array() || json["buffers"].empty())
-      return false;
+    // The exporter's lists are arrays where it wrote them; those it did not write are null,
+    // which the first push_back makes an array.
+    Json& buffers = _parts.json["buffers"];
     if (_parts.binary) {
-      if (_bytes.GetCount() < _parts.binStart + 8 ||
-          Le32(_bytes.GetArray() + _parts.binStart + 4) != 0x004E4942u)
-        return false;
+      // A glb without geometry has no binary chunk: one is begun. The exporter's own chunk
+      // follows its JSON.
+      if (_bytes.GetCount() == _parts.binStart) {
+        if (!_bytes.Resize(_parts.binStart + 8)) return !(_noMemory = true);
+        Put32(_bytes.GetArray() + _parts.binStart, 0);
+        Put32(_bytes.GetArray() + _parts.binStart + 4, 0x004E4942u);
+        if (buffers.empty()) buffers.emplace_back()["byteLength"] = 0;
+      }
       _end = Le32(_bytes.GetArray() + _parts.binStart);
-    } else {
-      std::string file;
-      if (!BufferFile(json["buffers"][0], _path, file)) return false;
-      _bin = std::fopen(file.c_str(), "ab");
-      if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
-        return !(_writeFailed = true);
+      return true;
     }
-    if (!json.contains("bufferViews")) json["bufferViews"] = Json::array();
-    if (!json.contains("accessors")) json["accessors"] = Json::array();
+    std::string file;
+    if (buffers.empty() || !BufferFile(buffers[0], _path, file)) return false;
+    _bin = std::fopen(file.c_str(), "ab");
+    if (_bin == nullptr || std::fseek(_bin, 0, SEEK_END) != 0 || (_end = std::ftell(_bin)) < 0)
+      return !(_writeFailed = true);
     return true;
   }
 
@@ -273,11 +298,15 @@ class Appender {
     }
     _end = offset + length;
     Json& json = _parts.json;
-    json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", length}});
-    Json accessor = {{"bufferView", json["bufferViews"].size() - 1},
-                     {"componentType", 5126},
-                     {"count", count},
-                     {"type", type}};
+    Json& view = json["bufferViews"].emplace_back();
+    view["buffer"] = 0;
+    view["byteOffset"] = offset;
+    view["byteLength"] = length;
+    Json& accessor = json["accessors"].emplace_back();
+    accessor["bufferView"] = json["bufferViews"].size() - 1;
+    accessor["componentType"] = 5126;
+    accessor["count"] = count;
+    accessor["type"] = type;
     if (name != nullptr) accessor["name"] = name;
     if (withRange && count > 0) {
       Json lo = Json::array(), hi = Json::array();
@@ -291,7 +320,6 @@ class Appender {
       accessor["min"] = lo;
       accessor["max"] = hi;
     }
-    json["accessors"].push_back(accessor);
     return Int64(json["accessors"].size() - 1);
   }
 
@@ -327,24 +355,27 @@ class Appender {
   Int64 _end = 0;
 };
 
+// node[key] as the n numbers at v, left out when they are the default d.
+void PutNumbers(Json& node, const char* key, const Float* v, const Float* d, int n) {
+  if (std::equal(v, v + n, d)) return;
+  Json& list = node[key];
+  for (int i = 0; i < n; ++i) list.push_back(v[i]);
+}
+
 // The vertex maps as "_NAME" attributes of the first primitive of their node's mesh.
 bool AddAttributes(Appender& out, Json& json, const std::vector<Json*>& nodes,
-                   const ExportedAttributes& attributes, ConvertReport& report) {
+                   const ExportedAttributes& attributes) {
   for (const ExportedAttribute& a : attributes.list) {
-    Json* node = nodes[size_t(a.node)];
-    if (node == nullptr || !node->contains("mesh") || !(*node)["mesh"].is_number_unsigned() ||
-        !json.contains("meshes") || (*node)["mesh"].get<size_t>() >= json["meshes"].size()) {
-      report.Add(1, "vertex maps", "not exported: their object's mesh was not written");
-      continue;
-    }
-    Json& primitives = json["meshes"][(*node)["mesh"].get<size_t>()]["primitives"];
-    if (!primitives.is_array() || primitives.empty()) continue;
+    // A map is listed only with its object's mesh, which the exporter writes as its node's
+    // (found by its name) with one primitive at least.
+    Json& node = *nodes[size_t(a.node)];
+    Json& first = json["meshes"][node["mesh"].get<size_t>()]["primitives"][0];
     // The semantic in capitals, other characters than letters and digits as underscores.
     std::string semantic = "_";
     for (const char* c = a.name; *c != 0; ++c)
       semantic += std::isalnum(UInt8(*c)) ? char(std::toupper(UInt8(*c))) : '_';
     if (semantic == "_") semantic = "_WEIGHT";
-    Json& attrs = primitives[0]["attributes"];
+    Json& attrs = first["attributes"];
     for (std::string base = semantic; attrs.contains(semantic);)
       semantic = base + "_" + std::to_string(attrs.size());
     const Int64 accessor =
@@ -360,10 +391,8 @@ bool AddAttributes(Appender& out, Json& json, const std::vector<Json*>& nodes,
 // and the animation's accessors come after all the geometry.
 bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
   std::unordered_map<std::string, size_t> byName;
-  if (json.contains("nodes") && json["nodes"].is_array())
-    for (size_t i = 0; i < json["nodes"].size(); ++i)
-      if (json["nodes"][i].contains("name") && json["nodes"][i]["name"].is_string())
-        byName.emplace(json["nodes"][i]["name"].get<std::string>(), i);
+  size_t index = 0;
+  for (const Json& n : json["nodes"]) byName.emplace(Text(n, "name"), index++);
   Json channels = Json::array(), samplers = Json::array();
   BaseArray<Float32> times, values;
   auto sampler = [&](size_t node, const char* path, Int32 components) {
@@ -372,12 +401,17 @@ bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
     const Int64 output = out.Add(values.GetArray(), n, components,
                                  components == 4 ? "VEC4" : "VEC3", nullptr, false);
     if (input < 0 || output < 0) return false;
-    samplers.push_back({{"input", input}, {"output", output}, {"interpolation", "LINEAR"}});
-    channels.push_back(
-        {{"sampler", samplers.size() - 1}, {"target", {{"node", node}, {"path", path}}}});
+    Json& s = samplers.emplace_back();
+    s["input"] = input;
+    s["output"] = output;
+    s["interpolation"] = "LINEAR";
+    Json& c = channels.emplace_back();
+    c["sampler"] = samplers.size() - 1;
+    c["target"]["node"] = node;
+    c["target"]["path"] = path;
     return true;
   };
-  const Float ticks = animation.mTicksPerSecond > 0.0 ? animation.mTicksPerSecond : 1.0;
+  // The export's animation counts its time in seconds (one tick a second).
   for (unsigned c = 0; c < animation.mNumChannels; ++c) {
     const aiNodeAnim* ch = animation.mChannels[c];
     const auto at = byName.find(ch->mNodeName.C_Str());
@@ -403,18 +437,18 @@ bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
           const aiVectorKey& k = p == 0 ? ch->mPositionKeys[i] : ch->mScalingKeys[i];
           t = k.mTime, v[0] = k.mValue.x, v[1] = k.mValue.y, v[2] = k.mValue.z;
         }
-        if (!times.Append(Float32(t / ticks))) return false;
+        if (!times.Append(Float32(t))) return false;
         for (Int32 k = 0; k < parts[p].components; ++k)
           if (!values.Append(v[k])) return false;
       }
       if (!sampler(at->second, parts[p].path, parts[p].components)) return false;
     }
   }
-  if (channels.empty()) return true;
-  if (!json.contains("animations") || !json["animations"].is_array())
-    json["animations"] = Json::array();
-  json["animations"].push_back(
-      {{"name", animation.mName.C_Str()}, {"channels", channels}, {"samplers", samplers}});
+  // The export makes an animation only of channels with keys; the exporter writes none.
+  Json& a = json["animations"].emplace_back();
+  a["name"] = animation.mName.C_Str();
+  a["channels"] = std::move(channels);
+  a["samplers"] = std::move(samplers);
   return true;
 }
 
@@ -428,29 +462,21 @@ struct Buffers {
 
 // Accessor index of json as floats (components per element), appended to data. False when it is
 // not a plain float accessor whose bytes can be had.
-bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buffers& buffers,
+bool ReadFloats(const Json& json, Int64 index, Int32 components, const Buffers& buffers,
                 BaseArray<Float32>& data, Int32& count) {
-  if (!index.is_number_unsigned() || !json.contains("accessors") || !json["accessors"].is_array() ||
-      index.get<size_t>() >= json["accessors"].size())
-    return false;
-  const Json& a = json["accessors"][index.get<size_t>()];
   static const char* kType[4] = {"SCALAR", "VEC2", "VEC3", "VEC4"};
-  auto number = [](const Json& o, const char* key, Int64 fallback) {
-    return o.contains(key) && o[key].is_number_unsigned() ? Int64(o[key].get<UInt64>()) : fallback;
-  };
-  if (!a.is_object() || number(a, "componentType", 0) != 5126 || !a.contains("type") ||
-      a["type"] != kType[components - 1] || a.contains("sparse") || !a.contains("bufferView") ||
-      !a["bufferView"].is_number_unsigned() || !json.contains("bufferViews") ||
-      !json["bufferViews"].is_array() ||
-      a["bufferView"].get<size_t>() >= json["bufferViews"].size())
+  const Json* a = Item(json, "accessors", index);
+  if (a == nullptr || Number(*a, "componentType", 0) != 5126 || a->contains("sparse") ||
+      Text(*a, "type") != kType[components - 1])
     return false;
-  const Json& view = json["bufferViews"][a["bufferView"].get<size_t>()];
-  const Int64 n = number(a, "count", -1), element = 4 * Int64(components);
-  const Int64 stride = number(view, "byteStride", element);
-  const Int64 start = number(view, "byteOffset", 0) + number(a, "byteOffset", 0);
-  const Int64 buffer = number(view, "buffer", -1);
-  if (n <= 0 || n > (Int64(1) << 26) || stride < element || stride > 252 || buffer < 0 ||
-      start < 0 || start > (Int64(1) << 40))
+  const Json* view = Item(json, "bufferViews", Number(*a, "bufferView", -1));
+  if (view == nullptr) return false;
+  const Int64 n = Number(*a, "count", -1), element = 4 * Int64(components);
+  const Int64 stride = Number(*view, "byteStride", element);
+  const Int64 start = Number(*view, "byteOffset", 0) + Number(*a, "byteOffset", 0);
+  const Int64 buffer = Number(*view, "buffer", -1);
+  if (n <= 0 || n > (Int64(1) << 26) || stride < element || stride > 252 || start < 0 ||
+      start > (Int64(1) << 40))
     return false;
   const Int64 span = (n - 1) * stride + element;
   // The bytes, checked against what the buffer holds before anything is allocated.
@@ -462,12 +488,10 @@ bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buf
     size = buffers.binLength;
   } else {
     std::string name;
-    if (!json.contains("buffers") || !json["buffers"].is_array() ||
-        size_t(buffer) >= json["buffers"].size())
-      return false;
-    const Json& b = json["buffers"][size_t(buffer)];
-    if (!DataUri(b, file) && (buffers.path == nullptr || !BufferFile(b, buffers.path, name) ||
-                              !Slurp(name.c_str(), file)))
+    const Json* b = Item(json, "buffers", buffer);
+    if (b == nullptr ||
+        (!DataUri(*b, file) && (buffers.path == nullptr || !BufferFile(*b, buffers.path, name) ||
+                                !Slurp(name.c_str(), file))))
       return false;
     base = file.GetArray();
     size = file.GetCount();
@@ -484,97 +508,88 @@ bool ReadFloats(const Json& json, const Json& index, Int32 components, const Buf
   return true;
 }
 
-// The node's name, when it has one that fits.
-bool NodeName(const Json& json, const Json& index, char* out, size_t size) {
-  if (!index.is_number_unsigned() || !json.contains("nodes") || !json["nodes"].is_array() ||
-      index.get<size_t>() >= json["nodes"].size())
-    return false;
-  const Json& n = json["nodes"][index.get<size_t>()];
-  if (!n.is_object() || !n.contains("name") || !n["name"].is_string()) return false;
-  const std::string name = n["name"].get<std::string>();
-  if (name.size() >= size) return false;
-  std::snprintf(out, size, "%s", name.c_str());
+// The name of node index, when it has one that fits.
+bool NodeName(const Json& json, Int64 index, char* out, size_t size) {
+  const Json* n = Item(json, "nodes", index);
+  const Json* name = n != nullptr ? Member(*n, "name", Json::value_t::string) : nullptr;
+  if (name == nullptr || name->get_ref<const std::string&>().size() >= size) return false;
+  std::snprintf(out, size, "%s", name->get_ref<const std::string&>().c_str());
   return true;
 }
 
-// Whether the JSON has anything the extras read: a custom attribute or a cubic-spline sampler.
-bool WantsExtras(const Json& json) {
-  if (json.contains("meshes") && json["meshes"].is_array())
-    for (const Json& m : json["meshes"])
-      if (m.is_object() && m.contains("primitives") && m["primitives"].is_array())
-        for (const Json& p : m["primitives"])
-          if (p.is_object() && p.contains("attributes") && p["attributes"].is_object())
-            for (auto it = p["attributes"].begin(); it != p["attributes"].end(); ++it)
-              if (!it.key().empty() && it.key()[0] == '_') return true;
-  if (json.contains("animations") && json["animations"].is_array())
-    for (const Json& a : json["animations"])
-      if (a.is_object() && a.contains("samplers") && a["samplers"].is_array())
-        for (const Json& s : a["samplers"])
-          if (s.is_object() && s.contains("interpolation") && s["interpolation"] == "CUBICSPLINE")
-            return true;
-  return false;
+// The attributes of the first primitive of mesh, null when it has none.
+const Json* FirstAttributes(const Json& mesh) {
+  const Json* first = Item(mesh, "primitives", 0);
+  return first != nullptr ? Member(*first, "attributes", Json::value_t::object) : nullptr;
 }
 
-bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
-  if (json.contains("nodes") && json["nodes"].is_array() && json.contains("meshes") &&
-      json["meshes"].is_array()) {
-    for (size_t i = 0; i < json["nodes"].size(); ++i) {
-      const Json& node = json["nodes"][i];
-      GltfAttribute entry;
-      if (!node.is_object() || !node.contains("mesh") ||
-          !NodeName(json, Json(i), entry.node, sizeof entry.node) ||
-          !node["mesh"].is_number_unsigned() || node["mesh"].get<size_t>() >= json["meshes"].size())
-        continue;
-      const Json& mesh = json["meshes"][node["mesh"].get<size_t>()];
-      if (!mesh.is_object() || !mesh.contains("primitives") || !mesh["primitives"].is_array() ||
-          mesh["primitives"].empty() || !mesh["primitives"][0].is_object() ||
-          !mesh["primitives"][0].contains("attributes") ||
-          !mesh["primitives"][0]["attributes"].is_object())
-        continue;
-      const Json& attrs = mesh["primitives"][0]["attributes"];
-      for (auto it = attrs.begin(); it != attrs.end(); ++it) {
-        if (it.key().empty() || it.key()[0] != '_') continue;
-        // The accessor's name is the map's own; the semantic without its underscore otherwise.
-        std::string name = it.key().substr(1);
-        if (it.value().is_number_unsigned() && json.contains("accessors") &&
-            json["accessors"].is_array() && it.value().get<size_t>() < json["accessors"].size()) {
-          const Json& acc = json["accessors"][it.value().get<size_t>()];
-          if (acc.is_object() && acc.contains("name") && acc["name"].is_string())
-            name = acc["name"].get<std::string>();
-        }
-        std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-        entry.offset = out.data.GetCount();
-        if (ReadFloats(json, it.value(), 1, buffers, out.data, entry.count) &&
-            !out.attributes.Append(entry))
-          return false;
-      }
+// The file's first animation, its channels and samplers; false when it has none of them.
+bool FirstAnimation(const Json& json, const Json*& channels, const Json*& samplers) {
+  const Json* anim = Item(json, "animations", 0);
+  channels = anim != nullptr ? Member(*anim, "channels", Json::value_t::array) : nullptr;
+  samplers = anim != nullptr ? Member(*anim, "samplers", Json::value_t::array) : nullptr;
+  return channels != nullptr && samplers != nullptr;
+}
+
+bool IsCubic(const Json& sampler) { return Text(sampler, "interpolation") == "CUBICSPLINE"; }
+
+// Whether the JSON has what the extras read: a custom attribute on a mesh's first primitive or
+// a cubic-spline sampler in the first animation (the only places they are read from).
+bool WantsExtras(const Json& json) {
+  if (const Json* meshes = Member(json, "meshes", Json::value_t::array))
+    for (const Json& m : *meshes)
+      if (const Json* attrs = FirstAttributes(m))
+        for (auto it = attrs->begin(); it != attrs->end(); ++it)
+          if (it.key()[0] == '_') return true;
+  const Json *channels, *samplers;
+  return FirstAnimation(json, channels, samplers) &&
+         std::any_of(samplers->begin(), samplers->end(), IsCubic);
+}
+
+// The custom attributes ("_NAME") of the first primitive of every named node's mesh.
+bool Attributes(const Json& json, const Buffers& buffers, GltfExtras& out) {
+  const Json* nodes = Member(json, "nodes", Json::value_t::array);
+  for (size_t i = 0; nodes != nullptr && i < nodes->size(); ++i) {
+    GltfAttribute entry;
+    const Json* mesh = Item(json, "meshes", Number((*nodes)[i], "mesh", -1));
+    const Json* attrs = mesh != nullptr ? FirstAttributes(*mesh) : nullptr;
+    if (attrs == nullptr || !NodeName(json, Int64(i), entry.node, sizeof entry.node)) continue;
+    for (auto it = attrs->begin(); it != attrs->end(); ++it) {
+      if (it.key()[0] != '_') continue;
+      // The accessor's name is the map's own; the semantic without its underscore otherwise.
+      const Int64 accessor = it.value().is_number_unsigned() ? Int64(it.value().get<UInt64>()) : -1;
+      const Json* acc = Item(json, "accessors", accessor);
+      const Json* name = acc != nullptr ? Member(*acc, "name", Json::value_t::string) : nullptr;
+      std::snprintf(
+          entry.name, sizeof entry.name, "%s",
+          name != nullptr ? name->get_ref<const std::string&>().c_str() : it.key().c_str() + 1);
+      entry.offset = out.data.GetCount();
+      if (ReadFloats(json, accessor, 1, buffers, out.data, entry.count) &&
+          !out.attributes.Append(entry))
+        return false;
     }
   }
-  if (!json.contains("animations") || !json["animations"].is_array() ||
-      json["animations"].empty() || !json["animations"][0].is_object())
-    return true;
-  const Json& anim = json["animations"][0];
-  if (!anim.contains("channels") || !anim["channels"].is_array() || !anim.contains("samplers") ||
-      !anim["samplers"].is_array())
-    return true;
-  for (const Json& ch : anim["channels"]) {
-    if (!ch.is_object() || !ch.contains("target") || !ch["target"].is_object() ||
-        !ch.contains("sampler") || !ch["sampler"].is_number_unsigned() ||
-        ch["sampler"].get<size_t>() >= anim["samplers"].size())
-      continue;
-    const Json& target = ch["target"];
-    const Json& sampler = anim["samplers"][ch["sampler"].get<size_t>()];
+  return true;
+}
+
+// The cubic-spline channels of the first animation, their keys as GltfCubicChannel lays them out.
+bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
+  const Json *channels, *samplers;
+  if (!Attributes(json, buffers, out)) return false;
+  if (!FirstAnimation(json, channels, samplers)) return true;
+  for (const Json& ch : *channels) {
+    const Json* target = Member(ch, "target", Json::value_t::object);
+    const Json* sampler = At(samplers, Number(ch, "sampler", -1));
     GltfCubicChannel entry;
-    if (!target.contains("path") || !target.contains("node") || !sampler.is_object() ||
-        !sampler.contains("interpolation") || sampler["interpolation"] != "CUBICSPLINE" ||
-        !sampler.contains("input") || !sampler.contains("output") ||
-        !NodeName(json, target["node"], entry.node, sizeof entry.node))
+    if (target == nullptr || sampler == nullptr || !IsCubic(*sampler) ||
+        !NodeName(json, Number(*target, "node", -1), entry.node, sizeof entry.node))
       continue;
-    if (target["path"] == "translation")
+    const std::string& path = Text(*target, "path");
+    if (path == "translation")
       entry.path = GltfPath::TRANSLATION;
-    else if (target["path"] == "rotation")
+    else if (path == "rotation")
       entry.path = GltfPath::ROTATION;
-    else if (target["path"] == "scale")
+    else if (path == "scale")
       entry.path = GltfPath::SCALE;
     else
       continue;
@@ -582,8 +597,9 @@ bool Extras(const Json& json, const Buffers& buffers, GltfExtras& out) {
     const Int32 stride = entry.Stride();
     BaseArray<Float32> times, values;
     Int32 n = 0, m = 0;
-    if (!ReadFloats(json, sampler["input"], 1, buffers, times, n) ||
-        !ReadFloats(json, sampler["output"], components, buffers, values, m) || m != 3 * n)
+    if (!ReadFloats(json, Number(*sampler, "input", -1), 1, buffers, times, n) ||
+        !ReadFloats(json, Number(*sampler, "output", -1), components, buffers, values, m) ||
+        m != 3 * n)
       continue;
     entry.offset = out.data.GetCount();
     entry.keys = n;
@@ -614,14 +630,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
     return false;
   }
   Json& json = parts.json;
-  if (!json.contains("nodes") || !json["nodes"].is_array()) return true;
-  Json& list = json["nodes"];
   std::vector<Json*> found(size_t(nodes.GetCount()), nullptr);
   // By name: our names are unique, and the exporter keeps them.
   for (const ExportedNode& e : nodes) {
     Json*& node = found[size_t(&e - nodes.GetArray())];
-    for (Json& n : list)
-      if (n.contains("name") && n["name"].is_string() && n["name"].get<std::string>() == e.name) {
+    for (Json& n : json["nodes"])
+      if (Text(n, "name") == e.name) {
         node = &n;
         break;
       }
@@ -630,26 +644,30 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
     node->erase("translation");
     node->erase("rotation");
     node->erase("scale");
+    static const Float kNoTurn[4] = {0, 0, 0, 1}, kOnes[3] = {1, 1, 1};
+    static const Float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     double t[3], r[4], s[3];
     const Matrix64& m = e.ml;
     if (Decompose(m, t, r, s)) {
-      if (t[0] != 0 || t[1] != 0 || t[2] != 0) (*node)["translation"] = {t[0], t[1], t[2]};
-      if (r[0] != 0 || r[1] != 0 || r[2] != 0 || r[3] != 1)
-        (*node)["rotation"] = {r[0], r[1], r[2], r[3]};
-      if (s[0] != 1 || s[1] != 1 || s[2] != 1) (*node)["scale"] = {s[0], s[1], s[2]};
-    } else if (m != Matrix64()) {
-      (*node)["matrix"] = {m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x,  m.v2.y,  m.v2.z,  0.0,
-                           m.v3.x, m.v3.y, m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0};
+      PutNumbers(*node, "translation", t, kNoTurn, 3);
+      PutNumbers(*node, "rotation", r, kNoTurn, 4);
+      PutNumbers(*node, "scale", s, kOnes, 3);
+    } else {
+      const Float matrix[16] = {m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x,  m.v2.y,  m.v2.z,  0.0,
+                                m.v3.x, m.v3.y, m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0};
+      PutNumbers(*node, "matrix", matrix, kIdentity, 16);
     }
-    if (e.camera) {
-      if (!json.contains("cameras") || !json["cameras"].is_array()) json["cameras"] = Json::array();
-      Json camera = {
-          {"type", "perspective"},
-          {"name", e.name},
-          {"perspective",
-           {{"yfov", e.yfov}, {"aspectRatio", e.aspect}, {"znear", e.znear}, {"zfar", e.zfar}}}};
-      (*node)["camera"] = json["cameras"].size();
-      json["cameras"].push_back(camera);
+    if (e.camera) {  // the exporter writes no cameras
+      Json& cameras = json["cameras"];
+      (*node)["camera"] = cameras.size();
+      Json& camera = cameras.emplace_back();
+      camera["type"] = "perspective";
+      camera["name"] = e.name;
+      Json& lens = camera["perspective"];
+      lens["yfov"] = e.yfov;
+      lens["aspectRatio"] = e.aspect;
+      lens["znear"] = e.znear;
+      lens["zfar"] = e.zfar;
     }
   }
   if (attributes.list.GetCount() > 0 || animation != nullptr) {
@@ -659,7 +677,7 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
       report.Add(attributes.list.GetCount(), "vertex maps", "not exported: the file has no buffer");
       report.Add(animation != nullptr ? 1 : 0, "animations",
                  "not exported: the file has no buffer");
-    } else if (!opened || !AddAttributes(out, json, found, attributes, report) ||
+    } else if (!opened || !AddAttributes(out, json, found, attributes) ||
                (animation != nullptr && !AddAnimation(out, json, *animation)) || !out.Close()) {
       if (out.WriteFailed())
         report.Fail(-4, "%s: cannot write the vertex maps and the animation", path);
@@ -668,18 +686,12 @@ bool _FinishGltf(const char* path, const BaseArray<ExportedNode>& nodes,
       return false;
     }
   }
-  // A scene without geometry: Assimp writes one empty buffer, which glTF forbids.
-  if (json.contains("buffers") && json["buffers"].is_array() &&
-      (!json.contains("bufferViews") || json["bufferViews"].empty())) {
-    bool empty = true;
-    for (const Json& b : json["buffers"])
-      empty = empty && (!b.contains("byteLength") ||
-                        (b["byteLength"].is_number() && b["byteLength"].get<double>() == 0));
-    if (empty) {
-      json.erase("buffers");
-      json.erase("bufferViews");
-      if (parts.binary) bytes.Resize(parts.binStart);
-    }
+  // A scene without geometry: Assimp writes one empty buffer, which glTF forbids. Every byte
+  // the exporter or this pass writes has a buffer view.
+  if (json["bufferViews"].empty()) {
+    json.erase("buffers");
+    json.erase("bufferViews");
+    if (parts.binary) bytes.Resize(parts.binStart);
   }
   if (!Store(path, parts, bytes)) {
     report.Fail(-4, "%s: cannot write the completed glTF", path);

@@ -18,7 +18,6 @@ namespace lumora {
 // (x, y, -z), matrices F M F with F = diag(1, 1, -1), and the corner order of every face
 // reversed.
 aiMatrix4x4 _ToAssimp(const Matrix64& m);
-Matrix64 _FromAssimp(const aiMatrix4x4& a);
 // The same flip on double matrices only (the glTF pass writes and reads them at full precision).
 Matrix64 _FlipZ(const Matrix64& m);
 

@@ -396,10 +396,12 @@ TEST(DumpTest, EveryCutIsReportedWithItsOffset) {
 // Layouts the writers no longer make: older array kinds, the older array header, arrays of the
 // large form and of an unknown element type, Memory64.
 TEST(DumpTest, OlderAndRareLayouts) {
+  std::string units65;
+  for (int i = 0; i < 65; ++i) units65 += " 0041";
   struct Case {
-    const char* hex;
+    std::string hex;
     Int32 version;
-    const char* text;
+    std::string text;
   } cases[] = {
       {"89 00000008 3f800000 40000000", HYPERFILE_CURRENT_VERSION,
        "float32array count 8, 8 bytes\n"},
@@ -418,6 +420,22 @@ TEST(DumpTest, OlderAndRareLayouts) {
       {"82 00000004 d83d de00", HYPERFILE_CURRENT_VERSION, "string \"\xF0\x9F\x98\x80\"\n"},
       {"82 00000002 d83d", HYPERFILE_CURRENT_VERSION, "string \"\\ud83d\"\n"},
       {"82 00000002 0009 15 00", HYPERFILE_CURRENT_VERSION, "string \"\\t\"\nbool false\n"},
+      // A high surrogate before a letter, a lone low one, DEL and a control character; a string
+      // longer than is shown.
+      {"82 0000000a d83d 0041 dc00 007f 0001", HYPERFILE_CURRENT_VERSION,
+       "string \"\\ud83dA\\udc00\\u007f\\u0001\"\n"},
+      // Containers: a nil and a custom type, an unknown one, ids that are no int32.
+      {"01 00000084 00000001 0f 00000007 0f 000003e8 0f 00000000 0f 000003e9 0f 000f4240"
+       " 0f 00000005 0f 000003ea 0f 000003e7 0f 00000001 02 01 00000084 00000001 15 01 02"
+       " 01 00000084 00000001 0f 00000007 15 01 02",
+       HYPERFILE_CURRENT_VERSION,
+       "chunk 132 (container) level 1\n  int32 7  [container id]\n  int32 1000  [entry id]\n"
+       "  int32 0  [type nil]\n  int32 1001  [entry id]\n  int32 1000000  [type custom]\n"
+       "  int32 5\n  int32 1002  [entry id]\n  int32 999\n  int32 1\n"
+       "chunk 132 (container) level 1\n  bool true\n"
+       "chunk 132 (container) level 1\n  int32 7  [container id]\n  bool true\n"},
+      {"82 00000082" + units65, HYPERFILE_CURRENT_VERSION,
+       "string \"" + std::string(64, 'A') + "\"... (65 units)\n"},
       // Matrices of both float sizes, the older counted kinds and those no writer uses.
       {"1a 3ff0000000000000 0000000000000000 0000000000000000 0000000000000000"
        " 4000000000000000 0000000000000000 0000000000000000 0000000000000000"

@@ -387,6 +387,7 @@ std::vector<RoundTripCase> RoundTripCases() {
          s.InsertLast(o);
          Animate(o, 903, VECTOR_X, {{0, 0}, {1, 300}, {2, 0}}, CINTERPOLATION_LINEAR);
          Animate(o, 904, VECTOR_X, {{0, 0}, {2, kPi / 2}}, CINTERPOLATION_LINEAR);
+         Animate(o, 905, VECTOR_Z, {{0, 1}, {2, 3}}, CINTERPOLATION_LINEAR);
          // An ease from 0 to 100 (flat handles a quarter second long): symmetric about 0.5 s.
          CCurve* c =
              Animate(o, 903, VECTOR_Y, {{0, 0}, {1, 100}}, CINTERPOLATION_SPLINE)->GetCurve();
@@ -411,6 +412,9 @@ std::vector<RoundTripCase> RoundTripCases() {
            EXPECT_LT(LinearValue(y, t), LinearValue(y, t + 0.05));
          EXPECT_NEAR(LinearValue(h, 1.0), kPi / 4, 1e-4);
          EXPECT_NEAR(LinearValue(h, 2.0), kPi / 2, 1e-4);
+         const CCurve* depth = Curve(o, 905, VECTOR_Z);
+         ASSERT_NE(depth, nullptr);
+         EXPECT_NEAR(LinearValue(depth, 1.0), 2.0, 1e-4);
        }},
       {"a vertex map as a custom attribute", "glb2",
        [](RootObject& s) {
@@ -553,8 +557,9 @@ TEST(Convert, RoundTripsKeepEachFeature) {
   ExpectValidGltf();
 }
 
-// Every feature of the round-trip table at once, exported and read back, an animated object
-// alone (its glb has no binary chunk until the animation's is begun), and the foreign files
+// Every feature of the round-trip table at once, exported and read back as a glb, an OBJ and a
+// text glTF, an animated object alone (its glb has no binary chunk until the animation's is
+// begun), and the foreign files
 // read, with the library's allocation 1, 2, 3 ... failing in turn: each run fails as out of
 // memory or succeeds reporting what a run without failure reports (no other failure, no
 // failed allocation passed off as a loss, no crash), and leaks nothing.
@@ -587,15 +592,14 @@ bool ConvertUnderFailure(std::int64_t, void* ctx) {
 
 TEST(Convert, EndsAsOutOfMemoryWhereverAllocationFails) {
   std::vector<std::unique_ptr<SweepInput>> inputs;
-  for (const char* format : {"glb2", "obj", "glb2"}) {
+  for (const char* format : {"glb2", "obj", "glb2", "gltf2"}) {
     const bool animated = inputs.size() == 2;
     inputs.push_back(std::make_unique<SweepInput>());
     SweepInput& in = *inputs.back();
     for (const RoundTripCase& c : RoundTripCases())
       if (!animated || std::string(c.name).find("animation") == 0) c.build(in.scene);
     in.format = format;
-    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) +
-                                (format[0] == 'o' ? ".obj" : ".glb"));
+    in.path = lumtest::TempPath("sweep" + std::to_string(inputs.size()) + Extension(format));
     in.foreign = false;
   }
   for (const RoundTripCase& c : RoundTripCases()) {
@@ -631,11 +635,56 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
   colors->Resize(3, VertexColorTag::POINT_BYTES);
   colors->SetPerPointColor(true);
   in.InsertLast(m);
+  // What no format carries, reported alike by each.
+  BaseObject* light = BaseObject::Alloc(TYPE_LIGHTOBJECT);
+  for (Int32 tag : {TAG_UVW, TAG_UVW, TAG_POINTSELECTION, TAG_TEXTURE, TAG_DISPLAY})
+    light->MakeTag(tag);
+  Animate(light, 1000, VECTOR_X, {{0, 1}}, CINTERPOLATION_LINEAR);
+  // Neither a position track without keys nor one of no component animates it.
+  Animate(light, 903, VECTOR_Z, {}, CINTERPOLATION_LINEAR);
+  Animate(light, 903, VECTOR_X - 1, {{0, 1}}, CINTERPOLATION_LINEAR);
+  ASSERT_TRUE(light->AddUniqueID(7, "id", 2));
+  in.InsertLast(light);
+  in.InsertLast(BaseObject::Alloc(TYPE_POINTOBJECT));
+  // A polygon naming no point, a camera without a lens, and tags too short for their mesh
+  // (left out, the vertex map with a word).
+  PolygonObject* flawed = Mesh("flawed", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+                               {CPolygon(0, 1, 2, 2), CPolygon(0, 1, 9, 9)});
+  VertexMapTag::Cast(flawed->MakeTag(TAG_VERTEXMAP))->Resize(2);
+  UVWTag::Cast(flawed->MakeTag(TAG_UVW))->Resize(1);
+  NormalTag::Cast(flawed->MakeTag(TAG_NORMAL))->Resize(1);
+  VertexColorTag::Cast(flawed->MakeTag(TAG_VERTEXCOLOR))->Resize(1, VertexColorTag::POINT_BYTES);
+  in.InsertLast(flawed);
+  BaseObject* blind = BaseObject::Alloc(TYPE_CAMERAOBJECT);
+  blind->SetDParameter(DescID(CAMERAOBJECT_FOCUS), GeData(0.0));
+  in.InsertLast(blind);
+  // Colours per polygon corner, and zero normals: the polygon's own, or for one without area
+  // the default.
+  PolygonObject* painted = Mesh("painted", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+                                {CPolygon(0, 1, 2, 3), CPolygon(0, 1, 1, 1)});
+  VertexColorTag* corners = VertexColorTag::Cast(painted->MakeTag(TAG_VERTEXCOLOR));
+  corners->Resize(2, VertexColorTag::POLYGON_BYTES);
+  corners->SetPerPointColor(false);
+  corners->GetColorW()[1].r = 1.0f;
+  NormalTag::Cast(painted->MakeTag(TAG_NORMAL))->Resize(2);
+  in.InsertLast(painted);
+  const std::vector<const char*> kEveryFormat = {
+      "1 further UVW tags not exported: one per object is carried",
+      "1 selection tags not exported: the format has no selections",
+      "1 texture tags not exported: materials and shaders are not carried",
+      "1 tags of other kinds not exported: the format has no such data",
+      "1 lights exported as empty nodes: lights are not carried",
+      "1 objects of other kinds exported as empty nodes",
+      "1 parameter tracks not exported: only position, rotation and scale are animated",
+      "1 objects with custom data exported without it: the format has no place for it",
+      "1 polygons not exported: a corner names no point"};
   const char* kNoCurves = "2 spline objects not exported: the format has no curves";
   const char* kLines = "1 spline objects exported as lines through their points";
-  const char* kNoCameras = "1 cameras not exported: the format has no cameras";
-  const char* kNoMaps = "1 vertex maps not exported: the format has no custom attribute";
-  const char* kNoColors = "1 vertex colour tags not exported: the format has no vertex colours";
+  const char* kNoCameras = "2 cameras not exported: the format has no cameras";
+  const char* kNoLens = "1 cameras not exported: no focal length or sensor width";
+  const char* kNoMaps = "2 vertex maps not exported: the format has no custom attribute";
+  const char* kShortMap = "1 vertex maps not exported: fewer values than points";
+  const char* kNoColors = "3 vertex colour tags not exported: the format has no vertex colours";
   const char* kNoAnimation =
       "1 animated objects not animated in the export: the format keeps no animation";
   const struct {
@@ -644,25 +693,78 @@ TEST(Convert, ReportsWhatTheFormatCannotCarry) {
     std::vector<const char*> reported, kept;
   } cases[] = {
       {"stl", "report.stl", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
-      {"collada", "report.dae", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"collada", "report.dae", {kLines, kNoMaps, kNoLens}, {kNoCameras, kNoColors, kNoAnimation}},
       {"ply", "report.ply", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
-      {"assbin", "report.assbin", {kLines, kNoMaps}, {kNoCameras, kNoColors, kNoAnimation}},
+      {"assbin",
+       "report.assbin",
+       {kLines, kNoMaps, kNoLens},
+       {kNoCameras, kNoColors, kNoAnimation}},
       {"x", "report.x", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
-      {"glb2", "report.glb", {kLines}, {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+      {"glb2",
+       "report.glb",
+       {kLines, kNoLens, kShortMap},
+       {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
+      {"3ds", "report.3ds", {kNoCurves, kNoCameras, kNoMaps, kNoColors, kNoAnimation}, {}},
+      {"fbx", "report.fbx", {kNoCurves, kNoCameras, kNoMaps, kNoAnimation}, {kNoColors}},
+      // A buffer file name that is not a plain relative one ("..") is not appended to.
+      {"gltf2",
+       "report..dots.gltf",
+       {kLines, kNoLens, kShortMap, "1 vertex maps not exported: the file has no buffer",
+        "1 animations not exported: the file has no buffer"},
+       {kNoCameras, kNoMaps, kNoColors, kNoAnimation}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
     ConvertReport report;
     const std::string path = lumtest::TempPath(c.file);
-    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, ConvertOptions(), report))
-        << report.GetError();
+    std::vector<Float> progress;  // rises to 1, the end
+    ConvertOptions options;
+    options.progress = [](void* user, Float done) {
+      static_cast<std::vector<Float>*>(user)->push_back(done);
+    };
+    options.progressUser = &progress;
+    ASSERT_TRUE(ExportObjects(&in, path.c_str(), c.format, options, report)) << report.GetError();
     EXPECT_TRUE(Exists(path));
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1.0);
     const std::vector<std::string> lines = Lines(report);
     auto has = [&](const char* s) {
       return std::find(lines.begin(), lines.end(), s) != lines.end();
     };
     for (const char* line : c.reported) EXPECT_TRUE(has(line)) << line;
+    for (const char* line : kEveryFormat) EXPECT_TRUE(has(line)) << line;
     for (const char* line : c.kept) EXPECT_FALSE(has(line)) << line;
+  }
+}
+
+// The scene-level calls fail with the report's code also in the file error they are given.
+TEST(Convert, SceneCallsGiveTheirFailureAsAFileError) {
+  const std::string dir = lumtest::TempDir();
+  const std::string tooLong = dir + "/" + std::string(5000, 'n') + ".obj";
+  Scene scene;
+  scene.GetObjects()->InsertLast(
+      Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
+  const struct {
+    std::string path;
+    const char* format;  // null: an import
+    Int32 code;
+  } cases[] = {
+      {tooLong, "obj", -6},   {dir + "/nodir/x.obj", "obj", -4},   {dir + "/x.obj", "nosuch", -4},
+      {tooLong, nullptr, -6}, {dir + "/missing.obj", nullptr, -3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 80) + (c.format != nullptr ? " export" : " import"));
+    ConvertReport report;
+    FileErrorInfo error;
+    Scene read;
+    const bool ok = c.format != nullptr ? ExportScene(scene, Filename(c.path.c_str()), c.format,
+                                                      ConvertOptions(), report, &error)
+                                        : ImportScene(Filename(c.path.c_str()), read,
+                                                      ConvertOptions(), report, &error);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(report.GetErrorCode(), c.code) << report.GetError();
+    EXPECT_EQ(error.code, c.code);
+    EXPECT_EQ(read.GetObjects()->GetFirst(), nullptr);
   }
 }
 
@@ -721,11 +823,39 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
   const std::string anim =
       R"("animations":[{"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}}],
                         "samplers":[{"input":1,"output":2,"interpolation":"CUBICSPLINE"}]}],)";
+  std::string scale = anim;
+  scale.replace(scale.find("translation"), 11, "scale");
+  const std::string floats =
+      R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":2,"componentType":5126,"count":9,"type":"VEC3"}]})";
+  // Buffer 1 as a data URI.
+  auto dataUri = [&](const std::string& uri) {
+    return "{" + mesh + R"("buffers":[{"byteLength":132},{"uri":")" + uri +
+           R"(","byteLength":12}],"bufferViews":[{"buffer":1,"byteLength":12}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR"}]})";
+  };
   const struct {
     const char* what;
     std::string json;
     int attributes, cubics;
   } cases[] = {
+      {"a scale channel", "{" + mesh + scale + views + floats, 1, 1},
+      {"accessors sparse, strided too far, too long, beyond reach, of another type or view",
+       R"({"nodes":[{"name":"n","mesh":0}],"meshes":[{"primitives":[{"attributes":
+           {"_A":0,"_B":1,"_C":2,"_D":3,"_E":4,"_F":5,"_G":6,"_H":"0"}}]}],
+           "bufferViews":[{"buffer":0,"byteLength":12},{"buffer":0,"byteLength":12,"byteStride":256}],
+           "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","sparse":{}},
+           {"bufferView":1,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":134217728,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","byteOffset":2199023255552},
+           {"bufferView":0,"componentType":5126,"count":3,"type":"VEC2"},
+           {"bufferView":7,"componentType":5126,"count":3,"type":"SCALAR"},
+           {"bufferView":0,"componentType":5126,"count":0,"type":"SCALAR"}]})",
+       0, 0},
+      {"a data URI with a character outside base64", dataUri("data:x/y;base64,AAAA!AAA"), 0, 0},
+      {"a data URI with a NUL", dataUri("data:x/y;base64,AAAA\\u0000AAA"), 0, 0},
+      {"a data URI too short to be one", dataUri("data:base64,AAAA"), 0, 0},
       {"both read",
        "{" + mesh + anim + views +
            R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"SCALAR","name":"heat"},
@@ -963,6 +1093,8 @@ TEST(Convert, CommandLine) {
         Mesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {CPolygon(0, 1, 2, 2)}));
     ASSERT_TRUE(s.Write(Filename((dir + "/cli.lum").c_str())));
   }
+  ASSERT_TRUE(lumtest::WriteFileBytes(dir + "/bad.ply", {'p', 'l', 'y', '\n', '?'}));
+  ASSERT_EQ(mkdir((dir + "/taken.glb").c_str(), 0755), 0);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -984,6 +1116,11 @@ TEST(Convert, CommandLine) {
       {{lum, dir + "/nodir/x.glb"}, 1, "x.glb", "", "nodir/x.glb", false},
       {{duck, dir + "/x.glb"}, 1, "scene file", "", "x.glb", true},
       {{"--", lum, dir + "/dashes.glb"}, 0, "", "dashes.glb", "", false},
+      {{lum, dir + "/text.gltf"}, 0, "", "text.gltf", "", false},
+      {{lum, dir + "/noextension"}, 1, "no export format", "", "noextension", false},
+      {{dir + "/noextension", dir + "/n.lum"}, 1, "not a format", "", "n.lum", false},
+      {{dir + "/bad.ply", dir + "/bad.lum"}, 1, "bad.ply", "", "bad.lum", false},
+      {{lum, dir + "/taken.glb"}, 1, "cannot put the file in place", "", "", false},
       {{lum, lum}, 1, "names the input", "", "", false},
       {{dir + "/cli.txt", dir + "/text.lum"}, 1, "not a format", "", "text.lum", false},
       {{lum}, 2, "usage", "", "", false},
