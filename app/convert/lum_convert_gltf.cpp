@@ -444,7 +444,8 @@ bool AddAnimation(Appender& out, Json& json, const aiAnimation& animation) {
       if (!sampler(at->second, parts[p].path, parts[p].components)) return false;
     }
   }
-  // The export makes an animation only of channels with keys; the exporter writes none.
+  // A channel whose node was not written leaves nothing; glTF has no animation without one.
+  if (channels.empty()) return true;
   Json& a = json["animations"].emplace_back();
   a["name"] = animation.mName.C_Str();
   a["channels"] = std::move(channels);
