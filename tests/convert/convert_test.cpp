@@ -780,11 +780,13 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
   }
 }
 
-// The importer's own packing of normal components gives what the normal tag's encoder gives:
-// every half-way point between two codes, its neighbours a step of a double away, values
-// beyond the unit range, infinities and NaN.
-TEST(Convert, NormalsPackAsTheNormalTagPacksThem) {
-  std::vector<double> values = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5, -1.5, 1.0, -1.0, 0.0};
+// The importer's own packing of normal components and UVs gives what the tags' encoders give:
+// every half-way point between two normal codes, its neighbours a step of a double away,
+// values beyond the unit range and the UVs' clamp, infinities and NaN.
+TEST(Convert, NormalsAndUVsPackAsTheTagsPackThem) {
+  std::vector<double> values = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5,     -1.5,   1.0,
+                                -1.0,         0.0,      -0.0,      1e5,     -1e5,   1e5 + 1,
+                                -1e5 - 1,     1e300,    1e-300,    -1e-300, 3.4e38, -3.4e38};
   for (int k = -32000; k < 32000; ++k)
     for (const double c : {(k + 0.5) / 32000, k / 32000.0}) {
       values.push_back(c);
@@ -792,6 +794,14 @@ TEST(Convert, NormalsPackAsTheNormalTagPacksThem) {
       values.push_back(std::nextafter(c, -2.0));
     }
   for (const double c : values) ASSERT_EQ(_PackNormal(c), NormalTag::Pack(c)) << c;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const double u = values[i], v = values[(i * 31 + 5) % values.size()];
+    SmallUVW want;
+    FromVector(Vector64(u, v, 0.0), want);
+    const SmallUVW got = _PackUV(u, v);
+    ASSERT_EQ(got.word0, want.word0) << u;
+    ASSERT_EQ(got.word1, want.word1) << v;
+  }
 }
 
 // The glTF fuzz corpus (hand-made seeds and what fuzzing kept: damaged JSON, wrong kinds,
