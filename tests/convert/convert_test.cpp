@@ -236,9 +236,6 @@ void WriteCubic(const std::string& path, const char* target, const float* keys, 
                name.c_str(), 12 + 36 * components, 36 * components, components, target);
   std::fclose(f);
 }
-void WriteCubicGltf(const std::string& path) {
-  WriteCubic(path, "translation", &kCubicKeys[0][0][0], 3);
-}
 
 // The channel's own curve (glTF's cubic Hermite) at t, component k, in the file's axes.
 template <int N>
@@ -254,6 +251,28 @@ double CubicValue(int k, double t) { return Hermite(kCubicKeys, k, t); }
 
 const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+
+// A cubic-spline channel of target (translation or scale) read as spline keys on param's
+// curves, z mirrored by zSign.
+RoundTripCase CubicVectorCase(const char* name, const char* target, Int32 param, double zSign) {
+  return {name, "gltf2", [](RootObject&) {},
+          [param, zSign](RootObject&, RootObject& out, ConvertReport&) {
+            BaseObject* o = Find(out.GetFirst(), "bouncing");
+            ASSERT_NE(o, nullptr);
+            for (int k = 0; k < 3; ++k) {
+              const CCurve* c = Curve(o, param, VECTOR_X + k);
+              ASSERT_NE(c, nullptr) << "component " << k;
+              EXPECT_EQ(c->GetKeyCount(), 3);  // the keys themselves, not samples
+              const double sign = k == 2 ? zSign : 1.0;
+              // Within 2.5e-4 of the values' range (20): the playback's spline evaluation is
+              // itself approximate by about that much (2.3e-3 measured).
+              for (double t = 0.0; t <= 2.0; t += 0.125)
+                EXPECT_NEAR(c->GetValue(BaseTime(t)), sign * CubicValue(k, t), 5e-3)
+                    << "component " << k << " at " << t;
+            }
+          },
+          [target](const std::string& path) { WriteCubic(path, target, &kCubicKeys[0][0][0], 3); }};
+}
 
 std::vector<RoundTripCase> RoundTripCases() {
   return {
@@ -442,23 +461,9 @@ std::vector<RoundTripCase> RoundTripCases() {
          }
          EXPECT_FALSE(Says(report, "vertex"));
        }},
-      {"a cubic-spline channel becomes spline keys with its tangents", "gltf2", [](RootObject&) {},
-       [](RootObject&, RootObject& out, ConvertReport&) {
-         BaseObject* o = Find(out.GetFirst(), "bouncing");
-         ASSERT_NE(o, nullptr);
-         for (int k = 0; k < 3; ++k) {
-           const CCurve* c = Curve(o, 903, VECTOR_X + k);
-           ASSERT_NE(c, nullptr) << "component " << k;
-           EXPECT_EQ(c->GetKeyCount(), 3);  // the keys themselves, not samples
-           const double sign = k == 2 ? -1.0 : 1.0;
-           // Within 2.5e-4 of the values' range (20): the playback's spline evaluation is
-           // itself approximate by about that much (2.3e-3 measured).
-           for (double t = 0.0; t <= 2.0; t += 0.125)
-             EXPECT_NEAR(c->GetValue(BaseTime(t)), sign * CubicValue(k, t), 5e-3)
-                 << "component " << k << " at " << t;
-         }
-       },
-       WriteCubicGltf},
+      CubicVectorCase("a cubic-spline channel becomes spline keys with its tangents", "translation",
+                      903, -1.0),
+      CubicVectorCase("a cubic-spline scale channel likewise, unmirrored", "scale", 905, 1.0),
       {"a cubic-spline rotation channel becomes angle keys that follow it", "gltf2",
        [](RootObject&) {},
        [](RootObject&, RootObject& out, ConvertReport&) {
