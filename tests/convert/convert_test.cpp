@@ -512,6 +512,46 @@ std::vector<RoundTripCase> RoundTripCases() {
              "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n3 0 1 2000000\n";
          ASSERT_TRUE(lumtest::WriteFileBytes(path, {ply.begin(), ply.end()}));
        }},
+      {"a second colour set, an attribute of the wrong count and two nodes of one name", "gltf2",
+       [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport& report) {
+         EXPECT_TRUE(Says(report, "1 further vertex colour sets not imported"));
+         EXPECT_TRUE(Says(report, "1 custom vertex attributes not imported"));
+         // Assimp's own placement where the file's names cannot tell the nodes apart.
+         std::vector<Vector64> at;
+         for (BaseObject* o = out.GetFirst(); o != nullptr; o = o->GetNext())
+           at.push_back(o->GetMl().off);
+         ASSERT_EQ(at.size(), 2u);
+         EXPECT_EQ(at[0].x, 1.0);
+         EXPECT_EQ(at[1].y, 2.0);
+         ASSERT_EQ(out.GetFirst()->GetType(), TYPE_POLYGONOBJECT);
+         EXPECT_NE(out.GetFirst()->GetTag(TAG_VERTEXCOLOR), nullptr);
+         EXPECT_EQ(out.GetFirst()->GetTag(TAG_VERTEXMAP), nullptr);
+       },
+       [](const std::string& path) {
+         const float bin[23] = {0,    0,    0, 1, 0, 0, 0, 1, 0,           // positions
+                                1,    0,    0, 1, 0, 1, 0, 1, 0, 0, 1, 1,  // colours
+                                0.5f, 0.25f};                              // two values for three
+         ASSERT_TRUE(lumtest::WriteFileBytes(
+             path + ".bin",
+             {reinterpret_cast<const char*>(bin), reinterpret_cast<const char*>(bin + 23)}));
+         const std::string name = path.substr(path.rfind('/') + 1) + ".bin";
+         const std::string json =
+             R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1]}],
+             "nodes":[{"name":"twin","mesh":0,"translation":[1,0,0]},
+                      {"name":"twin","translation":[0,2,0]}],
+             "meshes":[{"primitives":[{"attributes":
+               {"POSITION":0,"COLOR_0":1,"COLOR_1":1,"_HEAT":2}}]}],
+             "buffers":[{"uri":")" +
+             name + R"(","byteLength":92}],
+             "bufferViews":[{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":48},
+                            {"buffer":0,"byteOffset":84,"byteLength":8}],
+             "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",
+                           "min":[0,0,0],"max":[1,1,0]},
+                          {"bufferView":1,"componentType":5126,"count":3,"type":"VEC4"},
+                          {"bufferView":2,"componentType":5126,"count":2,"type":"SCALAR"}]})";
+         ASSERT_TRUE(lumtest::WriteFileBytes(path, {json.begin(), json.end()}));
+       }},
       {"a file's quadrangle and hexagon, and no material it never had", "off", [](RootObject&) {},
        [](RootObject&, RootObject& out, ConvertReport&) {
          const BaseObject* o = out.GetFirst();
