@@ -20,7 +20,8 @@
 // - ConvertExport / ConvertImport: the scene to glb through lumora_convert, against Assimp's own
 //   glb export of the welded mesh scene built in advance; the glb read back into objects,
 //   against Assimp's import of that glb alone. vs_limit above 1.0: the conversion is faster.
-//   ConvertFloor_PeerImport: Assimp's import against itself, the noise floor of those pairs.
+//   ConvertFloor_PeerImport / PeerExport: Assimp's import and export each against itself, the
+//   noise floor of those pairs.
 // - Copy: the whole list copied with an alias translation that re-points the links (the
 //   include/exclude list's, the tracks'), against memcpy of the geometry arrays into new blocks.
 #include <algorithm>
@@ -737,10 +738,10 @@ BENCHMARK(BM_SceneExchange_ConvertImport)
     ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
 
-// The noise floor of the import's pairs: Assimp's import of the same glb as both limit and
-// figure. Its spread is what the machine and the peer alone put into a pair of this length;
-// vs_limit is 1.0 but for that noise. No goal: it says how far a ConvertImport spread can be
-// trusted.
+// The noise floor of the conversion's pairs: Assimp's own import of the glb, and its own export
+// of the welded mesh scene, each as both limit and figure. Their spread is what the machine and
+// the peer alone put into a pair of this length; vs_limit is 1.0 but for that noise. No goal:
+// they say how far a ConvertImport or ConvertExport spread can be trusted.
 void BM_ConvertFloor_PeerImport(benchmark::State& state) {
   const std::string path = lumbench::ScratchPath("scene-convert-floor.glb");
   {
@@ -760,6 +761,28 @@ void BM_ConvertFloor_PeerImport(benchmark::State& state) {
   pair.Report(1.0, 1.0, "items");
 }
 BENCHMARK(BM_ConvertFloor_PeerImport)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ConvertFloor_PeerExport(benchmark::State& state) {
+  aiScene* peer = PeerScene(ConvertScene().objects);
+  const std::string path = lumbench::ScratchPath("scene-peer-floor.glb");
+  auto exportGlb = [&] {
+    Assimp::Exporter exporter;
+    if (exporter.Export(peer, "glb2", path.c_str(), 0) != aiReturn_SUCCESS) Die("glb export");
+  };
+  Pair pair(state);
+  for (auto _ : state) {
+    std::remove(path.c_str());
+    pair.Limit(exportGlb);
+    std::remove(path.c_str());
+    pair.Figure(exportGlb);
+  }
+  pair.Report(1.0, 1.0, "items");
+  delete peer;
+}
+BENCHMARK(BM_ConvertFloor_PeerExport)
     ->UseManualTime()
     ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);
