@@ -20,6 +20,8 @@
 // - ConvertExport / ConvertImport: the scene to glb through lumora_convert, against Assimp's own
 //   glb export of the welded mesh scene built in advance; the glb read back into objects,
 //   against Assimp's import of that glb alone. vs_limit above 1.0: the conversion is faster.
+//   ConvertFloor_PeerImport / PeerExport: Assimp's import and export each against itself, the
+//   noise floor of those pairs.
 // - Copy: the whole list copied with an alias translation that re-points the links (the
 //   include/exclude list's, the tracks'), against memcpy of the geometry arrays into new blocks.
 #include <algorithm>
@@ -732,6 +734,55 @@ void BM_SceneExchange_ConvertImport(benchmark::State& state) {
   state.counters["peer_peak_vs_geometry"] = peerPeak / double(bytes);
 }
 BENCHMARK(BM_SceneExchange_ConvertImport)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+// The noise floor of the conversion's pairs: Assimp's own import of the glb, and its own export
+// of the welded mesh scene, each as both limit and figure. Their spread is what the machine and
+// the peer alone put into a pair of this length; vs_limit is 1.0 but for that noise. No goal:
+// they say how far a ConvertImport or ConvertExport spread can be trusted.
+void BM_ConvertFloor_PeerImport(benchmark::State& state) {
+  const std::string path = lumbench::ScratchPath("scene-convert-floor.glb");
+  {
+    ConvertReport report;
+    if (!ExportObjects(&ConvertScene().list, path.c_str(), "glb2", ConvertOptions(), report))
+      Die("convert export");
+  }
+  auto import = [&] {
+    Assimp::Importer importer;
+    if (importer.ReadFile(path.c_str(), 0) == nullptr) Die("glb import");
+  };
+  Pair pair(state);
+  for (auto _ : state) {
+    pair.Limit(import);
+    pair.Figure(import);
+  }
+  pair.Report(1.0, 1.0, "items");
+}
+BENCHMARK(BM_ConvertFloor_PeerImport)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(10))
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ConvertFloor_PeerExport(benchmark::State& state) {
+  aiScene* peer = PeerScene(ConvertScene().objects);
+  const std::string path = lumbench::ScratchPath("scene-peer-floor.glb");
+  auto exportGlb = [&] {
+    Assimp::Exporter exporter;
+    if (exporter.Export(peer, "glb2", path.c_str(), 0) != aiReturn_SUCCESS) Die("glb export");
+  };
+  Pair pair(state);
+  for (auto _ : state) {
+    std::remove(path.c_str());
+    pair.Limit(exportGlb);
+    std::remove(path.c_str());
+    pair.Figure(exportGlb);
+  }
+  pair.Report(1.0, 1.0, "items");
+  delete peer;
+}
+BENCHMARK(BM_ConvertFloor_PeerExport)
     ->UseManualTime()
     ->Iterations(lumbench::Pairs(10))
     ->Unit(benchmark::kMillisecond);

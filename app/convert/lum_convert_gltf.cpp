@@ -210,15 +210,17 @@ bool BufferFile(const Json& buffer, const char* gltfPath, std::string& file) {
 }
 
 // A buffer given as a base64 data URI, decoded; false for any other buffer or a malformed one.
-bool DataUri(const Json& buffer, BaseArray<char>& bytes) {
+bool DataUri(const Json& buffer, BaseArray<char>& bytes, bool& noMemory) {
   const std::string& uri = Text(buffer, "uri");
   const size_t comma = uri.find(',');
   if (uri.compare(0, 5, "data:") != 0 || comma == std::string::npos || comma < 12 ||
       uri.compare(comma - 7, 7, ";base64") != 0)
     return false;
   // At most three bytes for every four characters: bounded by the text already read.
-  if (!bytes.Resize(Int32(std::min<size_t>((uri.size() - comma) / 4 * 3 + 3, 0x7fffffff))))
+  if (!bytes.Resize(Int32(std::min<size_t>((uri.size() - comma) / 4 * 3 + 3, 0x7fffffff)))) {
+    noMemory = true;
     return false;
+  }
   UInt32 bits = 0;
   Int32 held = 0, n = 0;
   for (size_t i = comma + 1; i < uri.size() && uri[i] != '='; ++i) {
@@ -459,6 +461,7 @@ struct Buffers {
   const char* path = nullptr;  // the .gltf, for its buffer files; null: bytes only
   const BaseArray<char>* glb = nullptr;
   Int32 binStart = 0, binLength = 0;
+  mutable bool noMemory = false;  // set when a buffer or the floats could not be held
 };
 
 // Accessor index of json as floats (components per element), appended to data. False when it is
@@ -491,15 +494,19 @@ bool ReadFloats(const Json& json, Int64 index, Int32 components, const Buffers& 
     std::string name;
     const Json* b = Item(json, "buffers", buffer);
     if (b == nullptr ||
-        (!DataUri(*b, file) && (buffers.path == nullptr || !BufferFile(*b, buffers.path, name) ||
-                                !Slurp(name.c_str(), file))))
+        (!DataUri(*b, file, buffers.noMemory) &&
+         (buffers.noMemory || buffers.path == nullptr || !BufferFile(*b, buffers.path, name) ||
+          !Slurp(name.c_str(), file, &buffers.noMemory))))
       return false;
     base = file.GetArray();
     size = file.GetCount();
   }
   if (start + span > size) return false;
   const Int32 at = data.GetCount();
-  if (!data.Resize(at + Int32(n * components))) return false;
+  if (!data.Resize(at + Int32(n * components))) {
+    buffers.noMemory = true;
+    return false;
+  }
   for (Int64 i = 0; i < n; ++i)
     for (Int32 k = 0; k < components; ++k) {
       const UInt32 bits = Le32(base + start + i * stride + 4 * k);
@@ -726,7 +733,7 @@ bool _ReadGltfExtrasFrom(const BaseArray<char>& bytes, const char* path, GltfExt
       buffers.binLength = Int32(length);
     }
   }
-  return Extras(parts.json, buffers, out);
+  return Extras(parts.json, buffers, out) && !buffers.noMemory;
 }
 
 bool _ReadGltf(const char* path, BaseArray<GltfNodeMatrix>& matrices, GltfExtras& extras) {

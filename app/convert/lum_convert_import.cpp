@@ -51,10 +51,10 @@ class Importer {
   BaseObject* MeshAt(unsigned index, bool& ok);
   void CountUses(const aiNode* node);
   BaseObject* Lines(const aiMesh* mesh, bool& ok);
-  bool Camera(const aiCamera* camera, const aiNode* node, BaseObject* object);
+  bool Camera(const aiCamera* camera, const GltfNodeMatrix* exact, BaseObject* object);
   const GltfNodeMatrix* Exact(const aiNode* node) const;
   bool Animate();
-  Matrix64 LocalMatrix(const aiNode* node) const;
+  Matrix64 LocalMatrix(const aiNode* node, const GltfNodeMatrix* found) const;
   void ReportScene();
 
   aiScene* _scene;         // ours: a mesh is freed once its last node has been converted
@@ -76,9 +76,10 @@ class Importer {
   // Kept from mesh to mesh: a mesh's polygons, its n-gons (first polygon, count), an n-gon's
   // members, and each vertex's UV and normal as the tags store them.
   struct NormalCodes {
-    Int16 v[3];
+    Int16 v[4];  // the fourth pads a code to eight bytes
   };
-  BaseArray<CPolygon> _polygons;
+  BaseArray<CPolygon> _polygons;  // _polygonCount of them hold the mesh's
+  Int32 _polygonCount = 0;
   BaseArray<Int32> _ngons;
   BaseArray<UInt32> _members;
   BaseArray<SmallUVW> _uvCodes;
@@ -98,11 +99,11 @@ const GltfNodeMatrix* Importer::Exact(const aiNode* node) const {
   return found;
 }
 
-Matrix64 Importer::LocalMatrix(const aiNode* node) const {
+// found: the node's entry of the glTF's matrices (Exact), or null.
+Matrix64 Importer::LocalMatrix(const aiNode* node, const GltfNodeMatrix* found) const {
   const aiMatrix4x4& a = node->mTransformation;
   const Matrix64 single(Vector64(a.a4, a.b4, a.c4), Vector64(a.a1, a.b1, a.c1),
                         Vector64(a.a2, a.b2, a.c2), Vector64(a.a3, a.b3, a.c3));
-  const GltfNodeMatrix* found = Exact(node);
   if (found == nullptr) return single;
   const Matrix64& m = found->ml;
   const Vector64* x[4] = {&m.off, &m.v1, &m.v2, &m.v3};
@@ -114,6 +115,13 @@ Matrix64 Importer::LocalMatrix(const aiNode* node) const {
       return single;
   }
   return m;
+}
+
+// Makes array hold at least count elements; it never shrinks, so that what is kept from mesh
+// to mesh is not constructed again. False beyond an array's reach or when memory runs out.
+template <typename T>
+bool Room(BaseArray<T>& array, UInt64 count) {
+  return count <= UInt64(array.GetCount()) || (count <= 0x7FFFFFFF && array.Resize(Int32(count)));
 }
 
 // Whether every corner of face names a vertex of a mesh of nv vertices (a damaged file's may
@@ -170,57 +178,67 @@ BaseObject* Importer::Lines(const aiMesh* mesh, bool& ok) {
   return object;
 }
 
-// Two faces one after the other that are the halves of one quadrangle as our export splits it:
-// (a, d, c) then (a, c, b) in the file's corner order, four distinct points. Joined again, the
-// quadrangle (a, b, c, d) is split along the same diagonal wherever it is drawn or exported.
-bool Halves(const aiFace& f, const aiFace& g) {
-  if (f.mNumIndices != 3 || g.mNumIndices != 3) return false;
-  const unsigned *x = f.mIndices, *y = g.mIndices;
-  return x[0] == y[0] && x[2] == y[1] && x[0] != x[1] && x[0] != x[2] && x[1] != x[2] &&
-         y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
+// Whether the triangle g, following the triangle f whose corners all lie inside the mesh, is
+// the other half of one quadrangle as our export splits it: (a, d, c) then (a, c, b) in the
+// file's corner order, four distinct points, b inside the mesh. Joined again, the quadrangle
+// (a, b, c, d) is split along the same diagonal wherever it is drawn or exported.
+bool OtherHalf(const unsigned* x, const aiFace& g, unsigned nv) {
+  if (g.mNumIndices != 3) return false;
+  const unsigned* y = g.mIndices;
+  return x[0] == y[0] && x[2] == y[1] && y[2] < nv && x[0] != x[1] && x[0] != x[2] &&
+         x[1] != x[2] && y[2] != x[0] && y[2] != x[1] && y[2] != x[2];
 }
 
 // The polygons of a mesh's faces in our corner order (reversed: face corner i becomes corner
-// n - 1 - i, the first staying first), into _polygons, and each n-gon's first polygon and count
-// into _ngons. Faces of five or more corners become a fan of quadrangles (and a last triangle),
-// the two halves of a split quadrangle that quadrangle (not when triangles were asked for).
+// n - 1 - i, the first staying first), into _polygons (_polygonCount of them), and each n-gon's
+// first polygon and count into _ngons. Faces of five or more corners become a fan of
+// quadrangles (and a last triangle), the two halves of a split quadrangle that quadrangle (not
+// when triangles were asked for). One pass: a face gives at most one polygon unless it is an
+// n-gon, which makes room for the rest of its fan.
 bool Importer::Faces(const aiMesh* mesh) {
-  const unsigned faces = mesh->mNumFaces, vertices = mesh->mNumVertices;
-  Int32 bound = 0;
-  for (unsigned f = 0; f < faces; ++f) {
-    const unsigned n = mesh->mFaces[f].mNumIndices;
-    bound += n < 3 ? 0 : n <= 4 ? 1 : Int32((n - 1) / 2);
-  }
+  const unsigned faces = mesh->mNumFaces, nv = mesh->mNumVertices;
+  const bool join = !_options.triangulate;
   _ngons.Flush();
-  if (!_polygons.Resize(bound)) return false;
+  _polygonCount = 0;
+  if (!Room(_polygons, faces)) return false;
   CPolygon* out = _polygons.GetArray();
   Int32 at = 0, skipped = 0, outside = 0;
   for (unsigned f = 0; f < faces; ++f) {
     const aiFace& face = mesh->mFaces[f];
     const unsigned n = face.mNumIndices;
-    const Int32* x = reinterpret_cast<const Int32*>(face.mIndices);
-    if (n < 3) {
+    const unsigned* x = face.mIndices;
+    if (n == 3) {
+      if (x[0] >= nv || x[1] >= nv || x[2] >= nv) {
+        ++outside;
+      } else if (join && f + 1 < faces && OtherHalf(x, mesh->mFaces[f + 1], nv)) {
+        const unsigned* y = mesh->mFaces[++f].mIndices;
+        out[at++] = CPolygon(Int32(y[0]), Int32(y[2]), Int32(y[1]), Int32(x[1]));
+      } else {
+        out[at++] = CPolygon(Int32(x[0]), Int32(x[2]), Int32(x[1]), Int32(x[1]));
+      }
+    } else if (n < 3) {
       ++skipped;
-    } else if (!Inside(face, vertices)) {
+    } else if (!Inside(face, nv)) {
       ++outside;
-    } else if (n == 3 && !_options.triangulate && f + 1 < faces &&
-               Halves(face, mesh->mFaces[f + 1]) && Inside(mesh->mFaces[f + 1], vertices)) {
-      const Int32* y = reinterpret_cast<const Int32*>(mesh->mFaces[++f].mIndices);
-      out[at++] = CPolygon(y[0], y[2], y[1], x[1]);
-    } else if (n == 3) {
-      out[at++] = CPolygon(x[0], x[2], x[1], x[1]);
     } else if (n == 4) {
-      out[at++] = CPolygon(x[0], x[3], x[2], x[1]);
+      out[at++] = CPolygon(Int32(x[0]), Int32(x[3]), Int32(x[2]), Int32(x[1]));
     } else {
-      if (!_ngons.Append(at) || !_ngons.Append(Int32((n - 1) / 2))) return false;
+      const Int32 fan = Int32((n - 1) / 2);
+      if (!Room(_polygons, UInt64(at) + fan + (faces - f - 1)) || !_ngons.Append(at) ||
+          !_ngons.Append(fan))
+        return false;
+      out = _polygons.GetArray();
+      const Int32* xi = reinterpret_cast<const Int32*>(x);
       for (unsigned i = 1; i + 1 < n; i += 2)
-        out[at++] = CPolygon(x[0], x[n - i], x[n - i - 1], i + 2 < n ? x[n - i - 2] : x[n - i - 1]);
+        out[at++] =
+            CPolygon(xi[0], xi[n - i], xi[n - i - 1], i + 2 < n ? xi[n - i - 2] : xi[n - i - 1]);
     }
   }
   _report.Add(skipped > 0 ? 1 : 0, "meshes with points or lines among their faces",
               "imported without them");
   _report.Add(outside, "faces naming vertices their mesh does not have", "not imported");
-  return _polygons.Resize(at);
+  _polygonCount = at;
+  return true;
 }
 
 BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
@@ -235,16 +253,16 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   const bool hasColors = mesh->HasVertexColors(0);
   BaseObject* result = Faces(mesh) ? BaseObject::Alloc(TYPE_POLYGONOBJECT) : nullptr;
   PolygonObject* object = static_cast<PolygonObject*>(result);
-  const Int32 polys = _polygons.GetCount(), ngons = _ngons.GetCount() / 2;
+  const Int32 polys = _polygonCount, ngons = _ngons.GetCount() / 2;
   UVWTag* uvw = nullptr;
   NormalTag* normals = nullptr;
   VertexColorTag* colors = nullptr;
   // Each vertex's UV and normal encoded once, then copied into every corner that uses it.
   if (object == nullptr || !object->ResizeObject(nv, polys, ngons) ||
       (hasUv && ((uvw = UVWTag::Cast(object->MakeTag(TAG_UVW))) == nullptr || !uvw->Resize(polys) ||
-                 !_uvCodes.Resize(nv))) ||
+                 !Room(_uvCodes, UInt64(nv)))) ||
       (hasNormals && ((normals = NormalTag::Cast(object->MakeTag(TAG_NORMAL))) == nullptr ||
-                      !normals->Resize(polys) || !_normalCodes.Resize(nv))) ||
+                      !normals->Resize(polys) || !Room(_normalCodes, UInt64(nv)))) ||
       (hasColors &&
        ((colors = VertexColorTag::Cast(object->MakeTag(TAG_VERTEXCOLOR))) == nullptr ||
         !colors->Resize(nv, VertexColorTag::POINT_BYTES) || !colors->SetPerPointColor(true)))) {
@@ -270,11 +288,11 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
       _report.Add(1, "further vertex colour sets", "not imported: one per mesh is carried");
   for (Int32 v = 0; v < nv && hasUv; ++v) {
     const aiVector3D& t = mesh->mTextureCoords[0][v];
-    FromVector(Vector64(t.x, 1.0 - t.y, 0.0), _uvCodes[v]);
+    _uvCodes[v] = _PackUV(t.x, 1.0 - t.y);
   }
   for (Int32 v = 0; v < nv && hasNormals; ++v) {
     const aiVector3D& q = mesh->mNormals[v];
-    _normalCodes[v] = NormalCodes{{_PackNormal(q.x), _PackNormal(q.y), _PackNormal(-q.z)}};
+    _normalCodes[v] = NormalCodes{{_PackNormal(q.x), _PackNormal(q.y), _PackNormal(-q.z), 0}};
   }
   const CPolygon* in = _polygons.GetArray();
   std::copy(in, in + polys, object->GetPolygonW());
@@ -287,13 +305,14 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   if (hasNormals) {
     NormalPolygon* out = normals->GetNormalW();
     const NormalCodes* code = _normalCodes.GetArray();
+    // A corner's three components as one eight-byte copy whose last two bytes the next
+    // corner overwrites; the last corner's six alone.
     for (Int32 i = 0; i < polys; ++i) {
-      const Int32 idx[4] = {in[i].a, in[i].b, in[i].c, in[i].d};
       Int16* v = out[i].v;
-      for (int k = 0; k < 4; ++k, v += 3) {
-        const Int16* c = code[idx[k]].v;
-        v[0] = c[0], v[1] = c[1], v[2] = c[2];
-      }
+      std::memcpy(v, code + in[i].a, 8);
+      std::memcpy(v + 3, code + in[i].b, 8);
+      std::memcpy(v + 6, code + in[i].c, 8);
+      std::memcpy(v + 9, code + in[i].d, 6);
     }
   }
   if (ngons > 0) {
@@ -327,11 +346,10 @@ BaseObject* Importer::MeshAt(unsigned index, bool& ok) {
   return object;
 }
 
-bool Importer::Camera(const aiCamera* camera, const aiNode* node, BaseObject* object) {
+bool Importer::Camera(const aiCamera* camera, const GltfNodeMatrix* exact, BaseObject* object) {
   // Assimp gives half the horizontal angle, except from glTF: there the file's own angle and
   // aspect are taken.
   Float half = camera->mHorizontalFOV;
-  const GltfNodeMatrix* exact = Exact(node);
   if (exact != nullptr && exact->yfov > 0.0) {
     const Float aspect = exact->aspect > 0.0 ? exact->aspect : _options.cameraAspect;
     half = std::atan(std::tan(exact->yfov * 0.5) * aspect);
@@ -366,14 +384,15 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   const aiCamera* camera = nullptr;
   for (unsigned i = 0; i < _scene->mNumCameras && camera == nullptr; ++i)
     if (_scene->mCameras[i]->mName == node->mName) camera = _scene->mCameras[i];
-  const Matrix64 local = LocalMatrix(node);
+  const GltfNodeMatrix* exact = Exact(node);
+  const Matrix64 local = LocalMatrix(node, exact);
 
   // A node with one mesh is that mesh's object; with several, an object holding one per mesh.
   BaseObject* object = nullptr;
   Int32 firstChildMesh = 0;
   if (camera != nullptr) {
     object = BaseObject::Alloc(TYPE_CAMERAOBJECT);
-    if (object != nullptr && !Camera(camera, node, object)) FreeObject(object);
+    if (object != nullptr && !Camera(camera, exact, object)) FreeObject(object);
   } else if (node->mNumMeshes == 1) {
     object = MeshAt(node->mMeshes[0], ok);
     firstChildMesh = 1;
@@ -394,7 +413,6 @@ BaseObject* Importer::Node(const aiNode* node, bool& ok) {
   }
   // A glTF camera looks along -Z of its node (Assimp's importer copies the node's placement
   // into the camera as well); other formats place the camera inside its node.
-  const GltfNodeMatrix* exact = Exact(node);
   const bool gltfCamera = exact != nullptr && exact->yfov > 0.0;
   object->SetMl(_FlipZ(camera != nullptr && !gltfCamera ? local * CameraFrame(camera) : local));
   if (!_made.Append(Made{node, object})) {

@@ -7,9 +7,12 @@
 #include <assimp/anim.h>
 #include <assimp/matrix4x4.h>
 
+#include <cstring>
+
 #include "convert/lum_convert.h"
 #include "lum_array.h"
 #include "objects/lum_normaltag.h"
+#include "objects/lum_uvwtag.h"
 
 namespace lumora {
 
@@ -31,6 +34,24 @@ inline Int16 _PackNormal(Float64 c) {
   const Int32 t = Int32(x);
   const Float64 f = x - t;
   return Int16(f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t);
+}
+
+// FromVector's encoding of (u, v, 0) without its call: each clamped to +-100000 (NaN as 0) and
+// kept as its float's bits, bit 0 of v's cleared (it marks the packed form of a w).
+inline UInt32 _UVBits(Float64 x) {
+  const Float32 f = x != x ? 0.0f
+                           : Float32(x < -100000.0  ? -100000.0
+                                     : x > 100000.0 ? 100000.0
+                                                    : x);
+  UInt32 bits;
+  std::memcpy(&bits, &f, 4);
+  return bits;
+}
+inline SmallUVW _PackUV(Float64 u, Float64 v) {
+  SmallUVW s;
+  s.word0 = _UVBits(u);
+  s.word1 = _UVBits(v) & ~1u;
+  return s;
 }
 
 struct FormatTraits {

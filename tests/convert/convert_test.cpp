@@ -236,9 +236,6 @@ void WriteCubic(const std::string& path, const char* target, const float* keys, 
                name.c_str(), 12 + 36 * components, 36 * components, components, target);
   std::fclose(f);
 }
-void WriteCubicGltf(const std::string& path) {
-  WriteCubic(path, "translation", &kCubicKeys[0][0][0], 3);
-}
 
 // The channel's own curve (glTF's cubic Hermite) at t, component k, in the file's axes.
 template <int N>
@@ -254,6 +251,28 @@ double CubicValue(int k, double t) { return Hermite(kCubicKeys, k, t); }
 
 const Vector64 kCube[8] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                            {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+
+// A cubic-spline channel of target (translation or scale) read as spline keys on param's
+// curves, z mirrored by zSign.
+RoundTripCase CubicVectorCase(const char* name, const char* target, Int32 param, double zSign) {
+  return {name, "gltf2", [](RootObject&) {},
+          [param, zSign](RootObject&, RootObject& out, ConvertReport&) {
+            BaseObject* o = Find(out.GetFirst(), "bouncing");
+            ASSERT_NE(o, nullptr);
+            for (int k = 0; k < 3; ++k) {
+              const CCurve* c = Curve(o, param, VECTOR_X + k);
+              ASSERT_NE(c, nullptr) << "component " << k;
+              EXPECT_EQ(c->GetKeyCount(), 3);  // the keys themselves, not samples
+              const double sign = k == 2 ? zSign : 1.0;
+              // Within 2.5e-4 of the values' range (20): the playback's spline evaluation is
+              // itself approximate by about that much (2.3e-3 measured).
+              for (double t = 0.0; t <= 2.0; t += 0.125)
+                EXPECT_NEAR(c->GetValue(BaseTime(t)), sign * CubicValue(k, t), 5e-3)
+                    << "component " << k << " at " << t;
+            }
+          },
+          [target](const std::string& path) { WriteCubic(path, target, &kCubicKeys[0][0][0], 3); }};
+}
 
 std::vector<RoundTripCase> RoundTripCases() {
   return {
@@ -446,23 +465,9 @@ std::vector<RoundTripCase> RoundTripCases() {
          }
          EXPECT_FALSE(Says(report, "vertex"));
        }},
-      {"a cubic-spline channel becomes spline keys with its tangents", "gltf2", [](RootObject&) {},
-       [](RootObject&, RootObject& out, ConvertReport&) {
-         BaseObject* o = Find(out.GetFirst(), "bouncing");
-         ASSERT_NE(o, nullptr);
-         for (int k = 0; k < 3; ++k) {
-           const CCurve* c = Curve(o, 903, VECTOR_X + k);
-           ASSERT_NE(c, nullptr) << "component " << k;
-           EXPECT_EQ(c->GetKeyCount(), 3);  // the keys themselves, not samples
-           const double sign = k == 2 ? -1.0 : 1.0;
-           // Within 2.5e-4 of the values' range (20): the playback's spline evaluation is
-           // itself approximate by about that much (2.3e-3 measured).
-           for (double t = 0.0; t <= 2.0; t += 0.125)
-             EXPECT_NEAR(c->GetValue(BaseTime(t)), sign * CubicValue(k, t), 5e-3)
-                 << "component " << k << " at " << t;
-         }
-       },
-       WriteCubicGltf},
+      CubicVectorCase("a cubic-spline channel becomes spline keys with its tangents", "translation",
+                      903, -1.0),
+      CubicVectorCase("a cubic-spline scale channel likewise, unmirrored", "scale", 905, 1.0),
       {"a cubic-spline rotation channel becomes angle keys that follow it", "gltf2",
        [](RootObject&) {},
        [](RootObject&, RootObject& out, ConvertReport&) {
@@ -510,6 +515,46 @@ std::vector<RoundTripCase> RoundTripCases() {
              "property float z\nelement face 2\nproperty list uchar int vertex_indices\n"
              "end_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n3 0 1 2000000\n";
          ASSERT_TRUE(lumtest::WriteFileBytes(path, {ply.begin(), ply.end()}));
+       }},
+      {"a second colour set, an attribute of the wrong count and two nodes of one name", "gltf2",
+       [](RootObject&) {},
+       [](RootObject&, RootObject& out, ConvertReport& report) {
+         EXPECT_TRUE(Says(report, "1 further vertex colour sets not imported"));
+         EXPECT_TRUE(Says(report, "1 custom vertex attributes not imported"));
+         // Assimp's own placement where the file's names cannot tell the nodes apart.
+         std::vector<Vector64> at;
+         for (BaseObject* o = out.GetFirst(); o != nullptr; o = o->GetNext())
+           at.push_back(o->GetMl().off);
+         ASSERT_EQ(at.size(), 2u);
+         EXPECT_EQ(at[0].x, 1.0);
+         EXPECT_EQ(at[1].y, 2.0);
+         ASSERT_EQ(out.GetFirst()->GetType(), TYPE_POLYGONOBJECT);
+         EXPECT_NE(out.GetFirst()->GetTag(TAG_VERTEXCOLOR), nullptr);
+         EXPECT_EQ(out.GetFirst()->GetTag(TAG_VERTEXMAP), nullptr);
+       },
+       [](const std::string& path) {
+         const float bin[23] = {0,    0,    0, 1, 0, 0, 0, 1, 0,           // positions
+                                1,    0,    0, 1, 0, 1, 0, 1, 0, 0, 1, 1,  // colours
+                                0.5f, 0.25f};                              // two values for three
+         ASSERT_TRUE(lumtest::WriteFileBytes(
+             path + ".bin",
+             {reinterpret_cast<const char*>(bin), reinterpret_cast<const char*>(bin + 23)}));
+         const std::string name = path.substr(path.rfind('/') + 1) + ".bin";
+         const std::string json =
+             R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1]}],
+             "nodes":[{"name":"twin","mesh":0,"translation":[1,0,0]},
+                      {"name":"twin","translation":[0,2,0]}],
+             "meshes":[{"primitives":[{"attributes":
+               {"POSITION":0,"COLOR_0":1,"COLOR_1":1,"_HEAT":2}}]}],
+             "buffers":[{"uri":")" +
+             name + R"(","byteLength":92}],
+             "bufferViews":[{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":48},
+                            {"buffer":0,"byteOffset":84,"byteLength":8}],
+             "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",
+                           "min":[0,0,0],"max":[1,1,0]},
+                          {"bufferView":1,"componentType":5126,"count":3,"type":"VEC4"},
+                          {"bufferView":2,"componentType":5126,"count":2,"type":"SCALAR"}]})";
+         ASSERT_TRUE(lumtest::WriteFileBytes(path, {json.begin(), json.end()}));
        }},
       {"a file's quadrangle and hexagon, and no material it never had", "off", [](RootObject&) {},
        [](RootObject&, RootObject& out, ConvertReport&) {
@@ -910,11 +955,13 @@ TEST(Convert, GltfExtrasReadOnlyWhatTheFileHolds) {
   }
 }
 
-// The importer's own packing of normal components gives what the normal tag's encoder gives:
-// every half-way point between two codes, its neighbours a step of a double away, values
-// beyond the unit range, infinities and NaN.
-TEST(Convert, NormalsPackAsTheNormalTagPacksThem) {
-  std::vector<double> values = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5, -1.5, 1.0, -1.0, 0.0};
+// The importer's own packing of normal components and UVs gives what the tags' encoders give:
+// every half-way point between two normal codes, its neighbours a step of a double away,
+// values beyond the unit range and the UVs' clamp, infinities and NaN.
+TEST(Convert, NormalsAndUVsPackAsTheTagsPackThem) {
+  std::vector<double> values = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5,     -1.5,   1.0,
+                                -1.0,         0.0,      -0.0,      1e5,     -1e5,   1e5 + 1,
+                                -1e5 - 1,     1e300,    1e-300,    -1e-300, 3.4e38, -3.4e38};
   for (int k = -32000; k < 32000; ++k)
     for (const double c : {(k + 0.5) / 32000, k / 32000.0}) {
       values.push_back(c);
@@ -922,6 +969,14 @@ TEST(Convert, NormalsPackAsTheNormalTagPacksThem) {
       values.push_back(std::nextafter(c, -2.0));
     }
   for (const double c : values) ASSERT_EQ(_PackNormal(c), NormalTag::Pack(c)) << c;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const double u = values[i], v = values[(i * 31 + 5) % values.size()];
+    SmallUVW want;
+    FromVector(Vector64(u, v, 0.0), want);
+    const SmallUVW got = _PackUV(u, v);
+    ASSERT_EQ(got.word0, want.word0) << u;
+    ASSERT_EQ(got.word1, want.word1) << v;
+  }
 }
 
 // The glTF fuzz corpus (hand-made seeds and what fuzzing kept: damaged JSON, wrong kinds,
