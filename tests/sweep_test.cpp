@@ -2174,6 +2174,9 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   PluginNode unregistered(990001);
   bool knownType = true;
   const UInt32 corners[2] = {4, 5};
+  BaseOverride* noOverride = nullptr;
+  RootPluginNode looseList;
+  PluginNode outsider(5);
   CBlendLayers stack;
   BlendLayer* colorize = stack.Add(LAYERTYPE_COLORIZE, 1, true);
   BlendLayer* shaderLayer = stack.Add(LAYERTYPE_SHADER, 2, true);
@@ -2280,6 +2283,16 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
            colorize->Compare(nullptr) == 1 && colorize->CompareStructure(nullptr, false) == 1 &&
            !colorize->CopyTo(nullptr, nullptr) && !colorize->CopyTo(shaderLayer, nullptr) &&
            stack.GetCount() == 2},
+      {"take and override handles of nodes that are neither",
+       BaseTake::From(nullptr) == nullptr && BaseTake::From(&node) == nullptr &&
+           BaseTake::From(ov->GetNode()) == nullptr && BaseOverride::From(nullptr) == nullptr &&
+           BaseOverride::From(&node) == nullptr && BaseOverride::From(take->GetNode()) == nullptr &&
+           BaseOverride::From(&unregistered) == nullptr &&
+           TakeSystemHook::Alloc(nullptr) == nullptr && !take->SearchHierarchy(nullptr) &&
+           (BaseOverride::Free(noOverride), true)},
+      {"a list refuses itself and places outside it",
+       !looseList.InsertLast(&looseList) && !looseList.InsertBefore(&unregistered, &outsider) &&
+           !looseList.InsertAfter(&unregistered, &outsider) && looseList.GetFirst() == nullptr},
       {"raw node data onto itself", rawData.CopyToX(&rawData, COPYFLAGS_NONE, nullptr)},
       {"n-gon record from itself, from null and from no values",
        record.Set(corners, 2) && record.CopyFrom(&record) && record.count == 2 &&
@@ -2559,20 +2572,6 @@ TEST(IoSweep, EveryPrefixOfAValidStreamFailsWhereItIsCut) {
   }
 }
 
-TEST(IoSweep, EveryPrefixOfEveryNodeSeedFailsCleanly) {
-  for (CorpusEntry& e : CorpusEntries()) {
-    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo) || e.stream.size() > 4096) continue;
-    for (size_t length = 0; length < size_t(e.readTo); ++length) {
-      const std::int64_t live = lumtest::LiveBlocks();
-      {
-        CorpusList l(e.kind);
-        EXPECT_FALSE(l.Read(e, length, nullptr)) << e.name << " cut at " << length;
-      }
-      ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " cut at " << length;
-    }
-  }
-}
-
 // The offsets of the kind bytes of the values in the entry's first `length` bytes.
 std::vector<size_t> ValueStarts(const CorpusEntry& e, size_t length) {
   std::vector<size_t> starts;
@@ -2589,6 +2588,29 @@ std::vector<size_t> ValueStarts(const CorpusEntry& e, size_t length) {
     starts.push_back(size_t(at));
   }
   return starts;
+}
+
+// Every prefix of the seeds up to 4 KiB, and of longer ones those cut at and just after the
+// start of every value.
+TEST(IoSweep, EveryPrefixOfEveryNodeSeedFailsCleanly) {
+  for (CorpusEntry& e : CorpusEntries()) {
+    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo)) continue;
+    std::vector<size_t> cuts;
+    if (e.stream.size() > 4096) {
+      for (size_t at : ValueStarts(e, size_t(e.readTo)))
+        if (at + 1 < size_t(e.readTo)) cuts.insert(cuts.end(), {at, at + 1});
+    } else {
+      for (size_t length = 0; length < size_t(e.readTo); ++length) cuts.push_back(length);
+    }
+    for (size_t length : cuts) {
+      const std::int64_t live = lumtest::LiveBlocks();
+      {
+        CorpusList l(e.kind);
+        EXPECT_FALSE(l.Read(e, length, nullptr)) << e.name << " cut at " << length;
+      }
+      ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " cut at " << length;
+    }
+  }
 }
 
 // Every value a node reader meets, given another kind in turn (a byte, or a chunk's end): the
