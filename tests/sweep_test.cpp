@@ -2175,6 +2175,7 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   bool knownType = true;
   const UInt32 corners[2] = {4, 5};
   BaseOverride* noOverride = nullptr;
+  BaseTag* selfTag = BaseTag::Alloc(TAG_POINT);
   RootPluginNode looseList;
   PluginNode outsider(5);
   CBlendLayers stack;
@@ -2300,8 +2301,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
            record.count == 0},
       {"take and override data onto data of another kind",
        !takeData->CopyToX(ovData, COPYFLAGS_NONE, nullptr) &&
-           !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
+           !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
+           !looseGroup.CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
+      {"a tag onto itself", selfTag->CopyTo(selfTag, COPYFLAGS_NONE, nullptr)},
   };
+  BaseTag::Free(selfTag);
   BaseTake::Free(take);
   BaseOverride::Free(ov);
   value.CopyData(nullptr, nullptr);  // nothing to do: no crash, the value stays
