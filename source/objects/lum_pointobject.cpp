@@ -21,8 +21,10 @@ bool PointObjectData::WriteSelection(HyperFile* hf, Int32 id, const BaseSelect& 
   return hf->WriteChunkStart(id, 0) && sel.Write(hf) && hf->WriteChunkEnd();
 }
 
+// NodeData's own Write, Read and CopyToX do nothing (true, false, true): the data's begin with
+// their own work.
 bool PointObjectData::Write(HyperFile* hf) {
-  return NodeData::Write(hf) && WriteSelection(hf, CHUNK_POINTSELECTION_A, _select[0]) &&
+  return WriteSelection(hf, CHUNK_POINTSELECTION_A, _select[0]) &&
          WriteSelection(hf, CHUNK_POINTSELECTION_B, _select[1]);
 }
 
@@ -40,8 +42,7 @@ bool PointObjectData::ReadSelection(HyperFile* hf, BaseSelect& sel) {
   return hf->SkipToEndChunk();
 }
 
-bool PointObjectData::Read(HyperFile* hf, Int32 id, Int32 level) {
-  if (NodeData::Read(hf, id, level)) return true;
+bool PointObjectData::Read(HyperFile* hf, Int32 id, Int32) {
   switch (id) {
     case CHUNK_POINTSELECTION_A:
       return ReadSelection(hf, _select[0]);
@@ -52,8 +53,7 @@ bool PointObjectData::Read(HyperFile* hf, Int32 id, Int32 level) {
   }
 }
 
-bool PointObjectData::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
-  if (!NodeData::CopyToX(dest, flags, trans)) return false;
+bool PointObjectData::CopyToX(PrivateChunk* dest, COPYFLAGS, AliasTrans*) {
   NodeData* d = static_cast<NodeData*>(dest);
   if (d == this || d->GetDiskType() != GetDiskType()) return true;
   PointObjectData* p = static_cast<PointObjectData*>(d);

@@ -35,10 +35,11 @@ Float32 Clamp(Float64 x) {
 
 UInt32 Sign(UInt32 bits) { return bits >> 31; }
 UInt32 Mantissa15(UInt32 bits) { return (bits >> 8) & 0x7FFF; }
+// The bits of a clamped value: no more than 100000, below 2^17, so its exponent is at most 143
+// and the field at most 31.
 UInt32 ExponentField(UInt32 bits) {
   const UInt32 e = (bits >> 23) & 0xFF;
   if (e < 112) return 0;
-  if (e >= 144) return 31;
   return e - 112;
 }
 

@@ -634,7 +634,7 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   d->_name = _name;
   if (d->_name.GetLength() != _name.GetLength() || !_keptChunks.CopyTo(&d->_keptChunks))
     return false;
-  if (!GeListNode::CopyToX(dest, flags, trans)) return false;
+  GeListNode::CopyToX(dest, flags, trans);  // the bits and the goal's identity: nothing to fail
   if (!_description.CopyTo(&d->_description, flags, trans)) return false;
   if (!DescIdStore_CopyTo(_runtimeStore, d->_runtimeStore, trans) ||
       !DescIdStore_CopyTo(_savedStore, d->_savedStore, trans)) {

@@ -244,8 +244,9 @@ GeListNode* GeListNode::GetClone(COPYFLAGS, AliasTrans*) { return nullptr; }
 
 bool GeListNode::TranslateDescID(const DescID&, DescID&, GeListNode*&) { return false; }
 
+// PrivateChunk's HandleSubChunk, Write and CopyToX do nothing (false, true, true): the three
+// below begin with their own work.
 bool GeListNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
-  if (PrivateChunk::HandleSubChunk(hf, id, level)) return true;
   if (id != CHUNK_GELISTNODE) return false;
   Int32 count = 0;
   if (!hf->ReadInt32(&count)) return false;
@@ -263,8 +264,8 @@ bool GeListNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool GeListNode::Write(HyperFile* hf) {
-  if (!PrivateChunk::Write(hf)) return false;
-  if (!hf->WriteChunkStart(CHUNK_GELISTNODE, GELISTNODE_CHUNK_LEVEL) || !hf->WriteInt32(4)) return false;
+  if (!hf->WriteChunkStart(CHUNK_GELISTNODE, GELISTNODE_CHUNK_LEVEL) || !hf->WriteInt32(4))
+    return false;
   for (UInt32 word : _nbits)
     if (!hf->WriteInt32(Int32(word))) return false;
   const bool goal = WritesGoalInListChunk() && _goal.WritesRecord();
@@ -274,7 +275,6 @@ bool GeListNode::Write(HyperFile* hf) {
 }
 
 bool GeListNode::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans) {
-  if (!PrivateChunk::CopyToX(dest, flags, trans)) return false;
   GeListNode* d = static_cast<GeListNode*>(dest);
   for (Int32 i = 0; i < 4; ++i) d->_nbits[i] = _nbits[i];
   if ((flags & COPYFLAGS_NO_GOAL) == 0) {

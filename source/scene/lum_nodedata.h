@@ -117,8 +117,8 @@ bool GeRegisterPluginData(Int32 type, PluginDataAllocator alloc);
 // 431000073 and override groups 431000075), defined by the takes family. PluginNode::AllocData
 // calls it by name, so that the linker brings the takes family into every program that reads
 // plug-in nodes: no registration at start-up that an unused object file could lose. A new,
-// unattached data for type; null with known true when out of memory, null with known false for
-// any other type.
+// unattached data for type, which is one of the four (AllocData asks for no other); null when
+// out of memory.
 NodeData* _TakeSystemAllocData(Int32 type, bool& known);
 // Copy flag for plug-in data: overrides re-point their take links through the translation
 // (a copy of takes and overridden nodes together). PluginNode passes it on to its slots' data.

@@ -284,7 +284,7 @@ bool PluginNode::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 }
 
 bool PluginNode::WriteSlots(HyperFile* hf) {
-  static const String empty;
+  const String empty;  // no buffer: nothing to make once and keep
   for (Int32 i = 0; i < _count; ++i) {
     const PluginSlot& s = _slots[i];
     if (s.data != nullptr) {
@@ -329,7 +329,7 @@ bool PluginNode::_WritePluginDataChunkAlways(HyperFile* hf) {
   if (data != nullptr) return _WritePluginDataChunk(this, hf);
   // Without a name, as the slot it reads back as is written: the node's name is in its node
   // chunk already.
-  static const String empty;
+  const String empty;  // no buffer: nothing to make once and keep
   return hf->WriteChunkStart(CHUNK_PLUGINDATA, _rawLevel) && hf->WriteInt32(_pluginType) &&
          hf->WriteInt32(0) && hf->WriteString(empty) &&
          hf->WriteKeptChunk(_rawData, _rawSize, false, _rawLayout);

@@ -133,11 +133,8 @@ BaseShader* BaseShader::Alloc(Int32 type) {
     }
     shader->SetPluginType(type);
     data->SetNode(shader);
+    // The variation data has no Init of its own: NodeData's, which has nothing to fail.
     shader->SetNodeData(data);
-    if (!data->Init()) {
-      DeleteObj(shader);
-      return nullptr;
-    }
   }
   return shader;
 }

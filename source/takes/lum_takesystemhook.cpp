@@ -8,6 +8,7 @@
 
 namespace lumora {
 
+// The plug-in node's table asks for the take system's four types only.
 NodeData* _TakeSystemAllocData(Int32 type, bool& known) {
   known = true;
   switch (type) {
@@ -17,11 +18,8 @@ NodeData* _TakeSystemAllocData(Int32 type, bool& known) {
       return NewObj<BaseOverrideData>();
     case TYPE_TAKEFOLDER:
       return NewObj<TakeFolderData>(type);
-    case TYPE_OVERRIDEGROUP:
+    default:  // TYPE_OVERRIDEGROUP
       return NewObj<OverrideGroupData>(type);
-    default:
-      known = false;
-      return nullptr;
   }
 }
 

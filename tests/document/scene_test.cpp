@@ -341,4 +341,9 @@ TEST(Scene, FailuresSayWhatAndWhereAndAFailedWriteKeepsTheOldFile) {
     EXPECT_FALSE(scene.Write(Filename(readOnly.c_str()), &e));
     ExpectFailure({"read-only place", FILEERROR_OPEN, -1, 0}, e, readOnly);
   }
+  // No name at all.
+  Scene scene;
+  FileErrorInfo e;
+  EXPECT_FALSE(scene.Write(Filename(), &e));
+  EXPECT_EQ(FILEERROR_INVALID, e.code);
 }

@@ -416,6 +416,8 @@ TEST(Parameters, TheTableReadsAndWritesTheFields) {
     EXPECT_NEAR(0.75, (o->*r.field)().y, 1e-12) << r.id;
     ASSERT_TRUE(o->GetDParameter(DescID(DescLevel(r.id), DescLevel(1002)), out));
     EXPECT_NEAR((o->*r.field)().z, out.GetFloat(), 1e-15) << r.id;
+    ASSERT_TRUE(o->SetDParameter(DescID(DescLevel(r.id), DescLevel(1000)), GeData(0.5))) << r.id;
+    EXPECT_NEAR(0.5, (o->*r.field)().x, 1e-12) << r.id;
   }
   struct IntRow {
     Int32 id;
@@ -460,6 +462,9 @@ TEST(Parameters, TheTableReadsAndWritesTheFields) {
   EXPECT_LT(MaxDiff(HPBToMatrix(out.GetVector(), o->GetRotationOrder()),
                     HPBToMatrix(Vector64(1.0, 0.2, 0.3), o->GetRotationOrder())),
             1e-9);
+  // Without a parent the global rotation is the absolute one.
+  parent->SetParameter(911, GeData(Vector64(0.1, 0, 0)));
+  EXPECT_LT(Diff(parent->GetAbsRot(), Vector64(0.1, 0, 0)), 1e-12);
   // Other ids land in the container; 929 is the quaternion switch.
   EXPECT_FALSE(o->IsQuaternionRotationMode());
   ASSERT_TRUE(o->SetParameter(929, GeData(Int32(1))));

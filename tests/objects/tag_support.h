@@ -72,7 +72,8 @@ inline bool BuildMesh(lumora::RootTag& list) {
   if (plugin == nullptr) return false;
   plugin->SetName(String("morph", STRINGENCODING_UTF8));
   return Add(list, TAG_POSEMORPH) != nullptr && Add(list, 5629) != nullptr &&
-         Add(list, TAG_DISPLAY) != nullptr && Add(list, TAG_COMPOSITING) != nullptr;
+         Add(list, TAG_DISPLAY) != nullptr && Add(list, TAG_COMPOSITING) != nullptr &&
+         Add(list, TAG_TARGETLINKS) != nullptr;
 }
 
 }  // namespace tagtest

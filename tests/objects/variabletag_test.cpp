@@ -184,11 +184,15 @@ TEST(VariableTag, OlderLayoutsAreRead) {
        "01 00001627 00000001 0F 00000001 8C 00000021 03 3F800000 00000000 00000000 00000000"
        " 00000000 00000000 00000000 00000000 02",
        [](BaseTag* t) { return UVWTag::Cast(t)->Get(0).a == Vector64(1, 0, 0); }},
-      // Before version 11600, level 0: fixed point, the top two bits choose the factor.
+      // Before version 11600, level 0: fixed point, the top two bits choose the factor, the
+      // other fourteen hold a two's-complement value (-5 * 0.002 here).
       {TAG_UVW, 11000, false,
-       "01 00001627 00000000 87 00000018 C005 4000 0000 0000 0000 0000 0000 0000 0000"
+       "01 00001627 00000000 87 00000018 C005 7FFB 0000 0000 0000 0000 0000 0000 0000"
        " 0000 0000 0000 02",
-       [](BaseTag* t) { return UVWTag::Cast(t)->Get(0).a == Vector64(Float32(1.0), 0, 0); }},
+       [](BaseTag* t) {
+         const Vector64 a = UVWTag::Cast(t)->Get(0).a;
+         return a.x == 1.0 && std::fabs(a.y + 0.01) < 1e-6 && a.z == 0;
+       }},
       // Before version 11600, level 4: four vectors per polygon and both Bools.
       {TAG_UVW, 11000, true,
        "01 00001627 00000004 85 00000030 3F000000 3E800000 3F800000 00000000 00000000 00000000"
@@ -227,6 +231,10 @@ TEST(VariableTag, AUVWTagReadWithoutANameIsNamedUVW) {
   ASSERT_TRUE(back->SetDParameter(DescID(UVWTag::SETTING), GeData(Int32(1))));
   ASSERT_TRUE(back->GetDParameter(DescID(UVWTag::SETTING), v));
   EXPECT_EQ(1, v.GetInt32());
+  // Other parameters are the named node's.
+  ASSERT_TRUE(back->SetDParameter(DescID(1234), GeData(Int32(4))));
+  ASSERT_TRUE(back->GetDParameter(DescID(1234), v));
+  EXPECT_EQ(4, v.GetInt32());
   BaseTag::Free(back);
 }
 
@@ -250,6 +258,9 @@ TEST(SmallUVW, FromVectorBitPatterns) {
       {Vector64(1e-5, 0.5, 1e6), 0x00000000 | ((Bits32(1e-5f) >> 8 & 0x7FFF) << 16),
        (Bits32(100000.0f) >> 8 & 0x7FFF) << 16 | (0u << 11) | (14u << 6) | (31u << 1) | 1u,
        Vector64(0, 0.5, 100000)},
+      // Not a number is stored as 0; a negative value too small for a field decodes as zero.
+      {Vector64(std::nan(""), -1e-5, 1), (Bits32(1e-5f) >> 8 & 0x7FFF) | 0x8000u, (15u << 1) | 1u,
+       Vector64(0, -0.0, 1)},
   };
   for (const Row& r : rows) {
     SmallUVW s;
