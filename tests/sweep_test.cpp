@@ -1165,6 +1165,9 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
   const BaseContainer* inner = outer != nullptr ? outer->GetContainerInstance(21) : nullptr;
   const bool found = inner != nullptr && inner->FindIndex(3) >= 0 && *inner->GetData(3) == nine;
   STEP(Ended(f, set && found, !set && !found));
+  GeData back;
+  const bool got = found && merged.GetParameter(deep, back);
+  STEP(Ended(f, !found || (got && back == nine), !got && back.GetType() == VALUETYPE_NIL));
   DescID path(deep);
   STEP(Ended(f, path == deep, path.GetCount() == 0));
   const Int32 levels = path.GetCount();

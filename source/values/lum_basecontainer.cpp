@@ -27,8 +27,7 @@ Int32 ClampId(Int32 id) { return id < -1 ? -1 : id; }
 }  // namespace
 
 void _GeDataSwap(GeData& a, GeData& b) {
-  if (&a == &b) return;
-  GeData t(std::move(a));  // moves never allocate
+  GeData t(std::move(a));  // moves never allocate; a value swapped with itself ends as it was
   a = std::move(b);
   b = std::move(t);
 }
@@ -42,13 +41,11 @@ bool IsInlineKind(Int32 kind) {
 }
 
 // A copy that runs out of memory leaves its destination nil; this tells such a copy from one
-// of a value that copies as nil anyway.
+// of a value that copies as nil anyway. The inline kinds never come here.
 bool CopySucceeded(const GeData& src, const GeData& dst) {
   if (src.GetUnknownCustomData() != nullptr) return dst.GetUnknownCustomData() != nullptr;
   const Int32 kind = src.GetType();
   switch (kind) {
-    case VALUETYPE_NIL:
-      return true;
     case VALUETYPE_VOID:
     case VALUETYPE_INT32:
     case VALUETYPE_FLOAT:
@@ -73,7 +70,7 @@ bool CopySucceeded(const GeData& src, const GeData& dst) {
 
 bool _GeDataCopyChecked(const GeData& src, GeData& dst, AliasTrans* trans) {
   if (&src == &dst) return true;
-  if (IsInlineKind(src.GetType()) && src.GetUnknownCustomData() == nullptr) {
+  if (IsInlineKind(src.GetType())) {
     src.CopyData(&dst, trans);
     return true;
   }
