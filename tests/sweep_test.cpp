@@ -706,14 +706,18 @@ void Samples::MakeItems() {
                     "84 00000000 0f 00000009 00000001 0f 0f 0000002a"
                     " 00000003 82 82 00000004 0048 0069"
                     " 00000004 84 84 00000000 0f 00000005 00000001 0f 0f 00000007 ffffffff 03"
-                    " 00000005 80 80 00000002 abcd ffffffff 03");
+                    " 00000005 80 80 00000002 abcd 00000006 16") &&
+                hf.WriteTime(BaseTime(1, 2)) && Raw(hf, "00000007 19") && hf.WriteMatrix(kMatrix) &&
+                Raw(hf, "00000008 83 83 00000004 002f 0061 00000009 80 80 00000000 ffffffff 03");
        },
        [](HyperFile& hf) {
          BaseContainer bc;
          const bool ok = hf.ReadContainer(&bc, true);
-         return Judge(ok, bc.GetId() == 9 && bc.GetCount() == 4 &&
-                              bc.GetContainerInstance(4) != nullptr &&
-                              bc.GetContainerInstance(4)->GetInt32(1) == 7);
+         return Judge(
+             ok, bc.GetId() == 9 && bc.GetCount() == 8 && bc.GetContainerInstance(4) != nullptr &&
+                     bc.GetContainerInstance(4)->GetInt32(1) == 7 &&
+                     bc.GetTime(6) == BaseTime(1, 2) && bc.GetData(7)->GetMatrix() == kMatrix &&
+                     bc.GetData(9)->GetType() == VALUETYPE_BYTEARRAY);
        }},
       {"selection chunk", [d](HyperFile& hf) { return d->runs.Write(&hf); },
        [=](HyperFile& hf) {
