@@ -374,6 +374,11 @@ TEST(KeyParameters, TangentEditsMirrorUnlessBrokenAndClearTheEditedBit) {
   EXPECT_FALSE(k->GetNBit(CKEY_BIT_EDITED));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_RIGHT), GeData(BaseTime(1, 3))));
   EXPECT_EQ(BaseTime(-1, 3), k->GetTimeLeft());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(BaseTime(-2, 3))));
+  EXPECT_EQ(BaseTime(2, 3), k->GetTimeRight());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(BaseTime(-1, 3))));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_RIGHT), GeData(-2.0)));
+  EXPECT_EQ(2.0, k->GetValueLeft());
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_BREAK), GeData(Int32(1))));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_RIGHT), GeData(5.0)));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(Sec(-1))));
@@ -443,6 +448,8 @@ TEST(KeyParameters, BitsValuesAndData) {
       {CKEY_QUATINTERPOLATION, GeData(Int32(ROTATIONINTERPOLATION_QUATERNION_CUBIC))},
       {CKEY_AUTOWEIGHT, GeData(Int32(0))},
       {CKEY_TIME, GeData(Sec(3))},
+      {CKEY_TIME, GeData(Sec(3))},  // where it is already
+      {CKEY_AUTO, GeData(Int32(1))},
   };
   for (const auto& f : fields) {
     ASSERT_TRUE(k->SetDParameter(DescID(f.id), f.value)) << f.id;
