@@ -1363,6 +1363,12 @@ bool IesLights(std::int64_t n, void* ctx) {
   STEP(record.CollectMemoryData(&bytes, &size));
   Filename stored;
   stored.SetMemoryData(bytes, size, false);
+  BaseList2D node(TYPE_LIGHTOBJECT);
+  bool known = false;
+  NodeData* data = AllocAlienObjectData(TYPE_LIGHTOBJECT, known, &node);
+  STEP(data != nullptr);
+  data->SetNode(&node);
+  node.SetNodeData(data);
   Arm(n);
   Fault f;
   IESLight light;
@@ -1371,6 +1377,13 @@ bool IesLights(std::int64_t n, void* ctx) {
   IESLight* copy = light.Copy();
   STEP(Ended(f, copy != nullptr, copy == nullptr));
   IESLight::Free(copy);
+  // Applied to a light object, whose data copies the light it holds or fails.
+  STEP(SetIESLight(&node, &light, nullptr));
+  LightObjectData* own = static_cast<LightObjectData*>(data);
+  LightObjectData copied;
+  const bool done = own->CopyToX(&copied, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, done && (copied.GetIESLight() != nullptr) == (own->GetIESLight() != nullptr),
+             !done));
   HyperFile hf;
   const bool opened = hf.Open(stored, FILEOPEN_READ);
   STEP(Ended(f, opened, !opened));
