@@ -51,8 +51,9 @@ bool GeData::Write(HyperFile* hf) const {
     default: {
       const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
       const CustomHolder* holder = static_cast<const CustomHolder*>(p);
-      if (entry == nullptr || holder->object == nullptr) {
-        // Nil, pointers, markers and payload-less ids: the id alone.
+      if (entry == nullptr) {
+        // Nil, pointers, markers and payload-less ids: the id alone. (A custom value always
+        // holds its object: a copy that cannot make one leaves the value nil.)
         return hf->WriteInt32(_type);
       }
       if (!hf->WriteInt32(_type) ||
