@@ -348,6 +348,22 @@ TEST(CurveTangents, AutomaticWeightingUsesAQuarterOfTheNeighbourDistance) {
   c.AdjustTangentAutoWeight(1);
   EXPECT_EQ(Sec(0.5), k->GetTimeRight());
   EXPECT_DOUBLE_EQ(0.5 * (100000 / 0.5), k->GetValueRight());
+  // Scaled values beyond the candidate (d times the nearer side's 100000 / d) are cut to it; a
+  // zero-length left tangent with a value takes the candidate.
+  k->SetTimeLeft(&c, BaseTime());
+  k->SetValueRight(&c, 400000);
+  c.AdjustTangentAutoWeight(1);
+  EXPECT_EQ(Sec(-0.25), k->GetTimeLeft());
+  EXPECT_DOUBLE_EQ(-50000, k->GetValueLeft());
+  EXPECT_DOUBLE_EQ(100000, k->GetValueRight());
+  k->SetValueLeft(&c, -90000);
+  c.AdjustTangentAutoWeight(1);
+  EXPECT_DOUBLE_EQ(-50000, k->GetValueLeft());
+  // The last key has no right side to weigh.
+  CKey* last = c.GetKey(2);
+  last->SetValueRight(&c, 7);
+  c.AdjustTangentAutoWeight(2);
+  EXPECT_EQ(7, last->GetValueRight());
   c.AdjustTangentAutoWeight(3);  // no key: nothing
 }
 
