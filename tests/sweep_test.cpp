@@ -2169,6 +2169,9 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   BaseOverrideData looseOverride;
   DescID translated;
   GeListNode* translatedNode = nullptr;
+  CTrack looseTrack;
+  CCurve looseCurve;
+  looseCurve.AddKey(BaseTime(1.0));
   bool flag = false;
   const struct {
     const char* what;
@@ -2239,6 +2242,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
       {"vectors and no stream",
        !_HFWriteArray(nullptr, vectors, 0) && !_HFReadMemoryVectorArray(nullptr, &vectors, &count)},
+      {"track, curve and key onto themselves",
+       looseTrack.CopyToX(&looseTrack, COPYFLAGS_NONE, nullptr) &&
+           looseCurve.CopyToX(&looseCurve, COPYFLAGS_NONE, nullptr) &&
+           looseCurve.GetKeyCount() == 1 &&
+           looseCurve.GetKey(0)->CopyToX(looseCurve.GetKey(0), COPYFLAGS_NONE, nullptr)},
       {"take and override data onto themselves",
        takeData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
            ovData->CopyToX(ovData, COPYFLAGS_NONE, nullptr)},
