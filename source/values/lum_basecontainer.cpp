@@ -753,12 +753,9 @@ bool HyperFile::ReadContainer(BaseContainer* bc, bool flush) {
   if (g_readNesting >= kMaxReadNesting) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
   NestingGuard nesting;
 
-  // Raw numbers of the form (without a kind byte of their own).
-  auto readRaw = [this](Int32* v) -> bool {
-    if (_error != FILEERROR_NONE) return false;
-    if (!_file.ReadInt32(v)) return FileFailed(__LINE__);
-    return true;
-  };
+  // Raw numbers of the form (without a kind byte of their own), each read after a step that
+  // succeeded.
+  auto readRaw = [this](Int32* v) -> bool { return _file.ReadInt32(v) || FileFailed(__LINE__); };
 
   HYPERFILEVALUE kind;
   if (!ReadValueHeader(&kind)) return false;
