@@ -706,14 +706,18 @@ void Samples::MakeItems() {
                     "84 00000000 0f 00000009 00000001 0f 0f 0000002a"
                     " 00000003 82 82 00000004 0048 0069"
                     " 00000004 84 84 00000000 0f 00000005 00000001 0f 0f 00000007 ffffffff 03"
-                    " 00000005 80 80 00000002 abcd ffffffff 03");
+                    " 00000005 80 80 00000002 abcd 00000006 16") &&
+                hf.WriteTime(BaseTime(1, 2)) && Raw(hf, "00000007 19") && hf.WriteMatrix(kMatrix) &&
+                Raw(hf, "00000008 83 83 00000004 002f 0061 00000009 80 80 00000000 ffffffff 03");
        },
        [](HyperFile& hf) {
          BaseContainer bc;
          const bool ok = hf.ReadContainer(&bc, true);
-         return Judge(ok, bc.GetId() == 9 && bc.GetCount() == 4 &&
-                              bc.GetContainerInstance(4) != nullptr &&
-                              bc.GetContainerInstance(4)->GetInt32(1) == 7);
+         return Judge(
+             ok, bc.GetId() == 9 && bc.GetCount() == 8 && bc.GetContainerInstance(4) != nullptr &&
+                     bc.GetContainerInstance(4)->GetInt32(1) == 7 &&
+                     bc.GetTime(6) == BaseTime(1, 2) && bc.GetData(7)->GetMatrix() == kMatrix &&
+                     bc.GetData(9)->GetType() == VALUETYPE_BYTEARRAY);
        }},
       {"selection chunk", [d](HyperFile& hf) { return d->runs.Write(&hf); },
        [=](HyperFile& hf) {
@@ -1165,6 +1169,9 @@ bool ContainerCopies(std::int64_t n, void* ctx) {
   const BaseContainer* inner = outer != nullptr ? outer->GetContainerInstance(21) : nullptr;
   const bool found = inner != nullptr && inner->FindIndex(3) >= 0 && *inner->GetData(3) == nine;
   STEP(Ended(f, set && found, !set && !found));
+  GeData back;
+  const bool got = found && merged.GetParameter(deep, back);
+  STEP(Ended(f, !found || (got && back == nine), !got && back.GetType() == VALUETYPE_NIL));
   DescID path(deep);
   STEP(Ended(f, path == deep, path.GetCount() == 0));
   const Int32 levels = path.GetCount();
@@ -1356,6 +1363,12 @@ bool IesLights(std::int64_t n, void* ctx) {
   STEP(record.CollectMemoryData(&bytes, &size));
   Filename stored;
   stored.SetMemoryData(bytes, size, false);
+  BaseList2D node(TYPE_LIGHTOBJECT);
+  bool known = false;
+  NodeData* data = AllocAlienObjectData(TYPE_LIGHTOBJECT, known, &node);
+  STEP(data != nullptr);
+  data->SetNode(&node);
+  node.SetNodeData(data);
   Arm(n);
   Fault f;
   IESLight light;
@@ -1364,6 +1377,13 @@ bool IesLights(std::int64_t n, void* ctx) {
   IESLight* copy = light.Copy();
   STEP(Ended(f, copy != nullptr, copy == nullptr));
   IESLight::Free(copy);
+  // Applied to a light object, whose data copies the light it holds or fails.
+  STEP(SetIESLight(&node, &light, nullptr));
+  LightObjectData* own = static_cast<LightObjectData*>(data);
+  LightObjectData copied;
+  const bool done = own->CopyToX(&copied, COPYFLAGS_NONE, nullptr);
+  STEP(Ended(f, done && (copied.GetIESLight() != nullptr) == (own->GetIESLight() != nullptr),
+             !done));
   HyperFile hf;
   const bool opened = hf.Open(stored, FILEOPEN_READ);
   STEP(Ended(f, opened, !opened));
@@ -2167,6 +2187,9 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
   BaseOverrideData looseOverride;
   DescID translated;
   GeListNode* translatedNode = nullptr;
+  CTrack looseTrack;
+  CCurve looseCurve;
+  looseCurve.AddKey(BaseTime(1.0));
   bool flag = false;
   BaseList2D loose(5100);
   RawNodeData rawData(5);
@@ -2254,6 +2277,11 @@ TEST(Misuse, NullTargetsAreRefusedAndSelfCopiesChangeNothing) {
       {"value and no stream", !value.Write(nullptr) && !read.Read(nullptr)},
       {"vectors and no stream",
        !_HFWriteArray(nullptr, vectors, 0) && !_HFReadMemoryVectorArray(nullptr, &vectors, &count)},
+      {"track, curve and key onto themselves",
+       looseTrack.CopyToX(&looseTrack, COPYFLAGS_NONE, nullptr) &&
+           looseCurve.CopyToX(&looseCurve, COPYFLAGS_NONE, nullptr) &&
+           looseCurve.GetKeyCount() == 1 &&
+           looseCurve.GetKey(0)->CopyToX(looseCurve.GetKey(0), COPYFLAGS_NONE, nullptr)},
       {"take and override data onto themselves",
        takeData->CopyToX(takeData, COPYFLAGS_NONE, nullptr) &&
            ovData->CopyToX(ovData, COPYFLAGS_NONE, nullptr)},

@@ -19,15 +19,13 @@ constexpr const Char* kFile = "source/lum_ccurve";
 constexpr Float kOvershootReach = 1.2999999523162842;
 constexpr Float kFractionDenominator = 2500000.0;
 
-const BaseTime& WindowLow() {
-  static const BaseTime t(-CCURVE_TIME_LIMIT);
-  return t;
-}
+// Built before main, so that the searches test no guard of a local static.
+const BaseTime kWindowLow(-CCURVE_TIME_LIMIT);
+const BaseTime kWindowHigh(CCURVE_TIME_LIMIT);
 
-const BaseTime& WindowHigh() {
-  static const BaseTime t(CCURVE_TIME_LIMIT);
-  return t;
-}
+const BaseTime& WindowLow() { return kWindowLow; }
+
+const BaseTime& WindowHigh() { return kWindowHigh; }
 
 // A tangent time of span seconds scaled by factor: from seconds for mode 1, else a fraction
 // over 2500000.

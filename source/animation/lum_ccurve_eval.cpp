@@ -15,10 +15,9 @@ constexpr Float kGrid = 1000000.0;
 // values' scale) is refused rather than filling the memory.
 constexpr Int32 kMaxSamples = 1 << 24;
 
-const GeData& EmptyData() {
-  static const GeData empty;
-  return empty;
-}
+const GeData kEmptyData;
+
+const GeData& EmptyData() { return kEmptyData; }
 
 // Bit 40 read from its word directly: the evaluation's hot path makes no virtual call for it.
 bool Skipped(const CKey* key) {

@@ -155,9 +155,7 @@ void CKey::SetValue(CCurve*, Float v) {
   if (_value != v) _value = v;
 }
 
-void CKey::SetGeData(CCurve*, const GeData& d) {
-  if (_data != d) _data = d;
-}
+void CKey::SetGeData(CCurve*, const GeData& d) { _data = d; }
 
 bool CKey::SetTimeLeftAdjustValue(CCurve* curve, const BaseTime& t) {
   Float scaled = _valueLeft;
@@ -320,13 +318,8 @@ bool CKey::GetDParameter(const DescID& id, GeData& out) {
       break;
   }
   if (first >= CKEY_DATA_FIRST && first <= CKEY_DATA_LAST) {
-    const BaseContainer* bc =
-        _data.GetType() == VALUETYPE_CONTAINER ? _data.GetContainer() : nullptr;
-    if (bc == nullptr) {
-      out = GeData();
-    } else {
-      out = *bc->GetData(first);
-    }
+    // A container value always holds its container.
+    out = _data.GetType() == VALUETYPE_CONTAINER ? *_data.GetContainer()->GetData(first) : GeData();
     return true;
   }
   const Int32 bit = BitOfParam(first);

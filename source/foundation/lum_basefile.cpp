@@ -396,7 +396,8 @@ Int64 BaseFile::ReadBytes(void* dst, Int64 count, bool justTry) {
     SetError(FILEERROR_INVALID);
     return 0;
   }
-  if (count == 0) return (!justTry && _error == FILEERROR_NONE) ? 1 : 0;
+  // An open file has kept no error: the first one closes it.
+  if (count == 0) return justTry ? 0 : 1;
 
   Int64 got = 0;
   if (_memoryMode) {
@@ -436,7 +437,7 @@ bool BaseFile::WriteBytes(const void* src, Int64 count) {
     SetError(FILEERROR_INVALID);
     return false;
   }
-  if (count == 0) return _error == FILEERROR_NONE;
+  if (count == 0) return true;  // open, so without an error
 
   if (_memoryMode) {
     if (!_writeTarget->WriteBytesAt(_position, src, count)) {

@@ -20,7 +20,6 @@ constexpr Int64 kMaxWrite = INT64_MAX / 2;
 Int64 NextBlockSize(Int64 previous, Int64 remaining) {
   Int64 s = previous > kMaxBlock / 2 ? kMaxBlock : 2 * previous;
   if (s < kMinBlock) s = kMinBlock;
-  if (s > kMaxBlock) s = kMaxBlock;
   if (remaining > s) s += kMinBlock * ((remaining - s - 1) / kMinBlock + 1);
   return s;
 }

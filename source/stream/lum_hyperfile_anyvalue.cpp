@@ -253,13 +253,15 @@ bool HyperFile::ReadAnyValueInParts(HyperFileAnyValue* v) {
       // SkipValue skips it.
       v->elements = m;
       v->size = m > 0 ? CountedPayload(k, m, OldSkipLayout()) : 0;
-      if (!CheckRemaining(v->size) || !SkipBytes(v->size)) return false;
+      if (!CheckRemaining(v->size)) return false;
+      SkipBytes(v->size);  // inside the stream: cannot fail
       ReadStep();
       return true;
     }
   }
   if (!CheckRemaining(size)) return false;
   v->size = size;
+  // Skips inside what CheckRemaining allowed cannot fail.
   if (elementSize > 0) {
     v->elements = size / elementSize;
     const Int32 n = HeadsKept(v, k);
@@ -267,9 +269,9 @@ bool HyperFile::ReadAnyValueInParts(HyperFileAnyValue* v) {
     const Int64 headBytes = static_cast<Int64>(n) * elementSize;
     if (!Take(head, headBytes)) return false;
     StoreHeads(v, k, type, head, n, swap);
-    if (!SkipBytes(size - headBytes)) return false;
-  } else if (!SkipBytes(size)) {
-    return false;
+    SkipBytes(size - headBytes);
+  } else {
+    SkipBytes(size);
   }
   ReadStep();
   return true;

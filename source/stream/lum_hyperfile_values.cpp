@@ -217,9 +217,8 @@ bool HyperFile::WriteMemory(const void* data, Int64 size) {
 
 void HyperFile::ReportReadStep() {
   if (_progress >= _length / kReadReportParts) {
-    Float64 percent = _length > 0 ? static_cast<Float64>(GetPosition()) * 100.0 / _length : 0.0;
-    if (percent < 0.0) percent = 0.0;
-    if (percent > 100.0) percent = 100.0;
+    // A step follows a value read, so the stream is not empty and the position lies inside it.
+    const Float64 percent = static_cast<Float64>(GetPosition()) * 100.0 / _length;
     _readingHook(static_cast<Int32>(percent), _readingData);
     _progress = 0;
   }

@@ -27,8 +27,7 @@ Int32 ClampId(Int32 id) { return id < -1 ? -1 : id; }
 }  // namespace
 
 void _GeDataSwap(GeData& a, GeData& b) {
-  if (&a == &b) return;
-  GeData t(std::move(a));  // moves never allocate
+  GeData t(std::move(a));  // moves never allocate; a value swapped with itself ends as it was
   a = std::move(b);
   b = std::move(t);
 }
@@ -42,13 +41,11 @@ bool IsInlineKind(Int32 kind) {
 }
 
 // A copy that runs out of memory leaves its destination nil; this tells such a copy from one
-// of a value that copies as nil anyway.
+// of a value that copies as nil anyway. The inline kinds never come here.
 bool CopySucceeded(const GeData& src, const GeData& dst) {
   if (src.GetUnknownCustomData() != nullptr) return dst.GetUnknownCustomData() != nullptr;
   const Int32 kind = src.GetType();
   switch (kind) {
-    case VALUETYPE_NIL:
-      return true;
     case VALUETYPE_VOID:
     case VALUETYPE_INT32:
     case VALUETYPE_FLOAT:
@@ -73,7 +70,7 @@ bool CopySucceeded(const GeData& src, const GeData& dst) {
 
 bool _GeDataCopyChecked(const GeData& src, GeData& dst, AliasTrans* trans) {
   if (&src == &dst) return true;
-  if (IsInlineKind(src.GetType()) && src.GetUnknownCustomData() == nullptr) {
+  if (IsInlineKind(src.GetType())) {
     src.CopyData(&dst, trans);
     return true;
   }
@@ -756,12 +753,9 @@ bool HyperFile::ReadContainer(BaseContainer* bc, bool flush) {
   if (g_readNesting >= kMaxReadNesting) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
   NestingGuard nesting;
 
-  // Raw numbers of the form (without a kind byte of their own).
-  auto readRaw = [this](Int32* v) -> bool {
-    if (_error != FILEERROR_NONE) return false;
-    if (!_file.ReadInt32(v)) return FileFailed(__LINE__);
-    return true;
-  };
+  // Raw numbers of the form (without a kind byte of their own), each read after a step that
+  // succeeded.
+  auto readRaw = [this](Int32* v) -> bool { return _file.ReadInt32(v) || FileFailed(__LINE__); };
 
   HYPERFILEVALUE kind;
   if (!ReadValueHeader(&kind)) return false;

@@ -344,11 +344,10 @@ void GeData::Free() {
     }
     default:
       if (_type >= VALUETYPE_CUSTOMFIRST) {
+        // A custom kind always has its class and its holder; the object may be missing when
+        // a copy could not make it.
         CustomHolder* holder = static_cast<CustomHolder*>(payload);
-        const CustomEntry* entry = FindCustom(_type);
-        if (holder != nullptr && holder->object != nullptr && entry != nullptr) {
-          CustomFree(*entry, holder->object);
-        }
+        if (holder->object != nullptr) CustomFree(*FindCustom(_type), holder->object);
         DeleteMem(holder);
       }
       break;
@@ -435,13 +434,9 @@ bool GeData::AssignInPlaceFrom(const GeData& src, AliasTrans* trans) {
     }
     default:
       if (_type >= VALUETYPE_CUSTOMFIRST) {
-        const CustomEntry* entry = FindCustom(_type);
         const CustomHolder* sh = static_cast<const CustomHolder*>(from);
         CustomHolder* dh = static_cast<CustomHolder*>(to);
-        if (entry == nullptr || sh == nullptr || dh == nullptr ||
-            !CustomCopy(*entry, sh->object, dh->object, trans)) {
-          Free();
-        }
+        if (!CustomCopy(*FindCustom(_type), sh->object, dh->object, trans)) Free();
         return true;
       }
       // Containers and unknown custom values are rebuilt; links and payload-less ids have no
@@ -494,15 +489,9 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       Adopt(built);
       return true;
     }
-    case VALUETYPE_CONTAINER: {
-      if (from == nullptr) {
-        _type = VALUETYPE_CONTAINER;
-        _payload.pointer = nullptr;
-        return true;
-      }
+    case VALUETYPE_CONTAINER:  // a container value always holds its container
       payload = static_cast<const BaseContainer*>(from)->GetClone(COPYFLAGS_NONE, trans);
       break;
-    }
     case VALUETYPE_LINK:
       // Through the translation, so that copied links point at the copied nodes.
       payload = _GeLinkClone(static_cast<const BaseLink*>(from), trans);
@@ -533,7 +522,6 @@ bool GeData::CopyPayloadFrom(const GeData& src, AliasTrans* trans) {
       if (src._type < VALUETYPE_CUSTOMFIRST) return false;  // nil, payload-less ids
       const CustomEntry* entry = FindCustom(src._type);
       const CustomHolder* sh = static_cast<const CustomHolder*>(from);
-      if (entry == nullptr || sh == nullptr) return false;
       CustomHolder* holder = static_cast<CustomHolder*>(MemAlloc(sizeof(CustomHolder)));
       if (holder == nullptr) return false;
       holder->object = CustomAlloc(*entry);
@@ -588,8 +576,7 @@ bool GeData::operator==(const GeData& other) const {
     case VALUETYPE_FILENAME:
       return *static_cast<const Filename*>(a) == *static_cast<const Filename*>(b);
     case VALUETYPE_CONTAINER:
-      return a != nullptr && b != nullptr &&
-             IdenticalContainer(*static_cast<const BaseContainer*>(a),
+      return IdenticalContainer(*static_cast<const BaseContainer*>(a),
                                 *static_cast<const BaseContainer*>(b));
     case VALUETYPE_LINK:
       // The same node (two empty links are equal).
@@ -600,11 +587,9 @@ bool GeData::operator==(const GeData& other) const {
       return false;
     default: {
       if (_type < VALUETYPE_CUSTOMFIRST) return false;
-      const CustomEntry* entry = FindCustom(_type);
       const CustomHolder* x = static_cast<const CustomHolder*>(a);
       const CustomHolder* y = static_cast<const CustomHolder*>(b);
-      if (entry == nullptr || x == nullptr || y == nullptr) return false;
-      return CustomEqual(*entry, x->object, y->object);
+      return CustomEqual(*FindCustom(_type), x->object, y->object);
     }
   }
 }
@@ -739,8 +724,7 @@ CustomDataType* GeData::GetCustomDataType(Int32 type) const {
       return reinterpret_cast<CustomDataType*>(const_cast<Payload*>(&_payload));
     default:
       if (_type >= VALUETYPE_CUSTOMFIRST) {
-        const CustomHolder* holder = static_cast<const CustomHolder*>(_payload.pointer);
-        return holder != nullptr ? holder->object : nullptr;
+        return static_cast<const CustomHolder*>(_payload.pointer)->object;
       }
       return static_cast<CustomDataType*>(_payload.pointer);
   }

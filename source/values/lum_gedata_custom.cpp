@@ -129,8 +129,7 @@ bool CustomCopy(const CustomEntry& e, const CustomDataType* src, CustomDataType*
       return DescIDDataTypeClass::CopyData(src, dest, trans);
     case CustomKind::DATETIME:
       return DateTimeDataTypeClass::CopyData(src, dest, trans);
-    case CustomKind::PRIORITY:
-      if (src == nullptr || dest == nullptr) return false;
+    case CustomKind::PRIORITY:  // the object of a value is never null
       As<PriorityData>(src)->CopyTo(As<PriorityData>(dest));
       return true;
     case CustomKind::GRADIENT:
@@ -154,7 +153,7 @@ bool CustomEqual(const CustomEntry& e, const CustomDataType* a, const CustomData
     case CustomKind::DATETIME:
       return DateTimeDataTypeClass::Compare(a, b) == 0;
     case CustomKind::PRIORITY:
-      return a != nullptr && b != nullptr && As<PriorityData>(a)->IsEqual(As<PriorityData>(b));
+      return As<PriorityData>(a)->IsEqual(As<PriorityData>(b));
     case CustomKind::GRADIENT:
       return GradientDataTypeClass::Compare(a, b) == 0;
     case CustomKind::SPLINE:
@@ -217,7 +216,7 @@ bool CustomRead(const CustomEntry& e, CustomDataType* data, HyperFile* hf, Int32
 // with, so that the kept contents are never relabelled; a gradient needs a higher level for a
 // flag the table's level cannot carry.
 Int32 CustomWriteLevel(const CustomEntry& e, const CustomDataType* data) {
-  if (e.kind == CustomKind::RAW && data != nullptr) return As<RawCustomData>(data)->level;
+  if (e.kind == CustomKind::RAW) return As<RawCustomData>(data)->level;
   if (e.kind == CustomKind::GRADIENT) return GradientDataTypeClass::GetWriteLevel(data);
   return e.level;
 }

@@ -37,8 +37,7 @@ bool GeData::Write(HyperFile* hf) const {
       return hf->WriteInt32(_type) && hf->WriteMemory(b.data, b.data != nullptr ? b.length : 0);
     }
     case VALUETYPE_CONTAINER:
-      if (!hf->WriteInt32(_type)) return false;
-      return p == nullptr || hf->WriteContainer(*static_cast<const BaseContainer*>(p));
+      return hf->WriteInt32(_type) && hf->WriteContainer(*static_cast<const BaseContainer*>(p));
     case VALUETYPE_LINK:
       return hf->WriteInt32(_type) && _GeLinkWrite(static_cast<const BaseLink*>(p), hf);
     case VALUETYPE_UNKNOWNCUSTOM: {
@@ -52,8 +51,9 @@ bool GeData::Write(HyperFile* hf) const {
     default: {
       const CustomEntry* entry = _type >= VALUETYPE_CUSTOMFIRST ? FindCustom(_type) : nullptr;
       const CustomHolder* holder = static_cast<const CustomHolder*>(p);
-      if (entry == nullptr || holder == nullptr || holder->object == nullptr) {
-        // Nil, pointers, markers and payload-less ids: the id alone.
+      if (entry == nullptr) {
+        // Nil, pointers, markers and payload-less ids: the id alone. (A custom value always
+        // holds its object: a copy that cannot make one leaves the value nil.)
         return hf->WriteInt32(_type);
       }
       if (!hf->WriteInt32(_type) ||

@@ -348,6 +348,22 @@ TEST(CurveTangents, AutomaticWeightingUsesAQuarterOfTheNeighbourDistance) {
   c.AdjustTangentAutoWeight(1);
   EXPECT_EQ(Sec(0.5), k->GetTimeRight());
   EXPECT_DOUBLE_EQ(0.5 * (100000 / 0.5), k->GetValueRight());
+  // Scaled values beyond the candidate (d times the nearer side's 100000 / d) are cut to it; a
+  // zero-length left tangent with a value takes the candidate.
+  k->SetTimeLeft(&c, BaseTime());
+  k->SetValueRight(&c, 400000);
+  c.AdjustTangentAutoWeight(1);
+  EXPECT_EQ(Sec(-0.25), k->GetTimeLeft());
+  EXPECT_DOUBLE_EQ(-50000, k->GetValueLeft());
+  EXPECT_DOUBLE_EQ(100000, k->GetValueRight());
+  k->SetValueLeft(&c, -90000);
+  c.AdjustTangentAutoWeight(1);
+  EXPECT_DOUBLE_EQ(-50000, k->GetValueLeft());
+  // The last key has no right side to weigh.
+  CKey* last = c.GetKey(2);
+  last->SetValueRight(&c, 7);
+  c.AdjustTangentAutoWeight(2);
+  EXPECT_EQ(7, last->GetValueRight());
   c.AdjustTangentAutoWeight(3);  // no key: nothing
 }
 
@@ -374,6 +390,11 @@ TEST(KeyParameters, TangentEditsMirrorUnlessBrokenAndClearTheEditedBit) {
   EXPECT_FALSE(k->GetNBit(CKEY_BIT_EDITED));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_RIGHT), GeData(BaseTime(1, 3))));
   EXPECT_EQ(BaseTime(-1, 3), k->GetTimeLeft());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(BaseTime(-2, 3))));
+  EXPECT_EQ(BaseTime(2, 3), k->GetTimeRight());
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(BaseTime(-1, 3))));
+  ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_RIGHT), GeData(-2.0)));
+  EXPECT_EQ(2.0, k->GetValueLeft());
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_BREAK), GeData(Int32(1))));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_VALUE_RIGHT), GeData(5.0)));
   ASSERT_TRUE(k->SetDParameter(DescID(CKEY_TIME_LEFT), GeData(Sec(-1))));
@@ -443,6 +464,8 @@ TEST(KeyParameters, BitsValuesAndData) {
       {CKEY_QUATINTERPOLATION, GeData(Int32(ROTATIONINTERPOLATION_QUATERNION_CUBIC))},
       {CKEY_AUTOWEIGHT, GeData(Int32(0))},
       {CKEY_TIME, GeData(Sec(3))},
+      {CKEY_TIME, GeData(Sec(3))},  // where it is already
+      {CKEY_AUTO, GeData(Int32(1))},
   };
   for (const auto& f : fields) {
     ASSERT_TRUE(k->SetDParameter(DescID(f.id), f.value)) << f.id;

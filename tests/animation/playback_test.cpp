@@ -275,6 +275,18 @@ TEST(AnimatedMl, EqualsTheValuesSetByHand) {
 // In quaternion mode the rotation turns along the shortest arc: halfway between the identity
 // and a rotation R it is the rotation whose square is R, which the Euler angles' halfway
 // point is not; at the keys it is the keys' rotation.
+// Any rotation turned into a quaternion and back, or blended with itself, comes out unchanged.
+TEST(Quaternions, RandomRotationsRoundTripAndBlendWithThemselves) {
+  std::mt19937 rng(38);
+  std::uniform_real_distribution<double> angle(-3.2, 3.2);
+  for (int round = 0; round < 200; ++round) {
+    const Matrix64 m = HPBToMatrix(Vector64(angle(rng), angle(rng), angle(rng)), ROTATIONORDER_HPB);
+    const Quaternion q = MatrixToQuaternion(m);
+    ExpectMatrixNear(m, QuaternionToMatrix(q), 1e-12);
+    ExpectMatrixNear(m, QuaternionToMatrix(QuaternionSlerp(q, q, 0.3)), 1e-12);
+  }
+}
+
 TEST(AnimatedMl, QuaternionObjectsTurnAlongTheShortestArc) {
   BaseObject* o = BaseObject::Alloc(TYPE_OBJECT);
   ASSERT_TRUE(o->SetParameter(929, GeData(Int32(1))));

@@ -451,6 +451,35 @@ TEST(BaseFile, InvalidOperationsRecordInvalidCloseAndRaiseAlerts) {
       told);
 }
 
+// Bad arguments and closed files are refused with FILEERROR_INVALID (which closes the file);
+// a call of no bytes on an open file succeeds, unless it only tries to read.
+TEST(BaseFile, BadArgumentsAndClosedFilesAreRefused) {
+  const std::string path = PatternFile("arguments.bin", 8);
+  const struct {
+    FILEOPEN mode;  // 0: never opened
+    bool (*refused)(BaseFile&);
+  } cases[] = {
+      {FILEOPEN(0), [](BaseFile& f) { return f.ReadBytes(nullptr, 0) == 0; }},
+      {FILEOPEN(0), [](BaseFile& f) { return !f.WriteBytes("x", 1); }},
+      {FILEOPEN_READ, [](BaseFile& f) { return f.ReadBytes(nullptr, 1) == 0; }},
+      {FILEOPEN_READWRITE, [](BaseFile& f) { return !f.WriteBytes(nullptr, 1); }},
+      {FILEOPEN_READWRITE, [](BaseFile& f) { return !f.WriteBytes("x", -1); }},
+  };
+  for (const auto& c : cases) {
+    BaseFile f;
+    if (c.mode != 0) {
+      ASSERT_TRUE(f.Open(Filename(path.c_str()), c.mode));
+    }
+    EXPECT_TRUE(c.refused(f)) << c.mode;
+    EXPECT_EQ(FILEERROR_INVALID, f.GetError()) << c.mode;
+    EXPECT_TRUE(f.ReadBytes(nullptr, 0) == 0 && !f.WriteBytes(nullptr, 0)) << c.mode;
+  }
+  BaseFile f;
+  ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_READWRITE));
+  EXPECT_TRUE(f.ReadBytes(nullptr, 0) == 1 && f.ReadBytes(nullptr, 0, true) == 0);
+  EXPECT_TRUE(f.WriteBytes(nullptr, 0) && f.Close());
+}
+
 TEST(BaseFile, OpenFailuresRecordOpenError) {
   BaseFile f;
   EXPECT_FALSE(f.Open(Filename(lumtest::TempPath("missing/none.bin").c_str())));
@@ -518,6 +547,47 @@ TEST(BaseFile, ReadWriteModeMixesReadsAndWritesAndTracksTheLength) {
   ASSERT_TRUE(f.ReadInt32(&v));
   EXPECT_EQ(7, v);
   ASSERT_TRUE(f.Close());
+}
+
+// A pipe named by its descriptor's path opens, but every stream seek on it fails: each mode
+// meets that where it first needs one and keeps FILEERROR_SEEK, with the bytes written before.
+TEST(BaseFile, AStreamThatCannotSeekFailsWithTheSeekError) {
+  const struct {
+    FILEOPEN mode;
+    bool opens;
+    bool (*after)(BaseFile&);  // the first step that seeks
+  } cases[] = {
+      {FILEOPEN_READ, false, nullptr},  // the length is taken at open
+      {FILEOPEN_APPEND, false, nullptr},
+      {FILEOPEN_WRITE, true, [](BaseFile& f) { return f.WriteInt32(1) && f.Seek(2); }},
+      {FILEOPEN_READWRITE, true, [](BaseFile& f) { return f.GetLength() > 0; }},
+      {FILEOPEN_READWRITE, true,
+       [](BaseFile& f) {
+         char c = 0;  // written, then read: the stream is repositioned first
+         return f.WriteBytes("ab", 2) && f.ReadBytes(&c, 1) == 1;
+       }},
+      {FILEOPEN_READWRITE, true,
+       [](BaseFile& f) {
+         char c = 0;  // and read, then written
+         return f.ReadBytes(&c, 1) == 1 && f.WriteBytes("a", 1);
+       }},
+  };
+  for (const auto& c : cases) {
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    ASSERT_EQ(4, write(ends[1], "wxyz", 4));
+    const int fd = c.mode == FILEOPEN_READ ? ends[0] : ends[1];
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    BaseFile f;
+    EXPECT_EQ(c.opens, f.Open(Filename(path.c_str()), c.mode)) << c.mode;
+    if (c.opens) {
+      EXPECT_FALSE(c.after(f)) << c.mode;
+    }
+    EXPECT_EQ(FILEERROR_SEEK, f.GetError()) << c.mode;
+    EXPECT_FALSE(f.Close());
+    close(ends[0]);
+    close(ends[1]);
+  }
 }
 
 TEST(BaseFile, WriteTruncatesAnExistingFile) {

@@ -727,6 +727,8 @@ TEST(StringNumbers, FloatToStringTrimming) {
   EXPECT_EQ(u"100", F(100.0, -2, 2, false));
   EXPECT_EQ(u"100", F(100.0, -2, 0, false));  // no point: integer zeros stay
   EXPECT_EQ(u"-2.25", F(-2.25, -2, 5, false));
+  EXPECT_EQ(u"-5", F(-5.0, -2, 0, false));
+  EXPECT_EQ(u"", F(1.0, 0x7FFFFFFF, 0x7FFFFFFF, false));  // no field that wide
   EXPECT_EQ(u"1.5E+00", F(1.5, -2, 4, true));
   EXPECT_EQ(u"1E+05", F(1e5, -2, 3, true));
   EXPECT_EQ(u"1.500", F(1.5, 0, 3, false));  // no trimming asked for

@@ -461,6 +461,14 @@ TEST(IESLight, IntensityAndPowerRatio) {
                           "10 20 30 40 50 60\n"));
   EXPECT_TRUE(std::isfinite(flat.ComputeLightIntensity(Dir(0, 0))));
   EXPECT_TRUE(std::isfinite(flat.GetPowerRatio()));
+  // Angles out of order (a damaged file) are searched one by one: the first interval whose
+  // upper angle lies above, here 0 .. 90 degrees in both directions.
+  IESLight unordered;
+  ASSERT_EQ(1, ImportText(unordered,
+                          "TILT=NONE\n1 -1 1 3 3 1 2 0 0 0\n1 1 1\n0 90 45\n0 90 45\n"
+                          "0 0 0 90 90 90 0 0 0\n"));
+  EXPECT_NEAR(0.5, unordered.ComputeLightIntensity(Dir(30, 45)), 1e-9);
+  EXPECT_TRUE(std::isfinite(unordered.GetPowerRatio()));
 
   struct Angle {
     double a, b, expected;

@@ -64,7 +64,7 @@ bool AppendKnots(const BaseContainer& knotsBc, Int32 defaultInterpolation, bool 
   BrowseContainer browse(&knotsBc);
   GeData* entry = nullptr;
   while (browse.GetNext(nullptr, &entry)) {
-    if (entry->GetType() != VALUETYPE_CONTAINER || entry->GetContainer() == nullptr) continue;
+    if (entry->GetType() != VALUETYPE_CONTAINER) continue;
     const BaseContainer& kc = *entry->GetContainer();
     GradientKnot k;
     k.col = kc.GetVector(GRADIENTKNOT_COLOR, Vector64());

@@ -277,6 +277,7 @@ TEST(Gradient, CheckContainerRepairsIndicesAndOldChildColours) {
     knot.SetFloat(GRADIENTKNOT_BRIGHTNESS, 0.8);
     knots.InsContainer(0, knot);
   }
+  knots.SetInt32(9, 4);  // no knot: passed over
   BaseContainer bc;
   bc.SetContainer(GRADIENT_KNOT, knots);
   for (int mode = 0; mode < 3; ++mode) {
@@ -288,6 +289,7 @@ TEST(Gradient, CheckContainerRepairsIndicesAndOldChildColours) {
     GeData* e = nullptr;
     while (browse.GetNext(nullptr, &e)) {
       const BaseContainer* k = e->GetContainer();
+      if (k == nullptr) continue;
       ids.push_back(k->GetInt32(GRADIENTKNOT_ID));
       EXPECT_EQ(old ? Vector64(1, 1, 1) : Vector64(0.5, 0.25, 1), k->GetVector(GRADIENTKNOT_COLOR));
       EXPECT_EQ(old ? 0.4 : 0.8, k->GetFloat(GRADIENTKNOT_BRIGHTNESS));
