@@ -24,6 +24,8 @@
 //   noise floor of those pairs.
 // - Copy: the whole list copied with an alias translation that re-points the links (the
 //   include/exclude list's, the tracks'), against memcpy of the geometry arrays into new blocks.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -345,6 +347,13 @@ void FwriteArrays(const Arrays& arrays, const std::string& path) {
   std::fclose(f);
 }
 
+// Minor page faults the process has taken so far.
+double Faults() {
+  rusage u;
+  getrusage(RUSAGE_THREAD, &u);
+  return double(u.ru_minflt);
+}
+
 long FileBytes(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return -1;
@@ -392,10 +401,11 @@ void BM_SceneExchange_Read(benchmark::State& state) {
   if (!WriteScene(scene.list, figurePath)) Die("write scene");
   FwriteArrays(arrays, limitPath);
   std::vector<void*> blocks(arrays.size());
-  double peak = 0;
+  double peak = 0, limitFaults = 0, figureFaults = 0;
   bool checked = false;
   Pair pair(state);
   for (auto _ : state) {
+    double f0 = Faults();
     pair.Limit([&] {
       FILE* f = std::fopen(limitPath.c_str(), "rb");
       if (f == nullptr) Die("fopen");
@@ -407,14 +417,17 @@ void BM_SceneExchange_Read(benchmark::State& state) {
       }
       std::fclose(f);
     });
+    limitFaults = Faults() - f0;
     for (void*& b : blocks) std::free(b);
     RootObject* back = RootObject::Alloc();
     if (back == nullptr) Die("RootObject::Alloc");
     LumHeapResetPeak();
     const std::int64_t before = LumHeapLiveBytes();
+    f0 = Faults();
     pair.Figure([&] {
       if (!ReadScene(*back, figurePath)) Die("read scene");
     });
+    figureFaults = Faults() - f0;
     peak = double(LumHeapPeakBytes() - before);
     if (!checked) CheckSame(*back, "scene read back differs");
     checked = true;
@@ -422,6 +435,8 @@ void BM_SceneExchange_Read(benchmark::State& state) {
   }
   pair.Report(double(bytes), double(bytes));
   state.counters["peak_vs_geometry"] = peak / double(bytes);
+  state.counters["limit_faults"] = limitFaults;
+  state.counters["figure_faults"] = figureFaults;
 }
 BENCHMARK(BM_SceneExchange_Read)
     ->UseManualTime()

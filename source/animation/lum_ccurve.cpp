@@ -58,7 +58,14 @@ inline Int32 Order(const BaseTime& a, const BaseTime& b) {
 
 }  // namespace
 
-bool _CCurveTimeInWindow(const BaseTime& t) { return !(t < WindowLow()) && !(t > WindowHigh()); }
+bool _CCurveTimeInWindow(const BaseTime& t) {
+  // A time whose whole members put it more than a unit of its denominator inside the window is
+  // in it by the exact comparison too (the products stay exact below 2^39); the rest compare.
+  const Float q = t.GetDenominator();
+  if (q >= 1.0 && q < 549755813888.0 && std::fabs(t.GetNumerator()) < CCURVE_TIME_LIMIT * q - 1.0)
+    return true;
+  return !(t < WindowLow()) && !(t > WindowHigh());
+}
 
 // ---- life ----
 

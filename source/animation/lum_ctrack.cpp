@@ -41,7 +41,7 @@ TrackListInstaller g_installer;
 // ---- BaseList2D's typed track operations ----
 
 CTrack* BaseList2D::GetFirstCTrack() const {
-  RootList2D* list = _lists[ATTACHEDLIST_TRACKS];
+  RootList2D* list = ListAt(ATTACHEDLIST_TRACKS);
   return list != nullptr ? static_cast<CTrack*>(list->GetFirst()) : nullptr;
 }
 

@@ -190,9 +190,16 @@ BaseTime::BaseTime(Float64 numerator, Float64 denominator) {
     const Int64 in = static_cast<Int64>(wholeN), id = static_cast<Int64>(wholeD);
     if (static_cast<Float64>(in) == wholeN && static_cast<Float64>(id) == wholeD) {
       if (in == 0) return;
-      const Int64 g = id == 1 ? 1 : IntegerGcd(in, id);
-      _numerator = static_cast<Float64>(negative ? -(in / g) : in / g);
-      _denominator = static_cast<Float64>(id / g);
+      // Both below 2^31: the divisions in 32 bits, and none for a fraction already reduced
+      // (every time this library writes).
+      UInt32 n32 = static_cast<UInt32>(in), d32 = static_cast<UInt32>(id);
+      const UInt32 g = d32 == 1 ? 1 : static_cast<UInt32>(IntegerGcd(in, id));
+      if (g != 1) {
+        n32 /= g;
+        d32 /= g;
+      }
+      _numerator = negative ? -static_cast<Float64>(n32) : static_cast<Float64>(n32);
+      _denominator = static_cast<Float64>(d32);
       return;
     }
   }

@@ -41,6 +41,7 @@ bool PointTag::ReadData(HyperFile* hf, Int32, Int32) {
       if (!hf->ReadArray(&p->x, HYPERFILEARRAY_FLOAT, stride, n) ||
           !hf->ReadArray(&p->y, HYPERFILEARRAY_FLOAT, stride, n) ||
           !hf->ReadArray(&p->z, HYPERFILEARRAY_FLOAT, stride, n)) {
+        ClearElements();
         return false;
       }
     }

@@ -40,6 +40,7 @@ bool PolygonTag::ReadData(HyperFile* hf, Int32, Int32) {
           !hf->ReadArray(&p->b, HYPERFILEARRAY_INT32, kStride, n) ||
           !hf->ReadArray(&p->c, HYPERFILEARRAY_INT32, kStride, n) ||
           !hf->ReadArray(&p->d, HYPERFILEARRAY_INT32, kStride, n)) {
+        ClearElements();
         return false;
       }
     }

@@ -23,6 +23,7 @@ bool SegmentTag::ReadData(HyperFile* hf, Int32, Int32) {
     void* block = AllocElements(hf, n, _elementSize);
     if (block == nullptr) return false;
     Adopt(block, n, _elementSize);
+    ClearElements();  // the padding after each segment's flag is never read
     Segment* s = GetSegmentW();
     for (Int32 i = 0; i < n; ++i)
       if (!hf->ReadInt32(&s[i].cnt) || !hf->ReadBool(&s[i].closed)) return false;

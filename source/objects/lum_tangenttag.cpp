@@ -25,7 +25,10 @@ bool TangentTag::ReadData(HyperFile* hf, Int32, Int32) {
     Adopt(block, n, _elementSize);
     Tangent* t = GetTangentW();
     for (Int32 i = 0; i < n; ++i)
-      if (!hf->ReadVector(&t[i].vl) || !hf->ReadVector(&t[i].vr)) return false;
+      if (!hf->ReadVector(&t[i].vl) || !hf->ReadVector(&t[i].vr)) {
+        ClearElements();
+        return false;
+      }
   }
   return hf->SkipToEndChunk();
 }

@@ -13,6 +13,10 @@ void VariableTag::FreeData() {
   _count = 0;
 }
 
+void VariableTag::ClearElements() {
+  if (_data != nullptr) std::memset(_data, 0, size_t(_count) * size_t(_elementSize));
+}
+
 void VariableTag::Adopt(void* block, Int32 n, Int32 elementSize) {
   MemFree(_data);
   _data = block;
@@ -60,7 +64,7 @@ bool VariableTag::CheckCount(HyperFile* hf, Int32 count, Int64 minDisk, Int32 pe
 }
 
 void* VariableTag::AllocElements(HyperFile* hf, Int32 n, Int32 size) {
-  void* block = MemAlloc(Int64(n) * size);
+  void* block = MemAllocNC(Int64(n) * size);
   if (block == nullptr) hf->SetError(FILEERROR_OUTOFMEMORY);
   return block;
 }

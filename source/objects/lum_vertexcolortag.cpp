@@ -76,7 +76,10 @@ bool PerVertexColorTag::Read(BaseTag* tag, HyperFile* hf, Int32, Int32 level) {
       void* block = VertexColorTag::AllocElements(hf, n, VertexColorTag::POINT_BYTES);
       if (block == nullptr) return false;
       t->Adopt(block, n, VertexColorTag::POINT_BYTES);
-      if (!ReadColors(hf, t->GetColorW(), n)) return false;
+      if (!ReadColors(hf, t->GetColorW(), n)) {
+        t->ClearElements();
+        return false;
+      }
     }
   }
   return hf->SkipToEndChunk();
@@ -96,7 +99,10 @@ bool VertexColorTag::ReadPerPolygon(HyperFile* hf) {
     void* block = AllocElements(hf, n, POLYGON_BYTES);
     if (block == nullptr) return false;
     Adopt(block, n, POLYGON_BYTES);
-    if (!ReadColors(hf, GetColorW(), 4 * Int64(n))) return false;
+    if (!ReadColors(hf, GetColorW(), 4 * Int64(n))) {
+      ClearElements();
+      return false;
+    }
   }
   return hf->SkipToEndChunk();
 }

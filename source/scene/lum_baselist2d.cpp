@@ -196,15 +196,29 @@ BaseList2D::~BaseList2D() {
   DescIdStore_Free(_runtimeStore);
   DescIdStore_Free(_savedStore);
   _data.FlushAll();
-  for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i) FreeAttachedList(ATTACHEDLIST(i));
+  if (_attached != nullptr) {
+    for (Int32 i = 0; i < ATTACHEDLIST_COUNT; ++i) FreeAttachedList(ATTACHEDLIST(i));
+  }
   _description.FlushAll();
   _nodeLink.Clear();
+  DeleteObj(_attached);
+}
+
+BaseList2D::Attached* BaseList2D::MakeAttached() {
+  if (_attached == nullptr) _attached = NewObj<Attached>();
+  return _attached;
+}
+
+void BaseList2D::FreeRawList(ATTACHEDLIST which) {
+  if (_attached == nullptr) return;
+  MemFree(_attached->raw[which].bytes);
+  _attached->raw[which] = RawList();
 }
 
 void BaseList2D::FreeAttachedList(ATTACHEDLIST which) {
-  DeleteObj(_lists[which]);
-  MemFree(_rawLists[which].bytes);
-  _rawLists[which] = RawList();
+  if (_attached == nullptr) return;
+  DeleteObj(_attached->lists[which]);
+  FreeRawList(which);
 }
 
 bool BaseList2D::IsInstanceOf(Int32 id) const {
@@ -265,23 +279,23 @@ bool BaseList2D::TranslateDescID(const DescID& id, DescID& out, GeListNode*& nod
 
 RootList2D* BaseList2D::GetAttachedList(ATTACHEDLIST which, bool create) {
   if (which < 0 || which >= ATTACHEDLIST_COUNT) return nullptr;
-  if (_lists[which] != nullptr || !create || g_listAllocators[which] == nullptr)
-    return _lists[which];
-  RootList2D* list = g_listAllocators[which]();
-  if (list == nullptr) return nullptr;
+  RootList2D* list = ListAt(which);
+  if (list != nullptr || !create || g_listAllocators[which] == nullptr) return list;
+  if (MakeAttached() == nullptr || (list = g_listAllocators[which]()) == nullptr) return nullptr;
   list->SetOwner(this);
-  _lists[which] = list;
+  _attached->lists[which] = list;
   return list;
 }
 
 bool BaseList2D::HasAttachedList(ATTACHEDLIST which) const {
   if (which < 0 || which >= ATTACHEDLIST_COUNT) return false;
-  return (_lists[which] != nullptr && _lists[which]->GetFirst() != nullptr) ||
-         _rawLists[which].present;
+  if (_attached == nullptr) return false;
+  const RootList2D* list = _attached->lists[which];
+  return (list != nullptr && list->GetFirst() != nullptr) || _attached->raw[which].present;
 }
 
 BaseList2D* BaseList2D::GetFirstOverride() const {
-  RootList2D* list = _lists[ATTACHEDLIST_OVERRIDES];
+  RootList2D* list = ListAt(ATTACHEDLIST_OVERRIDES);
   return list != nullptr ? static_cast<BaseList2D*>(list->GetFirst()) : nullptr;
 }
 
@@ -293,7 +307,7 @@ bool BaseList2D::_InsertShader(BaseList2D* shader, BaseList2D* pred) {
 // ---- tracks ----
 
 BaseList2D* BaseList2D::_FindTrack(const DescID& id) const {
-  RootList2D* list = _lists[ATTACHEDLIST_TRACKS];
+  RootList2D* list = ListAt(ATTACHEDLIST_TRACKS);
   const Int32 depth = id.GetDepth();
   if (list == nullptr || depth == 0) return nullptr;
   for (GeListNode* m = list->GetFirst(); m != nullptr; m = m->GetNext()) {
@@ -353,11 +367,12 @@ bool BaseList2D::_InsertTrackSorted(BaseList2D* track) {
 // ---- writing ----
 
 bool BaseList2D::WriteAttachedList(HyperFile* hf, ATTACHEDLIST which) {
-  RootList2D* list = _lists[which];
+  if (_attached == nullptr) return true;
+  RootList2D* list = _attached->lists[which];
   if (list != nullptr && (list->GetFirst() != nullptr || list->GetKeptChunkCount() > 0)) {
     return hf->WriteChunkStart(kListChunk[which], 0) && list->Write(hf) && hf->WriteChunkEnd();
   }
-  const RawList& raw = _rawLists[which];
+  const RawList& raw = _attached->raw[which];
   if (!raw.present) return true;
   return hf->WriteChunkStart(kListChunk[which], raw.level) &&
          hf->WriteKeptChunk(raw.bytes, raw.size, true, raw.layout) && hf->WriteChunkEnd();
@@ -403,7 +418,8 @@ bool BaseList2D::Write(HyperFile* hf) {
     if (!hf->WriteChunkEnd()) return false;
   }
 
-  if (!GeListNode::Write(hf) || !_keptChunks.Write(hf, 0, true)) return false;
+  if (!GeListNode::Write(hf) || (_attached != nullptr && !_attached->kept.Write(hf, 0, true)))
+    return false;
 
   // Plug-in nodes write the chunk even without children.
   if (IsNodeClass(NODECLASS_PLUGINNODE) && GetChildren() != nullptr)
@@ -553,9 +569,9 @@ bool BaseList2D::ReadAttachedList(HyperFile* hf, ATTACHEDLIST which, Int32 level
   if (list != nullptr) return list->ReadObject(hf, false);
   if (g_listAllocators[which] != nullptr) return OutOfMemory(hf);
   // No class for the members here: the chunk is kept as it stands.
-  RawList& raw = _rawLists[which];
-  MemFree(raw.bytes);
-  raw = RawList();
+  if (MakeAttached() == nullptr) return OutOfMemory(hf);
+  FreeRawList(which);
+  RawList& raw = _attached->raw[which];
   if (!hf->ReadUnknownChunk(&raw.bytes, &raw.size, true)) return false;
   raw.level = level;
   raw.layout = hf->GetRawLayout();
@@ -564,7 +580,8 @@ bool BaseList2D::ReadAttachedList(HyperFile* hf, ATTACHEDLIST which, Int32 level
 }
 
 bool BaseList2D::KeepUnknownChunk(HyperFile* hf, Int32 id, Int32 level) {
-  return _keptChunks.Keep(hf, id, level, 0);
+  if (MakeAttached() == nullptr) return OutOfMemory(hf);
+  return _attached->kept.Keep(hf, id, level, 0);
 }
 
 bool BaseList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
@@ -588,12 +605,12 @@ bool BaseList2D::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
 
 bool BaseList2D::CopyAttachedList(BaseList2D* dest, ATTACHEDLIST which, COPYFLAGS flags,
                                   AliasTrans* trans) {
-  RootList2D* list = _lists[which];
-  const RawList& raw = _rawLists[which];
-  RawList& draw = dest->_rawLists[which];
-  MemFree(draw.bytes);
-  draw = RawList();
-  if (raw.present) {
+  RootList2D* list = ListAt(which);
+  dest->FreeRawList(which);
+  if (_attached != nullptr && _attached->raw[which].present) {
+    const RawList& raw = _attached->raw[which];
+    if (dest->MakeAttached() == nullptr) return false;
+    RawList& draw = dest->_attached->raw[which];
     if (raw.size > 0) {
       draw.bytes = MemAllocNC(raw.size);
       if (draw.bytes == nullptr) return false;
@@ -605,9 +622,9 @@ bool BaseList2D::CopyAttachedList(BaseList2D* dest, ATTACHEDLIST which, COPYFLAG
     draw.present = true;
   }
   if (list == nullptr || (list->GetFirst() == nullptr && list->GetKeptChunkCount() == 0)) {
-    if (dest->_lists[which] != nullptr) {
-      dest->_lists[which]->FlushAll();
-      dest->_lists[which]->FreeKeptChunks();
+    if (RootList2D* dlist = dest->ListAt(which)) {
+      dlist->FlushAll();
+      dlist->FreeKeptChunks();
     }
     return true;
   }
@@ -632,8 +649,12 @@ bool BaseList2D::CopyToX(PrivateChunk* dest, COPYFLAGS flags, AliasTrans* trans)
   }
   if (!_nodeLink.CopyData(&d->_nodeLink, trans)) return false;
   d->_name = _name;
-  if (d->_name.GetLength() != _name.GetLength() || !_keptChunks.CopyTo(&d->_keptChunks))
-    return false;
+  if (d->_name.GetLength() != _name.GetLength()) return false;
+  if (GetKeptChunkCount() > 0) {
+    if (d->MakeAttached() == nullptr || !_attached->kept.CopyTo(&d->_attached->kept)) return false;
+  } else if (d->_attached != nullptr) {
+    d->_attached->kept.Free();
+  }
   GeListNode::CopyToX(dest, flags, trans);  // the bits and the goal's identity: nothing to fail
   if (!_description.CopyTo(&d->_description, flags, trans)) return false;
   if (!DescIdStore_CopyTo(_runtimeStore, d->_runtimeStore, trans) ||

@@ -1,6 +1,6 @@
 // Variable tags: the bytes of every kind against literal bytes, the older layouts, the packed
 // texture coordinates, the two vertex-colour layouts and their conversion, the resize rules,
-// and counts from a file that the bytes left cannot hold.
+// counts from a file that the bytes left cannot hold, and reads that fail part way.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -419,6 +419,41 @@ TEST(VariableTag, CountsTheBytesLeftCannotHoldFailBeforeAllocating) {
     // The node's loop reports the failure inside it as its missing end.
     EXPECT_EQ(FILEERROR_CHUNKEND_MISSING, error) << r.body;
     EXPECT_EQ(0, static_cast<VariableTag*>(tag)->GetCount()) << r.body;
+    BaseTag::Free(tag);
+  }
+}
+
+// A read that fails part way, after its count passed: the array (not cleared when allocated)
+// holds nothing but zeros.
+TEST(VariableTag, AReadFailingPartWayLeavesNoUninitialisedElement) {
+  const std::string pad = " 0F 00000000 0F 00000000 0F 00000000 0F 00000000 0F 00000000";
+  struct Row {
+    Int32 type;
+    std::string body;
+  } rows[] = {
+      {TAG_POINT,
+       "01 000015E0 00000000 0F 00000002 8C 00000011 06 3FF0000000000000"
+       " 4000000000000000" +
+           pad},
+      {TAG_POLYGON, "01 000015E4 00000000 0F 00000002 8C 00000009 03 00000001 00000002" + pad},
+      {TAG_TANGENT,
+       "01 000015F1 00000000 0F 00000002 17 3FF0000000000000 0000000000000000"
+       " 0000000000000000" +
+           pad + pad},
+      {TAG_VERTEXCOLOR,
+       "01 19B089ED 00000000 0F 00000002 1B 3F800000 3F000000 3E800000"
+       " 1D 3F800000" +
+           pad},
+  };
+  for (const Row& r : rows) {
+    FILEERROR error = FILEERROR_NONE;
+    BaseTag* tag = ReadTag(r.type, r.body, HYPERFILE_CURRENT_VERSION, false, &error);
+    EXPECT_NE(FILEERROR_NONE, error) << r.body;
+    const VariableTag* v = static_cast<VariableTag*>(tag);
+    const auto* bytes = static_cast<const unsigned char*>(v->GetDataAddressR());
+    const Int64 size = Int64(v->GetCount()) * v->GetElementSize();
+    EXPECT_GT(size, 0) << r.body;
+    for (Int64 i = 0; i < size; ++i) ASSERT_EQ(0, bytes[i]) << r.body << " byte " << i;
     BaseTag::Free(tag);
   }
 }
