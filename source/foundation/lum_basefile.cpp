@@ -293,6 +293,7 @@ void BaseFile::EmptyBuffer() {
   _bufferStart = -1;
   _cursor = -1;
   _fill = -1;
+  _putEnd = kNoPut;
 }
 
 bool BaseFile::StreamSeek(Int64 offset, int whence) {
@@ -350,9 +351,11 @@ Int64 BaseFile::AdjustBuffer(Int64 count) {
       if (Flush()) EmptyBuffer();
       return 0;
     }
+    _putEnd = _bufferSize;
     if (_bufferSize - _fill >= count) return count;
     if (!Flush()) return 0;
     GrowWriteBuffer();
+    _putEnd = _bufferSize;
     return count;
   }
 

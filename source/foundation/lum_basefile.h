@@ -155,9 +155,7 @@ class BaseFile {
   // they do not fit in what the buffer has left; WriteBytes is the way then. For writers of
   // many small values, which encode them in place.
   UChar* ReserveBuffered(Int64 count) {
-    if (_buffer == nullptr || _mode == FILEOPEN_READ || _bufferStart < 0 ||
-        count > _bufferSize - _fill)
-      return nullptr;
+    if (count < 0 || count > _putEnd - _fill) return nullptr;
     UChar* at = _buffer + _fill;
     _fill += count;
     _position += count;
@@ -232,6 +230,12 @@ class BaseFile {
   Int64 _bufferStart;
   Int64 _cursor;
   Int64 _fill;
+  // Writing through the own buffer: the fill up to which ReserveBuffered may hand out room (the
+  // buffer's size); kNoPut otherwise, which lies below every fill (never below -1), so that one
+  // comparison stands for the mode, the buffer and its state. Set by AdjustBuffer, cleared by
+  // EmptyBuffer.
+  static constexpr Int64 kNoPut = -2;
+  Int64 _putEnd = kNoPut;
   MemoryFileStruct* _writeTarget;
   const UChar* _memoryData;         // memory read: the readable bytes, or null to read the blocks
   MemoryFileStruct* _memoryRecord;  // the memory file being read or written

@@ -373,8 +373,13 @@ class SortedBlockArray : public DynamicBlockArray<T, MINBLOCK, MAXBLOCK> {
   // leading part of the order and not after it): binary search over the blocks by their heads,
   // then within the block. Returns its block-coded position, or -1 when the
   // predicate holds for no element.
-  template <typename PRED>
-  Int32 SearchBlockEqualIndex(PRED atOrBefore) const {
+  //
+  // guess(head, nextHead, used) may name the slot the element is likely at in its block, from
+  // the block's head and the next block's (null for the last block), or return -1. With a guess
+  // only the lines from a little before it to the block's end are fetched ahead: those the search
+  // and an insertion there touch. A wrong guess costs a few more misses, never a wrong result.
+  template <typename PRED, typename GUESS>
+  Int32 SearchBlockEqualIndex(PRED atOrBefore, GUESS guess) const {
     Int32 n = this->_table.GetCount();
     if (n == 0 || !atOrBefore(this->_table[0].head)) return -1;
     Int32 lo = 0, hi = n - 1;
@@ -386,11 +391,26 @@ class SortedBlockArray : public DynamicBlockArray<T, MINBLOCK, MAXBLOCK> {
         hi = mid - 1;
     }
     const auto& blk = this->_table[lo];
-    // The probes within the block depend on each other; in a large array the block is seldom in
-    // the cache, so all of its lines are asked for at once instead of one miss per step.
-    const char* bytes = reinterpret_cast<const char*>(blk.data);
-    for (size_t at = 0; at < size_t(blk.used) * sizeof(T); at += 64) __builtin_prefetch(bytes + at);
     Int32 a = 0, z = blk.used - 1;
+    const Int32 g =
+        blk.used > 4 * kWindow
+            ? guess(blk.head, lo + 1 < n ? &this->_table[lo + 1].head : nullptr, blk.used)
+            : -1;
+    if (g >= 0 && g < blk.used) {
+      const Int32 wl = g > kWindow ? g - kWindow : 0;
+      const Int32 wh = g + kWindow < blk.used ? g + kWindow : blk.used - 1;
+      Prefetch(blk, wl);
+      if (atOrBefore(blk.data[wh]))
+        a = wh;
+      else if (atOrBefore(blk.data[wl]))
+        a = wl, z = wh - 1;
+      else
+        z = wl - 1;
+    } else {
+      // The probes within the block depend on each other; in a large array the block is seldom
+      // in the cache, so all of its lines are asked for at once instead of one miss per step.
+      Prefetch(blk, 0);
+    }
     while (a < z) {
       Int32 mid = a + (z - a + 1) / 2;
       if (atOrBefore(blk.data[mid]))
@@ -399,6 +419,22 @@ class SortedBlockArray : public DynamicBlockArray<T, MINBLOCK, MAXBLOCK> {
         z = mid - 1;
     }
     return lo * MAXBLOCK + a;
+  }
+  template <typename PRED>
+  Int32 SearchBlockEqualIndex(PRED atOrBefore) const {
+    return SearchBlockEqualIndex(atOrBefore, [](const T&, const T*, Int32) { return -1; });
+  }
+
+ private:
+  using Block = typename DynamicBlockArray<T, MINBLOCK, MAXBLOCK>::Block;
+  // Elements on either side of a guessed slot that the search expects to find the element in.
+  static constexpr Int32 kWindow = 32;
+  // Asks for the lines of blk from slot `from` to its end.
+  static void Prefetch(const Block& blk, Int32 from) {
+    const char* bytes = reinterpret_cast<const char*>(blk.data);
+    for (size_t at = size_t(from) * sizeof(T) & ~size_t(63); at < size_t(blk.used) * sizeof(T);
+         at += 64)
+      __builtin_prefetch(bytes + at);
   }
 };
 

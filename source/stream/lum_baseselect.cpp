@@ -414,8 +414,14 @@ Int32 SelectBlockArray::Locate(Int32 index) const {
     Int32 next = NextPosition(c);
     if (next < 0 || RunAt(next).first > index) return c;
   }
-  Int32 pos =
-      _runs.SearchBlockEqualIndex([index](const BaseSelectData& r) { return r.first <= index; });
+  // The slot by proportion between the block's first run and the next block's.
+  auto guess = [index](const BaseSelectData& head, const BaseSelectData* next, Int32 used) {
+    if (next == nullptr || next->first <= head.first) return -1;
+    return static_cast<Int32>((Int64(index) - head.first) * used /
+                              (Int64(next->first) - head.first));
+  };
+  Int32 pos = _runs.SearchBlockEqualIndex(
+      [index](const BaseSelectData& r) { return r.first <= index; }, guess);
   _cursor = pos >= 0 ? pos : 0;
   return pos;
 }

@@ -215,8 +215,16 @@ class HyperFile {
   // ---- values ----
 
   bool WriteUChar(UChar value);
-  bool WriteInt32(Int32 value);
-  bool WriteUInt32(UInt32 value);
+  // Inline: streams are mostly runs of 32-bit numbers, and the usual case (no error, no writing
+  // hook, room in the BaseFile's buffer) is a few stores; the rest goes through WriteUInt32Kind.
+  bool WriteInt32(Int32 value) {
+    return PutUInt32Value(HYPERFILEVALUE_INT32, static_cast<UInt32>(value)) ||
+           WriteUInt32Kind(HYPERFILEVALUE_INT32, static_cast<UInt32>(value));
+  }
+  bool WriteUInt32(UInt32 value) {
+    return PutUInt32Value(HYPERFILEVALUE_UINT32, value) ||
+           WriteUInt32Kind(HYPERFILEVALUE_UINT32, value);
+  }
   bool WriteInt64(Int64 value);
   bool WriteFloat32(Float32 value);
   bool WriteFloat(Float value);
@@ -323,7 +331,16 @@ class HyperFile {
   UChar* ReserveValue(Int64 n);
   bool EndValue(UChar* reserved, const UChar* local, Int64 n);
   bool WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value);
-  bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value);
+  // Encodes the value straight into the BaseFile's buffer; false, with nothing done, when the
+  // stream has an error or a writing hook (steps to count) or the buffer has no room.
+  bool PutUInt32Value(HYPERFILEVALUE kind, UInt32 value) {
+    if (_error != FILEERROR_NONE || _writingHook != nullptr) return false;
+    UChar* at = _file.ReserveBuffered(5);
+    if (at == nullptr) return false;
+    at[0] = static_cast<UChar>(kind);
+    hyperfile_bytes::PutRaw(at + 1, value, SwapNeeded());
+    return true;
+  }
   bool WriteUnits(HYPERFILEVALUE kind, const UInt16* units, Int32 count);
   // The next n bytes, from the BaseFile's buffer where they lie whole in it (most values).
   bool Take(void* bytes, Int64 n) {

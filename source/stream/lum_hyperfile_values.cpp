@@ -19,30 +19,7 @@ bool HyperFile::WriteUChar(UChar value) {
   return EndValue(at, b, 2);
 }
 
-// The common case of a 32-bit number, in a stream without a writing hook (no steps to count):
-// encoded straight into the BaseFile's buffer when it has room, since long runs of numbers are
-// what streams hold, and a copy through a local would read back bytes just stored. False, with
-// nothing done, otherwise.
-inline bool HyperFile::PutUInt32Value(HYPERFILEVALUE kind, UInt32 value) {
-  if (_error != FILEERROR_NONE || _writingHook != nullptr) return false;
-  UChar* at = _file.ReserveBuffered(5);
-  if (at == nullptr) return false;
-  at[0] = static_cast<UChar>(kind);
-  PutRaw(at + 1, value, SwapNeeded());
-  return true;
-}
-
-bool HyperFile::WriteInt32(Int32 value) {
-  return PutUInt32Value(HYPERFILEVALUE_INT32, static_cast<UInt32>(value)) ||
-         WriteUInt32Kind(HYPERFILEVALUE_INT32, static_cast<UInt32>(value));
-}
-
-bool HyperFile::WriteUInt32(UInt32 value) {
-  return PutUInt32Value(HYPERFILEVALUE_UINT32, value) ||
-         WriteUInt32Kind(HYPERFILEVALUE_UINT32, value);
-}
-
-// Kept out of line: the writers try PutUInt32Value first and should stay small.
+// Kept out of line: the inline writers try PutUInt32Value first and should stay small.
 __attribute__((noinline)) bool HyperFile::WriteUInt32Kind(HYPERFILEVALUE kind, UInt32 value) {
   if (_error != FILEERROR_NONE) return false;
   UChar b[5];
