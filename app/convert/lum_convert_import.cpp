@@ -292,7 +292,8 @@ BaseObject* Importer::Mesh(const aiMesh* mesh, bool& ok) {
   }
   for (Int32 v = 0; v < nv && hasNormals; ++v) {
     const aiVector3D& q = mesh->mNormals[v];
-    _normalCodes[v] = NormalCodes{{_PackNormal(q.x), _PackNormal(q.y), _PackNormal(-q.z), 0}};
+    _normalCodes[v] =
+        NormalCodes{{NormalTag::Pack(q.x), NormalTag::Pack(q.y), NormalTag::Pack(-q.z), 0}};
   }
   const CPolygon* in = _polygons.GetArray();
   std::copy(in, in + polys, object->GetPolygonW());

@@ -24,18 +24,6 @@ aiMatrix4x4 _ToAssimp(const Matrix64& m);
 // The same flip on double matrices only (the glTF pass writes and reads them at full precision).
 Matrix64 _FlipZ(const Matrix64& m);
 
-// NormalTag::Pack's rounding to the nearest, halves away from zero, without its call into the
-// C library for every component of every imported vertex: c x SCALE lies within +-32000, where
-// what truncation takes off is exact.
-inline Int16 _PackNormal(Float64 c) {
-  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
-  if (c > 1.0) c = 1.0;
-  const Float64 x = c * NormalTag::SCALE;
-  const Int32 t = Int32(x);
-  const Float64 f = x - t;
-  return Int16(f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t);
-}
-
 // FromVector's encoding of (u, v, 0) without its call: each clamped to +-100000 (NaN as 0) and
 // kept as its float's bits, bit 0 of v's cleared (it marks the packed form of a w).
 inline UInt32 _UVBits(Float64 x) {

@@ -20,12 +20,6 @@ Vector64 Unpack(const Int16* v) {
 
 }  // namespace
 
-Int16 NormalTag::Pack(Float64 c) {
-  if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
-  if (c > 1.0) c = 1.0;
-  return static_cast<Int16>(std::lround(c * SCALE));
-}
-
 NormalStruct NormalTag::Get(Int32 i) const {
   NormalStruct s;
   if (i < 0 || i >= _count) return s;

@@ -22,9 +22,18 @@ struct NormalStruct {
 class NormalTag : public VariableTag {
  public:
   static constexpr Float64 SCALE = 32000.0;
-  // A unit component as the tag stores it: the Int16 nearest to c x SCALE, c clamped to [-1, 1]
-  // and NaN as 0.
-  static Int16 Pack(Float64 c);
+  // A unit component as the tag stores it: the Int16 nearest to c x SCALE (halves away from
+  // zero), c clamped to [-1, 1] and NaN as 0. Inline and without a C-library call, as importers
+  // pack every component of every vertex: c x SCALE lies within +-32000, where what truncation
+  // takes off is exact.
+  static Int16 Pack(Float64 c) {
+    if (!(c >= -1.0)) c = c != c ? 0.0 : -1.0;
+    if (c > 1.0) c = 1.0;
+    const Float64 x = c * SCALE;
+    const Int32 t = Int32(x);
+    const Float64 f = x - t;
+    return Int16(f >= 0.5 ? t + 1 : f <= -0.5 ? t - 1 : t);
+  }
 
   NormalTag() : VariableTag(TAG_NORMAL, Int32(sizeof(NormalPolygon))) {}
 
