@@ -459,6 +459,110 @@ char* PutQuoted(char* w, const Int64* units, Int32 n) {
   return w;
 }
 
+// The kinds RepeatCache keeps and their first slots (-1: not kept); an array takes the slot of its
+// kind plus its element type (0 for a type no writer uses).
+struct RepeatSlots {
+  signed char slot[256] = {};
+  int count = 0;
+  constexpr RepeatSlots() {
+    for (int k = 0; k < 256; ++k) slot[k] = -1;
+    const int kinds[] = {lumora::HYPERFILEVALUE_MATRIX,   lumora::HYPERFILEVALUE_MATRIX32,
+                         lumora::HYPERFILEVALUE_MATRIX64, lumora::HYPERFILEVALUE_MEMORY,
+                         lumora::HYPERFILEVALUE_MEMORY64, lumora::HYPERFILEVALUE_STRING,
+                         lumora::HYPERFILEVALUE_FILENAME, lumora::HYPERFILEVALUE_ARRAY};
+    for (int k : kinds) slot[k] = static_cast<signed char>(count++);
+    count += lumora::HYPERFILEARRAY_FLOAT64;  // the array types
+  }
+};
+constexpr RepeatSlots kRepeatSlots;
+
+// The text of the last value of each kind whose text takes many numbers or elements
+// (matrices, memory blocks, strings, file names, and arrays by element type), with what it was
+// made from: streams repeat such values (identity matrices, the same names, blocks and arrays in
+// every node), and comparing a value with the last one of its kind costs less than making its
+// text. Kinds whose values seldom repeat back to back (times, vectors) and those whose text is
+// short (single numbers) are not kept.
+class RepeatCache {
+ public:
+  // The slot of v's kind, or -1 when its kind is not kept.
+  static int SlotOf(const HyperFileAnyValue& v) {
+    const int s = kRepeatSlots.slot[static_cast<unsigned>(v.kind) & 255];
+    if (v.kind != lumora::HYPERFILEVALUE_ARRAY) return s;
+    const UInt32 type = static_cast<UInt32>(v.elementType);
+    return s + (type <= lumora::HYPERFILEARRAY_FLOAT64 ? static_cast<int>(type) : 0);
+  }
+  // The kept text of v written at w (returns the end), or null when v differs from the last
+  // value of its slot (s, not -1).
+  char* Put(int s, char* w, const HyperFileAnyValue& v) const {
+    const Slot& slot = _slots[s];
+    Key key;
+    const void* payload = KeyOf(v, &key);
+    if (slot.textBytes == 0 || std::memcmp(&key, &slot.key, sizeof key) != 0 ||
+        std::memcmp(payload, slot.payload, key.payloadBytes) != 0)
+      return nullptr;
+    std::memcpy(w, slot.text, slot.textBytes);
+    return w + slot.textBytes;
+  }
+  // Keeps the text [begin, end) as the text of v, the value now in slot s.
+  void Keep(int s, const HyperFileAnyValue& v, const char* begin, const char* end) {
+    Slot& slot = _slots[s];
+    const size_t n = static_cast<size_t>(end - begin);
+    slot.textBytes = n <= sizeof slot.text ? n : 0;  // 0: nothing kept
+    if (slot.textBytes == 0) return;
+    const void* payload = KeyOf(v, &slot.key);
+    std::memcpy(slot.payload, payload, slot.key.payloadBytes);
+    std::memcpy(slot.text, begin, n);
+  }
+
+ private:
+  // What a value's text is made of besides its kind; no padding, so that it compares as bytes.
+  struct Key {
+    Int64 size;
+    Int64 elements;
+    Int32 elementType;
+    Int32 headCount;
+    Int32 numberCount;
+    UInt32 payloadBytes;
+  };
+  static_assert(sizeof(Key) == 32, "a key has no padding");
+  // The numbers or the elements shown, as bytes (their bits: 0 and -0 differ in the text).
+  static const void* KeyOf(const HyperFileAnyValue& v, Key* key) {
+    key->size = v.size;
+    key->elements = v.elements;
+    key->elementType = v.elementType;
+    key->headCount = v.headCount;
+    key->numberCount = v.numberCount;
+    Int32 shown = kShownElements;
+    const void* payload = v.heads;
+    switch (v.kind) {
+      case lumora::HYPERFILEVALUE_MEMORY:
+      case lumora::HYPERFILEVALUE_MEMORY64:
+        shown = kShownBytes;
+        break;
+      case lumora::HYPERFILEVALUE_STRING:
+      case lumora::HYPERFILEVALUE_FILENAME:
+        shown = kShownUnits;
+        break;
+      case lumora::HYPERFILEVALUE_ARRAY:
+        if (IsFloatArray(v.elementType)) payload = v.headFloats;
+        break;
+      default:  // matrices
+        key->payloadBytes = static_cast<UInt32>(v.numberCount) * 8;
+        return v.numbers;
+    }
+    key->payloadBytes = static_cast<UInt32>(v.headCount < shown ? v.headCount : shown) * 8;
+    return payload;
+  }
+  struct Slot {
+    Key key = {};
+    size_t textBytes = 0;
+    char payload[HyperFileAnyValue::kHeadCount * 8];
+    char text[512];  // a longer text (a string of many escapes) is not kept
+  };
+  Slot _slots[16];
+  static_assert(kRepeatSlots.count <= 16, "a slot per kept kind and array type");
+};
+
 // What a container chunk's values are, by their place: the container id, then per entry the
 // entry id, the value's type id and the value (nothing for nil and untyped pointers; a chunk for
 // containers and custom types).
@@ -510,6 +614,7 @@ class Dumper {
   const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
   void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
   char* Text(char* w, const HyperFileAnyValue& v);
+  char* FreshText(char* w, const HyperFileAnyValue& v);
   char* Json(char* w, const HyperFileAnyValue& v);
   char* OpenItem(char* w, Int64 shown);
   void CloseChunk(Int64 shown);
@@ -551,6 +656,7 @@ class Dumper {
   };
   NameSlot _names[kNameSlots];
   NumberCache _numbers;
+  RepeatCache _repeats;
 };
 
 const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
@@ -654,6 +760,16 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
 }
 
 [[gnu::always_inline]] inline char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
+  const int slot = RepeatCache::SlotOf(v);
+  if (slot < 0) return FreshText(w, v);
+  char* end = _repeats.Put(slot, w, v);
+  if (end != nullptr) return end;
+  end = FreshText(w, v);
+  _repeats.Keep(slot, v, w, end);
+  return end;
+}
+
+[[gnu::always_inline]] inline char* Dumper::FreshText(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
     case lumora::HYPERFILEVALUE_CHUNKSTART: {
       *w++ = ' ';
