@@ -605,6 +605,17 @@ class Dumper {
 
  private:
   // Depth at which an item at the stream depth d is shown, or -1 when it is not shown.
+  // The plain tree (no JSON, offsets, depth limit or id): every item is shown at its depth, so
+  // the loop for it leaves those tests out.
+  bool Plain() const {
+    return !_options.json && !_options.offsets && !_options.onlyId && _options.depth < 0;
+  }
+  template <bool kPlain>
+  Int64 Shown(Int64 d) const {
+    return kPlain ? d : ShownDepth(d);
+  }
+  template <bool kPlain>
+  int Loop();
   Int64 ShownDepth(Int64 d) const {
     if (_options.onlyId && _matchDepth < 0) return -1;
     const Int64 shown = _options.onlyId ? d - _matchDepth : d;
@@ -612,6 +623,7 @@ class Dumper {
     return shown;
   }
   const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
+  template <bool kPlain>
   void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
   char* Text(char* w, const HyperFileAnyValue& v);
   char* FreshText(char* w, const HyperFileAnyValue& v);
@@ -698,10 +710,12 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
   return w;
 }
 
+template <bool kPlain>
 [[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
                                                 const char* role, Int32 roleType) {
-  char* w = OpenItem(_out.Reserve(kLineRoom), shown);
-  if (_options.json) {
+  char* w = _out.Reserve(kLineRoom);
+  if (!kPlain && _options.json) {
+    w = OpenItem(w, shown);
     *w++ = '{';
     if (_options.offsets) {
       w = Lit(w, "\"offset\":");
@@ -729,7 +743,7 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
     _out.Commit(w);
     return;
   }
-  if (_options.offsets) {
+  if (!kPlain && _options.offsets) {
     char b[24];
     auto r = std::to_chars(b, b + sizeof b, v.offset);
     const size_t n = static_cast<size_t>(r.ptr - b);
@@ -1028,6 +1042,11 @@ int Dumper::Run() {
   for (Int32 i = 0; i < kTracked + 2; ++i) _first[i] = true;
   _roles[0] = kRoleNone;
   if (_options.json) _out.Char('[');
+  return Plain() ? Loop<true>() : Loop<false>();
+}
+
+template <bool kPlain>
+int Dumper::Loop() {
   const Int64 length = _hf->GetLength();
   HyperFileAnyValue v;
   static_assert(kShownElements <= kShownBytes, "the heads kept cover what is shown");
@@ -1061,30 +1080,30 @@ int Dumper::Run() {
         return kExitFault;
       }
       // The chunk's contents lie at depth d: its "items" were opened when they are shown.
-      const Int64 shown = ShownDepth(d - 1);
-      if (_options.json && shown >= 0 && ShownDepth(d) >= 0) CloseChunk(shown);
-      if (_options.onlyId && _matchDepth == d - 1) _matchDepth = -1;
+      const Int64 shown = Shown<kPlain>(d - 1);
+      if ((!kPlain && _options.json) && shown >= 0 && Shown<kPlain>(d) >= 0) CloseChunk(shown);
+      if ((!kPlain && _options.onlyId) && _matchDepth == d - 1) _matchDepth = -1;
       if (d - 1 <= kTracked && _roles[d - 1] == kRoleValueChunk) _roles[d - 1] = kRoleEntryId;
       continue;
     }
     Int32 roleType = 0;
     const char* role = TakeRole(v, d, &roleType);
     if (v.kind == lumora::HYPERFILEVALUE_CHUNKSTART) {
-      if (_options.onlyId && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
-      const Int64 shown = ShownDepth(d);
+      if ((!kPlain && _options.onlyId) && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
+      const Int64 shown = Shown<kPlain>(d);
       if (d < kTracked) {
         _ids[d] = v.id;
         _starts[d] = v.offset;
       }
-      const bool inside = ShownDepth(d + 1) >= 0;
+      const bool inside = Shown<kPlain>(d + 1) >= 0;
       if (d + 1 <= kTracked) {
         _roles[d + 1] =
             v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1 ? kRoleContainerId : kRoleNone;
       }
       if (shown >= 0) _first[Slot(shown + 1)] = true;
       if (shown >= 0) {
-        Line(v, shown, role, roleType);
-        if (_options.json) {
+        Line<kPlain>(v, shown, role, roleType);
+        if ((!kPlain && _options.json)) {
           if (inside) {
             _out.Put(",\"items\":[");
             ++_jsonOpen;
@@ -1095,10 +1114,10 @@ int Dumper::Run() {
       }
       continue;
     }
-    const Int64 shown = ShownDepth(d);
-    if (shown >= 0) Line(v, shown, role, roleType);
+    const Int64 shown = Shown<kPlain>(d);
+    if (shown >= 0) Line<kPlain>(v, shown, role, roleType);
   }
-  if (_options.json) _out.Put("\n]\n");
+  if ((!kPlain && _options.json)) _out.Put("\n]\n");
   _out.Flush();
   return kExitOk;
 }
