@@ -493,19 +493,25 @@ class RepeatCache {
   }
   // The kept text of v written at w (returns the end), or null when v differs from the last
   // value of its slot (s, not -1).
-  char* Put(int s, char* w, const HyperFileAnyValue& v) const {
-    const Slot& slot = _slots[s];
+  char* Put(int s, char* w, const HyperFileAnyValue& v) {
+    Slot& slot = _slots[s];
     Key key;
     const void* payload = KeyOf(v, &key);
     if (slot.textBytes == 0 || std::memcmp(&key, &slot.key, sizeof key) != 0 ||
-        std::memcmp(payload, slot.payload, key.payloadBytes) != 0)
+        std::memcmp(payload, slot.payload, key.payloadBytes) != 0) {
+      ++slot.misses;
       return nullptr;
+    }
+    slot.misses = 0;
     std::memcpy(w, slot.text, slot.textBytes);
     return w + slot.textBytes;
   }
-  // Keeps the text [begin, end) as the text of v, the value now in slot s.
+  // Keeps the text [begin, end) as the text of v, a value of slot s that Put missed. A slot
+  // whose values have not repeated lately keeps only every 16th, so that a stream without
+  // repeats pays little more than the comparisons.
   void Keep(int s, const HyperFileAnyValue& v, const char* begin, const char* end) {
     Slot& slot = _slots[s];
+    if (slot.misses > 4 && (slot.misses & 15) != 0) return;
     const size_t n = static_cast<size_t>(end - begin);
     slot.textBytes = n <= sizeof slot.text ? n : 0;  // 0: nothing kept
     if (slot.textBytes == 0) return;
@@ -556,6 +562,7 @@ class RepeatCache {
   struct Slot {
     Key key = {};
     size_t textBytes = 0;
+    UInt32 misses = 0;  // since the last hit
     char payload[HyperFileAnyValue::kHeadCount * 8];
     char text[512];  // a longer text (a string of many escapes) is not kept
   };
@@ -632,15 +639,20 @@ class Dumper {
   void CloseChunk(Int64 shown);
   void Fault(Int64 offset, const char* expected);
   void ValueFault(const HyperFileAnyValue& v);
-  // ChunkName, remembered for the ids last asked (the ids of a stream repeat).
-  const char* CachedChunkName(Int32 id) {
+  // ChunkName, remembered for the ids last asked (the ids of a stream repeat), with the tree's
+  // text of the last chunk start of the id.
+  const char* CachedChunkName(Int32 id) { return NamedSlot(id).name; }
+  char* ChunkText(char* w, const HyperFileAnyValue& v);
+  struct NameSlot;
+  NameSlot& NamedSlot(Int32 id) {
     NameSlot& slot = _names[static_cast<UInt32>(id) % kNameSlots];
     if (!slot.known || slot.id != id) {
       slot.id = id;
       slot.name = ChunkName(id);
       slot.known = true;
+      slot.textBytes = 0;
     }
-    return slot.name;
+    return slot;
   }
   static size_t Slot(Int64 shown) {
     return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
@@ -661,17 +673,24 @@ class Dumper {
   bool _first[kTracked + 2];
   Int64 _jsonOpen = 0;  // chunks whose "items" array is open
   static constexpr UInt32 kNameSlots = 64;
+  static constexpr size_t kLongestKeptName = 32;
   struct NameSlot {
     Int32 id = 0;
     bool known = false;
     const char* name = nullptr;
+    // " id (name) level L" of the chunk start at this level (textBytes 0: none yet), kept for
+    // names of up to kLongestKeptName bytes: at most 1 + 11 + 2 + 32 + 1 + 7 + 11 bytes.
+    Int32 level = 0;
+    UInt32 textBytes = 0;
+    char text[80];
   };
   NameSlot _names[kNameSlots];
   NumberCache _numbers;
   RepeatCache _repeats;
 };
 
-const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
+[[gnu::always_inline]] inline const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d,
+                                                           Int32* type) {
   *type = 0;
   if (d > kTracked) return nullptr;
   signed char& role = _roles[d];
@@ -783,21 +802,35 @@ template <bool kPlain>
   return end;
 }
 
+// " id (name) level L" at w.
+char* ChunkStartText(char* w, const HyperFileAnyValue& v, const char* name) {
+  *w++ = ' ';
+  w = Int(w, v.id);
+  if (name != nullptr) {
+    w = Lit(w, " (");
+    w = Put(w, name);
+    *w++ = ')';
+  }
+  w = Lit(w, " level ");
+  return Int(w, v.level);
+}
+
+char* Dumper::ChunkText(char* w, const HyperFileAnyValue& v) {
+  NameSlot& slot = NamedSlot(v.id);
+  if (slot.textBytes == 0 || slot.level != v.level) {
+    if (slot.name != nullptr && std::strlen(slot.name) > kLongestKeptName)
+      return ChunkStartText(w, v, slot.name);
+    slot.level = v.level;
+    slot.textBytes = static_cast<UInt32>(ChunkStartText(slot.text, v, slot.name) - slot.text);
+  }
+  std::memcpy(w, slot.text, sizeof slot.text);
+  return w + slot.textBytes;
+}
+
 [[gnu::always_inline]] inline char* Dumper::FreshText(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
-    case lumora::HYPERFILEVALUE_CHUNKSTART: {
-      *w++ = ' ';
-      w = Int(w, v.id);
-      const char* name = CachedChunkName(v.id);
-      if (name != nullptr) {
-        w = Lit(w, " (");
-        w = Put(w, name);
-        *w++ = ')';
-      }
-      w = Lit(w, " level ");
-      w = Int(w, v.level);
-      return w;
-    }
+    case lumora::HYPERFILEVALUE_CHUNKSTART:
+      return ChunkText(w, v);
     case lumora::HYPERFILEVALUE_BOOL:
       w = Put(w, v.integer != 0 ? " true" : " false");
       return w;
