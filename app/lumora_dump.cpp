@@ -459,6 +459,117 @@ char* PutQuoted(char* w, const Int64* units, Int32 n) {
   return w;
 }
 
+// The kinds RepeatCache keeps and their first slots (-1: not kept); an array takes the slot of its
+// kind plus its element type (0 for a type no writer uses).
+struct RepeatSlots {
+  signed char slot[256] = {};
+  int count = 0;
+  constexpr RepeatSlots() {
+    for (int k = 0; k < 256; ++k) slot[k] = -1;
+    const int kinds[] = {lumora::HYPERFILEVALUE_MATRIX,   lumora::HYPERFILEVALUE_MATRIX32,
+                         lumora::HYPERFILEVALUE_MATRIX64, lumora::HYPERFILEVALUE_MEMORY,
+                         lumora::HYPERFILEVALUE_MEMORY64, lumora::HYPERFILEVALUE_STRING,
+                         lumora::HYPERFILEVALUE_FILENAME, lumora::HYPERFILEVALUE_ARRAY};
+    for (int k : kinds) slot[k] = static_cast<signed char>(count++);
+    count += lumora::HYPERFILEARRAY_FLOAT64;  // the array types
+  }
+};
+constexpr RepeatSlots kRepeatSlots;
+
+// The text of the last value of each kind whose text takes many numbers or elements
+// (matrices, memory blocks, strings, file names, and arrays by element type), with what it was
+// made from: streams repeat such values (identity matrices, the same names, blocks and arrays in
+// every node), and comparing a value with the last one of its kind costs less than making its
+// text. Kinds whose values seldom repeat back to back (times, vectors) and those whose text is
+// short (single numbers) are not kept.
+class RepeatCache {
+ public:
+  // The slot of v's kind, or -1 when its kind is not kept.
+  static int SlotOf(const HyperFileAnyValue& v) {
+    const int s = kRepeatSlots.slot[static_cast<unsigned>(v.kind) & 255];
+    if (v.kind != lumora::HYPERFILEVALUE_ARRAY) return s;
+    const UInt32 type = static_cast<UInt32>(v.elementType);
+    return s + (type <= lumora::HYPERFILEARRAY_FLOAT64 ? static_cast<int>(type) : 0);
+  }
+  // The kept text of v written at w (returns the end), or null when v differs from the last
+  // value of its slot (s, not -1).
+  char* Put(int s, char* w, const HyperFileAnyValue& v) {
+    Slot& slot = _slots[s];
+    Key key;
+    const void* payload = KeyOf(v, &key);
+    if (slot.textBytes == 0 || std::memcmp(&key, &slot.key, sizeof key) != 0 ||
+        std::memcmp(payload, slot.payload, key.payloadBytes) != 0) {
+      ++slot.misses;
+      return nullptr;
+    }
+    slot.misses = 0;
+    std::memcpy(w, slot.text, slot.textBytes);
+    return w + slot.textBytes;
+  }
+  // Keeps the text [begin, end) as the text of v, a value of slot s that Put missed. A slot
+  // whose values have not repeated lately keeps only every 16th, so that a stream without
+  // repeats pays little more than the comparisons.
+  void Keep(int s, const HyperFileAnyValue& v, const char* begin, const char* end) {
+    Slot& slot = _slots[s];
+    if (slot.misses > 4 && (slot.misses & 15) != 0) return;
+    const size_t n = static_cast<size_t>(end - begin);
+    slot.textBytes = n <= sizeof slot.text ? n : 0;  // 0: nothing kept
+    if (slot.textBytes == 0) return;
+    const void* payload = KeyOf(v, &slot.key);
+    std::memcpy(slot.payload, payload, slot.key.payloadBytes);
+    std::memcpy(slot.text, begin, n);
+  }
+
+ private:
+  // What a value's text is made of besides its kind; no padding, so that it compares as bytes.
+  struct Key {
+    Int64 size;
+    Int64 elements;
+    Int32 elementType;
+    Int32 headCount;
+    Int32 numberCount;
+    UInt32 payloadBytes;
+  };
+  static_assert(sizeof(Key) == 32, "a key has no padding");
+  // The numbers or the elements shown, as bytes (their bits: 0 and -0 differ in the text).
+  static const void* KeyOf(const HyperFileAnyValue& v, Key* key) {
+    key->size = v.size;
+    key->elements = v.elements;
+    key->elementType = v.elementType;
+    key->headCount = v.headCount;
+    key->numberCount = v.numberCount;
+    Int32 shown = kShownElements;
+    const void* payload = v.heads;
+    switch (v.kind) {
+      case lumora::HYPERFILEVALUE_MEMORY:
+      case lumora::HYPERFILEVALUE_MEMORY64:
+        shown = kShownBytes;
+        break;
+      case lumora::HYPERFILEVALUE_STRING:
+      case lumora::HYPERFILEVALUE_FILENAME:
+        shown = kShownUnits;
+        break;
+      case lumora::HYPERFILEVALUE_ARRAY:
+        if (IsFloatArray(v.elementType)) payload = v.headFloats;
+        break;
+      default:  // matrices
+        key->payloadBytes = static_cast<UInt32>(v.numberCount) * 8;
+        return v.numbers;
+    }
+    key->payloadBytes = static_cast<UInt32>(v.headCount < shown ? v.headCount : shown) * 8;
+    return payload;
+  }
+  struct Slot {
+    Key key = {};
+    size_t textBytes = 0;
+    UInt32 misses = 0;  // since the last hit
+    char payload[HyperFileAnyValue::kHeadCount * 8];
+    char text[512];  // a longer text (a string of many escapes) is not kept
+  };
+  Slot _slots[16];
+  static_assert(kRepeatSlots.count <= 16, "a slot per kept kind and array type");
+};
+
 // What a container chunk's values are, by their place: the container id, then per entry the
 // entry id, the value's type id and the value (nothing for nil and untyped pointers; a chunk for
 // containers and custom types).
@@ -501,6 +612,17 @@ class Dumper {
 
  private:
   // Depth at which an item at the stream depth d is shown, or -1 when it is not shown.
+  // The plain tree (no JSON, offsets, depth limit or id): every item is shown at its depth, so
+  // the loop for it leaves those tests out.
+  bool Plain() const {
+    return !_options.json && !_options.offsets && !_options.onlyId && _options.depth < 0;
+  }
+  template <bool kPlain>
+  Int64 Shown(Int64 d) const {
+    return kPlain ? d : ShownDepth(d);
+  }
+  template <bool kPlain>
+  int Loop();
   Int64 ShownDepth(Int64 d) const {
     if (_options.onlyId && _matchDepth < 0) return -1;
     const Int64 shown = _options.onlyId ? d - _matchDepth : d;
@@ -508,22 +630,29 @@ class Dumper {
     return shown;
   }
   const char* TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type);
+  template <bool kPlain>
   void Line(const HyperFileAnyValue& v, Int64 shown, const char* role, Int32 roleType);
   char* Text(char* w, const HyperFileAnyValue& v);
+  char* FreshText(char* w, const HyperFileAnyValue& v);
   char* Json(char* w, const HyperFileAnyValue& v);
   char* OpenItem(char* w, Int64 shown);
   void CloseChunk(Int64 shown);
   void Fault(Int64 offset, const char* expected);
   void ValueFault(const HyperFileAnyValue& v);
-  // ChunkName, remembered for the ids last asked (the ids of a stream repeat).
-  const char* CachedChunkName(Int32 id) {
+  // ChunkName, remembered for the ids last asked (the ids of a stream repeat), with the tree's
+  // text of the last chunk start of the id.
+  const char* CachedChunkName(Int32 id) { return NamedSlot(id).name; }
+  char* ChunkText(char* w, const HyperFileAnyValue& v);
+  struct NameSlot;
+  NameSlot& NamedSlot(Int32 id) {
     NameSlot& slot = _names[static_cast<UInt32>(id) % kNameSlots];
     if (!slot.known || slot.id != id) {
       slot.id = id;
       slot.name = ChunkName(id);
       slot.known = true;
+      slot.textBytes = 0;
     }
-    return slot.name;
+    return slot;
   }
   static size_t Slot(Int64 shown) {
     return shown < kTracked + 1 ? static_cast<size_t>(shown) : kTracked + 1;
@@ -544,16 +673,24 @@ class Dumper {
   bool _first[kTracked + 2];
   Int64 _jsonOpen = 0;  // chunks whose "items" array is open
   static constexpr UInt32 kNameSlots = 64;
+  static constexpr size_t kLongestKeptName = 32;
   struct NameSlot {
     Int32 id = 0;
     bool known = false;
     const char* name = nullptr;
+    // " id (name) level L" of the chunk start at this level (textBytes 0: none yet), kept for
+    // names of up to kLongestKeptName bytes: at most 1 + 11 + 2 + 32 + 1 + 7 + 11 bytes.
+    Int32 level = 0;
+    UInt32 textBytes = 0;
+    char text[80];
   };
   NameSlot _names[kNameSlots];
   NumberCache _numbers;
+  RepeatCache _repeats;
 };
 
-const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d, Int32* type) {
+[[gnu::always_inline]] inline const char* Dumper::TakeRole(const HyperFileAnyValue& v, Int64 d,
+                                                           Int32* type) {
   *type = 0;
   if (d > kTracked) return nullptr;
   signed char& role = _roles[d];
@@ -592,10 +729,12 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
   return w;
 }
 
+template <bool kPlain>
 [[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
                                                 const char* role, Int32 roleType) {
-  char* w = OpenItem(_out.Reserve(kLineRoom), shown);
-  if (_options.json) {
+  char* w = _out.Reserve(kLineRoom);
+  if (!kPlain && _options.json) {
+    w = OpenItem(w, shown);
     *w++ = '{';
     if (_options.offsets) {
       w = Lit(w, "\"offset\":");
@@ -623,7 +762,7 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
     _out.Commit(w);
     return;
   }
-  if (_options.offsets) {
+  if (!kPlain && _options.offsets) {
     char b[24];
     auto r = std::to_chars(b, b + sizeof b, v.offset);
     const size_t n = static_cast<size_t>(r.ptr - b);
@@ -654,20 +793,44 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
 }
 
 [[gnu::always_inline]] inline char* Dumper::Text(char* w, const HyperFileAnyValue& v) {
+  const int slot = RepeatCache::SlotOf(v);
+  if (slot < 0) return FreshText(w, v);
+  char* end = _repeats.Put(slot, w, v);
+  if (end != nullptr) return end;
+  end = FreshText(w, v);
+  _repeats.Keep(slot, v, w, end);
+  return end;
+}
+
+// " id (name) level L" at w.
+char* ChunkStartText(char* w, const HyperFileAnyValue& v, const char* name) {
+  *w++ = ' ';
+  w = Int(w, v.id);
+  if (name != nullptr) {
+    w = Lit(w, " (");
+    w = Put(w, name);
+    *w++ = ')';
+  }
+  w = Lit(w, " level ");
+  return Int(w, v.level);
+}
+
+char* Dumper::ChunkText(char* w, const HyperFileAnyValue& v) {
+  NameSlot& slot = NamedSlot(v.id);
+  if (slot.textBytes == 0 || slot.level != v.level) {
+    if (slot.name != nullptr && std::strlen(slot.name) > kLongestKeptName)
+      return ChunkStartText(w, v, slot.name);
+    slot.level = v.level;
+    slot.textBytes = static_cast<UInt32>(ChunkStartText(slot.text, v, slot.name) - slot.text);
+  }
+  std::memcpy(w, slot.text, sizeof slot.text);
+  return w + slot.textBytes;
+}
+
+[[gnu::always_inline]] inline char* Dumper::FreshText(char* w, const HyperFileAnyValue& v) {
   switch (v.kind) {
-    case lumora::HYPERFILEVALUE_CHUNKSTART: {
-      *w++ = ' ';
-      w = Int(w, v.id);
-      const char* name = CachedChunkName(v.id);
-      if (name != nullptr) {
-        w = Lit(w, " (");
-        w = Put(w, name);
-        *w++ = ')';
-      }
-      w = Lit(w, " level ");
-      w = Int(w, v.level);
-      return w;
-    }
+    case lumora::HYPERFILEVALUE_CHUNKSTART:
+      return ChunkText(w, v);
     case lumora::HYPERFILEVALUE_BOOL:
       w = Put(w, v.integer != 0 ? " true" : " false");
       return w;
@@ -912,6 +1075,11 @@ int Dumper::Run() {
   for (Int32 i = 0; i < kTracked + 2; ++i) _first[i] = true;
   _roles[0] = kRoleNone;
   if (_options.json) _out.Char('[');
+  return Plain() ? Loop<true>() : Loop<false>();
+}
+
+template <bool kPlain>
+int Dumper::Loop() {
   const Int64 length = _hf->GetLength();
   HyperFileAnyValue v;
   static_assert(kShownElements <= kShownBytes, "the heads kept cover what is shown");
@@ -945,30 +1113,30 @@ int Dumper::Run() {
         return kExitFault;
       }
       // The chunk's contents lie at depth d: its "items" were opened when they are shown.
-      const Int64 shown = ShownDepth(d - 1);
-      if (_options.json && shown >= 0 && ShownDepth(d) >= 0) CloseChunk(shown);
-      if (_options.onlyId && _matchDepth == d - 1) _matchDepth = -1;
+      const Int64 shown = Shown<kPlain>(d - 1);
+      if ((!kPlain && _options.json) && shown >= 0 && Shown<kPlain>(d) >= 0) CloseChunk(shown);
+      if ((!kPlain && _options.onlyId) && _matchDepth == d - 1) _matchDepth = -1;
       if (d - 1 <= kTracked && _roles[d - 1] == kRoleValueChunk) _roles[d - 1] = kRoleEntryId;
       continue;
     }
     Int32 roleType = 0;
     const char* role = TakeRole(v, d, &roleType);
     if (v.kind == lumora::HYPERFILEVALUE_CHUNKSTART) {
-      if (_options.onlyId && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
-      const Int64 shown = ShownDepth(d);
+      if ((!kPlain && _options.onlyId) && _matchDepth < 0 && v.id == _options.id) _matchDepth = d;
+      const Int64 shown = Shown<kPlain>(d);
       if (d < kTracked) {
         _ids[d] = v.id;
         _starts[d] = v.offset;
       }
-      const bool inside = ShownDepth(d + 1) >= 0;
+      const bool inside = Shown<kPlain>(d + 1) >= 0;
       if (d + 1 <= kTracked) {
         _roles[d + 1] =
             v.id == lumora::HYPERFILEVALUE_CONTAINER && v.level == 1 ? kRoleContainerId : kRoleNone;
       }
       if (shown >= 0) _first[Slot(shown + 1)] = true;
       if (shown >= 0) {
-        Line(v, shown, role, roleType);
-        if (_options.json) {
+        Line<kPlain>(v, shown, role, roleType);
+        if ((!kPlain && _options.json)) {
           if (inside) {
             _out.Put(",\"items\":[");
             ++_jsonOpen;
@@ -979,10 +1147,10 @@ int Dumper::Run() {
       }
       continue;
     }
-    const Int64 shown = ShownDepth(d);
-    if (shown >= 0) Line(v, shown, role, roleType);
+    const Int64 shown = Shown<kPlain>(d);
+    if (shown >= 0) Line<kPlain>(v, shown, role, roleType);
   }
-  if (_options.json) _out.Put("\n]\n");
+  if ((!kPlain && _options.json)) _out.Put("\n]\n");
   _out.Flush();
   return kExitOk;
 }

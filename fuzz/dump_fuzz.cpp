@@ -4,10 +4,18 @@
 // the 32-bit float flag, bit 3 little-endian numbers, bits 4-5 the form (tree with offsets,
 // JSON, tree two chunks deep, --check), bit 6 --id 132. Checked on every run: the exit status is
 // 0 or 1; the JSON's brackets balance outside its strings; and a stream the dump takes whole is
-// one that skipping value by value takes whole too.
+// one that skipping value by value takes whole too. Every input but --check's is also dumped as
+// the plain tree twice, from memory (each value read piece by piece) and from a file (values
+// decoded where they lie in the read buffer, those across its edge piece by piece): the two
+// must agree byte for byte.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "lumora.h"
 #include "lumora_dump.h"
@@ -42,6 +50,30 @@ void Count(const char* bytes, size_t n, void* data) {
 }
 
 void Discard(const char*, size_t, void*) {}
+
+void Append(const char* bytes, size_t n, void* data) {
+  static_cast<std::string*>(data)->append(bytes, n);
+}
+
+// The plain tree of the bytes from memory and from a file in memory (memfd) agree.
+bool FileAndMemoryAgree(const uint8_t* data, size_t size, const lumdump::Options& how) {
+  static const int fd = memfd_create("dump_fuzz", 0);
+  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    std::abort();
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  lumdump::Options o;
+  o.fileVersion = how.fileVersion;
+  o.float32 = how.float32;
+  o.littleEndian = how.littleEndian;
+  lumora::Filename memory;
+  memory.SetMemoryData(data, static_cast<lumora::Int64>(size), false);
+  std::string fromMemory, fromFile, errMemory, errFile;
+  const int a = lumdump::Run(memory, "s", o, {Append, &fromMemory}, {Append, &errMemory});
+  const int b =
+      lumdump::Run(lumora::Filename(path), "s", o, {Append, &fromFile}, {Append, &errFile});
+  return a == b && fromMemory == fromFile && errMemory == errFile;
+}
 
 // Skips the stream value by value as a reader that understands none of it would.
 bool SkipsWhole(const lumora::Filename& name, const lumdump::Options& o) {
@@ -97,5 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status != 0 && status != 1) std::abort();
   if (o.json && (balance.depth != 0 || balance.negative || balance.inString)) std::abort();
   if (status == 0 && !o.check && !SkipsWhole(name, o)) std::abort();
+  if (!o.check && !FileAndMemoryAgree(data + 1, size - 1, o)) std::abort();
   return 0;
 }

@@ -10,40 +10,67 @@ namespace lumora {
 
 namespace {
 
+// A raw number at p in file order, kSwap: whether file and processor orders differ. The byte
+// order is a template argument so that the loops below test it once per value, not per number.
+template <typename U, bool kSwap>
+inline U Load(const UChar* p) {
+  U v;
+  std::memcpy(&v, p, sizeof v);
+  return kSwap ? hyperfile_bytes::Swap(v) : v;
+}
+template <bool kSwap>
+inline Float32 LoadF32(const UChar* p) {
+  return F32FromBits(Load<UInt32, kSwap>(p));
+}
+template <bool kSwap>
+inline Float64 LoadF64(const UChar* p) {
+  return F64FromBits(Load<UInt64, kSwap>(p));
+}
+
 // The first n elements of a typed array of type at p, into the value's heads.
-inline void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type, bool swap) {
+template <bool kSwap>
+inline void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 type) {
   switch (type) {
     case HYPERFILEARRAY_CHAR:
       for (Int32 i = 0; i < n; ++i) v->heads[i] = static_cast<Int8>(p[i]);
       return;
     case HYPERFILEARRAY_INT16:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int16>(LoadRaw<UInt16>(p + 2 * i, swap));
+        v->heads[i] = static_cast<Int16>(Load<UInt16, kSwap>(p + 2 * i));
       return;
     case HYPERFILEARRAY_INT32:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int32>(LoadRaw<UInt32>(p + 4 * i, swap));
+        v->heads[i] = static_cast<Int32>(Load<UInt32, kSwap>(p + 4 * i));
       return;
     case HYPERFILEARRAY_INT64:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int64>(LoadRaw<UInt64>(p + 8 * i, swap));
+        v->heads[i] = static_cast<Int64>(Load<UInt64, kSwap>(p + 8 * i));
       return;
     case HYPERFILEARRAY_FLOAT32:
-      for (Int32 i = 0; i < n; ++i)
-        v->headFloats[i] = F32FromBits(LoadRaw<UInt32>(p + 4 * i, swap));
+      for (Int32 i = 0; i < n; ++i) v->headFloats[i] = LoadF32<kSwap>(p + 4 * i);
       return;
     case HYPERFILEARRAY_FLOAT64:
     default:  // the last type: the caller has checked it is one (ElementSize > 0)
-      for (Int32 i = 0; i < n; ++i)
-        v->headFloats[i] = F64FromBits(LoadRaw<UInt64>(p + 8 * i, swap));
+      for (Int32 i = 0; i < n; ++i) v->headFloats[i] = LoadF64<kSwap>(p + 8 * i);
       return;
   }
 }
 
+// n numbers of 4 or 8 bytes at p into the value's numbers.
+template <bool kSwap>
+inline void DecodeNumbers(HyperFileAnyValue* v, const UChar* p, Int64 n, bool wide) {
+  if (wide) {
+    v->numberCount = static_cast<Int32>(n >> 3);
+    for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = LoadF64<kSwap>(p + 8 * i);
+  } else {
+    v->numberCount = static_cast<Int32>(n >> 2);
+    for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = LoadF32<kSwap>(p + 4 * i);
+  }
+}
+
 // The payload p (n bytes) of a value of kind k below 128 other than the chunk kinds.
-inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool swap,
-                        bool float32) {
-  Decoder d(p, swap);
+template <bool kSwap>
+inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, bool float32) {
   switch (k) {
     case HYPERFILEVALUE_CHAR:
       v->integer = static_cast<Int8>(p[0]);
@@ -53,41 +80,33 @@ inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, 
       v->integer = p[0];
       return;
     case HYPERFILEVALUE_INT16:
-      v->integer = static_cast<Int16>(d.U16());
+      v->integer = static_cast<Int16>(Load<UInt16, kSwap>(p));
       return;
     case HYPERFILEVALUE_UINT16:
-      v->integer = d.U16();
+      v->integer = Load<UInt16, kSwap>(p);
       return;
     case HYPERFILEVALUE_INT32:
-      v->integer = static_cast<Int32>(d.U32());
+      v->integer = static_cast<Int32>(Load<UInt32, kSwap>(p));
       return;
     case HYPERFILEVALUE_UINT32:
-      v->integer = d.U32();
+      v->integer = Load<UInt32, kSwap>(p);
       return;
     case HYPERFILEVALUE_INT64:
     case HYPERFILEVALUE_UINT64:
-      v->integer = static_cast<Int64>(d.U64());
+      v->integer = static_cast<Int64>(Load<UInt64, kSwap>(p));
       return;
     case HYPERFILEVALUE_FLOAT32:
     case HYPERFILEVALUE_VECTOR32:
     case HYPERFILEVALUE_MATRIX32:
-      v->numberCount = static_cast<Int32>(n / 4);
-      for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F32();
+      DecodeNumbers<kSwap>(v, p, n, false);
       return;
     case HYPERFILEVALUE_FLOAT64:
     case HYPERFILEVALUE_VECTOR64:
     case HYPERFILEVALUE_MATRIX64:
-      v->numberCount = static_cast<Int32>(n / 8);
-      for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
+      DecodeNumbers<kSwap>(v, p, n, true);
       return;
     default:  // Float, Time, Vector, Matrix: the stream's Float
-      if (float32) {
-        v->numberCount = static_cast<Int32>(n >> 2);
-        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F32();
-      } else {
-        v->numberCount = static_cast<Int32>(n >> 3);
-        for (Int32 i = 0; i < v->numberCount; ++i) v->numbers[i] = d.F64();
-      }
+      DecodeNumbers<kSwap>(v, p, n, !float32);
       return;
   }
 }
@@ -101,16 +120,79 @@ inline Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
 
 // The first elements of a string, memory block or array (type: its element type) at p, n of
 // them.
-inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n,
-                       bool swap) {
+template <bool kSwap>
+inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n) {
   if (k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
-    for (Int32 i = 0; i < n; ++i) v->heads[i] = LoadRaw<UInt16>(p + 2 * i, kHostLittle);
+    for (Int32 i = 0; i < n; ++i) v->heads[i] = Load<UInt16, kHostLittle>(p + 2 * i);
   } else if (k != HYPERFILEVALUE_ARRAY) {
     for (Int32 i = 0; i < n; ++i) v->heads[i] = p[i];  // memory: bytes 0..255
   } else {
-    DecodeHeads(v, p, n, type, swap);
+    DecodeHeads<kSwap>(v, p, n, type);
   }
   v->headCount = n;
+}
+
+// The payloads of every kind below 128 (FixedPayload), for either width of Float (-1: no such
+// kind).
+struct Payloads {
+  Int8 size[2][128];
+  constexpr Payloads() : size() {
+    for (Int32 k = 0; k < 128; ++k) {
+      size[0][k] = static_cast<Int8>(FixedPayload(k, 8));
+      size[1][k] = static_cast<Int8>(FixedPayload(k, 4));
+    }
+  }
+};
+constexpr Payloads kPayloads;
+
+// The value at p, of which avail bytes (at least 1) lie in the buffer, decoded where it lies:
+// the bytes it takes, or 0 when it does not lie whole in them or is of a layout read piece by
+// piece (the older arrays, the large forms, kinds no writer uses). A chunk's bytes are decoded
+// here; the caller counts the depth.
+template <bool kSwap>
+inline Int64 DecodeWhole(HyperFileAnyValue* v, const UChar* p, Int64 avail, bool float32,
+                         bool currentArrays) {
+  const Int32 k = p[0];
+  if (k < HYPERFILEVALUE_MEMORY) {
+    const Int64 n = kPayloads.size[float32 ? 1 : 0][k];
+    if (n < 0 || n >= avail) return 0;
+    if (k == HYPERFILEVALUE_CHUNKSTART) {
+      v->id = static_cast<Int32>(Load<UInt32, kSwap>(p + 1));
+      v->level = static_cast<Int32>(Load<UInt32, kSwap>(p + 5));
+    } else if (k != HYPERFILEVALUE_CHUNKEND) {
+      DecodeFixed<kSwap>(v, k, p + 1, n, float32);
+    }
+    v->kind = static_cast<HYPERFILEVALUE>(k);
+    return 1 + n;
+  }
+  // Memory, strings, file names and current arrays of the small form only.
+  Int64 header;
+  Int64 size;
+  Int32 type = HYPERFILEARRAY_CHAR;
+  Int32 shift = 0;  // log2 of the element size
+  if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
+    if (avail < 5) return 0;
+    header = 5;
+    size = static_cast<Int32>(Load<UInt32, kSwap>(p + 1));
+    if (k != HYPERFILEVALUE_MEMORY) shift = 1;
+  } else if (k == HYPERFILEVALUE_ARRAY && currentArrays) {
+    if (avail < 6) return 0;
+    header = 6;
+    size = static_cast<Int64>(static_cast<Int32>(Load<UInt32, kSwap>(p + 1))) - 1;
+    type = p[5];
+    const Int32 elementSize = ElementSize(type);
+    if (elementSize == 0) return 0;
+    shift = __builtin_ctz(static_cast<unsigned>(elementSize));
+    v->elementType = type;
+  } else {
+    return 0;
+  }
+  if (size < 0 || header + size > avail) return 0;
+  v->size = size;
+  v->elements = size >> shift;
+  StoreHeads<kSwap>(v, k, type, p + header, HeadsKept(v, k));
+  v->kind = static_cast<HYPERFILEVALUE>(k);
+  return header + size;
 }
 
 }  // namespace
@@ -119,65 +201,19 @@ inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p
 // values of a stream): false, with nothing read, for any other, which the caller then reads
 // piece by piece.
 inline bool HyperFile::ReadBufferedAnyValue(HyperFileAnyValue* v, bool swap) {
-  // FixedPayload of every kind below 128, for either width of Float (-1: no such kind).
-  struct Payloads {
-    Int8 size[2][128];
-    constexpr Payloads() : size() {
-      for (Int32 k = 0; k < 128; ++k) {
-        size[0][k] = static_cast<Int8>(FixedPayload(k, 8));
-        size[1][k] = static_cast<Int8>(FixedPayload(k, 4));
-      }
-    }
-  };
-  static constexpr Payloads kPayloads;
   Int64 avail = 0;
   const UChar* p = _file.PeekBuffered(&avail);
-  if (p == nullptr) return false;  // otherwise at least one byte
-  const Int32 k = p[0];
-  Int64 used;
-  if (k < HYPERFILEVALUE_MEMORY) {
-    const Int64 n = kPayloads.size[_float32 ? 1 : 0][k];
-    if (n < 0 || n >= avail) return false;
-    if (k == HYPERFILEVALUE_CHUNKSTART) {
-      v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
-      v->level = static_cast<Int32>(LoadRaw<UInt32>(p + 5, swap));
-      ++_depth;
-    } else if (k == HYPERFILEVALUE_CHUNKEND) {
-      --_depth;
-    } else {
-      DecodeFixed(v, k, p + 1, n, swap, _float32);
-    }
-    used = 1 + n;
-  } else {
-    // Memory, strings, file names and current arrays of the small form only.
-    Int64 header;
-    Int64 size;
-    Int32 type = HYPERFILEARRAY_CHAR;
-    Int32 shift = 0;  // log2 of the element size
-    if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
-      if (avail < 5) return false;
-      header = 5;
-      size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap));
-      if (k != HYPERFILEVALUE_MEMORY) shift = 1;
-    } else if (k == HYPERFILEVALUE_ARRAY && _version > kLastOldArrayVersion) {
-      if (avail < 6) return false;
-      header = 6;
-      size = static_cast<Int64>(static_cast<Int32>(LoadRaw<UInt32>(p + 1, swap))) - 1;
-      type = p[5];
-      const Int32 elementSize = ElementSize(type);
-      if (elementSize == 0) return false;
-      shift = __builtin_ctz(static_cast<unsigned>(elementSize));
-    } else {
-      return false;
-    }
-    if (size < 0 || header + size > avail) return false;
-    v->size = size;
-    v->elements = size >> shift;
-    v->elementType = k == HYPERFILEVALUE_ARRAY ? type : 0;
-    StoreHeads(v, k, type, p + header, HeadsKept(v, k), swap);
-    used = header + size;
+  if (p == nullptr) return false;  // otherwise at least one byte, of an open file
+  v->offset = _file.PeekPosition();
+  const bool currentArrays = _version > kLastOldArrayVersion;
+  const Int64 used = swap ? DecodeWhole<true>(v, p, avail, _float32, currentArrays)
+                          : DecodeWhole<false>(v, p, avail, _float32, currentArrays);
+  if (used == 0) {
+    v->elementType = 0;
+    return false;
   }
-  v->kind = static_cast<HYPERFILEVALUE>(k);
+  if (p[0] == HYPERFILEVALUE_CHUNKSTART) ++_depth;
+  if (p[0] == HYPERFILEVALUE_CHUNKEND) --_depth;
   _file.SkipBuffered(used);
   ReadStep();
   return true;
@@ -190,9 +226,9 @@ bool HyperFile::ReadAnyValue(HyperFileAnyValue* v) {
   v->elements = 0;
   v->elementType = 0;
   v->headCount = 0;
+  if (_error == FILEERROR_NONE && ReadBufferedAnyValue(v, SwapNeeded())) return true;
   v->offset = GetPosition();
   if (_error != FILEERROR_NONE) return false;
-  if (ReadBufferedAnyValue(v, SwapNeeded())) return true;
   return ReadAnyValueInParts(v);
 }
 
@@ -211,7 +247,10 @@ bool HyperFile::ReadAnyValueInParts(HyperFileAnyValue* v) {
     const Int64 n = FixedPayload(k, _float32 ? 4 : 8);
     if (n < 0) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
     if (!Take(p, n)) return false;
-    DecodeFixed(v, k, p, n, swap, _float32);
+    if (swap)
+      DecodeFixed<true>(v, k, p, n, _float32);
+    else
+      DecodeFixed<false>(v, k, p, n, _float32);
     ReadStep();
     return true;
   }
@@ -268,7 +307,10 @@ bool HyperFile::ReadAnyValueInParts(HyperFileAnyValue* v) {
     UChar head[HyperFileAnyValue::kHeadCount * 8];
     const Int64 headBytes = static_cast<Int64>(n) * elementSize;
     if (!Take(head, headBytes)) return false;
-    StoreHeads(v, k, type, head, n, swap);
+    if (swap)
+      StoreHeads<true>(v, k, type, head, n);
+    else
+      StoreHeads<false>(v, k, type, head, n);
     SkipBytes(size - headBytes);
   } else {
     SkipBytes(size);

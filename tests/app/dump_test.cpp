@@ -357,6 +357,86 @@ TEST(DumpTest, JsonReadsBackAsTheTree) {
   }
 }
 
+// The tree of a long stream of values drawn from small pools (so that values repeat back to
+// back and differ in one field, -0 against 0, a size, one element), read from a file (values in
+// the read buffer and across its edges), is the text of each value dumped on its own from memory
+// (every value read piece by piece, nothing of an earlier value to reuse), in both byte orders.
+TEST(DumpTest, LongStreamFromAFileIsEachValueOnItsOwn) {
+  std::mt19937 rng(6);
+  const Float64 numbers[] = {0.0, -0.0, 1.0, 0.5, -2.25, 1e300};
+  const Int64 ints[] = {0, -1, 7, 1ll << 40};
+  auto pick = [&](auto& pool) { return pool[rng() % (sizeof pool / sizeof pool[0])]; };
+  const size_t sizes[] = {0, 1, 8, 9, 16, 17, 40};
+  const char* texts[] = {"", "Cube", "Cube.1", "\"q\"\n", "\xC3\xA9t\xC3\xA9"};
+  for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+    std::string each;
+    lumtest::MemWriter whole(false, order);
+    for (int i = 0; i < 6000; ++i) {
+      lumtest::MemWriter one(false, order);
+      const std::mt19937 start = rng;
+      for (HyperFile* hf : {&whole.hf, &one.hf}) {
+        rng = start;  // the same value into both streams
+        const size_t n = pick(sizes);
+        std::vector<Float64> f(n);
+        std::vector<Int64> l(n);
+        std::vector<UChar> b(n);
+        for (size_t j = 0; j < n; ++j) {
+          f[j] = pick(numbers);
+          l[j] = pick(ints);
+          b[j] = static_cast<UChar>(l[j]);
+        }
+        Matrix64 m;
+        m.off = Vector64(pick(numbers), 0, pick(numbers));
+        m.v2 = Vector64(pick(numbers), 1, 0);
+        bool ok = true;
+        switch (rng() % 9) {
+          case 0:
+            ok = hf->WriteMatrix(m);
+            break;
+          case 1:
+            ok = hf->WriteMemory(b.data(), static_cast<Int64>(n));
+            break;
+          case 2:
+            ok = hf->WriteString(String(pick(texts), STRINGENCODING_UTF8));
+            break;
+          case 3:
+            ok = hf->WriteArray(f.data(), HYPERFILEARRAY_FLOAT64, 8, static_cast<Int32>(n));
+            break;
+          case 4:
+            ok = hf->WriteArray(l.data(), HYPERFILEARRAY_INT64, 8, static_cast<Int32>(n));
+            break;
+          case 5:
+            ok = hf->WriteArray(b.data(), HYPERFILEARRAY_CHAR, 1, static_cast<Int32>(n));
+            break;
+          case 6:
+            ok = hf->WriteVector(Vector64(pick(numbers), pick(numbers), 0));
+            break;
+          case 7:
+            ok = hf->WriteTime(BaseTime(static_cast<Float64>(pick(ints)), 30)) &&
+                 hf->WriteFloat(pick(numbers));
+            break;
+          default:
+            ok = hf->WriteInt64(pick(ints)) && hf->WriteInt32(static_cast<Int32>(pick(ints)));
+            break;
+        }
+        ASSERT_TRUE(ok);
+      }
+      lumdump::Options o;
+      o.littleEndian = order == BYTEORDER_INTEL;
+      each += Dump(one.Finish(), o).out;
+    }
+    const std::string file = lumtest::TempPath("long.hf");
+    ASSERT_TRUE(lumtest::WriteFileBytes(file, whole.Finish()));
+    lumdump::Options o;
+    o.littleEndian = order == BYTEORDER_INTEL;
+    Result r{0, "", ""};
+    r.status = lumdump::Run(Filename(file.c_str()), "s", o, {Append, &r.out}, {Append, &r.err});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_GT(r.out.size(), 200000u);
+    EXPECT_TRUE(r.out == each) << "byte order " << order;
+  }
+}
+
 // Every cut of a stream: the tree up to the fault (a prefix of the whole stream's tree), one
 // line on stderr with an offset within the cut, exit status 1; a cut between whole top-level
 // items is a whole stream. The JSON stays well formed.
