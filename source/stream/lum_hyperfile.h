@@ -466,7 +466,7 @@ class HyperFileLayout {
   }
 
   // False when the run outgrew kMaxBytes (Match then finds nothing).
-  bool IsValid() const { return !_overflow && _size >= 8; }
+  bool IsValid() const { return !_overflow && _size >= 16; }
   Int32 GetSize() const { return _size; }
 
  private:
@@ -580,18 +580,20 @@ class HyperFileSpan {
     const Int64 n = layout._size;
     if (layout._swap != _swap || layout._float32 != _float32 || !layout.IsValid() || _end - _p < n)
       return nullptr;
-    // Eight bytes a step, the last step overlapping the one before.
-    UInt64 differ = 0;
-    for (Int64 i = 0;; i += 8) {
-      if (i > n - 8) i = n - 8;
-      UInt64 got, want, mask;
-      std::memcpy(&got, _p + i, 8);
-      std::memcpy(&want, layout._bytes + i, 8);
-      std::memcpy(&mask, layout._mask + i, 8);
+    // Sixteen bytes a step (two 64-bit lanes, one vector operation where there is a unit for
+    // it), the last step overlapping the one before.
+    typedef UInt64 Lanes __attribute__((vector_size(16)));
+    Lanes differ = {0, 0};
+    for (Int64 i = 0;; i += 16) {
+      if (i > n - 16) i = n - 16;
+      Lanes got, want, mask;
+      std::memcpy(&got, _p + i, 16);
+      std::memcpy(&want, layout._bytes + i, 16);
+      std::memcpy(&mask, layout._mask + i, 16);
       differ |= (got & mask) ^ want;
-      if (i == n - 8) break;
+      if (i == n - 16) break;
     }
-    if (differ != 0) return nullptr;
+    if ((differ[0] | differ[1]) != 0) return nullptr;
     const UChar* run = _p;
     _p += n;
     _depth += layout._depth;
