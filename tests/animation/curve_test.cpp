@@ -637,6 +637,20 @@ TEST(CurveFile, RoundTripsKeysAndKeepsKeysBeyondTheWindow) {
   EXPECT_EQ(written, scenetest::WriteNode(back));
 }
 
+// The stream layouts keys are read in: 64- and 32-bit floats, both byte orders.
+struct KeyLayout {
+  bool float32;
+  BYTEORDER order;
+};
+constexpr KeyLayout kKeyLayouts[] = {
+    {false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
+
+Bytes WriteIn(CCurve& c, const KeyLayout& l) {
+  lumtest::MemWriter w(l.float32, l.order);
+  EXPECT_TRUE(c.WriteObject(&w.hf, 1));
+  return w.Finish();
+}
+
 // Keys read from every layout, through memory and through a file whose buffer ends at each
 // place of a key, and without the span (a reading hook), write back the bytes they were read
 // from: keys in the layout the library writes are taken from the buffer whole, the others (data,
@@ -653,14 +667,8 @@ TEST(CurveFile, KeysReadAlikeWhereverTheyLieAndWhateverTheyHold) {
     if (i % 5 == 1) k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
     if (i % 9 == 2) k->SetBit(0x40);
   }
-  const struct {
-    bool float32;
-    BYTEORDER order;
-  } layouts[] = {{false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
-  for (const auto& l : layouts) {
-    lumtest::MemWriter w(l.float32, l.order);
-    ASSERT_TRUE(c.WriteObject(&w.hf, 1));
-    const Bytes written = w.Finish();
+  for (const KeyLayout& l : kKeyLayouts) {
+    const Bytes written = WriteIn(c, l);
     for (bool hook : {false, true}) {
       lumtest::MemReader r(written, HYPERFILE_CURRENT_VERSION, l.float32, l.order);
       if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
@@ -713,14 +721,8 @@ TEST(CurveFile, ChangedKeyBytesReadAsTheGeneralReaderReadsThem) {
   AddKeys(c, {{0.5, 1.0}, {1.0, -2.0}, {2.0, 0.25}});
   c.GetKey(1)->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
   c.GetKey(2)->SetBit(0x40);
-  const struct {
-    bool float32;
-    BYTEORDER order;
-  } layouts[] = {{false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
-  for (const auto& l : layouts) {
-    lumtest::MemWriter w(l.float32, l.order);
-    ASSERT_TRUE(c.WriteObject(&w.hf, 1));
-    const Bytes written = w.Finish();
+  for (const KeyLayout& l : kKeyLayouts) {
+    const Bytes written = WriteIn(c, l);
     auto read = [&](const Bytes& b, bool hook, FILEERROR* error) {
       lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, l.float32, l.order);
       if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
