@@ -480,6 +480,36 @@ ROTATIONINTERPOLATION QuatFromFile(Int32 quat) {
                                                         : ROTATIONINTERPOLATION_QUATERNION_SLERP;
 }
 
+// A plain key's chunks as a fixed run, for each byte order and float size (see
+// HyperFileLayout), and the offsets of its members.
+struct PlainKeyRun {
+  HyperFileLayout layout;
+  BaseList2D::PlainHeaderOffsets header;
+  Int32 time, timeLeft, timeRight, value, valueLeft, valueRight, inter, mode, quat;
+
+  PlainKeyRun(bool swap, bool float32) : layout(swap, float32) {
+    BaseList2D::AddPlainHeader(&layout, &header);
+    layout.ChunkStart(CHUNK_CKEY, kKeyChunkLevel);
+    time = layout.TimeAt();
+    timeLeft = layout.TimeAt();
+    timeRight = layout.TimeAt();
+    value = layout.FloatAt();
+    valueLeft = layout.FloatAt();
+    valueRight = layout.FloatAt();
+    inter = layout.Int32At();
+    layout.Int32Is(VALUETYPE_NIL);
+    mode = layout.Int32At();
+    quat = layout.Int32At();
+    layout.ChunkEnd();
+    layout.ChunkEnd();
+  }
+};
+
+const PlainKeyRun& PlainKeyRunFor(bool swap, bool float32) {
+  static const PlainKeyRun runs[4] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  return runs[(swap ? 2 : 0) + (float32 ? 1 : 0)];
+}
+
 }  // namespace
 
 bool CKey::ReadPlain(HyperFile* hf) {
@@ -489,12 +519,27 @@ bool CKey::ReadPlain(HyperFile* hf) {
   BaseTime time, timeLeft, timeRight;
   Float value = 0.0, valueLeft = 0.0, valueRight = 0.0;
   Int32 inter = 0, dataType = 0, mode = 0, quat = 0;
-  if (!ReadPlainHeader(hf, &span, &header) || !span.ChunkStart(CHUNK_CKEY, kKeyChunkLevel) ||
-      !span.TimeValue(&time) || !span.TimeValue(&timeLeft) || !span.TimeValue(&timeRight) ||
-      !span.FloatValue(&value) || !span.FloatValue(&valueLeft) || !span.FloatValue(&valueRight) ||
-      !span.Int32Value(&inter) || !span.Int32Value(&dataType) || dataType != VALUETYPE_NIL ||
-      !span.Int32Value(&mode) || !span.Int32Value(&quat) || !span.ChunkEnd() || !span.ChunkEnd())
+  const PlainKeyRun& fixed = PlainKeyRunFor(span.IsSwapped(), span.IsFloat32());
+  if (const UChar* run = hf->Before12() ? nullptr : span.Match(fixed.layout)) {
+    // The layout this library writes, checked whole at once.
+    PlainHeaderAt(span, run, fixed.header, &header);
+    time = span.TimeAt(run + fixed.time);
+    timeLeft = span.TimeAt(run + fixed.timeLeft);
+    timeRight = span.TimeAt(run + fixed.timeRight);
+    value = span.FloatAt(run + fixed.value);
+    valueLeft = span.FloatAt(run + fixed.valueLeft);
+    valueRight = span.FloatAt(run + fixed.valueRight);
+    inter = span.Int32At(run + fixed.inter);
+    mode = span.Int32At(run + fixed.mode);
+    quat = span.Int32At(run + fixed.quat);
+  } else if (!ReadPlainHeader(hf, &span, &header) || !span.ChunkStart(CHUNK_CKEY, kKeyChunkLevel) ||
+             !span.TimeValue(&time) || !span.TimeValue(&timeLeft) || !span.TimeValue(&timeRight) ||
+             !span.FloatValue(&value) || !span.FloatValue(&valueLeft) ||
+             !span.FloatValue(&valueRight) || !span.Int32Value(&inter) ||
+             !span.Int32Value(&dataType) || dataType != VALUETYPE_NIL || !span.Int32Value(&mode) ||
+             !span.Int32Value(&quat) || !span.ChunkEnd() || !span.ChunkEnd()) {
     return false;
+  }
   span.Commit();
   TakePlainHeader(header);
   _time = time;

@@ -24,8 +24,9 @@ bool RootTag::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
   tag->SetObject(GetObject());
   // In the list while it reads, so that a tag that looks at its neighbours finds them.
   InsertLast(tag);
-  tag->SetDocument(hf->GetDocument());
-  if (!tag->ReadChunk(hf, true, false)) {
+  const bool registered = tag->SetDocument(hf->GetDocument());
+  if (!registered) hf->SetError(FILEERROR_OUTOFMEMORY);
+  if (!registered || !tag->ReadChunk(hf, true, false)) {
     tag->Remove();
     BaseTag::Free(tag);
     if (hf->GetError() == FILEERROR_NONE) hf->SetError(FILEERROR_READ);

@@ -116,8 +116,10 @@ class BaseDocument {
 
   Int32 _loadFlags = 0;
   AliasTrans* _trans = nullptr;
-  // The first node of the registry of the nodes that name this document.
-  GeListNode* _nodes = nullptr;
+  // The cell the nodes that name this document hold, made when the first one does; null
+  // until then, or when it could not be allocated.
+  GeListDocumentCell* _cell = nullptr;
+  GeListDocumentCell* Cell();
   // Destroyed in reverse order: the hooks (and the takes in them) before the render settings.
   BaseDraw _renderView;
   BaseLink _activeRenderData;

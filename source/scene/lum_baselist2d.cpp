@@ -517,6 +517,42 @@ bool BaseList2D::ReadPlainHeader(HyperFile* hf, HyperFileSpan* span, PlainHeader
   return span->UCharValue(&goal) && goal == 0 && span->ChunkEnd();
 }
 
+void BaseList2D::AddPlainHeader(HyperFileLayout* layout, PlainHeaderOffsets* at) {
+  UChar link[BaseLink::RECORD_SIZE];
+  BaseLink::EmptyRecord(link);
+  layout->ChunkStart(CHUNK_BASELIST2D, kNodeChunkLevel);
+  at->bits = layout->Int32At();
+  layout->Int32At();  // read and ignored
+  layout->ChunkStart(CONTAINER_CHUNK_ID, CONTAINER_CHUNK_LEVEL);
+  at->containerId = layout->Int32At();
+  layout->ChunkEnd();
+  layout->UCharIs(0);
+  layout->EmptyString();
+  layout->Int32Is(0);
+  layout->Int32Is(1);
+  layout->Int32Is(0);
+  layout->MemoryIs(link, BaseLink::RECORD_SIZE);
+  layout->UCharAt();  // the marker flag, read and ignored
+  at->marker = layout->MemoryAt(GeMarker::SIZE);
+  layout->BoolIs(false);
+  layout->Int32Is(DESCIDSTORE_VERSION);
+  layout->Int32Is(0);
+  layout->ChunkEnd();
+  layout->ChunkStart(CHUNK_GELISTNODE, GELISTNODE_CHUNK_LEVEL);
+  layout->Int32Is(4);
+  for (Int32& word : at->nbits) word = layout->Int32At();
+  layout->UCharIs(0);
+  layout->ChunkEnd();
+}
+
+void BaseList2D::PlainHeaderAt(const HyperFileSpan& span, const UChar* run,
+                               const PlainHeaderOffsets& at, PlainHeader* header) {
+  header->bits = span.Int32At(run + at.bits);
+  header->containerId = span.Int32At(run + at.containerId);
+  std::memcpy(header->marker, run + at.marker, GeMarker::SIZE);
+  for (Int32 i = 0; i < 4; ++i) header->nbits[i] = UInt32(span.Int32At(run + at.nbits[i]));
+}
+
 void BaseList2D::TakePlainHeader(const PlainHeader& header) {
   _bits = header.bits;
   _data.SetId(header.containerId);

@@ -267,6 +267,15 @@ class BaseList2D : public GeListNode {
   static bool ReadPlainHeader(HyperFile* hf, HyperFileSpan* span, PlainHeader* header);
   // Gives a node as constructed what the general reader gives it for those chunks.
   void TakePlainHeader(const PlainHeader& header);
+  // The same chunks as a fixed run, exactly as this library writes them (the members that
+  // ReadPlainHeader lets vary beyond that make Match fail, and the caller fall back to it):
+  // AddPlainHeader appends them to layout, PlainHeaderAt reads a run Match found.
+  struct PlainHeaderOffsets {
+    Int32 bits, containerId, marker, nbits[4];
+  };
+  static void AddPlainHeader(HyperFileLayout* layout, PlainHeaderOffsets* at);
+  static void PlainHeaderAt(const HyperFileSpan& span, const UChar* run,
+                            const PlainHeaderOffsets& at, PlainHeader* header);
 
  private:
   struct RawList {

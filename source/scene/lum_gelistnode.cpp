@@ -97,30 +97,33 @@ bool _CopyBranch(BranchCopy copy, GeListNode* src, GeListNode* dest, COPYFLAGS f
   return ok;
 }
 
-void GeListNode::SetDocument(BaseDocument* doc) {
-  if (doc == _document) return;
-  if (_document != nullptr) {
-    if (_docPrev != nullptr)
-      _docPrev->_docNext = _docNext;
-    else
-      _document->_nodes = _docNext;
-    if (_docNext != nullptr) _docNext->_docPrev = _docPrev;
-    _docPrev = _docNext = nullptr;
+bool GeListNode::SetDocument(BaseDocument* doc) {
+  if (doc == GetDocument() && (doc != nullptr || _docCell == nullptr)) return true;
+  GeListDocumentCell* cell = doc != nullptr ? doc->Cell() : nullptr;
+  if (_docCell != nullptr && --_docCell->holders == 0) DeleteObj(_docCell);
+  _docCell = cell;
+  if (cell != nullptr) ++cell->holders;
+  return cell != nullptr || doc == nullptr;
+}
+
+GeListDocumentCell* BaseDocument::Cell() {
+  if (_cell == nullptr) {
+    _cell = NewObj<GeListDocumentCell>(GeListDocumentCell{this, 1});
+    // Out of memory: the node names no document, as after the document's end.
+    if (_cell == nullptr) _GeDebugBreak(__LINE__, kFile);
   }
-  _document = doc;
-  if (doc != nullptr) {
-    _docNext = doc->_nodes;
-    if (_docNext != nullptr) _docNext->_docPrev = this;
-    doc->_nodes = this;
-  }
+  return _cell;
 }
 
 BaseDocument::~BaseDocument() {
   // The hooks (and the takes in them) go before the render settings, while they still see the
-  // document; then every other node forgets it.
+  // document; then every other node forgets it, all at once through the cell they share.
   _sceneHooks.FlushAll();
   _renderData.FlushAll();
-  while (_nodes != nullptr) _nodes->SetDocument(nullptr);
+  if (_cell != nullptr) {
+    _cell->document = nullptr;
+    if (--_cell->holders == 0) DeleteObj(_cell);
+  }
 }
 
 // ---- tree ----
@@ -148,28 +151,28 @@ GeListNode* GeListNode::GetDown() const {
 bool GeListNode::InsertBefore(GeListNode* other) {
   if (other == nullptr || other->_listHead == nullptr) return Refuse(__LINE__);
   if (!other->_listHead->InsertBefore(this, other)) return false;
-  SetDocument(other->_document);
+  SetDocument(other->GetDocument());
   return true;
 }
 
 bool GeListNode::InsertAfter(GeListNode* other) {
   if (other == nullptr || other->_listHead == nullptr) return Refuse(__LINE__);
   if (!other->_listHead->InsertAfter(this, other)) return false;
-  SetDocument(other->_document);
+  SetDocument(other->GetDocument());
   return true;
 }
 
 bool GeListNode::InsertUnder(GeListNode* parent) {
   if (parent == nullptr || parent->_children == nullptr) return Refuse(__LINE__);
   if (!parent->_children->Insert(this)) return false;
-  SetDocument(parent->_document);
+  SetDocument(parent->GetDocument());
   return true;
 }
 
 bool GeListNode::InsertUnderLast(GeListNode* parent) {
   if (parent == nullptr || parent->_children == nullptr) return Refuse(__LINE__);
   if (!parent->_children->InsertLast(this)) return false;
-  SetDocument(parent->_document);
+  SetDocument(parent->GetDocument());
   return true;
 }
 

@@ -41,6 +41,16 @@ enum NODECLASS : UInt32 {
   NODECLASS_SHADER = 1u << 2,      // BaseShader
 };
 
+// What the nodes of a document hold of it: one cell a document, shared by the document and
+// every node that names it. The document clears it when it is destroyed, and the cell lives on
+// while a node still holds it, so that such a node then names no document without the
+// document visiting each of its nodes.
+struct GeListDocumentCell {
+  BaseDocument* document;
+  // The nodes that hold the cell, and one more while the document lives.
+  Int64 holders;
+};
+
 class GeListNode : public PrivateChunk {
  public:
   GeListNode();
@@ -80,9 +90,11 @@ class GeListNode : public PrivateChunk {
   RootList2D* GetListHead() const { return _listHead; }
   RootList2D* GetChildren() const { return _children; }
   // The document the node belongs to; null once that document is destroyed.
-  BaseDocument* GetDocument() const { return _document; }
-  // The node registers with doc (null: with none), so that doc's destruction clears it.
-  void SetDocument(BaseDocument* doc);
+  BaseDocument* GetDocument() const { return _docCell != nullptr ? _docCell->document : nullptr; }
+  // The node registers with doc (null: with none), so that doc's destruction clears it. False
+  // when the document's first node finds no memory for what its nodes share: the node then
+  // belongs to no document.
+  bool SetDocument(BaseDocument* doc);
   // Insert beside other / under parent (first or last); the node takes the neighbour's or the
   // parent's document. Refused (false, nothing changes, debug alert) when the node is already
   // in a list (call Remove first), when other is null or in no list, when parent is null or has
@@ -138,10 +150,8 @@ class GeListNode : public PrivateChunk {
   RootList2D* _children = nullptr;
   // Members of the lists this node owns, kept by the lists' insertions and Remove.
   Int32 _heldMembers = 0;
-  BaseDocument* _document = nullptr;
-  // The neighbours in the document's registry of its nodes.
-  GeListNode* _docPrev = nullptr;
-  GeListNode* _docNext = nullptr;
+  // The document's cell (see GeListDocumentCell), or null for a node of no document.
+  GeListDocumentCell* _docCell = nullptr;
   void* _rawData = nullptr;
   Int64 _rawSize = 0;
   Int32 _rawLevel = 0;

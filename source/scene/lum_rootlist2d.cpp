@@ -157,7 +157,10 @@ bool RootList2D::AppendRead(HyperFile* hf, GeListNode* member, bool read) {
     return false;
   }
   _InsertNewLast(member);
-  member->SetDocument(hf->GetDocument());
+  if (!member->SetDocument(hf->GetDocument())) {
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    return false;
+  }
   return true;
 }
 

@@ -360,6 +360,11 @@ bool BaseLink::IsEmptyRecord(const UChar* record) {
   return std::memcmp(record, kLinkPrefix, 6) == 0 && id == 0;
 }
 
+void BaseLink::EmptyRecord(UChar* record) {
+  std::memcpy(record, kLinkPrefix, 6);
+  std::memset(record + 6, 0, 8);
+}
+
 bool BaseLink::Read(HyperFile* hf) {
   UChar record[128];  // a link's record and a short text: no block of its own
   void* bytes = nullptr;

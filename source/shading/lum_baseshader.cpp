@@ -205,7 +205,7 @@ bool BaseShader::ReadChildList(HyperFile* hf) {
       continue;
     }
     GetChildren()->InsertLast(m);
-    m->SetDocument(hf->GetDocument());
+    if (!m->SetDocument(hf->GetDocument())) ok = Fail(hf, FILEERROR_OUTOFMEMORY);
   }
   return ok;
 }

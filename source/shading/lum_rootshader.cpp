@@ -32,7 +32,10 @@ bool RootShader::HandleSubChunk(HyperFile* hf, Int32 id, Int32 level) {
     return false;
   }
   InsertLast(shader);
-  shader->SetDocument(hf->GetDocument());
+  if (!shader->SetDocument(hf->GetDocument())) {
+    hf->SetError(FILEERROR_OUTOFMEMORY);
+    return false;
+  }
   return true;
 }
 

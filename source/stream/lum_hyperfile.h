@@ -35,6 +35,7 @@ namespace lumora {
 
 class BaseContainer;
 class BaseDocument;
+class HyperFileLayout;
 class HyperFileSpan;
 struct HyperFileAnyValue;
 
@@ -406,6 +407,102 @@ class HyperFile {
   void* _writingData = nullptr;
 };
 
+// The bytes of a run of values that always has the same length: a record whose every value
+// has a fixed size, in a stream of one byte order and float size. The members that may vary
+// (the payloads of the values added with an offset returned) are masked out; everything else
+// (kind bytes, chunk ids and levels, counts and constants) must match byte for byte. Built once
+// for a record's layout; HyperFileSpan::Match finds such a run in the buffer with one
+// comparison, and HyperFileSpan's ...At decoders read its members at the offsets returned.
+class HyperFileLayout {
+ public:
+  static constexpr Int32 kMaxBytes = 512;
+
+  HyperFileLayout(bool swap, bool float32) : _swap(swap), _float32(float32) {}
+
+  void ChunkStart(Int32 id, Int32 level) {
+    Kind(HYPERFILEVALUE_CHUNKSTART);
+    Word(UInt32(id));
+    Word(UInt32(level));
+    ++_depth;
+  }
+  void ChunkEnd() {
+    Kind(HYPERFILEVALUE_CHUNKEND);
+    --_depth;
+  }
+  void Int32Is(Int32 value) {
+    Kind(HYPERFILEVALUE_INT32);
+    Word(UInt32(value));
+  }
+  void UCharIs(UChar value) {
+    Kind(HYPERFILEVALUE_UCHAR);
+    Byte(value, 0xFF);
+  }
+  void BoolIs(bool value) {
+    Kind(HYPERFILEVALUE_BOOL);
+    Byte(value ? 1 : 0, 0xFF);
+  }
+  void EmptyString() {
+    Kind(HYPERFILEVALUE_STRING);
+    Word(0);
+  }
+  // A memory value (kind 128) holding exactly these bytes.
+  void MemoryIs(const UChar* bytes, Int32 size) {
+    Kind(HYPERFILEVALUE_MEMORY);
+    Word(UInt32(size));
+    for (Int32 i = 0; i < size; ++i) Byte(bytes[i], 0xFF);
+  }
+  // The members that vary: each returns the offset of its payload in the run.
+  Int32 Int32At() { return Varying(HYPERFILEVALUE_INT32, 4); }
+  Int32 UCharAt() { return Varying(HYPERFILEVALUE_UCHAR, 1); }
+  Int32 FloatAt() { return Varying(HYPERFILEVALUE_FLOAT, FloatBytes()); }
+  Int32 TimeAt() { return Varying(HYPERFILEVALUE_TIME, 2 * FloatBytes()); }
+  // A memory value of size bytes, whatever they are; the offset of the bytes.
+  Int32 MemoryAt(Int32 size) {
+    Kind(HYPERFILEVALUE_MEMORY);
+    Word(UInt32(size));
+    const Int32 at = _size;
+    for (Int32 i = 0; i < size; ++i) Byte(0, 0);
+    return at;
+  }
+
+  // False when the run outgrew kMaxBytes (Match then finds nothing).
+  bool IsValid() const { return !_overflow && _size >= 16; }
+  Int32 GetSize() const { return _size; }
+
+ private:
+  friend class HyperFileSpan;
+  Int32 FloatBytes() const { return _float32 ? 4 : 8; }
+  void Byte(UChar value, UChar mask) {
+    if (_size >= kMaxBytes) {
+      _overflow = true;
+      return;
+    }
+    _bytes[_size] = value;
+    _mask[_size] = mask;
+    ++_size;
+  }
+  void Kind(HYPERFILEVALUE kind) { Byte(UChar(kind), 0xFF); }
+  void Word(UInt32 value) {
+    UChar raw[4];
+    hyperfile_bytes::PutRaw(raw, value, _swap);
+    for (UChar b : raw) Byte(b, 0xFF);
+  }
+  Int32 Varying(HYPERFILEVALUE kind, Int32 n) {
+    Kind(kind);
+    const Int32 at = _size;
+    for (Int32 i = 0; i < n; ++i) Byte(0, 0);
+    return at;
+  }
+
+  bool _swap;
+  bool _float32;
+  bool _overflow = false;
+  Int32 _size = 0;
+  Int32 _depth = 0;
+  UChar _bytes[kMaxBytes] = {};
+  UChar _mask[kMaxBytes] = {};
+};
+
 // Reads values straight from the stream's buffer, for the readers of records the current
 // version always writes the same way (a key, a node's header): each call checks the value's
 // kind byte (a chunk's id and level too) and that the value lies whole in the buffer, and
@@ -443,8 +540,7 @@ class HyperFileSpan {
     return true;
   }
   bool Int32Value(Int32* value) {
-    return Fixed(HYPERFILEVALUE_INT32, 4, value,
-                 [this](const UChar* v) { return Int32(Load<UInt32>(v)); });
+    return Fixed(HYPERFILEVALUE_INT32, 4, value, [this](const UChar* v) { return Int32At(v); });
   }
   bool UCharValue(UChar* value) {
     return Fixed(HYPERFILEVALUE_UCHAR, 1, value, [](const UChar* v) { return v[0]; });
@@ -454,13 +550,12 @@ class HyperFileSpan {
   }
   bool FloatValue(Float* value) {
     return Fixed(HYPERFILEVALUE_FLOAT, FloatBytes(), value,
-                 [this](const UChar* v) { return LoadFloat(v); });
+                 [this](const UChar* v) { return FloatAt(v); });
   }
   // As HyperFile::ReadTime, reduced by the two-number BaseTime constructor.
   bool TimeValue(BaseTime* value) {
-    return Fixed(HYPERFILEVALUE_TIME, 2 * FloatBytes(), value, [this](const UChar* v) {
-      return BaseTime(LoadFloat(v), LoadFloat(v + FloatBytes()));
-    });
+    return Fixed(HYPERFILEVALUE_TIME, 2 * FloatBytes(), value,
+                 [this](const UChar* v) { return TimeAt(v); });
   }
   // An empty string.
   bool EmptyString() {
@@ -477,6 +572,41 @@ class HyperFileSpan {
     _p = v + 4 + size;
     return true;
   }
+
+  // The start of a run of layout's bytes at the span's place, the span moved over it; null
+  // (nothing moved) when the layout is for another byte order or float size, the run is not
+  // whole in the span or any of its fixed bytes differ.
+  const UChar* Match(const HyperFileLayout& layout) {
+    const Int64 n = layout._size;
+    if (layout._swap != _swap || layout._float32 != _float32 || !layout.IsValid() || _end - _p < n)
+      return nullptr;
+    // Sixteen bytes a step (two 64-bit lanes, one vector operation where there is a unit for
+    // it), the last step overlapping the one before.
+    typedef UInt64 Lanes __attribute__((vector_size(16)));
+    Lanes differ = {0, 0};
+    for (Int64 i = 0;; i += 16) {
+      if (i > n - 16) i = n - 16;
+      Lanes got, want, mask;
+      std::memcpy(&got, _p + i, 16);
+      std::memcpy(&want, layout._bytes + i, 16);
+      std::memcpy(&mask, layout._mask + i, 16);
+      differ |= (got & mask) ^ want;
+      if (i == n - 16) break;
+    }
+    if ((differ[0] | differ[1]) != 0) return nullptr;
+    const UChar* run = _p;
+    _p += n;
+    _depth += layout._depth;
+    return run;
+  }
+  // The members of a run Match found, at the offsets the layout gave them.
+  Int32 Int32At(const UChar* at) const { return Int32(Load<UInt32>(at)); }
+  Float FloatAt(const UChar* at) const { return LoadFloat(at); }
+  BaseTime TimeAt(const UChar* at) const {
+    return BaseTime(LoadFloat(at), LoadFloat(at + FloatBytes()));
+  }
+  bool IsSwapped() const { return _swap; }
+  bool IsFloat32() const { return _float32; }
 
   // Moves the stream over the bytes read, with the chunk depth they hold.
   void Commit() {

@@ -221,6 +221,8 @@ class BaseLink {
   static constexpr Int32 RECORD_SIZE = 14;
   // Whether such a record names no node: read into an empty link it changes nothing.
   static bool IsEmptyRecord(const UChar* record);
+  // The record an empty link writes (RECORD_SIZE bytes).
+  static void EmptyRecord(UChar* record);
 
  private:
   friend class GeAliasXTrans;

@@ -637,6 +637,20 @@ TEST(CurveFile, RoundTripsKeysAndKeepsKeysBeyondTheWindow) {
   EXPECT_EQ(written, scenetest::WriteNode(back));
 }
 
+// The stream layouts keys are read in: 64- and 32-bit floats, both byte orders.
+struct KeyLayout {
+  bool float32;
+  BYTEORDER order;
+};
+constexpr KeyLayout kKeyLayouts[] = {
+    {false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
+
+Bytes WriteIn(CCurve& c, const KeyLayout& l) {
+  lumtest::MemWriter w(l.float32, l.order);
+  EXPECT_TRUE(c.WriteObject(&w.hf, 1));
+  return w.Finish();
+}
+
 // Keys read from every layout, through memory and through a file whose buffer ends at each
 // place of a key, and without the span (a reading hook), write back the bytes they were read
 // from: keys in the layout the library writes are taken from the buffer whole, the others (data,
@@ -653,14 +667,8 @@ TEST(CurveFile, KeysReadAlikeWhereverTheyLieAndWhateverTheyHold) {
     if (i % 5 == 1) k->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
     if (i % 9 == 2) k->SetBit(0x40);
   }
-  const struct {
-    bool float32;
-    BYTEORDER order;
-  } layouts[] = {{false, BYTEORDER_MOTOROLA}, {true, BYTEORDER_MOTOROLA}, {false, BYTEORDER_INTEL}};
-  for (const auto& l : layouts) {
-    lumtest::MemWriter w(l.float32, l.order);
-    ASSERT_TRUE(c.WriteObject(&w.hf, 1));
-    const Bytes written = w.Finish();
+  for (const KeyLayout& l : kKeyLayouts) {
+    const Bytes written = WriteIn(c, l);
     for (bool hook : {false, true}) {
       lumtest::MemReader r(written, HYPERFILE_CURRENT_VERSION, l.float32, l.order);
       if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
@@ -703,6 +711,43 @@ TEST(CurveFile, KeysReadAlikeWhereverTheyLieAndWhateverTheyHold) {
   ASSERT_TRUE(scenetest::ReadNode(old, back));
   ASSERT_EQ(1, back.GetKeyCount());
   EXPECT_FALSE(back.GetKey(0)->GetMarker().IsNull());
+}
+
+// Every single-byte change of a curve's plain keys, in each layout, reads as the general reader
+// alone (a reading hook turns the buffer's fast paths off) reads it: the same success, error and
+// keys, written back alike (markers aside, which a key read without one draws afresh).
+TEST(CurveFile, ChangedKeyBytesReadAsTheGeneralReaderReadsThem) {
+  CCurve c;
+  AddKeys(c, {{0.5, 1.0}, {1.0, -2.0}, {2.0, 0.25}});
+  c.GetKey(1)->ChangeNBit(CKEY_BIT_BREAK, NBITCONTROL_SET);
+  c.GetKey(2)->SetBit(0x40);
+  for (const KeyLayout& l : kKeyLayouts) {
+    const Bytes written = WriteIn(c, l);
+    auto read = [&](const Bytes& b, bool hook, FILEERROR* error) {
+      lumtest::MemReader r(b, HYPERFILE_CURRENT_VERSION, l.float32, l.order);
+      if (hook) r.hf.SetReadingHook([](Int32, void*) {}, nullptr);
+      CCurve back;
+      const bool ok = back.ReadObject(&r.hf, true);
+      *error = r.hf.GetError();
+      return ok ? animtest::MaskMarkers(scenetest::WriteNode(back)) : Bytes();
+    };
+    Int32 fast = 0;
+    for (size_t at = 0; at < written.size(); ++at) {
+      for (UChar to :
+           {UChar(written[at] ^ 0x01), UChar(written[at] ^ 0x80), UChar(0), UChar(0xFF)}) {
+        if (to == written[at]) continue;
+        Bytes changed = written;
+        changed[at] = to;
+        FILEERROR general = FILEERROR_NONE, ours = FILEERROR_NONE;
+        const Bytes want = read(changed, true, &general);
+        const Bytes got = read(changed, false, &ours);
+        ASSERT_EQ(general, ours) << l.float32 << l.order << " byte " << at << " to " << Int32(to);
+        ASSERT_EQ(want, got) << l.float32 << l.order << " byte " << at << " to " << Int32(to);
+        fast += got.empty() ? 0 : 1;
+      }
+    }
+    EXPECT_GT(fast, 0);
+  }
 }
 
 // Replaces the time numerator `from` (whole seconds, denominator 1) by `to` in written bytes.
