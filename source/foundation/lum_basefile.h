@@ -144,6 +144,12 @@ class BaseFile {
     *count = _memoryLength - _position;
     return _memoryData + _position;
   }
+  // True when PeekReadable can give bytes at all: a disk file read through the own buffer (a
+  // read of a few bytes past its end refills it), or a memory file whose bytes lie in one block.
+  bool Peekable() const {
+    if (_mode != FILEOPEN_READ) return false;
+    return _memoryMode ? _memoryData != nullptr : _buffer != nullptr;
+  }
   void SkipReadable(Int64 n) {
     if (_memoryMode)
       _position += n;

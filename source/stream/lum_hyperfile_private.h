@@ -221,17 +221,30 @@ inline bool HyperFile::Emit(const void* bytes, Int64 n) {
   return true;
 }
 
-// Reads count elements of diskSize bytes in blocks; store(src, first, n) converts n whole
-// elements. A file that ends inside the run stores the whole elements before the end and
-// fails with the BaseFile's error, as element-by-element reading would.
+// Reads count elements of diskSize bytes; store(src, first, n) converts n whole elements. The
+// elements lying whole in the BaseFile's buffer (or a memory file's block) are converted where
+// they lie; an element cut by the buffer's end is read through a local block, which refills the
+// buffer, and a file that cannot be peeked into is read through that block in large steps. A
+// file that ends inside the run stores the whole elements before the end and fails with the
+// BaseFile's error, as element-by-element reading would.
 template <typename Store>
 bool HyperFile::ReadElements(Int64 count, Int32 diskSize, Store&& store) {
   UChar block[kBlockBytes];
   const Int64 perBlock = static_cast<Int64>(sizeof block) / diskSize;
+  const bool peekable = _file.Peekable();
   for (Int64 first = 0; first < count;) {
-    Int64 n = Min(perBlock, count - first);
-    Int64 want = n * diskSize;
-    Int64 got = _file.ReadBytes(block, want, true);
+    Int64 have = 0;
+    const UChar* lying = peekable ? _file.PeekReadable(&have) : nullptr;
+    Int64 n = Min(have / diskSize, count - first);
+    if (n > 0) {
+      store(lying, first, n);
+      _file.SkipReadable(n * diskSize);
+      first += n;
+      continue;
+    }
+    n = Min(peekable ? 1 : perBlock, count - first);
+    const Int64 want = n * diskSize;
+    const Int64 got = _file.ReadBytes(block, want, true);
     if (got > 0) store(block, first, got / diskSize);
     if (got != want) return ShortRead(__LINE__);
     first += n;

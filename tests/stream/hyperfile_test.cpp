@@ -2,11 +2,13 @@
 // skipping, unknown chunks, progress hooks, hostile sizes and allocation failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -552,7 +554,8 @@ void RoundTripArray(HYPERFILEARRAY type, Int32 count, BYTEORDER order) {
   ASSERT_EQ(6u + static_cast<size_t>(size) * count, b.size());
   if constexpr (std::is_integral<T>::value) {  // every number's bytes in the file's order
     for (Int32 i = 0; i < count; ++i) {
-      const UInt64 v = static_cast<UInt64>(static_cast<typename std::make_unsigned<T>::type>(src[i]));
+      const UInt64 v =
+          static_cast<UInt64>(static_cast<typename std::make_unsigned<T>::type>(src[i]));
       for (Int32 k = 0; k < size; ++k) {
         const Int32 shift = 8 * (order == BYTEORDER_MOTOROLA ? size - 1 - k : k);
         ASSERT_EQ(static_cast<UChar>(v >> shift), b[6 + static_cast<size_t>(size) * i + k])
@@ -1972,8 +1975,89 @@ TEST(HyperFile, DiskValuesAcrossTheBufferEndsReadAsFromMemory) {
       disk.SetFileVersion(HYPERFILE_CURRENT_VERSION);
       ASSERT_TRUE(disk.Open(Filename(path.c_str()), FILEOPEN_READ));
       disk.SetByteOrder(BYTEORDER_MOTOROLA);
-      EXPECT_EQ(read(mem.hf, wrongAt), read(disk, wrongAt)) << "cut " << cut << " wrong " << wrongAt;
+      EXPECT_EQ(read(mem.hf, wrongAt), read(disk, wrongAt))
+          << "cut " << cut << " wrong " << wrongAt;
     }
+  }
+}
+
+// Array elements are converted where they lie in a disk file's buffer (or a memory file's
+// block), an element cut by the buffer's end through a local block: every kind, both orders,
+// packed and strided, in a 16 KiB and a 256 KiB buffer, whole and cut around the buffer's ends,
+// gives the whole elements before the cut (the rest untouched) and the read error, from a file
+// as from memory.
+template <typename T>
+void ReadArrayCutAroundBufferEnds(HYPERFILEARRAY type, Int32 count, Int32 stride, BYTEORDER order,
+                                  std::initializer_list<size_t> ends) {
+  const Int32 step = stride / static_cast<Int32>(sizeof(T));
+  std::vector<T> src(static_cast<size_t>(count) * step);
+  for (size_t i = 0; i < src.size(); ++i)
+    src[i] = static_cast<T>(static_cast<Int64>((i * 2654435761u) % 20011) - 9000);
+  Bytes all = Write(
+      [&](HyperFile& f) {
+        f.WriteInt32(7);  // the elements start at an odd offset, 11
+        f.WriteArray(src.data(), type, stride, count);
+      },
+      false, order);
+  const Int64 size = type == HYPERFILEARRAY_FLOAT ? 8 : static_cast<Int64>(sizeof(T));
+  // Every seventh float stored as infinity or NaN, read as 0.
+  if (std::is_floating_point<T>::value) {
+    const size_t high = order == BYTEORDER_MOTOROLA ? 0 : size - 1;
+    const size_t next = order == BYTEORDER_MOTOROLA ? 1 : size - 2;
+    for (Int32 e = 0; e < count; e += 7) {
+      all[11 + size * e + high] |= 0x7F;
+      all[11 + size * e + next] |= size == 8 ? 0xF0 : 0x80;
+      src[static_cast<size_t>(e) * step] = T(0);
+    }
+  }
+  // What came back, whether it succeeded, the error and the position.
+  auto read = [&](HyperFile& f) {
+    std::vector<T> back(src.size(), T(77));
+    Int32 first = 0;
+    const bool ok = f.ReadInt32(&first) && f.ReadArray(back.data(), type, stride, count);
+    return std::make_tuple(back, ok, Int32(f.GetError()), f.GetPosition());
+  };
+  std::vector<size_t> cuts = {all.size(), 0, 12, all.size() - 1};
+  for (size_t end : ends)
+    for (size_t n = end - 9; n <= end + 9 && n < all.size(); ++n) cuts.push_back(n);
+  const std::string path = lumtest::TempPath("arraycuts.hf");
+  for (size_t cut : cuts) {
+    const std::string what = std::to_string(type) + " stride " + std::to_string(stride) +
+                             " order " + std::to_string(order) + " cut " + std::to_string(cut);
+    const Bytes b(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(cut));
+    ASSERT_TRUE(lumtest::WriteFileBytes(path, b));
+    HyperFile disk;
+    disk.SetFileVersion(HYPERFILE_CURRENT_VERSION);
+    ASSERT_TRUE(disk.Open(Filename(path.c_str()), FILEOPEN_READ));
+    disk.SetByteOrder(order);
+    const auto got = read(disk);
+    lumtest::MemReader mem(b, HYPERFILE_CURRENT_VERSION, false, order);
+    ASSERT_TRUE(got == read(mem.hf)) << what;
+    const bool whole = cut == all.size();
+    ASSERT_EQ(whole, std::get<1>(got)) << what;
+    ASSERT_EQ(whole ? FILEERROR_NONE : FILEERROR_READ, std::get<2>(got)) << what;
+    const Int64 kept = cut < 11 ? 0 : std::min<Int64>(count, (Int64(cut) - 11) / size);
+    const std::vector<T>& back = std::get<0>(got);
+    for (size_t i = 0; i < src.size(); ++i)
+      ASSERT_EQ(Int64(i) / step < kept && i % step == 0 ? src[i] : T(77), back[i])
+          << what << " at " << i;
+  }
+}
+
+TEST(HyperFile, ArraysCutAroundTheBufferEndsKeepTheWholeElements) {
+  for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+    for (Int32 k : {1, 3}) {  // packed, and one member of three
+      ReadArrayCutAroundBufferEnds<Char>(HYPERFILEARRAY_CHAR, 20000, k, order, {16384});
+      ReadArrayCutAroundBufferEnds<Int16>(HYPERFILEARRAY_INT16, 10000, 2 * k, order, {16384});
+      ReadArrayCutAroundBufferEnds<Int32>(HYPERFILEARRAY_INT32, 9000, 4 * k, order, {16384, 32768});
+      ReadArrayCutAroundBufferEnds<Int64>(HYPERFILEARRAY_INT64, 4500, 8 * k, order, {16384, 32768});
+      ReadArrayCutAroundBufferEnds<Float32>(HYPERFILEARRAY_FLOAT32, 5000, 4 * k, order, {16384});
+      ReadArrayCutAroundBufferEnds<Float64>(HYPERFILEARRAY_FLOAT, 4500, 8 * k, order, {32768});
+    }
+    // Past 1 MiB a file is read through 256 KiB.
+    ReadArrayCutAroundBufferEnds<Float64>(HYPERFILEARRAY_FLOAT64, 140000, 24, order,
+                                          {262144, 524288});
+    ReadArrayCutAroundBufferEnds<Int32>(HYPERFILEARRAY_INT32, 300000, 4, order, {262144});
   }
 }
 
