@@ -601,9 +601,13 @@ class HyperFileSpan {
   }
   // The members of a run Match found, at the offsets the layout gave them.
   Int32 Int32At(const UChar* at) const { return Int32(Load<UInt32>(at)); }
-  Float FloatAt(const UChar* at) const { return LoadFloat(at); }
+  // The stream's Float, with the float rule (infinity and NaN read as 0).
+  Float FloatAt(const UChar* at) const {
+    return _float32 ? Float(hyperfile_bytes::F32FromBits(Load<UInt32>(at)))
+                    : hyperfile_bytes::F64FromBits(Load<UInt64>(at));
+  }
   BaseTime TimeAt(const UChar* at) const {
-    return BaseTime(LoadFloat(at), LoadFloat(at + FloatBytes()));
+    return BaseTime(FloatAt(at), FloatAt(at + FloatBytes()));
   }
   bool IsSwapped() const { return _swap; }
   bool IsFloat32() const { return _float32; }
@@ -637,11 +641,6 @@ class HyperFileSpan {
     return hyperfile_bytes::LoadRaw<U>(at, _swap);
   }
   Int64 FloatBytes() const { return _float32 ? 4 : 8; }
-  // The stream's Float, with the float rule (infinity and NaN read as 0).
-  Float LoadFloat(const UChar* at) const {
-    return _float32 ? Float(hyperfile_bytes::F32FromBits(Load<UInt32>(at)))
-                    : hyperfile_bytes::F64FromBits(Load<UInt64>(at));
-  }
 
   HyperFile* _hf;
   const UChar* _start;

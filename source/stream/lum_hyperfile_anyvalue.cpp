@@ -10,21 +10,15 @@ namespace lumora {
 
 namespace {
 
-// A raw number at p in file order, kSwap: whether file and processor orders differ. The byte
-// order is a template argument so that the loops below test it once per value, not per number.
-template <typename U, bool kSwap>
-inline U Load(const UChar* p) {
-  U v;
-  std::memcpy(&v, p, sizeof v);
-  return kSwap ? hyperfile_bytes::Swap(v) : v;
-}
+// The byte order (kSwap: whether file and processor orders differ) is a template argument of
+// the decoders below, so that they test it once per value, not per number.
 template <bool kSwap>
 inline Float32 LoadF32(const UChar* p) {
-  return F32FromBits(Load<UInt32, kSwap>(p));
+  return F32FromBits(LoadRaw<UInt32>(p, kSwap));
 }
 template <bool kSwap>
 inline Float64 LoadF64(const UChar* p) {
-  return F64FromBits(Load<UInt64, kSwap>(p));
+  return F64FromBits(LoadRaw<UInt64>(p, kSwap));
 }
 
 // The first n elements of a typed array of type at p, into the value's heads.
@@ -36,15 +30,15 @@ inline void DecodeHeads(HyperFileAnyValue* v, const UChar* p, Int32 n, Int32 typ
       return;
     case HYPERFILEARRAY_INT16:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int16>(Load<UInt16, kSwap>(p + 2 * i));
+        v->heads[i] = static_cast<Int16>(LoadRaw<UInt16>(p + 2 * i, kSwap));
       return;
     case HYPERFILEARRAY_INT32:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int32>(Load<UInt32, kSwap>(p + 4 * i));
+        v->heads[i] = static_cast<Int32>(LoadRaw<UInt32>(p + 4 * i, kSwap));
       return;
     case HYPERFILEARRAY_INT64:
       for (Int32 i = 0; i < n; ++i)
-        v->heads[i] = static_cast<Int64>(Load<UInt64, kSwap>(p + 8 * i));
+        v->heads[i] = static_cast<Int64>(LoadRaw<UInt64>(p + 8 * i, kSwap));
       return;
     case HYPERFILEARRAY_FLOAT32:
       for (Int32 i = 0; i < n; ++i) v->headFloats[i] = LoadF32<kSwap>(p + 4 * i);
@@ -80,20 +74,20 @@ inline void DecodeFixed(HyperFileAnyValue* v, Int32 k, const UChar* p, Int64 n, 
       v->integer = p[0];
       return;
     case HYPERFILEVALUE_INT16:
-      v->integer = static_cast<Int16>(Load<UInt16, kSwap>(p));
+      v->integer = static_cast<Int16>(LoadRaw<UInt16>(p, kSwap));
       return;
     case HYPERFILEVALUE_UINT16:
-      v->integer = Load<UInt16, kSwap>(p);
+      v->integer = LoadRaw<UInt16>(p, kSwap);
       return;
     case HYPERFILEVALUE_INT32:
-      v->integer = static_cast<Int32>(Load<UInt32, kSwap>(p));
+      v->integer = static_cast<Int32>(LoadRaw<UInt32>(p, kSwap));
       return;
     case HYPERFILEVALUE_UINT32:
-      v->integer = Load<UInt32, kSwap>(p);
+      v->integer = LoadRaw<UInt32>(p, kSwap);
       return;
     case HYPERFILEVALUE_INT64:
     case HYPERFILEVALUE_UINT64:
-      v->integer = static_cast<Int64>(Load<UInt64, kSwap>(p));
+      v->integer = static_cast<Int64>(LoadRaw<UInt64>(p, kSwap));
       return;
     case HYPERFILEVALUE_FLOAT32:
     case HYPERFILEVALUE_VECTOR32:
@@ -123,7 +117,7 @@ inline Int32 HeadsKept(const HyperFileAnyValue* v, Int32 k) {
 template <bool kSwap>
 inline void StoreHeads(HyperFileAnyValue* v, Int32 k, Int32 type, const UChar* p, Int32 n) {
   if (k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
-    for (Int32 i = 0; i < n; ++i) v->heads[i] = Load<UInt16, kHostLittle>(p + 2 * i);
+    for (Int32 i = 0; i < n; ++i) v->heads[i] = LoadRaw<UInt16>(p + 2 * i, kHostLittle);
   } else if (k != HYPERFILEVALUE_ARRAY) {
     for (Int32 i = 0; i < n; ++i) v->heads[i] = p[i];  // memory: bytes 0..255
   } else {
@@ -157,8 +151,8 @@ inline Int64 DecodeWhole(HyperFileAnyValue* v, const UChar* p, Int64 avail, bool
     const Int64 n = kPayloads.size[float32 ? 1 : 0][k];
     if (n < 0 || n >= avail) return 0;
     if (k == HYPERFILEVALUE_CHUNKSTART) {
-      v->id = static_cast<Int32>(Load<UInt32, kSwap>(p + 1));
-      v->level = static_cast<Int32>(Load<UInt32, kSwap>(p + 5));
+      v->id = static_cast<Int32>(LoadRaw<UInt32>(p + 1, kSwap));
+      v->level = static_cast<Int32>(LoadRaw<UInt32>(p + 5, kSwap));
     } else if (k != HYPERFILEVALUE_CHUNKEND) {
       DecodeFixed<kSwap>(v, k, p + 1, n, float32);
     }
@@ -173,12 +167,12 @@ inline Int64 DecodeWhole(HyperFileAnyValue* v, const UChar* p, Int64 avail, bool
   if (k == HYPERFILEVALUE_MEMORY || k == HYPERFILEVALUE_STRING || k == HYPERFILEVALUE_FILENAME) {
     if (avail < 5) return 0;
     header = 5;
-    size = static_cast<Int32>(Load<UInt32, kSwap>(p + 1));
+    size = static_cast<Int32>(LoadRaw<UInt32>(p + 1, kSwap));
     if (k != HYPERFILEVALUE_MEMORY) shift = 1;
   } else if (k == HYPERFILEVALUE_ARRAY && currentArrays) {
     if (avail < 6) return 0;
     header = 6;
-    size = static_cast<Int64>(static_cast<Int32>(Load<UInt32, kSwap>(p + 1))) - 1;
+    size = static_cast<Int64>(static_cast<Int32>(LoadRaw<UInt32>(p + 1, kSwap))) - 1;
     type = p[5];
     const Int32 elementSize = ElementSize(type);
     if (elementSize == 0) return 0;

@@ -57,14 +57,27 @@ Int64 EncodeSwapped64Pairs(const UChar* src, UChar* dst, Int64 n) {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define LUM_HYPERFILE_AVX2 1
+// The byte shuffle that reverses each number of sizeof(U) bytes in a 32-byte vector.
+template <typename U>
+__attribute__((target("avx2"))) inline __m256i ReverseEach() {
+  if constexpr (sizeof(U) == 8)
+    return _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
+                            1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  else if constexpr (sizeof(U) == 4)
+    return _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
+                            5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+  else
+    return _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4,
+                            7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+}
+
 // The same with AVX2, four numbers at a time, for the processors that have it (one byte shuffle
 // instead of the four steps of SSE2): the bulk of large Float64 and Int64 arrays. Returns how
 // many it did (a multiple of 4).
 template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst, Int64 n) {
   const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
-  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7,
-                                           6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  const __m256i reverse = ReverseEach<UInt64>();
   Int64 j = 0;
   for (; j + 4 <= n; j += 4) {
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j));
@@ -100,11 +113,7 @@ bool HasAvx2() {
 // words and the normals of a mesh, both ways). Returns how many it did.
 template <typename U>
 __attribute__((target("avx2"))) Int64 SwapSmallWords(const UChar* src, UChar* dst, Int64 n) {
-  const __m256i reverse =
-      sizeof(U) == 4 ? _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2,
-                                        1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12)
-                     : _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0,
-                                        3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  const __m256i reverse = ReverseEach<U>();
   constexpr Int64 kPerStep = 32 / static_cast<Int64>(sizeof(U));
   Int64 j = 0;
   for (; j + kPerStep <= n; j += kPerStep) {
@@ -121,11 +130,7 @@ __attribute__((target("avx2"))) Int64 SwapSmallWords(const UChar* src, UChar* ds
 template <typename U, bool kFloat>
 __attribute__((target("avx2"))) Int64 DecodeSwappedWords(const UChar* src, UChar* dst, Int64 stride,
                                                          Int64 n) {
-  const __m256i reverse =
-      sizeof(U) == 8 ? _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
-                                        5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8)
-                     : _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2,
-                                        1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+  const __m256i reverse = ReverseEach<U>();
   const __m256i exponent =
       sizeof(U) == 8 ? _mm256_set1_epi64x(0x7FF0000000000000ll) : _mm256_set1_epi32(0x7F800000);
   constexpr Int64 kPerStep = 32 / static_cast<Int64>(sizeof(U));
@@ -162,8 +167,6 @@ void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 
                   !kFloat) {
       if (HasAvx2()) first = SwapSmallWords<U>(src, dst, n);
     }
-#endif
-#if defined(LUM_HYPERFILE_AVX2)
     if constexpr (w >= 4 && kSwap && !kEncode && (kFloat || w == 8)) {
       if (HasAvx2()) first = DecodeSwappedWords<U, kFloat>(src, dst, w, n);
     }
