@@ -512,10 +512,7 @@ class RepeatCache {
   // value of its slot (s, not -1).
   char* Put(int s, char* w, const HyperFileAnyValue& v) {
     Slot& slot = _slots[s];
-    Key key;
-    const void* payload = KeyOf(v, &key);
-    if (slot.textBytes == 0 || std::memcmp(&key, &slot.key, sizeof key) != 0 ||
-        std::memcmp(payload, slot.payload, key.payloadBytes) != 0) {
+    if (slot.textBytes == 0 || !Same(slot, v)) {
       ++slot.misses;
       return nullptr;
     }
@@ -548,6 +545,18 @@ class RepeatCache {
     UInt32 payloadBytes;
   };
   static_assert(sizeof(Key) == 32, "a key has no padding");
+  struct Slot;
+  // Whether v is the value the slot's text was made from. The fields are compared where they
+  // lie: a key gathered on the stack and compared as a block would be loaded wider than it was
+  // stored, which waits for the stores to retire.
+  static bool Same(const Slot& slot, const HyperFileAnyValue& v) {
+    const Key& key = slot.key;
+    if (key.size != v.size || key.elements != v.elements || key.elementType != v.elementType ||
+        key.headCount != v.headCount || key.numberCount != v.numberCount)
+      return false;
+    Key unused;
+    return std::memcmp(KeyOf(v, &unused), slot.payload, key.payloadBytes) == 0;
+  }
   // The numbers or the elements shown, as bytes (their bits: 0 and -0 differ in the text).
   static const void* KeyOf(const HyperFileAnyValue& v, Key* key) {
     key->size = v.size;
