@@ -222,8 +222,10 @@ char* Float(char* w, Float64 v) {
       const UInt64 m = static_cast<UInt64>(scaled + 0.5);
       const Float64 fm = static_cast<Float64>(m);
       if (std::fabs(scaled - fm) > fm * 1e-15 || fm / kPow10F[k] != a) continue;
+      // The whole part of m / 10^k is that of a: a whole number between the two would be a
+      // double nearer to m / 10^k than a is.
       if (v < 0) *w++ = '-';
-      const UInt64 whole = m / kPow10[k];
+      const UInt64 whole = static_cast<UInt64>(a);
       w = UDigits(w, whole);
       *w++ = '.';
       return LastDigits(w, m - whole * kPow10[k], k);
