@@ -219,13 +219,14 @@ char* Float(char* w, Float64 v) {
     for (Int32 k = 1; k < 18; ++k) {
       const Float64 scaled = a * kPow10F[k];
       if (scaled >= 1e15) break;
-      const UInt64 m = static_cast<UInt64>(scaled + 0.5);
-      const Float64 fm = static_cast<Float64>(m);
+      // Below 10^15: the signed conversions, one instruction each.
+      const UInt64 m = static_cast<UInt64>(static_cast<Int64>(scaled + 0.5));
+      const Float64 fm = static_cast<Float64>(static_cast<Int64>(m));
       if (std::fabs(scaled - fm) > fm * 1e-15 || fm / kPow10F[k] != a) continue;
       // The whole part of m / 10^k is that of a: a whole number between the two would be a
       // double nearer to m / 10^k than a is.
       if (v < 0) *w++ = '-';
-      const UInt64 whole = static_cast<UInt64>(a);
+      const UInt64 whole = static_cast<UInt64>(static_cast<Int64>(a));
       w = UDigits(w, whole);
       *w++ = '.';
       return LastDigits(w, m - whole * kPow10[k], k);
@@ -239,26 +240,42 @@ namespace {
 // Numbers formatted lately, by their bits: the numbers of a stream repeat (0, 1, the axes of
 // matrices, the same coordinates, times and key values), and copying their text is cheaper
 // than formatting it again. Every slot starts as +0, whose text is "0".
+//
+// A number missed is made where the line needs it and kept later, by Settle: read back at once,
+// its bytes (stored one or two at a time) would stall the copy until the stores retire.
 class NumberCache {
  public:
   char* Put(char* w, Float64 v) {
     UInt64 bits;
     std::memcpy(&bits, &v, sizeof bits);
     Slot& slot = _slots[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
-    if (slot.bits != bits) {
-      // Made in place and then kept: a copy out of the slot would load the bytes just stored
-      // one by one, and wait for them.
-      char* end = Float(w, v);  // at most 24 bytes: the slot holds 32
-      slot.bits = bits;
-      slot.size = static_cast<UInt32>(end - w);
-      std::memcpy(slot.text, w, sizeof slot.text);
-      return end;
-    }
+    if (slot.bits != bits) return Make(&slot, bits, w, v);
     std::memcpy(w, slot.text, sizeof slot.text);
     return w + slot.size;
   }
+  // Keeps the number made last. Called before the output that holds its text is written again
+  // or handed over: the text must still be where it was made.
+  void Settle() {
+    if (_made == nullptr) return;
+    std::memcpy(_made->text, _madeText, sizeof _made->text);
+    _made->bits = _madeBits;
+    _made->size = _madeSize;
+    _made = nullptr;
+  }
 
  private:
+  struct Slot;
+  // The 32 bytes from w on lie in the region reserved for the line (the copy takes them all).
+  char* Make(Slot* slot, UInt64 bits, char* w, Float64 v) {
+    Settle();
+    char* end = Float(w, v);  // at most 24 bytes: the slot holds 32
+    _made = slot;
+    _madeBits = bits;
+    _madeText = w;
+    _madeSize = static_cast<UInt32>(end - w);
+    return end;
+  }
+
   static constexpr int kSlotBits = 7;
   struct Slot {
     UInt64 bits = 0;
@@ -266,6 +283,11 @@ class NumberCache {
     char text[32] = {'0'};
   };
   Slot _slots[1 << kSlotBits];
+  // The number made and not kept yet (_made null: none).
+  Slot* _made = nullptr;
+  UInt64 _madeBits = 0;
+  const char* _madeText = nullptr;
+  UInt32 _madeSize = 0;
 };
 
 // " 00" .. " ff", each in 4 bytes so that one store writes it (and one byte more).
@@ -760,6 +782,7 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
 template <bool kPlain>
 [[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
                                                 const char* role, Int32 roleType) {
+  _numbers.Settle();  // the last line's text stays put until then
   char* w = _out.Reserve(kLineRoom);
   if (!kPlain && _options.json) {
     w = OpenItem(w, shown);
@@ -1058,6 +1081,7 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
 
 void Dumper::CloseChunk(Int64 shown) {
   if (!_options.json) return;
+  _numbers.Settle();
   char* w = _out.Reserve(kLineRoom);
   if (!_first[Slot(shown + 1)]) {
     *w++ = '\n';
@@ -1165,6 +1189,7 @@ int Dumper::Loop() {
       if (shown >= 0) {
         Line<kPlain>(v, shown, role, roleType);
         if ((!kPlain && _options.json)) {
+          _numbers.Settle();
           if (inside) {
             _out.Put(",\"items\":[");
             ++_jsonOpen;
