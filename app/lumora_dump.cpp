@@ -201,6 +201,8 @@ inline char* Int(char* w, Int64 v) {
 inline char* UInt(char* w, UInt64 v) { return UDigits(w, v); }
 }  // namespace
 
+char* Integer(char* w, Int64 v) { return Int(w, v); }
+
 char* Float(char* w, Float64 v) {
   static constexpr Float64 kPow10F[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
                                         1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
