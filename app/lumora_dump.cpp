@@ -33,7 +33,13 @@ constexpr Int64 kMaxIndent = 64;
 
 inline Int64 Min(Int64 a, Int64 b) { return a < b ? a : b; }
 
-// Output through a buffer; the sink sees large blocks.
+// The output buffer of the dump (held on the heap), and that of a message (on the stack).
+constexpr size_t kOutBytes = 1 << 18;
+constexpr size_t kMessageBytes = 1024;
+
+// Output through a buffer of kSize bytes; the sink sees large blocks (each a call into stdio and
+// a system call or two: the dump's buffer is large).
+template <size_t kSize>
 class Out {
  public:
   explicit Out(Sink sink) : _sink(sink) {}
@@ -43,9 +49,9 @@ class Out {
     _n = 0;
   }
   void Put(const char* s, size_t n) {
-    if (n > sizeof _buffer - _n) {
+    if (n > kSize - _n) {
       Flush();
-      if (n > sizeof _buffer) {
+      if (n > kSize) {
         if (_sink.write != nullptr) _sink.write(s, n, _sink.data);
         return;
       }
@@ -56,16 +62,15 @@ class Out {
   }
   void Put(const char* s) { Put(s, std::strlen(s)); }
   void Char(char c) {
-    if (_n == sizeof _buffer) Flush();
+    if (_n == kSize) Flush();
     _buffer[_n++] = c;
   }
   void Int(Int64 v) {
     Room(24);
-    _n =
-        static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + sizeof _buffer, v).ptr - _buffer);
+    _n = static_cast<size_t>(std::to_chars(_buffer + _n, _buffer + kSize, v).ptr - _buffer);
   }
-  // A region of at least n bytes (n <= the buffer's size) to write into; Commit(end) takes what
-  // was written up to end.
+  // A region of at least n bytes (n <= kSize) to write into; Commit(end) takes what was written
+  // up to end.
   char* Reserve(size_t n) {
     Room(n);
     return _buffer + _n;
@@ -73,12 +78,12 @@ class Out {
   void Commit(const char* end) { _n = static_cast<size_t>(end - _buffer); }
   // At least n bytes free in the buffer.
   void Room(size_t n) {
-    if (sizeof _buffer - _n < n) Flush();
+    if (kSize - _n < n) Flush();
   }
 
  private:
   Sink _sink;
-  char _buffer[65536];
+  char _buffer[kSize];
   size_t _n = 0;
 };
 
@@ -120,48 +125,63 @@ struct DigitPairs {
   }
 };
 constexpr DigitPairs kDigitPairs;
-// The digits of u; returns the end.
-inline char* UDigits(char* w, UInt64 u) {
-  static constexpr UInt64 kPow10[] = {1ull,
-                                      10ull,
-                                      100ull,
-                                      1000ull,
-                                      10000ull,
-                                      100000ull,
-                                      1000000ull,
-                                      10000000ull,
-                                      100000000ull,
-                                      1000000000ull,
-                                      10000000000ull,
-                                      100000000000ull,
-                                      1000000000000ull,
-                                      10000000000000ull,
-                                      100000000000000ull,
-                                      1000000000000000ull,
-                                      10000000000000000ull,
-                                      100000000000000000ull,
-                                      1000000000000000000ull,
-                                      10000000000000000000ull};
-  // The count of digits from the bit length (1233 / 4096 ~ log10(2)), set right by a comparison
-  // either way; then the digits two at a time, back to front.
-  const Int32 bits = 64 - __builtin_clzll(u | 1);
-  Int32 n = ((bits * 1233) >> 12) + 1;
-  if (n < 20 && u >= kPow10[n]) ++n;
-  if (n > 1 && u < kPow10[n - 1]) --n;
-  char* end = w + n;
+constexpr UInt64 kPow10[] = {1ull,
+                             10ull,
+                             100ull,
+                             1000ull,
+                             10000ull,
+                             100000ull,
+                             1000000ull,
+                             10000000ull,
+                             100000000ull,
+                             1000000000ull,
+                             10000000000ull,
+                             100000000000ull,
+                             1000000000000ull,
+                             10000000000000ull,
+                             100000000000000ull,
+                             1000000000000000ull,
+                             10000000000000000ull,
+                             100000000000000000ull,
+                             1000000000000000000ull,
+                             10000000000000000000ull};
+// The count of digits of u (1 for 0): from the bit length (1233 / 4096 ~ log10(2)), which gives
+// it or one less, and one comparison.
+inline Int32 DigitCount(UInt64 u) {
+  const Int32 t = ((64 - __builtin_clzll(u | 1)) * 1233) >> 12;
+  return t + ((u | 1) >= kPow10[t] ? 1 : 0);
+}
+// The digits of u (below 2^32 or not), two at a time back to front, ending at end.
+template <typename U>
+inline void DigitsBefore(char* end, U u) {
   char* p = end;
   while (u >= 100) {
     p -= 2;
     std::memcpy(p, kDigitPairs.text + 2 * (u % 100), 2);
     u /= 100;
   }
-  if (u >= 10) {
-    p -= 2;
-    std::memcpy(p, kDigitPairs.text + 2 * u, 2);
-  } else {
-    *--p = static_cast<char>('0' + u);
-  }
+  if (u >= 10)
+    std::memcpy(p - 2, kDigitPairs.text + 2 * u, 2);
+  else
+    p[-1] = static_cast<char>('0' + u);
+}
+// The digits of u; returns the end. In 32 bits when u fits them: the divisions by 100 are
+// cheaper.
+inline char* UDigits(char* w, UInt64 u) {
+  char* end = w + DigitCount(u);
+  if (u <= 0xFFFFFFFFull)
+    DigitsBefore(end, static_cast<UInt32>(u));
+  else
+    DigitsBefore(end, u);
   return end;
+}
+// The last k digits of u (leading zeros where u has fewer), at w; returns the end.
+inline char* LastDigits(char* w, UInt64 u, Int32 k) {
+  for (Int32 i = k - 1; i >= 0; --i) {
+    w[i] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  }
+  return w + k;
 }
 inline char* Int(char* w, Int64 v) {
   if (static_cast<UInt64>(v) < 10) {
@@ -181,9 +201,11 @@ inline char* Int(char* w, Int64 v) {
 inline char* UInt(char* w, UInt64 v) { return UDigits(w, v); }
 }  // namespace
 
+char* Integer(char* w, Int64 v) { return Int(w, v); }
+
 char* Float(char* w, Float64 v) {
-  static constexpr Float64 kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                                       1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+  static constexpr Float64 kPow10F[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                        1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
   const Float64 a = v < 0 ? -v : v;
   if (a < 1e15) {
     const Int64 i = static_cast<Int64>(v);
@@ -197,23 +219,19 @@ char* Float(char* w, Float64 v) {
   // without the division: m / 10^k would not round to a.
   if (a >= 1e-3 && a < 1e15) {
     for (Int32 k = 1; k < 18; ++k) {
-      const Float64 scaled = a * kPow10[k];
+      const Float64 scaled = a * kPow10F[k];
       if (scaled >= 1e15) break;
-      const UInt64 m = static_cast<UInt64>(scaled + 0.5);
-      const Float64 fm = static_cast<Float64>(m);
-      if (std::fabs(scaled - fm) > fm * 1e-15 || fm / kPow10[k] != a) continue;
-      char digits[24];
-      const Int32 n =
-          static_cast<Int32>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+      // Below 10^15: the signed conversions, one instruction each.
+      const UInt64 m = static_cast<UInt64>(static_cast<Int64>(scaled + 0.5));
+      const Float64 fm = static_cast<Float64>(static_cast<Int64>(m));
+      if (std::fabs(scaled - fm) > fm * 1e-15 || fm / kPow10F[k] != a) continue;
+      // The whole part of m / 10^k is that of a: a whole number between the two would be a
+      // double nearer to m / 10^k than a is.
       if (v < 0) *w++ = '-';
-      if (n <= k) {
-        w = Lit(w, "0.");
-        for (Int32 i = n; i < k; ++i) *w++ = '0';
-        return Put(w, digits, static_cast<size_t>(n));
-      }
-      w = Put(w, digits, static_cast<size_t>(n - k));
+      const UInt64 whole = static_cast<UInt64>(static_cast<Int64>(a));
+      w = UDigits(w, whole);
       *w++ = '.';
-      return Put(w, digits + (n - k), static_cast<size_t>(k));
+      return LastDigits(w, m - whole * kPow10[k], k);
     }
   }
   return std::to_chars(w, w + 32, v).ptr;
@@ -224,22 +242,42 @@ namespace {
 // Numbers formatted lately, by their bits: the numbers of a stream repeat (0, 1, the axes of
 // matrices, the same coordinates, times and key values), and copying their text is cheaper
 // than formatting it again. Every slot starts as +0, whose text is "0".
+//
+// A number missed is made where the line needs it and kept later, by Settle: read back at once,
+// its bytes (stored one or two at a time) would stall the copy until the stores retire.
 class NumberCache {
  public:
   char* Put(char* w, Float64 v) {
     UInt64 bits;
     std::memcpy(&bits, &v, sizeof bits);
     Slot& slot = _slots[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
-    if (slot.bits != bits) {
-      char* end = Float(slot.text, v);  // at most 24 bytes: the slot holds 32
-      slot.bits = bits;
-      slot.size = static_cast<UInt32>(end - slot.text);
-    }
+    if (slot.bits != bits) return Make(&slot, bits, w, v);
     std::memcpy(w, slot.text, sizeof slot.text);
     return w + slot.size;
   }
+  // Keeps the number made last. Called before the output that holds its text is written again
+  // or handed over: the text must still be where it was made.
+  void Settle() {
+    if (_made == nullptr) return;
+    std::memcpy(_made->text, _madeText, sizeof _made->text);
+    _made->bits = _madeBits;
+    _made->size = _madeSize;
+    _made = nullptr;
+  }
 
  private:
+  struct Slot;
+  // The 32 bytes from w on lie in the region reserved for the line (the copy takes them all).
+  char* Make(Slot* slot, UInt64 bits, char* w, Float64 v) {
+    Settle();
+    char* end = Float(w, v);  // at most 24 bytes: the slot holds 32
+    _made = slot;
+    _madeBits = bits;
+    _madeText = w;
+    _madeSize = static_cast<UInt32>(end - w);
+    return end;
+  }
+
   static constexpr int kSlotBits = 7;
   struct Slot {
     UInt64 bits = 0;
@@ -247,6 +285,11 @@ class NumberCache {
     char text[32] = {'0'};
   };
   Slot _slots[1 << kSlotBits];
+  // The number made and not kept yet (_made null: none).
+  Slot* _made = nullptr;
+  UInt64 _madeBits = 0;
+  const char* _madeText = nullptr;
+  UInt32 _madeSize = 0;
 };
 
 // " 00" .. " ff", each in 4 bytes so that one store writes it (and one byte more).
@@ -495,10 +538,7 @@ class RepeatCache {
   // value of its slot (s, not -1).
   char* Put(int s, char* w, const HyperFileAnyValue& v) {
     Slot& slot = _slots[s];
-    Key key;
-    const void* payload = KeyOf(v, &key);
-    if (slot.textBytes == 0 || std::memcmp(&key, &slot.key, sizeof key) != 0 ||
-        std::memcmp(payload, slot.payload, key.payloadBytes) != 0) {
+    if (slot.textBytes == 0 || !Same(slot, v)) {
       ++slot.misses;
       return nullptr;
     }
@@ -531,6 +571,18 @@ class RepeatCache {
     UInt32 payloadBytes;
   };
   static_assert(sizeof(Key) == 32, "a key has no padding");
+  struct Slot;
+  // Whether v is the value the slot's text was made from. The fields are compared where they
+  // lie: a key gathered on the stack and compared as a block would be loaded wider than it was
+  // stored, which waits for the stores to retire.
+  static bool Same(const Slot& slot, const HyperFileAnyValue& v) {
+    const Key& key = slot.key;
+    if (key.size != v.size || key.elements != v.elements || key.elementType != v.elementType ||
+        key.headCount != v.headCount || key.numberCount != v.numberCount)
+      return false;
+    Key unused;
+    return std::memcmp(KeyOf(v, &unused), slot.payload, key.payloadBytes) == 0;
+  }
   // The numbers or the elements shown, as bytes (their bits: 0 and -0 differ in the text).
   static const void* KeyOf(const HyperFileAnyValue& v, Key* key) {
     key->size = v.size;
@@ -661,7 +713,7 @@ class Dumper {
   HyperFile* _hf;
   const char* _label;
   const Options _options;  // a copy: read for every value, kept beside the rest
-  Out _out;
+  Out<kOutBytes> _out;
   Sink _err;
   Int64 _matchDepth = -1;
   // Per open chunk (up to kTracked): its id and offset, and the role of the next value inside
@@ -732,6 +784,7 @@ char* Dumper::OpenItem(char* w, Int64 shown) {
 template <bool kPlain>
 [[gnu::always_inline]] inline void Dumper::Line(const HyperFileAnyValue& v, Int64 shown,
                                                 const char* role, Int32 roleType) {
+  _numbers.Settle();  // the last line's text stays put until then
   char* w = _out.Reserve(kLineRoom);
   if (!kPlain && _options.json) {
     w = OpenItem(w, shown);
@@ -1030,6 +1083,7 @@ char* Dumper::Json(char* w, const HyperFileAnyValue& v) {
 
 void Dumper::CloseChunk(Int64 shown) {
   if (!_options.json) return;
+  _numbers.Settle();
   char* w = _out.Reserve(kLineRoom);
   if (!_first[Slot(shown + 1)]) {
     *w++ = '\n';
@@ -1044,7 +1098,7 @@ void Dumper::Fault(Int64 offset, const char* expected) {
   while (_jsonOpen > 0) CloseChunk(_jsonOpen - 1);  // the JSON stays well formed
   if (_options.json) _out.Put("\n]\n");
   _out.Flush();
-  Out err(_err);
+  Out<kMessageBytes> err(_err);
   err.Put("lumora-dump: ");
   err.Put(_label);
   err.Put(": offset ");
@@ -1137,6 +1191,7 @@ int Dumper::Loop() {
       if (shown >= 0) {
         Line<kPlain>(v, shown, role, roleType);
         if ((!kPlain && _options.json)) {
+          _numbers.Settle();
           if (inside) {
             _out.Put(",\"items\":[");
             ++_jsonOpen;
@@ -1164,7 +1219,7 @@ int Run(const lumora::Filename& name, const char* label, const Options& options,
   hf.SetFileVersion(options.fileVersion);
   hf.SetFloat32Mode(options.float32);
   if (!hf.Open(name, lumora::FILEOPEN_READ)) {
-    Out e(err);
+    Out<kMessageBytes> e(err);
     e.Put("lumora-dump: cannot open ");
     e.Put(label);
     e.Put(": ");
@@ -1178,10 +1233,10 @@ int Run(const lumora::Filename& name, const char* label, const Options& options,
     return kExitFault;
   }
   if (options.littleEndian) hf.SetByteOrder(lumora::BYTEORDER_INTEL);
-  // The dumper holds a 64 KiB output buffer: not on the stack of a fuzzing or test thread.
+  // The dumper holds a 256 KiB output buffer: not on the stack of a fuzzing or test thread.
   Dumper* dumper = lumora::NewObj<Dumper>(&hf, label, options, out, err);
   if (dumper == nullptr) {
-    Out e(err);
+    Out<kMessageBytes> e(err);
     e.Put("lumora-dump: out of memory\n");
     return kExitFault;
   }

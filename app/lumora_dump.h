@@ -58,6 +58,9 @@ int Check(const lumora::Filename& name, const char* label, const Options& option
 // below 10^15 are written in plain digits; at most 32 bytes at w. Returns the end.
 char* Float(char* w, lumora::Float64 v);
 
+// The decimal digits of v, as std::to_chars gives them; at most 20 bytes at w. Returns the end.
+char* Integer(char* w, lumora::Int64 v);
+
 // ---- names (app/lumora_dump_names.cpp) ----
 
 // The name of a known chunk or node id, or null.

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -911,8 +912,30 @@ TEST(DumpTest, NameTablesAreOrderedForTheirSearch) {
 }
 
 TEST(DumpTest, NumbersAreTheShortestThatReadBack) {
-  // Float's own path against the general conversion: short decimals (its fast path) at every
-  // scale, both signs, and random bit patterns (NaN, infinities, subnormals, 17 digits).
+  // Float against the general conversion (whole numbers below 10^15 in plain digits): short
+  // decimals (its fast path) at every scale and both signs, random bit patterns (NaN,
+  // infinities, subnormals, 17 digits), and the edges of each path.
+  auto expectFloat = [](double v) {
+    char got[32], want[32];
+    const std::string text(got, lumdump::Float(got, v));
+    const bool whole = std::fabs(v) < 1e15 && v == std::trunc(v) && !(v == 0 && std::signbit(v));
+    if (whole) {
+      EXPECT_EQ(std::to_string(static_cast<long long>(v)), text);
+    } else {
+      EXPECT_EQ(std::string(want, std::to_chars(want, want + 32, v).ptr), text) << v;
+    }
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double v : {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, 0.1, 0.001, 0.00099999999999999, 1e-3,
+                   999999999999999.0, 999999999999999.5, 1e15, 1e15 + 2, 123456789012.375,
+                   4503599627370495.5, std::numeric_limits<double>::denorm_min(),
+                   -std::numeric_limits<double>::denorm_min(),
+                   std::numeric_limits<double>::min() * (1 - 1e-16),
+                   std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+                   -std::numeric_limits<double>::max(), inf, -inf,
+                   std::numeric_limits<double>::quiet_NaN(),
+                   -std::numeric_limits<double>::quiet_NaN()})
+    expectFloat(v);
   std::mt19937_64 rng(37);
   for (int i = 0; i < 200000; ++i) {
     double v;
@@ -923,22 +946,25 @@ TEST(DumpTest, NumbersAreTheShortestThatReadBack) {
       const std::uint64_t bits = rng();
       std::memcpy(&v, &bits, sizeof v);
     }
+    expectFloat(v);
+  }
+  // Integers (and whole floats) on both sides of every count of digits, the extremes, and
+  // random ones of every bit length.
+  auto expectInteger = [](long long n) {
     char got[32], want[32];
-    const std::string text(got, lumdump::Float(got, v));
-    const bool whole = std::fabs(v) < 1e15 && v == std::trunc(v) && !(v == 0 && std::signbit(v));
-    if (whole) {
-      EXPECT_EQ(std::to_string(static_cast<long long>(v)), text);
-    } else {
-      EXPECT_EQ(std::string(want, std::to_chars(want, want + 32, v).ptr), text) << i;
-    }
-  }
-  // Whole numbers on both sides of every count of digits.
-  for (long long p = 10; p <= 100000000000000ll; p *= 10) {
+    EXPECT_EQ(std::string(want, std::to_chars(want, want + 32, n).ptr),
+              std::string(got, lumdump::Integer(got, n)));
+  };
+  for (long long p = 10; p <= 1000000000000000000ll; p *= 10) {
     for (long long n : {p - 1, p, -(p - 1), -p}) {
-      char got[32];
-      EXPECT_EQ(std::to_string(n), std::string(got, lumdump::Float(got, static_cast<double>(n))));
+      expectInteger(n);
+      if (p <= 100000000000000ll) expectFloat(static_cast<double>(n));
     }
   }
+  for (long long n : {0ll, 1ll, -1ll, 9ll, -9ll, 4294967295ll, 4294967296ll, -4294967296ll,
+                      std::numeric_limits<long long>::max(), std::numeric_limits<long long>::min()})
+    expectInteger(n);
+  for (int i = 0; i < 20000; ++i) expectInteger(static_cast<long long>(rng() >> (rng() % 64)));
 }
 
 // ---- the program ----
