@@ -227,6 +227,9 @@ __attribute__((target("avx2"))) inline void StoreSwapped(__m256i v, UChar* dst) 
 template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwappedTriples64(const UChar* src, Int64 n,
                                                              UChar* const* out) {
+  UChar* const m0 = out[0];
+  UChar* const m1 = out[1];
+  UChar* const m2 = out[2];
   Int64 j = 0;
   for (; j + 4 <= n; j += 4) {
     const __m256i* p = reinterpret_cast<const __m256i*>(src + 24 * j);
@@ -237,12 +240,9 @@ __attribute__((target("avx2"))) Int64 EncodeSwappedTriples64(const UChar* src, I
     const __m256i x = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x30), c, 0x0C);  // x0 x3 x2 x1
     const __m256i y = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0xC3), c, 0x30);  // y1 y0 y3 y2
     const __m256i z = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x0C), c, 0xC3);  // z2 z1 z0 z3
-    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(x, _MM_SHUFFLE(1, 2, 3, 0)),
-                                 out[0] + 8 * j);
-    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(y, _MM_SHUFFLE(2, 3, 0, 1)),
-                                 out[1] + 8 * j);
-    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(z, _MM_SHUFFLE(3, 0, 1, 2)),
-                                 out[2] + 8 * j);
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(x, _MM_SHUFFLE(1, 2, 3, 0)), m0 + 8 * j);
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(y, _MM_SHUFFLE(2, 3, 0, 1)), m1 + 8 * j);
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(z, _MM_SHUFFLE(3, 0, 1, 2)), m2 + 8 * j);
   }
   return j;
 }
@@ -254,6 +254,10 @@ template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwappedQuads32(const UChar* src, Int64 n,
                                                            UChar* const* out) {
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  UChar* const m0 = out[0];
+  UChar* const m1 = out[1];
+  UChar* const m2 = out[2];
+  UChar* const m3 = out[3];
   Int64 j = 0;
   for (; j + 8 <= n; j += 8) {
     const __m256i* p = reinterpret_cast<const __m256i*>(src + 16 * j);
@@ -264,13 +268,13 @@ __attribute__((target("avx2"))) Int64 EncodeSwappedQuads32(const UChar* src, Int
     const __m256i t0 = _mm256_unpacklo_epi32(v0, v1), t1 = _mm256_unpackhi_epi32(v0, v1);
     const __m256i t2 = _mm256_unpacklo_epi32(v2, v3), t3 = _mm256_unpackhi_epi32(v2, v3);
     StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(t0, t2), order),
-                                 out[0] + 4 * j);
+                                 m0 + 4 * j);
     StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(t0, t2), order),
-                                 out[1] + 4 * j);
+                                 m1 + 4 * j);
     StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(t1, t3), order),
-                                 out[2] + 4 * j);
+                                 m2 + 4 * j);
     StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(t1, t3), order),
-                                 out[3] + 4 * j);
+                                 m3 + 4 * j);
   }
   return j;
 }
