@@ -1,6 +1,8 @@
 // BaseFile: buffered, byte-ordered file access with a sticky error code.
 #include "foundation/lum_basefile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -533,6 +535,12 @@ bool BaseFile::WriteFloat64(Float64 value) {
 }
 
 // ---- position and length ----
+
+bool BaseFile::CanWriteOutOfOrder() const {
+  if (_memoryMode || _stream == nullptr || _mode != FILEOPEN_WRITE) return false;
+  struct stat st;
+  return fstat(fileno(_stream), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 bool BaseFile::Seek(Int64 offset, FILESEEK how) {
   if (!IsOpen()) {

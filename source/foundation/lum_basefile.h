@@ -176,6 +176,11 @@ class BaseFile {
     return true;
   }
 
+  // True for a disk file opened with FILEOPEN_WRITE that is a regular file: Seek can take it
+  // past its end and the bytes written there stay, the gap filled by later writes. A memory
+  // file refuses such a position, and a pipe or a device cannot seek.
+  bool CanWriteOutOfOrder() const;
+
   // Opens the path of name as a C stream for fileopen (the path as UTF-8; a path longer than
   // the local buffer is converted into an allocated one). Null on failure, also for a path
   // that holds a 0 unit.

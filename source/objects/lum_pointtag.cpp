@@ -17,11 +17,7 @@ bool PointTag::WriteData(HyperFile* hf) {
   if (_count > 0) {
     const Vector64* p = GetPointR();
     const Int32 stride = Int32(sizeof(Vector64));
-    if (!hf->WriteArray(&p->x, HYPERFILEARRAY_FLOAT, stride, _count) ||
-        !hf->WriteArray(&p->y, HYPERFILEARRAY_FLOAT, stride, _count) ||
-        !hf->WriteArray(&p->z, HYPERFILEARRAY_FLOAT, stride, _count)) {
-      return false;
-    }
+    if (!hf->WriteArrayMembers(&p->x, HYPERFILEARRAY_FLOAT, stride, _count, 3)) return false;
   }
   return hf->WriteChunkEnd();
 }

@@ -16,12 +16,7 @@ bool PolygonTag::WriteData(HyperFile* hf) {
   if (!hf->WriteChunkStart(TAG_POLYGON, 0) || !hf->WriteInt32(_count)) return false;
   if (_count > 0) {
     const CPolygon* p = GetPolygonR();
-    if (!hf->WriteArray(&p->a, HYPERFILEARRAY_INT32, kStride, _count) ||
-        !hf->WriteArray(&p->b, HYPERFILEARRAY_INT32, kStride, _count) ||
-        !hf->WriteArray(&p->c, HYPERFILEARRAY_INT32, kStride, _count) ||
-        !hf->WriteArray(&p->d, HYPERFILEARRAY_INT32, kStride, _count)) {
-      return false;
-    }
+    if (!hf->WriteArrayMembers(&p->a, HYPERFILEARRAY_INT32, kStride, _count, 4)) return false;
   }
   return hf->WriteChunkEnd();
 }

@@ -245,6 +245,13 @@ class HyperFile {
   // of structures can be written one by one). A type outside 1..7, a negative count or null
   // data with a positive count fail with FILEERROR_WRONG_VALUE.
   bool WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count);
+  // members arrays of count elements of type, one after another: array k holds the number at
+  // data + k * (its size) of each of count records stride bytes apart (a point's x, y and z).
+  // The bytes and errors are those of WriteArray called for each member in turn; a large array
+  // written to a disk file is converted in one pass over the records instead of one per member,
+  // each member's block placed where it belongs in the file.
+  bool WriteArrayMembers(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count,
+                         Int32 members);
 
   // The readers fail with FILEERROR_WRONG_VALUE when the next value is of another kind (only
   // its kind byte is consumed; a chunk byte still counts for the chunk depth). The number

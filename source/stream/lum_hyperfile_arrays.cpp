@@ -8,21 +8,23 @@
 
 namespace lumora {
 
-bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count) {
-  if (_error != FILEERROR_NONE) return false;
-  Int32 t = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
-  const Int32 size = ElementSize(t);
-  if (size == 0 || count < 0 || (count > 0 && data == nullptr))
-    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
-  const bool swap = SwapNeeded();
-  const Int64 bytes = static_cast<Int64>(count) * size;
-  UChar block[kBlockBytes];
-  Encoder e(block, swap);
+namespace {
+
+// WriteArrayMembers converts this many bytes of each member per step, for up to this many
+// members.
+constexpr Int64 kSweepBytes = kLargeBlockBytes;
+constexpr Int32 kMaxSweptMembers = 8;
+
+// The kind byte and size of an array of bytes payload bytes of type t as a file of version
+// writes them, into out (14 bytes at most): their length, or 0 when that version cannot hold so
+// many bytes.
+Int64 ArrayHeader(UChar* out, Int32 version, bool swap, Int32 t, Int64 bytes) {
+  Encoder e(out, swap);
   e.Byte(HYPERFILEVALUE_ARRAY);
   // Older versions read the type byte and then the Int32 size, and have no long form. Now the
   // Int32 counts the type byte too; a size whose count would not fit takes the long form.
-  if (_version <= kLastOldArrayVersion) {
-    if (bytes > kMaxInt32) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  if (version <= kLastOldArrayVersion) {
+    if (bytes > kMaxInt32) return 0;
     e.Byte(static_cast<UChar>(t));
     e.U32(static_cast<UInt32>(bytes));
   } else if (bytes < kMaxInt32) {
@@ -33,19 +35,40 @@ bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, 
     e.Byte(static_cast<UChar>(t));
     e.U64(static_cast<UInt64>(bytes));
   }
-  if (!Emit(block, e.Size())) return false;
+  return e.Size();
+}
+
+// A block for converted elements, freed with it; null for 0 bytes or without the memory.
+struct LargeBlock {
+  explicit LargeBlock(Int64 want)
+      : bytes(want > 0 ? static_cast<UChar*>(MemAllocNC(want)) : nullptr) {}
+  ~LargeBlock() { DeleteMem(bytes); }
+  LargeBlock(const LargeBlock&) = delete;
+  LargeBlock& operator=(const LargeBlock&) = delete;
+  UChar* bytes;
+};
+
+}  // namespace
+
+bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count) {
+  if (_error != FILEERROR_NONE) return false;
+  Int32 t = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
+  const Int32 size = ElementSize(t);
+  if (size == 0 || count < 0 || (count > 0 && data == nullptr))
+    return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  const bool swap = SwapNeeded();
+  const Int64 bytes = static_cast<Int64>(count) * size;
+  UChar block[kBlockBytes];
+  const Int64 head = ArrayHeader(block, _version, swap, t, bytes);
+  if (head == 0) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  if (!Emit(block, head)) return false;
 
   const UChar* src = static_cast<const UChar*>(data);
   // Integers already in file order and packed go out as they lie.
   const bool asIs = stride == size && t != HYPERFILEARRAY_FLOAT32 && t != HYPERFILEARRAY_FLOAT64 &&
                     (!swap || size == 1);
   // Without the memory for a large block the local one does the same, in more writes.
-  struct LargeBlock {
-    UChar* bytes = nullptr;
-    ~LargeBlock() { DeleteMem(bytes); }
-  } large;
-  if (!asIs && bytes > kBlockBytes)
-    large.bytes = static_cast<UChar*>(MemAllocNC(Min(bytes, kLargeBlockBytes)));
+  LargeBlock large(!asIs && bytes > kBlockBytes ? Min(bytes, kLargeBlockBytes) : 0);
   UChar* out = large.bytes != nullptr ? large.bytes : block;
   const Int64 perBlock =
       (large.bytes != nullptr ? Min(bytes, kLargeBlockBytes) : kBlockBytes) / size;
@@ -62,6 +85,50 @@ bool HyperFile::WriteArray(const void* data, HYPERFILEARRAY type, Int32 stride, 
     first += n;
   }
   WriteSteps(1);
+  return true;
+}
+
+bool HyperFile::WriteArrayMembers(const void* data, HYPERFILEARRAY type, Int32 stride, Int32 count,
+                                  Int32 members) {
+  if (_error != FILEERROR_NONE) return false;
+  const Int32 t = type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : type;
+  const Int32 size = ElementSize(t);
+  const Int64 bytes = static_cast<Int64>(count) * size;
+  const UChar* src = static_cast<const UChar*>(data);
+  // One pass over the records pays where the arrays are large, the records wider than one
+  // element (every member's pass would read all of them) and the file can be written out of
+  // order; there are no steps to report then. Each member has a part of the block.
+  const bool sweep = size > 0 && members > 1 && members <= kMaxSweptMembers && stride > size &&
+                     bytes > kSweepBytes && data != nullptr && _writingHook == nullptr &&
+                     _file.CanWriteOutOfOrder();
+  LargeBlock large(sweep ? members * kSweepBytes : 0);
+  if (large.bytes == nullptr) {
+    for (Int32 k = 0; k < members; ++k)
+      if (!WriteArray(src != nullptr ? src + k * size : nullptr, type, stride, count)) return false;
+    return true;
+  }
+  const bool swap = SwapNeeded();
+  UChar header[16];
+  const Int64 head = ArrayHeader(header, _version, swap, t, bytes);
+  if (head == 0) return Fail(FILEERROR_WRONG_VALUE, __LINE__);
+  const Int64 perBlock = kSweepBytes / size;
+  UChar* out[kMaxSweptMembers];
+  for (Int32 k = 0; k < members; ++k) out[k] = large.bytes + k * perBlock * size;
+  // Array k with its header starts at start + k * span.
+  const Int64 start = _file.GetPosition();
+  const Int64 span = head + bytes;
+  for (Int64 first = 0; first < count; first += perBlock) {
+    const Int64 n = Min(perBlock, count - first);
+    EncodeMembers(src + first * stride, stride, n, t, swap, members, out);
+    for (Int32 k = 0; k < members; ++k) {
+      if (first == 0 && (!_file.Seek(start + k * span) || !_file.WriteBytes(header, head)))
+        return FileFailed(__LINE__);
+      if (!_file.Seek(start + k * span + head + first * size) ||
+          !_file.WriteBytes(out[k], n * size))
+        return FileFailed(__LINE__);
+    }
+  }
+  if (!_file.Seek(start + members * span)) return FileFailed(__LINE__);
   return true;
 }
 
@@ -338,9 +405,8 @@ bool _HFWriteArray(HyperFile* hf, const Vector64* data, Int32 count) {
   if (hf == nullptr) return false;
   if (data == nullptr || count <= 0) return hf->WriteInt32(0);
   const Int32 stride = static_cast<Int32>(sizeof(Vector64));
-  return hf->WriteInt32(count) && hf->WriteArray(&data->x, HYPERFILEARRAY_FLOAT, stride, count) &&
-         hf->WriteArray(&data->y, HYPERFILEARRAY_FLOAT, stride, count) &&
-         hf->WriteArray(&data->z, HYPERFILEARRAY_FLOAT, stride, count);
+  return hf->WriteInt32(count) &&
+         hf->WriteArrayMembers(&data->x, HYPERFILEARRAY_FLOAT, stride, count, 3);
 }
 
 bool _HFWriteArray(HyperFile* hf, const Float32* data, Int32 count) {

@@ -23,6 +23,11 @@ namespace hyperfile_internal {
 // Converts n elements of type from src (stride apart) into file order at out.
 void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out);
 
+// The same for members consecutive elements at the start of each of n records: member k into
+// out[k], each record read once.
+void EncodeMembers(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, Int32 members,
+                   UChar* const* out);
+
 // Converts n stored elements of diskType at src into destType at dst (stride apart). The
 // pairs are the same type, or 32-bit and 64-bit floats either way.
 void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,
@@ -34,6 +39,7 @@ namespace {
 
 using hyperfile_internal::DecodeElements;
 using hyperfile_internal::EncodeElements;
+using hyperfile_internal::EncodeMembers;
 
 const Char* const kFile = "source/lum_hyperfile";
 

@@ -155,6 +155,129 @@ __attribute__((target("avx2"))) Int64 DecodeSwappedWords(const UChar* src, UChar
   }
   return j;
 }
+// One member of records stride bytes apart (a point's coordinate) into packed 64-bit numbers of
+// the other byte order, with the float rule applied to the host value when kFloat, four at a
+// time: the writing side of a point array. Returns how many it did (a multiple of 4).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwappedStrided64(const UChar* src, Int64 stride,
+                                                             UChar* dst, Int64 n) {
+  const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
+  const __m256i reverse = ReverseEach<UInt64>();
+  Int64 j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const UChar* p = src + j * stride;
+    const __m128i lo =
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + stride)));
+    const __m128i hi =
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * stride)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 3 * stride)));
+    __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    if (kFloat)
+      v = _mm256_andnot_si256(_mm256_cmpeq_epi64(_mm256_and_si256(v, exponent), exponent), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * j), _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+
+// One member of 16-byte records (a polygon's corner) into packed 32-bit numbers of the other
+// byte order, eight at a time: 32 bytes loaded at every second record hold the wanted numbers
+// as their words 0 and 4. The loads reach 28 bytes past the last number they use, so the last
+// records are left to the caller. Returns how many it did (a multiple of 8).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwappedStride16Words(const UChar* src, UChar* dst,
+                                                                 Int64 n) {
+  const __m256i exponent = _mm256_set1_epi32(0x7F800000);
+  const __m256i reverse = ReverseEach<UInt32>();
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  Int64 j = 0;
+  for (; j + 9 <= n; j += 8) {
+    const __m256i* p = reinterpret_cast<const __m256i*>(src + 16 * j);
+    // Records 0 2 . . | 1 3 . . and 4 6 . . | 5 7 . ., then 0 2 4 6 | 1 3 5 7, then in order.
+    const __m256i a = _mm256_unpacklo_epi32(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1));
+    const __m256i b = _mm256_unpacklo_epi32(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3));
+    __m256i v = _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(a, b), order);
+    if (kFloat)
+      v = _mm256_andnot_si256(_mm256_cmpeq_epi32(_mm256_and_si256(v, exponent), exponent), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_shuffle_epi8(v, reverse));
+  }
+  return j;
+}
+#endif
+
+#if defined(LUM_HYPERFILE_AVX2)
+// Stores four 64-bit numbers (or eight 32-bit ones) into the other byte order, with the float
+// rule applied to the host value when kFloat.
+template <typename U, bool kFloat>
+__attribute__((target("avx2"))) inline void StoreSwapped(__m256i v, UChar* dst) {
+  if (kFloat) {
+    const __m256i exponent =
+        sizeof(U) == 8 ? _mm256_set1_epi64x(0x7FF0000000000000ll) : _mm256_set1_epi32(0x7F800000);
+    const __m256i bits = _mm256_and_si256(v, exponent);
+    v = _mm256_andnot_si256(
+        sizeof(U) == 8 ? _mm256_cmpeq_epi64(bits, exponent) : _mm256_cmpeq_epi32(bits, exponent),
+        v);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_shuffle_epi8(v, ReverseEach<U>()));
+}
+
+// The three 64-bit members of 24-byte records (a point's x, y and z) into three packed runs of
+// the other byte order, four records per step, with the float rule when kFloat: each record
+// read once. Returns how many records it did (a multiple of 4).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwappedTriples64(const UChar* src, Int64 n,
+                                                             UChar* const* out) {
+  UChar* const m0 = out[0];
+  UChar* const m1 = out[1];
+  UChar* const m2 = out[2];
+  Int64 j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256i* p = reinterpret_cast<const __m256i*>(src + 24 * j);
+    // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3 (64-bit lanes, blends in 32-bit ones).
+    const __m256i a = _mm256_loadu_si256(p);
+    const __m256i b = _mm256_loadu_si256(p + 1);
+    const __m256i c = _mm256_loadu_si256(p + 2);
+    const __m256i x = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x30), c, 0x0C);  // x0 x3 x2 x1
+    const __m256i y = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0xC3), c, 0x30);  // y1 y0 y3 y2
+    const __m256i z = _mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x0C), c, 0xC3);  // z2 z1 z0 z3
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(x, _MM_SHUFFLE(1, 2, 3, 0)), m0 + 8 * j);
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(y, _MM_SHUFFLE(2, 3, 0, 1)), m1 + 8 * j);
+    StoreSwapped<UInt64, kFloat>(_mm256_permute4x64_epi64(z, _MM_SHUFFLE(3, 0, 1, 2)), m2 + 8 * j);
+  }
+  return j;
+}
+
+// The four 32-bit members of 16-byte records (a polygon's corners) into four packed runs of the
+// other byte order, eight records per step, with the float rule when kFloat: each record read
+// once. Returns how many records it did (a multiple of 8).
+template <bool kFloat>
+__attribute__((target("avx2"))) Int64 EncodeSwappedQuads32(const UChar* src, Int64 n,
+                                                           UChar* const* out) {
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  UChar* const m0 = out[0];
+  UChar* const m1 = out[1];
+  UChar* const m2 = out[2];
+  UChar* const m3 = out[3];
+  Int64 j = 0;
+  for (; j + 8 <= n; j += 8) {
+    const __m256i* p = reinterpret_cast<const __m256i*>(src + 16 * j);
+    // Records 0 | 1, 2 | 3 ...; a 4 x 4 transpose in each half gives member k of records
+    // 0 2 4 6 | 1 3 5 7, which the final permutation puts in order.
+    const __m256i v0 = _mm256_loadu_si256(p), v1 = _mm256_loadu_si256(p + 1);
+    const __m256i v2 = _mm256_loadu_si256(p + 2), v3 = _mm256_loadu_si256(p + 3);
+    const __m256i t0 = _mm256_unpacklo_epi32(v0, v1), t1 = _mm256_unpackhi_epi32(v0, v1);
+    const __m256i t2 = _mm256_unpacklo_epi32(v2, v3), t3 = _mm256_unpackhi_epi32(v2, v3);
+    StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(t0, t2), order),
+                                 m0 + 4 * j);
+    StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(t0, t2), order),
+                                 m1 + 4 * j);
+    StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(t1, t3), order),
+                                 m2 + 4 * j);
+    StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(t1, t3), order),
+                                 m3 + 4 * j);
+  }
+  return j;
+}
 #endif
 
 template <typename U, bool kSwap, bool kFloat, bool kEncode>
@@ -192,6 +315,14 @@ void Move(const UChar* src, Int64 srcStride, UChar* dst, Int64 dstStride, Int64 
   // Reading a member of a record (a point's coordinate, a polygon's corner) from a packed array.
   if constexpr (w >= 4 && kSwap && !kEncode) {
     if (srcStride == w && HasAvx2()) first = DecodeSwappedWords<U, kFloat>(src, dst, dstStride, n);
+  }
+  // Writing one: into the packed block of the file's order.
+  if constexpr (w == 8 && kSwap && kEncode) {
+    if (dstStride == w && HasAvx2()) first = EncodeSwappedStrided64<kFloat>(src, srcStride, dst, n);
+  }
+  if constexpr (w == 4 && kSwap && kEncode) {
+    if (srcStride == 16 && dstStride == w && HasAvx2())
+      first = EncodeSwappedStride16Words<kFloat>(src, dst, n);
   }
 #endif
   for (Int64 j = first; j < n; ++j) {
@@ -244,6 +375,24 @@ namespace hyperfile_internal {
 
 void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out) {
   MoveElements<true>(type, swap, src, stride, out, ElementSize(type), n);
+}
+
+void EncodeMembers(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, Int32 members,
+                   UChar* const* out) {
+  const Int32 size = ElementSize(type);
+  Int64 first = 0;
+#if defined(LUM_HYPERFILE_AVX2)
+  const bool floats = type == HYPERFILEARRAY_FLOAT32 || type == HYPERFILEARRAY_FLOAT64;
+  if (swap && size == 8 && stride == 24 && members == 3 && HasAvx2())
+    first = floats ? EncodeSwappedTriples64<true>(src, n, out)
+                   : EncodeSwappedTriples64<false>(src, n, out);
+  else if (swap && size == 4 && stride == 16 && members == 4 && HasAvx2())
+    first =
+        floats ? EncodeSwappedQuads32<true>(src, n, out) : EncodeSwappedQuads32<false>(src, n, out);
+#endif
+  for (Int32 k = 0; k < members; ++k)
+    MoveElements<true>(type, swap, src + first * stride + k * size, stride, out[k] + first * size,
+                       size, n - first);
 }
 
 void DecodeElements(const UChar* src, Int64 n, Int32 diskType, Int32 destType, bool swap,

@@ -935,7 +935,8 @@ TEST(Checksum, StandardCrc32) {
   std::mt19937 rng(5);
   std::vector<unsigned char> data(5000);
   for (auto& b : data) b = static_cast<unsigned char>(rng());
-  for (size_t len : {0, 1, 7, 8, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 1000, 4093, 4999}) {
+  for (size_t len : {0, 1, 7, 8, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 255, 256, 257, 383,
+                     384, 1000, 4093, 4999}) {
     for (size_t offset : {0, 1, 3}) {
       if (offset + len > data.size()) continue;
       UInt32 c = 0xFFFFFFFFu;

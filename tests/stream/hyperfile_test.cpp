@@ -2110,3 +2110,84 @@ TEST(HyperFile, LargeSixtyFourBitArraysKeepEveryBitAndTheFloatRule) {
     }
   }
 }
+
+// The arrays of a record's members, written in one pass over the records to a disk file and one
+// array after another to a memory file: every element in the file's order with the float rule,
+// at every position of the vector groups and across the blocks of the pass, and the stream going
+// on right after the last array.
+TEST(HyperFile, ArrayMembersHoldOneArrayPerMemberInEitherTarget) {
+  struct Row {
+    HYPERFILEARRAY type;
+    Int32 size, stride, members, count;
+  };
+  const Row rows[] = {
+      {HYPERFILEARRAY_FLOAT, 8, 24, 3, 2 * 131072 + 5},  // points: two blocks and a few more
+      {HYPERFILEARRAY_FLOAT64, 8, 24, 3, 11},
+      {HYPERFILEARRAY_INT32, 4, 16, 4, 262144 + 9},  // polygons
+      {HYPERFILEARRAY_INT32, 4, 16, 4, 17},
+      {HYPERFILEARRAY_FLOAT32, 4, 16, 3, 300007},  // one member of a record left out
+      {HYPERFILEARRAY_INT64, 8, 40, 5, 140001},
+      {HYPERFILEARRAY_INT16, 2, 6, 3, 600001},
+  };
+  const UInt64 specials64[] = {0x7FF0000000000000ull, 0xFFF8000000000001ull, 0x8000000000000000ull};
+  const UInt32 specials32[] = {0x7F800000u, 0xFFC00001u, 0x80000000u};
+  std::string path = lumtest::TempPath("members.hf");
+  for (const Row& row : rows) {
+    const bool floats = row.type == HYPERFILEARRAY_FLOAT || row.type == HYPERFILEARRAY_FLOAT64 ||
+                        row.type == HYPERFILEARRAY_FLOAT32;
+    Bytes records(size_t(row.count) * row.stride);
+    UInt64 seed = 0x9E3779B97F4A7C15ull;
+    for (size_t i = 0; i < records.size(); ++i) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      records[i] = static_cast<UChar>(seed >> 56);
+    }
+    for (Int32 r = 0; floats && r < row.count; r += 7) {
+      const UChar* s = row.size == 8 ? reinterpret_cast<const UChar*>(&specials64[r % 3])
+                                     : reinterpret_cast<const UChar*>(&specials32[r % 3]);
+      std::memcpy(&records[size_t(r) * row.stride + (r % row.members) * row.size], s, row.size);
+    }
+    for (BYTEORDER order : {BYTEORDER_MOTOROLA, BYTEORDER_INTEL}) {
+      // What one WriteArray per member writes, element by element, and an Int32 after them.
+      const Int64 bytes = Int64(row.count) * row.size;
+      const Int32 stored = row.type == HYPERFILEARRAY_FLOAT ? HYPERFILEARRAY_FLOAT64 : row.type;
+      Bytes want;
+      auto put = [&](UInt64 v, Int32 width) {
+        for (Int32 k = 0; k < width; ++k)
+          want.push_back(UChar(v >> 8 * (order == BYTEORDER_MOTOROLA ? width - 1 - k : k)));
+      };
+      for (Int32 m = 0; m < row.members; ++m) {
+        want.push_back(HYPERFILEVALUE_ARRAY);
+        put(UInt64(bytes + 1), 4);
+        want.push_back(UChar(stored));
+        for (Int32 r = 0; r < row.count; ++r) {
+          UInt64 v = 0;
+          std::memcpy(&v, &records[size_t(r) * row.stride + m * row.size], row.size);
+          const UInt64 exponent = row.size == 8 ? 0x7FF0000000000000ull : 0x7F800000u;
+          if (floats && (v & exponent) == exponent) v = 0;
+          put(v, row.size);
+        }
+      }
+      want.push_back(HYPERFILEVALUE_INT32);
+      put(0x01020304, 4);
+      auto body = [&](HyperFile& f) {
+        EXPECT_TRUE(
+            f.WriteArrayMembers(records.data(), row.type, row.stride, row.count, row.members));
+        EXPECT_TRUE(f.WriteInt32(0x01020304));
+      };
+      Bytes inMemory = Write(body, false, order);
+      {
+        HyperFile f;
+        ASSERT_TRUE(f.Open(Filename(path.c_str()), FILEOPEN_WRITE));
+        f.SetByteOrder(order);
+        body(f);
+        ASSERT_TRUE(f.Close());
+      }
+      for (const Bytes& got : {inMemory, lumtest::ReadFileBytes(path)}) {
+        ASSERT_EQ(want.size(), got.size()) << row.type << " " << row.count << " " << order;
+        const auto at = std::mismatch(want.begin(), want.end(), got.begin()).first;
+        ASSERT_TRUE(at == want.end()) << row.type << " " << row.count << " " << order
+                                      << " differs at byte " << (at - want.begin());
+      }
+    }
+  }
+}
