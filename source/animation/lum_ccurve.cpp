@@ -48,11 +48,12 @@ Float OvershootFactor(Float g, Float a, Float b) {
 }
 
 // BaseTime's order as one three-way comparison (negative, 0, positive): equal when both parts
-// are, otherwise floor(p * s) against floor(r * q) for p/q against r/s.
+// are, otherwise floor(p * s) against floor(r * q) for p/q against r/s. A BaseTime's members are
+// whole, so are their products, and the floors are left out.
 inline Int32 Order(const BaseTime& a, const BaseTime& b) {
   if (a.GetNumerator() == b.GetNumerator() && a.GetDenominator() == b.GetDenominator()) return 0;
-  const Float left = std::floor(a.GetNumerator() * b.GetDenominator());
-  const Float right = std::floor(b.GetNumerator() * a.GetDenominator());
+  const Float left = a.GetNumerator() * b.GetDenominator();
+  const Float right = b.GetNumerator() * a.GetDenominator();
   return left < right ? -1 : (left > right ? 1 : 0);
 }
 

@@ -510,47 +510,80 @@ const PlainKeyRun& PlainKeyRunFor(bool swap, bool float32) {
   return runs[(swap ? 2 : 0) + (float32 ? 1 : 0)];
 }
 
+// A plain key's members.
+struct PlainKeyValues {
+  BaseTime time, timeLeft, timeRight;
+  Float value = 0.0, valueLeft = 0.0, valueRight = 0.0;
+  Int32 inter = 0, mode = 0, quat = 0;
+};
+
+// The members of a run Match found, decoded as HyperFileSpan's ...At decoders do, for one byte
+// order and float size fixed at compile time: the run's ten numbers without a test of either
+// per number.
+template <bool kSwap, bool kFloat32>
+void DecodePlainKey(const UChar* run, const PlainKeyRun& at, PlainKeyValues* v) {
+  using hyperfile_bytes::LoadRaw;
+  auto number = [run](Int32 offset) {
+    if (kFloat32) return Float(hyperfile_bytes::F32FromBits(LoadRaw<UInt32>(run + offset, kSwap)));
+    return hyperfile_bytes::F64FromBits(LoadRaw<UInt64>(run + offset, kSwap));
+  };
+  auto time = [&number](Int32 offset) {
+    return BaseTime(number(offset), number(offset + (kFloat32 ? 4 : 8)));
+  };
+  auto whole = [run](Int32 offset) { return Int32(LoadRaw<UInt32>(run + offset, kSwap)); };
+  v->time = time(at.time);
+  v->timeLeft = time(at.timeLeft);
+  v->timeRight = time(at.timeRight);
+  v->value = number(at.value);
+  v->valueLeft = number(at.valueLeft);
+  v->valueRight = number(at.valueRight);
+  v->inter = whole(at.inter);
+  v->mode = whole(at.mode);
+  v->quat = whole(at.quat);
+}
+
+void DecodePlainKey(bool swap, bool float32, const UChar* run, const PlainKeyRun& at,
+                    PlainKeyValues* v) {
+  if (swap) {
+    float32 ? DecodePlainKey<true, true>(run, at, v) : DecodePlainKey<true, false>(run, at, v);
+  } else {
+    float32 ? DecodePlainKey<false, true>(run, at, v) : DecodePlainKey<false, false>(run, at, v);
+  }
+}
+
 }  // namespace
 
 bool CKey::ReadPlain(HyperFile* hf) {
   if (!MayReadNested(hf)) return false;
   HyperFileSpan span(hf);
   PlainHeader header;
-  BaseTime time, timeLeft, timeRight;
-  Float value = 0.0, valueLeft = 0.0, valueRight = 0.0;
-  Int32 inter = 0, dataType = 0, mode = 0, quat = 0;
+  PlainKeyValues v;
+  Int32 dataType = 0;
   const PlainKeyRun& fixed = PlainKeyRunFor(span.IsSwapped(), span.IsFloat32());
   if (const UChar* run = hf->Before12() ? nullptr : span.Match(fixed.layout)) {
     // The layout this library writes, checked whole at once.
     PlainHeaderAt(span, run, fixed.header, &header);
-    time = span.TimeAt(run + fixed.time);
-    timeLeft = span.TimeAt(run + fixed.timeLeft);
-    timeRight = span.TimeAt(run + fixed.timeRight);
-    value = span.FloatAt(run + fixed.value);
-    valueLeft = span.FloatAt(run + fixed.valueLeft);
-    valueRight = span.FloatAt(run + fixed.valueRight);
-    inter = span.Int32At(run + fixed.inter);
-    mode = span.Int32At(run + fixed.mode);
-    quat = span.Int32At(run + fixed.quat);
+    DecodePlainKey(span.IsSwapped(), span.IsFloat32(), run, fixed, &v);
   } else if (!ReadPlainHeader(hf, &span, &header) || !span.ChunkStart(CHUNK_CKEY, kKeyChunkLevel) ||
-             !span.TimeValue(&time) || !span.TimeValue(&timeLeft) || !span.TimeValue(&timeRight) ||
-             !span.FloatValue(&value) || !span.FloatValue(&valueLeft) ||
-             !span.FloatValue(&valueRight) || !span.Int32Value(&inter) ||
-             !span.Int32Value(&dataType) || dataType != VALUETYPE_NIL || !span.Int32Value(&mode) ||
-             !span.Int32Value(&quat) || !span.ChunkEnd() || !span.ChunkEnd()) {
+             !span.TimeValue(&v.time) || !span.TimeValue(&v.timeLeft) ||
+             !span.TimeValue(&v.timeRight) || !span.FloatValue(&v.value) ||
+             !span.FloatValue(&v.valueLeft) || !span.FloatValue(&v.valueRight) ||
+             !span.Int32Value(&v.inter) || !span.Int32Value(&dataType) ||
+             dataType != VALUETYPE_NIL || !span.Int32Value(&v.mode) || !span.Int32Value(&v.quat) ||
+             !span.ChunkEnd() || !span.ChunkEnd()) {
     return false;
   }
   span.Commit();
   TakePlainHeader(header);
-  _time = time;
-  _timeLeft = timeLeft;
-  _timeRight = timeRight;
-  _value = value;
-  _valueLeft = valueLeft;
-  _valueRight = valueRight;
-  _interpolation = CINTERPOLATION(inter);
-  _autoMode = CAUTOMODE(mode);
-  _quatInterpolation = QuatFromFile(quat);
+  _time = v.time;
+  _timeLeft = v.timeLeft;
+  _timeRight = v.timeRight;
+  _value = v.value;
+  _valueLeft = v.valueLeft;
+  _valueRight = v.valueRight;
+  _interpolation = CINTERPOLATION(v.inter);
+  _autoMode = CAUTOMODE(v.mode);
+  _quatInterpolation = QuatFromFile(v.quat);
   return true;
 }
 

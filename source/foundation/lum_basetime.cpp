@@ -30,6 +30,20 @@ Int64 IntegerGcd(Int64 a, Int64 b) {
   return static_cast<Int64>(u << shift);
 }
 
+// The same for two numbers from 1 to 2^31 - 1, without branches in the loop: the larger of the
+// two is replaced by the difference, which the next step strips of its factors of two.
+UInt32 SmallGcd(UInt32 u, UInt32 v) {
+  const int shift = __builtin_ctz(u | v);
+  u >>= __builtin_ctz(u);
+  do {
+    v >>= __builtin_ctz(v);
+    const UInt32 low = std::min(u, v), high = std::max(u, v);
+    u = low;
+    v = high - low;
+  } while (v != 0);
+  return u << shift;
+}
+
 // Euclid on whole-numbered doubles; fmod is exact, so this is exact too. Returns the last
 // divisor, the common divisor of a and b.
 Float64 FloatGcd(Float64 a, Float64 b) {
@@ -181,28 +195,33 @@ BaseTime::BaseTime(Float64 seconds) {
   _denominator = 1000.0 / g;
 }
 
-BaseTime::BaseTime(Float64 numerator, Float64 denominator) {
-  const bool negative = (numerator < 0.0) != (denominator < 0.0);
+void BaseTime::Reduce(Float64 numerator, Float64 denominator) {
   // Whole members of a few digits, as files and frame counts hold them: nothing to round, and
-  // a denominator of 1 nothing to reduce.
+  // a denominator of 1 nothing to reduce. Kept apart from the general reduction so that this
+  // path stays a short leaf.
   const Float64 wholeN = std::fabs(numerator), wholeD = std::fabs(denominator);
   if (wholeN < kIntegerLimit && wholeD >= 1.0 && wholeD < kIntegerLimit) {
-    const Int64 in = static_cast<Int64>(wholeN), id = static_cast<Int64>(wholeD);
-    if (static_cast<Float64>(in) == wholeN && static_cast<Float64>(id) == wholeD) {
-      if (in == 0) return;
+    const Int32 in = static_cast<Int32>(wholeN), id = static_cast<Int32>(wholeD);
+    if (static_cast<Float64>(in) == wholeN && static_cast<Float64>(id) == wholeD && in != 0) {
       // Both below 2^31: the divisions in 32 bits, and none for a fraction already reduced
       // (every time this library writes).
       UInt32 n32 = static_cast<UInt32>(in), d32 = static_cast<UInt32>(id);
-      const UInt32 g = d32 == 1 ? 1 : static_cast<UInt32>(IntegerGcd(in, id));
+      const UInt32 g = d32 == 1 ? 1 : SmallGcd(n32, d32);
       if (g != 1) {
         n32 /= g;
         d32 /= g;
       }
+      const bool negative = (numerator < 0.0) != (denominator < 0.0);
       _numerator = negative ? -static_cast<Float64>(n32) : static_cast<Float64>(n32);
       _denominator = static_cast<Float64>(d32);
       return;
     }
   }
+  ReduceGeneral(numerator, denominator);
+}
+
+__attribute__((noinline)) void BaseTime::ReduceGeneral(Float64 numerator, Float64 denominator) {
+  const bool negative = (numerator < 0.0) != (denominator < 0.0);
   Float64 n = WholeMagnitude(numerator);
   Float64 d = WholeMagnitude(denominator);
   if (d < 1.0) {
@@ -234,8 +253,10 @@ BaseTime::BaseTime(Float64 numerator, Float64 denominator) {
 
 Int32 BaseTime::Order(const BaseTime& other) const {
   if (_numerator == other._numerator && _denominator == other._denominator) return 0;
-  Float64 left = std::floor(_numerator * other._denominator);
-  Float64 right = std::floor(other._numerator * _denominator);
+  // floor(p * s) against floor(r * q): the members are whole, so each product is whole too
+  // (exact below 2^53, and every double from 2^52 up is whole), and the floors change nothing.
+  const Float64 left = _numerator * other._denominator;
+  const Float64 right = other._numerator * _denominator;
   if (left < right) return -1;
   if (left > right) return 1;
   return 0;

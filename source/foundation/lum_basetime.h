@@ -21,7 +21,11 @@ class BaseTime {
   // part exceeds 1e18 the result is the fraction closest to the given one whose parts are at
   // most 1e18 (within 3e-16 of it for values from 1e-18 to 1e18; 1e18/1 above, 0 or 1/1e18
   // below).
-  BaseTime(Float64 numerator, Float64 denominator);
+  BaseTime(Float64 numerator, Float64 denominator) {
+    // 0 over a denominator of 1 or more is 0/1 (a key's tangent times, mostly): no call.
+    if (numerator == 0.0 && (denominator >= 1.0 || denominator <= -1.0)) return;
+    Reduce(numerator, denominator);
+  }
 
   // Seconds; 0 when the denominator is 0.
   Float64 Get() const { return _denominator != 0.0 ? _numerator / _denominator : 0.0; }
@@ -39,6 +43,8 @@ class BaseTime {
 
  private:
   Int32 Order(const BaseTime& other) const;
+  void Reduce(Float64 numerator, Float64 denominator);
+  void ReduceGeneral(Float64 numerator, Float64 denominator);
 
   Float64 _numerator = 0.0;
   Float64 _denominator = 1.0;

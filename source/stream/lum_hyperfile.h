@@ -414,6 +414,11 @@ class HyperFile {
   void* _writingData = nullptr;
 };
 
+namespace hyperfile_internal {
+// Whether got and want differ in a byte that mask keeps (n >= 16 bytes each): HyperFileSpan::Match.
+bool RunDiffers(const UChar* got, const UChar* want, const UChar* mask, Int64 n);
+}  // namespace hyperfile_internal
+
 // The bytes of a run of values that always has the same length: a record whose every value
 // has a fixed size, in a stream of one byte order and float size. The members that may vary
 // (the payloads of the values added with an offset returned) are masked out; everything else
@@ -587,20 +592,7 @@ class HyperFileSpan {
     const Int64 n = layout._size;
     if (layout._swap != _swap || layout._float32 != _float32 || !layout.IsValid() || _end - _p < n)
       return nullptr;
-    // Sixteen bytes a step (two 64-bit lanes, one vector operation where there is a unit for
-    // it), the last step overlapping the one before.
-    typedef UInt64 Lanes __attribute__((vector_size(16)));
-    Lanes differ = {0, 0};
-    for (Int64 i = 0;; i += 16) {
-      if (i > n - 16) i = n - 16;
-      Lanes got, want, mask;
-      std::memcpy(&got, _p + i, 16);
-      std::memcpy(&want, layout._bytes + i, 16);
-      std::memcpy(&mask, layout._mask + i, 16);
-      differ |= (got & mask) ^ want;
-      if (i == n - 16) break;
-    }
-    if ((differ[0] | differ[1]) != 0) return nullptr;
+    if (hyperfile_internal::RunDiffers(_p, layout._bytes, layout._mask, n)) return nullptr;
     const UChar* run = _p;
     _p += n;
     _depth += layout._depth;

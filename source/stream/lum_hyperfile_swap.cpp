@@ -369,9 +369,58 @@ void MoveElements(Int32 type, bool swap, const UChar* src, Int64 srcStride, UCha
   }
 }
 
+// Whether any byte of got, masked, differs from want: 16 bytes a step (two 64-bit lanes, one
+// vector operation where there is a unit for it), the last step overlapping the one before.
+// n is at least 16.
+bool MaskedBytesDiffer(const UChar* got, const UChar* want, const UChar* mask, Int64 n) {
+  typedef UInt64 Lanes __attribute__((vector_size(16)));
+  Lanes differ = {0, 0};
+  for (Int64 i = 0;; i += 16) {
+    if (i > n - 16) i = n - 16;
+    Lanes g, w, m;
+    std::memcpy(&g, got + i, 16);
+    std::memcpy(&w, want + i, 16);
+    std::memcpy(&m, mask + i, 16);
+    differ |= (g & m) ^ w;
+    if (i == n - 16) break;
+  }
+  return (differ[0] | differ[1]) != 0;
+}
+
+#if defined(LUM_HYPERFILE_AVX2)
+// The bytes of got at i, masked, against want: zero where they agree.
+__attribute__((target("avx2"))) inline __m256i MaskedDifference(const UChar* got, const UChar* want,
+                                                                const UChar* mask, Int64 i) {
+  const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(got + i));
+  const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(want + i));
+  const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i));
+  return _mm256_xor_si256(_mm256_and_si256(g, m), w);
+}
+
+// The same 32 bytes a step, two steps a round, the last 32 bytes first; n is at least 32.
+__attribute__((target("avx2"))) bool MaskedBytesDifferAvx2(const UChar* got, const UChar* want,
+                                                           const UChar* mask, Int64 n) {
+  __m256i differ = MaskedDifference(got, want, mask, n - 32);
+  Int64 i = 0;
+  for (; i + 64 <= n; i += 64) {
+    differ = _mm256_or_si256(differ, _mm256_or_si256(MaskedDifference(got, want, mask, i),
+                                                     MaskedDifference(got, want, mask, i + 32)));
+  }
+  if (i + 32 <= n) differ = _mm256_or_si256(differ, MaskedDifference(got, want, mask, i));
+  return _mm256_testz_si256(differ, differ) == 0;
+}
+#endif
+
 }  // namespace
 
 namespace hyperfile_internal {
+
+bool RunDiffers(const UChar* got, const UChar* want, const UChar* mask, Int64 n) {
+#if defined(LUM_HYPERFILE_AVX2)
+  if (n >= 32 && HasAvx2()) return MaskedBytesDifferAvx2(got, want, mask, n);
+#endif
+  return MaskedBytesDiffer(got, want, mask, n);
+}
 
 void EncodeElements(const UChar* src, Int64 stride, Int64 n, Int32 type, bool swap, UChar* out) {
   MoveElements<true>(type, swap, src, stride, out, ElementSize(type), n);
