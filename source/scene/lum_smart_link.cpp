@@ -406,23 +406,27 @@ GeAliasXTrans::~GeAliasXTrans() { Zap(false); }
 
 namespace {
 
-inline UInt32 HashID(GeAliasID id) {
-  UInt64 h = id * 0x9E3779B97F4A7C15ull;
-  return UInt32(h >> 32);
-}
+// An identity's tag: the high half of its hash, in the high half of its slot. The slot's
+// position is the tag's low bits, so that growing the index moves the slots without reading
+// their entries.
+constexpr UInt64 kEntryBits = 0xFFFFFFFFull;
+inline UInt64 TagOf(GeAliasID id) { return (id * 0x9E3779B97F4A7C15ull) & ~kEntryBits; }
+inline UInt32 SlotOf(UInt64 tag, UInt32 mask) { return UInt32(tag >> 32) & mask; }
 
 }  // namespace
 
 bool GeAliasXTrans::GrowIndex() {
   Int32 size = _indexSize == 0 ? 64 : _indexSize * 2;
   if (size <= 0 || size > (1 << 29)) return false;
-  Int32* index = static_cast<Int32*>(MemAlloc(Int64(size) * Int64(sizeof(Int32))));
+  UInt64* index = static_cast<UInt64*>(MemAlloc(Int64(size) * Int64(sizeof(UInt64))));
   if (index == nullptr) return false;
   const UInt32 mask = UInt32(size - 1);
-  for (Int32 i = 0; i < _count; ++i) {
-    UInt32 at = HashID(_entries[i]->id) & mask;
+  for (Int32 i = 0; i < _indexSize; ++i) {
+    const UInt64 slot = _index[i];
+    if (slot == 0) continue;
+    UInt32 at = SlotOf(slot, mask);
     while (index[at] != 0) at = (at + 1) & mask;
-    index[at] = i + 1;
+    index[at] = slot;
   }
   DeleteMem(_index);
   _index = index;
@@ -431,10 +435,12 @@ bool GeAliasXTrans::GrowIndex() {
 }
 
 TransEntry* GeAliasXTrans::FindOrInsert(GeAliasID id) {
+  const UInt64 tag = TagOf(id);
   if (_indexSize > 0) {
     const UInt32 mask = UInt32(_indexSize - 1);
-    for (UInt32 at = HashID(id) & mask; _index[at] != 0; at = (at + 1) & mask) {
-      TransEntry* e = _entries[_index[at] - 1];
+    for (UInt32 at = SlotOf(tag, mask); _index[at] != 0; at = (at + 1) & mask) {
+      if ((_index[at] & ~kEntryBits) != tag) continue;
+      TransEntry* e = _entries[(_index[at] & kEntryBits) - 1];
       if (e->id == id) return e;
     }
   }
@@ -455,9 +461,9 @@ TransEntry* GeAliasXTrans::FindOrInsert(GeAliasID id) {
   }
   _entries[_count++] = e;
   const UInt32 mask = UInt32(_indexSize - 1);
-  UInt32 at = HashID(id) & mask;
+  UInt32 at = SlotOf(tag, mask);
   while (_index[at] != 0) at = (at + 1) & mask;
-  _index[at] = _count;
+  _index[at] = tag | UInt64(_count);
   return e;
 }
 
@@ -502,16 +508,22 @@ bool GeAliasXTrans::SetAliasFromID(GeAliasID id, BaseLink* link, GeAliasGoal* so
 
 void GeAliasXTrans::Zap(bool resolve) {
   if (resolve) {
-    // Identity order, as a sorted table would visit them.
-    std::sort(_entries, _entries + _count,
-              [](const TransEntry* a, const TransEntry* b) { return a->id < b->id; });
-    for (Int32 i = 0; i < _count; ++i) {
-      TransEntry* e = _entries[i];
+    // One pass in the order the entries were made (the order of their memory) moves those still
+    // on a placeholder that know their source to the front; a large translation is mostly
+    // resolved, and sorting every entry would read them all at random. Only a transfer to the
+    // same source can change whether a source has links, so the few moved are then visited in
+    // identity order, as a sorted table would visit them.
+    TransEntry** waiting = std::partition(_entries, _entries + _count, [](TransEntry* e) {
       GeAliasGoal* now = e->anchor.GetLinkGoal();
       bool unresolved = now == &e->placeholder || now == nullptr || now->GetOwner() == nullptr;
-      GeAliasGoal* source = e->source.GetLinkGoal();
-      if (unresolved && now != nullptr && source != nullptr && source->HasLinks())
-        now->XTransfer(source);
+      return unresolved && now != nullptr && e->source.GetLinkGoal() != nullptr;
+    });
+    std::sort(_entries, waiting,
+              [](const TransEntry* a, const TransEntry* b) { return a->id < b->id; });
+    for (TransEntry** at = _entries; at != waiting; ++at) {
+      GeAliasGoal* now = (*at)->anchor.GetLinkGoal();
+      GeAliasGoal* source = (*at)->source.GetLinkGoal();
+      if (now != nullptr && source != nullptr && source->HasLinks()) now->XTransfer(source);
     }
   }
   for (Int32 i = 0; i < _count; ++i) DeleteObj(_entries[i]);

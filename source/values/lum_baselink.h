@@ -262,8 +262,11 @@ class GeAliasXTrans {
   TransEntry** _entries = nullptr;  // in insertion order
   Int32 _count = 0;
   Int32 _capacity = 0;
-  Int32* _index = nullptr;  // open addressing: entry index + 1, 0 = free
-  Int32 _indexSize = 0;     // a power of two, at least twice the count
+  // Open addressing. A slot holds the entry index + 1 in its low half (0 = free) and the high
+  // half of the identity's hash in its high half, so that a probe passes other identities
+  // without reading their entries: on a large translation those reads miss the cache.
+  UInt64* _index = nullptr;
+  Int32 _indexSize = 0;  // a power of two, at least twice the count
 };
 
 class AliasTrans {

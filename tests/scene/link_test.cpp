@@ -175,6 +175,37 @@ TEST(Links, CopiesRepointLinksInsideTheSetAndResolveOrEmptyTheRest) {
   for (size_t i = 0; i < n; ++i)
     ASSERT_EQ(copies[(i + 1) % n], copies[i]->GetNodeLink().GetLink()) << i;
 
+  // Identities whose hashes share their high half share the index's slot and the tag it keeps
+  // there; each still gets its own goal, before and after the index grows (40 of them, with
+  // links translated before or after their goal).
+  {
+    const UInt64 mul = 0x9E3779B97F4A7C15ull;  // the index's hash
+    UInt64 inverse = mul;
+    for (int i = 0; i < 6; ++i) inverse *= 2 - mul * inverse;
+    const size_t count = 40;
+    RootPluginNode holder;
+    std::vector<PluginNode*> goals;
+    std::vector<BaseLink> links(count);
+    AliasTrans trans;
+    ASSERT_TRUE(trans.Init());
+    GeAliasXTrans* x = trans.GetTrans();
+    for (size_t k = 0; k < count; ++k) {
+      const GeAliasID id = ((UInt64(0x5A5A5A5Au) << 32) + k + 1) * inverse;
+      goals.push_back(Node());
+      holder.InsertLast(goals.back());
+      if (k % 2 == 0) {
+        ASSERT_TRUE(x->SetAliasFromID(id, &links[k], nullptr));
+      }
+      ASSERT_TRUE(x->XSetGoalFromID(id, &goals[k]->GetAliasGoal()));
+      if (k % 2 == 1) {
+        ASSERT_TRUE(x->SetAliasFromID(id, &links[k], nullptr));
+      }
+    }
+    EXPECT_EQ(Int32(count), x->GetCount());
+    trans.Zap(true);
+    for (size_t k = 0; k < count; ++k) EXPECT_EQ(goals[k], links[k].GetLink()) << k;
+  }
+
   // A goal registered again under the identity it stands for (its own, as a node copied onto
   // itself registers it, or one it was registered under already) keeps the links translated to
   // it before, and takes those after; only a foreign identity starts it clean.
