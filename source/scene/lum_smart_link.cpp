@@ -510,20 +510,23 @@ void GeAliasXTrans::Zap(bool resolve) {
   if (resolve) {
     // One pass in the order the entries were made (the order of their memory) moves those still
     // on a placeholder that know their source to the front; a large translation is mostly
-    // resolved, and sorting every entry would read them all at random. Only a transfer to the
-    // same source can change whether a source has links, so the few moved are then visited in
-    // identity order, as a sorted table would visit them.
-    TransEntry** waiting = std::partition(_entries, _entries + _count, [](TransEntry* e) {
+    // resolved, and sorting every entry would read them all at random. A transfer moves only
+    // the links of a goal without an owner, so it cannot make a resolved entry wait; the few
+    // moved are then visited in identity order, as a sorted table would visit them, and
+    // checked again there, as that visit did.
+    auto waiting = [](const TransEntry* e) {
       GeAliasGoal* now = e->anchor.GetLinkGoal();
       bool unresolved = now == &e->placeholder || now == nullptr || now->GetOwner() == nullptr;
       return unresolved && now != nullptr && e->source.GetLinkGoal() != nullptr;
-    });
-    std::sort(_entries, waiting,
+    };
+    TransEntry** end = std::partition(_entries, _entries + _count, waiting);
+    std::sort(_entries, end,
               [](const TransEntry* a, const TransEntry* b) { return a->id < b->id; });
-    for (TransEntry** at = _entries; at != waiting; ++at) {
+    for (TransEntry** at = _entries; at != end; ++at) {
+      if (!waiting(*at)) continue;
       GeAliasGoal* now = (*at)->anchor.GetLinkGoal();
       GeAliasGoal* source = (*at)->source.GetLinkGoal();
-      if (now != nullptr && source != nullptr && source->HasLinks()) now->XTransfer(source);
+      if (source->HasLinks()) now->XTransfer(source);
     }
   }
   for (Int32 i = 0; i < _count; ++i) DeleteObj(_entries[i]);
