@@ -71,21 +71,30 @@ __attribute__((target("avx2"))) inline __m256i ReverseEach() {
                             7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
 }
 
+// Stores four 64-bit numbers (or eight 32-bit ones) into the other byte order, with the float
+// rule applied to the host value when kFloat.
+template <typename U, bool kFloat>
+__attribute__((target("avx2"))) inline void StoreSwapped(__m256i v, UChar* dst) {
+  if (kFloat) {
+    const __m256i exponent =
+        sizeof(U) == 8 ? _mm256_set1_epi64x(0x7FF0000000000000ll) : _mm256_set1_epi32(0x7F800000);
+    const __m256i bits = _mm256_and_si256(v, exponent);
+    v = _mm256_andnot_si256(
+        sizeof(U) == 8 ? _mm256_cmpeq_epi64(bits, exponent) : _mm256_cmpeq_epi32(bits, exponent),
+        v);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_shuffle_epi8(v, ReverseEach<U>()));
+}
+
 // The same with AVX2, four numbers at a time, for the processors that have it (one byte shuffle
 // instead of the four steps of SSE2): the bulk of large Float64 and Int64 arrays. Returns how
 // many it did (a multiple of 4).
 template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwapped64Quads(const UChar* src, UChar* dst, Int64 n) {
-  const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
-  const __m256i reverse = ReverseEach<UInt64>();
   Int64 j = 0;
   for (; j + 4 <= n; j += 4) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j));
-    if (kFloat) {
-      const __m256i special = _mm256_cmpeq_epi64(_mm256_and_si256(v, exponent), exponent);
-      v = _mm256_andnot_si256(special, v);
-    }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * j), _mm256_shuffle_epi8(v, reverse));
+    StoreSwapped<UInt64, kFloat>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * j)),
+                                 dst + 8 * j);
   }
   return j;
 }
@@ -155,14 +164,13 @@ __attribute__((target("avx2"))) Int64 DecodeSwappedWords(const UChar* src, UChar
   }
   return j;
 }
+
 // One member of records stride bytes apart (a point's coordinate) into packed 64-bit numbers of
 // the other byte order, with the float rule applied to the host value when kFloat, four at a
 // time: the writing side of a point array. Returns how many it did (a multiple of 4).
 template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwappedStrided64(const UChar* src, Int64 stride,
                                                              UChar* dst, Int64 n) {
-  const __m256i exponent = _mm256_set1_epi64x(0x7FF0000000000000ll);
-  const __m256i reverse = ReverseEach<UInt64>();
   Int64 j = 0;
   for (; j + 4 <= n; j += 4) {
     const UChar* p = src + j * stride;
@@ -172,10 +180,8 @@ __attribute__((target("avx2"))) Int64 EncodeSwappedStrided64(const UChar* src, I
     const __m128i hi =
         _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 2 * stride)),
                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 3 * stride)));
-    __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
-    if (kFloat)
-      v = _mm256_andnot_si256(_mm256_cmpeq_epi64(_mm256_and_si256(v, exponent), exponent), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * j), _mm256_shuffle_epi8(v, reverse));
+    StoreSwapped<UInt64, kFloat>(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1),
+                                 dst + 8 * j);
   }
   return j;
 }
@@ -187,8 +193,6 @@ __attribute__((target("avx2"))) Int64 EncodeSwappedStrided64(const UChar* src, I
 template <bool kFloat>
 __attribute__((target("avx2"))) Int64 EncodeSwappedStride16Words(const UChar* src, UChar* dst,
                                                                  Int64 n) {
-  const __m256i exponent = _mm256_set1_epi32(0x7F800000);
-  const __m256i reverse = ReverseEach<UInt32>();
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   Int64 j = 0;
   for (; j + 9 <= n; j += 8) {
@@ -196,29 +200,10 @@ __attribute__((target("avx2"))) Int64 EncodeSwappedStride16Words(const UChar* sr
     // Records 0 2 . . | 1 3 . . and 4 6 . . | 5 7 . ., then 0 2 4 6 | 1 3 5 7, then in order.
     const __m256i a = _mm256_unpacklo_epi32(_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1));
     const __m256i b = _mm256_unpacklo_epi32(_mm256_loadu_si256(p + 2), _mm256_loadu_si256(p + 3));
-    __m256i v = _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(a, b), order);
-    if (kFloat)
-      v = _mm256_andnot_si256(_mm256_cmpeq_epi32(_mm256_and_si256(v, exponent), exponent), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * j), _mm256_shuffle_epi8(v, reverse));
+    StoreSwapped<UInt32, kFloat>(_mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(a, b), order),
+                                 dst + 4 * j);
   }
   return j;
-}
-#endif
-
-#if defined(LUM_HYPERFILE_AVX2)
-// Stores four 64-bit numbers (or eight 32-bit ones) into the other byte order, with the float
-// rule applied to the host value when kFloat.
-template <typename U, bool kFloat>
-__attribute__((target("avx2"))) inline void StoreSwapped(__m256i v, UChar* dst) {
-  if (kFloat) {
-    const __m256i exponent =
-        sizeof(U) == 8 ? _mm256_set1_epi64x(0x7FF0000000000000ll) : _mm256_set1_epi32(0x7F800000);
-    const __m256i bits = _mm256_and_si256(v, exponent);
-    v = _mm256_andnot_si256(
-        sizeof(U) == 8 ? _mm256_cmpeq_epi64(bits, exponent) : _mm256_cmpeq_epi32(bits, exponent),
-        v);
-  }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_shuffle_epi8(v, ReverseEach<U>()));
 }
 
 // The three 64-bit members of 24-byte records (a point's x, y and z) into three packed runs of
