@@ -2848,6 +2848,35 @@ TEST(IoSweep, AWriteCanFailAtEveryBufferFlush) {
     }
     EXPECT_FALSE(file.Close()) << limit;
   }
+  // A large array of records goes to the file in one pass, each member's blocks written at
+  // their places out of order: a limit anywhere in them fails the write as cleanly.
+  std::vector<Vector64> points(150000);
+  for (size_t i = 0; i < points.size(); ++i) points[i] = Vector64(Float(i), -Float(i), 0.5);
+  const auto writePoints = [&](HyperFile& hf) {
+    return hf.WriteInt32(7) && hf.WriteArrayMembers(&points[0].x, HYPERFILEARRAY_FLOAT,
+                                                    sizeof(Vector64), Int32(points.size()), 3);
+  };
+  {
+    HyperFile hf;
+    ASSERT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+    ASSERT_TRUE(writePoints(hf) && hf.Close());
+  }
+  const size_t whole = lumtest::ReadFileBytes(path).size();
+  ASSERT_GT(whole, 3 * points.size() * 8);
+  for (size_t limit : {size_t(0), size_t(3), whole / 6, whole / 3 + 7, whole / 2, whole - 1}) {
+    const std::int64_t live = lumtest::LiveBlocks();
+    {
+      HyperFile hf;
+      FileSizeLimit cap(limit);
+      ASSERT_TRUE(hf.Open(name, FILEOPEN_WRITE));
+      // The blocks are written by the call itself, which therefore fails.
+      EXPECT_FALSE(writePoints(hf)) << limit;
+      EXPECT_EQ(FILEERROR_WRITE, hf.GetError()) << limit;
+      EXPECT_FALSE(hf.Close()) << limit;
+    }
+    EXPECT_EQ(live, lumtest::LiveBlocks()) << limit;
+    EXPECT_LE(lumtest::ReadFileBytes(path).size(), limit);
+  }
 }
 
 TEST(IoSweep, SaversReportAFileThatCannotBeWritten) {
