@@ -5,7 +5,8 @@
 // same bytes. A run costs what its process spends on the processor, user and system (starting,
 // loading, reading, encoding, writing, exiting): vs_limit = reference time / tool time. The
 // same ratio in wall time, which also counts the waits of a busy machine, is vs_limit_wall (the
-// whole run's, no spread).
+// whole run's, no spread). ToolFloor_Reference runs the reference on both sides: its spread is
+// what the machine alone puts into a pair of this length (1.0 but for noise; no goal).
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -74,6 +75,25 @@ void BM_Tool_Sample(benchmark::State& state) {
   if (Bytes(toolOut) != picture) Die("the tool's picture changed");
 }
 BENCHMARK(BM_Tool_Sample)
+    ->UseManualTime()
+    ->Iterations(lumbench::Pairs(12))
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ToolFloor_Reference(benchmark::State& state) {
+  const std::string out = lumbench::ScratchPath("reference-floor.jpg");
+  Pair pair(state);
+  for (auto _ : state) {
+    double first = 0, second = 0;
+    for (int i = 0; i < kRuns; ++i) {
+      first += Spawn(THUMBNAIL_REFERENCE_PATH, KLAYMO_SAMPLE_PATH, out.c_str());
+      second += Spawn(THUMBNAIL_REFERENCE_PATH, KLAYMO_SAMPLE_PATH, out.c_str());
+    }
+    pair.AddLimit(first);
+    pair.AddFigure(second);
+  }
+  pair.Report(kRuns, kRuns, "items");
+}
+BENCHMARK(BM_ToolFloor_Reference)
     ->UseManualTime()
     ->Iterations(lumbench::Pairs(12))
     ->Unit(benchmark::kMillisecond);
