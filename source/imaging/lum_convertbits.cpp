@@ -329,6 +329,30 @@ void DitherPackedRgb16(Int32 count, const UChar* src, UChar* dst, const Float32*
   for (; j < samples; ++j) dst[j] = Dither16(sample(j), thresholds[j % 24]);
 }
 
+// 8-bit samples into float ones, each on its own (packed RGB into packed float RGB): the rule's
+// x / 255, four samples per SSE2 division, which rounds each lane as the scalar one does.
+void EightBitSamplesToFloat(Int64 samples, const UChar* src, UChar* dst) {
+  Int64 j = 0;
+#if defined(__SSE2__)
+  const __m128 full = _mm_set1_ps(255.0f);
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 16 <= samples; j += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + j));
+    const __m128i lo = _mm_unpacklo_epi8(b, zero);
+    const __m128i hi = _mm_unpackhi_epi8(b, zero);
+    const __m128i words[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                              _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+    for (Int64 k = 0; k < 4; ++k)
+      _mm_storeu_ps(reinterpret_cast<float*>(dst + 4 * (j + 4 * k)),
+                    _mm_div_ps(_mm_cvtepi32_ps(words[k]), full));
+  }
+#endif
+  for (; j < samples; ++j) {
+    const Float32 v = Rule<UChar, Float32>::C(src[j], nullptr);
+    std::memcpy(dst + 4 * j, &v, sizeof v);
+  }
+}
+
 // Whether an instance into this destination type dithers at all.
 template <typename D>
 constexpr bool Dithers() {
@@ -354,6 +378,12 @@ bool _ConvertBits(Int32 count, const UChar* src, Int32 srcInc, COLORMODE srcMode
   if constexpr (std::is_same<S, UInt16>::value && std::is_same<D, UChar>::value) {
     if (row != nullptr && sl == 4 && dl == 4 && srcInc == 6 && dstInc == 3) {
       DitherPackedRgb16(count, src, dst, row, k);
+      return true;
+    }
+  }
+  if constexpr (std::is_same<S, UChar>::value && std::is_same<D, Float32>::value) {
+    if (sl == 4 && dl == 4 && srcInc == 3 && dstInc == 12) {
+      EightBitSamplesToFloat(3 * static_cast<Int64>(count), src, dst);
       return true;
     }
   }

@@ -387,6 +387,15 @@ TEST(ConvertBits, PackedSixteenBitRgbIntoEightBitAtEveryThreshold) {
   ExpectSameAsReference(4099, src, 6, COLORMODE_RGBw, 3, COLORMODE_RGB, 2, 1000003);
 }
 
+// Packed 8-bit RGB into packed float RGB also has a path of its own: every value in every
+// channel, and rows whose samples end inside a step of sixteen.
+TEST(ConvertBits, PackedEightBitRgbIntoFloat) {
+  std::vector<unsigned char> src(3 * 257);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 181);
+  for (int count : {0, 1, 5, 6, 11, 16, 256, 257})
+    ExpectSameAsReference(count, src, 3, COLORMODE_RGB, 12, COLORMODE_RGBf, -1, -1);
+}
+
 TEST(ConvertBits, RandomRowsOfEveryPair) {
   std::mt19937 rng(12345);
   std::uniform_real_distribution<float> real(-0.5f, 1.6f);
