@@ -8,6 +8,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define LUM_CONVERTBITS_AVX2 1
+#endif
 
 namespace lumora {
 
@@ -296,9 +300,49 @@ void DitherGroupsSse2(Int64 groups, const UChar* src, UChar* dst, const UInt16* 
 }
 #endif
 
+#if defined(LUM_CONVERTBITS_AVX2)
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+// Sixteen samples of the groups below: (x + a) / 257, samples below 257 giving 0.
+__attribute__((target("avx2"))) inline __m256i DitherSixteen(const UChar* p, __m256i a) {
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i by257 = _mm256_set1_epi16(static_cast<short>(0xFF01));
+  const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_adds_epu16(x, a), by257), 8);
+  const __m256i below257 =
+      _mm256_cmpeq_epi16(_mm256_subs_epu16(x, _mm256_set1_epi16(256)), _mm256_setzero_si256());
+  return _mm256_andnot_si256(below257, q);
+}
+
+// The same groups two at a time (48 samples, 96 bytes in, 48 out), 16 samples per vector, for
+// processors with AVX2. Returns how many groups it did (an even number).
+__attribute__((target("avx2"))) Int64 DitherGroupPairsAvx2(Int64 groups, const UChar* src,
+                                                           UChar* dst, const UInt16* add) {
+  UInt16 pattern[48];
+  for (Int32 i = 0; i < 48; ++i) pattern[i] = add[i % 24];
+  const __m256i add0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern));
+  const __m256i add1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern + 16));
+  const __m256i add2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern + 32));
+  Int64 g = 0;
+  for (; g + 2 <= groups; g += 2, src += 96, dst += 48) {
+    const __m256i r0 = DitherSixteen(src, add0), r1 = DitherSixteen(src + 32, add1);
+    const __m256i r2 = DitherSixteen(src + 64, add2);
+    // The packs work within the 128-bit halves; the permutes put the halves in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), 0xD8));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(dst + 32),
+        _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(r2, r2), 0xD8)));
+  }
+  return g;
+}
+#endif
+
 // 16-bit RGB into packed 8-bit RGB with dithering, the source packed too: one run of samples
-// whose thresholds repeat every 8 pixels (24 samples), converted in groups of 24 (with SSE2 in
-// vectors of 8 samples). The same bytes as ConvertPixel.
+// whose thresholds repeat every 8 pixels (24 samples), converted in groups of 24 (with AVX2 in
+// vectors of 16 samples, or SSE2 in vectors of 8). The same bytes as ConvertPixel.
 void DitherPackedRgb16(Int32 count, const UChar* src, UChar* dst, const Float32* row, UInt32 k) {
   UInt16 thresholds[24], add[24];
   for (UInt32 i = 0; i < 8; ++i)
@@ -316,7 +360,11 @@ void DitherPackedRgb16(Int32 count, const UChar* src, UChar* dst, const Float32*
   Int64 j = 0;
 #if defined(__SSE2__)
   const Int64 groups = samples / 24;
-  DitherGroupsSse2(groups, src, dst, add);
+  Int64 done = 0;
+#if defined(LUM_CONVERTBITS_AVX2)
+  if (HasAvx2()) done = DitherGroupPairsAvx2(groups, src, dst, add);
+#endif
+  DitherGroupsSse2(groups - done, src + 48 * done, dst + 24 * done, add);
   j = 24 * groups;
 #else
   for (; j + 24 <= samples; j += 24) {
