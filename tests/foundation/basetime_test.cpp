@@ -347,10 +347,17 @@ TEST(Clock, DateTimeNowIsTheLocalTime) {
     return std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                            local.tm_min, local.tm_sec);
   };
-  time_t before = time(nullptr);
+  // time() reads the kernel's coarse clock, which can lag the precise one by a tick; read the
+  // same clock on both sides as the library does.
+  auto Now = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec;
+  };
+  time_t before = Now();
   DateTime now;
   GetDateTimeNow(now);
-  time_t after = time(nullptr);
+  time_t after = Now();
   auto got = std::make_tuple(now.year, now.month, now.day, now.hour, now.minute, now.second);
   EXPECT_LE(Local(before), got);
   EXPECT_LE(got, Local(after));
